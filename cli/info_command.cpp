@@ -1,0 +1,87 @@
+// veld-cli info: opens a source as a search does and prints its geometry,
+// the boot-sector lines of the search's trace and the cluster map's census.
+#include <cstdio>
+#include <map>
+
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "volume/boot_sector.h"
+#include "volume/boot_sector_trace.h"
+#include "volume/cluster_map.h"
+#include "volume/trace.h"
+
+namespace veld {
+
+int RunInfoCommand(const std::vector<std::string>& args) {
+    bool json = false;
+    std::string sourceText;
+    for (const auto& a : args) {
+        if (a == "--json")
+            json = true;
+        else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            std::fprintf(stderr, "unknown option: %s\n", a.c_str());
+            return 2;
+        } else
+            sourceText = a;
+    }
+    if (sourceText.empty()) {
+        std::fprintf(stderr, "veld-cli info: SOURCE is missing\n");
+        return 2;
+    }
+    SourceSpec source = ParseSource(sourceText);
+    auto volume = DiskIO_Open(source.path, source.driveLetter);
+    if (!volume) {
+        std::fprintf(stderr, "%s\n", OpenFailureText(source).c_str());
+        return 1;
+    }
+
+    std::vector<std::string> traceLines;
+    SetTraceSink([&](const std::string& line) { traceLines.push_back(line); });
+    const bool markerOk = HasBootMarker(volume->bootSector);
+    if (volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) {
+        TraceLine("Marker OK");
+        TraceBootSector(volume->bootSector);
+    }
+    const size_t bootLines = traceLines.size();
+    ReadFat(*volume, volume->bootSector);
+    SetTraceSink({});
+
+    std::map<std::string, uint64_t> states;
+    for (const auto& cell : gFat.cells) ++states[ClusterStateName(cell.state)];
+    const uint64_t fatEntries = gFat.size();
+    FreeFat();
+
+    if (json) {
+        JsonObject census;
+        for (const auto& [name, count] : states) census.Add(name, count);
+        JsonObject out;
+        out.Add("source", sourceText)
+            .Add("source_kind", volume->sourceKind)
+            .Add("volume_kind", volume->volumeKind)
+            .Add("fat_type", FatTypeOf(volume->bootSector))
+            .Add("data_start", volume->dataStart)
+            .Add("cluster_size", volume->clusterSize)
+            .Add("sector_size", volume->sectorSize)
+            .Add("cluster_count", volume->clusterCount)
+            .Add("marker_ok", markerOk)
+            .Add("fat_entries", fatEntries)
+            .AddRaw("states", census.str());
+        std::printf("%s\n", out.str().c_str());
+        return 0;
+    }
+    std::printf("source        %s\n", sourceText.c_str());
+    std::printf("source kind   %d\n", volume->sourceKind);
+    std::printf("volume kind   %d\n", volume->volumeKind);
+    std::printf("FAT type      %d\n", FatTypeOf(volume->bootSector));
+    std::printf("data start    %u\n", volume->dataStart);
+    std::printf("cluster size  %u\n", volume->clusterSize);
+    std::printf("sector size   %u\n", volume->sectorSize);
+    std::printf("cluster count %lld\n", (long long)volume->clusterCount);
+    std::printf("marker        %s\n", markerOk ? "OK" : "none");
+    std::printf("FAT entries   %llu\n", (unsigned long long)fatEntries);
+    for (const auto& [name, count] : states) std::printf("  %-12s %llu\n", name.c_str(), (unsigned long long)count);
+    for (size_t i = 0; i < bootLines; ++i) std::printf("%s\n", traceLines[i].c_str());
+    return 0;
+}
+
+}  // namespace veld

@@ -1,0 +1,45 @@
+// veld-cli: the command-line front end of the recovery engine.
+//   veld-cli info [--json] SOURCE
+//   veld-cli search [options] SOURCE
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "platform/qt/qt_platform_services.h"
+#include "volume/trace.h"
+
+namespace {
+
+void PrintUsage() {
+    std::fprintf(stderr,
+                 "使い方:\n"
+                 "  veld-cli info [--json] SOURCE\n"
+                 "  veld-cli search [--first N] [--last N] [--pictures-only] [--no-detail] [--trace]\n"
+                 "                  [--save DIR [--flat]] [--json] SOURCE\n"
+                 "SOURCE: a disk image file, a drive letter such as E:, or a block device\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    veld::InstallQtPlatformServices();
+    veld::SetMessageBoxSink([](const veld::MessageBoxRequest& box) { std::fprintf(stderr, "%s\n", box.text.c_str()); });
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        PrintUsage();
+        return args.empty() ? 2 : 0;
+    }
+    std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "info") return veld::RunInfoCommand(args);
+    if (command == "search") return veld::RunSearchCommand(args);
+    std::fprintf(stderr, "unknown command: %s\n", command.c_str());
+    PrintUsage();
+    return 2;
+}

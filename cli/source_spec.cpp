@@ -1,0 +1,31 @@
+#include <sys/stat.h>
+
+#include "cli/commands.h"
+#include "platform/removable_drives.h"
+
+namespace veld {
+
+SourceSpec ParseSource(const std::string& text) {
+    SourceSpec spec;
+    bool letterForm = (text.size() == 2 || (text.size() == 3 && (text[2] == '\\' || text[2] == '/'))) &&
+                      text[1] == ':' && DriveNumberOfLetter(text[0]) >= 0;
+    if (letterForm)
+        spec.driveLetter = text[0];
+    else
+        spec.path = text;
+    return spec;
+}
+
+std::string OpenFailureText(const SourceSpec& source) {
+    std::string what = source.path.empty() ? std::string(1, source.driveLetter) + ":" : source.path;
+    if (source.path.empty() && DevicePathOfDriveLetter(source.driveLetter).empty())
+        return what + " にリムーバブルドライブがありません (no removable drive has this letter)";
+    struct stat st {};
+    if (!source.path.empty() && ::stat(source.path.c_str(), &st) != 0) return what + ": ファイルがありません (no such file)";
+    if (DiskIO_LastOpenDenied())
+        return what + ": アクセスが拒否されました。読み取り権限のあるユーザー(disk グループ)で実行してください "
+                      "(permission denied: run as a user in the disk group)";
+    return DiskIO_LastOpenError().empty() ? what + ": 開けません" : DiskIO_LastOpenError();
+}
+
+}  // namespace veld

@@ -1,0 +1,108 @@
+// The found-file record: one per deleted file found through its directory
+// entry, per carved JPEG or MP4/MOV file, and per deleted folder.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/dib24.h"
+
+namespace veld {
+
+// A 32-byte FAT short directory entry (little-endian).
+namespace dirent {
+constexpr int Name = 0;          // 8 bytes, space-padded
+constexpr int Ext = 8;           // 3 bytes, space-padded
+constexpr int Attributes = 11;   // 0x01 R, 0x02 H, 0x04 S, 0x08 V, 0x10 D, 0x20 A
+constexpr int CreateTime = 14;   // u16
+constexpr int CreateDate = 16;   // u16
+constexpr int AccessDate = 18;   // u16
+constexpr int ClusterHigh = 20;  // u16 high half of the start cluster
+constexpr int WriteTime = 22;    // u16
+constexpr int WriteDate = 24;    // u16
+constexpr int ClusterLow = 26;   // u16 low half of the start cluster
+constexpr int FileSize = 28;     // u32
+constexpr int Size = 32;
+}  // namespace dirent
+
+using DirEntry = std::array<uint8_t, 32>;
+
+uint32_t EntryStartCluster(const DirEntry& e);
+uint32_t EntrySize(const DirEntry& e);
+uint16_t EntryWriteDate(const DirEntry& e);
+uint16_t EntryWriteTime(const DirEntry& e);
+
+struct JpegInfo {
+    uint8_t found = 0;       // the first window passed the JPEG start test
+    uint32_t length = 0;     // bytes up to and including the end of image; 0 unknown
+    std::string make;        // EXIF 271, at most 50 bytes
+    std::string model;       // EXIF 272, at most 50 bytes
+    std::string dateTime;    // EXIF 306 or 36867, "yyyy/mm/dd hh:mm:ss"
+    int32_t exifHeight = 0;  // EXIF 40963
+    int32_t exifWidth = 0;   // EXIF 40962
+    char latRef = 0;         // GPS 1: 'N' or 'S'; 0 without GPS data
+    int32_t latDeg = 0, latMin = 0, latSec = 0;
+    char lonRef = 0;         // GPS 3: 'E' or 'W'
+    int32_t lonDeg = 0, lonMin = 0, lonSec = 0;
+    uint32_t clusterCount = 0;  // clusters from the start to the last one examined
+    int32_t frameWidth = 0;     // from the baseline start of frame (0xFFC0)
+    int32_t frameHeight = 0;
+    uint32_t partlyMissing = 0; // the walk met a uniform cluster before the end
+};
+
+struct Mp4Info {
+    uint8_t found = 0;
+    uint32_t length = 0;
+    uint32_t ftypSize = 0;
+    std::string atomType;       // "ftyp"
+    std::string majorBrand;
+    uint32_t minorVersion = 0;
+    std::string compatibleBrand1;
+    std::string compatibleBrand2;
+    uint32_t clusterCount = 0;
+};
+
+enum FoundFileState : int32_t {
+    StateInvalidStart = 0,
+    StateComplete = 1,
+    StateFragmented = 100,
+    StateInUse = 101,
+    StateBroken = 102,
+};
+
+struct DelFileInfo {
+    int32_t index = 0;
+    DirEntry entry{};
+    std::optional<std::string> name;     // long name, or the generated/short name
+    std::optional<std::string> folder;   // components joined by "\"
+    int32_t state = 0;
+    std::optional<std::string> remarks;
+    std::vector<uint32_t> clusterList;   // clustersNeeded entries; empty: no list
+    int32_t clustersNeeded = 0;
+    int32_t clustersCollected = 0;
+    int32_t firstClass = 0;
+    JpegInfo jpeg;
+    Mp4Info mp4;
+    int32_t listed = 0;
+    int32_t thumbnailTried = 0;
+    DibPtr thumbnail;
+    int32_t isImage = 0;
+    std::string extension;  // upper-case, trimmed, at most 31 bytes; "   " when none
+
+    bool hasClusterList() const { return !clusterList.empty(); }
+    uint32_t startCluster() const { return EntryStartCluster(entry); }
+    uint32_t size() const { return EntrySize(entry); }
+};
+
+// Releases the owned members; the fields become none.
+void FreeDelFileInfo(DelFileInfo* info);
+
+// "%-8.8s.%3.3s" of the entry's name and extension bytes.
+std::string PaddedShortName(const DirEntry& e);
+// Name and extension with trailing blanks removed, joined by a dot.
+std::string TrimmedShortName(const DirEntry& e);
+
+}  // namespace veld

@@ -1,0 +1,126 @@
+#include "platform/raw_device.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace veld {
+namespace {
+
+class FileDevice final : public RawDevice {
+public:
+    explicit FileDevice(int fd) : fd_(fd) {}
+    ~FileDevice() override { ::close(fd_); }
+
+    bool Seek(int64_t offset) override {
+        if (offset < 0) return false;
+        return ::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset);
+    }
+    bool Read(void* buffer, uint32_t count, uint32_t* done) override {
+        *done = 0;
+        auto* out = static_cast<uint8_t*>(buffer);
+        while (*done < count) {
+            ssize_t n = ::read(fd_, out + *done, count - *done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (n == 0) break;  // end of the source
+            *done += uint32_t(n);
+        }
+        return true;
+    }
+    bool Write(const void* buffer, uint32_t count, uint32_t* done) override {
+        *done = 0;
+        auto* in = static_cast<const uint8_t*>(buffer);
+        while (*done < count) {
+            ssize_t n = ::write(fd_, in + *done, count - *done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (n == 0) return false;
+            *done += uint32_t(n);
+        }
+        return true;
+    }
+    int64_t Size() const override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return -1;
+        if (S_ISBLK(st.st_mode)) {
+            uint64_t bytes = 0;
+            if (::ioctl(fd_, BLKGETSIZE64, &bytes) != 0) return -1;
+            return int64_t(bytes);
+        }
+        return S_ISREG(st.st_mode) ? int64_t(st.st_size) : -1;
+    }
+    uint32_t SectorSize() const override {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && S_ISBLK(st.st_mode)) {
+            int logical = 0;
+            if (::ioctl(fd_, BLKSSZGET, &logical) == 0 && logical > 0) return uint32_t(logical);
+        }
+        return 512;
+    }
+
+private:
+    int fd_;
+};
+
+class MemoryDevice final : public RawDevice {
+public:
+    explicit MemoryDevice(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    bool Seek(int64_t offset) override {
+        if (offset < 0) return false;
+        pos_ = uint64_t(offset);
+        return true;
+    }
+    bool Read(void* buffer, uint32_t count, uint32_t* done) override {
+        uint64_t left = pos_ < bytes_.size() ? bytes_.size() - pos_ : 0;
+        *done = uint32_t(count < left ? count : left);
+        if (*done) std::memcpy(buffer, bytes_.data() + pos_, *done);
+        pos_ += *done;
+        return true;
+    }
+    bool Write(const void* buffer, uint32_t count, uint32_t* done) override {
+        uint64_t left = pos_ < bytes_.size() ? bytes_.size() - pos_ : 0;
+        *done = uint32_t(count < left ? count : left);
+        if (*done) std::memcpy(bytes_.data() + pos_, buffer, *done);
+        pos_ += *done;
+        return *done == count;
+    }
+    int64_t Size() const override { return int64_t(bytes_.size()); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t pos_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    int flags = O_CLOEXEC | (writable ? (O_RDWR | O_SYNC) : O_RDONLY);
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return std::make_unique<FileDevice>(fd);
+}
+
+std::unique_ptr<RawDevice> OpenMemoryDevice(std::vector<uint8_t> bytes) {
+    return std::make_unique<MemoryDevice>(std::move(bytes));
+}
+
+}  // namespace veld

@@ -1,0 +1,35 @@
+// Raw access to a source: an image file, a block device, or (for tests and
+// fuzzers) bytes in memory. The engine reads whole sectors at 64-bit offsets
+// through this one interface and never through a file system.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace veld {
+
+class RawDevice {
+public:
+    virtual ~RawDevice() = default;
+    // Moves the position; false when the offset is negative or the platform refuses.
+    virtual bool Seek(int64_t offset) = 0;
+    // Reads up to count bytes at the position; false on an I/O error.
+    virtual bool Read(void* buffer, uint32_t count, uint32_t* done) = 0;
+    virtual bool Write(const void* buffer, uint32_t count, uint32_t* done) = 0;
+    // Size in bytes, or -1 when unknown.
+    virtual int64_t Size() const = 0;
+    // Logical sector size the device reports (512 for files).
+    virtual uint32_t SectorSize() const { return 512; }
+};
+
+// Opens a file or block device by path; read-only unless writable is set.
+// Writes go straight through to the medium (O_SYNC). Returns null on failure
+// and leaves the reason in errno.
+std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable);
+
+// An in-memory source over a copy of the bytes (tests, fuzzers).
+std::unique_ptr<RawDevice> OpenMemoryDevice(std::vector<uint8_t> bytes);
+
+}  // namespace veld

@@ -1,0 +1,83 @@
+// The in-memory copy of the first FAT and the cluster map: one cell per
+// cluster number recording which kind of object claimed the cluster (byte 0,
+// FA_ state) and what the signature search saw in it (byte 1, content class).
+// Both belong to the current search and live in one process-wide place.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "volume/disk_volume.h"
+
+namespace veld {
+
+enum ClusterStateCode : uint8_t {
+    FA_EMPTY = 0,
+    FA_RESERVE = 1,
+    FA_BAD = 3,
+    FA_END = 4,  // also the answer for cluster numbers beyond the map
+    FA_DEL_DIR = 10,
+    FA_DEL_FILE = 11,
+    FA_USE_DIR = 20,
+    FA_USE_FILE = 21,
+};
+constexpr int kNoClusterMap = 99;
+
+enum ContentClass : uint8_t {
+    CC_NONE = 0,
+    CC_FILL = 1,
+    CC_PATTERN2 = 2,
+    CC_DIR = 10,
+    CC_JPEG_START = 100,
+    CC_JPEG_DATA = 101,
+    CC_JPEG_END = 102,
+    CC_TEXT = 120,
+    CC_MP4_START = 130,
+    CC_MP4_DATA = 131,
+};
+
+struct ClusterCell {
+    uint8_t state = FA_EMPTY;
+    uint8_t contentClass = CC_NONE;
+};
+
+// The process-wide tables of the current search.
+struct FatTables {
+    bool present = false;
+    int fatType = 0;                // FatTypeOf of the volume; 0 for NTFS and raw
+    std::vector<uint32_t> fat;      // entry per cluster number (FAT12/16 widened)
+    std::vector<ClusterCell> cells; // same length as fat
+    uint64_t size() const { return cells.size(); }
+};
+extern FatTables gFat;
+
+// 0, or -1 when reading a FAT sector failed (the partial table is kept).
+int ReadFat(DiskVolume& volume, const BootSector& boot);
+void FreeFat();
+
+int ClusterState(uint64_t cluster);  // 99 without a map
+void SetClusterState(uint64_t cluster, uint8_t state);
+int ClusterClass(uint64_t cluster);  // 0 without a map or beyond it
+void SetClusterClass(uint64_t cluster, uint8_t contentClass);
+// The FAT entry of a cluster (0 beyond the table).
+uint32_t FatEntry(uint64_t cluster);
+// True when the card's own FAT says the cluster is allocated (a non-zero
+// entry; the top four bits are ignored on FAT32).
+bool FatSaysInUse(uint64_t cluster);
+const char* ClusterStateName(int state);
+inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }
+
+// Claims the chain from start; returns the number of clusters visited.
+int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);
+
+// Claims the assumed contiguous extent of a deleted file of the given size.
+// The list gets ceil(size / cluster size) entries (zero past those collected);
+// collected receives the count taken. Returns 1 all taken, 100 stopped by a
+// cluster in use after the first, 101 stopped at the first, 0 start below 2.
+int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
+                   std::vector<uint32_t>* list, uint32_t* collected);
+
+// Lists the FAT chain from start (the start itself unchecked).
+int64_t CollectChain(const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);
+
+}  // namespace veld

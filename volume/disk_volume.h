@@ -1,0 +1,68 @@
+// One open source (a card by drive letter, a block device or an image file)
+// with its volume geometry, and the sector access to it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/raw_device.h"
+
+namespace veld {
+
+using BootSector = std::array<uint8_t, 512>;
+
+enum SourceKind : int32_t { SourceDrive = 1, SourceImage = 2 };
+enum VolumeKind : int32_t {
+    VolumeNone = 0,    // not analysed
+    VolumeFat16 = 16,  // FAT12 or FAT16
+    VolumeFat32 = 32,
+    VolumeNtfs = 100,
+    VolumeRaw = 200,   // no usable boot sector: clusters are sectors
+};
+
+struct DiskVolume {
+    uint32_t dataStart = 0;     // byte offset of cluster 2; 0 for NTFS and raw
+    uint32_t clusterSize = 0;   // bytes per cluster; the sector size for raw
+    uint32_t sectorSize = 0;    // bytes per sector
+    int64_t clusterCount = 0;   // data clusters; NTFS: sectors; raw: 512-byte units
+    BootSector bootSector{};    // verbatim first sector, zeros when unusable
+    int32_t sourceKind = 0;
+    int32_t volumeKind = VolumeNone;
+    std::string sourceName;     // drive letter, or the image's full path
+    int32_t driveNumber = -1;
+    std::string devicePath;     // what was opened: the image path or the block device
+    std::unique_ptr<RawDevice> device;  // empty while the handle is closed
+};
+
+// Opens a source: a non-empty image path opens that file read-only, otherwise
+// the drive letter's device is opened read-only. Null when it cannot be opened.
+std::unique_ptr<DiskVolume> DiskIO_Open(const std::string& imagePath, char driveLetter);
+std::unique_ptr<DiskVolume> DiskIO_OpenDrive(char driveLetter, bool writable);
+std::unique_ptr<DiskVolume> DiskIO_OpenImage(const std::string& path, bool writable);
+// A block device by path, opened as a drive (source kind 1).
+std::unique_ptr<DiskVolume> DiskIO_OpenDevice(const std::string& path, bool writable);
+bool IsBlockDevicePath(const std::string& path);
+// An in-memory source, opened as an image (tests and fuzzers).
+std::unique_ptr<DiskVolume> DiskIO_OpenMemory(std::vector<uint8_t> bytes);
+// Opens the same source again read-only and moves the new handle into volume.
+bool DiskIO_Reopen(DiskVolume& volume);
+void DiskIO_CloseHandle(DiskVolume& volume);
+void DiskIO_Close(std::unique_ptr<DiskVolume>& volume);
+
+// New position (low 32 bits) or -1 on failure.
+int64_t DiskIO_Seek(DiskVolume* volume, int64_t offset);
+bool DiskIO_Read(DiskVolume* volume, void* buffer, uint32_t count, uint32_t* done);
+bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32_t* done);
+// Size of a raw drive in 512-byte units; sectorSize receives the device's
+// logical sector size (0 when the size cannot be found).
+int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize);
+
+// Why the last open failed, as the platform describes it (for messages).
+const std::string& DiskIO_LastOpenError();
+// True when the last open failed for lack of permission.
+bool DiskIO_LastOpenDenied();
+
+}  // namespace veld
