@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n libqt6svg6
   libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
   shared-mime-info fonts-noto-cjk breeze-icon-theme
-  xvfb xauth xdotool imagemagick dosfstools mtools
+  xvfb xauth xdotool imagemagick dosfstools mtools time
 )
 
 missing=()
