@@ -1,0 +1,117 @@
+// The modal dialog in which the user picks the source of a search or of a
+// disk-image tool: a removable drive from the list, or a disk-image file.
+//
+// On Linux a "drive" is a removable block device (USB disk, SD/MMC reader)
+// with the letter ListRemovableDrives gives it. The rows show the device's
+// name, its capacity and the file system read from its first sector
+// ("FAT12", "FAT16", "FAT32", "NTFS" or "不明"). A device is listed when it has
+// a capacity and a FAT or NTFS file system, or when it has a name and could
+// be opened. Devices that exist but cannot be opened for lack of permission
+// are named in a note telling the user how to get access.
+//
+// While the dialog is open the search volume's device handle is closed; it is
+// reopened on every way out.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <vector>
+
+#include "platform/removable_drives.h"
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QMessageBox;
+
+class CSelDriveDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CSelDriveDlg(QWidget* parent = nullptr);
+    ~CSelDriveDlg() override;
+
+    // Set before exec(); "" keeps the template's text.
+    QString caption;
+    QString messageText;
+    QString selectLabel;
+    int pictureId = 0;               // 0: no picture; the search passes 171
+    bool hideHardDisks = true;
+    bool imageButton = false;        // shows "ディスクイメージを選択する"
+    bool askFileOnSelect = false;    // ask for an image file name after a drive
+    bool openInsteadOfSave = false;  // with askFileOnSelect: open, not save
+    QString fileFolder;
+    QString fileFilter;
+    // In: a drive whose row is preselected ("E:\" or "e"); out: "%c:\" of the
+    // chosen drive.
+    QString driveText;
+    QString imagePath;               // out: the chosen (or named) file
+    bool choseDrive = false;         // out: true for a drive row, false for a file
+
+    // The chosen drive's letter, or 0.
+    char chosenLetter() const;
+
+    // One row as the dialog determined it.
+    struct DriveRow {
+        char letter = 0;
+        QString name;
+        QString capacity;      // "" when unknown
+        QString fileSystem;    // "FAT12", "FAT16", "FAT32", "NTFS" or "不明"
+        bool geometry = false; // the device opened and reports a size
+        bool denied = false;   // the device could not be opened for lack of permission
+        QString devicePath;
+    };
+    // Applies the listing rule to one probed device.
+    static bool ShouldList(const DriveRow& row);
+    // Probes one device: capacity, first sector, open permission.
+    static DriveRow ProbeDrive(const veld::RemovableDrive& drive);
+    // The file-system name of a first sector.
+    static QString FileSystemNameOf(const uint8_t* sector, size_t size);
+
+    // Tests replace the device list (an empty function restores the real one).
+    using DriveLister = std::function<std::vector<veld::RemovableDrive>()>;
+    static void SetDriveListerForTest(DriveLister lister);
+    // Tests replace the file dialogs: the function gets (folder, filter,
+    // proposed name, open) and returns the chosen path, "" for cancel.
+    using FileChooser = std::function<QString(const QString& folder, const QString& filter,
+                                              const QString& proposedName, bool open)>;
+    static void SetFileChooserForTest(FileChooser chooser);
+
+    // Inspection (tests).
+    QTreeWidget* driveList() const { return list_; }
+    QPushButton* selectButton() const { return select_; }
+    QPushButton* imageFileButton() const { return imageBtn_; }
+    QLabel* pictureLabel() const { return picture_; }
+    const std::vector<DriveRow>& rows() const { return rows_; }
+    // The permission note ("" when every device could be opened).
+    QString permissionNote() const { return permissionNote_; }
+
+    // The default proposed image name: "%cドライブ-%8.8s.img" with today's date.
+    static QString ProposedImageName(char letter);
+
+public slots:
+    void onSelect();
+    void onImageButton();
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void build();
+    void fillList();
+    void reopenSearchVolume();
+    QString chooseFile(const QString& folder, const QString& filter, const QString& proposedName, bool open);
+
+    std::vector<DriveRow> rows_;   // the listed rows, in list order
+    QString permissionNote_;
+    bool built_ = false;
+    bool reopened_ = false;
+    bool noteShown_ = false;
+    QLabel* picture_ = nullptr;
+    QLabel* message_ = nullptr;
+    QTreeWidget* list_ = nullptr;
+    QPushButton* imageBtn_ = nullptr;
+    QPushButton* select_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
