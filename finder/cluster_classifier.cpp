@@ -1,0 +1,132 @@
+// Recognises what one cluster holds by its bytes alone. The tests run in a
+// fixed order and the first that holds decides the class.
+#include <vector>
+
+#include "finder/signature_search.h"
+#include "volume/boot_sector.h"
+#include "volume/byte_reader.h"
+#include "volume/cluster_map.h"
+
+namespace veld {
+namespace {
+
+constexpr size_t kDirSlot = 32;  // one directory entry; byte 0 is the name's first byte
+
+// First name bytes of a directory slot.
+constexpr uint8_t kSlotEmpty = 0x00;     // end of the directory
+constexpr uint8_t kSlotKanjiE5 = 0x05;   // deleted mark as stored for a name starting with 0xE5
+constexpr uint8_t kSlotDeleted = 0xE5;
+constexpr uint8_t kSlotDot = 0x2E;       // "." and ".." of a sub-folder
+
+// A directory cluster with deleted entries: more deleted slots than live
+// ones, or the "." / ".." pair of a sub-folder followed by empty slots only.
+bool LooksLikeDirectory(const uint8_t* b, size_t length) {
+    if (length < kDirSlot) return false;
+    size_t empties = 0, deleted = 0, dots = 0, others = 0;
+    for (size_t at = 0; at + kDirSlot <= length; at += kDirSlot) {
+        switch (b[at]) {
+            case kSlotEmpty: ++empties; break;
+            case kSlotKanjiE5:
+            case kSlotDeleted: ++deleted; break;
+            case kSlotDot: ++dots; break;
+            default: ++others; break;
+        }
+    }
+    return others < deleted || (dots > 1 && empties > 5 && others == 0);
+}
+
+bool IsFill(const uint8_t* b, size_t length) {
+    for (size_t i = 1; i < length; ++i)
+        if (b[i] != b[0]) return false;
+    return true;
+}
+
+// The first two bytes repeated over the whole cluster (e.g. 0xFF 0x00 ...).
+bool IsTwoBytePattern(const uint8_t* b, size_t length) {
+    if (length < 6) return false;
+    if (b[0] != b[2] || b[1] != b[3] || b[0] != b[4] || b[1] != b[5]) return false;
+    const size_t pairs = length / 2;
+    for (size_t k = 1; k < pairs; ++k)
+        if (b[2 * k] != b[0] || b[2 * k + 1] != b[1]) return false;
+    return true;
+}
+
+// ASCII and Shift-JIS: 0x01-0x7F single bytes; a lead byte 0x80-0x9F or
+// 0xE0-0xFF takes the next byte with it, whatever it is. 0x00 and the
+// half-width katakana range 0xA0-0xDF are taken as binary.
+bool IsText(const uint8_t* b, size_t length) {
+    size_t i = 0;
+    while (i < length) {
+        const uint8_t x = b[i];
+        if (x >= 0x01 && x <= 0x7F) {
+            i += 1;
+        } else if ((x >= 0x80 && x <= 0x9F) || x >= 0xE0) {
+            i += 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Entropy-coded JPEG data: 0xFF is only followed by a stuffed 0x00, a
+// restart or other marker (0xC0 and up), or another 0xFF fill byte.
+int JpegDataClass(const uint8_t* b, size_t length) {
+    if (length < 2) return CC_NONE;
+    bool sawFF = false;
+    size_t i = 0;
+    while (i <= length - 2) {
+        if (b[i] != 0xFF) {
+            i += 1;
+            continue;
+        }
+        sawFF = true;
+        const uint8_t x = b[i + 1];
+        if (x >= 0x03 && x <= 0xBF) return CC_NONE;
+        if (x == 0xD9) return CC_JPEG_END;
+        i += x == 0xFF ? 1 : 2;
+    }
+    return sawFF ? CC_JPEG_DATA : CC_NONE;
+}
+
+bool IsMp4Start(const uint8_t* b, size_t length) {
+    return ByteReader(b, length).equals(4, "ftyp", 4);  // atom type after the 32-bit size
+}
+
+}  // namespace
+
+bool IsJpegStart(const uint8_t* buffer, size_t length) {
+    ByteReader r(buffer, length);
+    if (!r.has(0, 4)) return false;
+    const uint16_t app = r.be16(2);
+    return r.u8(0) == 0xFF && r.u8(1) == 0xD8 && app >= 0xFFE0 && app <= 0xFFEF;
+}
+
+int ClassifyContent(const uint8_t* buffer, size_t length) {
+    if (!buffer || length == 0) return CC_NONE;
+    if (IsJpegStart(buffer, length)) return CC_JPEG_START;
+    if (IsText(buffer, length)) return CC_TEXT;
+    if (IsMp4Start(buffer, length)) return CC_MP4_START;
+    return JpegDataClass(buffer, length);
+}
+
+int ClassifyCluster(const DiskVolume& /*volume*/, const uint8_t* buffer, size_t length) {
+    if (!buffer || length == 0) return CC_NONE;
+    if (LooksLikeDirectory(buffer, length)) return CC_DIR;
+    if (IsFill(buffer, length)) return CC_FILL;
+    if (IsTwoBytePattern(buffer, length)) return CC_PATTERN2;
+    return ClassifyContent(buffer, length);
+}
+
+int ReadAndClassifyCluster(DiskVolume& volume, uint32_t cluster) {
+    // Cluster numbers below 2 have no data area (their offset would be the boot sector).
+    if (cluster < 2 || volume.clusterSize == 0) return CC_NONE;
+    std::vector<uint8_t> buffer(volume.clusterSize, 0);
+    if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) return CC_NONE;
+    uint32_t done = 0;
+    if (!DiskIO_Read(&volume, buffer.data(), volume.clusterSize, &done) || done == 0) return CC_NONE;
+    // At the end of the source only the bytes actually read are judged.
+    return ClassifyCluster(volume, buffer.data(), done);
+}
+
+}  // namespace veld
