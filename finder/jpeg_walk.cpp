@@ -1,0 +1,244 @@
+// Follows the marker structure of a JPEG file from its start cluster across
+// the clusters that follow it, to find the end of image (and so the length),
+// the frame size and the EXIF data; and registers a carved JPEG.
+//
+// JPEG layout as walked here (all values big-endian):
+//   FF D8                    start of image
+//   FF En LL LL ...          application segment, LL LL = length incl. itself
+//   FF E1 LL LL "Exif" 00 00 TIFF...   EXIF segment (TIFF block at marker + 10)
+//   FF C0 LL LL P HH HH WW WW ...      baseline frame: height at +5, width at +7
+//   FF DA LL LL ...          start of scan; entropy-coded data follows
+//   FF D9                    end of image
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "finder/exif_reader.h"
+#include "finder/registry.h"
+#include "finder/signature_search.h"
+#include "volume/boot_sector.h"
+#include "volume/byte_reader.h"
+#include "volume/cluster_map.h"
+#include "volume/search_progress.h"
+
+namespace veld {
+namespace {
+
+constexpr uint16_t kSOI = 0xFFD8;
+constexpr uint16_t kEOI = 0xFFD9;
+constexpr uint16_t kSOS = 0xFFDA;
+constexpr uint16_t kSOF0 = 0xFFC0;
+constexpr uint16_t kAPP1 = 0xFFE1;
+constexpr int kSegLength = 2;        // u16 segment length after the marker
+constexpr int kExifTag = 4;          // "Exif" 00 00 after the length
+constexpr int kExifTiff = 10;        // TIFF block: marker + 2 + 2 + 6
+constexpr int kSofHeight = 5;        // u16 after marker, length and precision
+constexpr int kSofWidth = 7;         // u16
+
+// The largest length the 32-bit length field can carry.
+constexpr uint64_t kMaxLength = 0xFFFFFFFFull;
+
+bool FirstClusterUniform(const uint8_t* b, size_t length) {
+    for (size_t i = 1; i < length; ++i)
+        if (b[i] != b[0]) return false;
+    return true;
+}
+
+// Reads the whole EXIF segment whose marker lies at markerAt inside the window
+// at windowOffset, and hands its TIFF block to the EXIF reader. Whole clusters
+// are read from the window's start, as many as the segment needs from where it
+// begins, and the reader gets only the bytes actually read.
+void ReadExifSegment(DiskVolume& volume, int64_t windowOffset, uint64_t markerAt, uint32_t segmentLength,
+                     JpegInfo* info) {
+    if (segmentLength < 8) return;  // no room for the identifier, let alone a TIFF header
+    const uint64_t cs = volume.clusterSize;
+    const uint64_t segmentEnd = markerAt + kSegLength + segmentLength;  // <= cs + 65537
+    const uint64_t clusters = (segmentEnd + cs - 1) / cs;
+    const uint64_t bytes = clusters * cs;
+    if (bytes > 0xFFFFFFFFull) return;
+    try {
+        std::vector<uint8_t> block(size_t(bytes), 0);
+        if (DiskIO_Seek(&volume, windowOffset) < 0) return;
+        uint32_t done = 0;
+        if (!DiskIO_Read(&volume, block.data(), uint32_t(bytes), &done)) return;
+        const uint64_t tiffAt = markerAt + kExifTiff;
+        if (done <= tiffAt) return;
+        const uint64_t available = std::min<uint64_t>(segmentLength - 8, done - tiffAt);
+        ParseExif(block.data() + tiffAt, size_t(available), info);
+    } catch (...) {
+        // A fault inside the reader leaves what it had filled and the walk goes on.
+    }
+}
+
+}  // namespace
+
+uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) {
+    if (!info) return 0;
+    *info = JpegInfo{};
+    const uint32_t cs = volume.clusterSize;
+    if (start < 2 || cs == 0) return 0;
+
+    const uint64_t a = start;
+    const int64_t firstOffset = ClusterOffset(volume, a);
+    // Clusters past the end of the volume are not part of any file.
+    const uint64_t lastCluster = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 1 : 0;
+    // Every window moves on by at least one cluster and the length must fit in
+    // 32 bits, so no JPEG needs more windows than this.
+    const uint64_t maxWindows = kMaxLength / cs + 2;
+
+    std::vector<uint8_t> window(size_t(cs) * 2);
+    int64_t windowOffset = firstOffset;
+    uint64_t o = 0;          // resume offset inside the window
+    bool inScan = false;
+    uint64_t current = 0;    // the window's first cluster, 0 before the first window
+    int32_t frameWidth = -1, frameHeight = -1;
+    bool ok = true;
+    bool first = true;
+
+    for (uint64_t windows = 0;; ++windows) {
+        const uint64_t windowCluster = a + uint64_t(windowOffset - firstOffset) / cs;
+        if (windows >= maxWindows || windowCluster > lastCluster) {
+            ok = false;
+            break;
+        }
+        std::fill(window.begin(), window.end(), 0);
+        uint32_t done = 0;
+        if (DiskIO_Seek(&volume, windowOffset) < 0 ||
+            !DiskIO_Read(&volume, window.data(), uint32_t(window.size()), &done) || done < cs) {
+            ok = false;  // a failed or short read: the first cluster is not all there
+            break;
+        }
+        ByteReader r(window.data(), done);
+
+        // A cluster of one byte value: the rest of the file is gone. What was
+        // walked before it is kept as a partly missing picture.
+        if (FirstClusterUniform(window.data(), cs)) {
+            const int64_t size = current >= a ? int64_t(current - a) * int64_t(cs) : -1;
+            if (size < int64_t(cs) || uint64_t(size) > kMaxLength) {
+                ok = false;
+            } else {
+                info->length = uint32_t(size);
+                info->partlyMissing = 1;
+            }
+            break;
+        }
+        if (first) {
+            if (!IsJpegStart(window.data(), done)) {
+                ok = false;
+                break;
+            }
+            first = false;
+        }
+        info->found = 1;
+        current = windowCluster;
+
+        bool finished = false;    // the walk ends after this window
+        bool jumped = false;      // a segment carried o past the first cluster
+        while (o < cs) {
+            const uint16_t v = r.be16(o);  // second byte may be in the window's second cluster
+            if (inScan) {
+                if (v == kEOI) {
+                    const uint64_t length = (current - a) * cs + o + 2;
+                    if (length > kMaxLength) ok = false;
+                    else info->length = uint32_t(length);
+                    finished = true;
+                    break;
+                }
+                // Skip entropy-coded data up to the next 0xFF of this cluster. A
+                // marker at o is stepped over (o + 2); when o is not a 0xFF (a fresh
+                // window, or the scan header) the search starts at o itself, so a
+                // 0xFF at o + 1 is not missed.
+                const uint64_t from = r.u8(o) == 0xFF ? o + 2 : o;
+                if (from >= cs) {
+                    o += 1;
+                    continue;
+                }
+                const uint8_t* begin = window.data() + from;
+                const uint8_t* end = window.data() + cs;
+                const uint8_t* hit = std::find(begin, end, uint8_t(0xFF));
+                if (hit == end) break;
+                o = uint64_t(hit - window.data());
+                continue;
+            }
+
+            if (v == kSOI || (v >= 0xFFD0 && v <= 0xFFD7)) {
+                o += 2;
+            } else if (v == kEOI) {
+                break;  // an end of image before any scan: go on with the next cluster
+            } else if (v == kSOS) {
+                o += 2;
+                inScan = true;
+                if (mode == JpegWalkExifOnly) {
+                    finished = true;
+                    break;
+                }
+            } else if (v >= 0xFFC0 && v <= 0xFFFE) {
+                const uint64_t marker = o;
+                const uint16_t length = r.be16(marker + kSegLength);
+                o += 2;
+                if (v == kAPP1 && r.equals(marker + kExifTag, "Exif\0\0", 6)) {
+                    ReadExifSegment(volume, windowOffset, marker, length, info);
+                    if (mode == JpegWalkExifOnly) {
+                        finished = true;
+                        break;
+                    }
+                }
+                if (v == kSOF0) {
+                    frameHeight = r.be16(marker + kSofHeight);
+                    frameWidth = r.be16(marker + kSofWidth);
+                }
+                o += length;
+                if (o >= cs) {
+                    windowOffset += int64_t(o / cs) * int64_t(cs);
+                    o %= cs;
+                    jumped = true;
+                    break;
+                }
+            } else {
+                ok = false;  // no marker where one must be
+                finished = true;
+                break;
+            }
+        }
+        if (finished || !ok) break;
+        if (!jumped) {
+            windowOffset += int64_t(cs);
+            o = 0;
+        }
+        if (mode == JpegWalkFull) ReportProgress(PhaseJpegWindow, double(current), "");
+    }
+
+    if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
+    if (frameWidth >= 0) info->frameWidth = frameWidth;
+    if (frameHeight >= 0) info->frameHeight = frameHeight;
+    return ok ? uint32_t(current) : 0;
+}
+
+void RegisterCarvedJpeg(const std::string& name, uint32_t length, uint32_t start, const JpegInfo& info) {
+    DelFileInfo record;
+    static const char kEntryName[8] = {'J', 'p', 'e', 'g', 'I', 'm', 'g', 0};
+    std::copy(kEntryName, kEntryName + 8, record.entry.begin() + dirent::Name);
+    // The generated name's extension, its first three characters, space-padded.
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (int i = 0; i < 3; ++i)
+        record.entry[dirent::Ext + i] = i < int(ext.size()) ? uint8_t(ext[i]) : uint8_t(' ');
+    record.entry[dirent::Attributes] = 0;
+    StoreLe16(record.entry.data() + dirent::ClusterHigh, uint16_t(start >> 16));
+    StoreLe16(record.entry.data() + dirent::ClusterLow, uint16_t(start & 0xFFFF));
+    StoreLe32(record.entry.data() + dirent::FileSize, length);
+    record.name = name;
+    record.state = StateComplete;
+    const uint32_t count = info.clusterCount;
+    if (count >= 1) {
+        record.clusterList.resize(count);
+        for (uint32_t i = 0; i < count; ++i) record.clusterList[i] = start + i;
+    }
+    record.clustersNeeded = int32_t(count);
+    record.clustersCollected = int32_t(count);
+    record.firstClass = CC_JPEG_START;
+    record.jpeg = info;
+    RegisterFoundFile(std::move(record));
+}
+
+}  // namespace veld

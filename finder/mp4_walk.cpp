@@ -1,0 +1,203 @@
+// Follows the top-level atoms of an MP4/QuickTime clip from its start cluster
+// to find where the clip ends, and registers a carved clip.
+//
+// Atom header (big-endian):
+//   0  u32  size, header included; 1: a u64 size follows the type; 0: the
+//           atom runs to the end of the file
+//   4  4 bytes type ("ftyp", "moov", "mdat", ...)
+//   8  u64  the large size, only when size is 1
+// "ftyp" body: 8 major brand, 12 u32 minor version, 16.. compatible brands.
+#include <algorithm>
+#include <vector>
+
+#include "finder/registry.h"
+#include "finder/signature_search.h"
+#include "volume/boot_sector.h"
+#include "volume/byte_reader.h"
+#include "volume/cluster_map.h"
+#include "volume/search_progress.h"
+
+namespace veld {
+namespace {
+
+constexpr int kAtomSize = 0;       // u32
+constexpr int kAtomType = 4;       // 4 characters
+constexpr int kAtomLargeSize = 8;  // u64 when the size field is 1
+constexpr int kMajorBrand = 8;
+constexpr int kMinorVersion = 12;
+constexpr int kBrand1 = 16;
+constexpr int kBrand2 = 20;
+constexpr uint32_t kHeader = 8;
+constexpr uint64_t kLargeHeader = 16;
+
+constexpr uint64_t kMaxLength = 0xFFFFFFFFull;  // what the 32-bit length field can carry
+
+bool Accepted(const ByteReader& r, uint64_t o) {
+    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "prfl"};
+    for (const char* t : kTypes)
+        if (r.equals(o + kAtomType, t, 4)) return true;
+    return false;
+}
+
+bool FirstClusterUniform(const uint8_t* b, size_t length) {
+    for (size_t i = 1; i < length; ++i)
+        if (b[i] != b[0]) return false;
+    return true;
+}
+
+}  // namespace
+
+uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
+    if (!info) return 0;
+    *info = Mp4Info{};
+    const uint32_t cs = volume.clusterSize;
+    if (start < 2 || cs == 0) return 0;
+
+    const uint64_t a = start;
+    const int64_t firstOffset = ClusterOffset(volume, a);
+    const uint64_t lastCluster = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 1 : 0;
+    // Every window moves on by at least one cluster, and a clip longer than the
+    // 32-bit length field is not carved, so this many windows always suffice.
+    const uint64_t maxWindows = kMaxLength / cs + 2;
+
+    if (DiskIO_Seek(&volume, firstOffset) < 0) return 0;
+    std::vector<uint8_t> window(size_t(cs) * 2);
+    int64_t windowOffset = firstOffset;
+    uint64_t o = 0;  // next atom header inside the window
+    bool ftyp = false, moov = false, mdat = false;
+    uint64_t current = 0;
+    bool ok = true;
+    bool first = true;
+
+    for (uint64_t windows = 0;; ++windows) {
+        const uint64_t windowCluster = a + uint64_t(windowOffset - firstOffset) / cs;
+        if (windows >= maxWindows || windowCluster > lastCluster) {
+            ok = false;
+            break;
+        }
+        std::fill(window.begin(), window.end(), 0);
+        uint32_t done = 0;
+        if (!DiskIO_Read(&volume, window.data(), uint32_t(window.size()), &done) || done < cs) {
+            ok = false;  // a failed or short read: the next header is not all there
+            break;
+        }
+        ByteReader r(window.data(), done);
+        // A cluster of one byte value where an atom header should be: the clip
+        // was overwritten or never finished.
+        if (FirstClusterUniform(window.data(), cs)) {
+            ok = false;
+            break;
+        }
+        if (first) {
+            if (ClassifyContent(window.data(), cs) != CC_MP4_START) {
+                ok = false;
+                break;
+            }
+            first = false;
+        }
+        info->found = 1;
+        current = windowCluster;
+
+        bool finished = false;
+        while (o < cs) {
+            const uint32_t size32 = r.be32(o + kAtomSize);
+            if (!Accepted(r, o)) {
+                // The clip ends where the first foreign header begins (normally
+                // the zero slack after the last atom).
+                if (ftyp && moov && mdat) {
+                    const uint64_t length = (current - a) * cs + o;
+                    if (length > kMaxLength) ok = false;
+                    else info->length = uint32_t(length);
+                } else {
+                    ok = false;
+                }
+                finished = true;
+                break;
+            }
+            // Atom size: 1 takes the 64-bit size after the type. Size 0 ("to the
+            // end of the file") gives no end we could find on a card, so the clip's
+            // length is unknown: the walk fails. Any other size below a header's
+            // length is damage and fails the walk as well; so no atom ever advances
+            // the walk by less than 8 bytes.
+            uint64_t size = size32;
+            if (size32 == 1) {
+                size = r.be64(o + kAtomLargeSize);
+                if (size < kLargeHeader) {
+                    ok = false;
+                    finished = true;
+                    break;
+                }
+            } else if (size32 < kHeader) {
+                ok = false;
+                finished = true;
+                break;
+            }
+
+            if (r.equals(o + kAtomType, "ftyp", 4)) {
+                ftyp = true;
+                info->ftypSize = size32;
+                if (size32 > 4) info->atomType = r.text(o + kAtomType, 4);
+                if (size32 > 8) info->majorBrand = r.text(o + kMajorBrand, 4);
+                if (size32 > 12) info->minorVersion = r.be32(o + kMinorVersion);
+                if (size32 > 16) info->compatibleBrand1 = r.text(o + kBrand1, 4);
+                if (size32 > 20) info->compatibleBrand2 = r.text(o + kBrand2, 4);
+            } else if (r.equals(o + kAtomType, "moov", 4)) {
+                moov = true;
+            } else if (r.equals(o + kAtomType, "mdat", 4)) {
+                mdat = true;
+            }
+
+            // An atom reaching past the 32-bit length limit ends the walk before the
+            // window arithmetic could overflow.
+            if (size > kMaxLength + cs) {
+                ok = false;
+                finished = true;
+                break;
+            }
+            o += size;
+            if (o >= cs) {
+                windowOffset += int64_t(o / cs) * int64_t(cs);
+                o %= cs;
+                break;
+            }
+        }
+        if (finished || !ok) break;
+
+        ReportProgress(PhaseMp4Window, double(current), "");
+        if (DiskIO_Seek(&volume, windowOffset) < 0) {
+            ok = false;
+            break;
+        }
+    }
+
+    if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
+    return ok ? uint32_t(current) : 0;
+}
+
+void RegisterCarvedMp4(const std::string& name, uint32_t length, uint32_t start, const Mp4Info& info) {
+    DelFileInfo record;
+    static const char kEntryName[8] = {'M', 'P', 'G', '4', 'M', 'O', 'V', 0};
+    std::copy(kEntryName, kEntryName + 8, record.entry.begin() + dirent::Name);
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (int i = 0; i < 3; ++i)
+        record.entry[dirent::Ext + i] = i < int(ext.size()) ? uint8_t(ext[i]) : uint8_t(' ');
+    record.entry[dirent::Attributes] = 0;
+    StoreLe16(record.entry.data() + dirent::ClusterHigh, uint16_t(start >> 16));
+    StoreLe16(record.entry.data() + dirent::ClusterLow, uint16_t(start & 0xFFFF));
+    StoreLe32(record.entry.data() + dirent::FileSize, length);
+    record.name = name;
+    record.state = StateComplete;
+    const uint32_t count = info.clusterCount;
+    if (count >= 1) {
+        record.clusterList.resize(count);
+        for (uint32_t i = 0; i < count; ++i) record.clusterList[i] = start + i;
+    }
+    record.clustersNeeded = int32_t(count);
+    record.clustersCollected = int32_t(count);
+    record.firstClass = CC_MP4_START;
+    record.mp4 = info;
+    RegisterFoundFile(std::move(record));
+}
+
+}  // namespace veld
