@@ -1,0 +1,390 @@
+// The directory-entry scanner: reads FAT directories straight from the
+// source, one cluster-size block at a time, and interprets their 32-byte
+// entries itself, so that deleted entries and the long names of deleted
+// files come back.
+#include "finder/directory_scanner.h"
+
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "finder/del_file_info.h"
+#include "finder/registry.h"
+#include "finder/signature_search.h"
+#include "volume/boot_sector.h"
+#include "volume/byte_reader.h"
+#include "volume/cluster_map.h"
+#include "volume/search_progress.h"
+#include "volume/search_state.h"
+#include "volume/trace.h"
+
+namespace veld {
+namespace {
+
+// A long-name (VFAT) piece, stored in a slot of its own before the short
+// entry; the pieces come last piece first.
+namespace lfn {
+constexpr int Sequence = 0;      // u8  bits 0-5 piece number (1..20), 0x40 last piece, 0xE5 deleted
+constexpr int Chars1 = 1;        // 5 UTF-16LE characters
+constexpr int Attributes = 11;   // u8  always 0x0F
+constexpr int Chars2 = 14;       // 6 UTF-16LE characters
+constexpr int Chars3 = 28;       // 2 UTF-16LE characters
+constexpr uint8_t Attribute = 0x0F;
+constexpr uint8_t LastFlag = 0x40;
+constexpr int MaxPieces = 20;    // 20 × 13 characters cover a 255-character name
+}  // namespace lfn
+
+constexpr uint8_t kDeletedMark = 0xE5;
+constexpr uint8_t kDeletedKanjiMark = 0x05;  // a name whose real first byte is 0xE5
+constexpr uint8_t kNotEndMark = 0x01;        // below 0x20 but not an end of directory
+// Sequence numbers from here on come from deleted pieces (0xE5 & 0x3F = 37):
+// such a run is taken in disk order without sequence checks.
+constexpr int kDeletedRunSequence = 35;
+
+// Folders nest no deeper than this; a card whose folders point back to their
+// ancestors would otherwise make the descent repeat.
+constexpr int kMaxDepth = 32;
+// No real cluster is larger than 256 KB; a damaged boot sector must not make
+// the scanner allocate more.
+constexpr uint32_t kMaxBlockBytes = 2u << 20;
+
+bool IsEndOfDirectory(uint8_t first) {
+    return first < 0x20 && first != kNotEndMark && first != kDeletedKanjiMark;
+}
+
+// Appends one UTF-16 code unit sequence as UTF-8; pairs are joined.
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// The 13 characters of a long-name piece as UTF-8: the text ends at the
+// first 0x0000, 0xFFFF padding is dropped, lone surrogates become U+FFFD.
+std::string LongNamePieceText(const ByteReader& slot) {
+    uint16_t units[13];
+    int n = 0;
+    for (int k = 0; k < 5; ++k) units[n++] = slot.le16(lfn::Chars1 + 2 * k);
+    for (int k = 0; k < 6; ++k) units[n++] = slot.le16(lfn::Chars2 + 2 * k);
+    for (int k = 0; k < 2; ++k) units[n++] = slot.le16(lfn::Chars3 + 2 * k);
+    std::string out;
+    for (int k = 0; k < 13; ++k) {
+        uint32_t u = units[k];
+        if (u == 0x0000) break;
+        if (u == 0xFFFF) continue;
+        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < 13 && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[k + 1] - 0xDC00));
+            ++k;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            AppendUtf8(out, 0xFFFD);
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+// True when the slot could be a directory entry: a long-name piece with a
+// plausible sequence byte, or a short entry with a sane attribute byte and
+// no control characters in its name.
+bool IsStructuralEntry(const ByteReader& slot) {
+    uint8_t first = slot.u8(0);
+    uint8_t attributes = slot.u8(dirent::Attributes);
+    if (attributes == lfn::Attribute) {
+        if (first == kDeletedMark) return true;
+        int number = first & ~lfn::LastFlag;
+        return number >= 1 && number <= lfn::MaxPieces;
+    }
+    if (attributes & 0xC0) return false;
+    for (int k = 0; k < 11; ++k) {
+        uint8_t c = slot.u8(k);
+        if (c >= 0x20) continue;
+        if (k == 0 && c == kDeletedKanjiMark) continue;
+        return false;
+    }
+    return true;
+}
+
+// A block the classifier took for JPEG data can still be a directory: an
+// entry with start cluster 0x01FF holds the bytes FF 01, long-name padding
+// holds FF FF. It is read as one when every slot up to the end of the
+// directory is structurally an entry (and there is at least one).
+bool LooksLikeDirectoryBlock(const uint8_t* block, size_t bytes) {
+    size_t entries = 0;
+    for (size_t at = 0; at + dirent::Size <= bytes; at += dirent::Size) {
+        ByteReader slot(block + at, dirent::Size);
+        if (IsEndOfDirectory(slot.u8(0))) break;
+        if (!IsStructuralEntry(slot)) return false;
+        ++entries;
+    }
+    return entries > 0;
+}
+
+bool HasDotEntries(const uint8_t* block, size_t bytes) {
+    ByteReader r(block, bytes);
+    return r.equals(0, ".       ", 8) && r.equals(dirent::Size, "..      ", 8);
+}
+
+std::string TrimTrailingBlanks(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+// "NAME.EXT" of an entry, blanks removed; the dot stays when the extension
+// is blank ("DCIM.").
+std::string ShortComponent(const DirEntry& e) {
+    return TrimTrailingBlanks(std::string(reinterpret_cast<const char*>(e.data()), 8)) + "." +
+           TrimTrailingBlanks(std::string(reinterpret_cast<const char*>(e.data() + 8), 3));
+}
+
+struct ScanContext {
+    std::unordered_set<uint32_t> visited;  // start clusters of folders already read in this call tree
+};
+
+class FolderScan {
+public:
+    FolderScan(DiskVolume& volume, const BootSector& boot, ScanContext& context, int depth, bool contiguous,
+               const std::string& path)
+        : volume_(volume), boot_(boot), context_(context), depth_(depth), contiguous_(contiguous), path_(path),
+          indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
+
+    void Run(uint32_t start, uint32_t startHigh, bool fixedRoot);
+
+private:
+    void WalkEntries(uint8_t* block, size_t bytes);
+    void ShortEntry(uint8_t* slotBytes, bool deleted);
+    void Descend(const DirEntry& entry, const std::string& longName);
+
+    DiskVolume& volume_;
+    const BootSector& boot_;
+    ScanContext& context_;
+    int depth_;
+    bool contiguous_;
+    std::string path_;
+    std::string indent_;
+
+    std::string longName_;   // the long-name accumulator
+    int expected_ = 0;       // expected sequence number; 0 when no run is open
+    int blockFiles_ = 0;
+    int blockFolders_ = 0;
+    bool end_ = false;
+};
+
+void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
+    if (gSearch.directoryPhase.load()) {
+        char text[1200];
+        std::snprintf(text, sizeof text, "フォルダ検索 %s", path_.c_str());
+        ReportProgress(PhaseFolder, -1, text);
+    }
+
+    ByteReader b(boot_.data(), boot_.size());
+    const uint32_t bytesPerSector = b.le16(11);
+    const uint32_t sectorsPerCluster = b.u8(13);
+    const uint32_t rootEntries = b.le16(17);
+    const uint32_t blockBytes = bytesPerSector * sectorsPerCluster;
+    if (blockBytes < dirent::Size || blockBytes > kMaxBlockBytes) {
+        TraceLine("%s<<End OF Dir", indent_.c_str());
+        return;
+    }
+
+    // The last cluster number that names a data cluster on this volume, and
+    // the map's size: contiguous mode never walks past either.
+    const uint64_t lastCluster = volume_.clusterCount > 0 ? uint64_t(volume_.clusterCount) + 1 : 0;
+    const uint64_t mapSize = gFat.size();
+
+    std::vector<uint32_t> clusters;
+    uint64_t blockCount = 0;
+    uint64_t rootBytes = 0;
+    if (fixedRoot) {
+        // The root area is read in blocks of one cluster; a last partial
+        // block only up to the end of the area.
+        rootBytes = uint64_t(rootEntries) * dirent::Size;
+        blockCount = (rootBytes + blockBytes - 1) / blockBytes;
+    } else {
+        if (start < 2 || start > lastCluster || (gFat.present && start >= mapSize)) {
+            TraceLine("%s<<End OF Dir", indent_.c_str());
+            return;
+        }
+        blockCount = uint64_t(CollectChain(boot_, start, &clusters));
+        if (clusters.empty()) clusters.push_back(start);
+    }
+
+    std::vector<uint8_t> block(blockBytes);
+    for (uint64_t i = 0;; ++i) {
+        if (SearchCancelled()) break;
+        if ((fixedRoot || !contiguous_) && i >= blockCount) break;
+
+        uint64_t cluster = 0;
+        int64_t offset = 0;
+        uint32_t bytes = blockBytes;
+        if (fixedRoot) {
+            uint64_t sector = (uint64_t(startHigh) << 32) | start;
+            offset = int64_t(sector * bytesPerSector + i * blockBytes);
+            uint64_t left = rootBytes - i * blockBytes;
+            if (left < bytes) bytes = uint32_t(left);
+        } else {
+            cluster = contiguous_ ? uint64_t(clusters[0]) + i : clusters[size_t(i)];
+            if (cluster < 2 || cluster > lastCluster || (gFat.present && cluster >= mapSize)) break;
+            offset = ClusterOffset(volume_, cluster);
+        }
+
+        if (DiskIO_Seek(&volume_, offset) == -1) break;
+        uint32_t done = 0;
+        if (!DiskIO_Read(&volume_, block.data(), bytes, &done) || done < bytes) break;
+
+        int contentClass = ClassifyCluster(volume_, block.data(), bytes);
+        bool acceptable = contentClass == CC_DIR || contentClass == CC_NONE;
+        if (!acceptable && (contentClass == CC_JPEG_DATA || contentClass == CC_JPEG_END))
+            acceptable = LooksLikeDirectoryBlock(block.data(), bytes);
+        if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes)) break;
+        if (!acceptable) break;
+
+        blockFiles_ = 0;
+        blockFolders_ = 0;
+        WalkEntries(block.data(), bytes);
+        if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
+            SetClusterState(cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
+        if (end_) break;
+    }
+    TraceLine("%s<<End OF Dir", indent_.c_str());
+}
+
+void FolderScan::WalkEntries(uint8_t* block, size_t bytes) {
+    for (size_t at = 0; at + dirent::Size <= bytes; at += dirent::Size) {
+        if (SearchCancelled() || end_) return;
+        uint8_t* slotBytes = block + at;
+        uint8_t first = slotBytes[0];
+        const uint8_t attributes = slotBytes[dirent::Attributes];
+
+        if (IsEndOfDirectory(first)) {
+            end_ = true;
+            return;
+        }
+
+        // Deleted short entry: the first name byte (and the second when it
+        // is not printable) becomes "#" so the name can be shown.
+        bool deleted = false;
+        if ((first == kDeletedMark || first == kDeletedKanjiMark) && attributes != lfn::Attribute) {
+            deleted = true;
+            slotBytes[0] = '#';
+            if (slotBytes[1] < 0x20 || slotBytes[1] > 0x7E) slotBytes[1] = '#';
+            first = '#';
+        }
+
+        // A live entry among the consecutive clusters of a deleted folder
+        // means those clusters belong to something else by now.
+        if (contiguous_ && !deleted && attributes != lfn::Attribute && first != '#' && first != '.') {
+            end_ = true;
+            return;
+        }
+
+        if (attributes == lfn::Attribute) {
+            ByteReader slot(slotBytes, dirent::Size);
+            std::string piece = LongNamePieceText(slot);
+            int n = first & 0x3F;
+            if (expected_ == 0) {
+                expected_ = n;
+                longName_ = piece;
+            } else if (n == expected_ - 1) {
+                if (expected_ < kDeletedRunSequence) expected_ = n == 1 ? 0 : n;
+                longName_ = piece + longName_;
+            } else if (expected_ >= kDeletedRunSequence) {
+                longName_ = piece + longName_;
+            } else {
+                expected_ = 0;
+                longName_.clear();
+            }
+            TraceLine("%s[VFAT]%-13.13s Seq=%d End=%d Del=%d SEQ(%0X)", "", piece.c_str(), n, (first >> 6) & 1,
+                      (first >> 7) & 1, first);
+            continue;
+        }
+        ShortEntry(slotBytes, deleted);
+    }
+}
+
+void FolderScan::ShortEntry(uint8_t* slotBytes, bool deleted) {
+    DirEntry entry;
+    for (int k = 0; k < dirent::Size; ++k) entry[size_t(k)] = slotBytes[k];
+    const uint8_t first = entry[0];
+    const uint8_t attributes = entry[dirent::Attributes];
+    const uint32_t start = EntryStartCluster(entry);
+    ByteReader r(entry.data(), entry.size());
+
+    std::string name(reinterpret_cast<const char*>(entry.data()), 8);
+    std::string ext(reinterpret_cast<const char*>(entry.data() + 8), 3);
+    std::string created = FatDateTimeText(r.le16(dirent::CreateDate), r.le16(dirent::CreateTime));
+    std::string written = FatDateTimeText(EntryWriteDate(entry), EntryWriteTime(entry));
+    std::string attributeText = FatAttributeText(attributes);
+    TraceLine("%s(%02x)%-8.8s.%-3.3s(%s) %s %s %s %s c=%4X (0x%X)size=%6d", "", first, name.c_str(), ext.c_str(),
+              longName_.c_str(), deleted ? "DEL" : "   ", attributeText.c_str(), created.c_str(), written.c_str(),
+              start, 0, int(EntrySize(entry)));
+
+    expected_ = 0;
+    const bool isFolder = IsDirectoryAttribute(attributes);
+    if (isFolder) {
+        if (first != '.') ++gSearch.folderCount;
+        ++blockFolders_;
+    } else {
+        ++gSearch.fileCount;
+        ++blockFiles_;
+        if (deleted)
+            MarkChain(boot_, start, FA_DEL_FILE, false);
+        else
+            MarkChain(boot_, start, FA_USE_FILE, true);
+    }
+
+    if (deleted) {
+        if (isFolder)
+            RegisterDeletedFolder(entry, longName_, path_);
+        else
+            RegisterDeletedEntry(entry, longName_, path_);
+    }
+    std::string longName;
+    longName.swap(longName_);
+
+    if (isFolder && (!contiguous_ || deleted) && first != '.') Descend(entry, longName);
+}
+
+void FolderScan::Descend(const DirEntry& entry, const std::string& longName) {
+    const uint32_t start = EntryStartCluster(entry);
+    if (depth_ + 1 > kMaxDepth || start < 2) return;
+    // A folder already read in this call tree (an ancestor, or one reached
+    // twice through damaged entries) is not read again.
+    if (!context_.visited.insert(start).second) return;
+
+    std::string name(reinterpret_cast<const char*>(entry.data()), 8);
+    TraceLine("%s>>Search Sub dir %8.8s", indent_.c_str(), name.c_str());
+
+    std::string path = path_;
+    if (!path.empty()) path += '\\';
+    path += longName.empty() ? ShortComponent(entry) : longName;
+
+    FolderScan sub(volume_, boot_, context_, depth_ + 1, contiguous_, path);
+    sub.Run(start, 0, false);
+}
+
+}  // namespace
+
+int ScanDirectory(DiskVolume& volume, const BootSector& boot, uint32_t start, uint32_t startHigh, int depth,
+                  bool fixedRoot, bool contiguous, const std::string& path) {
+    ScanContext context;
+    if (!fixedRoot) context.visited.insert(start);
+    FolderScan scan(volume, boot, context, depth, contiguous, path);
+    scan.Run(start, startHigh, fixedRoot);
+    return 0;
+}
+
+}  // namespace veld

@@ -1,0 +1,224 @@
+// Registration of found files: every deleted entry, carved JPEG and carved
+// MP4/MOV passes through RegisterFoundFile, which judges its state, claims its
+// assumed clusters in the cluster map, reads the EXIF data of JPEG starts,
+// makes the first thumbnails, drops duplicates and lists the rest.
+#include "finder/registry.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "app/format_text.h"
+#include "finder/found_file_lists.h"
+#include "finder/signature_search.h"
+#include "platform/window_message.h"
+#include "tools/image_decoding.h"
+#include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
+#include "volume/search_progress.h"
+#include "volume/search_state.h"
+#include "volume/trace.h"
+
+namespace veld {
+namespace {
+
+constexpr size_t kMaxExtensionBytes = 31;
+constexpr int32_t kThumbnailLimit = 500;
+
+int gLastRegistrationState = 0;
+
+// The bytes of a fixed-width entry field up to its first zero byte.
+std::string EntryField(const DirEntry& e, int offset, int width) {
+    std::string s(reinterpret_cast<const char*>(e.data() + offset), size_t(width));
+    if (auto zero = s.find('\0'); zero != std::string::npos) s.resize(zero);
+    return s;
+}
+
+// The extension text stored in the record: after the last "." of the name,
+// or the entry's three extension bytes; trimmed, upper-case ASCII, "   "
+// when nothing is left.
+std::string ExtensionOf(const DelFileInfo& r) {
+    std::string ext;
+    if (r.name) {
+        if (auto dot = r.name->rfind('.'); dot != std::string::npos) ext = CutUtf8(r.name->substr(dot + 1), kMaxExtensionBytes);
+    } else {
+        ext = EntryField(r.entry, dirent::Ext, 3);
+        UpperAscii(ext);
+    }
+    TrimBlanks(ext);
+    if (ext.empty()) return "   ";
+    UpperAscii(ext);
+    return ext;
+}
+
+bool StartsWithImage(const std::string& contentType) {
+    if (contentType.size() < 5) return false;
+    std::string head = contentType.substr(0, 5);
+    UpperAscii(head);
+    return head == "IMAGE";
+}
+
+bool IsDuplicate(const DelFileInfo& r, const DelFileInfo& e) {
+    if (r.hasClusterList() && e.hasClusterList())
+        return r.clusterList[0] == e.clusterList[0] && r.name == e.name && r.clustersNeeded == e.clustersNeeded;
+    if (!r.hasClusterList() && !e.hasClusterList())
+        return r.name == e.name && r.clustersNeeded == e.clustersNeeded;
+    return false;
+}
+
+void TraceRegistration(const DelFileInfo& r, int startState) {
+    std::string name = std::string(reinterpret_cast<const char*>(r.entry.data()), 8);
+    std::string ext = std::string(reinterpret_cast<const char*>(r.entry.data() + 8), 3);
+    std::string attributes = FatAttributeText(r.entry[dirent::Attributes]);
+    std::string written = FatDateTimeText(EntryWriteDate(r.entry), EntryWriteTime(r.entry));
+    TraceLine("(%02x)%-8.8s.%-3.3s %s %s %s c=%4X (0x%X)size=%6d %s tempfn=%s", r.entry[0], name.c_str(), ext.c_str(), "",
+              attributes.c_str(), written.c_str(), r.startCluster(), 0, int(r.size()), ClusterStateName(startState), "");
+}
+
+void Tally(const std::string& extension) {
+    std::string text = extension;
+    TrimBlanks(text);
+    if (text.empty()) text = "   ";
+    bool counted = false;
+    ExtensionTally.ForEach([&](ExtensionCount& item) {
+        if (item.extension != text) return true;
+        ++item.count;
+        counted = true;
+        return false;
+    });
+    if (!counted) ExtensionTally.Add(ExtensionCount{text, 1});
+}
+
+}  // namespace
+
+int LastRegistrationState() { return gLastRegistrationState; }
+
+void RegisterFoundFile(DelFileInfo r) {
+    DiskVolume* volume = gSearch.volume.get();
+    bool listable = false;
+
+    r.extension = ExtensionOf(r);
+    r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
+
+    const uint32_t start = r.startCluster();
+    const int startState = ClusterState(start);
+    // A deleted entry whose start cluster the card's FAT still calls
+    // allocated points into a file written after the deletion: whichever of
+    // the two entries the scanner met first, the deleted one is in use.
+    const bool fatClaimsStart = r.size() > 0 && start >= 2 && FatSaysInUse(start);
+    if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
+        r.state = StateInUse;
+    } else if (fatClaimsStart) {
+        r.state = StateInUse;
+        TraceRegistration(r, startState);
+    } else {
+        int startClass = volume ? ReadAndClassifyCluster(*volume, start) : 0;
+        static const DiskVolume kNoVolume;
+        uint32_t collected = 0;
+        r.state = MarkContiguous(volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(), &r.clusterList, &collected);
+        r.clustersNeeded = int32_t(r.clusterList.size());
+        r.clustersCollected = int32_t(collected);
+        // A run blocked at its first cluster gathered nothing: no list.
+        if (collected == 0) {
+            r.clusterList.clear();
+            r.clusterList.shrink_to_fit();
+        }
+
+        if (r.hasClusterList()) {
+            uint32_t first = r.clusterList[0];
+            int firstClass = first == start ? startClass : (volume ? ReadAndClassifyCluster(*volume, first) : 0);
+            r.firstClass = firstClass;
+            if (firstClass == CC_JPEG_START) {
+                if (r.jpeg.found == 0 && volume) {
+                    JpegInfo info{};
+                    try {
+                        WalkJpeg(*volume, first, &info, JpegWalkExifOnly);
+                    } catch (const std::exception&) {
+                    } catch (...) {
+                    }
+                    r.jpeg = info;
+                }
+            } else if (firstClass != CC_JPEG_DATA) {
+                std::string ext3 = EntryField(r.entry, dirent::Ext, 3);
+                UpperAscii(ext3);
+                if (ext3 == "JPG") r.state = StateBroken;
+            }
+        }
+
+        bool thumbnailStep = false;
+        if (r.hasClusterList()) {
+            thumbnailStep = r.state == StateComplete || r.state == StateFragmented;
+            listable = thumbnailStep || r.state == StateBroken;
+        } else {
+            listable = r.size() == 0;
+        }
+        if (listable) r.listed = 1;
+
+        if (thumbnailStep && ThumbnailCount.load() < kThumbnailLimit) {
+            const std::string& ext = r.extension;
+            if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP")) {
+                if (volume) r.thumbnail = MakeFoundFileThumbnail(*volume, r);
+                r.thumbnailTried = 1;
+            }
+        }
+        TraceRegistration(r, startState);
+    }
+
+    if (!r.name) r.name = PaddedShortName(r.entry);
+    if ((gSearch.options.flags & SearchImagesOnly) && !r.isImage) listable = false;
+
+    if (listable) {
+        gcDelFileList.ForEach([&](DelFileInfo& e) {
+            if (!IsDuplicate(r, e)) return true;
+            listable = false;
+            return false;
+        });
+    }
+    gLastRegistrationState = r.state;
+
+    if (!listable) {
+        if (r.hasClusterList()) {
+            char text[96];
+            std::snprintf(text, sizeof text, "見つかったファイル %d(既に登録済み #%ld)", int(FoundCount.load()),
+                          long(r.clusterList[0]));
+            ReportProgress(PhaseFoundFile, -1, text);
+        }
+        FreeDelFileInfo(&r);
+        return;
+    }
+
+    int found = ++FoundCount;
+    const int32_t index = int32_t(gcDelFileList.Count());
+    if (r.thumbnail) {
+        ++ThumbnailCount;
+        ThumbnailQueue.Add(index);
+    }
+    r.index = index;
+    std::string extension = r.extension;
+    DelFileInfo* stored = gcDelFileList.Add(std::move(r));
+    char text[64];
+    std::snprintf(text, sizeof text, "見つかったファイル %d", found);
+    ReportProgress(PhaseFoundFile, -1, text);
+
+    Tally(extension);
+
+    if (gSearch.startWindow) gSearch.startWindow->PostMessage(MsgFoundFile, reinterpret_cast<intptr_t>(stored), 0);
+}
+
+void RegisterDeletedEntry(const DirEntry& entry, const std::string& longName, const std::string& path) {
+    DelFileInfo r;
+    r.entry = entry;
+    if (!longName.empty()) r.name = longName;
+    r.folder = path;
+    RegisterFoundFile(std::move(r));
+}
+
+void RegisterDeletedFolder(const DirEntry& entry, const std::string& longName, const std::string& path) {
+    DelFileInfo r;
+    r.entry = entry;
+    r.name = longName;
+    r.folder = path;
+    DelFolderList.Add(std::move(r));
+}
+
+}  // namespace veld
