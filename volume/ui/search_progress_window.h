@@ -65,16 +65,23 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // Escape and the close box ask for a cancel like the button; the window
+    // itself stays until its owner deletes it.
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void build();
+    void layoutControls();
     void tick();
+    void onCancel();
     void scheduleApply();
 
     QPointer<QWidget> owner_;
     QString caption_, firstLine_, buttonLabel_;
     bool compact_ = false;
     bool activatedOnce_ = false;
+    bool attached_ = false;
     int step_ = 0;
 
     // Written by any thread, read by the window's thread.
@@ -89,5 +96,6 @@ private:
     QLabel* spinner_ = nullptr;
     QPushButton* button_ = nullptr;
     veld::BitmapProgressBar* bar_ = nullptr;
+    QLabel* separators_[2] = {nullptr, nullptr};
     QTimer* timer_ = nullptr;
 };

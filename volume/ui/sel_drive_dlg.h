@@ -51,6 +51,11 @@ public:
     // The chosen drive's letter, or 0.
     char chosenLetter() const;
 
+    // Builds the window and fills the list from the members set so far;
+    // exec() and show() do it on their own. Closes the search volume's
+    // device handle until the dialog ends.
+    void prepare();
+
     // One row as the dialog determined it.
     struct DriveRow {
         char letter = 0;
