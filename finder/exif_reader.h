@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "finder/del_file_info.h"
+#include "volume/byte_reader.h"
 
 namespace veld {
 
@@ -12,5 +13,12 @@ namespace veld {
 // against length and IFD chains are bounded. 1 when the walk completed, 0
 // when the byte-order mark is neither "II" nor "MM".
 int ParseExif(const uint8_t* tiff, size_t length, JpegInfo* info);
+
+// The value of the 12-byte directory entry at entryOffset as text: ASCII and
+// UNDEFINED values as their bytes (at most 100), rationals as "%8.1lf, " per
+// value, single integers as "%d"; empty for counts outside 1..1000, types
+// outside 1..10 and values outside the block. The text lives in a buffer of
+// the calling thread that the next call overwrites.
+const char* ExifValueText(const ByteReader& tiff, uint64_t entryOffset, bool bigEndian);
 
 }  // namespace veld
