@@ -1,0 +1,293 @@
+// The FAT copy and the cluster map: unpacking of every FAT width, table
+// sizing, chain walks over damaged FATs, and the claiming rules of the
+// directory scanner (MarkChain) and the registration (MarkContiguous).
+#include <gtest/gtest.h>
+
+#include "support/fat_image_builder.h"
+#include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
+
+namespace veld {
+namespace {
+
+using test::FatGeometry;
+using test::FatImageBuilder;
+
+// Opens the builder's image and copies its FAT as a search does.
+std::unique_ptr<DiskVolume> LoadFat(const FatImageBuilder& b) {
+    auto v = b.Open();
+    EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
+    return v;
+}
+
+class ClusterMap : public ::testing::Test {
+protected:
+    void TearDown() override { FreeFat(); }
+};
+
+TEST_F(ClusterMap, Fat12EntriesStraddlingASectorBoundaryUnpack) {
+    FatImageBuilder b(FatGeometry::Fat12());
+    // Entries 340..342 occupy FAT bytes 510..513: entry 341 is split between
+    // the first and the second FAT sector.
+    b.MakeChain({339, 340, 341, 342, 683});  // 682/683 straddle sectors 1 and 2
+    b.SetFat(682, 0xABC);
+    auto v = LoadFat(b);
+    EXPECT_EQ(FatEntry(339), 340u);
+    EXPECT_EQ(FatEntry(340), 341u);
+    EXPECT_EQ(FatEntry(341), 342u);
+    EXPECT_EQ(FatEntry(342), 683u);
+    EXPECT_EQ(FatEntry(683), 0xFFFu);
+    EXPECT_EQ(FatEntry(682), 0xABCu);
+    EXPECT_EQ(FatEntry(0), 0xFF0u);  // media byte in entry 0
+    std::vector<uint32_t> chain;
+    EXPECT_EQ(CollectChain(v->bootSector, 339, &chain), 5);
+    EXPECT_EQ(chain, (std::vector<uint32_t>{339, 340, 341, 342, 683}));
+    // FAT12 entries are 12 bits: 2 entries per 3 bytes.
+    EXPECT_EQ(gFat.size(), std::max<uint64_t>(b.SectorsPerFat() * 512 * 2 / 3, b.ClusterCount()));
+}
+
+TEST_F(ClusterMap, Fat16AndFat32EntriesAreCopiedWhole) {
+    FatImageBuilder b16(FatGeometry::Fat16());
+    b16.MakeChain({2, 300, 299});
+    LoadFat(b16);
+    EXPECT_EQ(FatEntry(2), 300u);
+    EXPECT_EQ(FatEntry(300), 299u);
+    EXPECT_EQ(FatEntry(299), 0xFFFFu);
+
+    FatImageBuilder b32(FatGeometry::Fat32());
+    b32.SetFat(200, 0xF0000123);  // top four bits kept, not masked
+    LoadFat(b32);
+    EXPECT_EQ(FatEntry(200), 0xF0000123u);
+    EXPECT_EQ(FatEntry(2), 0x0FFFFFFFu);  // the root cluster's end mark
+}
+
+TEST_F(ClusterMap, Fat16TableShorterThanTheCardGrowsToTheClusterCount) {
+    FatGeometry g = FatGeometry::Fat16(16384, 2);
+    g.sectorsPerFat = 4;  // 1024 entries for some 8,000 clusters
+    FatImageBuilder b(g);
+    b.MakeChain(1020, 3);  // the chain runs to entry 1022; 1023 is the last
+    auto v = LoadFat(b);
+    ASSERT_GT(v->clusterCount, 1024);
+    EXPECT_EQ(gFat.size(), uint64_t(v->clusterCount));
+    EXPECT_EQ(FatEntry(1021), 1022u);
+    EXPECT_EQ(FatEntry(1024), 0u);
+    EXPECT_EQ(FatEntry(uint64_t(v->clusterCount) - 1), 0u);
+    EXPECT_EQ(ClusterState(uint64_t(v->clusterCount) - 1), FA_EMPTY);
+}
+
+TEST_F(ClusterMap, RawCardHasAnEmptyTableOfItsSectorCount) {
+    auto v = DiskIO_OpenMemory(std::vector<uint8_t>(1000000, 0xFF));
+    EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
+    EXPECT_EQ(gFat.size(), 1953u);
+    for (uint64_t c = 0; c < gFat.size(); ++c) {
+        ASSERT_EQ(ClusterState(c), FA_EMPTY);
+        ASSERT_EQ(FatEntry(c), 0u);
+    }
+}
+
+TEST_F(ClusterMap, QueriesWithoutAMapAreHarmless) {
+    FreeFat();
+    EXPECT_EQ(ClusterState(5), 99);
+    SetClusterState(5, FA_USE_FILE);
+    EXPECT_EQ(ClusterState(5), 99);
+    EXPECT_EQ(FatEntry(5), 0u);
+    std::vector<uint32_t> list{7};
+    uint32_t collected = 9;
+    DiskVolume v;
+    v.clusterSize = 512;
+    EXPECT_NE(MarkContiguous(v, 5, FA_DEL_FILE, 1000, &list, &collected), 1);  // nothing is free without a map
+}
+
+TEST_F(ClusterMap, CycleInTheFatEndsEveryWalk) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    b.MakeCycle({10, 11, 12});
+    b.MakeChain({20, 21});
+    b.SetFat(21, 20);  // two-cluster loop
+    b.SetFat(30, 30);  // a cluster pointing at itself
+    auto v = LoadFat(b);
+    std::vector<uint32_t> chain;
+    int64_t n = CollectChain(v->bootSector, 10, &chain);
+    EXPECT_GE(n, 3);
+    EXPECT_LE(uint64_t(n), gFat.size());
+    EXPECT_EQ(std::vector<uint32_t>(chain.begin(), chain.begin() + 3), (std::vector<uint32_t>{10, 11, 12}));
+    EXPECT_LE(uint64_t(MarkChain(v->bootSector, 20, FA_USE_FILE, true)), gFat.size());
+    EXPECT_EQ(ClusterState(20), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(21), FA_USE_FILE);
+    EXPECT_LE(uint64_t(CollectChain(v->bootSector, 30, nullptr)), gFat.size());
+}
+
+TEST_F(ClusterMap, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
+    FatGeometry g = FatGeometry::Fat32(1400, 1);
+    g.sectorsPerFat = 600;  // room for 76,800 entries on a small image
+    FatImageBuilder b(g);
+    b.MakeChain({100, 0xFFF0, 0xFFF7, 0x10005, 0x12000, 101});
+    auto v = LoadFat(b);
+    ASSERT_GE(gFat.size(), 0x12001u);
+    std::vector<uint32_t> chain;
+    EXPECT_EQ(CollectChain(v->bootSector, 100, &chain), 6);
+    EXPECT_EQ(chain.back(), 101u);
+    EXPECT_EQ(MarkChain(v->bootSector, 100, FA_USE_FILE, true), 6);
+    EXPECT_EQ(ClusterState(0x10005), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(0x12000), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(0xFFF1), FA_EMPTY);
+}
+
+TEST_F(ClusterMap, ClusterNumbersBeyondTheMapNeverIndex) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    auto v = LoadFat(b);
+    const uint32_t n = uint32_t(gFat.size());
+    // A chain leaving the table ends at the last cluster inside it.
+    SetClusterState(n - 1, FA_EMPTY);
+    gFat.fat[50] = n + 5;
+    gFat.fat[n - 1] = n;  // the first number past the end
+    std::vector<uint32_t> chain;
+    EXPECT_EQ(CollectChain(v->bootSector, 50, &chain), 1);
+    EXPECT_EQ(CollectChain(v->bootSector, n - 1, &chain), 1);
+    // Starts beyond the map: nothing is written, no out-of-range access.
+    EXPECT_EQ(CollectChain(v->bootSector, n + 100, &chain), 1);
+    MarkChain(v->bootSector, n, FA_DEL_FILE, false);
+    MarkChain(v->bootSector, 0xFFFFFFF0u, FA_USE_FILE, true);
+    EXPECT_EQ(ClusterState(n), FA_END);  // beyond the map answers "claimed"
+    SetClusterState(n + 3, FA_USE_FILE);
+    EXPECT_EQ(ClusterClass(n + 3), CC_NONE);
+    // A contiguous run stops at the end of the map.
+    gFat.fat[n - 1] = 0;
+    std::vector<uint32_t> list;
+    uint32_t collected = 0;
+    EXPECT_EQ(MarkContiguous(*v, n - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
+    EXPECT_EQ(collected, 2u);
+    EXPECT_EQ(MarkContiguous(*v, 0xFFFFFFFFu, FA_DEL_FILE, 3ull * v->clusterSize, &list, &collected), 101);
+    EXPECT_EQ(collected, 0u);
+}
+
+TEST_F(ClusterMap, MarkChainOfADeletedEntryClaimsOnlyItsStart) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    auto v = LoadFat(b);
+    EXPECT_EQ(MarkChain(v->bootSector, 40, FA_DEL_FILE, false), 1);
+    EXPECT_EQ(ClusterState(40), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(41), FA_EMPTY);
+    EXPECT_EQ(MarkChain(v->bootSector, 1, FA_DEL_FILE, false), 0);
+    EXPECT_EQ(MarkChain(v->bootSector, 0, FA_USE_FILE, true), 0);
+    EXPECT_EQ(ClusterState(0), FA_EMPTY);
+    EXPECT_EQ(ClusterState(1), FA_EMPTY);
+}
+
+TEST_F(ClusterMap, LiveChainKeepsCellsOfDeletedFiles) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    b.MakeChain(60, 4);
+    auto v = LoadFat(b);
+    SetClusterState(61, FA_DEL_FILE);
+    SetClusterState(62, FA_USE_DIR);
+    EXPECT_EQ(MarkChain(v->bootSector, 60, FA_USE_FILE, true), 4);
+    EXPECT_EQ(ClusterState(60), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(61), FA_DEL_FILE);  // kept
+    EXPECT_EQ(ClusterState(62), FA_USE_FILE);  // anything else is overwritten
+    EXPECT_EQ(ClusterState(63), FA_USE_FILE);
+    // Without the keep flag every cell takes the state.
+    EXPECT_EQ(MarkChain(v->bootSector, 60, FA_USE_DIR, false), 4);
+    EXPECT_EQ(ClusterState(61), FA_USE_DIR);
+}
+
+TEST_F(ClusterMap, DeletedEntryWhoseStartTheFatStillAllocatesClaimsNothing) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    b.MakeChain(70, 2);  // a live file now owns cluster 70
+    FatImageBuilder b32(FatGeometry::Fat32());
+    b32.SetFat(80, 0xF0000000);  // only the reserved top bits set: free
+    b32.SetFat(81, 0x10000000 | 90);
+    {
+        auto v = LoadFat(b);
+        EXPECT_EQ(MarkChain(v->bootSector, 70, FA_DEL_FILE, false), 0);
+        EXPECT_EQ(ClusterState(70), FA_EMPTY);
+        EXPECT_EQ(ClusterState(71), FA_EMPTY);
+        // The live claim is not affected by the rule.
+        EXPECT_EQ(MarkChain(v->bootSector, 70, FA_USE_FILE, true), 2);
+    }
+    {
+        auto v = LoadFat(b32);
+        EXPECT_EQ(MarkChain(v->bootSector, 80, FA_DEL_FILE, false), 1);
+        EXPECT_EQ(ClusterState(80), FA_DEL_FILE);
+        EXPECT_EQ(MarkChain(v->bootSector, 81, FA_DEL_FILE, false), 0);
+        EXPECT_EQ(ClusterState(81), FA_EMPTY);
+    }
+}
+
+TEST_F(ClusterMap, MarkContiguousCountsClustersBySize) {
+    FatImageBuilder b(FatGeometry::Fat16());  // 1024-byte clusters
+    auto v = LoadFat(b);
+    std::vector<uint32_t> list;
+    uint32_t collected = 99;
+    EXPECT_EQ(MarkContiguous(*v, 100, FA_DEL_FILE, 0, &list, &collected), 1);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(collected, 0u);
+    EXPECT_EQ(MarkContiguous(*v, 1, FA_DEL_FILE, 10, &list, &collected), 0);
+
+    EXPECT_EQ(MarkContiguous(*v, 100, FA_DEL_FILE, 1, &list, &collected), 1);
+    EXPECT_EQ(list, (std::vector<uint32_t>{100}));
+    EXPECT_EQ(ClusterState(101), FA_EMPTY);
+
+    EXPECT_EQ(MarkContiguous(*v, 200, FA_DEL_FILE, 3 * 1024, &list, &collected), 1);
+    EXPECT_EQ(list, (std::vector<uint32_t>{200, 201, 202}));
+    EXPECT_EQ(collected, 3u);
+    EXPECT_EQ(ClusterState(203), FA_EMPTY);
+    EXPECT_EQ(MarkContiguous(*v, 300, FA_DEL_FILE, 3 * 1024 + 1, &list, &collected), 1);
+    EXPECT_EQ(collected, 4u);
+
+    // Cells already claimed by a deleted file can be shared.
+    EXPECT_EQ(MarkContiguous(*v, 201, FA_DEL_FILE, 2 * 1024, &list, &collected), 1);
+}
+
+TEST_F(ClusterMap, MarkContiguousStopsAtClaimedClusters) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    auto v = LoadFat(b);
+    std::vector<uint32_t> list;
+    uint32_t collected = 0;
+    SetClusterState(400, FA_USE_FILE);
+    EXPECT_EQ(MarkContiguous(*v, 400, FA_DEL_FILE, 3 * 1024, &list, &collected), 101);
+    EXPECT_EQ(collected, 0u);
+    EXPECT_EQ(ClusterState(400), FA_DEL_FILE);  // the blocking cell takes the state too
+    EXPECT_EQ(ClusterState(401), FA_EMPTY);
+
+    SetClusterState(502, FA_USE_DIR);
+    EXPECT_EQ(MarkContiguous(*v, 500, FA_DEL_FILE, 5 * 1024, &list, &collected), 100);
+    EXPECT_EQ(collected, 2u);
+    EXPECT_EQ(list[0], 500u);
+    EXPECT_EQ(list[1], 501u);
+    EXPECT_EQ(ClusterState(502), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(503), FA_EMPTY);
+}
+
+TEST_F(ClusterMap, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
+    FatImageBuilder b(FatGeometry::Fat16());
+    b.MakeChain(600, 1);
+    b.MakeChain(703, 2);
+    auto v = LoadFat(b);
+    std::vector<uint32_t> list;
+    uint32_t collected = 0;
+    EXPECT_EQ(MarkContiguous(*v, 600, FA_DEL_FILE, 2048, &list, &collected), 101);
+    EXPECT_EQ(collected, 0u);
+    EXPECT_EQ(MarkContiguous(*v, 700, FA_DEL_FILE, 8 * 1024, &list, &collected), 100);
+    EXPECT_EQ(collected, 3u);
+    EXPECT_EQ(ClusterState(702), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(704), FA_EMPTY);
+
+    FatImageBuilder b32(FatGeometry::Fat32());
+    b32.SetFat(800, 0xF0000000);  // reserved bits only: still free
+    b32.SetFat(801, 0x0FFFFFFF);
+    auto v32 = LoadFat(b32);
+    EXPECT_EQ(MarkContiguous(*v32, 800, FA_DEL_FILE, 3 * 512, &list, &collected), 100);
+    EXPECT_EQ(collected, 1u);
+}
+
+TEST_F(ClusterMap, StateNames) {
+    EXPECT_STREQ(ClusterStateName(FA_EMPTY), "FA_EMPTY");
+    EXPECT_STREQ(ClusterStateName(FA_DEL_FILE), "FA_DEL_FILE");
+    EXPECT_STREQ(ClusterStateName(FA_USE_DIR), "FA_USE_DIR");
+    EXPECT_STREQ(ClusterStateName(7), "(7)");
+    EXPECT_STREQ(ClusterStateName(-3), "(-3)");
+    EXPECT_TRUE(IsDirectoryAttribute(0x10));
+    EXPECT_TRUE(IsDirectoryAttribute(0x31));
+    EXPECT_FALSE(IsDirectoryAttribute(0x2F));
+}
+
+}  // namespace
+}  // namespace veld
