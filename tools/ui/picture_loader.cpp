@@ -8,6 +8,10 @@
 
 #include "volume/trace.h"
 
+// The pictures live in a static library: referencing its resource
+// initialiser keeps the linker from dropping them.
+static void InitPictureResources() { Q_INIT_RESOURCE(veld); }
+
 namespace veld {
 namespace {
 
@@ -44,6 +48,11 @@ QImage LoadPictureBitmap(const QByteArray& bytes) {
 }
 
 QByteArray JpegResourceBytes(int id) {
+    static const bool initialised = [] {
+        InitPictureResources();
+        return true;
+    }();
+    (void)initialised;
     QFile file(QStringLiteral(":/JPEG/%1").arg(id));
     if (!file.open(QIODevice::ReadOnly)) return {};
     return file.readAll();
