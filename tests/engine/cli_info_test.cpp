@@ -1,0 +1,148 @@
+// veld-cli info on real images made by mkfs.fat: the geometry it reports must
+// agree with what the test works out by itself from the boot sector, and the
+// FAT copy must cover the FAT and every cluster. Damaged and marker-less
+// images must come out as raw volumes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+
+#include "support/mkfs_tools.h"
+
+namespace veld::test {
+namespace {
+
+// The value of a number or boolean key in veld-cli's flat JSON output.
+std::optional<int64_t> JsonNumber(const std::string& json, const std::string& key) {
+    size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return std::nullopt;
+    at += key.size() + 3;
+    if (json.compare(at, 4, "true") == 0) return 1;
+    if (json.compare(at, 5, "false") == 0) return 0;
+    size_t end = at;
+    if (end < json.size() && json[end] == '-') ++end;
+    while (end < json.size() && std::isdigit(static_cast<unsigned char>(json[end]))) ++end;
+    if (end == at) return std::nullopt;
+    return std::stoll(json.substr(at, end - at));
+}
+
+std::vector<uint8_t> ReadHead(const std::string& path, size_t n) {
+    std::vector<uint8_t> bytes(n);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(n));
+    return bytes;
+}
+
+void Patch(const std::string& path, size_t offset, std::vector<uint8_t> bytes) {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(std::streamoff(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+struct Expected {
+    int64_t kind, fatType, dataStart, clusterSize, sectorSize, clusterCount, fatEntries;
+};
+
+// The geometry worked out from the raw BPB bytes, following the FAT layout.
+Expected FromBootSector(const std::vector<uint8_t>& s) {
+    auto u16 = [&](int o) { return int64_t(s[o] | (s[o + 1] << 8)); };
+    auto u32 = [&](int o) { return u16(o) | (u16(o + 2) << 16); };
+    const int64_t bps = u16(11), spc = s[13], reserved = u16(14), fats = s[16], rootEntries = u16(17);
+    const bool fat32 = rootEntries == 0;
+    const int64_t spf = fat32 ? u32(36) : u16(22);
+    const int64_t total = u16(19) ? u16(19) : u32(32);
+    const int64_t firstData = reserved + fats * spf + rootEntries * 32 / bps;
+    const std::string type(s.begin() + 54, s.begin() + 59);
+    Expected e{};
+    e.kind = fat32 ? 32 : 16;
+    e.fatType = fat32 ? 32 : type == "FAT12" ? 12 : type == "FAT16" ? 16 : 32;
+    e.dataStart = firstData * bps;
+    e.clusterSize = bps * spc;
+    e.sectorSize = bps;
+    e.clusterCount = (total - firstData + spc - 1) / spc;
+    const int64_t fatBytes = spf * bps;
+    const int64_t entries = fat32 ? fatBytes / 4 : e.fatType == 12 ? fatBytes * 2 / 3 : fatBytes / 2;
+    e.fatEntries = std::max(entries, e.clusterCount);
+    return e;
+}
+
+CommandResult Info(const std::string& image) { return RunCommand({VELD_CLI_PATH, "info", "--json", image}); }
+
+TEST(CliInfo, AgreesWithTheBootSectorOfMkfsImages) {
+    if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    const MkfsOptions cases[] = {
+        {.fatType = 12, .sizeKiB = 1440, .sectorsPerCluster = 1},
+        {.fatType = 12, .sizeKiB = 8192, .sectorsPerCluster = 4},
+        {.fatType = 12, .sizeKiB = 4000, .sectorsPerCluster = 2, .sectorSize = 1024},
+        {.fatType = 16, .sizeKiB = 16384, .sectorsPerCluster = 2},
+        {.fatType = 16, .sizeKiB = 65537, .sectorsPerCluster = 8},
+        {.fatType = 16, .sizeKiB = 131072, .sectorsPerCluster = 4, .sectorSize = 4096},
+        {.fatType = 32, .sizeKiB = 40000, .sectorsPerCluster = 1},
+        {.fatType = 32, .sizeKiB = 307200, .sectorsPerCluster = 8},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE("-F " + std::to_string(c.fatType) + " " + std::to_string(c.sizeKiB) + " KiB -s " +
+                     std::to_string(c.sectorsPerCluster) + " -S " + std::to_string(c.sectorSize));
+        const std::string image = dir.File("card.img");
+        ASSERT_EQ(MakeFatImage(image, c), "");
+        const Expected e = FromBootSector(ReadHead(image, 512));
+        ASSERT_EQ(e.fatType, c.fatType);  // the test's own reading agrees with mkfs
+        CommandResult r = Info(image);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string& j = r.out;
+        EXPECT_EQ(JsonNumber(j, "source_kind"), 2);
+        EXPECT_EQ(JsonNumber(j, "volume_kind"), e.kind);
+        EXPECT_EQ(JsonNumber(j, "fat_type"), e.fatType);
+        EXPECT_EQ(JsonNumber(j, "data_start"), e.dataStart);
+        EXPECT_EQ(JsonNumber(j, "cluster_size"), e.clusterSize);
+        EXPECT_EQ(JsonNumber(j, "sector_size"), e.sectorSize);
+        EXPECT_EQ(JsonNumber(j, "cluster_count"), e.clusterCount);
+        EXPECT_EQ(JsonNumber(j, "marker_ok"), 1);
+        EXPECT_EQ(JsonNumber(j, "fat_entries"), e.fatEntries);
+        // Nothing has been claimed yet: every cell is free.
+        EXPECT_EQ(JsonNumber(j, "FA_EMPTY"), e.fatEntries) << j;
+    }
+}
+
+TEST(CliInfo, ImageWithoutMarkerIsRaw) {
+    TempDir dir;
+    const std::string image = dir.File("raw.img");
+    std::ofstream(image, std::ios::binary) << std::string(1000000, '\x11');
+    CommandResult r = Info(image);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(JsonNumber(r.out, "volume_kind"), 200);
+    EXPECT_EQ(JsonNumber(r.out, "sector_size"), 512);
+    EXPECT_EQ(JsonNumber(r.out, "cluster_size"), 512);
+    EXPECT_EQ(JsonNumber(r.out, "cluster_count"), 1953);
+    EXPECT_EQ(JsonNumber(r.out, "data_start"), 0);
+    EXPECT_EQ(JsonNumber(r.out, "marker_ok"), 0);
+    EXPECT_EQ(JsonNumber(r.out, "fat_entries"), 1953);
+    EXPECT_EQ(JsonNumber(r.out, "FA_EMPTY"), 1953);
+}
+
+TEST(CliInfo, MarkerWithZeroSizesIsRawAndDoesNotCrash) {
+    if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    TempDir dir;
+    const std::string image = dir.File("card.img");
+    for (int field : {11, 13}) {
+        SCOPED_TRACE(field);
+        ASSERT_EQ(MakeFatImage(image, {.fatType = 16, .sizeKiB = 16384}), "");
+        Patch(image, size_t(field), field == 11 ? std::vector<uint8_t>{0, 0} : std::vector<uint8_t>{0});
+        CommandResult r = Info(image);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(JsonNumber(r.out, "volume_kind"), 200);
+        EXPECT_EQ(JsonNumber(r.out, "cluster_count"), 16384 * 2);
+        EXPECT_EQ(JsonNumber(r.out, "cluster_size"), 512);
+    }
+}
+
+TEST(CliInfo, MissingSourceFails) {
+    TempDir dir;
+    CommandResult r = Info(dir.File("absent.img"));
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_FALSE(r.err.empty());
+}
+
+}  // namespace
+}  // namespace veld::test
