@@ -83,9 +83,17 @@ uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
         }
         ByteReader r(window.data(), done);
         // A cluster of one byte value where an atom header should be: the clip
-        // was overwritten or never finished.
+        // was overwritten or never finished. The one exception is a complete
+        // clip whose last atom ends exactly at this cluster's start: every byte
+        // of it lies before, so it ends here like any other clip.
         if (FirstClusterUniform(window.data(), cs)) {
-            ok = false;
+            const uint64_t length = (windowCluster - a) * cs;
+            if (!first && o == 0 && ftyp && moov && mdat && length <= kMaxLength) {
+                info->length = uint32_t(length);
+                current = windowCluster - 1;  // the clip's last cluster
+            } else {
+                ok = false;
+            }
             break;
         }
         if (first) {
