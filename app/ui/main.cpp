@@ -1,0 +1,96 @@
+// The veld executable: one instance per user, the main window, the splash.
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "app/ui/dialog_units.h"
+#include "app/ui/main_frame.h"
+#include "app/ui/message_boxes.h"
+#include "app/ui/splash_window.h"
+#include "platform/qt/qt_platform_services.h"
+
+namespace {
+
+// The lock that keeps a second instance from starting: the counterpart of a
+// named mutex "VeldMutex", one per user.
+QString InstanceLockPath() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
+    return QDir(folder).filePath(QStringLiteral("VeldMutex-%1.lock").arg(::getuid()));
+}
+
+bool HasDisplay() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+std::string ExecutableFolder(const char* argv0) {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) self = std::filesystem::absolute(argv0, error);
+    return self.parent_path().string();
+}
+
+void ExplainMissingDisplay(const char* argv0) {
+    std::string folder = ExecutableFolder(argv0);
+    std::fprintf(stderr,
+                 "veld: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "Search the demo card image without a window:\n"
+                 "    %s/veld-cli search %s/demo-card.img\n"
+                 "and restore what it finds into a folder:\n"
+                 "    %s/veld-cli search --save restored %s/demo-card.img\n"
+                 "Or start the window on a virtual display:\n"
+                 "    xvfb-run -a %s/veld\n",
+                 folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
+}
+
+bool SplashSwitchGiven(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--nosplash") == 0 || std::strcmp(argv[i], "-nosplash") == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QLockFile instance(InstanceLockPath());
+    instance.setStaleLockTime(0);
+    // A running instance: end at once, without a window or a message.
+    if (!instance.tryLock(0)) return 0;
+
+    if (!HasDisplay()) {
+        ExplainMissingDisplay(argv[0]);
+        return 2;
+    }
+    const bool splash = !SplashSwitchGiven(argc, argv);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Veld"));
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
+    veld::InstallQtPlatformServices();
+    veld::InstallFontSubstitutions();
+
+    CMainFrame frame;
+    veld::InstallGuiMessageBoxSink(&frame);
+    if (splash) CSplashWnd::ShowSplash(&frame);
+    frame.show();
+    int rc = app.exec();
+    return rc;
+}

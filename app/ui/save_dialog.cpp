@@ -1,0 +1,203 @@
+#include "app/ui/save_dialog.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <set>
+
+#include "app/settings.h"
+#include "app/ui/dialog_units.h"
+#include "app/ui/extract_with_progress.h"
+#include "app/ui/found_file_list.h"
+#include "finder/found_file_lists.h"
+#include "tools/ui/picture_loader.h"
+#include "volume/trace.h"
+
+using namespace veld;
+
+namespace {
+
+CSaveDlg::FolderPicker gPicker;
+
+// "name.ext" -> "name(2).ext"; a name without extension gets the number at
+// its end.
+std::string NumberedName(const std::string& name, int number) {
+    std::filesystem::path p(name);
+    std::string stem = p.stem().string();
+    std::string ext = p.extension().string();
+    if (stem.empty()) {  // ".jpg" alone
+        stem = name;
+        ext.clear();
+    }
+    return stem + "(" + std::to_string(number) + ")" + ext;
+}
+
+}  // namespace
+
+CSaveDlg::CSaveDlg(QWidget* parent, CWListView* list) : QDialog(parent), list_(list) {
+    setObjectName(QStringLiteral("saveDialog"));
+    setWindowTitle(QStringLiteral("保存"));
+    setFont(DialogFont());
+    build();
+}
+
+CSaveDlg::~CSaveDlg() = default;
+
+void CSaveDlg::SetFolderPickerForTest(FolderPicker picker) { gPicker = std::move(picker); }
+
+void CSaveDlg::build() {
+    DialogUnits du = DialogUnitsOf(font());
+
+    // The picture area: white, picture 169 at its top-left corner.
+    picture_ = new QLabel;
+    picture_->setObjectName(QStringLiteral("savePicture"));
+    picture_->setAutoFillBackground(true);
+    QPalette white = picture_->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    picture_->setPalette(white);
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QImage artwork;
+    if (LoadJpegResource(PicSave, &artwork)) picture_->setPixmap(QPixmap::fromImage(artwork));
+    picture_->setFixedWidth(artwork.isNull() ? du.x(54) : artwork.width());
+
+    auto* heading = new QLabel(QStringLiteral("検索で見つかったファイルを保存します"));
+
+    auto* which = new QGroupBox(QStringLiteral("保存するファイル"));
+    all_ = new QRadioButton(QStringLiteral("全てのファイル"));
+    selected_ = new QRadioButton(QStringLiteral("選択したファイル"));
+    folders_ = new QCheckBox(QStringLiteral("フォルダも復元"));
+    auto* whichLayout = new QVBoxLayout(which);
+    whichLayout->addWidget(all_);
+    whichLayout->addWidget(selected_);
+    whichLayout->addWidget(folders_);
+
+    auto* where = new QGroupBox(QStringLiteral("保存先"));
+    folderEdit_ = new QPlainTextEdit;
+    folderEdit_->setReadOnly(true);
+    folderEdit_->setFixedHeight(du.y(24));
+    browse_ = new QPushButton(QStringLiteral("参照(&R)"));
+    auto* whereLayout = new QHBoxLayout(where);
+    whereLayout->addWidget(folderEdit_, 1);
+    whereLayout->addWidget(browse_, 0, Qt::AlignTop);
+
+    save_ = new QPushButton(QStringLiteral("保存(&S)"));
+    save_->setDefault(true);
+    cancel_ = new QPushButton(QStringLiteral("キャンセル(&C)"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(save_);
+    buttons->addWidget(cancel_);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(heading);
+    right->addWidget(which);
+    right->addWidget(where);
+    right->addStretch(1);
+    right->addLayout(buttons);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, du.x(7), du.y(7));
+    layout->addWidget(picture_);
+    layout->addLayout(right, 1);
+    resize(du.size(260, 172));
+
+    connect(browse_, &QPushButton::clicked, this, &CSaveDlg::onBrowse);
+    connect(save_, &QPushButton::clicked, this, &CSaveDlg::onSave);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CSaveDlg::setTargetFolder(const QString& folder) {
+    folder_ = folder;
+    folderEdit_->setPlainText(folder);
+}
+
+int CSaveDlg::saveMode() const { return selected_->isChecked() ? 1 : 0; }
+
+bool CSaveDlg::recreateFolders() const { return folders_->isChecked(); }
+
+void CSaveDlg::loadSettings() {
+    setTargetFolder(QString::fromStdString(ReadIniString("Config", "SaveDir", UserDocumentsFolder())));
+    int folderFlag = ReadIniInt("Config", "SaveDirFlag", 1);
+    int mode = ReadIniInt("Config", "SaveMode", 0);
+    bool anySelected = list_ && !list_->selectedRecords().empty();
+    selected_->setEnabled(anySelected);
+    if (!anySelected) mode = 0;
+    (mode == 1 ? selected_ : all_)->setChecked(true);
+    folders_->setChecked(folderFlag != 0);
+}
+
+int CSaveDlg::exec() {
+    loadSettings();
+    if (!list_ || list_->topLevelItemCount() == 0) {
+        MessageBoxText("保存するファイルがありません");
+        setResult(Rejected);
+        return Rejected;
+    }
+    return QDialog::exec();
+}
+
+void CSaveDlg::onBrowse() {
+    QString start = folder_;
+    QString chosen;
+    if (gPicker) {
+        chosen = gPicker(this, start);
+    } else {
+        chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("画像ファイルを保存するフォルダを選択してください"),
+                                                   start);
+    }
+    if (!chosen.isEmpty()) setTargetFolder(chosen);
+}
+
+void CSaveDlg::onSave() {
+    const int mode = saveMode();
+    const bool keep = recreateFolders();
+    WriteIniInt("Config", "SaveDirFlag", keep ? 1 : 0);
+    WriteIniInt("Config", "SaveMode", mode);
+    WriteIniString("Config", "SaveDir", folder_.toStdString().c_str());
+    writeFiles();
+    accept();
+}
+
+void CSaveDlg::writeFiles() {
+    saved_ = 0;
+    failed_ = 0;
+    savedPaths_.clear();
+    if (!list_) return;
+    std::vector<int> records = saveMode() == 1 ? list_->selectedRecords() : list_->rowRecords();
+    std::set<std::string> written;  // paths this save has produced
+    for (int index : records) {
+        DelFileInfo* record = gcDelFileList.Get(size_t(index));
+        if (!record) continue;
+        ExtractRequest request;
+        request.targetFolder = folder_.toStdString();
+        request.keepFolders = recreateFolders();
+        // Two records that land on the same path keep both: the later one
+        // gets a number.
+        std::string path = ExtractTargetPath(*record, request);
+        if (written.count(path)) {
+            std::string name = std::filesystem::path(path).filename().string();
+            for (int n = 2; written.count(path) && n < 100000; ++n) {
+                request.fileName = NumberedName(name, n);
+                path = ExtractTargetPath(*record, request);
+            }
+        }
+        ExtractOutcome outcome = ExtractFoundFileWithProgress(this, *record, request, true);
+        if (outcome.result == ExtractCancelled) break;
+        if (outcome.result != ExtractOk || outcome.path.empty()) {
+            ++failed_;
+            continue;
+        }
+        written.insert(outcome.path);
+        savedPaths_.push_back(outcome.path);
+        ++saved_;
+    }
+    if (failed_ > 0) MessageBoxText("保存できなかったファイルがあります(%d)", failed_);
+}

@@ -1,0 +1,78 @@
+// The save dialog: all rows of the list or the selected ones, the target
+// folder and whether the found files' folders are recreated below it. The
+// choices persist in [Config] SaveMode, SaveDirFlag and SaveDir.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class CWListView;
+
+class CSaveDlg : public QDialog {
+    Q_OBJECT
+public:
+    CSaveDlg(QWidget* parent, CWListView* list);
+    ~CSaveDlg() override;
+
+    // Loads the settings; with an empty list shows "保存するファイルがありません"
+    // and returns Rejected without showing the dialog.
+    int exec() override;
+
+    // The values of the controls.
+    int saveMode() const;
+    bool recreateFolders() const;
+    QString targetFolder() const { return folder_; }
+    void setTargetFolder(const QString& folder);
+
+    // How many files the last save wrote, and how many failed.
+    int savedCount() const { return saved_; }
+    int failedCount() const { return failed_; }
+    // The paths written by the last save, in writing order.
+    const std::vector<std::string>& savedPaths() const { return savedPaths_; }
+
+    // Tests replace the folder picker: the function gets the starting
+    // folder and returns the chosen one ("" for cancel).
+    using FolderPicker = std::function<QString(QWidget* parent, const QString& start)>;
+    static void SetFolderPickerForTest(FolderPicker picker);
+
+    // Inspection (tests).
+    QRadioButton* allButton() const { return all_; }
+    QRadioButton* selectedButton() const { return selected_; }
+    QCheckBox* foldersCheck() const { return folders_; }
+    QPlainTextEdit* folderField() const { return folderEdit_; }
+    QPushButton* browseButton() const { return browse_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* cancelButton() const { return cancel_; }
+
+public slots:
+    void onBrowse();
+    void onSave();
+
+private:
+    void build();
+    void loadSettings();
+    void writeFiles();
+
+    CWListView* list_ = nullptr;
+    QString folder_;
+    int saved_ = 0;
+    int failed_ = 0;
+    std::vector<std::string> savedPaths_;
+
+    QLabel* picture_ = nullptr;
+    QRadioButton* all_ = nullptr;
+    QRadioButton* selected_ = nullptr;
+    QCheckBox* folders_ = nullptr;
+    QPlainTextEdit* folderEdit_ = nullptr;
+    QPushButton* browse_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
