@@ -1,0 +1,303 @@
+// The signature search over whole cards: which clusters it reads, what it
+// carves and registers, progress, cancellation and the end of the source.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "finder/found_file_lists.h"
+#include "finder/signature_search.h"
+#include "support/fat_image_builder.h"
+#include "support/test_jpeg.h"
+#include "volume/cluster_map.h"
+#include "volume/search_progress.h"
+#include "volume/search_state.h"
+
+namespace veld {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+DiskVolume& UseCard(const test::FatImageBuilder& b, int32_t flags = SearchDetailed) {
+    gSearch.volume = b.Open();
+    ReadFat(*gSearch.volume, gSearch.volume->bootSector);
+    ClearFoundFileLists();
+    gSearch.options = SearchOptions{};
+    gSearch.options.flags = flags;
+    gSearch.cancelFlag = 0;
+    return *gSearch.volume;
+}
+
+uint32_t LastCluster(const DiskVolume& v) { return uint32_t(v.clusterCount + 1); }
+
+std::vector<DelFileInfo> Found() {
+    std::vector<DelFileInfo> out;
+    for (size_t i = 0; i < gcDelFileList.Count(); ++i) out.push_back(*gcDelFileList.CopyAt(i));
+    return out;
+}
+
+const DelFileInfo* Named(const std::vector<DelFileInfo>& found, const std::string& name) {
+    for (const auto& f : found)
+        if (f.name && *f.name == name) return &f;
+    return nullptr;
+}
+
+// A picture of several clusters that is no text, with a start that survives.
+Bytes Picture(int width = 320, int height = 240, const test::TestExif* exif = nullptr) {
+    return test::MakeTestJpeg(width, height, exif);
+}
+
+// Collects what the search shows on the progress display.
+class Recorder : public ProgressDisplay {
+public:
+    Recorder() { AttachProgressDisplay(this); }
+    ~Recorder() override { AttachProgressDisplay(nullptr); }
+    void SetLine(int line, const std::string& text) override {
+        if (line == 1) headings.push_back(text);
+    }
+    void SetPercent(int percent) override { percents.push_back(percent); }
+    bool Saw(const std::string& heading) const {
+        return std::find(headings.begin(), headings.end(), heading) != headings.end();
+    }
+    std::vector<std::string> headings;
+    std::vector<int> percents;
+};
+
+TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
+    test::TestExif exif;
+    exif.make = "Veld Optical";
+    exif.model = "VX-200";
+    exif.dateTime = "2010:03:04 05:06:07";
+    const Bytes withExif = Picture(400, 300, &exif);
+    const Bytes plain = Picture(200, 150);
+    const Bytes clip = test::MakeTestMp4(7000);
+    const Bytes cutClip = test::MakeTestMp4(7000, test::TestMp4{.order = {"mdat"}});
+
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t cs = b.ClusterSize();
+    ASSERT_LT(withExif.size(), size_t(50 * cs));
+    ASSERT_LT(plain.size(), size_t(50 * cs));
+    b.WriteCluster(100, withExif);
+    b.WriteCluster(150, plain);
+    b.WriteCluster(200, clip);
+    b.WriteCluster(250, cutClip);
+    DiskVolume& v = UseCard(b);
+
+    EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
+    const auto found = Found();
+    ASSERT_EQ(found.size(), 4u);
+
+    const DelFileInfo* a = Named(found, "#00000100.jpg");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->size(), withExif.size());
+    EXPECT_EQ(a->startCluster(), 100u);
+    EXPECT_EQ(a->jpeg.make, "Veld Optical");
+    EXPECT_EQ(a->jpeg.model, "VX-200");
+    EXPECT_EQ(a->jpeg.frameWidth, 400);
+    EXPECT_EQ(a->jpeg.frameHeight, 300);
+    EXPECT_EQ(a->firstClass, CC_JPEG_START);
+    EXPECT_EQ(a->state, StateComplete);
+    EXPECT_EQ(std::memcmp(a->entry.data(), "JpegImg\0jpg", 11), 0);
+
+    const DelFileInfo* p = Named(found, "#00000150.jpg");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->size(), plain.size());
+    EXPECT_TRUE(p->jpeg.make.empty());
+
+    const DelFileInfo* m = Named(found, "#00000200.mp4");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->size(), clip.size());
+    EXPECT_EQ(m->mp4.majorBrand, "isom");
+    EXPECT_EQ(std::memcmp(m->entry.data(), "MPG4MOV\0mp4", 11), 0);
+
+    // A clip without moov fails and is still listed, with size 0.
+    const DelFileInfo* c = Named(found, "#00000250.mp4");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->size(), 0u);
+
+    // The walked clusters carry the data classes, the start cluster included.
+    const uint32_t jpegLast = 100 + uint32_t((withExif.size() - 2) / cs);
+    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(k), CC_JPEG_DATA) << k;
+    const uint32_t clipLast = 200 + uint32_t(clip.size() / cs);
+    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(k), CC_MP4_DATA) << k;
+    EXPECT_EQ(ClusterClass(250), CC_MP4_START);  // a failed walk leaves the start's class
+    EXPECT_EQ(ClusterClass(300), CC_FILL);
+}
+
+TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    ASSERT_GT(b.ClusterCount(), 1300u);
+    b.WriteCluster(1234, Picture());
+    b.WriteCluster(77, test::MakeTestMp4(3000));
+    DiskVolume& v = UseCard(b);
+    SearchClusters(v, 2, LastCluster(v));
+    const auto found = Found();
+    EXPECT_NE(Named(found, "#00001234.jpg"), nullptr);
+    EXPECT_NE(Named(found, "#00000077.mp4"), nullptr);
+    EXPECT_EQ(found.size(), 2u);
+}
+
+TEST(SignatureSearch, FailedPictureWalkIsRegisteredWithLengthZero) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t cs = b.ClusterSize();
+    Bytes start = Picture(640, 480);
+    ASSERT_GT(start.size(), size_t(cs));
+    start.resize(cs);  // the next cluster stays zero
+    b.WriteCluster(300, start);
+    DiskVolume& v = UseCard(b);
+    SearchClusters(v, 2, LastCluster(v));
+    const auto found = Found();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(*found[0].name, "#00000300.jpg");
+    EXPECT_EQ(found[0].size(), 0u);
+    EXPECT_FALSE(found[0].hasClusterList());
+    EXPECT_EQ(ClusterClass(301), CC_FILL);
+}
+
+TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const Bytes jpeg = Picture();
+    const uint32_t clusters = b.ClustersFor(jpeg.size());
+    ASSERT_GT(clusters, 1u);
+    b.WriteCluster(400, jpeg);
+    b.WriteCluster(600, Picture());
+
+    for (int32_t flags : {0, int32_t(SearchDetailed)}) {
+        DiskVolume& v = UseCard(b, flags);
+        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(k, FA_DEL_FILE);
+        SetClusterState(500, FA_USE_DIR);
+        SearchClusters(v, 2, LastCluster(v));
+        const auto found = Found();
+        EXPECT_NE(Named(found, "#00000600.jpg"), nullptr) << flags;  // free: always examined
+        if (flags == 0) {
+            EXPECT_EQ(ClusterClass(500), CC_DIR);  // a folder's cluster is marked without reading it
+            EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);
+            EXPECT_EQ(ClusterClass(400), CC_NONE);
+            EXPECT_EQ(found.size(), 1u);
+        } else {
+            EXPECT_NE(Named(found, "#00000400.jpg"), nullptr);
+            EXPECT_EQ(ClusterClass(400), CC_JPEG_DATA);
+            EXPECT_EQ(ClusterClass(500), CC_FILL);  // read like any other: it holds zeros
+        }
+    }
+}
+
+TEST(SignatureSearch, WalkedClustersAreNotReadAgain) {
+    // The second cluster of a picture happens to hold "ftyp" at byte 4; the
+    // walk took it, so no clip is carved from it.
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t cs = b.ClusterSize();
+    Bytes jpeg = Picture(640, 480);
+    ASSERT_GT(jpeg.size(), size_t(3 * cs));
+    std::memcpy(&jpeg[cs + 4], "ftyp", 4);
+    b.WriteCluster(100, jpeg);
+    DiskVolume& v = UseCard(b);
+
+    Bytes probe(jpeg.begin() + cs, jpeg.begin() + 2 * cs);
+    ASSERT_EQ(ClassifyCluster(v, probe.data(), probe.size()), CC_MP4_START);
+
+    SearchClusters(v, 2, LastCluster(v));
+    const auto found = Found();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(*found[0].name, "#00000100.jpg");
+    EXPECT_EQ(found[0].size(), jpeg.size());
+    EXPECT_EQ(ClusterClass(101), CC_JPEG_DATA);
+}
+
+TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const Bytes jpeg = Picture();
+    // A deleted folder's cluster with nothing pointing at it any more.
+    auto dir = b.Dir({500});
+    dir.AddDotEntries(0);
+    dir.AddDeletedFile("LOST.JPG", 510, jpeg);
+
+    auto fromDirectory = [](const std::vector<DelFileInfo>& found) {
+        for (const auto& f : found)
+            if (f.startCluster() == 510 && f.name && f.name->rfind("#000", 0) != 0) return true;
+        return false;
+    };
+
+    DiskVolume& v = UseCard(b);
+    std::vector<uint8_t> cluster(b.bytes().begin() + b.ClusterOffset(500),
+                                 b.bytes().begin() + b.ClusterOffset(500) + b.ClusterSize());
+    ASSERT_EQ(ClassifyCluster(v, cluster.data(), cluster.size()), CC_DIR);
+    SearchClusters(v, 2, LastCluster(v));
+    EXPECT_TRUE(fromDirectory(Found()));
+    EXPECT_EQ(ClusterClass(500), CC_DIR);
+
+    // The same card taken as a volume without FAT directories: not scanned.
+    DiskVolume& w = UseCard(b);
+    w.volumeKind = VolumeNtfs;
+    SearchClusters(w, 2, LastCluster(w));
+    EXPECT_FALSE(fromDirectory(Found()));
+    EXPECT_NE(Named(Found(), "#00000510.jpg"), nullptr);  // the data is still carved
+}
+
+TEST(SignatureSearch, ProgressPhasesAndSingleClusterRange) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    b.WriteCluster(100, Picture(640, 480));
+    b.WriteCluster(200, test::MakeTestMp4(9000));
+    DiskVolume& v = UseCard(b);
+    {
+        Recorder rec;
+        SearchClusters(v, 2, LastCluster(v));
+        EXPECT_TRUE(rec.Saw("詳細検索"));
+        EXPECT_TRUE(rec.Saw("詳細検索(JPEG)"));
+        EXPECT_TRUE(rec.Saw("詳細検索(MP4)"));
+        ASSERT_FALSE(rec.percents.empty());
+        EXPECT_EQ(rec.percents.front(), 0);
+        EXPECT_EQ(rec.percents.back(), 100);
+        EXPECT_TRUE(std::is_sorted(rec.percents.begin(), rec.percents.end()));
+    }
+    {
+        // First and last equal: one cluster, no division by an empty range.
+        Recorder rec;
+        ClearFoundFileLists();
+        EXPECT_EQ(SearchClusters(v, 100, 100), 0);
+        EXPECT_EQ(Named(Found(), "#00000100.jpg") != nullptr, true);
+        ASSERT_FALSE(rec.percents.empty());
+        EXPECT_EQ(rec.percents.back(), 100);
+        for (int p : rec.percents) EXPECT_TRUE(p >= 0 && p <= 100) << p;
+    }
+}
+
+TEST(SignatureSearch, CancelStopsAfterTheCurrentCluster) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    b.WriteCluster(10, Picture());
+    b.WriteCluster(500, Picture());
+    DiskVolume& v = UseCard(b);
+    gSearch.cancelFlag = 1;
+    Recorder rec;
+    SearchClusters(v, 10, LastCluster(v));
+    gSearch.cancelFlag = 0;
+    const auto found = Found();
+    ASSERT_EQ(found.size(), 1u);  // the cluster in hand is finished
+    EXPECT_EQ(*found[0].name, "#00000010.jpg");
+    EXPECT_EQ(ClusterClass(500), CC_NONE);
+    ASSERT_FALSE(rec.percents.empty());
+    EXPECT_EQ(rec.percents.back(), 100);  // the end is still reported
+}
+
+TEST(SignatureSearch, ReadFailureEndsTheSearch) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    b.WriteCluster(100, Picture());
+    b.bytes().resize(b.ClusterOffset(300) + 100);  // the source ends inside cluster 300
+    DiskVolume& v = UseCard(b);
+    Recorder rec;
+    EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
+    EXPECT_NE(Named(Found(), "#00000100.jpg"), nullptr);
+    EXPECT_EQ(ClusterClass(299), CC_FILL);
+    EXPECT_EQ(ClusterClass(300), CC_NONE);
+    EXPECT_EQ(rec.percents.back(), 100);
+
+    // Ranges that start below the data area or end at the largest number.
+    ClearFoundFileLists();
+    EXPECT_EQ(SearchClusters(v, 0, 0xFFFFFFFFu), 0);
+    EXPECT_NE(Named(Found(), "#00000100.jpg"), nullptr);
+}
+
+}  // namespace
+}  // namespace veld
