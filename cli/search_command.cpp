@@ -73,7 +73,8 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
         } else if (s == "--save") {
             const std::string* v = value("--save");
             if (!v) return 2;
-            a->saveDir = *v;
+            // The extraction recreates folders below an absolute target.
+            a->saveDir = std::filesystem::absolute(*v).lexically_normal().string();
         } else if (s.size() > 1 && s[0] == '-') {
             std::fprintf(stderr, "unknown option: %s\n", s.c_str());
             return 2;
@@ -137,7 +138,8 @@ public:
     void SetLine(int line, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
         if (line == 1) {
-            if (text != heading_ && !terminal_) std::fprintf(stderr, "%s\n", text.c_str());
+            // Without a terminal each phase is announced once.
+            if (!terminal_ && announced_.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
             heading_ = text;
         }
         Draw();
@@ -162,6 +164,7 @@ private:
     bool terminal_;
     bool drawn_ = false;
     std::string heading_;
+    std::set<std::string> announced_;
     int percent_ = 0;
 };
 
