@@ -49,8 +49,12 @@ constexpr int kMaxDepth = 32;
 // the scanner allocate more.
 constexpr uint32_t kMaxBlockBytes = 2u << 20;
 
-bool IsEndOfDirectory(uint8_t first) {
-    return first < 0x20 && first != kNotEndMark && first != kDeletedKanjiMark;
+// A first byte below 0x20 ends the directory, except 0x05 (deleted), 0x01,
+// and the sequence byte of a long-name piece: pieces 2 to 20 of a live name
+// (0x02..0x14) would otherwise end the directory in the middle of a name.
+bool IsEndOfDirectory(uint8_t first, uint8_t attributes) {
+    if (first >= 0x20 || first == kNotEndMark || first == kDeletedKanjiMark) return false;
+    return !(attributes == lfn::Attribute && first != 0);
 }
 
 // Appends one UTF-16 code unit sequence as UTF-8; pairs are joined.
@@ -126,7 +130,7 @@ bool LooksLikeDirectoryBlock(const uint8_t* block, size_t bytes) {
     size_t entries = 0;
     for (size_t at = 0; at + dirent::Size <= bytes; at += dirent::Size) {
         ByteReader slot(block + at, dirent::Size);
-        if (IsEndOfDirectory(slot.u8(0))) break;
+        if (IsEndOfDirectory(slot.u8(0), slot.u8(dirent::Attributes))) break;
         if (!IsStructuralEntry(slot)) return false;
         ++entries;
     }
@@ -184,12 +188,6 @@ private:
 };
 
 void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
-    if (gSearch.directoryPhase.load()) {
-        char text[1200];
-        std::snprintf(text, sizeof text, "フォルダ検索 %s", path_.c_str());
-        ReportProgress(PhaseFolder, -1, text);
-    }
-
     ByteReader b(boot_.data(), boot_.size());
     const uint32_t bytesPerSector = b.le16(11);
     const uint32_t sectorsPerCluster = b.u8(13);
@@ -205,6 +203,15 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
     const uint64_t lastCluster = volume_.clusterCount > 0 ? uint64_t(volume_.clusterCount) + 1 : 0;
     const uint64_t mapSize = gFat.size();
 
+    // A start cluster outside the volume or the map names no folder.
+    if (!fixedRoot && (start < 2 || start > lastCluster || (gFat.present && start >= mapSize))) {
+        TraceLine("%s<<End OF Dir", indent_.c_str());
+        return;
+    }
+    if (gSearch.directoryPhase.load()) {
+        ReportProgress(PhaseFolder, -1, "フォルダ検索 " + path_);
+    }
+
     std::vector<uint32_t> clusters;
     uint64_t blockCount = 0;
     uint64_t rootBytes = 0;
@@ -214,10 +221,6 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         rootBytes = uint64_t(rootEntries) * dirent::Size;
         blockCount = (rootBytes + blockBytes - 1) / blockBytes;
     } else {
-        if (start < 2 || start > lastCluster || (gFat.present && start >= mapSize)) {
-            TraceLine("%s<<End OF Dir", indent_.c_str());
-            return;
-        }
         blockCount = uint64_t(CollectChain(boot_, start, &clusters));
         if (clusters.empty()) clusters.push_back(start);
     }
@@ -269,7 +272,7 @@ void FolderScan::WalkEntries(uint8_t* block, size_t bytes) {
         uint8_t first = slotBytes[0];
         const uint8_t attributes = slotBytes[dirent::Attributes];
 
-        if (IsEndOfDirectory(first)) {
+        if (IsEndOfDirectory(first, attributes)) {
             end_ = true;
             return;
         }

@@ -1,0 +1,513 @@
+// The directory-entry scanner on built FAT images: deleted entries, long
+// names, folder paths, modes, root areas, damaged structures.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "finder/directory_scanner.h"
+#include "finder/found_file_lists.h"
+#include "finder/registry.h"
+#include "finder/signature_search.h"
+#include "support/fat_image_builder.h"
+#include "support/test_jpeg.h"
+#include "volume/byte_reader.h"
+#include "volume/cluster_map.h"
+#include "volume/search_progress.h"
+#include "volume/search_state.h"
+
+namespace veld {
+namespace {
+
+using test::DirWriter;
+using test::Entry;
+using test::FatGeometry;
+using test::FatImageBuilder;
+
+// FAT16 with 2 KB clusters (512-byte sectors, 4 per cluster).
+FatGeometry Fat16Card() { return FatGeometry::Fat16(8192, 4); }
+using test::kAttrDirectory;
+
+using Slot = std::array<uint8_t, 32>;
+
+// A long-name piece with the given sequence byte and up to 13 ASCII characters
+// (a zero unit after a short text, 0xFFFF after that).
+Slot LfnSlot(uint8_t sequence, const std::string& text) {
+    Slot s{};
+    s[0] = sequence;
+    s[11] = 0x0F;
+    const int at[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (size_t k = 0; k < 13; ++k) {
+        uint16_t u = k < text.size() ? uint16_t(uint8_t(text[k])) : (k == text.size() ? 0x0000 : 0xFFFF);
+        StoreLe16(s.data() + at[k], u);
+    }
+    return s;
+}
+
+Slot ShortSlot(const std::string& name83, uint8_t first, uint32_t start = 0, uint32_t size = 0,
+               uint8_t attributes = 0x20) {
+    Slot s{};
+    auto n = test::ShortName11(name83);
+    for (size_t i = 0; i < 11; ++i) s[i] = n[i];
+    s[0] = first;
+    s[11] = attributes;
+    StoreLe16(s.data() + 20, uint16_t(start >> 16));
+    StoreLe16(s.data() + 26, uint16_t(start));
+    StoreLe32(s.data() + 28, size);
+    return s;
+}
+
+Entry DeletedEmpty(const std::string& name, const std::string& longName = "") {
+    Entry e;
+    e.name = name;
+    e.longName = longName;
+    e.deleted = true;
+    return e;
+}
+
+class ScannerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearFoundFileLists();
+        gSearch.options = {};
+        gSearch.cancelFlag = 0;
+        gSearch.directoryPhase = 0;
+        gSearch.folderCount = 0;
+        gSearch.fileCount = 0;
+        gSearch.startWindow = nullptr;
+    }
+    void TearDown() override {
+        ClearFoundFileLists();
+        gSearch.volume.reset();
+        gSearch.directoryPhase = 0;
+        FreeFat();
+    }
+    void Use(const FatImageBuilder& b) {
+        gSearch.volume = b.Open();
+        ASSERT_TRUE(gSearch.volume);
+        ReadFat(*gSearch.volume, gSearch.volume->bootSector);
+    }
+    // The root pass as the search driver makes it.
+    void ScanRoot(const FatImageBuilder& b) {
+        DiskVolume& v = *gSearch.volume;
+        if (b.geometry().fatType == 32) {
+            ScanDirectory(v, v.bootSector, b.geometry().rootCluster, 0, 0, false, false, "");
+        } else {
+            uint64_t sector = b.RootDirOffset() / b.geometry().bytesPerSector;
+            ScanDirectory(v, v.bootSector, uint32_t(sector), uint32_t(sector >> 32), 0, true, false, "");
+        }
+    }
+    void ScanContiguous(uint32_t start) {
+        DiskVolume& v = *gSearch.volume;
+        ScanDirectory(v, v.bootSector, start, 0, 0, false, true, "");
+    }
+    std::vector<DelFileInfo> Listed() {
+        std::vector<DelFileInfo> out;
+        gcDelFileList.ForEach([&](DelFileInfo& r) {
+            out.push_back(r);
+            return true;
+        });
+        return out;
+    }
+    std::set<std::string> ListedNames() {
+        std::set<std::string> out;
+        for (auto& r : Listed()) out.insert(*r.name);
+        return out;
+    }
+};
+
+TEST_F(ScannerTest, DcimWithoutLongNameGivesTrailingDotPathAndHashName) {
+    FatImageBuilder b(Fat16Card());
+    auto jpeg = test::MakeTestJpeg(64, 48);
+    auto dcim = b.Root().AddDir("DCIM", 3);
+    dcim.AddFile("DSC00002.JPG", 20, jpeg);
+    dcim.AddDeletedFile("DSC00001.JPG", 10, jpeg);
+    Use(b);
+    ScanRoot(b);
+
+    auto listed = Listed();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(*listed[0].name, "#SC00001.JPG");
+    EXPECT_EQ(*listed[0].folder, "DCIM.");
+    EXPECT_EQ(listed[0].entry[0], '#');
+    EXPECT_EQ(listed[0].state, StateComplete);
+    EXPECT_EQ(listed[0].firstClass, CC_JPEG_START);
+    EXPECT_EQ(ClusterState(3), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(20), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(10), FA_DEL_FILE);
+    EXPECT_EQ(gSearch.folderCount.load(), 1);  // DCIM; dot entries do not count
+    EXPECT_EQ(gSearch.fileCount.load(), 2);
+}
+
+TEST_F(ScannerTest, LongNamesReassembled) {
+    FatImageBuilder b(Fat16Card());
+    auto jpeg = test::MakeTestJpeg(32, 32);
+    // A deleted file whose three long-name pieces all carry 0xE5.
+    const std::string longName = "Holiday at the seaside 2009 第1日.JPG";
+    b.WriteCluster(10, jpeg);
+    Entry deleted;
+    deleted.name = "HOLIDA~1.JPG";
+    deleted.longName = longName;
+    deleted.deleted = true;
+    deleted.startCluster = 10;
+    deleted.size = uint32_t(jpeg.size());
+    auto root = b.Root();
+    root.Add(deleted);
+    // A live folder with a three-piece long name (0x43, 0x02, 0x01) and a
+    // sub-folder without one.
+    auto trip = root.AddDir("PICTUR~1", 3, "Pictures from the summer trip");
+    auto sub = trip.AddDir("SUB", 4);
+    sub.Add(DeletedEmpty("A.TXT"));
+    Use(b);
+    ScanRoot(b);
+
+    auto listed = Listed();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(*listed[0].name, longName);
+    EXPECT_EQ(*listed[0].folder, "");
+    EXPECT_EQ(listed[0].extension, "JPG");
+    EXPECT_EQ(*listed[1].name, "#       .TXT");
+    EXPECT_EQ(*listed[1].folder, "Pictures from the summer trip\\SUB.");
+}
+
+TEST_F(ScannerTest, LongNameSequenceOrderAndBrokenRuns) {
+    FatImageBuilder b(Fat16Card());
+    auto root = b.Root();
+    // A deleted file whose pieces kept their sequence bytes: 0x43, 0x02, 0x01.
+    root.AddRaw(LfnSlot(0x43, "third"));
+    root.AddRaw(LfnSlot(0x02, "-second piece"));
+    root.AddRaw(LfnSlot(0x01, "first piece, "));
+    root.AddRaw(ShortSlot("FIRSTP~1.TXT", 0xE5));
+    // A broken run: 0x43 then 0x01; the pieces are dropped.
+    root.AddRaw(LfnSlot(0x43, "lost"));
+    root.AddRaw(LfnSlot(0x01, "also lost"));
+    root.AddRaw(ShortSlot("BROKEN.TXT", 0xE5));
+    // A run does not carry over to the next short entry.
+    root.AddRaw(ShortSlot("PLAIN.TXT", 0xE5));
+    Use(b);
+    ScanRoot(b);
+
+    auto listed = Listed();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(*listed[0].name, "first piece, -second piecethird");
+    EXPECT_EQ(*listed[1].name, "#ROKEN  .TXT");
+    EXPECT_EQ(*listed[2].name, "#LAIN   .TXT");
+}
+
+TEST_F(ScannerTest, FirstByteMarks) {
+    FatImageBuilder b(Fat16Card());
+    auto root = b.Root();
+    root.AddRaw(ShortSlot("KANJI.JPG", 0x05));          // deleted
+    root.AddRaw(ShortSlot("ODD.TXT", 0x01));            // not an end of directory
+    root.AddRaw(ShortSlot("AFTER.TXT", 0xE5));
+    Slot unprintable = ShortSlot("XY.TXT", 0xE5);
+    unprintable[1] = 0x90;                               // second byte not printable
+    root.AddRaw(unprintable);
+    root.AddEnd();
+    root.AddRaw(ShortSlot("GONE.TXT", 0xE5));           // after the end: not read
+    Use(b);
+    ScanRoot(b);
+
+    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#ANJI   .JPG", "#FTER   .TXT", "##      .TXT"}));
+    EXPECT_EQ(gSearch.fileCount.load(), 4);
+}
+
+TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
+    FatImageBuilder b(Fat16Card());
+    Entry dir;
+    dir.name = "DCIM";
+    dir.attributes = kAttrDirectory;
+    dir.startCluster = 5;
+    b.Root().Add(dir);
+    b.SetFat(5, b.EndOfChain());
+    b.Dir({5}).Add(DeletedEmpty("LOST.TXT"));
+    // A deleted folder keeps its dot entries: its first cluster is read in
+    // chain mode and becomes a live directory cluster.
+    auto root = b.Root();
+    root.Skip(1);
+    root.AddDeletedDir("OLDDIR", 7).Add(DeletedEmpty("KEPT.TXT"));
+    Use(b);
+    ScanRoot(b);
+
+    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EPT    .TXT"}));
+    EXPECT_EQ(*Listed()[0].folder, "#LDDIR.");
+    EXPECT_EQ(ClusterState(5), FA_EMPTY);
+    EXPECT_EQ(ClusterState(7), FA_USE_DIR);
+    ASSERT_EQ(DelFolderList.Count(), 1u);
+    EXPECT_EQ(EntryStartCluster(DelFolderList.Get(0)->entry), 7u);
+}
+
+TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
+    FatImageBuilder b(FatGeometry::Fat16(8192, 1));  // 16 entries per cluster
+    DirWriter folder = b.Dir({20, 21});
+    folder.AddDotEntries(0);
+    for (int i = 0; i < 14; ++i) folder.Add(DeletedEmpty("D" + std::to_string(i) + ".TXT"));
+    folder.Add(DeletedEmpty("D14.TXT"));  // first slot of cluster 21
+    Entry live;
+    live.name = "LIVE.TXT";
+    folder.Add(live);
+    folder.Add(DeletedEmpty("D15.TXT"));
+    Use(b);
+    ScanContiguous(20);
+
+    auto names = ListedNames();
+    EXPECT_EQ(names.size(), 15u);
+    EXPECT_TRUE(names.count("#14     .TXT"));
+    EXPECT_FALSE(names.count("#15     .TXT"));
+    EXPECT_EQ(ClusterState(20), FA_DEL_DIR);
+    EXPECT_EQ(ClusterState(21), FA_DEL_DIR);
+    EXPECT_EQ(ClusterState(22), FA_EMPTY);
+}
+
+TEST_F(ScannerTest, ContiguousModeEndsAtLastCluster) {
+    FatImageBuilder b(FatGeometry::Fat16(8192, 1));
+    auto probe = b.Open();
+    const uint32_t last = uint32_t(probe->clusterCount + 1);
+    // Bytes beyond the volume's last cluster hold more deleted entries.
+    b.bytes().resize(b.ClusterOffset(last + 3), 0);
+    DirWriter tail = b.Dir({last - 1, last, last + 1, last + 2});
+    for (int i = 0; i < 64; ++i) tail.Add(DeletedEmpty("T" + std::to_string(i) + ".TXT"));
+    Use(b);
+    ScanContiguous(last - 1);
+    EXPECT_EQ(gcDelFileList.Count(), 32u);  // two clusters of 16 entries
+}
+
+TEST_F(ScannerTest, FixedRootReadAsWholeArea) {
+    // 512 entries, 512-byte sectors, 4 sectors per cluster: eight blocks.
+    // 512 entries with 32 KB clusters: one partial block of 16 KB.
+    // 16 entries with 2 KB clusters: one partial block of 512 bytes.
+    struct Case {
+        uint16_t rootEntries;
+        uint8_t sectorsPerCluster;
+        uint32_t totalSectors;
+    };
+    for (Case c : {Case{512, 4, 8192}, Case{512, 64, 16384}, Case{16, 4, 8192}}) {
+        SCOPED_TRACE(testing::Message() << c.rootEntries << " entries, " << int(c.sectorsPerCluster) << " spc");
+        ClearFoundFileLists();
+        FatGeometry g = FatGeometry::Fat16(c.totalSectors, c.sectorsPerCluster);
+        g.rootEntries = c.rootEntries;
+        FatImageBuilder b(g);
+        auto root = b.Root();
+        for (int i = 0; i + 1 < c.rootEntries; ++i) {
+            Entry e;
+            e.name = "F" + std::to_string(i) + ".TXT";
+            root.Add(e);
+        }
+        root.Add(DeletedEmpty("LAST.TXT"));  // the very last slot of the area
+        // Right after the root area the data area begins: no entries there.
+        b.Dir({2}).Add(DeletedEmpty("GHOST.TXT"));
+        Use(b);
+        ScanRoot(b);
+        EXPECT_EQ(ListedNames(), (std::set<std::string>{"#AST    .TXT"}));
+        EXPECT_EQ(gSearch.fileCount.exchange(0), c.rootEntries);
+        EXPECT_EQ(ClusterState(2), FA_EMPTY);
+    }
+}
+
+TEST_F(ScannerTest, FoldersPointingBackToAncestorsEnd) {
+    FatImageBuilder b(Fat16Card());
+    auto dcim = b.Root().AddDir("DCIM", 3);
+    auto sub = dcim.AddDir("SUB", 4);
+    Entry back;
+    back.name = "BACK";
+    back.attributes = kAttrDirectory;
+    back.startCluster = 3;  // DCIM again
+    sub.Add(back);
+    back.name = "SELF";
+    back.startCluster = 4;
+    sub.Add(back);
+    sub.Add(DeletedEmpty("X.TXT"));
+    Use(b);
+    ScanRoot(b);
+
+    auto listed = Listed();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(*listed[0].folder, "DCIM.\\SUB.");
+    EXPECT_EQ(gSearch.folderCount.load(), 4);  // DCIM, SUB, BACK, SELF each seen once
+}
+
+TEST_F(ScannerTest, DescentIsBoundedInDepth) {
+    FatImageBuilder b(Fat16Card());
+    DirWriter dir = b.Root().AddDir("D0", 3);
+    std::vector<DirWriter> levels{dir};
+    for (uint32_t i = 1; i < 40; ++i) levels.push_back(levels.back().AddDir("D" + std::to_string(i), 3 + i));
+    levels[9].Add(DeletedEmpty("AT10.TXT"));
+    levels[39].Add(DeletedEmpty("AT40.TXT"));
+    Use(b);
+    ScanRoot(b);
+    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#T10    .TXT"}));
+}
+
+TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {
+    FatImageBuilder b(Fat16Card());
+    auto jpeg = test::MakeTestJpeg(48, 32);
+    auto dcim = b.Root().AddDir("DCIM", 3);
+    dcim.AddFileOfSize("BIG.DAT", 0x01FF, 100);  // start cluster bytes FF 01
+    dcim.AddFileOfSize("SMALL.TXT", 600, 10);
+    dcim.AddDeletedFile("DEL1.JPG", 700, jpeg);
+    dcim.AddDeletedFile("DEL2.JPG", 710, jpeg);
+    Use(b);
+
+    // The block really is taken for JPEG data by the classifier.
+    std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(3)),
+                               b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(4)));
+    ASSERT_EQ(ClassifyCluster(*gSearch.volume, block.data(), block.size()), CC_JPEG_DATA);
+
+    ScanRoot(b);
+    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EL1    .JPG", "#EL2    .JPG"}));
+    EXPECT_EQ(ClusterState(0x01FF), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(3), FA_USE_DIR);
+}
+
+// Bytes like the entropy-coded part of a JPEG: pseudo-random, every 0xFF
+// followed by a stuffed 0x00.
+std::vector<uint8_t> EntropyLikeBytes(size_t size, uint32_t seed) {
+    std::vector<uint8_t> out(size);
+    uint32_t x = seed;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        out[i] = uint8_t(x >> 16);
+        if (i > 0 && out[i - 1] == 0xFF) out[i] = 0x00;
+    }
+    return out;
+}
+
+TEST_F(ScannerTest, JpegDataIsNotReadAsDirectory) {
+    FatImageBuilder b(Fat16Card());
+    const uint32_t first = 30, count = 8;
+    b.WriteCluster(first, EntropyLikeBytes(size_t(count) * b.ClusterSize(), 7));
+    Use(b);
+    // Each cluster the classifier takes for JPEG data is tried as the start
+    // of a deleted folder.
+    int tried = 0;
+    for (uint32_t c = first; c < first + count; ++c) {
+        std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(c)),
+                                   b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(c + 1)));
+        int contentClass = ClassifyCluster(*gSearch.volume, block.data(), block.size());
+        if (contentClass != CC_JPEG_DATA && contentClass != CC_JPEG_END) continue;
+        ++tried;
+        ScanContiguous(c);
+        EXPECT_EQ(ClusterState(c), FA_EMPTY) << c;
+    }
+    EXPECT_GT(tried, 0);
+    EXPECT_EQ(gcDelFileList.Count(), 0u);
+    EXPECT_EQ(DelFolderList.Count(), 0u);
+}
+
+// A live file and deleted files over its clusters, in both entry orders.
+TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
+    for (bool liveFirst : {true, false}) {
+        SCOPED_TRACE(liveFirst ? "live entry first" : "deleted entries first");
+        FatImageBuilder b(Fat16Card());
+        auto live = test::MakeTestJpeg(320, 240);
+        auto part = test::MakeTestJpeg(48, 32);
+        const uint32_t cs = b.ClusterSize();
+        ASSERT_GT(live.size(), 2 * cs);
+        ASSERT_LE(part.size(), 2 * cs);
+        b.WriteCluster(8, part);
+        b.WriteCluster(10, live);
+        const uint32_t liveClusters = b.ClustersFor(live.size());
+
+        auto root = b.Root();
+        auto addLive = [&] { root.AddFileOfSize("LIVE.JPG", 10, uint32_t(live.size())); };
+        Entry old;
+        old.name = "OLD.JPG";
+        old.deleted = true;
+        old.startCluster = 10;
+        old.size = 2 * cs;
+        Entry run;
+        run.name = "PART.JPG";
+        run.deleted = true;
+        run.startCluster = 8;
+        run.size = 4 * cs;
+
+        if (liveFirst) {
+            addLive();
+            root.Add(run);
+            root.Add(old);
+        } else {
+            root.Add(old);
+            root.Add(run);
+            addLive();
+        }
+        Use(b);
+        ScanRoot(b);
+        if (liveFirst) {
+            EXPECT_EQ(LastRegistrationState(), StateInUse);  // OLD.JPG came last
+        }
+
+        auto listed = Listed();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(*listed[0].name, "#ART    .JPG");
+        EXPECT_EQ(listed[0].state, StateFragmented);
+        EXPECT_EQ(listed[0].clustersCollected, 2);
+        // No listed record holds a cluster of the live file.
+        for (const auto& r : listed)
+            for (uint32_t c : r.clusterList) EXPECT_FALSE(c >= 10 && c < 10 + liveClusters) << c;
+        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(c), FA_USE_FILE) << c;
+    }
+    // The deleted entry and the live one alone: in use in either order.
+    for (bool liveFirst : {true, false}) {
+        SCOPED_TRACE(liveFirst ? "live entry first, alone" : "deleted entry first, alone");
+        ClearFoundFileLists();
+        FatImageBuilder b(Fat16Card());
+        b.WriteCluster(10, test::MakeTestJpeg(100, 80));
+        auto root = b.Root();
+        Entry old;
+        old.name = "OLD.JPG";
+        old.deleted = true;
+        old.startCluster = 10;
+        old.size = 100;
+        if (liveFirst) root.AddFileOfSize("LIVE.JPG", 10, 3000);
+        root.Add(old);
+        if (!liveFirst) root.AddFileOfSize("LIVE.JPG", 10, 3000);
+        Use(b);
+        ScanRoot(b);
+        EXPECT_EQ(LastRegistrationState(), StateInUse);
+        EXPECT_EQ(gcDelFileList.Count(), 0u);
+        EXPECT_EQ(ClusterState(11), FA_USE_FILE);
+    }
+}
+
+TEST_F(ScannerTest, ProgressCancelAndDamagedStarts) {
+    struct Lines : ProgressDisplay {
+        void SetLine(int line, const std::string& text) override {
+            if (line == 2) second.push_back(text);
+        }
+        void SetPercent(int) override {}
+        std::vector<std::string> second;
+    } display;
+    FatImageBuilder b(Fat16Card());
+    auto root = b.Root();
+    auto dcim = root.AddDir("DCIM", 3, "Camera");
+    dcim.AddDir("100CANON", 4);
+    Entry wild;
+    wild.name = "WILD";
+    wild.attributes = kAttrDirectory;
+    wild.startCluster = 0x0FFFFFF0;  // far beyond the volume and the map
+    root.Add(wild);
+    root.Add(DeletedEmpty("Z.TXT"));
+    Use(b);
+
+    AttachProgressDisplay(&display);
+    gSearch.directoryPhase = 1;
+    ScanRoot(b);
+    AttachProgressDisplay(nullptr);
+    EXPECT_EQ(display.second, (std::vector<std::string>{"フォルダ検索 ", "フォルダ検索 Camera",
+                                                        "フォルダ検索 Camera\\100CANON."}));
+    EXPECT_EQ(gcDelFileList.Count(), 1u);
+
+    // With the cancel flag set nothing is read at all.
+    ClearFoundFileLists();
+    Use(b);
+    gSearch.cancelFlag = 1;
+    ScanRoot(b);
+    gSearch.cancelFlag = 0;
+    EXPECT_EQ(gcDelFileList.Count(), 0u);
+    EXPECT_EQ(ClusterState(3), FA_EMPTY);
+}
+
+}  // namespace
+}  // namespace veld

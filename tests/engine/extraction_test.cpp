@@ -1,0 +1,225 @@
+// Extraction of found files from a built FAT image into files and memory.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "finder/del_file_info.h"
+#include "finder/work_folders.h"
+#include "support/fat_image_builder.h"
+#include "support/mkfs_tools.h"
+#include "volume/byte_reader.h"
+#include "volume/extraction.h"
+
+namespace veld {
+namespace {
+
+using test::FatGeometry;
+using test::FatImageBuilder;
+
+// FAT16 with 2 KB clusters (512-byte sectors, 4 per cluster).
+FatGeometry Fat16Card() { return FatGeometry::Fat16(8192, 4); }
+using test::TempDir;
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+    std::vector<uint8_t> out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : out) {
+        x = x * 1103515245u + 12345u;
+        b = uint8_t(x >> 16);
+    }
+    return out;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A record as registration leaves it: the entry, its name, and the
+// contiguous clusters from start (0 past those collected).
+DelFileInfo Record(const std::string& name83, uint32_t start, uint32_t size, uint32_t clusterSize,
+                   uint32_t collected = UINT32_MAX) {
+    DelFileInfo r;
+    auto n = test::ShortName11(name83);
+    for (size_t i = 0; i < 11; ++i) r.entry[i] = n[i];
+    r.entry[0] = '#';
+    StoreLe16(r.entry.data() + dirent::ClusterLow, uint16_t(start));
+    StoreLe32(r.entry.data() + dirent::FileSize, size);
+    uint32_t needed = (size + clusterSize - 1) / clusterSize;
+    r.clusterList.assign(needed, 0);
+    for (uint32_t i = 0; i < needed && i < collected; ++i) r.clusterList[i] = start + i;
+    r.clustersNeeded = int32_t(needed);
+    r.clustersCollected = int32_t(std::min(needed, collected));
+    r.name = PaddedShortName(r.entry);
+    return r;
+}
+
+class ExtractionTest : public ::testing::Test {
+protected:
+    FatImageBuilder b{Fat16Card()};
+    TempDir dir{"veld-extract"};
+};
+
+TEST_F(ExtractionTest, WholeClustersAndPartialLastClusterAreByteIdentical) {
+    const uint32_t cs = b.ClusterSize();
+    auto exact = Pattern(3 * cs, 1);
+    auto partial = Pattern(2 * cs + 17, 2);
+    b.WriteCluster(10, exact);
+    b.WriteCluster(20, partial);
+    b.WriteCluster(23, Pattern(cs, 3));  // what follows the partial file on the card
+    auto volume = b.Open();
+
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+    ExtractOutcome out = ExtractFoundFile(*volume, Record("EXACT.BIN", 10, uint32_t(exact.size()), cs), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.path, dir.File("#XACT   .BIN"));
+    EXPECT_EQ(LastExtractedPath(), out.path);
+    EXPECT_EQ(out.byteCount, exact.size());
+    EXPECT_EQ(ReadAll(out.path), exact);
+
+    out = ExtractFoundFile(*volume, Record("PARTIAL.BIN", 20, uint32_t(partial.size()), cs), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(ReadAll(out.path), partial);
+
+    request.toMemory = true;
+    out = ExtractFoundFile(*volume, Record("PARTIAL.BIN", 20, uint32_t(partial.size()), cs), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.memory, partial);
+    EXPECT_EQ(out.byteCount, partial.size());
+    EXPECT_TRUE(out.path.empty());
+}
+
+TEST_F(ExtractionTest, SizeZeroGivesEmptyFile) {
+    auto volume = b.Open();
+    DelFileInfo r = Record("EMPTY.TXT", 0, 0, b.ClusterSize());
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+    ExtractOutcome out = ExtractFoundFile(*volume, r, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    ASSERT_TRUE(std::filesystem::exists(out.path));
+    EXPECT_EQ(std::filesystem::file_size(out.path), 0u);
+}
+
+TEST_F(ExtractionTest, ShortRunsAndShortListsGiveShorterOutput) {
+    const uint32_t cs = b.ClusterSize();
+    auto data = Pattern(4 * cs, 4);
+    b.WriteCluster(30, data);
+    auto volume = b.Open();
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+
+    // The claim stopped after two clusters: the other entries are 0.
+    ExtractOutcome out = ExtractFoundFile(*volume, Record("CUT.BIN", 30, 4 * cs, cs, 2), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.byteCount, 2u * cs);
+    EXPECT_EQ(ReadAll(out.path), std::vector<uint8_t>(data.begin(), data.begin() + 2 * cs));
+
+    // A list with fewer entries than the size needs is not read past its end.
+    DelFileInfo shortList = Record("LIST.BIN", 30, 4 * cs, cs);
+    shortList.clusterList.resize(1);
+    shortList.clusterList.shrink_to_fit();
+    out = ExtractFoundFile(*volume, shortList, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.byteCount, cs);
+
+    // A cluster beyond the end of the source ends the copy without an error.
+    DelFileInfo beyond = Record("FAR.BIN", 30, 3 * cs, cs);
+    beyond.clusterList[1] = 0x00FFFFF0;
+    out = ExtractFoundFile(*volume, beyond, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.byteCount, cs);
+    EXPECT_EQ(ReadAll(out.path).size(), cs);
+}
+
+TEST_F(ExtractionTest, ProgressOnlyForLargeFilesAndCancelRemovesFile) {
+    const uint32_t cs = b.ClusterSize();
+    auto data = Pattern(1024000, 5);
+    b.WriteCluster(100, data);
+    auto volume = b.Open();
+    std::vector<int> seen;
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+    request.progress = [&](int percent) {
+        seen.push_back(percent);
+        return true;
+    };
+
+    ExtractOutcome out = ExtractFoundFile(*volume, Record("SMALL.BIN", 100, 1023999, cs), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_TRUE(seen.empty());
+
+    out = ExtractFoundFile(*volume, Record("LARGE.BIN", 100, 1024000, cs), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(ReadAll(out.path), data);
+    ASSERT_EQ(seen.size(), 20u);
+    for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], int(i) * 5);
+
+    seen.clear();
+    request.progress = [&](int percent) {
+        seen.push_back(percent);
+        return percent < 40;
+    };
+    out = ExtractFoundFile(*volume, Record("CANCEL.BIN", 100, 1024000, cs), request);
+    EXPECT_EQ(out.result, ExtractCancelled);
+    EXPECT_EQ(seen.back(), 40);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("#ANCEL  .BIN")));
+    EXPECT_TRUE(out.path.empty());
+    EXPECT_TRUE(LastExtractedPath().empty());
+}
+
+TEST_F(ExtractionTest, TargetPaths) {
+    const uint32_t cs = b.ClusterSize();
+    auto data = Pattern(100, 6);
+    b.WriteCluster(40, data);
+    auto volume = b.Open();
+
+    DelFileInfo r = Record("DSC00001.JPG", 40, 100, cs);
+    r.folder = std::string("DCIM.\\100CANON. ");
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+    request.keepFolders = true;
+    ExtractOutcome out = ExtractFoundFile(*volume, r, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.path, dir.File("DCIM/100CANON/#SC00001.JPG"));
+    EXPECT_EQ(ReadAll(out.path), data);
+
+    // Components that would leave the target are skipped; "/" is no separator.
+    r.folder = std::string("..\\.\\\\a/b\\..");
+    r.name = std::string("x/y.jpg");
+    EXPECT_EQ(ExtractTargetPath(r, request), dir.File("a_b/x_y.jpg"));
+    request.fileName = "..";
+    EXPECT_EQ(ExtractTargetPath(r, request), dir.File("a_b/_.."));
+    request.fileName = "chosen.jpg";
+    request.keepFolders = false;
+    EXPECT_EQ(ExtractTargetPath(r, request), dir.File("chosen.jpg"));
+
+    // Without a target folder: the work folder, with the trimmed short name
+    // when the record has no cluster list.
+    ExtractRequest work;
+    DelFileInfo named = Record("DSC00001.JPG", 40, 100, cs);
+    named.name = std::string("Holiday.jpg");
+    EXPECT_EQ(ExtractTargetPath(named, work), WorkFolderPath() + "/Holiday.jpg");
+    named.clusterList.clear();
+    EXPECT_EQ(ExtractTargetPath(named, work), WorkFolderPath() + "/#SC00001.JPG");
+    DelFileInfo blank = Record("A.TXT", 0, 0, cs);
+    EXPECT_EQ(ExtractTargetPath(blank, work), WorkFolderPath() + "/#.TXT");
+}
+
+TEST_F(ExtractionTest, UncreatableTargetFails) {
+    auto volume = b.Open();
+    std::ofstream(dir.File("plain")) << "x";
+    ExtractRequest request;
+    request.targetFolder = dir.File("plain");  // a file, not a folder
+    ExtractOutcome out = ExtractFoundFile(*volume, Record("A.TXT", 40, 10, b.ClusterSize()), request);
+    EXPECT_EQ(out.result, ExtractCreateFailed);
+    EXPECT_TRUE(out.path.empty());
+    EXPECT_TRUE(LastExtractedPath().empty());
+}
+
+}  // namespace
+}  // namespace veld
