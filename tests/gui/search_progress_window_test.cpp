@@ -1,0 +1,197 @@
+#include "volume/ui/search_progress_window.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+#include "app/ui/bitmap_progress_bar.h"
+#include "app/ui/dialog_units.h"
+#include "platform/qt/ui/posted_message.h"
+
+namespace {
+
+// A parent window that records the messages posted to it.
+class Recorder : public QWidget {
+public:
+    std::vector<std::pair<int, intptr_t>> messages;
+
+protected:
+    bool event(QEvent* e) override {
+        if (auto* m = dynamic_cast<veld::PostedMessage*>(e)) {
+            messages.emplace_back(m->message(), m->wParam);
+            return true;
+        }
+        return QWidget::event(e);
+    }
+};
+
+void Pump() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("削除ファイル検索"));
+    EXPECT_EQ(window->lineText(1), QStringLiteral("検索中"));
+    EXPECT_TRUE(window->buttonShown());
+    EXPECT_TRUE(window->barShown());
+    EXPECT_EQ(window->percent(), 0);
+    EXPECT_TRUE(window->isVisible());
+
+    // Reports reach the window through the engine's entry point.
+    veld::ReportProgress(veld::PhaseFatRead, 42, "3/10");
+    Pump();
+    EXPECT_EQ(window->lineText(1), QStringLiteral("FAT読み込み"));
+    EXPECT_EQ(window->lineText(2), QStringLiteral("3/10"));
+    EXPECT_EQ(window->percent(), 42);
+
+    // Phase 0 with an empty text changes nothing; with a text only line 3.
+    veld::ReportProgress(veld::PhaseFoundFile, -1, "");
+    Pump();
+    EXPECT_EQ(window->lineText(1), QStringLiteral("FAT読み込み"));
+    EXPECT_EQ(window->lineText(3), QString());
+    veld::ReportProgress(veld::PhaseFoundFile, -1, "IMG_0001.JPG");
+    Pump();
+    EXPECT_EQ(window->lineText(3), QStringLiteral("IMG_0001.JPG"));
+    EXPECT_EQ(window->lineText(2), QStringLiteral("3/10"));
+    EXPECT_EQ(window->percent(), 42);
+
+    // Cluster phases: heading and cluster line.
+    veld::SetProgressClusterRange(2, 102);
+    veld::ReportProgress(veld::PhaseJpegWindow, 52, "");
+    Pump();
+    EXPECT_EQ(window->lineText(1), QStringLiteral("詳細検索(JPEG)"));
+    EXPECT_EQ(window->lineText(2), QStringLiteral("クラスタ 52/102(51.0%)"));
+    EXPECT_EQ(window->percent(), 50);
+
+    delete window;
+    // Detached: a report after the window is gone is ignored.
+    veld::ReportProgress(veld::PhaseFatRead, 10, "x");
+    Pump();
+}
+
+TEST(SearchProgressWindow, WorkerReportsNeverWaitForTheInterfaceThread) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+
+    // The interface thread blocks in join() (as FinishSearch waits for the
+    // worker) while the worker reports: the reports must not need it.
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 1; i <= 2000; ++i) {
+            veld::ReportProgress(veld::PhaseFolder, -1, "フォルダ検索 DCIM/" + std::to_string(i));
+            veld::ReportProgress(veld::PhaseFoundFile, -1, "FILE" + std::to_string(i) + ".JPG");
+        }
+        veld::ReportProgress(veld::PhaseFatRead, 77, "done");
+        done = true;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    worker.join();
+    EXPECT_TRUE(done.load());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+    // Thousands of reports became at most a few queued updates; once the
+    // event loop runs, the last values show.
+    Pump();
+    EXPECT_EQ(window->lineText(1), QStringLiteral("FAT読み込み"));
+    EXPECT_EQ(window->lineText(2), QStringLiteral("done"));
+    EXPECT_EQ(window->lineText(3), QStringLiteral("FILE2000.JPG"));
+    EXPECT_EQ(window->percent(), 77);
+    delete window;
+}
+
+TEST(SearchProgressWindow, ConcurrentReportsWhileTheEventLoopRuns) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        for (int i = 0; !stop.load(); ++i) veld::ReportProgress(veld::PhaseFatRead, i % 101, "r" + std::to_string(i));
+    });
+    for (int i = 0; i < 200; ++i) QCoreApplication::processEvents();
+    stop = true;
+    worker.join();
+    veld::ReportProgress(veld::PhaseFatRead, 5, "last");
+    Pump();
+    EXPECT_EQ(window->lineText(2), QStringLiteral("last"));
+    EXPECT_EQ(window->percent(), 5);
+    delete window;
+}
+
+TEST(SearchProgressWindow, CancelPostsToTheParentAndStaysOpen) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    auto* button = window->findChild<QPushButton*>();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("キャンセル"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::keyClick(window, Qt::Key_Escape);
+    Pump();
+    ASSERT_EQ(parent.messages.size(), 2u);
+    EXPECT_EQ(parent.messages[0].first, veld::MsgProgressCancel);
+    EXPECT_EQ(parent.messages[0].second, -1);
+    EXPECT_EQ(parent.messages[1].second, -1);
+    EXPECT_TRUE(window->isVisible());
+    delete window;
+}
+
+TEST(SearchProgressWindow, SpinnerTurnsEveryHalfSecond) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("t"), QStringLiteral("l"), QStringLiteral("キャンセル"));
+    QTest::qWait(1150);
+    // Two ticks: steps 0 and 1 shown, the second is "－".
+    EXPECT_EQ(window->spinnerText(), QStringLiteral("－"));
+    delete window;
+}
+
+TEST(SearchProgressWindow, CompactWindowWithoutButton) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("処理中"), QStringLiteral("準備中"), QString());
+    EXPECT_FALSE(window->buttonShown());
+    EXPECT_FALSE(window->barShown());
+    const veld::DialogUnits du = veld::DialogUnitsOf(window->font());
+    EXPECT_EQ(window->size(), du.size(186, 35));
+    // Lines still work in the compact window.
+    window->SetLine(2, std::string("detail"));
+    window->SetLine(7, std::string("ignored"));
+    window->applyPending();
+    EXPECT_EQ(window->lineText(2), QStringLiteral("detail"));
+    EXPECT_EQ(window->lineText(1), QStringLiteral("準備中"));
+    delete window;
+}
+
+TEST(SearchProgressWindow, BarNeverDrawsBoundaryAtTheEnds) {
+    Recorder parent;
+    auto* window = new CSearchProgress(&parent);
+    window->Open(&parent, QStringLiteral("t"), QStringLiteral("l"), QStringLiteral("キャンセル"));
+    veld::BitmapProgressBar* bar = window->bar();
+    ASSERT_NE(bar, nullptr);
+    const QRect r = bar->barRect();
+    auto blackColumns = [&](int percent) {
+        window->SetPercent(percent);
+        window->applyPending();
+        QImage shot = bar->grab().toImage();
+        int black = 0;
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (shot.pixelColor(x, r.center().y()) == QColor(Qt::black)) ++black;
+        return black;
+    };
+    EXPECT_EQ(blackColumns(0), 0);
+    EXPECT_EQ(blackColumns(100), 0);
+    EXPECT_EQ(blackColumns(40), 1);
+    delete window;
+}
+
+}  // namespace
