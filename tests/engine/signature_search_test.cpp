@@ -10,6 +10,7 @@
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
+#include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
 #include "volume/search_progress.h"
@@ -297,6 +298,33 @@ TEST(SignatureSearch, ReadFailureEndsTheSearch) {
     ClearFoundFileLists();
     EXPECT_EQ(SearchClusters(v, 0, 0xFFFFFFFFu), 0);
     EXPECT_NE(Named(Found(), "#00000100.jpg"), nullptr);
+}
+
+TEST(SignatureSearch, ImageFileCutInsideAPicture) {
+    // Through an image file: the last picture is cut by the end of the file,
+    // the one before it is carved whole.
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const Bytes whole = Picture();
+    const Bytes cut = Picture(640, 480);
+    b.WriteCluster(100, whole);
+    b.WriteCluster(400, cut);
+    b.bytes().resize(b.ClusterOffset(400) + cut.size() / 2);
+    test::TempDir dir;
+    const std::string path = b.WriteTo(dir, "card.img");
+    ASSERT_FALSE(path.empty());
+
+    gSearch.volume = DiskIO_OpenImage(path, false);
+    ASSERT_TRUE(gSearch.volume);
+    DiskVolume& v = *gSearch.volume;
+    ReadFat(v, v.bootSector);
+    ClearFoundFileLists();
+    gSearch.options = SearchOptions{};
+    EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
+    const auto found = Found();
+    ASSERT_NE(Named(found, "#00000100.jpg"), nullptr);
+    EXPECT_EQ(Named(found, "#00000100.jpg")->size(), whole.size());
+    ASSERT_NE(Named(found, "#00000400.jpg"), nullptr);
+    EXPECT_EQ(Named(found, "#00000400.jpg")->size(), 0u);
 }
 
 }  // namespace
