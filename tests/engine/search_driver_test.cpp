@@ -1,0 +1,211 @@
+// The search driver on cards built in code: which passes run for which
+// volume, the cluster range, and cancelling from another thread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "finder/found_file_lists.h"
+#include "support/fat_image_builder.h"
+#include "support/mkfs_tools.h"
+#include "support/test_jpeg.h"
+#include "volume/search_driver.h"
+#include "volume/search_progress.h"
+#include "volume/trace.h"
+
+namespace veld::test {
+namespace {
+
+class RecordingTarget : public MessageTarget {
+public:
+    void PostMessage(int message, intptr_t wParam, intptr_t) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (message == MsgSearchFinished) {
+            finished_ = true;
+            result_ = int(wParam);
+            cv_.notify_all();
+        }
+    }
+    int Wait() {
+        std::unique_lock<std::mutex> guard(lock_);
+        cv_.wait(guard, [&] { return finished_; });
+        return result_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+    int result_ = -99;
+};
+
+// A card with one deleted picture found through its entry and one picture
+// in free clusters that only carving finds.
+struct SmallCard {
+    TempDir dir;
+    std::string path = dir.File("card.img");
+    std::vector<uint8_t> deleted = MakeTestJpeg(200, 150);
+    std::vector<uint8_t> loose = MakeTestJpeg(160, 120);
+    uint32_t deletedStart = 10, looseStart = 200;
+
+    SmallCard() {
+        FatImageBuilder b(FatGeometry::Fat16(16384, 4));
+        b.Root().AddDeletedFile("PHOTO.JPG", deletedStart, deleted, "photo.jpg");
+        // The loose picture lies in free clusters: no entry, no chain.
+        std::vector<uint32_t> run;
+        for (uint32_t i = 0; i < b.ClustersFor(loose.size()); ++i) run.push_back(looseStart + i);
+        b.WriteChainData(run, loose);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.bytes().data()), std::streamsize(b.bytes().size()));
+    }
+};
+
+std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    gcDelFileList.ForEach([&](DelFileInfo& r) {
+        names.push_back(r.name.value_or(""));
+        return true;
+    });
+    return names;
+}
+
+int Search(const std::string& path, const SearchOptions& options) {
+    RecordingTarget target;
+    ResetSearch();
+    EXPECT_EQ(StartSearchWorker(&target, 0, path, options), 0);
+    int result = target.Wait();
+    EXPECT_TRUE(WaitForSearchWorker());
+    return result;
+}
+
+TEST(SearchDriver, FatCardRunsDirectoryPassAndCarving) {
+    SmallCard card;
+    ASSERT_EQ(Search(card.path, SearchOptions{}), 0);
+    auto names = Names();
+    EXPECT_NE(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
+    ResetSearch();
+}
+
+TEST(SearchDriver, RangeOnlySearchesExactlyTheRangeWithoutDirectoryPass) {
+    SmallCard card;
+    SearchOptions options;
+    options.firstCluster = 150;
+    options.lastCluster = 400;
+    options.rangeOnly = 1;
+    ASSERT_EQ(Search(card.path, options), 0);
+    auto names = Names();
+    EXPECT_EQ(std::find(names.begin(), names.end(), "photo.jpg"), names.end()) << "directory pass ran";
+    EXPECT_EQ(std::find(names.begin(), names.end(), "#00000010.jpg"), names.end()) << "carved outside the range";
+    EXPECT_NE(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
+    ResetSearch();
+}
+
+TEST(SearchDriver, CardWithoutBootSectorIsSearchedRawFromClusterTwo) {
+    SmallCard card;
+    {
+        std::fstream f(card.path, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<char> zeros(512, 0);
+        f.write(zeros.data(), 512);
+    }
+    ASSERT_EQ(Search(card.path, SearchOptions{}), 0);
+    ASSERT_TRUE(gSearch.volume);
+    EXPECT_EQ(gSearch.volume->volumeKind, VolumeRaw);
+    auto names = Names();
+    EXPECT_EQ(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
+    // Raw clusters are sectors, numbered from 2 at the first sector.
+    uint64_t sector = (FatImageBuilder(FatGeometry::Fat16(16384, 4)).ClusterOffset(card.looseStart)) / 512;
+    char name[32];
+    std::snprintf(name, sizeof name, "#%08u.jpg", unsigned(sector + 2));
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    ResetSearch();
+}
+
+TEST(SearchDriver, DeletedFolderOnLiveDirectoryClusterIsSkippedAndTraced) {
+    TempDir dir;
+    FatImageBuilder b(FatGeometry::Fat16(16384, 4));
+    auto root = b.Root();
+    auto live = root.AddDir("LIVE", 20);
+    live.AddEnd();
+    // A deleted folder entry whose start cluster a live folder owns now.
+    auto gone = root.AddDeletedDir("GONE", 20);
+    (void)gone;
+    std::string path = dir.File("card.img");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.bytes().data()), std::streamsize(b.bytes().size()));
+
+    std::vector<std::string> lines;
+    std::mutex lock;
+    SetTraceSink([&](const std::string& line) {
+        std::lock_guard<std::mutex> guard(lock);
+        lines.push_back(line);
+    });
+    ASSERT_EQ(Search(path, SearchOptions{}), 0);
+    SetTraceSink({});
+    bool skipped = false;
+    for (const auto& l : lines) skipped |= l.find(">>Skip Search Del Dir") != std::string::npos && l.find("FA_USE_DIR") != std::string::npos;
+    EXPECT_TRUE(skipped);
+    ResetSearch();
+}
+
+// Holds the worker at its first cluster report until the test thread has
+// asked to cancel, so the cancel surely arrives in the middle of the search.
+class GateProgress : public ProgressDisplay {
+public:
+    void SetLine(int line, const std::string& text) override {
+        if (line != 2 || text.find("クラスタ") == std::string::npos) return;
+        std::unique_lock<std::mutex> guard(lock_);
+        ++clusterReports_;
+        reached_ = true;
+        cv_.notify_all();
+        cv_.wait(guard, [&] { return released_; });
+    }
+    void SetPercent(int) override {}
+    void WaitReached() {
+        std::unique_lock<std::mutex> guard(lock_);
+        cv_.wait(guard, [&] { return reached_; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> guard(lock_);
+        released_ = true;
+        cv_.notify_all();
+    }
+    int clusterReports() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return clusterReports_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable cv_;
+    bool reached_ = false, released_ = false;
+    int clusterReports_ = 0;
+};
+
+TEST(SearchDriver, CancelFromAnotherThreadEndsWithResultZero) {
+    TempDir dir;
+    // A raw card of non-zero sectors: every one of them is examined.
+    std::vector<uint8_t> bytes(4 << 20, 0x5A);
+    std::string path = dir.File("raw.img");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    GateProgress gate;
+    AttachProgressDisplay(&gate);
+    RecordingTarget target;
+    ResetSearch();
+    ASSERT_EQ(StartSearchWorker(&target, 0, path, SearchOptions{}), 0);
+    gate.WaitReached();
+    RequestCancel();
+    gate.Release();
+    EXPECT_EQ(target.Wait(), 0);
+    EXPECT_TRUE(WaitForSearchWorker());
+    AttachProgressDisplay(nullptr);
+    EXPECT_TRUE(SearchCancelled());
+    EXPECT_LT(gate.clusterReports(), 10) << "the search went on after the cancel";
+    EXPECT_EQ(FoundCount.load(), 0);
+    ResetSearch();
+}
+
+}  // namespace
+}  // namespace veld::test

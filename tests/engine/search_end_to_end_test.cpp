@@ -1,0 +1,238 @@
+// Whole searches of camera-like cards made by mkfs.fat and mtools, run through
+// veld-cli exactly as a user would: what is listed, how it is named and where
+// it lies, what --save writes, and that the card is never written to.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "support/mkfs_tools.h"
+#include "support/test_jpeg.h"
+
+namespace veld::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// veld-cli search --json: one object per listed record, keyed by name.
+std::map<std::string, QJsonObject> SearchJson(const std::vector<std::string>& extra, const std::string& image,
+                                              CommandResult* result = nullptr) {
+    std::vector<std::string> argv{VELD_CLI_PATH, "search", "--json"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back(image);
+    CommandResult r = RunCommand(argv);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::map<std::string, QJsonObject> records;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line));
+        EXPECT_TRUE(doc.isObject()) << line;
+        QJsonObject o = doc.object();
+        records[o["name"].toString().toStdString()] = o;
+    }
+    if (result) *result = r;
+    return records;
+}
+
+std::string Str(const QJsonObject& o, const char* key) { return o[key].toString().toStdString(); }
+int64_t Num(const QJsonObject& o, const char* key) { return int64_t(o[key].toDouble()); }
+
+TestExif CameraExif(int i) {
+    TestExif e;
+    e.bigEndian = (i % 2) == 1;
+    e.make = "Veld Optics";
+    e.model = "VX-" + std::to_string(100 + i);
+    e.dateTime = "2026:05:1" + std::to_string(i % 10) + " 09:30:0" + std::to_string(i % 10);
+    e.pixelX = 320 + 16 * i;
+    e.pixelY = 240;
+    e.hasGps = (i % 3) == 0;
+    return e;
+}
+
+// The card of a trip: live and deleted photos with long (also Japanese)
+// names, a deleted folder of photos, a deleted empty file, a deleted text
+// file and clips, one of them deleted.
+struct TripCard {
+    TempDir dir;
+    std::string image = dir.File("card.img");
+    std::map<std::string, std::vector<uint8_t>> deletedPictures;  // long name -> bytes
+    std::map<std::string, std::string> folderOf;                   // long name -> folder text
+    std::vector<uint8_t> deletedClip;
+    std::map<std::string, TestExif> exifOf;
+
+    // A deleted 8.3 name without a long name is listed with its first byte
+    // replaced by "#", as the directory entry now holds it.
+    static std::string ListedName(const std::string& name) {
+        return name == "IMG_0001.JPG" ? "#MG_0001.JPG" : name;
+    }
+
+    std::string Build(int fatType) {
+        MkfsOptions options;
+        options.fatType = fatType;
+        options.sizeKiB = fatType == 32 ? 40 * 1024 : 16 * 1024;
+        options.sectorsPerCluster = fatType == 32 ? 1 : 4;
+        if (auto why = MakeFatImage(image, options); !why.empty()) return why;
+        MtoolsImage card(image);
+        for (const char* d : {"DCIM", "DCIM/100VELD", "DCIM/101TRIP", "MISC"})
+            if (auto why = card.Mkdir(d); !why.empty()) return why;
+
+        const char* names100[] = {"IMG_0001.JPG", "結婚式の写真.jpg", "A long holiday picture name.jpg", "IMG_0004.JPG"};
+        for (int i = 0; i < 4; ++i) {
+            TestExif exif = CameraExif(i);
+            auto jpeg = MakeTestJpeg(320 + 16 * i, 240, &exif);
+            std::string path = std::string("DCIM/100VELD/") + names100[i];
+            if (auto why = card.PutBytes(path, jpeg); !why.empty()) return why;
+            if (i != 3) {  // IMG_0004 stays live
+                deletedPictures[names100[i]] = jpeg;
+                folderOf[names100[i]] = "DCIM.\\100VELD.";
+                exifOf[names100[i]] = exif;
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            TestExif exif = CameraExif(10 + i);
+            auto jpeg = MakeTestJpeg(400, 300, &exif);
+            std::string name = "旅行_" + std::to_string(i + 1) + ".jpg";
+            if (auto why = card.PutBytes("DCIM/101TRIP/" + name, jpeg); !why.empty()) return why;
+            deletedPictures[name] = jpeg;
+            folderOf[name] = "DCIM.\\#01TRIP.";
+            exifOf[name] = exif;
+        }
+        std::vector<uint8_t> text(3000, 'a');
+        if (auto why = card.PutBytes("MISC/notes.txt", text); !why.empty()) return why;
+        if (auto why = card.PutBytes("MISC/EMPTY.DAT", {}); !why.empty()) return why;
+        TestMp4 clipOptions;
+        clipOptions.seed = 5;
+        deletedClip = MakeTestMp4(150000, clipOptions);
+        if (auto why = card.PutBytes("DCIM/100VELD/MVI_0005.MP4", deletedClip); !why.empty()) return why;
+        if (auto why = card.PutBytes("DCIM/100VELD/MVI_0006.MP4", MakeTestMp4(20000)); !why.empty()) return why;
+
+        for (const char* n : {"IMG_0001.JPG", "結婚式の写真.jpg", "A long holiday picture name.jpg", "MVI_0005.MP4"})
+            if (auto why = card.Delete(std::string("DCIM/100VELD/") + n); !why.empty()) return why;
+        for (const char* n : {"MISC/notes.txt", "MISC/EMPTY.DAT"})
+            if (auto why = card.Delete(n); !why.empty()) return why;
+        if (auto why = card.DeleteTree("DCIM/101TRIP"); !why.empty()) return why;
+        return "";
+    }
+};
+
+class SearchEndToEnd : public ::testing::TestWithParam<int> {};
+
+TEST_P(SearchEndToEnd, DeletedPicturesListedByLongNameAndSavedByteIdentical) {
+    if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    TripCard card;
+    ASSERT_EQ(card.Build(GetParam()), "");
+    const std::vector<uint8_t> before = ReadAll(card.image);
+    const std::string saveDir = card.dir.File("saved");
+
+    CommandResult run;
+    auto records = SearchJson({"--save", saveDir}, card.image, &run);
+    EXPECT_NE(run.err.find("保存"), std::string::npos) << "a summary ends the run";
+
+    for (const auto& [longName, bytes] : card.deletedPictures) {
+        const std::string name = TripCard::ListedName(longName);
+        ASSERT_TRUE(records.count(name)) << name << " not listed\n" << run.out;
+        const QJsonObject& r = records[name];
+        EXPECT_EQ(Str(r, "state_text"), "良") << name;
+        EXPECT_EQ(Str(r, "folder"), card.folderOf[longName]) << name;
+        EXPECT_EQ(Num(r, "size"), int64_t(bytes.size()));
+        const TestExif& exif = card.exifOf[longName];
+        QJsonObject jpeg = r["jpeg"].toObject();
+        EXPECT_EQ(Str(jpeg, "make"), exif.make);
+        EXPECT_EQ(Str(jpeg, "model"), exif.model);
+        std::string date = exif.dateTime;
+        date[4] = date[7] = '/';
+        EXPECT_EQ(Str(jpeg, "datetime"), date);
+        EXPECT_EQ(Num(jpeg, "exif_width"), int64_t(exif.pixelX));
+        if (exif.hasGps) {
+            EXPECT_EQ(Str(jpeg, "lat_ref"), "N");
+            EXPECT_EQ(Num(jpeg, "lat_deg"), 35);
+            EXPECT_EQ(Num(jpeg, "lat_sec"), 29);
+        }
+        ASSERT_TRUE(r["saved"].isString()) << name;
+        EXPECT_EQ(ReadAll(Str(r, "saved")), bytes) << name << " is not byte-identical";
+    }
+    // Folders are recreated with Windows' rule: trailing dots dropped.
+    EXPECT_TRUE(fs::exists(fs::path(saveDir) / "DCIM" / "100VELD" / "結婚式の写真.jpg"));
+    EXPECT_TRUE(fs::exists(fs::path(saveDir) / "DCIM" / "#01TRIP" / "旅行_1.jpg"));
+
+    // The deleted clip is carved from free clusters under its start cluster.
+    bool clipFound = false;
+    for (const auto& [name, r] : records) {
+        QJsonObject mp4 = r["mp4"].toObject();
+        if (name.size() == 13 && name[0] == '#' && name.substr(9) == ".mp4" && Num(mp4, "length") == int64_t(card.deletedClip.size())) {
+            clipFound = true;
+            EXPECT_EQ(Str(mp4, "major_brand"), "isom");
+            EXPECT_EQ(ReadAll(Str(r, "saved")), card.deletedClip);
+        }
+    }
+    EXPECT_TRUE(clipFound) << run.out;
+    // The deleted text file and the deleted empty file are listed too.
+    EXPECT_TRUE(records.count("#OTES   .TXT"));
+    ASSERT_TRUE(records.count("#MPTY   .DAT"));
+    EXPECT_EQ(Num(records["#MPTY   .DAT"], "size"), 0);
+    // The live picture is not a deleted file.
+    EXPECT_FALSE(records.count("IMG_0004.JPG"));
+
+    EXPECT_EQ(ReadAll(card.image), before) << "the search wrote to the card";
+}
+
+INSTANTIATE_TEST_SUITE_P(FatTypes, SearchEndToEnd, ::testing::Values(16, 32));
+
+TEST(SearchEndToEndRecovery, QuickFormattedCardYieldsPicturesByCarving) {
+    if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    TripCard card;
+    ASSERT_EQ(card.Build(16), "");
+    // A quick format writes a new boot sector, FAT and root; the data stays.
+    ASSERT_EQ(RunCommand({FindTool("mkfs.fat"), "-F", "16", "-s", "4", card.image}).exitCode, 0);
+    auto records = SearchJson({"--save", card.dir.File("saved")}, card.image);
+    for (const auto& [name, bytes] : card.deletedPictures) {
+        bool carved = false;
+        for (const auto& [carvedName, r] : records)
+            carved |= carvedName[0] == '#' && Num(r["jpeg"].toObject(), "length") == int64_t(bytes.size()) &&
+                      ReadAll(Str(r, "saved")) == bytes;
+        EXPECT_TRUE(carved) << name << " was not carved after the quick format";
+    }
+}
+
+TEST(SearchEndToEndRecovery, CardWithZeroedFirstSectorIsSearchedAsRawSectors) {
+    if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    TripCard card;
+    ASSERT_EQ(card.Build(16), "");
+    {
+        std::fstream f(card.image, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<char> zeros(512, 0);
+        f.write(zeros.data(), std::streamsize(zeros.size()));
+    }
+    CommandResult info = RunCommand({VELD_CLI_PATH, "info", "--json", card.image});
+    ASSERT_EQ(info.exitCode, 0);
+    EXPECT_NE(info.out.find("\"volume_kind\":200"), std::string::npos) << info.out;
+
+    auto records = SearchJson({"--save", card.dir.File("saved")}, card.image);
+    for (const auto& [name, bytes] : card.deletedPictures) {
+        bool carved = false;
+        for (const auto& [carvedName, r] : records)
+            carved |= carvedName[0] == '#' && Str(r, "folder").empty() && ReadAll(Str(r, "saved")) == bytes;
+        EXPECT_TRUE(carved) << name << " was not carved from the raw sectors";
+    }
+}
+
+TEST(SearchEndToEndRecovery, UnopenableSourceFailsWithTheSearchErrorText) {
+    TempDir dir;
+    CommandResult r = RunCommand({VELD_CLI_PATH, "search", dir.File("missing.img")});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("ドライブが開けません"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace veld::test
