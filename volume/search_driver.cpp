@@ -46,6 +46,9 @@ void WorkerBody(WorkerStart start) {
         result = 0;
     }
     gSearch.resultCode = result;
+    // Nothing registers after the search: the start window is not needed
+    // any more, and it may go away once it has our last message.
+    gSearch.startWindow = nullptr;
     gSearch.runningState = 0;
     if (start.startWindow) start.startWindow->PostMessage(MsgSearchFinished, result, 0);
 }
@@ -78,6 +81,7 @@ void ResetSearch() {
     gSearch.fileCount = 0;
     ClearFoundFileLists();
     gSearch.shownCount = 0;
+    gSearch.startWindow = nullptr;
     gSearch.volume.reset();
     FreeFat();
 }
