@@ -227,6 +227,35 @@ TEST(SearchEndToEndRecovery, CardWithZeroedFirstSectorIsSearchedAsRawSectors) {
     }
 }
 
+TEST(SearchEndToEndRecovery, PicturesPartlyOverwrittenByLaterOnesAreNeverGood) {
+    if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    TempDir dir;
+    const std::string image = dir.File("card.img");
+    ASSERT_EQ(MakeFatImage(image, {.fatType = 16, .sizeKiB = 16384, .sectorsPerCluster = 4}), "");
+    MtoolsImage card(image);
+    ASSERT_EQ(card.Mkdir("DCIM"), "");
+    std::map<std::string, std::vector<uint8_t>> originals;
+    for (int i = 0; i < 6; ++i) {
+        std::string name = "first picture " + std::to_string(i) + ".jpg";
+        originals[name] = MakeTestJpeg(240 + 40 * i, 180);
+        ASSERT_EQ(card.PutBytes("DCIM/" + name, originals[name]), "");
+    }
+    for (int i = 0; i < 6; i += 2) ASSERT_EQ(card.Delete("DCIM/first picture " + std::to_string(i) + ".jpg"), "");
+    // Later, larger pictures take the freed clusters and run on past them.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(card.PutBytes("DCIM/later picture " + std::to_string(i) + ".jpg", MakeTestJpeg(640, 480)), "");
+    for (int i = 1; i < 6; i += 2) ASSERT_EQ(card.Delete("DCIM/first picture " + std::to_string(i) + ".jpg"), "");
+
+    auto records = SearchJson({"--save", dir.File("saved")}, image);
+    int good = 0;
+    for (const auto& [name, r] : records) {
+        if (!originals.count(name) || Str(r, "state_text") != "良") continue;
+        ++good;
+        EXPECT_EQ(ReadAll(Str(r, "saved")), originals[name]) << name << " is listed as good with other bytes";
+    }
+    EXPECT_GT(good, 0) << "the pictures deleted last are intact and must be good";
+}
+
 TEST(SearchEndToEndRecovery, UnopenableSourceFailsWithTheSearchErrorText) {
     TempDir dir;
     CommandResult r = RunCommand({VELD_CLI_PATH, "search", dir.File("missing.img")});
