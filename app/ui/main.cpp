@@ -4,7 +4,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QTranslator>
 
 #include <cstdio>
@@ -25,9 +24,7 @@ namespace {
 // The lock that keeps a second instance from starting: the counterpart of a
 // named mutex "VeldMutex", one per user.
 QString InstanceLockPath() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
-    return QDir(folder).filePath(QStringLiteral("VeldMutex-%1.lock").arg(::getuid()));
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("VeldMutex-%1.lock").arg(::getuid()));
 }
 
 bool HasDisplay() {

@@ -1,0 +1,379 @@
+// The list's sorting, selection summary, column widths and context menu, the
+// save dialog, the picture preview and the hex dump, on the results of a
+// search over a built card.
+#include "found_files_fixture.h"  // first: see there
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <set>
+
+#include "app/format_text.h"
+#include "app/settings.h"
+#include "app/ui/found_file_list.h"
+#include "app/ui/found_file_tree.h"
+#include "app/ui/save_dialog.h"
+#include "tools/ui/hex_dump_dialog.h"
+#include "tools/ui/preview_window.h"
+#include "volume/extraction.h"
+
+namespace veld::guitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FoundFileListTest : public MainFrameTest {
+protected:
+    void SetUp() override {
+        MainFrameTest::SetUp();
+        ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+        list_ = frame_->listPane();
+        ASSERT_GE(list_->topLevelItemCount(), 4);
+    }
+    void TearDown() override {
+        CSaveDlg::SetFolderPickerForTest(nullptr);
+        MainFrameTest::TearDown();
+    }
+    // The first row whose record has the size and was found through a
+    // directory entry (carved copies have no folder).
+    int RowOf(const std::vector<uint8_t>& data) const {
+        for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+            DelFileInfo* record = CWListView::RecordOf(list_->topLevelItem(row));
+            if (record->size() == data.size() && record->folder && !record->folder->empty()) return row;
+        }
+        return -1;
+    }
+    // The saved file whose bytes equal data, or "".
+    std::string SavedWith(const std::vector<uint8_t>& data) const {
+        for (const std::string& path : savedPaths_)
+            if (ReadWholeFile(path) == data) return path;
+        return "";
+    }
+    std::vector<uint32_t> SizesInRowOrder() const {
+        std::vector<uint32_t> sizes;
+        for (int row = 0; row < list_->topLevelItemCount(); ++row)
+            sizes.push_back(CWListView::RecordOf(list_->topLevelItem(row))->size());
+        return sizes;
+    }
+    // Runs the save dialog with the values given; returns its result.
+    int RunSave(int mode, bool keepFolders, const std::string& folder, CSaveDlg** seen = nullptr) {
+        CSaveDlg dialog(frame_.get(), list_);
+        WhenModalAppears([&](QWidget*) {
+            dialog.setTargetFolder(QString::fromStdString(folder));
+            (mode == 1 ? dialog.selectedButton() : dialog.allButton())->setChecked(true);
+            dialog.foldersCheck()->setChecked(keepFolders);
+            dialog.saveButton()->click();
+        });
+        int result = dialog.exec();
+        if (seen) *seen = nullptr;
+        savedPaths_ = dialog.savedPaths();
+        return result;
+    }
+
+    CWListView* list_ = nullptr;
+    std::vector<std::string> savedPaths_;
+};
+
+TEST_F(FoundFileListTest, SizeColumnSortsLargestFirstThenSmallestAndResetsOnRefill) {
+    EXPECT_EQ(list_->sortFlag(2), 0);
+    list_->SortByColumn(2);
+    std::vector<uint32_t> sizes = SizesInRowOrder();
+    EXPECT_TRUE(std::is_sorted(sizes.rbegin(), sizes.rend()));
+    EXPECT_GT(sizes.front(), sizes.back());
+    EXPECT_EQ(list_->sortFlag(2), 1);
+    list_->SortByColumn(2);
+    sizes = SizesInRowOrder();
+    EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+    EXPECT_EQ(list_->sortFlag(2), 0);
+
+    // Names sort by their bytes; a refill puts every flag back to descending.
+    list_->SortByColumn(0);
+    EXPECT_EQ(list_->sortFlag(0), 1);
+    RefreshResultViews(UpdateFinished, nullptr);
+    EXPECT_EQ(list_->sortFlag(0), 0);
+    EXPECT_EQ(list_->sortFlag(2), 0);
+
+    // A header click sorts only while the UI is enabled.
+    frame_->EnableMainUi(false);
+    emit list_->header()->sectionClicked(2);
+    EXPECT_EQ(list_->sortFlag(2), 0);
+    frame_->EnableMainUi(true);
+    emit list_->header()->sectionClicked(2);
+    EXPECT_EQ(list_->sortFlag(2), 1);
+}
+
+TEST_F(FoundFileListTest, SelectionSummaryInStatusPane) {
+    list_->clearSelection();
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral(" "));
+    int b = RowOf(photoB_);
+    int note = RowOf(note_);
+    ASSERT_GE(b, 0);
+    ASSERT_GE(note, 0);
+    list_->topLevelItem(b)->setSelected(true);
+    list_->topLevelItem(note)->setSelected(true);
+    uint64_t total = photoB_.size() + note_.size();
+    EXPECT_EQ(frame_->statusText(1).toStdString(), "選択ファイル数=2 " + FormatSizeText(int64_t(total)));
+}
+
+TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
+    list_->clearSelection();
+    std::unique_ptr<QMenu> menu(list_->buildContextMenu(nullptr));
+    QList<QAction*> items;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) items << a;
+    ASSERT_EQ(items.size(), 4);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("開く(&O)"));
+    EXPECT_EQ(items[1]->text(), QStringLiteral("保存(&S)"));
+    EXPECT_EQ(items[2]->text(), QStringLiteral("保存先フォルダを開く(&O)"));
+    EXPECT_EQ(items[3]->text(), QStringLiteral("データダンプ表示(&D)"));
+    EXPECT_FALSE(items[0]->isEnabled());
+    EXPECT_TRUE(items[1]->isEnabled());
+    EXPECT_TRUE(items[2]->isEnabled());
+    EXPECT_FALSE(items[3]->isEnabled());
+
+    list_->topLevelItem(0)->setSelected(true);
+    menu.reset(list_->buildContextMenu(nullptr));
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+
+    // The save folder opens with the desktop.
+    WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral("保存先フォルダを開く(&O)")) a->trigger();
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0].toStdString(), TempPath("photos"));
+}
+
+TEST_F(FoundFileListTest, ColumnWidthsPersistAndWideOnesAreForgotten) {
+    list_->setColumnWidth(1, 150);
+    list_->setColumnWidth(0, 600);
+    frame_.reset();
+    EXPECT_EQ(ReadIniInt("Config", "ListWidth1", 0), 150);
+    EXPECT_EQ(ReadIniInt("Config", "ListWidth0", 0), -1);
+    frame_ = std::make_unique<CMainFrame>();
+    EXPECT_EQ(frame_->listPane()->columnWidth(1), 150);
+    EXPECT_EQ(frame_->listPane()->columnWidth(0), 200);
+    WriteIniInt("Config", "ListWidth1", -1);
+}
+
+TEST_F(FoundFileListTest, SaveAllRecreatesFoldersWithIdenticalBytes) {
+    std::string target = TempPath("restored");
+    ASSERT_EQ(RunSave(0, true, target), int(QDialog::Accepted));
+    EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 0);
+    EXPECT_EQ(ReadIniInt("Config", "SaveDirFlag", -1), 1);
+    EXPECT_EQ(ReadIniString("Config", "SaveDir", ""), target);
+    EXPECT_EQ(savedPaths_.size(), size_t(list_->topLevelItemCount()));
+
+    // Every file byte for byte; those with a folder path below their folders.
+    for (const std::vector<uint8_t>* data : {&photoB_, &photoLong_, &note_, &photoOld_}) {
+        std::string path = SavedWith(*data);
+        ASSERT_FALSE(path.empty());
+        EXPECT_NE(fs::path(path).parent_path(), fs::path(target)) << path;
+    }
+    EXPECT_NE(SavedWith(photoB_).find("100TEST"), std::string::npos);
+    EXPECT_EQ(fs::path(SavedWith(photoLong_)).filename().string(), "休日の写真.jpg");
+}
+
+TEST_F(FoundFileListTest, FlatSaveKeepsBothFilesOfTheSameName) {
+    std::string target = TempPath("flat");
+    ASSERT_EQ(RunSave(0, false, target), int(QDialog::Accepted));
+    EXPECT_EQ(ReadIniInt("Config", "SaveDirFlag", -1), 0);
+    // Everything directly in the folder, no file written over another.
+    std::set<std::string> names;
+    for (const std::string& path : savedPaths_) {
+        EXPECT_EQ(fs::path(path).parent_path(), fs::path(target)) << path;
+        names.insert(fs::path(path).filename().string());
+    }
+    EXPECT_EQ(names.size(), savedPaths_.size());
+    EXPECT_EQ(names.size(), size_t(list_->topLevelItemCount()));
+    std::string first = SavedWith(photoB_), second = SavedWith(photoOld_);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    // The two deleted B.JPG share their name: the later one is numbered.
+    std::set<std::string> pair = {fs::path(first).filename().string(), fs::path(second).filename().string()};
+    EXPECT_EQ(pair, (std::set<std::string>{"#       .JPG", "#       (2).JPG"}));
+}
+
+TEST_F(FoundFileListTest, SaveSelectedWritesOnlyTheSelection) {
+    int note = RowOf(note_);
+    ASSERT_GE(note, 0);
+    list_->clearSelection();
+    list_->topLevelItem(note)->setSelected(true);
+    std::string target = TempPath("selected");
+    ASSERT_EQ(RunSave(1, true, target), int(QDialog::Accepted));
+    EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 1);
+    ASSERT_EQ(savedPaths_.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(savedPaths_[0]), note_);
+    EXPECT_NE(savedPaths_[0].find("100TEST"), std::string::npos);
+}
+
+TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing) {
+    WriteIniInt("Config", "SaveMode", 1);
+    WriteIniInt("Config", "SaveDirFlag", 0);
+    WriteIniString("Config", "SaveDir", TempPath("old").c_str());
+    list_->clearSelection();
+    CSaveDlg::SetFolderPickerForTest([this](QWidget*, const QString& start) {
+        EXPECT_EQ(start.toStdString(), TempPath("old"));
+        return QString::fromStdString(TempPath("new"));
+    });
+    bool selectedEnabled = true, allChecked = false, foldersChecked = true;
+    QString shownFolder;
+    CSaveDlg dialog(frame_.get(), list_);
+    WhenModalAppears([&](QWidget*) {
+        // Nothing selected: "selected files" is off and the mode falls back.
+        selectedEnabled = dialog.selectedButton()->isEnabled();
+        allChecked = dialog.allButton()->isChecked();
+        foldersChecked = dialog.foldersCheck()->isChecked();
+        dialog.browseButton()->click();
+        shownFolder = dialog.folderField()->toPlainText();
+        dialog.cancelButton()->click();
+    });
+    EXPECT_EQ(dialog.exec(), int(QDialog::Rejected));
+    EXPECT_FALSE(selectedEnabled);
+    EXPECT_TRUE(allChecked);
+    EXPECT_FALSE(foldersChecked);
+    EXPECT_EQ(shownFolder.toStdString(), TempPath("new"));
+    EXPECT_EQ(ReadIniString("Config", "SaveDir", ""), TempPath("old"));
+    EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 1);
+
+    // With nothing in the list the dialog does not open.
+    list_->FillList(UpdateCleared, nullptr, false);
+    CSaveDlg empty(frame_.get(), list_);
+    EXPECT_EQ(empty.exec(), int(QDialog::Rejected));
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_EQ(messages_.back(), "保存するファイルがありません");
+}
+
+TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
+    int b = RowOf(photoB_);
+    ASSERT_GE(b, 0);
+    WriteIniInt("BMPV", "DISPALL", 1);
+    QSize shownSize;
+    QString caption;
+    int modeBefore = -1, modeAfter = -1, rangeAfter = -1;
+    WhenModalAppears([&](QWidget* modal) {
+        auto* preview = qobject_cast<CBmpViewSimple*>(modal);
+        if (!preview) {
+            modal->close();
+            return;
+        }
+        shownSize = preview->pictureSize();
+        caption = preview->windowTitle();
+        modeBefore = preview->displayMode();
+        QTest::keyRelease(preview, Qt::Key_Space);
+        modeAfter = preview->displayMode();
+        rangeAfter = preview->verticalRange();
+        preview->reject();
+    });
+    list_->openRecord(list_->topLevelItem(b));
+    EXPECT_EQ(shownSize, QSize(kPreviewWidth, kPreviewHeight));
+    EXPECT_EQ(caption, QStringLiteral("#       .JPG"));
+    EXPECT_EQ(modeBefore, 1);
+    EXPECT_EQ(modeAfter, 0);
+    EXPECT_EQ(ReadIniInt("BMPV", "DISPALL", -1), 0);
+    EXPECT_GE(rangeAfter, 0);
+    WriteIniInt("BMPV", "DISPALL", 1);
+}
+
+TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
+    int note = RowOf(note_);
+    ASSERT_GE(note, 0);
+    QStringList firstPage, secondPage;
+    QString workFile;
+    WhenModalAppears([&](QWidget* modal) {
+        auto* dump = qobject_cast<CDumpDlg*>(modal);
+        if (!dump) {
+            modal->close();
+            return;
+        }
+        firstPage = dump->lines();
+        dump->nextButton()->click();
+        secondPage = dump->lines();
+        dump->accept();
+    });
+    list_->dumpRecord(list_->topLevelItem(note));
+    // 3000 bytes in 2048-byte clusters: two pages.
+    ASSERT_GE(firstPage.size(), 3);
+    EXPECT_EQ(firstPage[0], QStringLiteral("全サイズ:3000 セクタサイズ:2048 PAGE:0/2"));
+    EXPECT_EQ(firstPage[2], QStringLiteral("00000000: 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78  |xxxxxxxxxxxxxxxx| "));
+    ASSERT_GE(secondPage.size(), 3);
+    EXPECT_EQ(secondPage[0], QStringLiteral("全サイズ:3000 セクタサイズ:2048 PAGE:1/2"));
+    EXPECT_EQ(secondPage[2].left(10), QStringLiteral("00000800: "));
+    EXPECT_EQ(secondPage.last(), QStringLiteral("...Done"));
+    // The work file is gone once the dialog closed.
+    EXPECT_FALSE(fs::exists(LastExtractedPath()));
+}
+
+// The dump dialog on its own: page layout, blanks past the end, characters.
+TEST(HexDumpDialog, FileAndMemoryPages) {
+    QTemporaryDir dir;
+    std::string path = dir.filePath("data.bin").toStdString();
+    std::vector<uint8_t> bytes(1000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    CDumpDlg dump;
+    dump.setFilePath(QString::fromStdString(path));
+    dump.setPageSize(512);
+    dump.setPage(0);
+    dump.showPage();
+    QStringList lines = dump.lines();
+    EXPECT_EQ(lines[0], QStringLiteral("全サイズ:1000 セクタサイズ:512 PAGE:0/2"));
+    EXPECT_EQ(lines[1], QStringLiteral("          00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"));
+    EXPECT_EQ(lines.size(), 2 + 32 + 1);
+    EXPECT_FALSE(dump.previousButton()->isEnabled());
+    EXPECT_TRUE(dump.nextButton()->isEnabled());
+    // Row 2: bytes 0x20..0x2F are printable.
+    EXPECT_EQ(lines[4], QStringLiteral("00000020: 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F  | !\"#$%&'()*+,-./| "));
+
+    dump.onNext();
+    lines = dump.lines();
+    EXPECT_EQ(lines[0], QStringLiteral("全サイズ:1000 セクタサイズ:512 PAGE:1/2"));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("00000200: ")));
+    EXPECT_TRUE(lines[33].startsWith(QStringLiteral("000003F0: ")));
+    // Offset 1000 = 0x3E8: row 0x3E0 shows eight bytes, then blanks.
+    EXPECT_EQ(lines[32].mid(10, 8 * 3 + 8 * 3),
+              QStringLiteral("E0 E1 E2 E3 E4 E5 E6 E7                         "));
+    // 0x7F and 0x80.. are dots.
+    EXPECT_TRUE(lines[9].endsWith(QStringLiteral("|pqrstuvwxyz{|}~.| ")));
+    EXPECT_TRUE(dump.previousButton()->isEnabled());
+    EXPECT_FALSE(dump.nextButton()->isEnabled());
+
+    CDumpDlg memory;
+    memory.setMemory(QByteArray(2048, '\x01'));
+    memory.showPage();
+    EXPECT_EQ(memory.lines()[0], QStringLiteral("全サイズ:2048 セクタサイズ:1024 PAGE:0/2"));
+    EXPECT_TRUE(memory.lines()[2].endsWith(QStringLiteral("|................| ")));
+    memory.onNext();
+    EXPECT_FALSE(memory.nextButton()->isEnabled());
+
+    CDumpDlg empty;
+    empty.setMemory(QByteArray());
+    empty.showPage();
+    EXPECT_EQ(empty.lines()[0], QStringLiteral("全サイズ:0 セクタサイズ:1024 PAGE:0/0"));
+    EXPECT_FALSE(empty.nextButton()->isEnabled());
+    EXPECT_FALSE(empty.previousButton()->isEnabled());
+}
+
+TEST(PreviewScaling, PictureIsFittedOnWhite) {
+    QImage wide(800, 200, QImage::Format_RGB32);
+    wide.fill(Qt::red);
+    QImage out = ScaleImageOnWhite(wide, 480, 640);
+    ASSERT_EQ(out.size(), QSize(480, 640));
+    // 800x200 into 480 wide: 120 high, centred at y = 260.
+    EXPECT_EQ(out.pixelColor(240, 10), QColor(Qt::white));
+    EXPECT_EQ(out.pixelColor(240, 320).red(), 255);
+    EXPECT_EQ(out.pixelColor(240, 320).green(), 0);
+    EXPECT_EQ(out.pixelColor(240, 250), QColor(Qt::white));
+    EXPECT_TRUE(ScaleImageOnWhite(QImage(), 480, 640).isNull());
+}
+
+}  // namespace
+}  // namespace veld::guitest

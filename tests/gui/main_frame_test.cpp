@@ -1,0 +1,310 @@
+// The main window: its menus, toolbar and panes, and a whole search driven
+// through it (start, found files fed to the list, finish, errors, cancel).
+#include "found_files_fixture.h"  // first: see there
+
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <fstream>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "app/found_file_columns.h"
+#include "app/ui/found_file_list.h"
+#include "app/ui/found_file_tree.h"
+#include "app/ui/splash_window.h"
+#include "platform/qt/ui/posted_message.h"
+
+namespace veld::guitest {
+namespace {
+
+QStringList ActionTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text();
+    return texts;
+}
+
+// The tree's nodes below a node, by text.
+QStringList ChildTexts(QTreeWidgetItem* node) {
+    QStringList texts;
+    for (int i = 0; i < node->childCount(); ++i) texts << node->child(i)->text(0);
+    return texts;
+}
+
+TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
+    EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veld"));
+
+    QStringList menus;
+    for (QAction* a : frame_->menuBar()->actions()) menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ﾍﾙﾌﾟ(&H)"}));
+    EXPECT_EQ(ActionTexts(frame_->fileMenu()),
+              (QStringList{"検索の開始(&F)", "検索結果のクリア(&C)", "見つかったファイルを保存&S)",
+                           "アプリケーションの終了(&X)"}));
+    // Only the views that exist are offered.
+    EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"詳細リスト(&L)"}));
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdShowList)->isChecked());
+    EXPECT_EQ(ActionTexts(frame_->helpMenu()), (QStringList{"ヘルプ(&H)", "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
+
+    // Nothing found yet: clear and save are greyed, search is available.
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdToolbarSearch)->isEnabled());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
+
+    QList<QAction*> buttons = frame_->toolbar()->actions();
+    ASSERT_EQ(buttons.size(), 4);
+    EXPECT_EQ(buttons[0]->data().toInt(), 32819);
+    EXPECT_EQ(buttons[1]->data().toInt(), 32827);
+    EXPECT_TRUE(buttons[2]->isSeparator());
+    EXPECT_EQ(buttons[3]->data().toInt(), 32818);
+    EXPECT_EQ(frame_->toolbar()->iconSize(), QSize(64, 32));
+    EXPECT_EQ(frame_->toolbar()->widgetForAction(buttons[0])->size(), QSize(71, 38));
+    EXPECT_EQ(buttons[0]->statusTip(), QStringLiteral("削除したファイルを検索します"));
+    EXPECT_FALSE(buttons[0]->icon().isNull());
+
+    EXPECT_EQ(frame_->statusText(0), QStringLiteral("ﾚﾃﾞｨ"));
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral(" "));
+    frame_->SetStatusText(1, QStringLiteral("abc"));
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral("abc"));
+    frame_->SetStatusText(0, QStringLiteral("ignored"));
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral("abc"));
+
+    // Tree on the left at a fifth of the width, the list on the right.
+    ASSERT_EQ(frame_->splitter()->count(), 2);
+    EXPECT_EQ(frame_->splitter()->widget(0), frame_->treePane());
+    EXPECT_EQ(frame_->splitter()->widget(1), frame_->rightFrame());
+    QList<int> sizes = frame_->splitter()->sizes();
+    int total = sizes[0] + sizes[1];
+    EXPECT_NEAR(sizes[0], total / 5, 10);
+    EXPECT_EQ(frame_->rightFrame()->currentWidget(), frame_->listPane());
+
+    QTreeWidgetItem* root = frame_->treePane()->rootNode();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(0)"));
+    EXPECT_EQ(ChildTexts(root), (QStringList{"画像ファイル", "その他"}));
+
+    CWListView* list = frame_->listPane();
+    ASSERT_EQ(list->columnCount(), 11);
+    QStringList headings;
+    for (int c = 0; c < 11; ++c) headings << list->headerItem()->text(c);
+    EXPECT_EQ(headings, (QStringList{"ファイル名", "拡張子", "サイズ", "フォルダ", "更新日付", "状態", "位置",
+                                     "画像ｻｲｽﾞ", "機種", "GPS", "備考"}));
+    EXPECT_EQ(list->columnWidth(0), 200);
+    EXPECT_EQ(list->columnWidth(2), 80);
+    EXPECT_EQ(list->columnWidth(6), 60);
+}
+
+TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
+    std::string card = BuildCard();
+    ChooseSource(card);
+    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    frame_->onStartSearch();
+    // While the worker runs the commands are greyed.
+    EXPECT_FALSE(frame_->uiEnabled());
+    EXPECT_FALSE(frame_->fileMenu()->menuAction()->isEnabled());
+    EXPECT_FALSE(frame_->viewMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(frame_->helpMenu()->menuAction()->isEnabled());
+    EXPECT_FALSE(frame_->treePane()->isEnabled());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSearch)->isEnabled());
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+
+    EXPECT_TRUE(frame_->uiEnabled());
+    EXPECT_TRUE(frame_->resultsAvailable());
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral(" "));
+    EXPECT_EQ(CurrentSearchProgress(), nullptr);
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+
+    // Every listed record appears once, in list order, with the engine's texts.
+    CWListView* list = frame_->listPane();
+    std::vector<int> expected;
+    gcDelFileList.ForEach([&](DelFileInfo& r) {
+        if (r.listed) expected.push_back(r.index);
+        return true;
+    });
+    ASSERT_GE(expected.size(), 4u);
+    EXPECT_EQ(list->rowRecords(), expected);
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        DelFileInfo* record = CWListView::RecordOf(item);
+        ASSERT_NE(record, nullptr);
+        for (int c = 0; c < 11; ++c)
+            EXPECT_EQ(item->text(c).toStdString(), FoundFileColumnText(*record, c)) << "row " << row << " col " << c;
+    }
+    // The deleted photo with EXIF shows its model and picture size.
+    bool sawB = false, sawLong = false;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        DelFileInfo* record = CWListView::RecordOf(item);
+        if (record->size() == photoB_.size() && record->folder && !record->folder->empty()) {
+            sawB = true;
+            EXPECT_EQ(item->text(0), QStringLiteral("#       .JPG"));
+            EXPECT_EQ(item->text(5), QStringLiteral("良"));
+            EXPECT_EQ(item->text(7), QStringLiteral("  320x  240"));
+            EXPECT_EQ(item->text(8), QStringLiteral("TESTCAM-1"));
+            EXPECT_EQ(item->text(4), QStringLiteral("2020/05/06 07:08:10"));
+        }
+        if (item->text(0) == QStringLiteral("休日の写真.jpg")) sawLong = true;
+    }
+    EXPECT_TRUE(sawB);
+    EXPECT_TRUE(sawLong);
+
+    // The tree counts what was found and groups the extensions.
+    QTreeWidgetItem* root = frame_->treePane()->rootNode();
+    EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(%1)").arg(FoundCount.load()));
+    QTreeWidgetItem* pictures = root->child(0);
+    QTreeWidgetItem* others = root->child(1);
+    ASSERT_GE(pictures->childCount(), 1);
+    EXPECT_TRUE(pictures->child(0)->text(0).startsWith(QStringLiteral(".JPG [(")));
+    ASSERT_GE(others->childCount(), 1);
+    EXPECT_TRUE(others->child(0)->text(0).startsWith(QStringLiteral(".TXT [(  1)")));
+
+    // Selecting the text files' node leaves only them in the list.
+    frame_->treePane()->tree()->setCurrentItem(others->child(0));
+    EXPECT_EQ(DisplayFilterMode(), int(NodeOtherExtension));
+    EXPECT_EQ(DisplayFilterExtension(), "TXT");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(CWListView::RecordOf(list->topLevelItem(0))->size(), note_.size());
+    // The pictures group shows every picture and nothing else.
+    frame_->treePane()->tree()->setCurrentItem(pictures);
+    EXPECT_EQ(DisplayFilterMode(), int(NodePictures));
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        EXPECT_EQ(CWListView::RecordOf(list->topLevelItem(row))->isImage, 1);
+    EXPECT_EQ(list->topLevelItemCount(), int(expected.size()) - 1);
+    // The commands are usable again after the refill's progress closed.
+    EXPECT_TRUE(frame_->uiEnabled());
+
+    // Clearing empties tree and list; the results flag stays.
+    frame_->onClearResults();
+    EXPECT_EQ(frame_->treePane()->rootNode()->text(0), QStringLiteral("見つかったファイル(0)"));
+    EXPECT_EQ(frame_->treePane()->rootNode()->child(0)->childCount(), 0);
+    EXPECT_EQ(frame_->treePane()->rootNode()->child(1)->childCount(), 0);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
+}
+
+TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    CWListView* list = frame_->listPane();
+    const int all = list->topLevelItemCount();
+    ASSERT_GE(all, 3);
+    // Replay the feeding: empty the list, then deliver two 3026 messages.
+    list->FillList(UpdateCleared, nullptr, false);
+    gSearch.shownCount = 0;
+    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
+    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
+    QCoreApplication::sendPostedEvents(frame_.get());
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(gSearch.shownCount.load(), 2);
+    EXPECT_EQ(list->rowRecords(), (std::vector<int>{0, 1}));
+    // More messages than entries add nothing further.
+    for (int i = 0; i < all + 3; ++i) QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
+    QCoreApplication::sendPostedEvents(frame_.get());
+    EXPECT_EQ(list->topLevelItemCount(), all);
+}
+
+TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
+    std::string empty = BuildEmptyCard();
+    EXPECT_EQ(SearchAndWait(empty), 0);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "ファイルは見つかりませんでした");
+    // A search that ended with code 0 leaves clear and save usable.
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
+
+    // The progress window's cancel (31024, -1) stops the search; no message.
+    messages_.clear();
+    ChooseSource(empty);
+    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    frame_->onStartSearch();
+    ASSERT_NE(CurrentSearchProgress(), nullptr);
+    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgProgressCancel, 0, 0));
+    QCoreApplication::sendPostedEvents(frame_.get(), MsgProgressCancel);
+    EXPECT_EQ(gSearch.cancelFlag.load(), 0);  // only -1 asks to cancel
+    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgProgressCancel, -1, 0));
+    QCoreApplication::sendPostedEvents(frame_.get(), MsgProgressCancel);
+    EXPECT_EQ(gSearch.cancelFlag.load(), 1);
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(frame_->uiEnabled());
+}
+
+TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    EXPECT_TRUE(frame_->resultsAvailable());
+    messages_.clear();
+    EXPECT_EQ(SearchAndWait(TempPath("no-such-card.img")), -1);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "検索中にエラーが発生しました \n(ドライブが開けません\n"
+                            "他のアプリケーションがドライブを使っていないか確認してください。)");
+    EXPECT_FALSE(frame_->resultsAvailable());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
+    EXPECT_TRUE(frame_->uiEnabled());
+    EXPECT_EQ(frame_->listPane()->topLevelItemCount(), 0);
+}
+
+TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    const int rows = frame_->listPane()->topLevelItemCount();
+    SetSearchSourceForTest([](char*, std::string*, SearchOptions*) { return false; });
+    EXPECT_EQ(StartSearch(frame_.get(), frame_->messageTarget()), int(SearchDriveCancelled));
+    frame_->onStartSearch();
+    EXPECT_TRUE(frame_->uiEnabled());
+    EXPECT_EQ(frame_->listPane()->topLevelItemCount(), rows);
+    EXPECT_EQ(CurrentSearchProgress(), nullptr);
+}
+
+TEST_F(MainFrameTest, HelpOpensTheHelpFileOrSaysItIsMissing) {
+    frame_->setHelpPath(QString::fromStdString(TempPath("doc/VELD.HTM")));
+    frame_->onHelp();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "ヘルプファイル " + TempPath("doc/VELD.HTM") + " が見つかりません");
+    EXPECT_TRUE(opened_.empty());
+
+    QDir().mkpath(QString::fromStdString(TempPath("doc")));
+    std::ofstream(TempPath("doc/VELD.HTM")) << "<html></html>";
+    frame_->onHelp();
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0].toStdString(), TempPath("doc/VELD.HTM"));
+}
+
+TEST_F(MainFrameTest, AboutBoxShowsTheVersion) {
+    QString version;
+    WhenModalAppears([&](QWidget* modal) {
+        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("versionText"))) version = label->text();
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    frame_->onAbout();
+    EXPECT_EQ(version, QStringLiteral("V2.100"));
+}
+
+TEST_F(MainFrameTest, SplashPostsDeferredStartOnceOnInputOrTimer) {
+    QSignalSpy deferred(frame_.get(), &CMainFrame::deferredStartReceived);
+    CSplashWnd* splash = CSplashWnd::ShowSplash(frame_.get());
+    ASSERT_NE(splash, nullptr);
+    EXPECT_EQ(CSplashWnd::ShowSplash(frame_.get()), nullptr);  // one at a time
+    QTest::keyClick(frame_.get(), Qt::Key_A);
+    ASSERT_TRUE(deferred.wait(5000));
+    EXPECT_EQ(deferred.count(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([] { return CSplashWnd::Current() == nullptr; }, 5000));
+
+    // Without input the timer closes it.
+    ASSERT_NE(CSplashWnd::ShowSplash(frame_.get()), nullptr);
+    ASSERT_TRUE(deferred.wait(5000));
+    EXPECT_EQ(deferred.count(), 2);
+}
+
+}  // namespace
+}  // namespace veld::guitest
