@@ -28,6 +28,7 @@ DiskVolume& UseCard(const test::FatImageBuilder& b, int32_t flags = SearchDetail
     gSearch.options = SearchOptions{};
     gSearch.options.flags = flags;
     gSearch.cancelFlag = 0;
+    gSearch.startWindow = nullptr;  // registration posts nowhere in these tests
     return *gSearch.volume;
 }
 
@@ -319,6 +320,7 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     ReadFat(v, v.bootSector);
     ClearFoundFileLists();
     gSearch.options = SearchOptions{};
+    gSearch.startWindow = nullptr;
     EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
     const auto found = Found();
     ASSERT_NE(Named(found, "#00000100.jpg"), nullptr);
