@@ -105,7 +105,14 @@ TEST_F(SelDriveDlgTest, CancelledFileDialogKeepsTheDialogOpen) {
     CSelDriveDlg::SetFileChooserForTest([](const QString&, const QString&, const QString&, bool) { return QString(); });
     CSelDriveDlg dlg;
     dlg.imageButton = true;
+    dlg.pictureId = 171;
     dlg.show();
+    // Showing builds the window: every control is on screen.
+    ASSERT_NE(dlg.driveList(), nullptr);
+    EXPECT_TRUE(dlg.driveList()->isVisible());
+    EXPECT_TRUE(dlg.selectButton()->isVisible());
+    EXPECT_TRUE(dlg.imageFileButton()->isVisible());
+    EXPECT_TRUE(dlg.pictureLabel()->isVisible());
     QTest::mouseClick(dlg.imageFileButton(), Qt::LeftButton);
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_TRUE(dlg.imagePath.isEmpty());

@@ -158,6 +158,11 @@ void CSelDriveDlg::build() {
     picture_->setPalette(pal);
     QImage image;
     if (pictureId != 0 && veld::LoadJpegResource(pictureId, &image)) {
+        // Drawn at the top left on white; a picture larger than the area
+        // (or one much smaller, with a large dialog font) is fitted to it.
+        const QSize area = picture_->size();
+        if (image.width() > area.width() || image.height() > area.height() || image.width() < area.width() * 3 / 4)
+            image = image.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         picture_->setPixmap(QPixmap::fromImage(image));
     } else {
         picture_->hide();
@@ -176,7 +181,13 @@ void CSelDriveDlg::build() {
 
     list_ = new QTreeWidget(this);
     QRect listRect = Place(du, kList);
-    if (imageButton) listRect.setHeight(listRect.height() - kImageButtonListCut);
+    if (imageButton) {
+        // The list gives up its bottom for the button, and never runs under
+        // it when the dialog font is taller than the template's.
+        const int buttonTop = Place(du, kImageButton).top();
+        listRect.setHeight(listRect.height() - kImageButtonListCut);
+        if (listRect.bottom() >= buttonTop - 4) listRect.setBottom(buttonTop - 5);
+    }
     list_->setGeometry(listRect);
     list_->setRootIsDecorated(false);
     list_->setItemsExpandable(false);
@@ -242,8 +253,13 @@ void CSelDriveDlg::fillList() {
     }
 }
 
+void CSelDriveDlg::setVisible(bool visible) {
+    // The controls must exist before the window shows, or they stay hidden.
+    if (visible) build();
+    QDialog::setVisible(visible);
+}
+
 void CSelDriveDlg::showEvent(QShowEvent* event) {
-    build();
     QDialog::showEvent(event);
     if (!permissionNote_.isEmpty() && !noteShown_) {
         noteShown_ = true;

@@ -94,6 +94,9 @@ public:
     // The default proposed image name: "%cドライブ-%8.8s.img" with today's date.
     static QString ProposedImageName(char letter);
 
+    // Builds the window before it first shows (exec() and show() pass here).
+    void setVisible(bool visible) override;
+
 public slots:
     void onSelect();
     void onImageButton();
