@@ -148,7 +148,10 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
                 // marker at o is stepped over (o + 2); when o is not a 0xFF (a fresh
                 // window, or the scan header) the search starts at o itself, so a
                 // 0xFF at o + 1 is not missed.
-                const uint64_t from = r.u8(o) == 0xFF ? o + 2 : o;
+                // Fill bytes (0xFF 0xFF ...) before a marker are stepped one at
+                // a time, so "FF FF D9" still ends the picture.
+                uint64_t from = o;
+                if (r.u8(o) == 0xFF) from = r.u8(o + 1) == 0xFF ? o + 1 : o + 2;
                 if (from >= cs) {
                     o += 1;
                     continue;

@@ -155,6 +155,18 @@ TEST(JpegWalk, EndOfImageAtByteOneOfThirdCluster) {
     EXPECT_EQ(info.length, 2 * cs + 2);
 }
 
+TEST(JpegWalk, FillBytesBeforeTheEndOfImageAreStepped) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t cs = b.ClusterSize();
+    Bytes j = HandJpeg(cs + 100);
+    j.insert(j.end() - 2, uint8_t(0xFF));  // FF FF D9: a legal fill byte before the marker
+    b.WriteCluster(kStart, j);
+    DiskVolume& v = UseCard(b);
+    JpegInfo info;
+    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), kStart + 1);
+    EXPECT_EQ(info.length, j.size());
+}
+
 TEST(JpegWalk, ThreeClustersThenZeroClusterIsPartlyMissing) {
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
