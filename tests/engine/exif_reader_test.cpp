@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -604,6 +605,42 @@ TEST(ExifReader, SingleNumbersOfEveryWidth) {
     EXPECT_STREQ(ExifValueText(r, 34, true), "-1");
     EXPECT_STREQ(ExifValueText(r, 46, true), "123456");
     EXPECT_STREQ(ExifValueText(r, t.bytes.size() - 4, true), "");  // entry itself past the end
+}
+
+}  // namespace
+}  // namespace veld
+
+namespace veld {
+namespace {
+
+// Random byte damage to a block with every kind of directory: the reader
+// must finish and stay inside the block (checked under AddressSanitizer).
+TEST(ExifReader, RandomlyDamagedBlocksStayInside) {
+    test::TestExif e;
+    e.make = "Canon";
+    e.model = "Canon EOS 40D";
+    e.dateTime = "2009:05:17 10:20:30";
+    e.dateTimeOriginal = "2009:05:17 10:20:30";
+    e.pixelX = 640;
+    e.pixelY = 480;
+    e.hasGps = true;
+    std::mt19937 rng(3);
+    int completed = 0;
+    for (bool big : {false, true}) {
+        e.bigEndian = big;
+        const auto block = test::MakeExifTiff(e);
+        for (int round = 0; round < 3000; ++round) {
+            auto bad = block;
+            for (int k = 0; k < 1 + round % 6; ++k) bad[2 + rng() % (bad.size() - 2)] = uint8_t(rng());
+            int rc = 0;
+            JpegInfo info = Parse(bad, &rc);
+            completed += rc;
+            EXPECT_LE(info.make.size(), 50u);
+            EXPECT_LE(info.model.size(), 50u);
+            EXPECT_LE(info.dateTime.size(), 21u);
+        }
+    }
+    EXPECT_EQ(completed, 6000);
 }
 
 }  // namespace
