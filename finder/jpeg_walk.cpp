@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "finder/carved_file.h"
 #include "finder/exif_reader.h"
 #include "finder/registry.h"
 #include "finder/signature_search.h"
@@ -218,28 +219,8 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
 }
 
 void RegisterCarvedJpeg(const std::string& name, uint32_t length, uint32_t start, const JpegInfo& info) {
-    DelFileInfo record;
     static const char kEntryName[8] = {'J', 'p', 'e', 'g', 'I', 'm', 'g', 0};
-    std::copy(kEntryName, kEntryName + 8, record.entry.begin() + dirent::Name);
-    // The generated name's extension, its first three characters, space-padded.
-    const size_t dot = name.rfind('.');
-    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    for (int i = 0; i < 3; ++i)
-        record.entry[dirent::Ext + i] = i < int(ext.size()) ? uint8_t(ext[i]) : uint8_t(' ');
-    record.entry[dirent::Attributes] = 0;
-    StoreLe16(record.entry.data() + dirent::ClusterHigh, uint16_t(start >> 16));
-    StoreLe16(record.entry.data() + dirent::ClusterLow, uint16_t(start & 0xFFFF));
-    StoreLe32(record.entry.data() + dirent::FileSize, length);
-    record.name = name;
-    record.state = StateComplete;
-    const uint32_t count = info.clusterCount;
-    if (count >= 1) {
-        record.clusterList.resize(count);
-        for (uint32_t i = 0; i < count; ++i) record.clusterList[i] = start + i;
-    }
-    record.clustersNeeded = int32_t(count);
-    record.clustersCollected = int32_t(count);
-    record.firstClass = CC_JPEG_START;
+    DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_JPEG_START);
     record.jpeg = info;
     RegisterFoundFile(std::move(record));
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "finder/carved_file.h"
 #include "finder/registry.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
@@ -183,27 +184,8 @@ uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
 }
 
 void RegisterCarvedMp4(const std::string& name, uint32_t length, uint32_t start, const Mp4Info& info) {
-    DelFileInfo record;
     static const char kEntryName[8] = {'M', 'P', 'G', '4', 'M', 'O', 'V', 0};
-    std::copy(kEntryName, kEntryName + 8, record.entry.begin() + dirent::Name);
-    const size_t dot = name.rfind('.');
-    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    for (int i = 0; i < 3; ++i)
-        record.entry[dirent::Ext + i] = i < int(ext.size()) ? uint8_t(ext[i]) : uint8_t(' ');
-    record.entry[dirent::Attributes] = 0;
-    StoreLe16(record.entry.data() + dirent::ClusterHigh, uint16_t(start >> 16));
-    StoreLe16(record.entry.data() + dirent::ClusterLow, uint16_t(start & 0xFFFF));
-    StoreLe32(record.entry.data() + dirent::FileSize, length);
-    record.name = name;
-    record.state = StateComplete;
-    const uint32_t count = info.clusterCount;
-    if (count >= 1) {
-        record.clusterList.resize(count);
-        for (uint32_t i = 0; i < count; ++i) record.clusterList[i] = start + i;
-    }
-    record.clustersNeeded = int32_t(count);
-    record.clustersCollected = int32_t(count);
-    record.firstClass = CC_MP4_START;
+    DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_MP4_START);
     record.mp4 = info;
     RegisterFoundFile(std::move(record));
 }
