@@ -2,7 +2,6 @@
 // worker with the options the options dialog would produce), lists what it
 // found, and optionally saves it.
 #include <csignal>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "cli/json_writer.h"
 #include "cli/record_json.h"
 #include "finder/found_file_lists.h"
+#include "platform/finish_waiter.h"
 #include "volume/extraction.h"
 #include "volume/search_driver.h"
 #include "volume/search_progress.h"
@@ -106,30 +106,6 @@ SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
     return o;
 }
 
-// Receives the worker's posted messages on the main thread.
-class CliMessageTarget final : public MessageTarget {
-public:
-    void PostMessage(int message, intptr_t wParam, intptr_t) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (message == MsgSearchFinished) {
-            finished_ = true;
-            result_ = int(wParam);
-            done_.notify_all();
-        }
-    }
-    int WaitFinished() {
-        std::unique_lock<std::mutex> guard(lock_);
-        done_.wait(guard, [&] { return finished_; });
-        return result_;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    int result_ = 0;
-};
-
 // Progress on standard error: the phase heading, the percentage and the
 // found count, rewritten in place on a terminal, one line per phase otherwise.
 class CliProgress final : public ProgressDisplay {
@@ -208,7 +184,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     if (a.trace) SetTraceSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     CliProgress progress(::isatty(STDERR_FILENO) != 0);
     AttachProgressDisplay(&progress);
-    CliMessageTarget target;
+    FinishWaiter target;
 
     ResetSearch();
     std::signal(SIGINT, OnInterrupt);
@@ -217,7 +193,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         AttachProgressDisplay(nullptr);
         return 1;
     }
-    int result = target.WaitFinished();
+    int result = target.Wait();
     WaitForSearchWorker(60000);
     std::signal(SIGINT, SIG_DFL);
     AttachProgressDisplay(nullptr);

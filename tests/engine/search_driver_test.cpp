@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "finder/found_file_lists.h"
+#include "platform/finish_waiter.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
@@ -17,29 +18,6 @@
 
 namespace veld::test {
 namespace {
-
-class RecordingTarget : public MessageTarget {
-public:
-    void PostMessage(int message, intptr_t wParam, intptr_t) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (message == MsgSearchFinished) {
-            finished_ = true;
-            result_ = int(wParam);
-            cv_.notify_all();
-        }
-    }
-    int Wait() {
-        std::unique_lock<std::mutex> guard(lock_);
-        cv_.wait(guard, [&] { return finished_; });
-        return result_;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable cv_;
-    bool finished_ = false;
-    int result_ = -99;
-};
 
 // A card with one deleted picture found through its entry and one picture
 // in free clusters that only carving finds.
@@ -72,7 +50,7 @@ std::vector<std::string> Names() {
 }
 
 int Search(const std::string& path, const SearchOptions& options) {
-    RecordingTarget target;
+    FinishWaiter target;
     ResetSearch();
     EXPECT_EQ(StartSearchWorker(&target, 0, path, options), 0);
     int result = target.Wait();
@@ -192,7 +170,7 @@ TEST(SearchDriver, CancelFromAnotherThreadEndsWithResultZero) {
 
     GateProgress gate;
     AttachProgressDisplay(&gate);
-    RecordingTarget target;
+    FinishWaiter target;
     ResetSearch();
     ASSERT_EQ(StartSearchWorker(&target, 0, path, SearchOptions{}), 0);
     gate.WaitReached();
