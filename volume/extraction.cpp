@@ -80,7 +80,9 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
 
     std::FILE* file = nullptr;
     if (request.toMemory) {
-        out.memory.assign(size_t(size), 0);
+        // A damaged size must not make us allocate more than the list can fill.
+        uint64_t listBytes = uint64_t(record.clusterList.size()) * volume.clusterSize;
+        out.memory.reserve(size_t(std::min(size, listBytes)));
     } else {
         MakeFolderPath(OutputFolder(record, request));
         file = std::fopen(target.c_str(), "wb");
@@ -97,10 +99,11 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     int lastPercent = -1;
     uint64_t position = 0;
     size_t i = 0;
-    while (position < size && clusterSize > 0) {
-        // Entries past the end of the list, and those the claim never
-        // filled (0), write nothing: the output is then shorter.
-        uint32_t c = i < record.clusterList.size() ? record.clusterList[i] : 0;
+    // Entries past the end of the list count as 0: nothing more is written.
+    while (position < size && clusterSize > 0 && i < record.clusterList.size()) {
+        // Entries the claim never filled (0) write nothing: the output is
+        // then shorter than the size.
+        uint32_t c = record.clusterList[i];
         uint32_t want = uint32_t(std::min<uint64_t>(clusterSize, size - position));
         if (c >= 2) {
             uint32_t done = 0;
@@ -111,7 +114,7 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
                 if (file) {
                     if (std::fwrite(buffer.data(), 1, take, file) != take) ok = false;
                 } else {
-                    std::copy(buffer.begin(), buffer.begin() + take, out.memory.begin() + std::ptrdiff_t(out.byteCount));
+                    out.memory.insert(out.memory.end(), buffer.begin(), buffer.begin() + take);
                 }
                 out.byteCount += take;
             }
@@ -130,7 +133,6 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     }
 
     if (request.toMemory) {
-        out.memory.resize(size_t(out.byteCount));
         out.result = cancelled ? ExtractCancelled : ExtractOk;
         return out;
     }

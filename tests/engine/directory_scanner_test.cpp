@@ -509,5 +509,55 @@ TEST_F(ScannerTest, ProgressCancelAndDamagedStarts) {
     EXPECT_EQ(ClusterState(3), FA_EMPTY);
 }
 
+// Damaged cards: random FAT links and random directory slots (with the dot
+// entries in place so sub-folders are entered) must neither crash nor hang.
+TEST_F(ScannerTest, RandomDirectoriesAndLinksEnd) {
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        ClearFoundFileLists();
+        FatImageBuilder b(FatGeometry::Fat16(8192, 1));
+        uint32_t x = seed;
+        auto next = [&x] {
+            x = x * 1103515245u + 12345u;
+            return x >> 8;
+        };
+        const uint32_t last = 60;
+        for (uint32_t c = 2; c <= last; ++c) {
+            std::vector<uint8_t> bytes(b.ClusterSize());
+            for (auto& v : bytes) v = uint8_t(next());
+            // Mostly plausible slots: directory and file attributes, small
+            // cluster numbers that point at the other damaged clusters.
+            for (size_t at = 0; at + 32 <= bytes.size(); at += 32) {
+                if (next() % 4 == 0) continue;
+                bytes[at + 11] = uint8_t(next() % 3 == 0 ? 0x10 : (next() % 5 == 0 ? 0x0F : 0x20));
+                StoreLe16(bytes.data() + at + 20, uint16_t(next() % 8 == 0 ? next() : 0));
+                StoreLe16(bytes.data() + at + 26, uint16_t(next() % 2 ? 2 + next() % (last - 1) : next()));
+                if (next() % 3 == 0) bytes[at] = 0xE5;
+            }
+            b.WriteCluster(c, bytes);
+            if (next() % 2) {
+                DirWriter d = b.Dir({c});
+                d.AddDotEntries(2 + next() % (last - 1));
+            }
+            b.SetFat(c, next() % 3 == 0 ? 0xFFFF : 2 + next() % (last + 10));
+        }
+        auto root = b.Root();
+        for (int i = 0; i < 40; ++i) {
+            Entry e;
+            e.name = "D" + std::to_string(i);
+            e.attributes = kAttrDirectory;
+            e.startCluster = 2 + next() % (last - 1);
+            e.deleted = next() % 2;
+            root.Add(e);
+        }
+        Use(b);
+        ScanRoot(b);
+        for (uint32_t c = 2; c <= last; ++c) ScanContiguous(c);
+        // Each top-level call reads a folder at most once: 60 scans of at
+        // most 32 levels over 59 clusters of 16 slots bound what is seen.
+        EXPECT_LT(gSearch.fileCount.exchange(0) + gSearch.folderCount.exchange(0), 60 * 32 * 59 * 16);
+    }
+}
+
 }  // namespace
 }  // namespace veld

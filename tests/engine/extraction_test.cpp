@@ -134,6 +134,15 @@ TEST_F(ExtractionTest, ShortRunsAndShortListsGiveShorterOutput) {
     EXPECT_EQ(out.result, ExtractOk);
     EXPECT_EQ(out.byteCount, cs);
     EXPECT_EQ(ReadAll(out.path).size(), cs);
+
+    // A damaged size far beyond the list: memory mode holds what the list gave.
+    DelFileInfo huge = Record("HUGE.BIN", 30, 2 * cs, cs);
+    StoreLe32(huge.entry.data() + dirent::FileSize, 0xFFFFFFF0u);
+    request.toMemory = true;
+    out = ExtractFoundFile(*volume, huge, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.byteCount, 2u * cs);
+    EXPECT_EQ(out.memory, std::vector<uint8_t>(data.begin(), data.begin() + 2 * cs));
 }
 
 TEST_F(ExtractionTest, ProgressOnlyForLargeFilesAndCancelRemovesFile) {
