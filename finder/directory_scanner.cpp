@@ -221,7 +221,11 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         rootBytes = uint64_t(rootEntries) * dirent::Size;
         blockCount = (rootBytes + blockBytes - 1) / blockBytes;
     } else {
-        blockCount = uint64_t(CollectChain(boot_, start, &clusters));
+        // Contiguous mode only needs the start; the chain is not walked.
+        if (contiguous_)
+            clusters.push_back(start);
+        else
+            blockCount = uint64_t(CollectChain(boot_, start, &clusters));
         if (clusters.empty()) clusters.push_back(start);
     }
 
