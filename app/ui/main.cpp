@@ -86,8 +86,9 @@ int main(int argc, char** argv) {
 
     CMainFrame frame;
     veld::InstallGuiMessageBoxSink(&frame);
-    if (splash) CSplashWnd::ShowSplash(&frame);
     frame.show();
+    // Over the main window, which it repaints when it closes.
+    if (splash) CSplashWnd::ShowSplash(&frame);
     int rc = app.exec();
     return rc;
 }

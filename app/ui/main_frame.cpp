@@ -35,6 +35,7 @@
 #include "tools/ui/preview_window.h"
 #include "volume/cluster_map.h"
 #include "volume/search_driver.h"
+#include "volume/search_state.h"
 #include "volume/trace.h"
 
 using namespace veld;
@@ -168,6 +169,7 @@ CMainFrame::~CMainFrame() {
     // A search still running is stopped and joined before its lists go.
     RequestCancel();
     ResetSearch();
+    if (gSearch.startWindow == &target_) gSearch.startWindow = nullptr;
     FreeFat();
     ClearWorkFolders();
     std::error_code ignored;

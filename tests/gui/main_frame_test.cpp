@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTest>
 #include <QToolBar>
@@ -20,6 +21,8 @@
 #include "app/ui/found_file_tree.h"
 #include "app/ui/splash_window.h"
 #include "platform/qt/ui/posted_message.h"
+#include "volume/ui/search_start_dlg.h"
+#include "volume/ui/sel_drive_dlg.h"
 
 namespace veld::guitest {
 namespace {
@@ -264,6 +267,43 @@ TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {
     EXPECT_TRUE(frame_->uiEnabled());
     EXPECT_EQ(frame_->listPane()->topLevelItemCount(), rows);
     EXPECT_EQ(CurrentSearchProgress(), nullptr);
+}
+
+TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
+    std::string card = BuildCard();
+    CSelDriveDlg::SetDriveListerForTest([] { return std::vector<RemovableDrive>{}; });
+    CSelDriveDlg::SetFileChooserForTest(
+        [card](const QString&, const QString&, const QString&, bool open) { return open ? QString::fromStdString(card) : QString(); });
+    // First the drive selection: choose the image file; then the options: start.
+    bool sawDrive = false, sawOptions = false;
+    WhenModalAppears([&](QWidget* modal) {
+        auto* drive = qobject_cast<CSelDriveDlg*>(modal);
+        if (!drive) {
+            modal->close();
+            return;
+        }
+        sawDrive = true;
+        drive->imageFileButton()->click();
+        WhenModalAppears([&](QWidget* next) {
+            auto* options = qobject_cast<CSearchStartDlg*>(next);
+            if (!options) {
+                next->close();
+                return;
+            }
+            sawOptions = true;
+            options->startButton()->click();
+        });
+    });
+    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    frame_->onStartSearch();
+    CSelDriveDlg::SetDriveListerForTest(nullptr);
+    CSelDriveDlg::SetFileChooserForTest(nullptr);
+    EXPECT_TRUE(sawDrive);
+    ASSERT_TRUE(sawOptions);
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+    EXPECT_EQ(size_t(frame_->listPane()->topLevelItemCount()), gcDelFileList.Count());
+    EXPECT_GE(frame_->listPane()->topLevelItemCount(), 4);
 }
 
 TEST_F(MainFrameTest, HelpOpensTheHelpFileOrSaysItIsMissing) {
