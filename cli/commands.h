@@ -13,12 +13,12 @@ int RunSearchCommand(const std::vector<std::string>& args);
 
 // How a command-line SOURCE is opened: "E:" (or "e:") is a drive letter, a
 // block device path is a drive, anything else an image file.
-struct SourceSpec {
+struct SourceArgument {
     char driveLetter = 0;
     std::string path;  // image file or block device
 };
-SourceSpec ParseSource(const std::string& text);
+SourceArgument ParseSource(const std::string& text);
 // A clear one-line reason why a source could not be opened.
-std::string OpenFailureText(const SourceSpec& source);
+std::string OpenFailureText(const SourceArgument& source);
 
 }  // namespace veld

@@ -28,7 +28,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "veld-cli info: SOURCE is missing\n");
         return 2;
     }
-    SourceSpec source = ParseSource(sourceText);
+    SourceArgument source = ParseSource(sourceText);
     auto volume = DiskIO_Open(source.path, source.driveLetter);
     if (!volume) {
         std::fprintf(stderr, "%s\n", OpenFailureText(source).c_str());

@@ -167,7 +167,7 @@ std::string UniqueName(const std::string& folder, const std::string& name, std::
 int RunSearchCommand(const std::vector<std::string>& args) {
     SearchArgs a;
     if (int rc = ParseArgs(args, &a)) return rc;
-    SourceSpec source = ParseSource(a.source);
+    SourceArgument source = ParseSource(a.source);
 
     // Like the options dialog: open once to learn the cluster range.
     int64_t clusterCount = 0;

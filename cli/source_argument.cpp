@@ -5,18 +5,18 @@
 
 namespace veld {
 
-SourceSpec ParseSource(const std::string& text) {
-    SourceSpec spec;
+SourceArgument ParseSource(const std::string& text) {
+    SourceArgument source;
     bool letterForm = (text.size() == 2 || (text.size() == 3 && (text[2] == '\\' || text[2] == '/'))) &&
                       text[1] == ':' && DriveNumberOfLetter(text[0]) >= 0;
     if (letterForm)
-        spec.driveLetter = text[0];
+        source.driveLetter = text[0];
     else
-        spec.path = text;
-    return spec;
+        source.path = text;
+    return source;
 }
 
-std::string OpenFailureText(const SourceSpec& source) {
+std::string OpenFailureText(const SourceArgument& source) {
     std::string what = source.path.empty() ? std::string(1, source.driveLetter) + ":" : source.path;
     if (source.path.empty() && DevicePathOfDriveLetter(source.driveLetter).empty())
         return what + " にリムーバブルドライブがありません (no removable drive has this letter)";
