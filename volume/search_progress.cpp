@@ -2,18 +2,26 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <shared_mutex>
 
 namespace veld {
 namespace {
 
-std::atomic<ProgressDisplay*> gDisplay{nullptr};
+// Reports hold the lock shared while they talk to the display, so detaching
+// waits for a report in flight and the display can then be destroyed safely.
+std::shared_mutex gDisplayLock;
+ProgressDisplay* gDisplay = nullptr;
 std::atomic<double> gLastValue{0.0};
 std::atomic<uint32_t> gFirstCluster{0};
 std::atomic<uint32_t> gLastCluster{0};
 
 }  // namespace
 
-void AttachProgressDisplay(ProgressDisplay* display) { gDisplay.store(display); }
+void AttachProgressDisplay(ProgressDisplay* display) {
+    std::unique_lock<std::shared_mutex> guard(gDisplayLock);
+    gDisplay = display;
+}
 
 double LastProgressValue() { return gLastValue.load(); }
 
@@ -45,7 +53,8 @@ int ClusterPercent(double value, uint32_t first, uint32_t last) {
 
 void ReportProgress(int phase, double value, const std::string& text) {
     if (value != -1) gLastValue.store(value);
-    ProgressDisplay* display = gDisplay.load();
+    std::shared_lock<std::shared_mutex> guard(gDisplayLock);
+    ProgressDisplay* display = gDisplay;
     if (!display) return;
 
     if (phase == 0) {
