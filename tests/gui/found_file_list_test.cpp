@@ -143,6 +143,12 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     menu.reset(list_->buildContextMenu(nullptr));
     EXPECT_TRUE(menu->actions()[0]->isEnabled());
 
+    // While the UI is greyed the context menu does not open.
+    frame_->EnableMainUi(false);
+    emit list_->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_EQ(list_->findChild<QMenu*>(), nullptr);
+    frame_->EnableMainUi(true);
+
     // The save folder opens with the desktop.
     WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
     for (QAction* a : menu->actions())

@@ -306,6 +306,28 @@ TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
     EXPECT_GE(frame_->listPane()->topLevelItemCount(), 4);
 }
 
+TEST(FoundFileTreeFilter, ExtensionOfNodeTextAndRecordMatching) {
+    EXPECT_EQ(FilterExtensionOfNodeText(".JPG [(  3)JPEG 画像]"), "JPG");
+    EXPECT_EQ(FilterExtensionOfNodeText(".mov [(  1)QuickTime]"), "MOV");
+    // Files without extension: the blanks trim to nothing, which stands for three blanks.
+    EXPECT_EQ(FilterExtensionOfNodeText(".    [(  2)ﾌｧｲﾙ]"), "   ");
+    // The last " [" counts; a text without one selects the empty extension.
+    EXPECT_EQ(FilterExtensionOfNodeText(".A [B [(  1)x]"), "A [B");
+    EXPECT_EQ(FilterExtensionOfNodeText(".JPG(  1)"), "");
+    EXPECT_EQ(FilterExtensionOfNodeText(""), "");
+
+    // Mode 1 after a rebuild shows every listed record, never an unlisted one.
+    CWTreeDlgView pane;
+    EXPECT_EQ(DisplayFilterMode(), int(NodeAll));
+    DelFileInfo record;
+    record.listed = 1;
+    record.isImage = 1;
+    record.extension = "JPG";
+    EXPECT_TRUE(RecordPassesFilter(record));
+    record.listed = 0;
+    EXPECT_FALSE(RecordPassesFilter(record));
+}
+
 TEST_F(MainFrameTest, HelpOpensTheHelpFileOrSaysItIsMissing) {
     frame_->setHelpPath(QString::fromStdString(TempPath("doc/VELD.HTM")));
     frame_->onHelp();
