@@ -4,11 +4,6 @@
 // by code instead of the two dialogs.
 #pragma once
 
-// The builder header uses a parameter named "slots", which Qt defines as a
-// macro: it must be read before any Qt header.
-#include "support/fat_image_builder.h"
-#include "support/test_jpeg.h"
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -28,6 +23,8 @@
 #include "app/ui/shell_open.h"
 #include "app/ui/start_search.h"
 #include "finder/found_file_lists.h"
+#include "support/fat_image_builder.h"
+#include "support/test_jpeg.h"
 #include "volume/search_driver.h"
 #include "volume/trace.h"
 

@@ -263,7 +263,7 @@ size_t DirWriter::AddRaw(std::span<const uint8_t> bytes32) {
     return slot;
 }
 
-void DirWriter::Skip(size_t slots) { next_ = std::min(slots_.size(), next_ + slots); }
+void DirWriter::Skip(size_t count) { next_ = std::min(slots_.size(), next_ + count); }
 
 // ---------------------------------------------------------- FatImageBuilder
 

@@ -122,7 +122,7 @@ public:
     void AddEnd();
     // Any 32 bytes into the next slot.
     size_t AddRaw(std::span<const uint8_t> bytes32);
-    void Skip(size_t slots);
+    void Skip(size_t count);
 
     size_t NextSlot() const { return next_; }
     size_t SlotCount() const { return slots_.size(); }
@@ -133,8 +133,8 @@ public:
 
 private:
     friend class FatImageBuilder;
-    DirWriter(FatImageBuilder* builder, std::vector<uint64_t> slots, uint32_t firstCluster, bool isRoot)
-        : builder_(builder), slots_(std::move(slots)), firstCluster_(firstCluster), isRoot_(isRoot) {}
+    DirWriter(FatImageBuilder* builder, std::vector<uint64_t> slotOffsets, uint32_t firstCluster, bool isRoot)
+        : builder_(builder), slots_(std::move(slotOffsets)), firstCluster_(firstCluster), isRoot_(isRoot) {}
     uint8_t* TakeSlot();
     DirWriter SubDir(const std::string& name, uint32_t cluster, const std::string& longName, bool deleted);
 
