@@ -38,15 +38,18 @@ inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 // Runs fn once the next modal dialog is up (polled by a zero timer, never by
 // sleeping), with the dialog as argument.
 inline void WhenModalAppears(std::function<void(QWidget*)> fn) {
+    // The poll holds itself only weakly; the pending timer holds it strongly,
+    // so it is released once the dialog was handled.
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [fn, poll] {
+    std::weak_ptr<std::function<void()>> self = poll;
+    *poll = [fn, self] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
             fn(modal);
             return;
         }
-        QTimer::singleShot(5, *poll);
+        if (auto again = self.lock()) QTimer::singleShot(5, [again] { (*again)(); });
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
 class MainFrameTest : public ::testing::Test {
