@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "finder/carved_file.h"
+#include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
 #include "finder/registry.h"
 #include "finder/signature_search.h"
@@ -35,15 +36,6 @@ constexpr int kExifTag = 4;          // "Exif" 00 00 after the length
 constexpr int kExifTiff = 10;        // TIFF block: marker + 2 + 2 + 6
 constexpr int kSofHeight = 5;        // u16 after marker, length and precision
 constexpr int kSofWidth = 7;         // u16
-
-// The largest length the 32-bit length field can carry.
-constexpr uint64_t kMaxLength = 0xFFFFFFFFull;
-
-bool FirstClusterUniform(const uint8_t* b, size_t length) {
-    for (size_t i = 1; i < length; ++i)
-        if (b[i] != b[0]) return false;
-    return true;
-}
 
 // Reads the whole EXIF segment whose marker lies at markerAt inside the window
 // at windowOffset, and hands its TIFF block to the EXIF reader. Whole clusters
@@ -76,19 +68,11 @@ void ReadExifSegment(DiskVolume& volume, int64_t windowOffset, uint64_t markerAt
 uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) {
     if (!info) return 0;
     *info = JpegInfo{};
-    const uint32_t cs = volume.clusterSize;
-    if (start < 2 || cs == 0) return 0;
-
+    ClusterWindow window(volume, start);
+    if (!window.usable()) return 0;
+    const uint32_t cs = window.clusterSize();
     const uint64_t a = start;
-    const int64_t firstOffset = ClusterOffset(volume, a);
-    // Clusters past the end of the volume are not part of any file.
-    const uint64_t lastCluster = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 1 : 0;
-    // Every window moves on by at least one cluster and the length must fit in
-    // 32 bits, so no JPEG needs more windows than this.
-    const uint64_t maxWindows = kMaxLength / cs + 2;
 
-    std::vector<uint8_t> window(size_t(cs) * 2);
-    int64_t windowOffset = firstOffset;
     uint64_t o = 0;          // resume offset inside the window
     bool inScan = false;
     uint64_t current = 0;    // the window's first cluster, 0 before the first window
@@ -96,26 +80,18 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
     bool ok = true;
     bool first = true;
 
-    for (uint64_t windows = 0;; ++windows) {
-        const uint64_t windowCluster = a + uint64_t(windowOffset - firstOffset) / cs;
-        if (windows >= maxWindows || windowCluster > lastCluster) {
-            ok = false;
+    for (;;) {
+        if (!window.Read()) {
+            ok = false;  // past the volume, or a failed or short read
             break;
         }
-        std::fill(window.begin(), window.end(), 0);
-        uint32_t done = 0;
-        if (DiskIO_Seek(&volume, windowOffset) < 0 ||
-            !DiskIO_Read(&volume, window.data(), uint32_t(window.size()), &done) || done < cs) {
-            ok = false;  // a failed or short read: the first cluster is not all there
-            break;
-        }
-        ByteReader r(window.data(), done);
+        const ByteReader r = window.reader();
 
         // A cluster of one byte value: the rest of the file is gone. What was
         // walked before it is kept as a partly missing picture.
-        if (FirstClusterUniform(window.data(), cs)) {
+        if (window.FirstClusterUniform()) {
             const int64_t size = current >= a ? int64_t(current - a) * int64_t(cs) : -1;
-            if (size < int64_t(cs) || uint64_t(size) > kMaxLength) {
+            if (size < int64_t(cs) || uint64_t(size) > kMaxCarvedLength) {
                 ok = false;
             } else {
                 info->length = uint32_t(size);
@@ -124,14 +100,14 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
             break;
         }
         if (first) {
-            if (!IsJpegStart(window.data(), done)) {
+            if (!IsJpegStart(window.data(), window.bytesRead())) {
                 ok = false;
                 break;
             }
             first = false;
         }
         info->found = 1;
-        current = windowCluster;
+        current = window.cluster();
 
         bool finished = false;    // the walk ends after this window
         bool jumped = false;      // a segment carried o past the first cluster
@@ -140,7 +116,7 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
             if (inScan) {
                 if (v == kEOI) {
                     const uint64_t length = (current - a) * cs + o + 2;
-                    if (length > kMaxLength) ok = false;
+                    if (length > kMaxCarvedLength) ok = false;
                     else info->length = uint32_t(length);
                     finished = true;
                     break;
@@ -181,7 +157,7 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
                 const uint16_t length = r.be16(marker + kSegLength);
                 o += 2;
                 if (v == kAPP1 && r.equals(marker + kExifTag, "Exif\0\0", 6)) {
-                    ReadExifSegment(volume, windowOffset, marker, length, info);
+                    ReadExifSegment(volume, window.offset(), marker, length, info);
                     if (mode == JpegWalkExifOnly) {
                         finished = true;
                         break;
@@ -193,7 +169,7 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
                 }
                 o += length;
                 if (o >= cs) {
-                    windowOffset += int64_t(o / cs) * int64_t(cs);
+                    window.Advance(o / cs);
                     o %= cs;
                     jumped = true;
                     break;
@@ -206,7 +182,7 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
         }
         if (finished || !ok) break;
         if (!jumped) {
-            windowOffset += int64_t(cs);
+            window.Advance(1);
             o = 0;
         }
         if (mode == JpegWalkFull) ReportProgress(PhaseJpegWindow, double(current), "");

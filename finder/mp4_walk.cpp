@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "finder/carved_file.h"
+#include "finder/cluster_window.h"
 #include "finder/registry.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
@@ -31,7 +32,6 @@ constexpr int kBrand2 = 20;
 constexpr uint32_t kHeader = 8;
 constexpr uint64_t kLargeHeader = 16;
 
-constexpr uint64_t kMaxLength = 0xFFFFFFFFull;  // what the 32-bit length field can carry
 
 bool Accepted(const ByteReader& r, uint64_t o) {
     static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "prfl"};
@@ -40,56 +40,36 @@ bool Accepted(const ByteReader& r, uint64_t o) {
     return false;
 }
 
-bool FirstClusterUniform(const uint8_t* b, size_t length) {
-    for (size_t i = 1; i < length; ++i)
-        if (b[i] != b[0]) return false;
-    return true;
-}
-
 }  // namespace
 
 uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
     if (!info) return 0;
     *info = Mp4Info{};
-    const uint32_t cs = volume.clusterSize;
-    if (start < 2 || cs == 0) return 0;
-
+    ClusterWindow window(volume, start);
+    if (!window.usable()) return 0;
+    const uint32_t cs = window.clusterSize();
     const uint64_t a = start;
-    const int64_t firstOffset = ClusterOffset(volume, a);
-    const uint64_t lastCluster = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 1 : 0;
-    // Every window moves on by at least one cluster, and a clip longer than the
-    // 32-bit length field is not carved, so this many windows always suffice.
-    const uint64_t maxWindows = kMaxLength / cs + 2;
 
-    if (DiskIO_Seek(&volume, firstOffset) < 0) return 0;
-    std::vector<uint8_t> window(size_t(cs) * 2);
-    int64_t windowOffset = firstOffset;
     uint64_t o = 0;  // next atom header inside the window
     bool ftyp = false, moov = false, mdat = false;
     uint64_t current = 0;
     bool ok = true;
     bool first = true;
 
-    for (uint64_t windows = 0;; ++windows) {
-        const uint64_t windowCluster = a + uint64_t(windowOffset - firstOffset) / cs;
-        if (windows >= maxWindows || windowCluster > lastCluster) {
-            ok = false;
+    for (;;) {
+        if (!window.Read()) {
+            ok = false;  // past the volume, or a failed or short read: the next header is not all there
             break;
         }
-        std::fill(window.begin(), window.end(), 0);
-        uint32_t done = 0;
-        if (!DiskIO_Read(&volume, window.data(), uint32_t(window.size()), &done) || done < cs) {
-            ok = false;  // a failed or short read: the next header is not all there
-            break;
-        }
-        ByteReader r(window.data(), done);
+        const ByteReader r = window.reader();
+        const uint64_t windowCluster = window.cluster();
         // A cluster of one byte value where an atom header should be: the clip
         // was overwritten or never finished. The one exception is a complete
         // clip whose last atom ends exactly at this cluster's start: every byte
         // of it lies before, so it ends here like any other clip.
-        if (FirstClusterUniform(window.data(), cs)) {
+        if (window.FirstClusterUniform()) {
             const uint64_t length = (windowCluster - a) * cs;
-            if (!first && o == 0 && ftyp && moov && mdat && length <= kMaxLength) {
+            if (!first && o == 0 && ftyp && moov && mdat && length <= kMaxCarvedLength) {
                 info->length = uint32_t(length);
                 current = windowCluster - 1;  // the clip's last cluster
             } else {
@@ -115,7 +95,7 @@ uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
                 // the zero slack after the last atom).
                 if (ftyp && moov && mdat) {
                     const uint64_t length = (current - a) * cs + o;
-                    if (length > kMaxLength) ok = false;
+                    if (length > kMaxCarvedLength) ok = false;
                     else info->length = uint32_t(length);
                 } else {
                     ok = false;
@@ -158,14 +138,14 @@ uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
 
             // An atom reaching past the 32-bit length limit ends the walk before the
             // window arithmetic could overflow.
-            if (size > kMaxLength + cs) {
+            if (size > kMaxCarvedLength + cs) {
                 ok = false;
                 finished = true;
                 break;
             }
             o += size;
             if (o >= cs) {
-                windowOffset += int64_t(o / cs) * int64_t(cs);
+                window.Advance(o / cs);
                 o %= cs;
                 break;
             }
@@ -173,10 +153,6 @@ uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
         if (finished || !ok) break;
 
         ReportProgress(PhaseMp4Window, double(current), "");
-        if (DiskIO_Seek(&volume, windowOffset) < 0) {
-            ok = false;
-            break;
-        }
     }
 
     if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);

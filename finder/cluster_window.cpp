@@ -1,0 +1,42 @@
+#include "finder/cluster_window.h"
+
+#include <algorithm>
+
+#include "volume/boot_sector.h"
+
+namespace veld {
+
+ClusterWindow::ClusterWindow(DiskVolume& volume, uint32_t start)
+    : volume_(volume),
+      cs_(volume.clusterSize),
+      start_(start),
+      usable_(start >= 2 && volume.clusterSize != 0),
+      firstOffset_(ClusterOffset(volume, start)),
+      offset_(firstOffset_),
+      // Clusters past the end of the volume are not part of any file.
+      lastCluster_(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 1 : 0),
+      // Every window moves on by at least one cluster and a found file's
+      // length must fit in 32 bits, so no walk needs more windows than this.
+      maxWindows_(volume.clusterSize ? kMaxCarvedLength / volume.clusterSize + 2 : 0) {
+    if (usable_) bytes_.resize(size_t(cs_) * 2);
+}
+
+uint64_t ClusterWindow::cluster() const { return start_ + uint64_t(offset_ - firstOffset_) / cs_; }
+
+bool ClusterWindow::Read() {
+    done_ = 0;
+    if (!usable_ || windows_++ >= maxWindows_ || cluster() > lastCluster_) return false;
+    std::fill(bytes_.begin(), bytes_.end(), 0);
+    uint32_t done = 0;
+    if (DiskIO_Seek(&volume_, offset_) < 0 || !DiskIO_Read(&volume_, bytes_.data(), uint32_t(bytes_.size()), &done))
+        return false;
+    done_ = done;
+    return done >= cs_;  // the first cluster must be all there
+}
+
+bool ClusterWindow::FirstClusterUniform() const {
+    const uint8_t first = bytes_[0];
+    return std::all_of(bytes_.begin(), bytes_.begin() + cs_, [first](uint8_t b) { return b == first; });
+}
+
+}  // namespace veld
