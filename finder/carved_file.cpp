@@ -28,6 +28,7 @@ DelFileInfo CarvedFileRecord(const char (&entryName)[8], const std::string& name
     record.clustersNeeded = int32_t(clusterCount);
     record.clustersCollected = int32_t(clusterCount);
     record.firstClass = firstClass;
+    record.carved = true;
     return record;
 }
 

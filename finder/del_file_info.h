@@ -91,6 +91,7 @@ struct DelFileInfo {
     DibPtr thumbnail;
     int32_t isImage = 0;
     std::string extension;  // upper-case, trimmed, at most 31 bytes; "   " when none
+    bool carved = false;    // found by its signature, not through a directory entry
 
     bool hasClusterList() const { return !clusterList.empty(); }
     uint32_t startCluster() const { return EntryStartCluster(entry); }

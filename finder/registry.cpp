@@ -105,7 +105,9 @@ void RegisterFoundFile(DelFileInfo r) {
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
-    const bool fatClaimsStart = r.size() > 0 && start >= 2 && FatSaysInUse(start);
+    // Carved files are exempt: their bytes may lie in allocated clusters that
+    // no entry reaches any more (lost chains), and those are worth recovering.
+    const bool fatClaimsStart = !r.carved && r.size() > 0 && start >= 2 && FatSaysInUse(start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
     } else if (fatClaimsStart) {
@@ -115,7 +117,8 @@ void RegisterFoundFile(DelFileInfo r) {
         int startClass = volume ? ReadAndClassifyCluster(*volume, start) : 0;
         static const DiskVolume kNoVolume;
         uint32_t collected = 0;
-        r.state = MarkContiguous(volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(), &r.clusterList, &collected);
+        r.state = MarkContiguous(volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(), &r.clusterList, &collected,
+                                 !r.carved);
         r.clustersNeeded = int32_t(r.clusterList.size());
         r.clustersCollected = int32_t(collected);
         // A run blocked at its first cluster gathered nothing: no list.

@@ -253,7 +253,7 @@ int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool ke
 }
 
 int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected) {
+                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse) {
     list->clear();
     *collected = 0;
     if (size == 0) return 1;
@@ -266,7 +266,7 @@ int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint
         SetClusterState(c, state);
         // A free cell that the FAT calls allocated belongs to a live file whose
         // entry has not been read yet: it stops the run like a claimed one.
-        bool free = (old == FA_EMPTY && !FatSaysInUse(c)) || old == FA_DEL_FILE;
+        bool free = (old == FA_EMPTY && !(fatMarksInUse && FatSaysInUse(c))) || old == FA_DEL_FILE;
         if (free && c <= 0xFFFFFFFFu) {
             (*list)[i] = uint32_t(c);
             ++*collected;

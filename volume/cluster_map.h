@@ -74,8 +74,12 @@ int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool ke
 // The list gets ceil(size / cluster size) entries (zero past those collected);
 // collected receives the count taken. Returns 1 all taken, 100 stopped by a
 // cluster in use after the first, 101 stopped at the first, 0 start below 2.
+// With fatMarksInUse, an unclaimed cluster that the FAT calls allocated stops
+// the run as well (a deleted entry's extent never runs into a live file);
+// files found by their signature pass false, so pictures in allocated
+// clusters that no entry reaches (lost chains) can still be recovered.
 int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected);
+                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse = true);
 
 // Lists the FAT chain from start (the start itself unchecked).
 int64_t CollectChain(const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);

@@ -101,6 +101,33 @@ TEST(SearchDriver, CardWithoutBootSectorIsSearchedRawFromClusterTwo) {
     ResetSearch();
 }
 
+TEST(SearchDriver, PictureOnAllocatedClustersNoEntryReachesIsCarved) {
+    // A lost chain: the FAT still holds the picture's clusters, but no
+    // directory entry points at them any more.
+    TempDir dir;
+    FatImageBuilder b(FatGeometry::Fat16(16384, 4));
+    const std::vector<uint8_t> picture = MakeTestJpeg(200, 150);
+    std::vector<uint32_t> run;
+    for (uint32_t i = 0; i < b.ClustersFor(picture.size()); ++i) run.push_back(300 + i);
+    b.MakeChain(run);
+    b.WriteChainData(run, picture);
+    std::string path = dir.File("card.img");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.bytes().data()), std::streamsize(b.bytes().size()));
+
+    ASSERT_EQ(Search(path, SearchOptions{}), 0);
+    bool carved = false;
+    gcDelFileList.ForEach([&](DelFileInfo& r) {
+        if (r.name == std::optional<std::string>("#00000300.jpg")) {
+            carved = true;
+            EXPECT_EQ(r.state, StateComplete);
+            EXPECT_EQ(r.size(), picture.size());
+        }
+        return true;
+    });
+    EXPECT_TRUE(carved);
+    ResetSearch();
+}
+
 TEST(SearchDriver, DeletedFolderOnLiveDirectoryClusterIsSkippedAndTraced) {
     TempDir dir;
     FatImageBuilder b(FatGeometry::Fat16(16384, 4));
