@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,7 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     const uint32_t clusterSize = volume.clusterSize;
     std::vector<uint8_t> buffer(clusterSize);
     bool cancelled = false;
+    bool writeFailed = false;
     int lastPercent = -1;
     uint64_t position = 0;
     size_t i = 0;
@@ -112,13 +114,13 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
             uint32_t take = ok ? std::min(done, want) : 0;
             if (take > 0) {
                 if (file) {
-                    if (std::fwrite(buffer.data(), 1, take, file) != take) ok = false;
+                    if (std::fwrite(buffer.data(), 1, take, file) != take) writeFailed = true;
                 } else {
                     out.memory.insert(out.memory.end(), buffer.begin(), buffer.begin() + take);
                 }
                 out.byteCount += take;
             }
-            if (!ok || take < want) break;  // a read error ends the copy; what was written stays
+            if (writeFailed || !ok || take < want) break;  // a read error ends the copy; what was written stays
         }
         if (showProgress) {
             int percent = int(double(position) / double(size) * 100.0);
@@ -136,10 +138,12 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
         out.result = cancelled ? ExtractCancelled : ExtractOk;
         return out;
     }
-    std::fclose(file);
-    if (cancelled) {
-        std::remove(target.c_str());
-        out.result = ExtractCancelled;
+    if (std::fclose(file) != 0) writeFailed = true;
+    if (cancelled || writeFailed) {
+        // Only a partial file of our own goes; never anything else at that path.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(target, ec)) std::filesystem::remove(target, ec);
+        out.result = cancelled ? ExtractCancelled : ExtractWriteFailed;
         return out;
     }
     gLastExtractedPath = target;

@@ -10,7 +10,8 @@
 
 namespace veld {
 
-enum ExtractResult { ExtractOk = 0, ExtractCancelled = -1, ExtractCreateFailed = -3 };
+// A write that fails (a full disk) is a failure too, never a short success.
+enum ExtractResult { ExtractOk = 0, ExtractCancelled = -1, ExtractCreateFailed = -3, ExtractWriteFailed = -4 };
 
 // Progress of a long extraction: called at every 5 % step with the
 // percentage; returns false to cancel. Only used for files of at least

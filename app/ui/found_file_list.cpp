@@ -320,7 +320,8 @@ void CWListView::dumpRecord(QTreeWidgetItem* item) {
     ExtractRequest request;  // file mode into the work folder
     ExtractOutcome outcome = ExtractFoundFileWithProgress(CMainFrame::Instance(), *record, request, true);
     if (outcome.path.empty()) {
-        if (outcome.result == -3) MessageBoxText("プレビューを表示できませんでした\n書き込みエラー");
+        if (outcome.result == ExtractCreateFailed || outcome.result == ExtractWriteFailed)
+            MessageBoxText("プレビューを表示できませんでした\n書き込みエラー");
         else if (outcome.result == -2) MessageBoxText("プレビューを表示できませんでした\n読み込みエラー");
         return;
     }

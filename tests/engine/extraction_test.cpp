@@ -219,6 +219,22 @@ TEST_F(ExtractionTest, TargetPaths) {
     EXPECT_EQ(ExtractTargetPath(blank, work), WorkFolderPath() + "/#.TXT");
 }
 
+TEST_F(ExtractionTest, FailedWriteIsAFailureNotAShortSuccess) {
+    std::error_code ec;
+    if (!std::filesystem::is_character_file("/dev/full", ec)) GTEST_SKIP() << "no full device here";
+    auto data = Pattern(3 * b.ClusterSize(), 9);
+    b.WriteCluster(40, data);
+    auto volume = b.Open();
+    ExtractRequest request;
+    request.targetFolder = "/dev";
+    request.fileName = "full";  // every write fails: the disk is full
+    ExtractOutcome out = ExtractFoundFile(*volume, Record("A.JPG", 40, uint32_t(data.size()), b.ClusterSize()), request);
+    EXPECT_EQ(out.result, ExtractWriteFailed);
+    EXPECT_TRUE(out.path.empty());
+    EXPECT_TRUE(LastExtractedPath().empty());
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full", ec)) << "the device node must stay";
+}
+
 TEST_F(ExtractionTest, UncreatableTargetFails) {
     auto volume = b.Open();
     std::ofstream(dir.File("plain")) << "x";
