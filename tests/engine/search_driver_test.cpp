@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <random>
 
 #include "finder/found_file_lists.h"
 #include "platform/finish_waiter.h"
@@ -151,6 +152,34 @@ TEST(SearchDriver, DeletedFolderOnLiveDirectoryClusterIsSkippedAndTraced) {
     bool skipped = false;
     for (const auto& l : lines) skipped |= l.find(">>Skip Search Del Dir") != std::string::npos && l.find("FA_USE_DIR") != std::string::npos;
     EXPECT_TRUE(skipped);
+    ResetSearch();
+}
+
+TEST(SearchDriver, DamagedCardsNeverCrashOrHang) {
+    // A card with folders, long names, deleted entries and pictures whose
+    // boot sector, FAT and directories are then damaged at random.
+    FatImageBuilder b(FatGeometry::Fat16(16384, 4));
+    auto dcim = b.Root().AddDir("DCIM", 3);
+    auto canon = dcim.AddDir("100CANON", 4, "100CANON");
+    const std::vector<uint8_t> picture = MakeTestJpeg(160, 120);
+    canon.AddFile("IMG_0001.JPG", 10, picture, "first picture.jpg");
+    canon.AddDeletedFile("IMG_0002.JPG", 20, picture, "deleted picture.jpg");
+    b.Root().AddDeletedDir("OLD", 30).AddDeletedFile("GONE.JPG", 31, picture);
+    const std::vector<uint8_t> clean = b.bytes();
+    const uint64_t metadataEnd = b.ClusterOffset(40);
+
+    TempDir dir;
+    const std::string path = dir.File("damaged.img");
+    std::mt19937 rng(20261207);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<uint8_t> bytes = clean;
+        const int flips = 1 + int(rng() % 200);
+        for (int k = 0; k < flips; ++k) bytes[rng() % metadataEnd] = uint8_t(rng());
+        if (round % 4 == 0) bytes.resize(bytes.size() / (2 + rng() % 8));  // a truncated image too
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        EXPECT_EQ(Search(path, SearchOptions{}), 0) << "round " << round;
+    }
     ResetSearch();
 }
 
