@@ -12,28 +12,13 @@
 
 #include "app/ui/bitmap_progress_bar.h"
 #include "app/ui/dialog_units.h"
+#include "message_recorder.h"
 #include "platform/qt/ui/posted_message.h"
 
 namespace {
 
-// A parent window that records the messages posted to it.
-class Recorder : public QWidget {
-public:
-    std::vector<std::pair<int, intptr_t>> messages;
-
-protected:
-    bool event(QEvent* e) override {
-        if (auto* m = dynamic_cast<veld::PostedMessage*>(e)) {
-            messages.emplace_back(m->message(), m->wParam);
-            return true;
-        }
-        return QWidget::event(e);
-    }
-};
-
-void Pump() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-}
+using veld::guitest::Pump;
+using Recorder = veld::guitest::MessageRecorder;
 
 TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
     Recorder parent;
