@@ -10,6 +10,7 @@
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
+#include "support/search_card.h"
 #include "support/test_jpeg.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -21,15 +22,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kStart = 100;  // free cluster the pictures are planted at
 
-// A card image the walk reads through the search's volume slot, set up as the
-// search driver does.
-DiskVolume& UseCard(const test::FatImageBuilder& b) {
-    gSearch.volume = b.Open();
-    ReadFat(*gSearch.volume, gSearch.volume->bootSector);
-    ClearFoundFileLists();
-    gSearch.options = SearchOptions{};
-    return *gSearch.volume;
-}
+using test::UseCard;
 
 void Put(Bytes& j, std::initializer_list<int> bytes) {
     for (int x : bytes) j.push_back(uint8_t(x));

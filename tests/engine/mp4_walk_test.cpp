@@ -10,6 +10,7 @@
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
+#include "support/search_card.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
 #include "volume/search_state.h"
@@ -20,13 +21,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kStart = 77;
 
-DiskVolume& UseCard(const test::FatImageBuilder& b) {
-    gSearch.volume = b.Open();
-    ReadFat(*gSearch.volume, gSearch.volume->bootSector);
-    ClearFoundFileLists();
-    gSearch.options = SearchOptions{};
-    return *gSearch.volume;
-}
+using test::UseCard;
 
 void Be32(Bytes& out, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(v >> s));

@@ -10,6 +10,7 @@
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
+#include "support/search_card.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
@@ -21,16 +22,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-DiskVolume& UseCard(const test::FatImageBuilder& b, int32_t flags = SearchDetailed) {
-    gSearch.volume = b.Open();
-    ReadFat(*gSearch.volume, gSearch.volume->bootSector);
-    ClearFoundFileLists();
-    gSearch.options = SearchOptions{};
-    gSearch.options.flags = flags;
-    gSearch.cancelFlag = 0;
-    gSearch.startWindow = nullptr;  // registration posts nowhere in these tests
-    return *gSearch.volume;
-}
+using test::UseCard;
 
 uint32_t LastCluster(const DiskVolume& v) { return uint32_t(v.clusterCount + 1); }
 
