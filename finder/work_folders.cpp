@@ -22,8 +22,13 @@ std::string WorkFolderPath() { return TempFolderPath() + "~VELDTMP"; }
 
 std::string EtcFolderPath() { return TempFolderPath() + "~VELDTMPETC"; }
 
-int MakeFolderPath(const std::string& path) {
-    if (path.empty() || path[0] != '/') return -1;
+int MakeFolderPath(const std::string& path, int* error) {
+    int lastError = 0;
+    auto fail = [&](int why) {
+        if (error) *error = why;
+        return -1;
+    };
+    if (path.empty() || path[0] != '/') return fail(EINVAL);
     // Walk the levels from the root down, creating each that is missing.
     size_t at = 1;
     while (at <= path.size()) {
@@ -35,15 +40,17 @@ int MakeFolderPath(const std::string& path) {
                 // An existing level, or one refused for access, is passed over;
                 // but a file where a folder should be ends the walk.
                 int err = errno;
-                if (err != EEXIST && err != EACCES) return -1;
+                if (err != EEXIST && err != EACCES) return fail(err);
+                if (err == EACCES) lastError = err;
                 struct stat st {};
-                if (::stat(level.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return -1;
+                if (::stat(level.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return fail(ENOTDIR);
             }
         }
         at = slash + 1;
     }
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
+    if (::stat(path.c_str(), &st) != 0) return fail(lastError ? lastError : errno);
+    return S_ISDIR(st.st_mode) ? 0 : fail(ENOTDIR);
 }
 
 void DeleteFilesInFolder(const std::string& folder, bool enable) {

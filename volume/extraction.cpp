@@ -3,13 +3,14 @@
 #include "volume/extraction.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "finder/work_folders.h"
 #include "volume/boot_sector.h"
+#include "volume/save_target.h"
+#include "volume/saved_file_names.h"
 
 namespace veld {
 namespace {
@@ -19,40 +20,29 @@ constexpr uint64_t kProgressThreshold = 1024000;
 
 std::string gLastExtractedPath;
 
-// A name usable as one Linux file name: no "/" or zero bytes, not "." or "..".
-std::string SafeFileName(std::string name) {
-    for (char& c : name)
-        if (c == '/' || c == '\0') c = '_';
-    if (name.empty() || name == "." || name == "..") name = "_" + name;
-    return name;
-}
-
-// One component of a card's folder path as a folder name: trailing dots and
-// spaces are dropped as Windows drops them ("DCIM." becomes "DCIM"); empty,
-// "." and ".." components give nothing, so no path leaves the target.
-std::string FolderComponent(std::string part) {
-    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-    if (part.empty()) return {};
-    for (char& c : part)
-        if (c == '/' || c == '\0') c = '_';
-    return part;
+// The record's folder text ("DCIM\100CANON") as folder names; components that
+// would leave the target ("", ".", "..") are dropped.
+std::vector<std::string> FolderNames(const DelFileInfo& record) {
+    std::vector<std::string> names;
+    if (!record.folder) return names;
+    const std::string& path = *record.folder;
+    size_t at = 0;
+    while (at <= path.size()) {
+        size_t sep = path.find('\\', at);
+        if (sep == std::string::npos) sep = path.size();
+        std::string part = SafeFolderName(path.substr(at, sep - at));
+        if (!part.empty()) names.push_back(std::move(part));
+        at = sep + 1;
+    }
+    return names;
 }
 
 std::string OutputFolder(const DelFileInfo& record, const ExtractRequest& request) {
     if (request.targetFolder.empty()) return WorkFolderPath();
     std::string folder = request.targetFolder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (request.keepFolders && record.folder && !record.folder->empty()) {
-        const std::string& path = *record.folder;
-        size_t at = 0;
-        while (at <= path.size()) {
-            size_t sep = path.find('\\', at);
-            if (sep == std::string::npos) sep = path.size();
-            std::string part = FolderComponent(path.substr(at, sep - at));
-            if (!part.empty()) folder += (folder.back() == '/' ? "" : "/") + part;
-            at = sep + 1;
-        }
-    }
+    if (request.keepFolders)
+        for (const std::string& part : FolderNames(record)) folder += (folder.back() == '/' ? "" : "/") + part;
     return folder;
 }
 
@@ -64,7 +54,38 @@ std::string OutputName(const DelFileInfo& record, const ExtractRequest& request)
     return SafeFileName(useName ? *record.name : TrimmedShortName(record.entry));
 }
 
+// The list entries worth visiting: up to the last one that names a cluster,
+// and no more than the size needs. Past it nothing would be written.
+size_t UsefulEntries(const DelFileInfo& record, uint64_t size, uint32_t clusterSize) {
+    size_t needed = size_t(std::min<uint64_t>(record.clusterList.size(), (size + clusterSize - 1) / clusterSize));
+    while (needed > 0 && record.clusterList[needed - 1] < 2) --needed;
+    return needed;
+}
+
+// What memory mode can fill at most: the size, bounded by the clusters the
+// list names inside the volume and by the volume itself. A damaged size
+// (0xFFFFFFFF) must not make us reserve gigabytes.
+uint64_t DeliverableBytes(const DiskVolume& volume, const DelFileInfo& record, uint64_t size, size_t entries) {
+    const uint64_t clusterEnd = uint64_t(std::max<int64_t>(volume.clusterCount, 0)) + 2;
+    uint64_t clusters = 0;
+    for (size_t i = 0; i < entries; ++i)
+        if (record.clusterList[i] >= 2 && record.clusterList[i] < clusterEnd) ++clusters;
+    clusters = std::min(clusters, clusterEnd - 2);
+    return std::min(size, clusters * volume.clusterSize);
+}
+
 }  // namespace
+
+std::string ExtractResultText(int result) {
+    switch (result) {
+    case ExtractOk: return {};
+    case ExtractCancelled: return "キャンセル";
+    case ExtractReadFailed: return "読み込みエラー";
+    case ExtractCreateFailed: return "作成エラー";
+    case ExtractWriteFailed: return "書き込みエラー";
+    default: return "エラー " + std::to_string(result);
+    }
+}
 
 const std::string& LastExtractedPath() { return gLastExtractedPath; }
 
@@ -77,34 +98,36 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     ExtractOutcome out;
     gLastExtractedPath.clear();
     const uint64_t size = record.size();
-    const std::string target = ExtractTargetPath(record, request);
+    const uint32_t clusterSize = volume.clusterSize;
+    const size_t entries = clusterSize > 0 ? UsefulEntries(record, size, clusterSize) : 0;
 
-    std::FILE* file = nullptr;
+    std::optional<SaveTarget> file;
     if (request.toMemory) {
-        // A damaged size must not make us allocate more than the list can fill.
-        uint64_t listBytes = uint64_t(record.clusterList.size()) * volume.clusterSize;
-        out.memory.reserve(size_t(std::min(size, listBytes)));
+        out.memory.reserve(size_t(DeliverableBytes(volume, record, size, entries)));
     } else {
-        MakeFolderPath(OutputFolder(record, request));
-        file = std::fopen(target.c_str(), "wb");
-        if (!file) {
+        const bool work = request.targetFolder.empty();
+        std::vector<std::string> folders;
+        if (!work && request.keepFolders) folders = FolderNames(record);
+        file.emplace(SaveTarget::Create(work ? WorkFolderPath() : request.targetFolder, folders,
+                                        OutputName(record, request), work ? TakenName::Replace : TakenName::Number));
+        if (!file->ok()) {
             out.result = ExtractCreateFailed;
+            out.reason = file->failure();
             return out;
         }
     }
 
     const bool showProgress = request.progress && size >= kProgressThreshold;
-    const uint32_t clusterSize = volume.clusterSize;
     std::vector<uint8_t> buffer(clusterSize);
     bool cancelled = false;
     bool writeFailed = false;
+    uint32_t unreadCluster = 0;  // the cluster whose read failed or came short
     int lastPercent = -1;
     uint64_t position = 0;
-    size_t i = 0;
     // Entries past the end of the list count as 0: nothing more is written.
-    while (position < size && clusterSize > 0 && i < record.clusterList.size()) {
+    for (size_t i = 0; position < size && i < entries; ++i, position += clusterSize) {
         // Entries the claim never filled (0) write nothing: the output is
-        // then shorter than the size.
+        // then shorter than the size, as the record's state says.
         uint32_t c = record.clusterList[i];
         uint32_t want = uint32_t(std::min<uint64_t>(clusterSize, size - position));
         if (c >= 2) {
@@ -113,14 +136,17 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
                       DiskIO_Read(&volume, buffer.data(), clusterSize, &done);
             uint32_t take = ok ? std::min(done, want) : 0;
             if (take > 0) {
-                if (file) {
-                    if (std::fwrite(buffer.data(), 1, take, file) != take) writeFailed = true;
-                } else {
+                if (file)
+                    writeFailed = !file->Write(buffer.data(), take);
+                else
                     out.memory.insert(out.memory.end(), buffer.begin(), buffer.begin() + take);
-                }
-                out.byteCount += take;
+                if (!writeFailed) out.byteCount += take;
             }
-            if (writeFailed || !ok || take < want) break;  // a read error ends the copy; what was written stays
+            if (writeFailed) break;
+            if (take < want) {
+                unreadCluster = c;
+                break;
+            }
         }
         if (showProgress) {
             int percent = int(double(position) / double(size) * 100.0);
@@ -130,25 +156,32 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
             }
             lastPercent = percent;
         }
-        position += clusterSize;
-        ++i;
     }
 
-    if (request.toMemory) {
-        out.result = cancelled ? ExtractCancelled : ExtractOk;
+    if (cancelled) {
+        out.result = ExtractCancelled;
+        out.reason = "キャンセルされました";
+    } else if (writeFailed) {
+        out.result = ExtractWriteFailed;
+        out.reason = file->failure();
+    } else if (unreadCluster != 0) {
+        out.result = ExtractReadFailed;
+        out.reason = "読み込みエラー (クラスタ " + std::to_string(unreadCluster) + " を読めません)";
+    }
+    if (request.toMemory) return out;
+    if (out.result != ExtractOk) {
+        file->Discard();  // a partial file never stays under the name
         return out;
     }
-    if (std::fclose(file) != 0) writeFailed = true;
-    if (cancelled || writeFailed) {
-        // Only a partial file of our own goes; never anything else at that path.
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(target, ec)) std::filesystem::remove(target, ec);
-        out.result = cancelled ? ExtractCancelled : ExtractWriteFailed;
+    const std::string path = file->path();
+    out.note = file->note();
+    if (!file->Finish()) {
+        out.result = ExtractWriteFailed;
+        out.reason = file->failure();
         return out;
     }
-    gLastExtractedPath = target;
-    out.path = target;
-    out.result = ExtractOk;
+    gLastExtractedPath = path;
+    out.path = path;
     return out;
 }
 

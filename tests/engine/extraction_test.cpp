@@ -1,8 +1,10 @@
 // Extraction of found files from a built FAT image into files and memory.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -127,14 +129,6 @@ TEST_F(ExtractionTest, ShortRunsAndShortListsGiveShorterOutput) {
     EXPECT_EQ(out.result, ExtractOk);
     EXPECT_EQ(out.byteCount, cs);
 
-    // A cluster beyond the end of the source ends the copy without an error.
-    DelFileInfo beyond = Record("FAR.BIN", 30, 3 * cs, cs);
-    beyond.clusterList[1] = 0x00FFFFF0;
-    out = ExtractFoundFile(*volume, beyond, request);
-    EXPECT_EQ(out.result, ExtractOk);
-    EXPECT_EQ(out.byteCount, cs);
-    EXPECT_EQ(ReadAll(out.path).size(), cs);
-
     // A damaged size far beyond the list: memory mode holds what the list gave.
     DelFileInfo huge = Record("HUGE.BIN", 30, 2 * cs, cs);
     StoreLe32(huge.entry.data() + dirent::FileSize, 0xFFFFFFF0u);
@@ -143,6 +137,67 @@ TEST_F(ExtractionTest, ShortRunsAndShortListsGiveShorterOutput) {
     EXPECT_EQ(out.result, ExtractOk);
     EXPECT_EQ(out.byteCount, 2u * cs);
     EXPECT_EQ(out.memory, std::vector<uint8_t>(data.begin(), data.begin() + 2 * cs));
+}
+
+TEST_F(ExtractionTest, DamagedSizeReservesOnlyWhatTheClustersCanDeliver) {
+    const uint32_t cs = b.ClusterSize();
+    auto data = Pattern(2 * cs, 7);
+    b.WriteCluster(30, data);
+    auto volume = b.Open();
+    ExtractRequest request;
+    request.toMemory = true;
+
+    // Size 0xFFFFFFFF with a list as long as that size claims: two real
+    // clusters, then entries the claim never filled.
+    DelFileInfo huge = Record("HUGE.BIN", 30, 2 * cs, cs);
+    StoreLe32(huge.entry.data() + dirent::FileSize, 0xFFFFFFFFu);
+    huge.clusterList.resize(size_t((0xFFFFFFFFull + cs - 1) / cs), 0);
+    ExtractOutcome out = ExtractFoundFile(*volume, huge, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.memory, data);
+    EXPECT_LE(out.memory.capacity(), size_t(2 * cs)) << "reserved for the claimed size, not for the clusters";
+
+    // Every entry a cluster number past the volume: nothing can be delivered.
+    for (uint32_t& c : huge.clusterList) c = 0x0FFFFFF0u;
+    out = ExtractFoundFile(*volume, huge, request);
+    EXPECT_EQ(out.result, ExtractReadFailed);
+    EXPECT_LE(out.memory.capacity(), size_t(cs));
+}
+
+TEST_F(ExtractionTest, ReadErrorIsAFailureAndLeavesNoPartialFile) {
+    const uint32_t cs = b.ClusterSize();
+    auto data = Pattern(3 * cs, 8);
+    b.WriteCluster(30, data);
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+
+    // A cluster number beyond the end of the source.
+    auto volume = b.Open();
+    DelFileInfo beyond = Record("FAR.BIN", 30, 3 * cs, cs);
+    beyond.clusterList[1] = 0x00FFFFF0;
+    ExtractOutcome out = ExtractFoundFile(*volume, beyond, request);
+    EXPECT_EQ(out.result, ExtractReadFailed);
+    EXPECT_EQ(ExtractResultText(out.result), "読み込みエラー");
+    EXPECT_NE(out.reason.find("読み込みエラー"), std::string::npos);
+    EXPECT_TRUE(out.path.empty());
+    EXPECT_TRUE(LastExtractedPath().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.File("#AR     .BIN")));
+
+    // A truncated card: the image ends inside the file's second cluster.
+    b.bytes().resize(size_t(b.ClusterOffset(31) + cs / 2));
+    volume = b.Open();
+    out = ExtractFoundFile(*volume, Record("CUT.BIN", 30, 3 * cs, cs), request);
+    EXPECT_EQ(out.result, ExtractReadFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "a partial file was left";
+    request.toMemory = true;
+    out = ExtractFoundFile(*volume, Record("CUT.BIN", 30, 3 * cs, cs), request);
+    EXPECT_EQ(out.result, ExtractReadFailed);
+    EXPECT_EQ(out.memory, std::vector<uint8_t>(data.begin(), data.begin() + cs + cs / 2)) << "what was read is handed back";
+    // What the truncated card still holds whole is extracted as before.
+    request.toMemory = false;
+    out = ExtractFoundFile(*volume, Record("HEAD.BIN", 30, cs + cs / 2, cs), request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(ReadAll(out.path), std::vector<uint8_t>(data.begin(), data.begin() + cs + cs / 2));
 }
 
 TEST_F(ExtractionTest, ProgressOnlyForLargeFilesAndCancelRemovesFile) {
@@ -220,19 +275,30 @@ TEST_F(ExtractionTest, TargetPaths) {
 }
 
 TEST_F(ExtractionTest, FailedWriteIsAFailureNotAShortSuccess) {
-    std::error_code ec;
-    if (!std::filesystem::is_character_file("/dev/full", ec)) GTEST_SKIP() << "no full device here";
     auto data = Pattern(3 * b.ClusterSize(), 9);
     b.WriteCluster(40, data);
     auto volume = b.Open();
     ExtractRequest request;
-    request.targetFolder = "/dev";
-    request.fileName = "full";  // every write fails: the disk is full
+    request.targetFolder = dir.path();
+    // The disk fills up after the first cluster: a file size limit makes the
+    // second write fail as a full disk would.
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &before), 0);
+    rlimit limit {}, saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    limit.rlim_cur = b.ClusterSize() + 100;
+    limit.rlim_max = saved.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     ExtractOutcome out = ExtractFoundFile(*volume, Record("A.JPG", 40, uint32_t(data.size()), b.ClusterSize()), request);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+
     EXPECT_EQ(out.result, ExtractWriteFailed);
+    EXPECT_NE(out.reason.find("書き込みエラー"), std::string::npos) << out.reason;
     EXPECT_TRUE(out.path.empty());
     EXPECT_TRUE(LastExtractedPath().empty());
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full", ec)) << "the device node must stay";
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the partial file must go";
 }
 
 TEST_F(ExtractionTest, UncreatableTargetFails) {
