@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/terminal_text.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
@@ -69,7 +70,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         std::printf("%s\n", out.str().c_str());
         return 0;
     }
-    std::printf("source        %s\n", sourceText.c_str());
+    std::printf("source        %s\n", TerminalText(sourceText).c_str());
     std::printf("source kind   %d\n", volume->sourceKind);
     std::printf("volume kind   %d\n", volume->volumeKind);
     std::printf("FAT type      %d\n", FatTypeOf(volume->bootSector));
@@ -80,7 +81,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     std::printf("marker        %s\n", markerOk ? "OK" : "none");
     std::printf("FAT entries   %llu\n", (unsigned long long)fatEntries);
     for (const auto& [name, count] : states) std::printf("  %-12s %llu\n", name.c_str(), (unsigned long long)count);
-    for (size_t i = 0; i < bootLines; ++i) std::printf("%s\n", traceLines[i].c_str());
+    for (size_t i = 0; i < bootLines; ++i) std::printf("%s\n", TerminalText(traceLines[i]).c_str());
     return 0;
 }
 

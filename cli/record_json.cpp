@@ -2,6 +2,7 @@
 
 #include "app/found_file_columns.h"
 #include "cli/json_writer.h"
+#include "cli/terminal_text.h"
 
 namespace veld {
 
@@ -73,7 +74,7 @@ std::string FoundFileRowLine(const DelFileInfo& record) {
     std::string line;
     for (int c = 0; c < kFoundFileColumnCount; ++c) {
         if (c) line += '\t';
-        line += FoundFileColumnText(record, c);
+        line += TerminalText(FoundFileColumnText(record, c));
     }
     return line;
 }

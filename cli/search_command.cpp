@@ -1,6 +1,7 @@
 // veld-cli search: runs the very search the GUI runs (RunSearch on the search
 // worker with the options the options dialog would produce), lists what it
 // found, and optionally saves it.
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +14,11 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/record_json.h"
+#include "cli/terminal_text.h"
 #include "finder/found_file_lists.h"
 #include "platform/finish_waiter.h"
 #include "volume/extraction.h"
+#include "volume/save_target.h"
 #include "volume/search_driver.h"
 #include "volume/search_progress.h"
 #include "volume/trace.h"
@@ -34,12 +37,17 @@ struct SearchArgs {
     std::string source;
 };
 
+// Exit codes of `veld-cli search`.
+constexpr int kExitOk = 0;           // searched; every requested save succeeded
+constexpr int kExitFailed = 1;       // not searched, or a file could not be saved
+constexpr int kExitUsage = 2;        // a wrong command line
+constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
+
+// A decimal cluster number, nothing before or after it ("12abc" is no number).
 bool ParseNumber(const std::string& text, int64_t* out) {
-    char* end = nullptr;
-    long long v = std::strtoll(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0') return false;
-    *out = v;
-    return true;
+    const char* end = text.data() + text.size();
+    auto [at, error] = std::from_chars(text.data(), end, *out, 10);
+    return !text.empty() && error == std::errc() && at == end;
 }
 
 int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
@@ -57,7 +65,7 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
             const std::string* v = value(s.c_str());
             if (!v || !ParseNumber(*v, &n)) {
                 std::fprintf(stderr, "%s needs a cluster number\n", s.c_str());
-                return 2;
+                return kExitUsage;
             }
             (s == "--first" ? a->first : a->last) = n;
         } else if (s == "--pictures-only") {
@@ -72,19 +80,25 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
             a->flat = true;
         } else if (s == "--save") {
             const std::string* v = value("--save");
-            if (!v) return 2;
+            if (!v) return kExitUsage;
             // The extraction recreates folders below an absolute target.
-            a->saveDir = std::filesystem::absolute(*v).lexically_normal().string();
+            std::error_code error;
+            std::filesystem::path dir = v->empty() ? std::filesystem::path() : std::filesystem::absolute(*v, error);
+            if (dir.empty() || error) {
+                std::fprintf(stderr, "--save needs a folder\n");
+                return kExitUsage;
+            }
+            a->saveDir = dir.lexically_normal().string();
         } else if (s.size() > 1 && s[0] == '-') {
             std::fprintf(stderr, "unknown option: %s\n", s.c_str());
-            return 2;
+            return kExitUsage;
         } else {
             a->source = s;
         }
     }
     if (a->source.empty()) {
         std::fprintf(stderr, "veld-cli search: SOURCE is missing\n");
-        return 2;
+        return kExitUsage;
     }
     return 0;
 }
@@ -95,9 +109,9 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
 SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
     SearchOptions o;
     int64_t maximum = int64_t(uint64_t(clusterCount) & 0xFFFFFFFFu);
-    int64_t first = a.first.value_or(2), last = a.last.value_or(maximum);
-    if (first < 2) first = 2;
-    if (last > maximum) last = maximum;
+    // Both ends lie within 2 .. maximum, as the sliders hold them.
+    auto clamp = [&](int64_t v) { return std::max<int64_t>(2, std::min(v, maximum)); };
+    int64_t first = clamp(a.first.value_or(2)), last = clamp(a.last.value_or(maximum));
     if (first > last) std::swap(first, last);
     o.firstCluster = first;
     o.lastCluster = last;
@@ -144,22 +158,14 @@ private:
     int percent_ = 0;
 };
 
-extern "C" void OnInterrupt(int) { RequestCancel(); }
+// Ctrl-C: the first one during the search ends the search (what was found is
+// still listed and saved); one during saving stops the saving. Either way the
+// command ends with kExitInterrupted.
+volatile std::sig_atomic_t gInterrupts = 0;
 
-// "name.ext" → "name (2).ext", avoiding paths already used or present.
-std::string UniqueName(const std::string& folder, const std::string& name, std::set<std::string>* used) {
-    namespace fs = std::filesystem;
-    std::string stem = name, ext;
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) {
-        stem = name.substr(0, dot);
-        ext = name.substr(dot);
-    }
-    std::string candidate = name;
-    for (int k = 2; used->count(folder + "/" + candidate) || fs::exists(fs::path(folder) / candidate); ++k)
-        candidate = stem + " (" + std::to_string(k) + ")" + ext;
-    used->insert(folder + "/" + candidate);
-    return candidate;
+extern "C" void OnInterrupt(int) {
+    gInterrupts = gInterrupts + 1;
+    RequestCancel();
 }
 
 }  // namespace
@@ -169,71 +175,96 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     if (int rc = ParseArgs(args, &a)) return rc;
     SourceArgument source = ParseSource(a.source);
 
+    // A save folder that cannot be used is known before a long search.
+    if (!a.saveDir.empty()) {
+        std::string problem = SaveFolderProblem(a.saveDir);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "保存先フォルダを使用できません: %s\n(%s)\n", TerminalText(a.saveDir).c_str(),
+                         problem.c_str());
+            return kExitFailed;
+        }
+    }
+
     // Like the options dialog: open once to learn the cluster range.
     int64_t clusterCount = 0;
     {
         auto probe = DiskIO_Open(source.path, source.driveLetter);
         if (!probe) {
             std::fprintf(stderr, "%s\n%s\n", SearchErrorText(SearchOpenFailed).c_str(), OpenFailureText(source).c_str());
-            return 1;
+            return kExitFailed;
         }
         clusterCount = probe->clusterCount;
     }
     SearchOptions options = MakeOptions(a, clusterCount);
 
-    if (a.trace) SetTraceSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+    if (a.trace)
+        SetTraceSink([](const std::string& line) {
+            // Trace lines carry card names; a line's own final newline stays one.
+            std::string text = line;
+            while (!text.empty() && text.back() == '\n') text.pop_back();
+            std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+        });
     CliProgress progress(::isatty(STDERR_FILENO) != 0);
     AttachProgressDisplay(&progress);
     FinishWaiter target;
 
     ResetSearch();
+    gInterrupts = 0;
     std::signal(SIGINT, OnInterrupt);
+    // A file size limit is a write error of the file concerned, not the end
+    // of the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (StartSearchWorker(&target, source.driveLetter, source.path, options) != 0) {
+        std::signal(SIGINT, SIG_DFL);
         std::fprintf(stderr, "スレッド起動エラー\n");
         AttachProgressDisplay(nullptr);
-        return 1;
+        return kExitFailed;
     }
     int result = target.Wait();
     WaitForSearchWorker(60000);
-    std::signal(SIGINT, SIG_DFL);
     AttachProgressDisplay(nullptr);
     progress.Finish();
     SetTraceSink({});
 
     if (result != SearchOk) {
+        std::signal(SIGINT, SIG_DFL);
         std::fprintf(stderr, "検索中にエラーが発生しました \n(%s)\n", SearchErrorText(result).c_str());
         if (result == SearchOpenFailed) std::fprintf(stderr, "%s\n", OpenFailureText(source).c_str());
-        return 1;
+        return gInterrupts ? kExitInterrupted : kExitFailed;
     }
     const bool cancelled = SearchCancelled();
     const size_t count = gcDelFileList.Count();
     if (count == 0 && !cancelled) std::fprintf(stderr, "ファイルは見つかりませんでした\n");
 
-    if (!a.saveDir.empty()) std::filesystem::create_directories(a.saveDir);
-    std::set<std::string> used;
+    // Ctrl-C from here on stops the saving; the list is still printed whole.
+    const int interruptsBeforeSaving = gInterrupts;
+    auto savingStopped = [&] { return gInterrupts != interruptsBeforeSaving; };
     size_t saved = 0, failed = 0;
+    bool saveStopped = false;
     if (!a.json) std::printf("%s\n", FoundFileHeaderLine().c_str());
     for (size_t i = 0; i < count; ++i) {
         std::optional<DelFileInfo> record = gcDelFileList.CopyAt(i);
         if (!record) continue;
         std::optional<std::string> savedPath;
-        if (!a.saveDir.empty() && gSearch.volume) {
+        saveStopped = saveStopped || savingStopped();
+        if (!a.saveDir.empty() && gSearch.volume && !saveStopped) {
             ExtractRequest request;
             request.targetFolder = a.saveDir;
             request.keepFolders = !a.flat;
-            std::string planned = ExtractTargetPath(*record, request);
-            std::string folder, name;
-            size_t slash = planned.find_last_of('/');
-            folder = slash == std::string::npos ? a.saveDir : planned.substr(0, slash);
-            name = slash == std::string::npos ? planned : planned.substr(slash + 1);
-            request.fileName = UniqueName(folder, name, &used);
+            request.progress = [&](int) { return !savingStopped(); };
             ExtractOutcome outcome = ExtractFoundFile(*gSearch.volume, *record, request);
             if (outcome.result == ExtractOk && !outcome.path.empty()) {
                 savedPath = outcome.path;
                 ++saved;
+                if (!outcome.note.empty())
+                    std::fprintf(stderr, "注意: %s: %s\n", TerminalText(outcome.path).c_str(), outcome.note.c_str());
+            } else if (outcome.result == ExtractCancelled) {
+                saveStopped = true;
             } else {
                 ++failed;
-                std::fprintf(stderr, "保存できませんでした: %s (%d)\n", planned.c_str(), outcome.result);
+                std::string reason = outcome.reason.empty() ? ExtractResultText(outcome.result) : outcome.reason;
+                std::fprintf(stderr, "保存できませんでした: %s: %s\n",
+                             TerminalText(ExtractTargetPath(*record, request)).c_str(), reason.c_str());
             }
         }
         if (a.json)
@@ -241,13 +272,18 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         else
             std::printf("%s\n", FoundFileRowLine(*record).c_str());
     }
-    std::fflush(stdout);
+    std::signal(SIGINT, SIG_DFL);
+    // A full output disk shows here: the listing is part of the result.
+    const bool listed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!listed) std::fprintf(stderr, "一覧を出力できませんでした\n");
+    if (saveStopped) std::fprintf(stderr, "保存を中断しました\n");
     if (!a.saveDir.empty())
         std::fprintf(stderr, "見つかったファイル %zu, 保存 %zu, 失敗 %zu%s\n", count, saved, failed,
-                     cancelled ? " (キャンセル)" : "");
+                     cancelled || saveStopped ? " (キャンセル)" : "");
     else
         std::fprintf(stderr, "見つかったファイル %zu%s\n", count, cancelled ? " (キャンセル)" : "");
-    return 0;
+    if (gInterrupts) return kExitInterrupted;
+    return failed == 0 && listed ? kExitOk : kExitFailed;
 }
 
 }  // namespace veld
