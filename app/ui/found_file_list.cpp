@@ -19,6 +19,7 @@
 #include "app/ui/extract_with_progress.h"
 #include "app/ui/found_file_tree.h"
 #include "app/ui/main_frame.h"
+#include "app/ui/save_dialog.h"
 #include "app/ui/shell_open.h"
 #include "finder/found_file_lists.h"
 #include "finder/work_folders.h"
@@ -335,7 +336,4 @@ void CWListView::dumpRecord(QTreeWidgetItem* item) {
     std::filesystem::remove(outcome.path, ignored);
 }
 
-void CWListView::openSaveFolder() {
-    QString folder = QString::fromStdString(ReadIniString("Config", "SaveDir", UserDocumentsFolder()));
-    ShellOpen(folder);
-}
+void CWListView::openSaveFolder() { CSaveDlg::OpenSaveFolder(); }

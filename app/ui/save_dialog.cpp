@@ -10,15 +10,21 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include <filesystem>
-#include <set>
+#include <QStatusBar>
 
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "app/found_file_columns.h"
 #include "app/settings.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/extract_with_progress.h"
 #include "app/ui/found_file_list.h"
+#include "app/ui/main_frame.h"
+#include "app/ui/shell_open.h"
 #include "finder/found_file_lists.h"
 #include "tools/ui/picture_loader.h"
+#include "volume/save_target.h"
 #include "volume/trace.h"
 
 using namespace veld;
@@ -27,17 +33,18 @@ namespace {
 
 CSaveDlg::FolderPicker gPicker;
 
-// "name.ext" -> "name(2).ext"; a name without extension gets the number at
-// its end.
-std::string NumberedName(const std::string& name, int number) {
-    std::filesystem::path p(name);
-    std::string stem = p.stem().string();
-    std::string ext = p.extension().string();
-    if (stem.empty()) {  // ".jpg" alone
-        stem = name;
-        ext.clear();
-    }
-    return stem + "(" + std::to_string(number) + ")" + ext;
+// At most this many failed files are named in the message box.
+constexpr size_t kFailuresShown = 10;
+
+// A text for the status bar of the main window.
+void ShowStatus(const std::string& text) {
+    if (CMainFrame* frame = CMainFrame::Instance()) frame->statusBar()->showMessage(QString::fromStdString(text));
+}
+
+std::string Printf(const char* format, int a, int b = 0) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
 }
 
 }  // namespace
@@ -157,11 +164,19 @@ void CSaveDlg::onBrowse() {
 }
 
 void CSaveDlg::onSave() {
+    // A folder that cannot be made or written is said before anything else;
+    // the dialog stays open for another choice.
+    const std::string folder = folder_.toStdString();
+    const std::string problem = SaveFolderProblem(folder);
+    if (!problem.empty()) {
+        MessageBoxText("保存先フォルダを使用できません\n%s\n%s", folder.c_str(), problem.c_str());
+        return;
+    }
     const int mode = saveMode();
     const bool keep = recreateFolders();
     WriteIniInt("Config", "SaveDirFlag", keep ? 1 : 0);
     WriteIniInt("Config", "SaveMode", mode);
-    WriteIniString("Config", "SaveDir", folder_.toStdString().c_str());
+    WriteIniString("Config", "SaveDir", folder.c_str());
     writeFiles();
     accept();
 }
@@ -172,32 +187,51 @@ void CSaveDlg::writeFiles() {
     savedPaths_.clear();
     if (!list_) return;
     std::vector<int> records = saveMode() == 1 ? list_->selectedRecords() : list_->rowRecords();
-    std::set<std::string> written;  // paths this save has produced
+    std::vector<std::string> failures;  // "name: reason" of the files not saved
+    bool cancelled = false;
     for (int index : records) {
         DelFileInfo* record = gcDelFileList.Get(size_t(index));
         if (!record) continue;
+        // The extraction creates each file new: a name that is taken, also by
+        // a file of this save, gets a number.
         ExtractRequest request;
         request.targetFolder = folder_.toStdString();
         request.keepFolders = recreateFolders();
-        // Two records that land on the same path keep both: the later one
-        // gets a number.
-        std::string path = ExtractTargetPath(*record, request);
-        if (written.count(path)) {
-            std::string name = std::filesystem::path(path).filename().string();
-            for (int n = 2; written.count(path) && n < 100000; ++n) {
-                request.fileName = NumberedName(name, n);
-                path = ExtractTargetPath(*record, request);
-            }
-        }
         ExtractOutcome outcome = ExtractFoundFileWithProgress(this, *record, request, true);
-        if (outcome.result == ExtractCancelled) break;
+        if (outcome.result == ExtractCancelled) {
+            cancelled = true;
+            break;
+        }
         if (outcome.result != ExtractOk || outcome.path.empty()) {
             ++failed_;
+            std::string reason = outcome.reason.empty() ? ExtractResultText(outcome.result) : outcome.reason;
+            failures.push_back(FoundFileColumnText(*record, ColName) + ": " + reason);
             continue;
         }
-        written.insert(outcome.path);
         savedPaths_.push_back(outcome.path);
         ++saved_;
     }
-    if (failed_ > 0) MessageBoxText("保存できなかったファイルがあります(%d)", failed_);
+
+    std::string status = Printf("%d 個のファイルを保存しました", saved_);
+    if (failed_ > 0) status += Printf(" (保存できなかったファイル %d 個)", failed_);
+    if (cancelled) status = "保存を中断しました (" + status + ")";
+    ShowStatus(status);
+    if (failed_ > 0) {
+        std::string list;
+        for (size_t i = 0; i < failures.size() && i < kFailuresShown; ++i) list += "\n" + failures[i];
+        if (failures.size() > kFailuresShown) list += Printf("\nほか %d 個", int(failures.size() - kFailuresShown));
+        MessageBoxText("保存できなかったファイルがあります(%d)\n%s", failed_, list.c_str());
+    }
+}
+
+void CSaveDlg::OpenSaveFolder() {
+    const std::string folder = ReadIniString("Config", "SaveDir", UserDocumentsFolder());
+    struct stat st {};
+    const bool exists = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (exists && ShellOpen(QString::fromStdString(folder))) return;
+    ShowStatus("保存先フォルダを開けませんでした");
+    if (!exists)
+        MessageBoxText("保存先フォルダを開けませんでした\n%s\nフォルダがありません", folder.c_str());
+    else
+        MessageBoxText("保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", folder.c_str());
 }

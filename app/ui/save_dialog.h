@@ -1,6 +1,8 @@
 // The save dialog: all rows of the list or the selected ones, the target
 // folder and whether the found files' folders are recreated below it. The
-// choices persist in [Config] SaveMode, SaveDirFlag and SaveDir.
+// choices persist in [Config] SaveMode, SaveDirFlag and SaveDir. After saving,
+// the main window's status bar says how many files were saved and failed,
+// and a message box names the files that failed, with the reason.
 #pragma once
 
 #include <QDialog>
@@ -37,6 +39,10 @@ public:
     int failedCount() const { return failed_; }
     // The paths written by the last save, in writing order.
     const std::vector<std::string>& savedPaths() const { return savedPaths_; }
+
+    // Opens the folder of the last save ([Config] SaveDir) with the desktop;
+    // says so in the status bar and a message box when that fails.
+    static void OpenSaveFolder();
 
     // Tests replace the folder picker: the function gets the starting
     // folder and returns the chosen one ("" for cancel).

@@ -150,6 +150,7 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     frame_->EnableMainUi(true);
 
     // The save folder opens with the desktop.
+    fs::create_directories(TempPath("photos"));
     WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
     for (QAction* a : menu->actions())
         if (a->text() == QStringLiteral("保存先フォルダを開く(&O)")) a->trigger();
@@ -204,7 +205,7 @@ TEST_F(FoundFileListTest, FlatSaveKeepsBothFilesOfTheSameName) {
     ASSERT_FALSE(second.empty());
     // The two deleted B.JPG share their name: the later one is numbered.
     std::set<std::string> pair = {fs::path(first).filename().string(), fs::path(second).filename().string()};
-    EXPECT_EQ(pair, (std::set<std::string>{"#       .JPG", "#       (2).JPG"}));
+    EXPECT_EQ(pair, (std::set<std::string>{"#       .JPG", "#        (2).JPG"}));
 }
 
 TEST_F(FoundFileListTest, SaveSelectedWritesOnlyTheSelection) {
