@@ -4,7 +4,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "app/format_text.h"
 
 namespace veld {
 
@@ -22,7 +21,7 @@ int DiskProgressPercent(const DiskJobCells& cells) {
 }
 
 std::string ByteCountText(int64_t bytes) {
-    // Digits grouped by three, then the short form the views use.
+    // Digits grouped by three, then a short form in binary units.
     std::string digits = std::to_string(bytes < 0 ? 0 : bytes);
     std::string grouped;
     for (size_t i = 0; i < digits.size(); ++i) {
@@ -30,7 +29,18 @@ std::string ByteCountText(int64_t bytes) {
         grouped += digits[i];
     }
     std::string text = grouped + " バイト";
-    if (bytes >= 1024) text += " (" + FormatSizeText(bytes) + ")";
+    const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = double(bytes);
+    int unit = -1;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    if (unit >= 0) {
+        char shortForm[32];
+        std::snprintf(shortForm, sizeof shortForm, " (%.1f %s)", value, units[unit]);
+        text += shortForm;
+    }
     return text;
 }
 

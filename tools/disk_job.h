@@ -73,7 +73,7 @@ std::string DiskProgressCounterText(const DiskJobCells& cells);
 // Percentage of the phase, truncated (0..100).
 int DiskProgressPercent(const DiskJobCells& cells);
 
-// "1,234,567 バイト (1.2M)".
+// "1,234,567 バイト (1.2 MiB)".
 std::string ByteCountText(int64_t bytes);
 
 class DiskJob {

@@ -41,7 +41,7 @@ std::vector<std::string> MountPointsOf(const std::string& path, const WriteTarge
 // the whole disk of one.
 bool IsRemovableDevicePath(const std::string& path, const WriteTargetRules& rules);
 
-// "E: Generic SD Reader (sdb1), 31,914,983,424 バイト (29.7G)" - the name and
+// "E: Generic SD Reader (sdb1), 31,914,983,424 バイト (29.7 GiB)" - the name and
 // size the user checks before the first byte is written.
 std::string WriteTargetSummary(const WriteTarget& target);
 
