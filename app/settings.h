@@ -2,7 +2,7 @@
 // runs, read and written by section and key. Integers are stored as "%d".
 //
 //   [Config]       SaveDir, SaveMode, SaveDirFlag, Dir, ListWidth0..10,
-//                  NotOpenEasyWiz, DelPentagon
+//                  NotOpenEasyWiz, DelPentagon, UpdateUrl, HomeUrl
 //   [SearchOption] Option, Pic, SearchDetail
 //   [VELD]         SaveWndPos
 //   [WindowPos]    BmpViewSimple-L/-T/-R/-B

@@ -10,6 +10,10 @@ namespace veld {
 
 int RunInfoCommand(const std::vector<std::string>& args);
 int RunSearchCommand(const std::vector<std::string>& args);
+int RunImageCommand(const std::vector<std::string>& args);
+int RunRestoreCommand(const std::vector<std::string>& args);
+int RunEraseCommand(const std::vector<std::string>& args);
+int RunUpdateCheckCommand(const std::vector<std::string>& args);
 
 // How a command-line SOURCE is opened: "E:" (or "e:") is a drive letter, a
 // block device path is a drive, anything else an image file.

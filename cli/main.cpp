@@ -1,6 +1,10 @@
 // veld-cli: the command-line front end of the recovery engine.
 //   veld-cli info [--json] SOURCE
 //   veld-cli search [options] SOURCE
+//   veld-cli image [--force] SOURCE FILE
+//   veld-cli restore [--yes] FILE TARGET
+//   veld-cli erase [--dod] [--yes] TARGET
+//   veld-cli update-check
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -20,7 +24,13 @@ void PrintUsage() {
                  "  veld-cli info [--json] SOURCE\n"
                  "  veld-cli search [--first N] [--last N] [--pictures-only] [--no-detail] [--trace]\n"
                  "                  [--save DIR [--flat]] [--json] SOURCE\n"
-                 "SOURCE: a disk image file, a drive letter such as E:, or a block device\n");
+                 "  veld-cli image [--force] SOURCE FILE\n"
+                 "  veld-cli restore [--yes] FILE TARGET\n"
+                 "  veld-cli erase [--dod] [--yes] TARGET\n"
+                 "  veld-cli update-check\n"
+                 "SOURCE: a disk image file, a drive letter such as E:, or a block device\n"
+                 "FILE: a disk image file; \".img\" is added unless the name ends in it\n"
+                 "TARGET: a drive letter, a removable block device (with --yes) or a file\n");
 }
 
 }  // namespace
@@ -39,6 +49,10 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
     if (command == "info") return veld::RunInfoCommand(args);
     if (command == "search") return veld::RunSearchCommand(args);
+    if (command == "image") return veld::RunImageCommand(args);
+    if (command == "restore") return veld::RunRestoreCommand(args);
+    if (command == "erase") return veld::RunEraseCommand(args);
+    if (command == "update-check") return veld::RunUpdateCheckCommand(args);
     std::fprintf(stderr, "unknown command: %s\n", command.c_str());
     PrintUsage();
     return 2;

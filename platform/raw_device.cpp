@@ -58,6 +58,11 @@ public:
         }
         return S_ISREG(st.st_mode) ? int64_t(st.st_size) : -1;
     }
+    bool Flush() override {
+        if (::fsync(fd_) != 0 && errno != EINVAL) return false;
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+        return true;
+    }
     uint32_t SectorSize() const override {
         struct stat st {};
         if (::fstat(fd_, &st) == 0 && S_ISBLK(st.st_mode)) {

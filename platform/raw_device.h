@@ -22,6 +22,11 @@ public:
     virtual int64_t Size() const = 0;
     // Logical sector size the device reports (512 for files).
     virtual uint32_t SectorSize() const { return 512; }
+    // Pushes written data to the medium and drops what the system keeps
+    // cached of the source, so that later reads come from the medium itself
+    // (a read-back check must not be answered from memory). False when the
+    // medium reports a write failure.
+    virtual bool Flush() { return true; }
 };
 
 // Opens a file or block device by path; read-only unless writable is set.

@@ -31,6 +31,7 @@
 #include "app/ui/start_search.h"
 #include "finder/found_file_lists.h"
 #include "finder/work_folders.h"
+#include "tools/update_check.h"
 #include "tools/ui/picture_loader.h"
 #include "tools/ui/preview_window.h"
 #include "volume/cluster_map.h"
@@ -90,7 +91,7 @@ public:
         if (appIcon.isNull()) appIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
         icon->setPixmap(appIcon.pixmap(32, 32));
         auto* name = new QLabel(QStringLiteral("Veld"));
-        auto* version = new QLabel(QStringLiteral("V2.100"));
+        auto* version = new QLabel(QString::fromLatin1(ProgramVersionText()));
         version->setObjectName(QStringLiteral("versionText"));
         auto* ok = new QPushButton(QStringLiteral("OK(&C)"));
         ok->setDefault(true);

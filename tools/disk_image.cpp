@@ -1,0 +1,124 @@
+#include "tools/disk_image.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+#include "app/format_text.h"
+#include "volume/boot_sector.h"
+#include "volume/byte_reader.h"
+
+namespace veld {
+
+int64_t VolumeImageSize(const DiskVolume& volume) {
+    const int64_t deviceBytes = volume.device ? volume.device->Size() : -1;
+    if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
+        ByteReader r(volume.bootSector.data(), volume.bootSector.size());
+        int64_t total = r.le16(bpb::TotalSectors16);
+        if (total == 0) total = r.le32(bpb::TotalSectors32);
+        const int64_t bytes = total * r.le16(bpb::BytesPerSector);
+        // A boot sector without a total is damaged: then keep the whole device.
+        if (bytes > 0) return deviceBytes >= 0 ? std::min(bytes, deviceBytes) : bytes;
+    }
+    return deviceBytes;
+}
+
+std::string ImageFilePath(const std::string& path) {
+    if (path.size() <= 3) return {};
+    std::string tail = path.substr(path.size() - 4);
+    if (CompareNoCase(tail, ".img") == 0) return path;
+    return path + ".img";
+}
+
+DiskImageJob::~DiskImageJob() { Finish(); }
+
+int DiskImageJob::Open(char driveLetter, const std::string& sourcePath, const std::string& imagePath,
+                       bool replaceExisting) {
+    std::unique_ptr<DiskVolume> source =
+        sourcePath.empty() ? DiskIO_OpenDrive(driveLetter, false) : DiskIO_Open(sourcePath, 0);
+    if (!source) {
+        std::string what = sourcePath.empty() ? std::string(1, driveLetter) + ":" : sourcePath;
+        std::string why = DiskIO_LastOpenError().empty() ? what : DiskIO_LastOpenError();
+        return OpenFailed(DiskOpenSourceFailed, std::string(DiskToolOpenErrorText()) + "\n" + why);
+    }
+    return Open(std::move(source), imagePath, replaceExisting);
+}
+
+int DiskImageJob::Open(std::unique_ptr<DiskVolume> source, const std::string& imagePath, bool replaceExisting) {
+    source_ = std::move(source);
+    imagePath_ = imagePath;
+    size_ = VolumeImageSize(*source_);
+    if (size_ <= 0)
+        return OpenFailed(DiskOpenSizeUnknown, source_->sourceName + " のサイズがわかりません (メディアが入っていますか)");
+    std::error_code ec;
+    if (!source_->devicePath.empty() && std::filesystem::equivalent(imagePath, source_->devicePath, ec) && !ec)
+        return OpenFailed(DiskOpenSameFile, imagePath + " は読み取り元そのものです。別のファイル名を指定してください");
+    sectorSize_ = source_->device ? source_->device->SectorSize() : 512;
+    buffer_.assign(kDiskChunkBytes, 0);
+
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replaceExisting ? O_TRUNC : O_EXCL);
+    fd_ = ::open(imagePath.c_str(), flags, 0666);
+    if (fd_ < 0) {
+        if (errno == EEXIST)
+            return OpenFailed(DiskOpenFileExists, imagePath + " はすでにあります。上書きしない限り作成できません");
+        return OpenFailed(DiskOpenFileFailed,
+                          std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " + std::strerror(errno));
+    }
+    return DiskOpenOk;
+}
+
+int DiskImageJob::Work() {
+    BeginPhase(DiskPhaseImaging, size_);
+    for (int64_t offset = 0; offset < size_;) {
+        if (CancelRequested()) return DiskToolCancelled;
+        const uint32_t count = uint32_t(std::min<int64_t>(kDiskChunkBytes, size_ - offset));
+        uint32_t done = 0;
+        errno = 0;
+        if (DiskIO_Seek(source_.get(), offset) == -1 || !DiskIO_Read(source_.get(), buffer_.data(), count, &done) ||
+            done < count) {
+            // A short read before the end the volume promised is a failure too.
+            NoteFailure(offset + done, errno);
+            return DiskToolReadError;
+        }
+        for (uint32_t written = 0; written < count;) {
+            ssize_t n = ::write(fd_, buffer_.data() + written, count - written);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                NoteFailure(offset + written, n < 0 ? errno : ENOSPC);
+                return DiskToolWriteError;
+            }
+            written += uint32_t(n);
+        }
+        offset += count;
+        ChunkDone(count);
+    }
+    // The copy of a failing card may be the only one left: make it durable.
+    if (::fsync(fd_) != 0) {
+        NoteFailure(size_, errno);
+        return DiskToolWriteError;
+    }
+    return DiskToolOk;
+}
+
+void DiskImageJob::Release(int result) {
+    DiskIO_Close(source_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        // A cancelled image is incomplete and removed; one left by an error
+        // keeps what was copied up to the failure.
+        if (result == DiskToolCancelled) ::unlink(imagePath_.c_str());
+    }
+}
+
+std::string DiskImageJob::ResultText(int result) const {
+    switch (result) {
+        case DiskToolOk: return "保存が完了しました";
+        case DiskToolCancelled: return DiskToolAbortedText();
+        default: return "書き込み中にエラーが発生しました";
+    }
+}
+
+}  // namespace veld
