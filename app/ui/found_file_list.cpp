@@ -249,15 +249,20 @@ void CWListView::onHeaderClicked(int column) {
 QMenu* CWListView::buildContextMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
     const int selected = int(selectedItems().size());
-    QAction* open = menu->addAction(QStringLiteral("開く(&O)"), this, [this] { runCommand(CmdOpen); });
-    open->setEnabled(selected == 1);
+    // A command runs once the menu's own event handling is over: open and
+    // dump let the event loop run while they extract, and the menu, deleted
+    // when it closes, must not be in the middle of triggering the action then.
+    auto add = [&](const QString& text, int command) {
+        return menu->addAction(text, this, [this, command] {
+            QMetaObject::invokeMethod(this, [this, command] { runCommand(command); }, Qt::QueuedConnection);
+        });
+    };
+    add(QStringLiteral("開く(&O)"), CmdOpen)->setEnabled(selected == 1);
     menu->addSeparator();
-    QAction* save = menu->addAction(QStringLiteral("保存(&S)"), this, [this] { runCommand(CmdSave); });
-    save->setEnabled(topLevelItemCount() > 0);
-    menu->addAction(QStringLiteral("保存先フォルダを開く(&O)"), this, [this] { runCommand(CmdOpenSaveFolder); });
+    add(QStringLiteral("保存(&S)"), CmdSave)->setEnabled(topLevelItemCount() > 0);
+    add(QStringLiteral("保存先フォルダを開く(&O)"), CmdOpenSaveFolder);
     menu->addSeparator();
-    QAction* dump = menu->addAction(QStringLiteral("データダンプ表示(&D)"), this, [this] { runCommand(CmdDataDump); });
-    dump->setEnabled(selected == 1);
+    add(QStringLiteral("データダンプ表示(&D)"), CmdDataDump)->setEnabled(selected == 1);
     return menu;
 }
 

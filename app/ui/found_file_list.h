@@ -41,6 +41,8 @@ public:
     static veld::DelFileInfo* RecordOf(QTreeWidgetItem* item);
 
     // Builds the context menu with its items enabled as the selection allows.
+    // Its items queue their command: it runs on the next turn of the event
+    // loop, after the menu has closed.
     QMenu* buildContextMenu(QWidget* parent);
     // Runs one of the context commands.
     void runCommand(int command);

@@ -153,6 +153,8 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
     for (QAction* a : menu->actions())
         if (a->text() == QStringLiteral("保存先フォルダを開く(&O)")) a->trigger();
+    EXPECT_TRUE(opened_.empty());  // the command runs once the menu's event is over
+    QCoreApplication::processEvents();
     ASSERT_EQ(opened_.size(), 1u);
     EXPECT_EQ(opened_[0].toStdString(), TempPath("photos"));
 }
