@@ -162,7 +162,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     tree_->SetTabTitle();
     tree_->setFocus();
     updateToolbarState();
-    resize(900, 600);
+    resize(ScaledWindowsPixels(900), ScaledWindowsPixels(600));
 }
 
 CMainFrame::~CMainFrame() {
@@ -342,9 +342,11 @@ void CMainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (splitterSized_) return;
     splitterSized_ = true;
-    // The tree takes a fifth of the client width; the right pane the rest.
-    int width = splitter_->width();
-    splitter_->setSizes({width / 5, qMax(100, width - width / 5)});
+    // The tree takes a fifth of the client width, or what its root node needs
+    // when that is more (up to half); the right pane the rest.
+    const int width = splitter_->width();
+    const int tree = qBound(width / 5, tree_->preferredWidth(), width / 2);
+    splitter_->setSizes({tree, qMax(100, width - tree)});
 }
 
 void CMainFrame::onStartSearch() {

@@ -10,13 +10,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <filesystem>
 #include <set>
 
 #include "app/format_text.h"
+#include "app/found_file_columns.h"
 #include "app/settings.h"
 #include "app/ui/found_file_list.h"
 #include "app/ui/found_file_tree.h"
@@ -167,8 +172,61 @@ TEST_F(FoundFileListTest, ColumnWidthsPersistAndWideOnesAreForgotten) {
     EXPECT_EQ(ReadIniInt("Config", "ListWidth0", 0), -1);
     frame_ = std::make_unique<CMainFrame>();
     EXPECT_EQ(frame_->listPane()->columnWidth(1), 150);
-    EXPECT_EQ(frame_->listPane()->columnWidth(0), 200);
+    EXPECT_EQ(frame_->listPane()->columnWidth(0), frame_->listPane()->DefaultColumnWidth(0));
+    // A column left at its default is stored as the default, not as pixels.
+    EXPECT_EQ(ReadIniInt("Config", "ListWidth2", 0), -1);
     WriteIniInt("Config", "ListWidth1", -1);
+}
+
+// The tool tip a hover over the cell would show ("" when none).
+QString ToolTipAt(QAbstractItemView* view, const QRect& cell) {
+    QToolTip::hideText();
+    const QPoint at = cell.center();
+    QHelpEvent event(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+TEST_F(FoundFileListTest, CellsAreWholeAtDefaultWidthsAndClippedOnesShowATip) {
+    for (int c = 0; c < FoundFileColumnCount; ++c) list_->setColumnWidth(c, list_->DefaultColumnWidth(c));
+    frame_->activateWindow();
+
+    // The date and picture size of the EXIF photo fit their default widths
+    // (the style insets item text by its focus margin plus one on each side).
+    const int b = RowOf(photoB_);
+    ASSERT_GE(b, 0);
+    const int inset = 2 * (list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1);
+    for (int column : {int(ColDate), int(ColPictureSize)}) {
+        const QString text = list_->topLevelItem(b)->text(column);
+        ASSERT_FALSE(text.isEmpty());
+        EXPECT_LE(list_->fontMetrics().horizontalAdvance(text) + inset, list_->columnWidth(column))
+            << text.toStdString();
+    }
+
+    int longName = RowOf(photoLong_);
+    ASSERT_GE(longName, 0);
+    QTreeWidgetItem* row = list_->topLevelItem(longName);
+    const QString name = row->text(ColName);
+    ASSERT_EQ(name, QStringLiteral("休日の写真.jpg"));
+
+    auto cell = [&] {
+        const QRect line = list_->visualItemRect(row);
+        return QRect(list_->header()->sectionViewportPosition(ColName), line.top(), list_->columnWidth(ColName),
+                     line.height());
+    };
+    // At its default width the name is whole: no tip.
+    EXPECT_EQ(ToolTipAt(list_, cell()), QString());
+    // Narrowed, it is cut off and the tip shows it whole.
+    list_->setColumnWidth(ColName, 40);
+    EXPECT_EQ(ToolTipAt(list_, cell()), name);
+
+    // The same in the tree, narrowed to less than the root's text.
+    QTreeWidget* tree = frame_->treePane()->tree();
+    QTreeWidgetItem* root = frame_->treePane()->rootNode();
+    frame_->splitter()->setSizes({60, 800});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ToolTipAt(tree, tree->visualItemRect(root)), root->text(0));
+    QToolTip::hideText();
 }
 
 TEST_F(FoundFileListTest, SaveAllRecreatesFoldersWithIdenticalBytes) {
