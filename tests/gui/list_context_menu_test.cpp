@@ -77,7 +77,16 @@ protected:
             if (a->text() == text) item = a;
         ASSERT_NE(item, nullptr) << text.toStdString();
         ASSERT_TRUE(item->isEnabled());
+        // The menu is deleted when it closes, but not before it has finished
+        // handling the click (its own code still runs then).
+        auto clickOver = std::make_shared<bool>(false);
+        auto deletedDuringClick = std::make_shared<bool>(false);
+        QObject::connect(menu, &QObject::destroyed, [clickOver, deletedDuringClick] {
+            if (!*clickOver) *deletedDuringClick = true;
+        });
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+        *clickOver = true;
+        EXPECT_FALSE(*deletedDuringClick) << "the menu was deleted while handling the click on its item";
         // The command may run once the menu's own event has been handled.
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
