@@ -337,7 +337,9 @@ void CWListView::openRecord(QTreeWidgetItem* item) {
     ExtractOutcome outcome = ExtractFoundFileWithProgress(CMainFrame::Instance(), *record, request, true);
     if (outcome.memory.empty()) return;
     QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
-    QImage picture = LoadPictureBitmap(bytes);
+    // Shown upright as the camera's orientation tag says (portrait photos
+    // are stored turned on their side).
+    QImage picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
     if (picture.isNull()) return;
     QImage scaled = ScaleImageOnWhite(picture, kPreviewWidth, kPreviewHeight);
     CBmpViewSimple view(window());
