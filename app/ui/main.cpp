@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "app/ui/main_frame.h"
 #include "app/ui/message_boxes.h"
 #include "app/ui/splash_window.h"
+#include "app/version.h"
 #include "platform/qt/qt_platform_services.h"
 
 namespace {
@@ -55,15 +57,42 @@ void ExplainMissingDisplay(const char* argv0) {
                  folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
 }
 
-bool SplashSwitchGiven(int argc, char** argv) {
+bool Given(int argc, char** argv, std::initializer_list<const char*> names) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--nosplash") == 0 || std::strcmp(argv[i], "-nosplash") == 0) return true;
+        for (const char* name : names)
+            if (std::strcmp(argv[i], name) == 0) return true;
     return false;
 }
+
+void PrintUsage() {
+    std::printf("使い方: veld [--nosplash] [Qt の標準オプション]\n"
+                "       veld --help | --version\n"
+                "\n"
+                "デジタルカメラのメモリカードやそのディスクイメージから、削除された写真と動画を\n"
+                "探して復元する Veld のウィンドウを開きます。\n"
+                "\n"
+                "  --nosplash     起動画面を表示しない\n"
+                "  -h, --help     この説明を表示して終了する\n"
+                "  -v, --version  バージョンを表示して終了する\n"
+                "\n"
+                "ウィンドウを使わずに検索と保存をするには veld-cli を使います (veld-cli --help)。\n");
+}
+
+bool SplashSwitchGiven(int argc, char** argv) { return Given(argc, argv, {"--nosplash", "-nosplash"}); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered without a window, a display or the single-instance lock.
+    if (Given(argc, argv, {"--help", "-h", "-help"})) {
+        PrintUsage();
+        return 0;
+    }
+    if (Given(argc, argv, {"--version", "-v", "-version"})) {
+        std::printf("Veld %s\n", veld::kVersionText);
+        return 0;
+    }
+
     QLockFile instance(InstanceLockPath());
     instance.setStaleLockTime(0);
     // A running instance: end at once, without a window or a message.

@@ -23,6 +23,7 @@
 
 #include "app/format_text.h"
 #include "app/settings.h"
+#include "app/version.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/found_file_list.h"
 #include "app/ui/found_file_tree.h"
@@ -90,7 +91,7 @@ public:
         if (appIcon.isNull()) appIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
         icon->setPixmap(appIcon.pixmap(32, 32));
         auto* name = new QLabel(QStringLiteral("Veld"));
-        auto* version = new QLabel(QStringLiteral("V2.100"));
+        auto* version = new QLabel(QString::fromLatin1(kVersionText));
         version->setObjectName(QStringLiteral("versionText"));
         auto* ok = new QPushButton(QStringLiteral("OK(&C)"));
         ok->setDefault(true);

@@ -28,7 +28,9 @@
 #include "app/ui/save_dialog.h"
 #include "tools/ui/hex_dump_dialog.h"
 #include "tools/ui/preview_window.h"
+#include "platform/platform_services.h"
 #include "volume/extraction.h"
+#include "volume/ui/sel_drive_dlg.h"
 
 namespace veld::guitest {
 namespace {
@@ -315,6 +317,54 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     EXPECT_EQ(empty.exec(), int(QDialog::Rejected));
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(), "保存するファイルがありません");
+}
+
+// Without a documents folder the save and image dialogs start in the home
+// folder, never in a folder that is not there.
+TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
+    const PlatformServices saved = Platform();
+    PlatformServices services = saved;
+    const std::string home = TempPath("home");
+    fs::create_directory(home);
+    services.documentsFolder = [home] { return home + "/Documents"; };
+    services.homeFolder = [home] { return home; };
+    InstallPlatformServices(services);
+    WriteIniString("Config", "SaveDir", nullptr);
+    WriteIniString("Config", "Dir", nullptr);
+
+    QString shownFolder;
+    CSaveDlg dialog(frame_.get(), list_);
+    WhenModalAppears([&](QWidget*) {
+        shownFolder = dialog.folderField()->toPlainText();
+        dialog.cancelButton()->click();
+    });
+    dialog.exec();
+    EXPECT_EQ(shownFolder.toStdString(), home);
+
+    QString chooserFolder;
+    CSelDriveDlg::SetDriveListerForTest([] { return std::vector<RemovableDrive>{}; });
+    CSelDriveDlg::SetFileChooserForTest([&](const QString& folder, const QString&, const QString&, bool) {
+        chooserFolder = folder;
+        return QString();
+    });
+    CSelDriveDlg drives;
+    drives.imageButton = true;
+    drives.prepare();
+    drives.imageFileButton()->click();
+    EXPECT_EQ(chooserFolder.toStdString(), home);
+    CSelDriveDlg::SetDriveListerForTest({});
+    CSelDriveDlg::SetFileChooserForTest({});
+
+    // Once it exists, the documents folder is the one.
+    fs::create_directory(home + "/Documents");
+    CSaveDlg again(frame_.get(), list_);
+    WhenModalAppears([&](QWidget*) {
+        shownFolder = again.folderField()->toPlainText();
+        again.cancelButton()->click();
+    });
+    again.exec();
+    EXPECT_EQ(shownFolder.toStdString(), home + "/Documents");
+    InstallPlatformServices(saved);
 }
 
 TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
