@@ -14,6 +14,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/ui/data_files.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/main_frame.h"
 #include "app/ui/message_boxes.h"
@@ -45,16 +46,17 @@ std::string ExecutableFolder(const char* argv0) {
 }
 
 void ExplainMissingDisplay(const char* argv0) {
-    std::string folder = ExecutableFolder(argv0);
+    const std::string folder = ExecutableFolder(argv0);
+    const std::string card = veld::DataFilePath(folder, veld::kDemoCardName);
     std::fprintf(stderr,
                  "veld: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                  "Search the demo card image without a window:\n"
-                 "    %s/veld-cli search %s/demo-card.img\n"
+                 "    %s/veld-cli search %s\n"
                  "and restore what it finds into a folder:\n"
-                 "    %s/veld-cli search --save restored %s/demo-card.img\n"
+                 "    %s/veld-cli search --save restored %s\n"
                  "Or start the window on a virtual display:\n"
                  "    xvfb-run -a %s/veld\n",
-                 folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
+                 folder.c_str(), card.c_str(), folder.c_str(), card.c_str(), folder.c_str());
 }
 
 bool Given(int argc, char** argv, std::initializer_list<const char*> names) {

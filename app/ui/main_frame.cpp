@@ -23,6 +23,7 @@
 
 #include "app/format_text.h"
 #include "app/settings.h"
+#include "app/ui/data_files.h"
 #include "app/version.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/found_file_list.h"
@@ -142,8 +143,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     // window rectangle.
     SetPreviewSavesWindowRect(ReadIniInt("VELD", "SaveWndPos", 1) != 0);
 
-    QString exeFolder = QCoreApplication::applicationDirPath();
-    helpPath_ = QDir(exeFolder).filePath(QStringLiteral("doc/VELD.HTM"));
+    helpPath_ = QString::fromStdString(
+        DataFilePath(QCoreApplication::applicationDirPath().toStdString(), kHelpPageName));
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setObjectName(QStringLiteral("paneSplitter"));
@@ -209,6 +210,8 @@ void CMainFrame::createActions() {
 
     actHelp_ = new QAction(QStringLiteral("ヘルプ(&H)"), this);
     actHelp_->setData(int(CmdHelp));
+    actHelp_->setShortcut(QKeySequence(Qt::Key_F1));
+    actHelp_->setShortcutContext(Qt::ApplicationShortcut);
     connect(actHelp_, &QAction::triggered, this, &CMainFrame::onHelp);
 
     actAbout_ = new QAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."), this);
