@@ -7,10 +7,12 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
@@ -164,7 +166,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     tree_->SetTabTitle();
     tree_->setFocus();
     updateToolbarState();
-    resize(ScaledWindowsPixels(900), ScaledWindowsPixels(600));
+    // The built-in size grows with the font, within the screen.
+    QSize size(ScaledWindowsPixels(900), ScaledWindowsPixels(600));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
 }
 
 CMainFrame::~CMainFrame() {

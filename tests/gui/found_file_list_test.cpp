@@ -221,6 +221,7 @@ TEST_F(FoundFileListTest, CellsAreWholeAtDefaultWidthsAndClippedOnesShowATip) {
     // Narrowed, it is cut off and the tip shows it whole.
     list_->setColumnWidth(ColName, 40);
     EXPECT_EQ(ToolTipAt(list_, cell()), name);
+    list_->setColumnWidth(ColName, list_->DefaultColumnWidth(ColName));  // not kept for later tests
 
     // The same in the tree, narrowed to less than the root's text.
     QTreeWidget* tree = frame_->treePane()->tree();
