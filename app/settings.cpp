@@ -75,7 +75,13 @@ std::string TempFolderPath() {
     return t.back() == '/' ? t : t + "/";
 }
 
-std::string UserDocumentsFolder() { return Platform().documentsFolder(); }
+std::string UserDocumentsFolder() {
+    for (const std::string& folder : {Platform().documentsFolder(), Platform().homeFolder()}) {
+        std::error_code ec;
+        if (!folder.empty() && std::filesystem::is_directory(folder, ec)) return folder;
+    }
+    return "";
+}
 
 int SaveWindowRect(const std::string& name, const ScreenRect& w, int screenWidth, int screenHeight) {
     if (w.left < 0 || w.top < 0 || w.right < 0 || w.bottom < 0) return 0;

@@ -30,7 +30,10 @@ bool WriteIniString(const std::string& section, const std::string& key, const ch
 
 // The system's temporary folder, ending with "/".
 std::string TempFolderPath();
-// The user's documents folder, "" when unknown.
+// The user's documents folder, the folder dialogs start in and the default
+// of the save and image folders. When it does not exist (a desktop without
+// one), the home folder instead; "" when neither exists. Dialogs therefore
+// never start in, or pre-type, a folder that is not there.
 std::string UserDocumentsFolder();
 
 struct ScreenRect {

@@ -43,6 +43,7 @@ struct JpegInfo {
     std::string dateTime;    // EXIF 306 or 36867, "yyyy/mm/dd hh:mm:ss"
     int32_t exifHeight = 0;  // EXIF 40963
     int32_t exifWidth = 0;   // EXIF 40962
+    uint16_t orientation = 0;  // EXIF 274 of IFD0: 1..8 as TIFF defines them; 0 none or out of range
     char latRef = 0;         // GPS 1: 'N' or 'S'; 0 without GPS data
     int32_t latDeg = 0, latMin = 0, latSec = 0;
     char lonRef = 0;         // GPS 3: 'E' or 'W'

@@ -47,6 +47,7 @@ constexpr uint16_t GpsLongitudeRef = 3;
 constexpr uint16_t GpsLongitude = 4;
 constexpr uint16_t Make = 271;
 constexpr uint16_t Model = 272;
+constexpr uint16_t Orientation = 274;  // 0x0112
 constexpr uint16_t DateTime = 306;
 constexpr uint16_t ExifIfdPointer = 34665;
 constexpr uint16_t GpsIfdPointer = 34853;
@@ -178,6 +179,7 @@ int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
         if (ifd != 0 && visited.size() < size_t(kMaxIfdsVisited) && visited.insert(ifd).second &&
             tiff.has(ifd, tiff::IfdCountSize)) {
             const uint16_t entries = tiff.u16(ifd, bigEndian);
+            const bool inIfd0 = mode == Mode::Main && visited.size() == 1;
             for (uint32_t i = 0; i < entries; ++i) {
                 const uint64_t entry = ifd + tiff::IfdCountSize + tiff::EntrySize * i;
                 if (!tiff.has(entry, tiff::EntrySize)) break;
@@ -199,6 +201,15 @@ int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
                         if (date.size() > 4) date[4] = '/';
                         if (date.size() > 7) date[7] = '/';
                         info->dateTime = date;
+                    }
+                    break;
+                case tag::Orientation:
+                    // How the stored rows and columns are to be turned for
+                    // display. IFD0's describes the picture; IFD1, read after
+                    // it, may carry the thumbnail's own.
+                    if (inIfd0 && info->orientation == 0) {
+                        const int32_t value = DecimalValue(text);
+                        if (value >= 1 && value <= 8) info->orientation = uint16_t(value);
                     }
                     break;
                 case tag::ExifIfdPointer:

@@ -17,6 +17,7 @@ PlatformServices Fallbacks() {
     s.typeName = [](const std::string&) { return std::optional<std::string>(); };
     s.contentType = [](const std::string&) { return std::optional<std::string>(); };
     s.documentsFolder = [] { return HomeFolder() + "/Documents"; };
+    s.homeFolder = [] { return HomeFolder(); };
     s.configFolder = [] { return HomeFolder() + "/.config"; };
     s.tempFolder = [] {
         std::error_code ec;
@@ -39,6 +40,7 @@ void InstallPlatformServices(PlatformServices services) {
     if (!services.typeName) services.typeName = fallbacks.typeName;
     if (!services.contentType) services.contentType = fallbacks.contentType;
     if (!services.documentsFolder) services.documentsFolder = fallbacks.documentsFolder;
+    if (!services.homeFolder) services.homeFolder = fallbacks.homeFolder;
     if (!services.configFolder) services.configFolder = fallbacks.configFolder;
     if (!services.tempFolder) services.tempFolder = fallbacks.tempFolder;
     Current() = std::move(services);

@@ -15,7 +15,8 @@ struct PlatformServices {
     std::function<std::optional<std::string>(const std::string& ext)> typeName;
     // Registered content type ("image/jpeg") of the extension.
     std::function<std::optional<std::string>(const std::string& ext)> contentType;
-    std::function<std::string()> documentsFolder;  // "" when unknown
+    std::function<std::string()> documentsFolder;  // "" when unknown; need not exist
+    std::function<std::string()> homeFolder;       // the user's home folder
     std::function<std::string()> configFolder;     // where Veld.ini lives
     std::function<std::string()> tempFolder;       // with a trailing "/"
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/settings.h"
+#include "app/version.h"
 #include "volume/trace.h"
 
 namespace veld {
@@ -34,7 +35,7 @@ std::string HomeLines() {
 
 }  // namespace
 
-const char* ProgramVersionText() { return VELD_VERSION_TEXT; }
+const char* ProgramVersionText() { return kVersionText; }
 
 std::string UpdateEndpoint() { return ReadIniString("Config", "UpdateUrl", ""); }
 

@@ -45,6 +45,11 @@ QFont DialogFont() {
 
 DialogUnits DefaultDialogUnits() { return DialogUnitsOf(DialogFont()); }
 
+int ScaledWindowsPixels(int pixels, const DialogUnits& units) {
+    if (units.charWidth <= kWindowsCharWidth) return pixels;
+    return (pixels * units.charWidth + kWindowsCharWidth / 2) / kWindowsCharWidth;
+}
+
 QStringList WindowsFontFaces() {
     QStringList faces;
     for (const char* face : kProportionalFaces) faces << QString::fromUtf8(face);

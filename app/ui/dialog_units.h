@@ -37,6 +37,14 @@ DialogUnits DialogUnitsOf(const QFont& font);
 QFont DialogFont();
 DialogUnits DefaultDialogUnits();
 
+// The average character width, in pixels, of the Windows dialog font that
+// the built-in pixel sizes (list columns, the main window) were chosen for.
+constexpr int kWindowsCharWidth = 6;
+// A built-in pixel size scaled by the measured width of the dialog font
+// against kWindowsCharWidth, so texts that fitted there fit here (never
+// smaller than the built-in size).
+int ScaledWindowsPixels(int pixels, const DialogUnits& units = DefaultDialogUnits());
+
 // The Windows face names the application asks for.
 QStringList WindowsFontFaces();
 // Maps every face of WindowsFontFaces() to the installed CJK sans face.

@@ -6,7 +6,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,7 +14,9 @@
 #include "app/format_text.h"
 #include "app/found_file_columns.h"
 #include "app/settings.h"
+#include "app/ui/clipped_text_tip.h"
 #include "app/ui/common_progress.h"
+#include "app/ui/dialog_units.h"
 #include "app/ui/extract_with_progress.h"
 #include "app/ui/found_file_tree.h"
 #include "app/ui/main_frame.h"
@@ -43,21 +44,21 @@ constexpr int kMaxStoredWidth = 500;
 constexpr size_t kProgressRows = 51;
 
 // Even rows in a light cream with near-black text, odd rows in the window
-// colours; thin grid lines between the cells.
-class RowDelegate : public QStyledItemDelegate {
+// colours; thin grid lines between the cells; clipped text as a tool tip.
+class RowDelegate : public ClippedTextTipDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using ClippedTextTipDelegate::ClippedTextTipDelegate;
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
+        ClippedTextTipDelegate::initStyleOption(option, index);
         if (index.row() % 2 == 0) {
             option->backgroundBrush = QColor(248, 248, 240);
             option->palette.setColor(QPalette::Text, QColor(16, 16, 16));
         }
     }
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
+        ClippedTextTipDelegate::paint(painter, option, index);
         painter->save();
         painter->setPen(QColor(208, 208, 208));
         painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
@@ -72,6 +73,17 @@ bool UiEnabled() {
 }
 
 QString WidthKey(int column) { return QStringLiteral("ListWidth%1").arg(column); }
+
+// The widest text of the columns whose cells have a fixed format: their
+// default width shows it whole.
+QString WidestCellText(int column) {
+    switch (column) {
+    case ColDate: return QStringLiteral("0000/00/00 00:00:00");
+    case ColPictureSize: return QStringLiteral("00000x00000");
+    case ColGps: return QStringLiteral("N 00ﾟ 00.000' E000ﾟ 00.000'");
+    default: return {};
+    }
+}
 
 }  // namespace
 
@@ -100,7 +112,7 @@ CWListView::CWListView(QWidget* parent) : QTreeWidget(parent) {
         const FoundFileColumnInfo& info = FoundFileColumnAt(c);
         headerItem()->setTextAlignment(c, (info.alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
         int width = ReadIniInt("Config", WidthKey(c).toStdString(), -1);
-        if (width < 1) width = info.width;
+        if (width < 1) width = DefaultColumnWidth(c);
         setColumnWidth(c, width);
     }
 
@@ -113,13 +125,27 @@ CWListView::CWListView(QWidget* parent) : QTreeWidget(parent) {
 CWListView::~CWListView() {
     for (int c = 0; c < FoundFileColumnCount; ++c) {
         int width = columnWidth(c);
-        if (width > kMaxStoredWidth || width < 0) width = -1;
+        // A column left at its default is stored as "default", so that it
+        // follows the font of the next start.
+        if (width > kMaxStoredWidth || width < 0 || width == DefaultColumnWidth(c)) width = -1;
         WriteIniInt("Config", WidthKey(c).toStdString(), width);
     }
     if (gListPane == this) gListPane = nullptr;
 }
 
 CWListView* CWListView::Instance() { return gListPane; }
+
+int CWListView::DefaultColumnWidth(int column) const {
+    if (column < 0 || column >= FoundFileColumnCount) return 0;
+    // The built-in width was chosen for the Windows font: scale it by the
+    // measured font, and never cut the heading or a fixed-format cell.
+    int width = ScaledWindowsPixels(FoundFileColumnAt(column).width);
+    width = std::max(width, header()->sectionSizeHint(column));
+    const QString widest = WidestCellText(column);
+    if (!widest.isEmpty())
+        width = std::max(width, fontMetrics().horizontalAdvance(widest) + CellTextMargins(this) + 1);
+    return width;
+}
 
 void CWListView::clearSortFlags() { std::fill(std::begin(sortFlags_), std::end(sortFlags_), 0); }
 
@@ -250,15 +276,20 @@ void CWListView::onHeaderClicked(int column) {
 QMenu* CWListView::buildContextMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
     const int selected = int(selectedItems().size());
-    QAction* open = menu->addAction(QStringLiteral("開く(&O)"), this, [this] { runCommand(CmdOpen); });
-    open->setEnabled(selected == 1);
+    // A command runs once the menu's own event handling is over: open and
+    // dump let the event loop run while they extract, and the menu, deleted
+    // when it closes, must not be in the middle of triggering the action then.
+    auto add = [&](const QString& text, int command) {
+        return menu->addAction(text, this, [this, command] {
+            QMetaObject::invokeMethod(this, [this, command] { runCommand(command); }, Qt::QueuedConnection);
+        });
+    };
+    add(QStringLiteral("開く(&O)"), CmdOpen)->setEnabled(selected == 1);
     menu->addSeparator();
-    QAction* save = menu->addAction(QStringLiteral("保存(&S)"), this, [this] { runCommand(CmdSave); });
-    save->setEnabled(topLevelItemCount() > 0);
-    menu->addAction(QStringLiteral("保存先フォルダを開く(&O)"), this, [this] { runCommand(CmdOpenSaveFolder); });
+    add(QStringLiteral("保存(&S)"), CmdSave)->setEnabled(topLevelItemCount() > 0);
+    add(QStringLiteral("保存先フォルダを開く(&O)"), CmdOpenSaveFolder);
     menu->addSeparator();
-    QAction* dump = menu->addAction(QStringLiteral("データダンプ表示(&D)"), this, [this] { runCommand(CmdDataDump); });
-    dump->setEnabled(selected == 1);
+    add(QStringLiteral("データダンプ表示(&D)"), CmdDataDump)->setEnabled(selected == 1);
     return menu;
 }
 
@@ -307,7 +338,9 @@ void CWListView::openRecord(QTreeWidgetItem* item) {
     ExtractOutcome outcome = ExtractFoundFileWithProgress(CMainFrame::Instance(), *record, request, true);
     if (outcome.memory.empty()) return;
     QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
-    QImage picture = LoadPictureBitmap(bytes);
+    // Shown upright as the camera's orientation tag says (portrait photos
+    // are stored turned on their side).
+    QImage picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
     if (picture.isNull()) return;
     QImage scaled = ScaleImageOnWhite(picture, kPreviewWidth, kPreviewHeight);
     CBmpViewSimple view(window());

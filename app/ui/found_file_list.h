@@ -18,10 +18,15 @@ public:
     enum Command { CmdOpen = 32836, CmdSave = 32837, CmdOpenSaveFolder = 32839, CmdDataDump = 32846 };
 
     explicit CWListView(QWidget* parent = nullptr);
-    // Stores the column widths.
+    // Stores the column widths (-1 for a column at its default width).
     ~CWListView() override;
 
     static CWListView* Instance();
+
+    // The width a column gets when none is stored: its built-in width scaled
+    // to the font, at least wide enough for the heading and, for the date,
+    // picture size and GPS columns, for their longest text.
+    int DefaultColumnWidth(int column) const;
 
     // Code 1 removes all rows; 2 appends the record's row when it passes the
     // filter; 0 refills from the found-file list (with the common progress
@@ -41,6 +46,8 @@ public:
     static veld::DelFileInfo* RecordOf(QTreeWidgetItem* item);
 
     // Builds the context menu with its items enabled as the selection allows.
+    // Its items queue their command: it runs on the next turn of the event
+    // loop, after the menu has closed.
     QMenu* buildContextMenu(QWidget* parent);
     // Runs one of the context commands.
     void runCommand(int command);

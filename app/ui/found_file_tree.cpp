@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "app/format_text.h"
+#include "app/ui/clipped_text_tip.h"
 #include "app/ui/common_progress.h"
 #include "app/ui/found_file_list.h"
 #include "app/ui/main_frame.h"
@@ -106,6 +107,7 @@ CWTreeDlgView::CWTreeDlgView(QWidget* parent) : QWidget(parent) {
     tree_->setHeaderHidden(true);
     tree_->setRootIsDecorated(true);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->setItemDelegate(new ClippedTextTipDelegate(tree_));
     tab_->addTab(tree_, QStringLiteral("検索結果"));
     layout->addWidget(tab_);
     connect(tree_, &QTreeWidget::itemSelectionChanged, this, &CWTreeDlgView::onSelectionChanged);
@@ -120,6 +122,24 @@ CWTreeDlgView::~CWTreeDlgView() {
 CWTreeDlgView* CWTreeDlgView::Instance() { return gTreePane; }
 
 QTreeWidgetItem* CWTreeDlgView::rootNode() const { return tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr; }
+
+int CWTreeDlgView::preferredWidth() const {
+    QTreeWidgetItem* root = rootNode();
+    if (!root) return 0;
+    // The widest of the root and its groups as drawn now, with room for more
+    // digits than the count has, the tree's frame and the tab's around it.
+    const int decorated = tree_->rootIsDecorated() ? 1 : 0;
+    int cell = 0;
+    auto measure = [&](QTreeWidgetItem* item, int level) {
+        const int width = tree_->sizeHintForIndex(tree_->indexFromItem(item)).width();
+        cell = qMax(cell, tree_->indentation() * (level + decorated) + width);
+    };
+    measure(root, 0);
+    for (int i = 0; i < root->childCount(); ++i) measure(root->child(i), 1);
+    const int digits = tree_->fontMetrics().horizontalAdvance(QStringLiteral("0000"));
+    const int tabFrame = qMax(0, tab_->sizeHint().width() - tree_->sizeHint().width());
+    return cell + digits + 2 * tree_->frameWidth() + tabFrame;
+}
 
 void CWTreeDlgView::SetTabTitle() {
     while (tab_->count() > 0) tab_->removeTab(0);

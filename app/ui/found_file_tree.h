@@ -64,6 +64,9 @@ public:
     QTreeWidget* tree() const { return tree_; }
     QTabWidget* tab() const { return tab_; }
     QTreeWidgetItem* rootNode() const;
+    // The pane width that shows the root node whole with a count of up to
+    // four digits.
+    int preferredWidth() const;
 
 private:
     void onSelectionChanged();

@@ -10,13 +10,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 
+#include "app/ui/data_files.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/main_frame.h"
 #include "app/ui/message_boxes.h"
 #include "app/ui/splash_window.h"
+#include "app/version.h"
 #include "platform/qt/qt_platform_services.h"
 
 namespace {
@@ -43,27 +46,55 @@ std::string ExecutableFolder(const char* argv0) {
 }
 
 void ExplainMissingDisplay(const char* argv0) {
-    std::string folder = ExecutableFolder(argv0);
+    const std::string folder = ExecutableFolder(argv0);
+    const std::string card = veld::DataFilePath(folder, veld::kDemoCardName);
     std::fprintf(stderr,
                  "veld: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                  "Search the demo card image without a window:\n"
-                 "    %s/veld-cli search %s/demo-card.img\n"
+                 "    %s/veld-cli search %s\n"
                  "and restore what it finds into a folder:\n"
-                 "    %s/veld-cli search --save restored %s/demo-card.img\n"
+                 "    %s/veld-cli search --save restored %s\n"
                  "Or start the window on a virtual display:\n"
                  "    xvfb-run -a %s/veld\n",
-                 folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
+                 folder.c_str(), card.c_str(), folder.c_str(), card.c_str(), folder.c_str());
 }
 
-bool SplashSwitchGiven(int argc, char** argv) {
+bool Given(int argc, char** argv, std::initializer_list<const char*> names) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--nosplash") == 0 || std::strcmp(argv[i], "-nosplash") == 0) return true;
+        for (const char* name : names)
+            if (std::strcmp(argv[i], name) == 0) return true;
     return false;
 }
+
+void PrintUsage() {
+    std::printf("使い方: veld [--nosplash] [Qt の標準オプション]\n"
+                "       veld --help | --version\n"
+                "\n"
+                "デジタルカメラのメモリカードやそのディスクイメージから、削除された写真と動画を\n"
+                "探して復元する Veld のウィンドウを開きます。\n"
+                "\n"
+                "  --nosplash     起動画面を表示しない\n"
+                "  -h, --help     この説明を表示して終了する\n"
+                "  -v, --version  バージョンを表示して終了する\n"
+                "\n"
+                "ウィンドウを使わずに検索と保存をするには veld-cli を使います (veld-cli --help)。\n");
+}
+
+bool SplashSwitchGiven(int argc, char** argv) { return Given(argc, argv, {"--nosplash", "-nosplash"}); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered without a window, a display or the single-instance lock.
+    if (Given(argc, argv, {"--help", "-h", "-help"})) {
+        PrintUsage();
+        return 0;
+    }
+    if (Given(argc, argv, {"--version", "-v", "-version"})) {
+        std::printf("Veld %s\n", veld::kVersionText);
+        return 0;
+    }
+
     QLockFile instance(InstanceLockPath());
     instance.setStaleLockTime(0);
     // A running instance: end at once, without a window or a message.

@@ -7,10 +7,12 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
@@ -23,6 +25,8 @@
 
 #include "app/format_text.h"
 #include "app/settings.h"
+#include "app/ui/data_files.h"
+#include "app/version.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/found_file_list.h"
 #include "app/ui/found_file_tree.h"
@@ -91,7 +95,7 @@ public:
         if (appIcon.isNull()) appIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
         icon->setPixmap(appIcon.pixmap(32, 32));
         auto* name = new QLabel(QStringLiteral("Veld"));
-        auto* version = new QLabel(QString::fromLatin1(ProgramVersionText()));
+        auto* version = new QLabel(QString::fromLatin1(kVersionText));
         version->setObjectName(QStringLiteral("versionText"));
         auto* ok = new QPushButton(QStringLiteral("OK(&C)"));
         ok->setDefault(true);
@@ -142,8 +146,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     // window rectangle.
     SetPreviewSavesWindowRect(ReadIniInt("VELD", "SaveWndPos", 1) != 0);
 
-    QString exeFolder = QCoreApplication::applicationDirPath();
-    helpPath_ = QDir(exeFolder).filePath(QStringLiteral("doc/VELD.HTM"));
+    helpPath_ = QString::fromStdString(
+        DataFilePath(QCoreApplication::applicationDirPath().toStdString(), kHelpPageName));
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setObjectName(QStringLiteral("paneSplitter"));
@@ -163,7 +167,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     tree_->SetTabTitle();
     tree_->setFocus();
     updateToolbarState();
-    resize(900, 600);
+    // The built-in size grows with the font, within the screen.
+    QSize size(ScaledWindowsPixels(900), ScaledWindowsPixels(600));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
 }
 
 CMainFrame::~CMainFrame() {
@@ -209,6 +216,8 @@ void CMainFrame::createActions() {
 
     actHelp_ = new QAction(QStringLiteral("ヘルプ(&H)"), this);
     actHelp_->setData(int(CmdHelp));
+    actHelp_->setShortcut(QKeySequence(Qt::Key_F1));
+    actHelp_->setShortcutContext(Qt::ApplicationShortcut);
     connect(actHelp_, &QAction::triggered, this, &CMainFrame::onHelp);
 
     actAbout_ = new QAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."), this);
@@ -343,9 +352,11 @@ void CMainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (splitterSized_) return;
     splitterSized_ = true;
-    // The tree takes a fifth of the client width; the right pane the rest.
-    int width = splitter_->width();
-    splitter_->setSizes({width / 5, qMax(100, width - width / 5)});
+    // The tree takes a fifth of the client width, or what its root node needs
+    // when that is more (up to half); the right pane the rest.
+    const int width = splitter_->width();
+    const int tree = qBound(width / 5, tree_->preferredWidth(), width / 2);
+    splitter_->setSizes({tree, qMax(100, width - tree)});
 }
 
 void CMainFrame::onStartSearch() {

@@ -80,7 +80,8 @@ public:
     QMenu* helpMenu() const { return helpMenu_; }
     // The target the search worker posts 3025 and 3026 to.
     veld::MessageTarget* messageTarget() { return &target_; }
-    // The help file: doc/VELD.HTM in the folder of the executable.
+    // The help file: doc/VELD.HTM beside the executable (the build folder),
+    // or in the installed data folder.
     QString helpPath() const { return helpPath_; }
     void setHelpPath(const QString& path) { helpPath_ = path; }
 

@@ -43,6 +43,7 @@ void InstallQtPlatformServices() {
     s.documentsFolder = [] {
         return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
     };
+    s.homeFolder = [] { return QDir::homePath().toStdString(); };
     s.configFolder = [] {
         return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString();
     };

@@ -275,6 +275,9 @@ TEST(ExifReader, RealPhotosKnownValues) {
     JpegInfo ixus = parse("Canon_DIGITAL_IXUS_400.jpg");  // Intel order, SHORT sizes
     EXPECT_EQ(ixus.exifWidth, 100);
     EXPECT_EQ(ixus.exifHeight, 75);
+    EXPECT_EQ(ixus.orientation, 0);  // no Orientation tag
+    EXPECT_EQ(canon.orientation, 1);
+    EXPECT_EQ(fuji.orientation, 1);
 
     JpegInfo dc210 = parse("exif-org/kodak-dc210.jpg");  // DateTimeOriginal only
     EXPECT_EQ(dc210.dateTime, "2000/10/26 16:46:51");
@@ -594,6 +597,46 @@ TEST(ExifReader, DirectoryPointersUseTheLowSixteenBits) {
     t.ifd(8, {{34665, 4, 1, 0x10028}});
     t.ifd(0x28, {{40962, 4, 1, 800}});
     EXPECT_EQ(Parse(t.bytes).exifWidth, 800);
+}
+
+TEST(ExifReader, OrientationOfIfd0InBothByteOrders) {
+    for (bool big : {false, true}) {
+        for (uint16_t value = 1; value <= 8; ++value) {
+            test::TestExif e;
+            e.bigEndian = big;
+            e.make = "Canon";
+            e.orientation = value;
+            EXPECT_EQ(Parse(test::MakeExifTiff(e)).orientation, value) << big;
+        }
+    }
+    test::TestExif none;
+    none.make = "Canon";
+    EXPECT_EQ(Parse(test::MakeExifTiff(none)).orientation, 0);
+}
+
+TEST(ExifReader, OrientationOfTheThumbnailOrOutOfRangeIsNotThePictures) {
+    // IFD1 (the thumbnail's directory) follows IFD0 and may carry its own.
+    RawTiff t(false);
+    t.ifd(8, {{271, 2, 4, 0, "SONY"}}, 0x40);
+    t.ifd(0x40, {{274, 3, 1, 6}});
+    EXPECT_EQ(Parse(t.bytes).orientation, 0);
+
+    RawTiff both(true);
+    both.ifd(8, {{274, 3, 1, 0x00080000u}}, 0x40);  // SHORT 8 at the start of the field
+    both.ifd(0x40, {{274, 3, 1, 0x00030000u}});
+    EXPECT_EQ(Parse(both.bytes).orientation, 8);
+
+    for (uint32_t bad : {0u, 9u, 0xFFFFu}) {
+        RawTiff odd(false);
+        odd.ifd(8, {{274, 3, 1, bad}}, 0x40);
+        odd.ifd(0x40, {{274, 3, 1, 6}});
+        EXPECT_EQ(Parse(odd.bytes).orientation, 0) << bad;
+    }
+    // In the EXIF directory the tag means nothing.
+    RawTiff exif(false);
+    exif.ifd(8, {{34665, 4, 1, 0x40}});
+    exif.ifd(0x40, {{274, 3, 1, 6}});
+    EXPECT_EQ(Parse(exif.bytes).orientation, 0);
 }
 
 TEST(ExifReader, SingleNumbersOfEveryWidth) {

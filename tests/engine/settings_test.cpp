@@ -3,9 +3,11 @@
 // rectangle.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "app/settings.h"
+#include "platform/platform_services.h"
 #include "support/mkfs_tools.h"
 
 namespace veld {
@@ -82,6 +84,27 @@ TEST_F(Settings, WindowRectIsNotSavedOffScreen) {
     EXPECT_EQ(stored("-T"), 718);
     EXPECT_EQ(stored("-R"), 1200);
     EXPECT_EQ(stored("-B"), 900);
+}
+
+// The documents folder is where dialogs start; one that does not exist is
+// never offered: the home folder is, or nothing.
+TEST_F(Settings, DocumentsFolderFallsBackToAnExistingHome) {
+    const PlatformServices saved = Platform();
+    PlatformServices services = saved;
+    const std::string documents = dir_.File("Documents");
+    std::string home = dir_.path();
+    services.documentsFolder = [&] { return documents; };
+    services.homeFolder = [&] { return home; };
+    InstallPlatformServices(services);
+
+    EXPECT_EQ(UserDocumentsFolder(), home);
+    std::filesystem::create_directory(documents);
+    EXPECT_EQ(UserDocumentsFolder(), documents);
+    std::filesystem::remove(documents);
+    home = dir_.File("gone");
+    EXPECT_EQ(UserDocumentsFolder(), "");
+
+    InstallPlatformServices(saved);
 }
 
 }  // namespace

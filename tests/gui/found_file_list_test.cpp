@@ -10,20 +10,27 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <filesystem>
 #include <set>
 
 #include "app/format_text.h"
+#include "app/found_file_columns.h"
 #include "app/settings.h"
 #include "app/ui/found_file_list.h"
 #include "app/ui/found_file_tree.h"
 #include "app/ui/save_dialog.h"
 #include "tools/ui/hex_dump_dialog.h"
 #include "tools/ui/preview_window.h"
+#include "platform/platform_services.h"
 #include "volume/extraction.h"
+#include "volume/ui/sel_drive_dlg.h"
 
 namespace veld::guitest {
 namespace {
@@ -154,6 +161,8 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
     for (QAction* a : menu->actions())
         if (a->text() == QStringLiteral("保存先フォルダを開く(&O)")) a->trigger();
+    EXPECT_TRUE(opened_.empty());  // the command runs once the menu's event is over
+    QCoreApplication::processEvents();
     ASSERT_EQ(opened_.size(), 1u);
     EXPECT_EQ(opened_[0].toStdString(), TempPath("photos"));
 }
@@ -166,8 +175,62 @@ TEST_F(FoundFileListTest, ColumnWidthsPersistAndWideOnesAreForgotten) {
     EXPECT_EQ(ReadIniInt("Config", "ListWidth0", 0), -1);
     frame_ = std::make_unique<CMainFrame>();
     EXPECT_EQ(frame_->listPane()->columnWidth(1), 150);
-    EXPECT_EQ(frame_->listPane()->columnWidth(0), 200);
+    EXPECT_EQ(frame_->listPane()->columnWidth(0), frame_->listPane()->DefaultColumnWidth(0));
+    // A column left at its default is stored as the default, not as pixels.
+    EXPECT_EQ(ReadIniInt("Config", "ListWidth2", 0), -1);
     WriteIniInt("Config", "ListWidth1", -1);
+}
+
+// The tool tip a hover over the cell would show ("" when none).
+QString ToolTipAt(QAbstractItemView* view, const QRect& cell) {
+    QToolTip::hideText();
+    const QPoint at = cell.center();
+    QHelpEvent event(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+TEST_F(FoundFileListTest, CellsAreWholeAtDefaultWidthsAndClippedOnesShowATip) {
+    for (int c = 0; c < FoundFileColumnCount; ++c) list_->setColumnWidth(c, list_->DefaultColumnWidth(c));
+    frame_->activateWindow();
+
+    // The date and picture size of the EXIF photo fit their default widths
+    // (the style insets item text by its focus margin plus one on each side).
+    const int b = RowOf(photoB_);
+    ASSERT_GE(b, 0);
+    const int inset = 2 * (list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1);
+    for (int column : {int(ColDate), int(ColPictureSize)}) {
+        const QString text = list_->topLevelItem(b)->text(column);
+        ASSERT_FALSE(text.isEmpty());
+        EXPECT_LE(list_->fontMetrics().horizontalAdvance(text) + inset, list_->columnWidth(column))
+            << text.toStdString();
+    }
+
+    int longName = RowOf(photoLong_);
+    ASSERT_GE(longName, 0);
+    QTreeWidgetItem* row = list_->topLevelItem(longName);
+    const QString name = row->text(ColName);
+    ASSERT_EQ(name, QStringLiteral("休日の写真.jpg"));
+
+    auto cell = [&] {
+        const QRect line = list_->visualItemRect(row);
+        return QRect(list_->header()->sectionViewportPosition(ColName), line.top(), list_->columnWidth(ColName),
+                     line.height());
+    };
+    // At its default width the name is whole: no tip.
+    EXPECT_EQ(ToolTipAt(list_, cell()), QString());
+    // Narrowed, it is cut off and the tip shows it whole.
+    list_->setColumnWidth(ColName, 40);
+    EXPECT_EQ(ToolTipAt(list_, cell()), name);
+    list_->setColumnWidth(ColName, list_->DefaultColumnWidth(ColName));  // not kept for later tests
+
+    // The same in the tree, narrowed to less than the root's text.
+    QTreeWidget* tree = frame_->treePane()->tree();
+    QTreeWidgetItem* root = frame_->treePane()->rootNode();
+    frame_->splitter()->setSizes({60, 800});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ToolTipAt(tree, tree->visualItemRect(root)), root->text(0));
+    QToolTip::hideText();
 }
 
 TEST_F(FoundFileListTest, SaveAllRecreatesFoldersWithIdenticalBytes) {
@@ -256,6 +319,54 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     EXPECT_EQ(empty.exec(), int(QDialog::Rejected));
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(), "保存するファイルがありません");
+}
+
+// Without a documents folder the save and image dialogs start in the home
+// folder, never in a folder that is not there.
+TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
+    const PlatformServices saved = Platform();
+    PlatformServices services = saved;
+    const std::string home = TempPath("home");
+    fs::create_directory(home);
+    services.documentsFolder = [home] { return home + "/Documents"; };
+    services.homeFolder = [home] { return home; };
+    InstallPlatformServices(services);
+    WriteIniString("Config", "SaveDir", nullptr);
+    WriteIniString("Config", "Dir", nullptr);
+
+    QString shownFolder;
+    CSaveDlg dialog(frame_.get(), list_);
+    WhenModalAppears([&](QWidget*) {
+        shownFolder = dialog.folderField()->toPlainText();
+        dialog.cancelButton()->click();
+    });
+    dialog.exec();
+    EXPECT_EQ(shownFolder.toStdString(), home);
+
+    QString chooserFolder;
+    CSelDriveDlg::SetDriveListerForTest([] { return std::vector<RemovableDrive>{}; });
+    CSelDriveDlg::SetFileChooserForTest([&](const QString& folder, const QString&, const QString&, bool) {
+        chooserFolder = folder;
+        return QString();
+    });
+    CSelDriveDlg drives;
+    drives.imageButton = true;
+    drives.prepare();
+    drives.imageFileButton()->click();
+    EXPECT_EQ(chooserFolder.toStdString(), home);
+    CSelDriveDlg::SetDriveListerForTest({});
+    CSelDriveDlg::SetFileChooserForTest({});
+
+    // Once it exists, the documents folder is the one.
+    fs::create_directory(home + "/Documents");
+    CSaveDlg again(frame_.get(), list_);
+    WhenModalAppears([&](QWidget*) {
+        shownFolder = again.folderField()->toPlainText();
+        again.cancelButton()->click();
+    });
+    again.exec();
+    EXPECT_EQ(shownFolder.toStdString(), home + "/Documents");
+    InstallPlatformServices(saved);
 }
 
 TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {

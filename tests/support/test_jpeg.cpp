@@ -185,6 +185,7 @@ std::vector<uint8_t> MakeExifTiff(const TestExif& exif) {
 
     if (!exif.make.empty()) ifds[0].entries.push_back(AsciiEntry(271, exif.make));
     if (!exif.model.empty()) ifds[0].entries.push_back(AsciiEntry(272, exif.model));
+    if (exif.orientation) ifds[0].entries.push_back(NumberEntry(w, 274, exif.orientation, true));
     if (!exif.dateTime.empty()) ifds[0].entries.push_back(AsciiEntry(306, exif.dateTime));
 
     if (!exif.dateTimeOriginal.empty()) exifIfd.entries.push_back(AsciiEntry(36867, exif.dateTimeOriginal));

@@ -16,10 +16,10 @@ namespace veld::test {
 using Rational = std::pair<uint32_t, uint32_t>;
 
 // What goes into the EXIF segment. Empty texts and zero sizes are left out.
-// IFD0 holds Make (271), Model (272), DateTime (306) and the pointers to the
-// EXIF IFD (34665) and GPS IFD (34853); the EXIF IFD holds DateTimeOriginal
-// (36867), PixelXDimension (40962) and PixelYDimension (40963); the GPS IFD
-// holds tags 1 to 4.
+// IFD0 holds Make (271), Model (272), Orientation (274), DateTime (306) and
+// the pointers to the EXIF IFD (34665) and GPS IFD (34853); the EXIF IFD
+// holds DateTimeOriginal (36867), PixelXDimension (40962) and
+// PixelYDimension (40963); the GPS IFD holds tags 1 to 4.
 struct TestExif {
     bool bigEndian = false;          // "MM" (Motorola) when true, else "II" (Intel)
     std::string make;                // ASCII; four characters or fewer are stored inline
@@ -29,6 +29,7 @@ struct TestExif {
     uint32_t pixelX = 0;             // 0: tag omitted
     uint32_t pixelY = 0;
     bool pixelAsShort = false;       // SHORT (type 3) instead of LONG (type 4)
+    uint16_t orientation = 0;        // Orientation (274) in IFD0, SHORT; 0: tag omitted
     bool hasGps = false;
     char latRef = 'N';
     std::array<Rational, 3> lat{{{35, 1}, {39, 1}, {2934, 100}}};   // degrees, minutes, seconds

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QTransform>
 
 #include <cstring>
 
@@ -45,6 +46,21 @@ QImage LoadPictureBitmap(const QByteArray& bytes) {
     if (!buffer.open(QIODevice::ReadOnly)) return {};
     QImageReader reader(&buffer);
     return ReadImage(reader);
+}
+
+QImage UprightPicture(const QImage& picture, int orientation) {
+    // QTransform::rotate turns clockwise on screen (y grows downwards).
+    auto turned = [&](int degrees) { return picture.transformed(QTransform().rotate(degrees)); };
+    switch (orientation) {
+    case 2: return picture.mirrored(true, false);
+    case 3: return picture.mirrored(true, true);
+    case 4: return picture.mirrored(false, true);
+    case 5: return turned(90).mirrored(true, false);
+    case 6: return turned(90);
+    case 7: return turned(90).mirrored(false, true);
+    case 8: return turned(270);
+    default: return picture;
+    }
 }
 
 QByteArray JpegResourceBytes(int id) {

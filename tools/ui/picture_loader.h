@@ -51,6 +51,12 @@ constexpr unsigned kToolbarMaskRgb = 0xC0C0C0;
 QImage LoadPictureBitmap(const QString& path);
 // Picture bytes in memory (any format Qt reads: JPEG, PNG, BMP, GIF).
 QImage LoadPictureBitmap(const QByteArray& bytes);
+// The picture turned and mirrored so that it stands upright, for an EXIF
+// orientation (1 as stored, 2 mirrored left to right, 3 turned half round,
+// 4 mirrored top to bottom, 5 transposed, 6 stored turned a quarter to the
+// left, 7 transversed, 8 stored turned a quarter to the right). Other values
+// give the picture as it is.
+QImage UprightPicture(const QImage& picture, int orientation);
 // One of the application's pictures; false when there is no such picture or
 // it cannot be decoded (then *out is left alone).
 bool LoadJpegResource(int id, QImage* out);

@@ -44,6 +44,7 @@ public:
     int displayMode() const { return fitMode_ ? 1 : 0; }
     void toggleDisplayMode();
     QSize pictureSize() const { return current_.size(); }
+    const QImage& picture() const { return current_; }
     // Scroll ranges (picture size - client size, not below 0; 0 in fit mode).
     int horizontalRange() const;
     int verticalRange() const;
