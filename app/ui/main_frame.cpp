@@ -35,7 +35,6 @@
 #include "app/ui/start_search.h"
 #include "finder/found_file_lists.h"
 #include "finder/work_folders.h"
-#include "tools/update_check.h"
 #include "tools/ui/picture_loader.h"
 #include "tools/ui/preview_window.h"
 #include "volume/cluster_map.h"
