@@ -188,6 +188,8 @@ void FreeFat() {
     gFat.fat.shrink_to_fit();
     gFat.cells.clear();
     gFat.cells.shrink_to_fit();
+    gFat.directoryScanned.clear();
+    gFat.directoryScanned.shrink_to_fit();
     gFat.present = false;
     gFat.fatType = 0;
 }
@@ -209,6 +211,16 @@ int ClusterClass(uint64_t cluster) {
 
 void SetClusterClass(uint64_t cluster, uint8_t contentClass) {
     if (gFat.present && cluster < gFat.cells.size()) gFat.cells[cluster].contentClass = contentClass;
+}
+
+bool DirectoryBlockScanned(uint64_t cluster) {
+    return cluster < gFat.directoryScanned.size() && gFat.directoryScanned[cluster];
+}
+
+void MarkDirectoryBlockScanned(uint64_t cluster) {
+    if (!gFat.present || cluster >= gFat.cells.size()) return;
+    if (gFat.directoryScanned.empty()) gFat.directoryScanned.assign(gFat.cells.size(), false);
+    gFat.directoryScanned[cluster] = true;
 }
 
 uint32_t FatEntry(uint64_t cluster) { return cluster < gFat.fat.size() ? gFat.fat[cluster] : 0; }

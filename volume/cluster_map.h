@@ -47,6 +47,7 @@ struct FatTables {
     int fatType = 0;                // FatTypeOf of the volume; 0 for NTFS and raw
     std::vector<uint32_t> fat;      // entry per cluster number (FAT12/16 widened)
     std::vector<ClusterCell> cells; // same length as fat
+    std::vector<bool> directoryScanned;  // the scanner's record; empty until first used
     uint64_t size() const { return cells.size(); }
 };
 extern FatTables gFat;
@@ -66,6 +67,12 @@ uint32_t FatEntry(uint64_t cluster);
 bool FatSaysInUse(uint64_t cluster);
 const char* ClusterStateName(int state);
 inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }
+
+// The directory scanner's record for the current search: whether a cluster's
+// entries have already been read as a directory block. Without a map, or for
+// numbers beyond it, nothing is recorded (and nothing counts as read).
+bool DirectoryBlockScanned(uint64_t cluster);
+void MarkDirectoryBlockScanned(uint64_t cluster);
 
 // Claims the chain from start; returns the number of clusters visited.
 int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "finder/directory_scanner.h"
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
+#include "support/counting_device.h"
 #include "support/fat_image_builder.h"
 #include "support/search_card.h"
 #include "support/mkfs_tools.h"
@@ -319,6 +321,81 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     EXPECT_EQ(Named(found, "#00000100.jpg")->size(), whole.size());
     ASSERT_NE(Named(found, "#00000400.jpg"), nullptr);
     EXPECT_EQ(Named(found, "#00000400.jpg")->size(), 0u);
+}
+
+// A free area erased with 0xE5 (a common erase pattern): an erased cluster is
+// no directory, so no folder scan starts there, and the whole search reads
+// each cluster about once. What was planted in the erased area is found.
+TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
+    test::FatImageBuilder b(test::FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
+    const uint32_t last = b.ClusterCount() + 1;
+    for (uint32_t c = 2; c <= last; ++c) b.FillCluster(c, 0xE5);
+    const Bytes photo = Picture(160, 120);
+    const Bytes inFolder = Picture(200, 150);
+    const Bytes loose = Picture(120, 90);
+    // A deleted photo whose entry is still in the root.
+    b.Root().AddDeletedFile("PHOTO.JPG", 100, photo, "photo.jpg");
+    // A deleted folder whose own entry is gone: its cluster, among erased
+    // ones, keeps a deleted photo.
+    auto folder = b.Dir({600});
+    folder.AddDotEntries(0);
+    folder.AddDeletedFile("TRIP.JPG", 610, inFolder, "trip.jpg");
+    folder.AddEnd();
+    // A photo that no entry names.
+    b.WriteCluster(1500, loose);
+
+    DiskVolume& v = UseCard(b);
+    const uint64_t clusters = last - 1;
+    const test::CountingDevice* device = test::CountReads(v, 3 * clusters);
+    const uint64_t rootSector = b.RootDirOffset() / b.geometry().bytesPerSector;
+    ScanDirectory(v, v.bootSector, uint32_t(rootSector), 0, 0, true, false, "");
+    SearchClusters(v, 2, last);
+
+    EXPECT_FALSE(device->exhausted());
+    EXPECT_LE(device->reads(), 2 * clusters);
+    const auto found = Found();
+    const DelFileInfo* p = Named(found, "photo.jpg");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->size(), photo.size());
+    const DelFileInfo* t = Named(found, "trip.jpg");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->size(), inFolder.size());
+    EXPECT_EQ(t->state, StateComplete);
+    const DelFileInfo* l = Named(found, "#00001500.jpg");
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->size(), loose.size());
+    EXPECT_EQ(ClusterClass(601), CC_FILL);
+}
+
+// A long run of clusters that all look like deleted folders (each full of
+// deleted entries): with the detailed search every cluster is examined, but
+// none is read as a directory twice, so the work stays linear.
+TEST(SignatureSearch, RunOfFolderClustersIsScannedAsDirectoryOnce) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t first = 1000, count = 300;
+    std::vector<uint32_t> run;
+    for (uint32_t i = 0; i < count; ++i) run.push_back(first + i);
+    auto dir = b.Dir(run);
+    const size_t slots = size_t(count) * b.ClusterSize() / 32;
+    for (size_t i = 0; i < slots; ++i) {
+        test::Entry e;
+        e.name = "F" + std::to_string(i) + ".TXT";
+        e.deleted = true;
+        e.startCluster = 0x00FF0000;  // far beyond the card: never listed
+        e.size = 100;
+        dir.Add(e);
+    }
+    DiskVolume& v = UseCard(b);  // detailed: claimed clusters are examined too
+    const uint32_t last = LastCluster(v);
+    const test::CountingDevice* device = test::CountReads(v, 3ull * last);
+    SearchClusters(v, 2, last);
+
+    EXPECT_FALSE(device->exhausted());
+    EXPECT_LE(device->reads(), uint64_t(last) + 2 * count);
+    for (uint32_t c = first; c < first + count; ++c) {
+        EXPECT_EQ(ClusterState(c), FA_DEL_DIR) << c;
+        EXPECT_EQ(ClusterClass(c), CC_DIR) << c;
+    }
 }
 
 }  // namespace
