@@ -265,14 +265,22 @@ int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool ke
 }
 
 int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse) {
+                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse, uint64_t* needed) {
     list->clear();
     *collected = 0;
+    if (needed) *needed = 0;
     if (size == 0) return 1;
     if (start < 2 || volume.clusterSize == 0) return 0;
     uint64_t capacity = (size + volume.clusterSize - 1) / volume.clusterSize;
-    list->assign(capacity, 0);
+    if (needed) *needed = capacity;
+    // Clusters past the map or past the volume's last cluster do not exist:
+    // the list is bounded by what lies between the start and that end.
+    uint64_t end = gFat.present ? gFat.size() : 0;
+    if (volume.clusterCount > 0) end = std::min<uint64_t>(end, uint64_t(volume.clusterCount) + 2);
+    const uint64_t available = end > start ? end - start : 0;
+    list->assign(std::min(capacity, available), 0);
     for (uint64_t i = 0; i < capacity; ++i) {
+        if (i >= list->size()) return i == 0 ? 101 : 100;  // the card ends before the extent does
         uint64_t c = uint64_t(start) + i;
         int old = ClusterState(c);
         SetClusterState(c, state);

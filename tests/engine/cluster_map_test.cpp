@@ -3,6 +3,8 @@
 // directory scanner (MarkChain) and the registration (MarkContiguous).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/fat_image_builder.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -150,11 +152,13 @@ TEST_F(ClusterMap, ClusterNumbersBeyondTheMapNeverIndex) {
     EXPECT_EQ(ClusterState(n), FA_END);  // beyond the map answers "claimed"
     SetClusterState(n + 3, FA_USE_FILE);
     EXPECT_EQ(ClusterClass(n + 3), CC_NONE);
-    // A contiguous run stops at the end of the map.
+    // A contiguous run stops at the end of the map, or of the volume when
+    // that comes first.
     gFat.fat[n - 1] = 0;
+    const uint32_t end = uint32_t(std::min<uint64_t>(n, uint64_t(v->clusterCount) + 2));
     std::vector<uint32_t> list;
     uint32_t collected = 0;
-    EXPECT_EQ(MarkContiguous(*v, n - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(*v, end - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
     EXPECT_EQ(MarkContiguous(*v, 0xFFFFFFFFu, FA_DEL_FILE, 3ull * v->clusterSize, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
@@ -276,6 +280,42 @@ TEST_F(ClusterMap, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
     auto v32 = LoadFat(b32);
     EXPECT_EQ(MarkContiguous(*v32, 800, FA_DEL_FILE, 3 * 512, &list, &collected), 100);
     EXPECT_EQ(collected, 1u);
+}
+
+// A deleted entry claiming 4 GiB on a small card: its list holds no more
+// entries than there are clusters from its start to the card's last one,
+// while the clusters it needs still follow from its size.
+TEST_F(ClusterMap, MarkContiguousListIsBoundedByTheClustersThatExist) {
+    FatImageBuilder b(FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
+    auto v = LoadFat(b);
+    const uint64_t last = uint64_t(v->clusterCount) + 1;
+    const uint64_t end = std::min<uint64_t>(gFat.size(), last + 1);  // first number past both
+    const uint64_t neededForHuge = (0xFFFFFFFFull + 511) / 512;
+    std::vector<uint32_t> list;
+    uint32_t collected = 0;
+    uint64_t needed = 0;
+    for (uint32_t i = 0; i < 100; ++i) {
+        const uint32_t start = 2 + i * 20;
+        EXPECT_EQ(MarkContiguous(*v, start, FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 100) << start;
+        ASSERT_LE(list.size(), end - start) << start;
+        EXPECT_EQ(collected, end - start) << start;  // every cluster up to the end is free or shared
+        EXPECT_EQ(needed, neededForHuge);
+    }
+    // Beyond the card nothing exists: blocked at the first cluster, no list.
+    EXPECT_EQ(MarkContiguous(*v, uint32_t(end), FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 101);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(needed, neededForHuge);
+
+    // A normal extent is unchanged: its list is exactly what it needs.
+    FreeFat();
+    LoadFat(b);
+    EXPECT_EQ(MarkContiguous(*v, 300, FA_DEL_FILE, 3 * 512 + 1, &list, &collected, true, &needed), 1);
+    EXPECT_EQ(list, (std::vector<uint32_t>{300, 301, 302, 303}));
+    EXPECT_EQ(needed, 4u);
+    // An extent that runs into the card's end is fragmented at the last cluster.
+    EXPECT_EQ(MarkContiguous(*v, uint32_t(last - 1), FA_DEL_FILE, 5 * 512, &list, &collected, true, &needed), 100);
+    EXPECT_EQ(collected, 2u);
+    EXPECT_EQ(needed, 5u);
 }
 
 TEST_F(ClusterMap, StateNames) {
