@@ -52,6 +52,10 @@ int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
         // 64-bit counter: a range ending at the largest 32-bit number still ends.
         // Cluster numbers below 2 have no data area.
         for (uint64_t c = std::max<uint32_t>(first, 2); c <= last; ++c) {
+            // Past the map every cluster answers FA_END, which only the detailed
+            // search examines: a range beyond the map (the claimed size of a
+            // damaged boot sector) has nothing more to offer.
+            if (!detailed && gFat.present && c >= gFat.size()) break;
             if (!ShouldExamine(c, detailed)) continue;
 
             uint32_t done = 0;

@@ -101,7 +101,9 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
     FreeFat();
     uint64_t bound = DeviceClusterBound(volume);
     if (volume.volumeKind == VolumeRaw || volume.volumeKind == VolumeNtfs) {
-        uint64_t n = std::min<uint64_t>(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0, kMaxMapEntries);
+        // The cluster count of an NTFS boot sector is a 64-bit field of the
+        // card: like the FAT's, the map never outgrows what the source holds.
+        uint64_t n = std::min<uint64_t>(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0, bound);
         Allocate(n, false);
         gFat.fatType = 0;
         TraceLine("FAT entrys(2) = %d", int(n));

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
+#include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
+#include "volume/search_state.h"
 
 namespace veld {
 namespace {
@@ -316,6 +319,37 @@ TEST_F(ClusterMap, MarkContiguousListIsBoundedByTheClustersThatExist) {
     EXPECT_EQ(MarkContiguous(*v, uint32_t(last - 1), FA_DEL_FILE, 5 * 512, &list, &collected, true, &needed), 100);
     EXPECT_EQ(collected, 2u);
     EXPECT_EQ(needed, 5u);
+}
+
+// A boot sector with the NTFS marker claims a huge sector count; the map is
+// sized by what the source can hold, as for FAT volumes, and a search over
+// the claimed range ends at once.
+TEST_F(ClusterMap, NtfsMarkerMapIsBoundedByTheSource) {
+    for (size_t bytes : {size_t(512), size_t(64 * 1024)}) {
+        SCOPED_TRACE(bytes);
+        BootSector boot{};
+        std::memcpy(&boot[bpb::OemName], "NTFS    ", 8);
+        boot[bpb::BytesPerSector + 1] = 0x02;  // 512
+        boot[bpb::SectorsPerCluster] = 8;
+        for (int k = 0; k < 6; ++k) boot[size_t(bpb::NtfsTotalSectors + k)] = 0xFF;  // 2^48 - 1 sectors
+        boot[510] = 0x55;
+        boot[511] = 0xAA;
+        std::vector<uint8_t> image(bytes, 0);
+        std::copy(boot.begin(), boot.end(), image.begin());
+        auto v = DiskIO_OpenMemory(image);
+        ASSERT_EQ(v->volumeKind, VolumeNtfs);
+        ASSERT_GT(v->clusterCount, int64_t(1) << 40);
+        EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
+        EXPECT_TRUE(gFat.present);
+        EXPECT_LE(gFat.size(), bytes / v->clusterSize + 2);
+
+        for (int32_t flags : {0, int32_t(SearchDetailed)}) {
+            gSearch.options = SearchOptions{};
+            gSearch.options.flags = flags;
+            EXPECT_EQ(SearchClusters(*v, 2, uint32_t(v->clusterCount)), 0);
+        }
+    }
+    gSearch.options = SearchOptions{};
 }
 
 TEST_F(ClusterMap, StateNames) {
