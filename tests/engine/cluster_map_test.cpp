@@ -121,6 +121,22 @@ TEST_F(ClusterMap, CycleInTheFatEndsEveryWalk) {
     EXPECT_LE(uint64_t(CollectChain(v->bootSector, 30, nullptr)), gFat.size());
 }
 
+// On a map of at most 1,024 entries the walk has no record of visited
+// clusters yet: only its step limit ends a loop, after exactly as many
+// clusters as the map holds.
+TEST_F(ClusterMap, LoopInASmallFat12MapEndsAtTheMapSize) {
+    FatImageBuilder b(FatGeometry::Fat12(720, 1));
+    b.MakeCycle({10, 11, 12});
+    auto v = LoadFat(b);
+    ASSERT_LE(gFat.size(), 1024u);
+    std::vector<uint32_t> chain;
+    const int64_t n = CollectChain(v->bootSector, 10, &chain);
+    EXPECT_EQ(uint64_t(n), gFat.size());
+    EXPECT_EQ(chain.size(), gFat.size());
+    EXPECT_EQ(std::vector<uint32_t>(chain.begin(), chain.begin() + 4), (std::vector<uint32_t>{10, 11, 12, 10}));
+    EXPECT_EQ(uint64_t(MarkChain(v->bootSector, 10, FA_USE_FILE, true)), gFat.size());
+}
+
 TEST_F(ClusterMap, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
     FatGeometry g = FatGeometry::Fat32(1400, 1);
     g.sectorsPerFat = 600;  // room for 76,800 entries on a small image
@@ -257,6 +273,7 @@ TEST_F(ClusterMap, MarkContiguousStopsAtClaimedClusters) {
     SetClusterState(502, FA_USE_DIR);
     EXPECT_EQ(MarkContiguous(*v, 500, FA_DEL_FILE, 5 * 1024, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
+    ASSERT_GE(list.size(), 2u);
     EXPECT_EQ(list[0], 500u);
     EXPECT_EQ(list[1], 501u);
     EXPECT_EQ(ClusterState(502), FA_DEL_FILE);
