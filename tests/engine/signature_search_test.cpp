@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "finder/directory_scanner.h"
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
 #include "support/counting_device.h"
@@ -16,6 +15,7 @@
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
+#include "volume/search_driver.h"
 #include "volume/search_progress.h"
 #include "volume/search_state.h"
 
@@ -347,12 +347,11 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     // A photo that no entry names.
     b.WriteCluster(1500, loose);
 
+    // The whole search, as the driver runs it.
     DiskVolume& v = UseCard(b);
     const uint64_t clusters = last - 1;
     const test::CountingDevice* device = test::CountReads(v, 3 * clusters);
-    const uint64_t rootSector = b.RootDirOffset() / b.geometry().bytesPerSector;
-    ScanDirectory(v, v.bootSector, uint32_t(rootSector), 0, 0, true, false, "");
-    SearchClusters(v, 2, last);
+    EXPECT_EQ(SearchOpenVolume(gSearch.options), SearchOk);
 
     EXPECT_FALSE(device->exhausted());
     EXPECT_LE(device->reads(), 2 * clusters);
