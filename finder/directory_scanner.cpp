@@ -32,8 +32,6 @@ constexpr int Attributes = 11;   // u8  always 0x0F
 constexpr int Chars2 = 14;       // 6 UTF-16LE characters
 constexpr int Chars3 = 28;       // 2 UTF-16LE characters
 constexpr uint8_t Attribute = 0x0F;
-constexpr uint8_t LastFlag = 0x40;
-constexpr int MaxPieces = 20;    // 20 × 13 characters cover a 255-character name
 }  // namespace lfn
 
 constexpr uint8_t kDeletedMark = 0xE5;
