@@ -2,6 +2,7 @@
 // fixed order and the first that holds decides the class.
 #include <vector>
 
+#include "finder/directory_slot.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/byte_reader.h"
@@ -20,9 +21,12 @@ constexpr uint8_t kSlotDot = 0x2E;       // "." and ".." of a sub-folder
 
 // A directory cluster with deleted entries: more deleted slots than live
 // ones, or the "." / ".." pair of a sub-folder followed by empty slots only.
+// At least one slot must be an entry with a name: a cluster erased with 0xE5
+// (or any pattern that puts a deleted mark at every slot start) is no folder.
 bool LooksLikeDirectory(const uint8_t* b, size_t length) {
     if (length < kDirSlot) return false;
     size_t empties = 0, deleted = 0, dots = 0, others = 0;
+    bool named = false;
     for (size_t at = 0; at + kDirSlot <= length; at += kDirSlot) {
         switch (b[at]) {
             case kSlotEmpty: ++empties; break;
@@ -31,8 +35,9 @@ bool LooksLikeDirectory(const uint8_t* b, size_t length) {
             case kSlotDot: ++dots; break;
             default: ++others; break;
         }
+        named = named || SlotNamesAnEntry(ByteReader(b + at, kDirSlot));
     }
-    return others < deleted || (dots > 1 && empties > 5 && others == 0);
+    return named && (others < deleted || (dots > 1 && empties > 5 && others == 0));
 }
 
 bool IsFill(const uint8_t* b, size_t length) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "finder/del_file_info.h"
+#include "finder/directory_slot.h"
 #include "finder/registry.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
@@ -31,8 +32,6 @@ constexpr int Attributes = 11;   // u8  always 0x0F
 constexpr int Chars2 = 14;       // 6 UTF-16LE characters
 constexpr int Chars3 = 28;       // 2 UTF-16LE characters
 constexpr uint8_t Attribute = 0x0F;
-constexpr uint8_t LastFlag = 0x40;
-constexpr int MaxPieces = 20;    // 20 × 13 characters cover a 255-character name
 }  // namespace lfn
 
 constexpr uint8_t kDeletedMark = 0xE5;
@@ -101,27 +100,6 @@ std::string LongNamePieceText(const ByteReader& slot) {
     return out;
 }
 
-// True when the slot could be a directory entry: a long-name piece with a
-// plausible sequence byte, or a short entry with a sane attribute byte and
-// no control characters in its name.
-bool IsStructuralEntry(const ByteReader& slot) {
-    uint8_t first = slot.u8(0);
-    uint8_t attributes = slot.u8(dirent::Attributes);
-    if (attributes == lfn::Attribute) {
-        if (first == kDeletedMark) return true;
-        int number = first & ~lfn::LastFlag;
-        return number >= 1 && number <= lfn::MaxPieces;
-    }
-    if (attributes & 0xC0) return false;
-    for (int k = 0; k < 11; ++k) {
-        uint8_t c = slot.u8(k);
-        if (c >= 0x20) continue;
-        if (k == 0 && c == kDeletedKanjiMark) continue;
-        return false;
-    }
-    return true;
-}
-
 // A block the classifier took for JPEG data can still be a directory: an
 // entry with start cluster 0x01FF holds the bytes FF 01, long-name padding
 // holds FF FF. It is read as one when every slot up to the end of the
@@ -131,7 +109,7 @@ bool LooksLikeDirectoryBlock(const uint8_t* block, size_t bytes) {
     for (size_t at = 0; at + dirent::Size <= bytes; at += dirent::Size) {
         ByteReader slot(block + at, dirent::Size);
         if (IsEndOfDirectory(slot.u8(0), slot.u8(dirent::Attributes))) break;
-        if (!IsStructuralEntry(slot)) return false;
+        if (!SlotNamesAnEntry(slot)) return false;
         ++entries;
     }
     return entries > 0;
@@ -245,6 +223,10 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         } else {
             cluster = contiguous_ ? uint64_t(clusters[0]) + i : clusters[size_t(i)];
             if (cluster < 2 || cluster > lastCluster || (gFat.present && cluster >= mapSize)) break;
+            // No cluster is read as a directory twice in a search: what follows
+            // it was walked then as well (or by its own scan), and reading it
+            // again would make a run of folder-like clusters cost quadratic time.
+            if (DirectoryBlockScanned(cluster)) break;
             offset = ClusterOffset(volume_, cluster);
         }
 
@@ -256,8 +238,12 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         bool acceptable = contentClass == CC_DIR || contentClass == CC_NONE;
         if (!acceptable && (contentClass == CC_JPEG_DATA || contentClass == CC_JPEG_END))
             acceptable = LooksLikeDirectoryBlock(block.data(), bytes);
+        // Consecutive clusters are only a guess at a folder's extent: one that
+        // holds no entry with a name is not part of it.
+        if (contiguous_ && !BlockHasNamedEntry(block.data(), bytes)) acceptable = false;
         if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes)) break;
         if (!acceptable) break;
+        if (!fixedRoot) MarkDirectoryBlockScanned(cluster);
 
         blockFiles_ = 0;
         blockFolders_ = 0;

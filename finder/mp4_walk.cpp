@@ -34,7 +34,9 @@ constexpr uint64_t kLargeHeader = 16;
 
 
 bool Accepted(const ByteReader& r, uint64_t o) {
-    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "prfl"};
+    // "wide" is QuickTime's 8-byte placeholder before "mdat" (room for a 64-bit
+    // size); cameras write it in every MOV clip.
+    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "prfl", "wide"};
     for (const char* t : kTypes)
         if (r.equals(o + kAtomType, t, 4)) return true;
     return false;

@@ -4,6 +4,8 @@
 // makes the first thumbnails, drops duplicates and lists the rest.
 #include "finder/registry.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -117,9 +119,10 @@ void RegisterFoundFile(DelFileInfo r) {
         int startClass = volume ? ReadAndClassifyCluster(*volume, start) : 0;
         static const DiskVolume kNoVolume;
         uint32_t collected = 0;
+        uint64_t needed = 0;
         r.state = MarkContiguous(volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(), &r.clusterList, &collected,
-                                 !r.carved);
-        r.clustersNeeded = int32_t(r.clusterList.size());
+                                 !r.carved, &needed);
+        r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
         r.clustersCollected = int32_t(collected);
         // A run blocked at its first cluster gathered nothing: no list.
         if (collected == 0) {

@@ -52,6 +52,10 @@ int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
         // 64-bit counter: a range ending at the largest 32-bit number still ends.
         // Cluster numbers below 2 have no data area.
         for (uint64_t c = std::max<uint32_t>(first, 2); c <= last; ++c) {
+            // Past the map every cluster answers FA_END, which only the detailed
+            // search examines: a range beyond the map (the claimed size of a
+            // damaged boot sector) has nothing more to offer.
+            if (!detailed && gFat.present && c >= gFat.size()) break;
             if (!ShouldExamine(c, detailed)) continue;
 
             uint32_t done = 0;
@@ -78,15 +82,19 @@ int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
                     }
                 }
             } else if (cls == CC_JPEG_START) {
+                // A walk that fails found no end, so nothing could be recovered:
+                // no record is made for it (an empty one would look complete).
                 JpegInfo info;
                 const uint32_t walkedTo = WalkJpeg(volume, uint32_t(c), &info, JpegWalkFull);
-                RegisterCarvedJpeg(CarvedName(c, "jpg"), info.length, uint32_t(c), info);
+                if (walkedTo != 0 && info.length > 0)
+                    RegisterCarvedJpeg(CarvedName(c, "jpg"), info.length, uint32_t(c), info);
                 MarkWalked(c, walkedTo, CC_JPEG_DATA);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
             } else if (cls == CC_MP4_START) {
                 Mp4Info info;
                 const uint32_t walkedTo = WalkMp4Atoms(volume, uint32_t(c), &info);
-                RegisterCarvedMp4(CarvedName(c, "mp4"), info.length, uint32_t(c), info);
+                if (walkedTo != 0 && info.length > 0)
+                    RegisterCarvedMp4(CarvedName(c, "mp4"), info.length, uint32_t(c), info);
                 MarkWalked(c, walkedTo, CC_MP4_DATA);
                 if (walkedTo > c) c = walkedTo;
             }

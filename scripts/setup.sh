@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running Veld need.
 # Packages already present are skipped; nothing is downloaded when all are.
+# With --fuzz also clang and its libFuzzer runtime (the optional fuzz build).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,9 @@ packages=(
   shared-mime-info fonts-noto-cjk breeze-icon-theme
   xvfb xauth xdotool imagemagick dosfstools mtools time
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

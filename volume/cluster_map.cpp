@@ -101,7 +101,9 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
     FreeFat();
     uint64_t bound = DeviceClusterBound(volume);
     if (volume.volumeKind == VolumeRaw || volume.volumeKind == VolumeNtfs) {
-        uint64_t n = std::min<uint64_t>(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0, kMaxMapEntries);
+        // The cluster count of an NTFS boot sector is a 64-bit field of the
+        // card: like the FAT's, the map never outgrows what the source holds.
+        uint64_t n = std::min<uint64_t>(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0, bound);
         Allocate(n, false);
         gFat.fatType = 0;
         TraceLine("FAT entrys(2) = %d", int(n));
@@ -188,6 +190,8 @@ void FreeFat() {
     gFat.fat.shrink_to_fit();
     gFat.cells.clear();
     gFat.cells.shrink_to_fit();
+    gFat.directoryScanned.clear();
+    gFat.directoryScanned.shrink_to_fit();
     gFat.present = false;
     gFat.fatType = 0;
 }
@@ -209,6 +213,16 @@ int ClusterClass(uint64_t cluster) {
 
 void SetClusterClass(uint64_t cluster, uint8_t contentClass) {
     if (gFat.present && cluster < gFat.cells.size()) gFat.cells[cluster].contentClass = contentClass;
+}
+
+bool DirectoryBlockScanned(uint64_t cluster) {
+    return cluster < gFat.directoryScanned.size() && gFat.directoryScanned[cluster];
+}
+
+void MarkDirectoryBlockScanned(uint64_t cluster) {
+    if (!gFat.present || cluster >= gFat.cells.size()) return;
+    if (gFat.directoryScanned.empty()) gFat.directoryScanned.assign(gFat.cells.size(), false);
+    gFat.directoryScanned[cluster] = true;
 }
 
 uint32_t FatEntry(uint64_t cluster) { return cluster < gFat.fat.size() ? gFat.fat[cluster] : 0; }
@@ -253,14 +267,22 @@ int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool ke
 }
 
 int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse) {
+                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse, uint64_t* needed) {
     list->clear();
     *collected = 0;
+    if (needed) *needed = 0;
     if (size == 0) return 1;
     if (start < 2 || volume.clusterSize == 0) return 0;
     uint64_t capacity = (size + volume.clusterSize - 1) / volume.clusterSize;
-    list->assign(capacity, 0);
+    if (needed) *needed = capacity;
+    // Clusters past the map or past the volume's last cluster do not exist:
+    // the list is bounded by what lies between the start and that end.
+    uint64_t end = gFat.present ? gFat.size() : 0;
+    if (volume.clusterCount > 0) end = std::min<uint64_t>(end, uint64_t(volume.clusterCount) + 2);
+    const uint64_t available = end > start ? end - start : 0;
+    list->assign(std::min(capacity, available), 0);
     for (uint64_t i = 0; i < capacity; ++i) {
+        if (i >= list->size()) return i == 0 ? 101 : 100;  // the card ends before the extent does
         uint64_t c = uint64_t(start) + i;
         int old = ClusterState(c);
         SetClusterState(c, state);

@@ -47,6 +47,7 @@ struct FatTables {
     int fatType = 0;                // FatTypeOf of the volume; 0 for NTFS and raw
     std::vector<uint32_t> fat;      // entry per cluster number (FAT12/16 widened)
     std::vector<ClusterCell> cells; // same length as fat
+    std::vector<bool> directoryScanned;  // the scanner's record; empty until first used
     uint64_t size() const { return cells.size(); }
 };
 extern FatTables gFat;
@@ -67,19 +68,29 @@ bool FatSaysInUse(uint64_t cluster);
 const char* ClusterStateName(int state);
 inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }
 
+// The directory scanner's record for the current search: whether a cluster's
+// entries have already been read as a directory block. Without a map, or for
+// numbers beyond it, nothing is recorded (and nothing counts as read).
+bool DirectoryBlockScanned(uint64_t cluster);
+void MarkDirectoryBlockScanned(uint64_t cluster);
+
 // Claims the chain from start; returns the number of clusters visited.
 int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);
 
 // Claims the assumed contiguous extent of a deleted file of the given size.
-// The list gets ceil(size / cluster size) entries (zero past those collected);
-// collected receives the count taken. Returns 1 all taken, 100 stopped by a
-// cluster in use after the first, 101 stopped at the first, 0 start below 2.
+// needed receives ceil(size / cluster size); the list gets that many entries
+// (zero past those collected), but never more than the clusters that exist
+// from the start to the end of the map or of the volume, so a damaged size
+// cannot allocate beyond the card; collected receives the count taken.
+// Returns 1 all taken, 100 stopped by a cluster in use (or by the end of the
+// card) after the first, 101 stopped at the first, 0 start below 2.
 // With fatMarksInUse, an unclaimed cluster that the FAT calls allocated stops
 // the run as well (a deleted entry's extent never runs into a live file);
 // files found by their signature pass false, so pictures in allocated
 // clusters that no entry reaches (lost chains) can still be recovered.
 int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse = true);
+                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse = true,
+                   uint64_t* needed = nullptr);
 
 // Lists the FAT chain from start (the start itself unchecked).
 int64_t CollectChain(const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);

@@ -112,6 +112,11 @@ int RunSearch(char driveLetter, const std::string& imagePath, const SearchOption
     gSearch.volume.reset();
     gSearch.volume = DiskIO_Open(imagePath, driveLetter);
     if (!gSearch.volume) return SearchOpenFailed;
+    return SearchOpenVolume(options);
+}
+
+int SearchOpenVolume(const SearchOptions& options) {
+    if (!gSearch.volume) return SearchOpenFailed;
     DiskVolume& volume = *gSearch.volume;
     const BootSector boot = volume.bootSector;
 

@@ -18,6 +18,9 @@ int StartSearchWorker(MessageTarget* startWindow, char driveLetter, const std::s
                       const SearchOptions& options);
 // The search itself (on the worker); a SearchResult code.
 int RunSearch(char driveLetter, const std::string& imagePath, const SearchOptions& options);
+// The same search over the source already open in gSearch.volume (for example
+// an in-memory card); the signature search reads its flags from gSearch.options.
+int SearchOpenVolume(const SearchOptions& options);
 // The engine side of finishing: waits at most 2000 ms for the worker.
 // Returns true when the worker has ended.
 bool WaitForSearchWorker(int milliseconds = 2000);

@@ -35,6 +35,7 @@ TEST(ClusterClassifier, DirectoryClusterWithDeletedEntries) {
     for (size_t i = 0; i < 5; ++i) {
         std::memset(&b[i * 32], 'X', 32);
         b[i * 32] = firsts[i];
+        b[i * 32 + 11] = 0x20;  // archive attribute
     }
     EXPECT_EQ(Classify(b), CC_DIR);
 
@@ -68,6 +69,27 @@ TEST(ClusterClassifier, FillAndTwoBytePattern) {
     EXPECT_EQ(Classify(pattern), CC_PATTERN2);
     pattern[kCluster - 1] = 0x01;  // the last pair differs
     EXPECT_NE(Classify(pattern), CC_PATTERN2);
+}
+
+// Deleted marks at every slot start do not make a directory unless one slot
+// can be an entry with a name: an erase pattern of 0xE5 is fill, and a
+// two-byte pattern beginning with 0xE5 is that pattern.
+TEST(ClusterClassifier, ErasePatternsAreNotDirectories) {
+    EXPECT_EQ(Classify(std::vector<uint8_t>(kCluster, 0xE5)), CC_FILL);
+    EXPECT_EQ(Classify(std::vector<uint8_t>(kCluster, 0x05)), CC_FILL);
+    std::vector<uint8_t> pairs(kCluster);
+    for (size_t i = 0; i < kCluster; ++i) pairs[i] = i % 2 ? 0x00 : 0xE5;
+    EXPECT_EQ(Classify(pairs), CC_PATTERN2);
+
+    // One deleted entry with a name among the erased slots is a directory.
+    std::vector<uint8_t> one(kCluster, 0xE5);
+    std::memcpy(&one[64], "\xE5MG_0001JPG", 11);
+    one[64 + 11] = 0x20;
+    EXPECT_EQ(Classify(one), CC_DIR);
+    // So is a deleted long-name piece.
+    std::vector<uint8_t> piece(kCluster, 0xE5);
+    piece[32 + 11] = 0x0F;
+    EXPECT_EQ(Classify(piece), CC_DIR);
 }
 
 TEST(ClusterClassifier, AllZeroClusterIsFillNotDirectory) {

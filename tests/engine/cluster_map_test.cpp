@@ -3,9 +3,14 @@
 // directory scanner (MarkChain) and the registration (MarkContiguous).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
+#include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
+#include "volume/search_state.h"
 
 namespace veld {
 namespace {
@@ -116,6 +121,22 @@ TEST_F(ClusterMap, CycleInTheFatEndsEveryWalk) {
     EXPECT_LE(uint64_t(CollectChain(v->bootSector, 30, nullptr)), gFat.size());
 }
 
+// On a map of at most 1,024 entries the walk has no record of visited
+// clusters yet: only its step limit ends a loop, after exactly as many
+// clusters as the map holds.
+TEST_F(ClusterMap, LoopInASmallFat12MapEndsAtTheMapSize) {
+    FatImageBuilder b(FatGeometry::Fat12(720, 1));
+    b.MakeCycle({10, 11, 12});
+    auto v = LoadFat(b);
+    ASSERT_LE(gFat.size(), 1024u);
+    std::vector<uint32_t> chain;
+    const int64_t n = CollectChain(v->bootSector, 10, &chain);
+    EXPECT_EQ(uint64_t(n), gFat.size());
+    EXPECT_EQ(chain.size(), gFat.size());
+    EXPECT_EQ(std::vector<uint32_t>(chain.begin(), chain.begin() + 4), (std::vector<uint32_t>{10, 11, 12, 10}));
+    EXPECT_EQ(uint64_t(MarkChain(v->bootSector, 10, FA_USE_FILE, true)), gFat.size());
+}
+
 TEST_F(ClusterMap, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
     FatGeometry g = FatGeometry::Fat32(1400, 1);
     g.sectorsPerFat = 600;  // room for 76,800 entries on a small image
@@ -150,11 +171,13 @@ TEST_F(ClusterMap, ClusterNumbersBeyondTheMapNeverIndex) {
     EXPECT_EQ(ClusterState(n), FA_END);  // beyond the map answers "claimed"
     SetClusterState(n + 3, FA_USE_FILE);
     EXPECT_EQ(ClusterClass(n + 3), CC_NONE);
-    // A contiguous run stops at the end of the map.
+    // A contiguous run stops at the end of the map, or of the volume when
+    // that comes first.
     gFat.fat[n - 1] = 0;
+    const uint32_t end = uint32_t(std::min<uint64_t>(n, uint64_t(v->clusterCount) + 2));
     std::vector<uint32_t> list;
     uint32_t collected = 0;
-    EXPECT_EQ(MarkContiguous(*v, n - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(*v, end - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
     EXPECT_EQ(MarkContiguous(*v, 0xFFFFFFFFu, FA_DEL_FILE, 3ull * v->clusterSize, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
@@ -250,6 +273,7 @@ TEST_F(ClusterMap, MarkContiguousStopsAtClaimedClusters) {
     SetClusterState(502, FA_USE_DIR);
     EXPECT_EQ(MarkContiguous(*v, 500, FA_DEL_FILE, 5 * 1024, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
+    ASSERT_GE(list.size(), 2u);
     EXPECT_EQ(list[0], 500u);
     EXPECT_EQ(list[1], 501u);
     EXPECT_EQ(ClusterState(502), FA_DEL_FILE);
@@ -276,6 +300,73 @@ TEST_F(ClusterMap, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
     auto v32 = LoadFat(b32);
     EXPECT_EQ(MarkContiguous(*v32, 800, FA_DEL_FILE, 3 * 512, &list, &collected), 100);
     EXPECT_EQ(collected, 1u);
+}
+
+// A deleted entry claiming 4 GiB on a small card: its list holds no more
+// entries than there are clusters from its start to the card's last one,
+// while the clusters it needs still follow from its size.
+TEST_F(ClusterMap, MarkContiguousListIsBoundedByTheClustersThatExist) {
+    FatImageBuilder b(FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
+    auto v = LoadFat(b);
+    const uint64_t last = uint64_t(v->clusterCount) + 1;
+    const uint64_t end = std::min<uint64_t>(gFat.size(), last + 1);  // first number past both
+    const uint64_t neededForHuge = (0xFFFFFFFFull + 511) / 512;
+    std::vector<uint32_t> list;
+    uint32_t collected = 0;
+    uint64_t needed = 0;
+    for (uint32_t i = 0; i < 100; ++i) {
+        const uint32_t start = 2 + i * 20;
+        EXPECT_EQ(MarkContiguous(*v, start, FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 100) << start;
+        ASSERT_LE(list.size(), end - start) << start;
+        EXPECT_EQ(collected, end - start) << start;  // every cluster up to the end is free or shared
+        EXPECT_EQ(needed, neededForHuge);
+    }
+    // Beyond the card nothing exists: blocked at the first cluster, no list.
+    EXPECT_EQ(MarkContiguous(*v, uint32_t(end), FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 101);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(needed, neededForHuge);
+
+    // A normal extent is unchanged: its list is exactly what it needs.
+    FreeFat();
+    LoadFat(b);
+    EXPECT_EQ(MarkContiguous(*v, 300, FA_DEL_FILE, 3 * 512 + 1, &list, &collected, true, &needed), 1);
+    EXPECT_EQ(list, (std::vector<uint32_t>{300, 301, 302, 303}));
+    EXPECT_EQ(needed, 4u);
+    // An extent that runs into the card's end is fragmented at the last cluster.
+    EXPECT_EQ(MarkContiguous(*v, uint32_t(last - 1), FA_DEL_FILE, 5 * 512, &list, &collected, true, &needed), 100);
+    EXPECT_EQ(collected, 2u);
+    EXPECT_EQ(needed, 5u);
+}
+
+// A boot sector with the NTFS marker claims a huge sector count; the map is
+// sized by what the source can hold, as for FAT volumes, and a search over
+// the claimed range ends at once.
+TEST_F(ClusterMap, NtfsMarkerMapIsBoundedByTheSource) {
+    for (size_t bytes : {size_t(512), size_t(64 * 1024)}) {
+        SCOPED_TRACE(bytes);
+        BootSector boot{};
+        std::memcpy(&boot[bpb::OemName], "NTFS    ", 8);
+        boot[bpb::BytesPerSector + 1] = 0x02;  // 512
+        boot[bpb::SectorsPerCluster] = 8;
+        for (int k = 0; k < 6; ++k) boot[size_t(bpb::NtfsTotalSectors + k)] = 0xFF;  // 2^48 - 1 sectors
+        boot[510] = 0x55;
+        boot[511] = 0xAA;
+        std::vector<uint8_t> image(bytes, 0);
+        std::copy(boot.begin(), boot.end(), image.begin());
+        auto v = DiskIO_OpenMemory(image);
+        ASSERT_EQ(v->volumeKind, VolumeNtfs);
+        ASSERT_GT(v->clusterCount, int64_t(1) << 40);
+        EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
+        EXPECT_TRUE(gFat.present);
+        EXPECT_LE(gFat.size(), bytes / v->clusterSize + 2);
+
+        for (int32_t flags : {0, int32_t(SearchDetailed)}) {
+            gSearch.options = SearchOptions{};
+            gSearch.options.flags = flags;
+            EXPECT_EQ(SearchClusters(*v, 2, uint32_t(v->clusterCount)), 0);
+        }
+    }
+    gSearch.options = SearchOptions{};
 }
 
 TEST_F(ClusterMap, StateNames) {

@@ -232,7 +232,9 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     ScanRoot(b);
 
     EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EPT    .TXT"}));
-    EXPECT_EQ(*Listed()[0].folder, "#LDDIR.");
+    const auto listed = Listed();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(*listed[0].folder, "#LDDIR.");
     EXPECT_EQ(ClusterState(5), FA_EMPTY);
     EXPECT_EQ(ClusterState(7), FA_USE_DIR);
     ASSERT_EQ(DelFolderList.Count(), 1u);
@@ -328,16 +330,18 @@ TEST_F(ScannerTest, FoldersPointingBackToAncestorsEnd) {
     EXPECT_EQ(gSearch.folderCount.load(), 4);  // DCIM, SUB, BACK, SELF each seen once
 }
 
+// Folders nest 32 levels deep below the top at most: a file on level 32 is
+// found, one on level 33 is not.
 TEST_F(ScannerTest, DescentIsBoundedInDepth) {
     FatImageBuilder b(Fat16Card());
-    DirWriter dir = b.Root().AddDir("D0", 3);
-    std::vector<DirWriter> levels{dir};
-    for (uint32_t i = 1; i < 40; ++i) levels.push_back(levels.back().AddDir("D" + std::to_string(i), 3 + i));
-    levels[9].Add(DeletedEmpty("AT10.TXT"));
-    levels[39].Add(DeletedEmpty("AT40.TXT"));
+    DirWriter dir = b.Root().AddDir("D1", 3);
+    std::vector<DirWriter> levels{dir};  // levels[i] is on level i + 1
+    for (uint32_t i = 1; i < 40; ++i) levels.push_back(levels.back().AddDir("D" + std::to_string(i + 1), 3 + i));
+    levels[31].Add(DeletedEmpty("AT32.TXT"));
+    levels[32].Add(DeletedEmpty("AT33.TXT"));
     Use(b);
     ScanRoot(b);
-    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#T10    .TXT"}));
+    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#T32    .TXT"}));
 }
 
 TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {

@@ -96,6 +96,29 @@ TEST_F(ExtractionTest, WholeClustersAndPartialLastClusterAreByteIdentical) {
     EXPECT_TRUE(out.path.empty());
 }
 
+// Cluster 2 is the first data cluster: a file starting there is copied from
+// its first byte, into a file and into memory.
+TEST_F(ExtractionTest, FileStartingAtTheFirstDataClusterIsWhole) {
+    const uint32_t cs = b.ClusterSize();
+    auto data = Pattern(3 * cs + 100, 5);
+    b.WriteCluster(2, data);
+    auto volume = b.Open();
+    const DelFileInfo record = Record("FIRST.BIN", 2, uint32_t(data.size()), cs);
+    ASSERT_EQ(record.clusterList.front(), 2u);
+
+    ExtractRequest request;
+    request.targetFolder = dir.path();
+    ExtractOutcome out = ExtractFoundFile(*volume, record, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.byteCount, data.size());
+    EXPECT_EQ(ReadAll(out.path), data);
+
+    request.toMemory = true;
+    out = ExtractFoundFile(*volume, record, request);
+    EXPECT_EQ(out.result, ExtractOk);
+    EXPECT_EQ(out.memory, data);
+}
+
 TEST_F(ExtractionTest, SizeZeroGivesEmptyFile) {
     auto volume = b.Open();
     DelFileInfo r = Record("EMPTY.TXT", 0, 0, b.ClusterSize());

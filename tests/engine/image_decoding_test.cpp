@@ -31,8 +31,15 @@ DibPtr Decode(const std::vector<uint8_t>& bytes, size_t count = SIZE_MAX) {
     return JpegMemoryDecode(copy.get(), count);
 }
 
-// Blue, green, red of the bitmap at (x, y), y counted from the top.
+// Blue, green, red of the bitmap at (x, y), y counted from the top; a point
+// outside the bitmap (or a bitmap shorter than its size says) fails the test
+// and gives -1s instead of reading past the pixels.
 std::array<int, 3> Bgr(const Dib24& d, int x, int y) {
+    if (x < 0 || y < 0 || x >= d.width || y >= d.height ||
+        d.bits.size() < size_t(d.stride()) * size_t(d.height)) {
+        ADD_FAILURE() << "pixel (" << x << ", " << y << ") outside a " << d.width << " x " << d.height << " bitmap";
+        return {-1, -1, -1};
+    }
     const uint8_t* p = d.row(y) + size_t(x) * 3;
     return {p[0], p[1], p[2]};
 }

@@ -67,8 +67,8 @@ TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
     b.WriteCluster(100, mdatFirst);
     const Bytes cutShort = test::MakeTestMp4(9000, test::TestMp4{.order = {"mdat"}});
     b.WriteCluster(200, cutShort);
-    const Bytes wide = test::MakeTestMp4(9000, test::TestMp4{.order = {"wide", "moov", "mdat"}});
-    b.WriteCluster(300, wide);
+    const Bytes foreign = test::MakeTestMp4(9000, test::TestMp4{.order = {"junk", "moov", "mdat"}});
+    b.WriteCluster(300, foreign);
     DiskVolume& v = UseCard(b);
 
     Mp4Info info;
@@ -82,6 +82,31 @@ TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
     EXPECT_EQ(WalkMp4Atoms(v, 300, &info), 0u);  // a foreign atom before moov and mdat
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.clusterCount, 1u);
+}
+
+// QuickTime clips as cameras write them: brand "qt  ", a "wide" atom (room
+// for a 64-bit mdat size) before "mdat", and "moov" last. The walk steps over
+// "wide" and the clip is carved with its exact length.
+TEST(Mp4Walk, QuickTimeClipWithWideAtomIsCarvedWhole) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const Bytes mov = test::MakeTestMp4(
+        12000, test::TestMp4{.majorBrand = "qt  ", .minorVersion = 0x20070900, .compatibleBrands = {"qt  ", "CAEP"},
+                             .order = {"wide", "mdat", "moov"}});
+    ASSERT_EQ(test::TopLevelAtoms(mov)[1].type, "wide");
+    b.WriteCluster(kStart, mov);
+    DiskVolume& v = UseCard(b);
+
+    Mp4Info info;
+    EXPECT_EQ(WalkMp4Atoms(v, kStart, &info), kStart + mov.size() / b.ClusterSize());
+    EXPECT_EQ(info.length, mov.size());
+    EXPECT_EQ(info.majorBrand, "qt  ");
+
+    SearchClusters(v, 2, uint32_t(v.clusterCount + 1));
+    ASSERT_EQ(gcDelFileList.Count(), 1u);
+    const DelFileInfo clip = *gcDelFileList.CopyAt(0);
+    EXPECT_EQ(*clip.name, "#00000077.mp4");
+    EXPECT_EQ(clip.size(), mov.size());
+    EXPECT_EQ(clip.state, StateComplete);
 }
 
 TEST(Mp4Walk, MdatRunningIntoZeroClusterFails) {

@@ -172,6 +172,35 @@ TEST_F(RegistryTest, SameFileReachedTwiceListedOnceAndEqualNamesKept) {
     EXPECT_EQ(display.found[2], "見つかったファイル 2");
 }
 
+// A hundred deleted entries claiming 4 GiB each on a small card: every list
+// stays within the card's clusters, the clusters needed still follow from the
+// size, and a normal entry registered among them is unchanged.
+TEST_F(RegistryTest, HugeClaimedSizesKeepListsWithinTheCard) {
+    FatImageBuilder b(FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
+    auto jpeg = test::MakeTestJpeg(64, 48);
+    b.WriteCluster(1800, jpeg);
+    Use(b);
+    const uint64_t clusters = uint64_t(gSearch.volume->clusterCount);
+    for (int i = 0; i < 100; ++i)
+        RegisterDeletedEntry(DeletedEntry("HUGE" + std::to_string(i) + ".MOV", 2 + uint32_t(i) * 10, 0xFFFFFFFFu),
+                             "", "");
+    RegisterDeletedEntry(DeletedEntry("DSC00001.JPG", 1800, uint32_t(jpeg.size())), "", "");
+
+    auto listed = Listed();
+    ASSERT_EQ(listed.size(), 101u);
+    for (int i = 0; i < 100; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_LE(listed[size_t(i)].clusterList.size(), clusters);
+        EXPECT_EQ(listed[size_t(i)].state, StateFragmented);
+        EXPECT_EQ(listed[size_t(i)].clustersNeeded, int32_t((0xFFFFFFFFull + 511) / 512));
+    }
+    const DelFileInfo& normal = listed[100];
+    EXPECT_EQ(normal.state, StateComplete);
+    EXPECT_EQ(normal.clustersNeeded, int32_t(b.ClustersFor(jpeg.size())));
+    EXPECT_EQ(normal.clusterList.size(), b.ClustersFor(jpeg.size()));
+    EXPECT_EQ(normal.firstClass, CC_JPEG_START);
+}
+
 TEST_F(RegistryTest, ImagesOnlyDropsTextButReportsIt) {
     FatImageBuilder b(Fat16Card());
     b.WriteCluster(12, TextBytes(700));

@@ -9,11 +9,13 @@
 
 #include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
+#include "support/counting_device.h"
 #include "support/fat_image_builder.h"
 #include "support/search_card.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
+#include "volume/search_driver.h"
 #include "volume/search_progress.h"
 #include "volume/search_state.h"
 
@@ -81,7 +83,7 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
 
     EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
     const auto found = Found();
-    ASSERT_EQ(found.size(), 4u);
+    ASSERT_EQ(found.size(), 3u);
 
     const DelFileInfo* a = Named(found, "#00000100.jpg");
     ASSERT_NE(a, nullptr);
@@ -106,10 +108,8 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
     EXPECT_EQ(m->mp4.majorBrand, "isom");
     EXPECT_EQ(std::memcmp(m->entry.data(), "MPG4MOV\0mp4", 11), 0);
 
-    // A clip without moov fails and is still listed, with size 0.
-    const DelFileInfo* c = Named(found, "#00000250.mp4");
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->size(), 0u);
+    // A clip without moov fails: nothing is listed for it.
+    EXPECT_EQ(Named(found, "#00000250.mp4"), nullptr);
 
     // The walked clusters carry the data classes, the start cluster included.
     const uint32_t jpegLast = 100 + uint32_t((withExif.size() - 2) / cs);
@@ -133,21 +133,27 @@ TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
     EXPECT_EQ(found.size(), 2u);
 }
 
-TEST(SignatureSearch, FailedPictureWalkIsRegisteredWithLengthZero) {
+// A walk that fails found no file to recover: nothing is registered, so no
+// empty record is ever listed as complete. The search goes on after it.
+TEST(SignatureSearch, FailedWalksRegisterNothing) {
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     Bytes start = Picture(640, 480);
     ASSERT_GT(start.size(), size_t(cs));
     start.resize(cs);  // the next cluster stays zero
     b.WriteCluster(300, start);
+    b.WriteCluster(400, test::MakeTestMp4(7000, test::TestMp4{.order = {"mdat"}}));  // no moov
+    b.WriteCluster(500, test::MakeTestMp4(7000, test::TestMp4{.order = {"junk", "moov", "mdat"}}));
+    b.WriteCluster(600, Picture());
     DiskVolume& v = UseCard(b);
     SearchClusters(v, 2, LastCluster(v));
     const auto found = Found();
+    for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.size() == 0) << *f.name;
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(*found[0].name, "#00000300.jpg");
-    EXPECT_EQ(found[0].size(), 0u);
-    EXPECT_FALSE(found[0].hasClusterList());
+    EXPECT_EQ(*found[0].name, "#00000600.jpg");
+    EXPECT_EQ(ClusterClass(300), CC_JPEG_START);
     EXPECT_EQ(ClusterClass(301), CC_FILL);
+    EXPECT_EQ(ClusterClass(400), CC_MP4_START);
 }
 
 TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
@@ -317,8 +323,81 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     const auto found = Found();
     ASSERT_NE(Named(found, "#00000100.jpg"), nullptr);
     EXPECT_EQ(Named(found, "#00000100.jpg")->size(), whole.size());
-    ASSERT_NE(Named(found, "#00000400.jpg"), nullptr);
-    EXPECT_EQ(Named(found, "#00000400.jpg")->size(), 0u);
+    EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);  // its end cannot be found
+}
+
+// A free area erased with 0xE5 (a common erase pattern): an erased cluster is
+// no directory, so no folder scan starts there, and the whole search reads
+// each cluster about once. What was planted in the erased area is found.
+TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
+    test::FatImageBuilder b(test::FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
+    const uint32_t last = b.ClusterCount() + 1;
+    for (uint32_t c = 2; c <= last; ++c) b.FillCluster(c, 0xE5);
+    const Bytes photo = Picture(160, 120);
+    const Bytes inFolder = Picture(200, 150);
+    const Bytes loose = Picture(120, 90);
+    // A deleted photo whose entry is still in the root.
+    b.Root().AddDeletedFile("PHOTO.JPG", 100, photo, "photo.jpg");
+    // A deleted folder whose own entry is gone: its cluster, among erased
+    // ones, keeps a deleted photo.
+    auto folder = b.Dir({600});
+    folder.AddDotEntries(0);
+    folder.AddDeletedFile("TRIP.JPG", 610, inFolder, "trip.jpg");
+    folder.AddEnd();
+    // A photo that no entry names.
+    b.WriteCluster(1500, loose);
+
+    // The whole search, as the driver runs it.
+    DiskVolume& v = UseCard(b);
+    const uint64_t clusters = last - 1;
+    const test::CountingDevice* device = test::CountReads(v, 3 * clusters);
+    EXPECT_EQ(SearchOpenVolume(gSearch.options), SearchOk);
+
+    EXPECT_FALSE(device->exhausted());
+    EXPECT_LE(device->reads(), 2 * clusters);
+    const auto found = Found();
+    const DelFileInfo* p = Named(found, "photo.jpg");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->size(), photo.size());
+    const DelFileInfo* t = Named(found, "trip.jpg");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->size(), inFolder.size());
+    EXPECT_EQ(t->state, StateComplete);
+    const DelFileInfo* l = Named(found, "#00001500.jpg");
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->size(), loose.size());
+    EXPECT_EQ(ClusterClass(601), CC_FILL);
+}
+
+// A long run of clusters that all look like deleted folders (each full of
+// deleted entries): with the detailed search every cluster is examined, but
+// none is read as a directory twice, so the work stays linear.
+TEST(SignatureSearch, RunOfFolderClustersIsScannedAsDirectoryOnce) {
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t first = 1000, count = 300;
+    std::vector<uint32_t> run;
+    for (uint32_t i = 0; i < count; ++i) run.push_back(first + i);
+    auto dir = b.Dir(run);
+    const size_t slots = size_t(count) * b.ClusterSize() / 32;
+    for (size_t i = 0; i < slots; ++i) {
+        test::Entry e;
+        e.name = "F" + std::to_string(i) + ".TXT";
+        e.deleted = true;
+        e.startCluster = 0x00FF0000;  // far beyond the card: never listed
+        e.size = 100;
+        dir.Add(e);
+    }
+    DiskVolume& v = UseCard(b);  // detailed: claimed clusters are examined too
+    const uint32_t last = LastCluster(v);
+    const test::CountingDevice* device = test::CountReads(v, 3ull * last);
+    SearchClusters(v, 2, last);
+
+    EXPECT_FALSE(device->exhausted());
+    EXPECT_LE(device->reads(), uint64_t(last) + 2 * count);
+    for (uint32_t c = first; c < first + count; ++c) {
+        EXPECT_EQ(ClusterState(c), FA_DEL_DIR) << c;
+        EXPECT_EQ(ClusterClass(c), CC_DIR) << c;
+    }
 }
 
 }  // namespace

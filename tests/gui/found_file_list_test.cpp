@@ -146,8 +146,10 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     EXPECT_TRUE(items[2]->isEnabled());
     EXPECT_FALSE(items[3]->isEnabled());
 
+    ASSERT_GE(list_->topLevelItemCount(), 1);
     list_->topLevelItem(0)->setSelected(true);
     menu.reset(list_->buildContextMenu(nullptr));
+    ASSERT_FALSE(menu->actions().isEmpty());
     EXPECT_TRUE(menu->actions()[0]->isEnabled());
 
     // While the UI is greyed the context menu does not open.
@@ -443,9 +445,9 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     dump.setPage(0);
     dump.showPage();
     QStringList lines = dump.lines();
+    ASSERT_EQ(lines.size(), 2 + 32 + 1);
     EXPECT_EQ(lines[0], QStringLiteral("全サイズ:1000 セクタサイズ:512 PAGE:0/2"));
     EXPECT_EQ(lines[1], QStringLiteral("          00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"));
-    EXPECT_EQ(lines.size(), 2 + 32 + 1);
     EXPECT_FALSE(dump.previousButton()->isEnabled());
     EXPECT_TRUE(dump.nextButton()->isEnabled());
     // Row 2: bytes 0x20..0x2F are printable.
@@ -453,6 +455,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
 
     dump.onNext();
     lines = dump.lines();
+    ASSERT_GE(lines.size(), 34);
     EXPECT_EQ(lines[0], QStringLiteral("全サイズ:1000 セクタサイズ:512 PAGE:1/2"));
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("00000200: ")));
     EXPECT_TRUE(lines[33].startsWith(QStringLiteral("000003F0: ")));
@@ -467,6 +470,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     CDumpDlg memory;
     memory.setMemory(QByteArray(2048, '\x01'));
     memory.showPage();
+    ASSERT_GE(memory.lines().size(), 3);
     EXPECT_EQ(memory.lines()[0], QStringLiteral("全サイズ:2048 セクタサイズ:1024 PAGE:0/2"));
     EXPECT_TRUE(memory.lines()[2].endsWith(QStringLiteral("|................| ")));
     memory.onNext();
@@ -475,6 +479,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     CDumpDlg empty;
     empty.setMemory(QByteArray());
     empty.showPage();
+    ASSERT_FALSE(empty.lines().isEmpty());
     EXPECT_EQ(empty.lines()[0], QStringLiteral("全サイズ:0 セクタサイズ:1024 PAGE:0/0"));
     EXPECT_FALSE(empty.nextButton()->isEnabled());
     EXPECT_FALSE(empty.previousButton()->isEnabled());

@@ -196,6 +196,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     // The tree counts what was found and groups the extensions.
     QTreeWidgetItem* root = frame_->treePane()->rootNode();
     EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(%1)").arg(FoundCount.load()));
+    ASSERT_EQ(root->childCount(), 2);
     QTreeWidgetItem* pictures = root->child(0);
     QTreeWidgetItem* others = root->child(1);
     ASSERT_GE(pictures->childCount(), 1);
@@ -221,6 +222,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     // Clearing empties tree and list; the results flag stays.
     frame_->onClearResults();
     EXPECT_EQ(frame_->treePane()->rootNode()->text(0), QStringLiteral("見つかったファイル(0)"));
+    ASSERT_EQ(frame_->treePane()->rootNode()->childCount(), 2);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(0)->childCount(), 0);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(1)->childCount(), 0);
     EXPECT_EQ(list->topLevelItemCount(), 0);

@@ -84,9 +84,10 @@ TEST(PictureLoader, DibConversionKeepsPixelsAndOrientation) {
     image.setPixelColor(4, 2, QColor(200, 100, 50));  // bottom right
     veld::DibPtr dib = veld::DibFromImage(image);
     ASSERT_TRUE(dib);
-    EXPECT_EQ(dib->width, 5);
-    EXPECT_EQ(dib->height, 3);
-    EXPECT_EQ(dib->stride(), 16);
+    ASSERT_EQ(dib->width, 5);
+    ASSERT_EQ(dib->height, 3);
+    ASSERT_EQ(dib->stride(), 16);
+    ASSERT_EQ(dib->bits.size(), 3u * 16);
     // Bottom-up rows, blue-green-red: the top row is the last in memory.
     const uint8_t* last = dib->bits.data() + 2 * dib->stride();
     EXPECT_EQ(last[0], 30);

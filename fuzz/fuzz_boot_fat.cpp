@@ -1,0 +1,30 @@
+// Boot sector and FAT: the geometry of an in-memory card, its FAT copy and
+// cluster map, and the chain walks and claims over them.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace veld;
+    auto volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
+    const BootSector boot = volume->bootSector;
+    ReadFat(*volume, boot);
+    ClusterCountOf(boot);
+    std::vector<uint32_t> list;
+    const uint64_t walks = std::min<uint64_t>(gFat.size(), 66);
+    for (uint64_t c = 2; c < walks; ++c) {
+        CollectChain(boot, uint32_t(c), &list);
+        MarkChain(boot, uint32_t(c), (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
+        uint32_t collected = 0;
+        uint64_t needed = 0;
+        MarkContiguous(*volume, uint32_t(c), FA_DEL_FILE, uint64_t(FatEntry(c)) * 977, &list, &collected, true,
+                       &needed);
+        ClusterOffset(*volume, FatEntry(c));
+    }
+    FreeFat();
+    return 0;
+}

@@ -1,0 +1,43 @@
+// The directory scanner over an in-memory card, as the directory passes of a
+// search run it: the root, the deleted folders it found, then folders taken
+// contiguously from the first clusters (as the signature search would start
+// them at folder-like clusters).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "finder/directory_scanner.h"
+#include "finder/found_file_lists.h"
+#include "volume/boot_sector.h"
+#include "volume/boot_sector_trace.h"
+#include "volume/cluster_map.h"
+#include "volume/search_driver.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace veld;
+    ResetSearch();
+    gSearch.options = SearchOptions{};
+    gSearch.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
+    DiskVolume& volume = *gSearch.volume;
+    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) {
+        ResetSearch();
+        return 0;
+    }
+    const BootSector boot = volume.bootSector;
+    ReadFat(volume, boot);
+
+    const bool fat32 = IsFat32Layout(boot);
+    const uint64_t root = RootDirectoryPosition(boot);
+    ScanDirectory(volume, boot, uint32_t(root), uint32_t(root >> 32), 0, !fat32, false, "");
+    for (size_t i = 0; i < DelFolderList.Count(); ++i) {
+        auto folder = DelFolderList.CopyAt(i);
+        if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
+        if (ClusterState(folder->startCluster()) != FA_EMPTY) continue;
+        ScanDirectory(volume, boot, folder->startCluster(), 0, 0, false, true, "");
+    }
+    const uint64_t last = volume.clusterCount > 0 ? std::min<uint64_t>(uint64_t(volume.clusterCount) + 1, 66) : 0;
+    for (uint64_t c = 2; c <= last; ++c) ScanDirectory(volume, boot, uint32_t(c), 0, 0, false, true, "");
+    ResetSearch();
+    return 0;
+}

@@ -1,0 +1,15 @@
+// The MP4/MOV atom walk from cluster 2 of an in-memory card.
+#include <cstddef>
+#include <cstdint>
+
+#include "finder/signature_search.h"
+#include "walk_card.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    veld::fuzz::WalkCard card = veld::fuzz::MakeWalkCard(data, size);
+    if (!card.volume) return 0;
+    veld::Mp4Info info;
+    veld::WalkMp4Atoms(*card.volume, 2, &info);
+    veld::FreeFat();
+    return 0;
+}

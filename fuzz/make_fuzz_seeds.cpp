@@ -1,0 +1,187 @@
+// Writes the seed corpora of the fuzz harnesses below a folder, one folder per
+// harness: small FAT12, FAT16 and FAT32 cards (live and deleted files and
+// folders, long names, pictures with EXIF, clips, a lost chain, a looping
+// FAT, an erased free area, a raw card), the pictures and clips alone for the
+// walks, and EXIF blocks. Everything is made by our own builders at run time.
+//
+//   make_fuzz_seeds FOLDER
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/fat_image_builder.h"
+#include "support/test_jpeg.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using veld::test::FatGeometry;
+using veld::test::FatImageBuilder;
+
+namespace {
+
+fs::path gRoot;
+int gWritten = 0;
+
+void Write(const std::string& harness, const std::string& name, const Bytes& bytes) {
+    const fs::path folder = gRoot / harness;
+    fs::create_directories(folder);
+    std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "make_fuzz_seeds: cannot write %s\n", (folder / name).c_str());
+        std::exit(1);
+    }
+    ++gWritten;
+}
+
+veld::test::TestExif CameraExif(bool bigEndian) {
+    veld::test::TestExif exif;
+    exif.bigEndian = bigEndian;
+    exif.make = "Veld Optical";
+    exif.model = "VX-200";
+    exif.dateTime = "2024:07:05 11:16:10";
+    exif.dateTimeOriginal = "2024:07:05 11:16:09";
+    exif.pixelX = 64;
+    exif.pixelY = 48;
+    exif.pixelAsShort = bigEndian;
+    exif.hasGps = true;
+    return exif;
+}
+
+Bytes Picture(int width, int height, bool bigEndian) {
+    const veld::test::TestExif exif = CameraExif(bigEndian);
+    return veld::test::MakeTestJpeg(width, height, &exif);
+}
+
+Bytes Clip(size_t mdatBytes) { return veld::test::MakeTestMp4(mdatBytes); }
+
+Bytes QuickTimeClip(size_t mdatBytes) {
+    return veld::test::MakeTestMp4(mdatBytes, veld::test::TestMp4{.majorBrand = "qt  ",
+                                                                  .minorVersion = 0x20070900,
+                                                                  .compatibleBrands = {"qt  ", "CAEP"},
+                                                                  .order = {"wide", "mdat", "moov"}});
+}
+
+// A camera card: DCIM\100VELD with a live and a deleted picture (long name),
+// a deleted folder holding a deleted picture, a fragmented live file, a
+// picture and two clips in free space that no entry names, and a FAT loop.
+FatImageBuilder CameraCard(const FatGeometry& geometry) {
+    FatImageBuilder b(geometry);
+    const uint32_t cs = b.ClusterSize();
+    const uint32_t last = b.ClusterCount() + 1;
+    auto clusterAfter = [&](uint32_t start, size_t bytes) { return start + uint32_t((bytes + cs - 1) / cs); };
+
+    const Bytes live = Picture(48, 32, false);
+    const Bytes deleted = Picture(64, 48, true);
+    const Bytes inFolder = Picture(40, 30, false);
+    const Bytes loose = Picture(32, 24, true);
+    const Bytes clip = Clip(1500);
+    const Bytes mov = QuickTimeClip(1200);
+
+    uint32_t next = geometry.fatType == 32 ? 3 : 2;
+    auto root = b.Root();
+    root.AddVolumeLabel("VELDCARD");
+    auto dcim = root.AddDir("DCIM", next++);
+    auto folder = dcim.AddDir("100VELD", next++);
+    folder.AddFile("IMG_0001.JPG", next, live);
+    next = clusterAfter(next, live.size());
+    folder.AddDeletedFile("IMG_0002.JPG", next, deleted, "Evening walk.jpg");
+    next = clusterAfter(next, deleted.size());
+    auto gone = dcim.AddDeletedDir("101TRIP", next++, "Trip");
+    gone.AddDeletedFile("IMG_0101.JPG", next, inFolder);
+    next = clusterAfter(next, inFolder.size());
+    folder.AddFragmentedFile("NOTES.TXT", {next + 1, next}, Bytes(cs + 10, 'n'));
+    next += 2;
+    b.WriteCluster(next, loose);
+    next = clusterAfter(next, loose.size()) + 1;
+    b.WriteCluster(next, clip);
+    next = clusterAfter(next, clip.size()) + 1;
+    b.WriteCluster(next, mov);
+    next = clusterAfter(next, mov.size()) + 1;
+    if (next + 3 < last) b.MakeCycle({next, next + 1, next + 2});
+    return b;
+}
+
+void CardSeeds() {
+    // Small cards (64 to 128 KiB) keep the harnesses fast.
+    FatGeometry fat12 = FatGeometry::Fat12(128, 1);
+    fat12.rootEntries = 32;
+    FatGeometry fat16 = FatGeometry::Fat16(256, 1);
+    fat16.rootEntries = 32;
+    const FatGeometry fat32 = FatGeometry::Fat32(256, 1);
+
+    std::vector<std::pair<std::string, Bytes>> cards;
+    cards.emplace_back("fat12.img", CameraCard(fat12).bytes());
+    cards.emplace_back("fat16.img", CameraCard(fat16).bytes());
+    cards.emplace_back("fat32.img", CameraCard(fat32).bytes());
+    {
+        // The free area erased with 0xE5 before the pictures were written.
+        FatImageBuilder b(fat12);
+        for (uint32_t c = 2; c <= b.ClusterCount() + 1; ++c) b.FillCluster(c, 0xE5);
+        b.Root().AddDeletedFile("ERASED.JPG", 40, Picture(48, 32, false));
+        cards.emplace_back("erased.img", b.bytes());
+    }
+    {
+        // No boot sector: searched as raw sectors.
+        FatImageBuilder b = CameraCard(fat12);
+        b.ZeroFirstSector();
+        cards.emplace_back("raw.img", b.bytes());
+    }
+    for (const auto& [name, bytes] : cards) {
+        Write("search", name, bytes);
+        Write("directory_scanner", name, bytes);
+        Write("boot_fat", name, bytes);
+    }
+}
+
+// The walk harnesses take a first byte: cluster size 512 << (byte & 3), and
+// bit 2 for the walk's other mode.
+Bytes WalkInput(uint8_t config, const Bytes& data) {
+    Bytes out{config};
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+void WalkSeeds() {
+    const Bytes picture = Picture(64, 48, false);
+    const Bytes motorola = Picture(80, 60, true);
+    const Bytes plain = veld::test::MakeTestJpeg(40, 30);
+    Write("jpeg_walk", "exif-512", WalkInput(0, picture));
+    Write("jpeg_walk", "exif-only-1024", WalkInput(1 | 4, motorola));
+    Write("jpeg_walk", "plain-2048", WalkInput(2, plain));
+    Bytes cut(picture.begin(), picture.begin() + picture.size() / 2);
+    cut.resize(cut.size() + 1024, 0);  // the rest overwritten with zeros
+    Write("jpeg_walk", "cut-512", WalkInput(0, cut));
+
+    Write("mp4_walk", "mp4-512", WalkInput(0, Clip(3000)));
+    Write("mp4_walk", "mov-1024", WalkInput(1, QuickTimeClip(2500)));
+    Write("mp4_walk", "mdat-first-512",
+          WalkInput(0, veld::test::MakeTestMp4(2000, veld::test::TestMp4{.order = {"mdat", "free", "moov"}})));
+    Write("mp4_walk", "cut-short-512", WalkInput(0, veld::test::MakeTestMp4(900, veld::test::TestMp4{.order = {"mdat"}})));
+}
+
+void ExifSeeds() {
+    Write("exif", "intel", veld::test::MakeExifTiff(CameraExif(false)));
+    Write("exif", "motorola", veld::test::MakeExifTiff(CameraExif(true)));
+    veld::test::TestExif bare;
+    bare.model = "X";
+    Write("exif", "bare", veld::test::MakeExifTiff(bare));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+        return 2;
+    }
+    gRoot = argv[1];
+    CardSeeds();
+    WalkSeeds();
+    ExifSeeds();
+    std::printf("make_fuzz_seeds: %d seeds below %s\n", gWritten, gRoot.c_str());
+    return 0;
+}
