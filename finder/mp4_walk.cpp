@@ -35,8 +35,10 @@ constexpr uint64_t kLargeHeader = 16;
 
 bool Accepted(const ByteReader& r, uint64_t o) {
     // "wide" is QuickTime's 8-byte placeholder before "mdat" (room for a 64-bit
-    // size); cameras write it in every MOV clip.
-    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "prfl", "wide"};
+    // size); cameras write it in every MOV clip. "skip" is padding like "free",
+    // "uuid" holds a maker's own data (many cameras put one at the top level),
+    // "pnot" a QuickTime preview reference.
+    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "prfl", "wide", "skip", "uuid", "pnot"};
     for (const char* t : kTypes)
         if (r.equals(o + kAtomType, t, 4)) return true;
     return false;

@@ -89,9 +89,10 @@ TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
 // "wide" and the clip is carved with its exact length.
 TEST(Mp4Walk, QuickTimeClipWithWideAtomIsCarvedWhole) {
     test::FatImageBuilder b(test::FatGeometry::Fat16());
+    // Top-level padding, maker and preview atoms between the clip's parts.
     const Bytes mov = test::MakeTestMp4(
         12000, test::TestMp4{.majorBrand = "qt  ", .minorVersion = 0x20070900, .compatibleBrands = {"qt  ", "CAEP"},
-                             .order = {"wide", "mdat", "moov"}});
+                             .order = {"wide", "mdat", "skip", "uuid", "moov", "pnot"}});
     ASSERT_EQ(test::TopLevelAtoms(mov)[1].type, "wide");
     b.WriteCluster(kStart, mov);
     DiskVolume& v = UseCard(b);
