@@ -8,15 +8,24 @@
 #include <unistd.h>
 
 #include "app/settings.h"
+#include "platform/platform_services.h"
 #include "platform/qt/qt_platform_services.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     veld::InstallQtPlatformServices();
-    std::string ini = (std::filesystem::temp_directory_path() / ("veld-test-" + std::to_string(::getpid()) + ".ini")).string();
-    veld::SetSettingsFilePath(ini);
+    // Each test process has its own temporary folder (work folders, settings),
+    // so tests running side by side never empty each other's work folder.
+    const std::filesystem::path temp =
+        std::filesystem::temp_directory_path() / ("veld-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(temp);
+    veld::PlatformServices services = veld::Platform();
+    services.tempFolder = [folder = temp.string() + "/"] { return folder; };
+    veld::InstallPlatformServices(services);
+    veld::SetSettingsFilePath((temp / "Veld.ini").string());
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
-    std::filesystem::remove(ini);
+    std::error_code ignored;
+    std::filesystem::remove_all(temp, ignored);
     return rc;
 }

@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "app/ui/dialog_units.h"
+#include "platform/platform_services.h"
 #include "platform/qt/qt_platform_services.h"
 
 int main(int argc, char** argv) {
@@ -16,11 +17,18 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     veld::InstallQtPlatformServices();
     veld::InstallFontSubstitutions();
-    const std::string ini =
-        (std::filesystem::temp_directory_path() / ("veld-gui-test-" + std::to_string(::getpid()) + ".ini")).string();
-    veld::SetSettingsFilePath(ini);
+    // Each test process has its own temporary folder (work folders, settings),
+    // so tests running side by side never empty each other's work folder.
+    const std::filesystem::path temp =
+        std::filesystem::temp_directory_path() / ("veld-gui-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(temp);
+    veld::PlatformServices services = veld::Platform();
+    services.tempFolder = [folder = temp.string() + "/"] { return folder; };
+    veld::InstallPlatformServices(services);
+    veld::SetSettingsFilePath((temp / "Veld.ini").string());
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
-    std::filesystem::remove(ini);
+    std::error_code ignored;
+    std::filesystem::remove_all(temp, ignored);
     return rc;
 }
