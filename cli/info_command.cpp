@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <map>
 
+#include "base/trace.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
-#include "volume/trace.h"
 
 namespace veld {
 

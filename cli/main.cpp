@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/trace.h"
 #include "cli/commands.h"
 #include "platform/qt/qt_platform_services.h"
-#include "volume/trace.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "cli/record_json.h"
 
-#include "app/found_file_columns.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
+#include "search/found_file_columns.h"
 
 namespace veld {
 

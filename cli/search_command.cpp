@@ -10,18 +10,18 @@
 #include <set>
 #include <unistd.h>
 
-#include "app/found_file_columns.h"
+#include "base/search_progress.h"
+#include "base/trace.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/record_json.h"
 #include "cli/terminal_text.h"
 #include "finder/found_file_lists.h"
 #include "platform/finish_waiter.h"
-#include "volume/extraction.h"
-#include "volume/save_target.h"
-#include "volume/search_driver.h"
-#include "volume/search_progress.h"
-#include "volume/trace.h"
+#include "search/extraction.h"
+#include "search/found_file_columns.h"
+#include "search/save_target.h"
+#include "search/search_driver.h"
 
 namespace veld {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "volume/saved_file_names.h"
+#include "search/saved_file_names.h"
 
 namespace veld {
 

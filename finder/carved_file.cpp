@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "volume/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace veld {
 

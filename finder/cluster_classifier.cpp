@@ -2,10 +2,10 @@
 // fixed order and the first that holds decides the class.
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "finder/directory_slot.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
-#include "volume/byte_reader.h"
 #include "volume/cluster_map.h"
 
 namespace veld {

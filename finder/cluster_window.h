@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "volume/byte_reader.h"
+#include "base/byte_reader.h"
 #include "volume/disk_volume.h"
 
 namespace veld {

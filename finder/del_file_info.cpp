@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "volume/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace veld {
 

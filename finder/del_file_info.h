@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/dib24.h"
+#include "base/dib24.h"
 
 namespace veld {
 

@@ -9,16 +9,16 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/byte_reader.h"
+#include "base/search_progress.h"
+#include "base/trace.h"
 #include "finder/del_file_info.h"
 #include "finder/directory_slot.h"
 #include "finder/registry.h"
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
-#include "volume/byte_reader.h"
 #include "volume/cluster_map.h"
-#include "volume/search_progress.h"
-#include "volume/search_state.h"
-#include "volume/trace.h"
 
 namespace veld {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "volume/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace veld {
 

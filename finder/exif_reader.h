@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/byte_reader.h"
 #include "finder/del_file_info.h"
-#include "volume/byte_reader.h"
 
 namespace veld {
 

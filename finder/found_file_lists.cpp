@@ -1,7 +1,10 @@
 #include "finder/found_file_lists.h"
 
+#include "finder/search_state.h"
+
 namespace veld {
 
+SearchState gSearch;
 RecordArray<DelFileInfo> gcDelFileList(FreeDelFileInfo);
 RecordArray<DelFileInfo> DelFolderList(FreeDelFileInfo);
 RecordArray<int32_t> ThumbnailQueue;

@@ -13,15 +13,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/byte_reader.h"
+#include "base/search_progress.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
 #include "finder/registry.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
-#include "volume/byte_reader.h"
 #include "volume/cluster_map.h"
-#include "volume/search_progress.h"
 
 namespace veld {
 namespace {

@@ -10,16 +10,16 @@
 #include <exception>
 #include <string>
 
-#include "app/format_text.h"
+#include "base/format_text.h"
+#include "base/search_progress.h"
+#include "base/trace.h"
 #include "finder/found_file_lists.h"
+#include "finder/found_file_thumbnail.h"
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "platform/window_message.h"
-#include "tools/image_decoding.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
-#include "volume/search_progress.h"
-#include "volume/search_state.h"
-#include "volume/trace.h"
 
 namespace veld {
 namespace {

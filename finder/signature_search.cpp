@@ -7,12 +7,12 @@
 #include <cstring>
 #include <vector>
 
+#include "base/search_progress.h"
 #include "finder/directory_scanner.h"
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
-#include "volume/search_progress.h"
-#include "volume/search_state.h"
 
 namespace veld {
 namespace {

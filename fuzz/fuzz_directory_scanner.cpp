@@ -9,10 +9,10 @@
 
 #include "finder/directory_scanner.h"
 #include "finder/found_file_lists.h"
+#include "search/search_driver.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
-#include "volume/search_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;

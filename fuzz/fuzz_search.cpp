@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "finder/found_file_lists.h"
-#include "volume/extraction.h"
-#include "volume/search_driver.h"
+#include "search/extraction.h"
+#include "search/search_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;

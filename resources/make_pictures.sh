@@ -3,7 +3,7 @@
 # small JPEG files to resources/pictures/<id>.jpg (compiled in through
 # resources/veld.qrc). Run from anywhere; needs `convert` and a CJK font
 # (Noto Sans CJK JP). The sizes and layouts are described in
-# tools/ui/picture_loader.h.
+# ui/picture_loader.h.
 set -eu
 cd "$(dirname "$0")/pictures"
 

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/format_text.h"
+#include "base/byte_reader.h"
+#include "base/format_text.h"
 #include "volume/boot_sector.h"
-#include "volume/byte_reader.h"
 
 namespace veld {
 

@@ -13,7 +13,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "volume/trace.h"
+#include "base/trace.h"
 
 namespace veld {
 namespace {

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/settings.h"
-#include "app/version.h"
-#include "volume/trace.h"
+#include "base/settings.h"
+#include "base/trace.h"
+#include "base/version.h"
 
 namespace veld {
 namespace {

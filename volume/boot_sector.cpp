@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "volume/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace veld {
 namespace {

@@ -1,8 +1,8 @@
 #include "volume/boot_sector_trace.h"
 
+#include "base/byte_reader.h"
+#include "base/trace.h"
 #include "volume/boot_sector.h"
-#include "volume/byte_reader.h"
-#include "volume/trace.h"
 
 namespace veld {
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
+#include "base/byte_reader.h"
+#include "base/search_progress.h"
+#include "base/trace.h"
 #include "volume/boot_sector.h"
-#include "volume/byte_reader.h"
-#include "volume/search_progress.h"
-#include "volume/trace.h"
 
 namespace veld {
 

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
-#include "volume/search_state.h"
 
 namespace veld {
 namespace {

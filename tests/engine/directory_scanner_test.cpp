@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_reader.h"
+#include "base/search_progress.h"
 #include "finder/directory_scanner.h"
 #include "finder/found_file_lists.h"
 #include "finder/registry.h"
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/test_jpeg.h"
-#include "volume/byte_reader.h"
 #include "volume/cluster_map.h"
-#include "volume/search_progress.h"
-#include "volume/search_state.h"
 
 namespace veld {
 namespace {

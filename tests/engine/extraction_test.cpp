@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "finder/del_file_info.h"
-#include "finder/work_folders.h"
+#include "search/extraction.h"
+#include "search/work_folders.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
-#include "volume/byte_reader.h"
-#include "volume/extraction.h"
 
 namespace veld {
 namespace {

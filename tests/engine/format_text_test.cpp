@@ -2,7 +2,7 @@
 // and content types looked up by the first three characters.
 #include <gtest/gtest.h>
 
-#include "app/format_text.h"
+#include "base/format_text.h"
 
 namespace veld {
 namespace {

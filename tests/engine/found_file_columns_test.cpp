@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/found_file_columns.h"
+#include "search/found_file_columns.h"
 
 namespace veld {
 namespace {

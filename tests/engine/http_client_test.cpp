@@ -6,9 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include "base/trace.h"
 #include "support/loopback_http_server.h"
 #include "tools/http_client.h"
-#include "volume/trace.h"
 
 namespace veld::test {
 namespace {

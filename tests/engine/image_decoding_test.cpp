@@ -13,8 +13,11 @@
 #include <random>
 #include <vector>
 
+#include "base/bitmap_utils.h"
+#include "base/file_name_kind.h"
+#include "base/jpeg_memory_decode.h"
+#include "finder/found_file_thumbnail.h"
 #include "support/test_jpeg.h"
-#include "tools/image_decoding.h"
 #include "volume/disk_volume.h"
 
 namespace veld {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/platform_services.h"
 #include "platform/qt/qt_platform_services.h"
 

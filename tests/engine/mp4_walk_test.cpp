@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "finder/found_file_lists.h"
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/search_card.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
-#include "volume/search_state.h"
 
 namespace veld {
 namespace {

@@ -8,9 +8,9 @@
 #include <iterator>
 #include <unistd.h>
 
+#include "search/save_target.h"
+#include "search/saved_file_names.h"
 #include "support/mkfs_tools.h"
-#include "volume/save_target.h"
-#include "volume/saved_file_names.h"
 
 namespace veld {
 namespace {

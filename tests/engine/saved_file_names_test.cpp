@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "volume/saved_file_names.h"
+#include "search/saved_file_names.h"
 
 namespace veld {
 namespace {

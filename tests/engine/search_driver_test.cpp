@@ -8,14 +8,14 @@
 #include <mutex>
 #include <random>
 
+#include "base/search_progress.h"
+#include "base/trace.h"
 #include "finder/found_file_lists.h"
 #include "platform/finish_waiter.h"
+#include "search/search_driver.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
-#include "volume/search_driver.h"
-#include "volume/search_progress.h"
-#include "volume/trace.h"
 
 namespace veld::test {
 namespace {

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/byte_reader.h"
 #include "finder/exif_reader.h"
 #include "support/mkfs_tools.h"
-#include "volume/byte_reader.h"
 
 namespace veld::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/platform_services.h"
 #include "support/mkfs_tools.h"
 

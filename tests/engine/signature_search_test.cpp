@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "base/search_progress.h"
 #include "finder/found_file_lists.h"
+#include "finder/search_state.h"
 #include "finder/signature_search.h"
+#include "search/search_driver.h"
 #include "support/counting_device.h"
 #include "support/fat_image_builder.h"
-#include "support/search_card.h"
 #include "support/mkfs_tools.h"
+#include "support/search_card.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
-#include "volume/search_driver.h"
-#include "volume/search_progress.h"
-#include "volume/search_state.h"
 
 namespace veld {
 namespace {

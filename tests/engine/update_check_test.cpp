@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "support/loopback_http_server.h"
 #include "support/mkfs_tools.h"
 #include "tools/update_check.h"

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "app/settings.h"
-#include "finder/work_folders.h"
+#include "base/settings.h"
+#include "search/work_folders.h"
 #include "support/mkfs_tools.h"
 
 namespace veld {

@@ -1,4 +1,4 @@
-#include "app/ui/bitmap_progress_bar.h"
+#include "ui/bitmap_progress_bar.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/ui/common_progress.h"
+#include "ui/common_progress.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "app/ui/bitmap_progress_bar.h"
-#include "app/ui/dialog_units.h"
 #include "message_recorder.h"
-#include "platform/qt/ui/posted_message.h"
+#include "ui/bitmap_progress_bar.h"
+#include "ui/dialog_units.h"
+#include "ui/posted_message.h"
 
 namespace {
 

@@ -20,17 +20,17 @@
 #include <filesystem>
 #include <set>
 
-#include "app/format_text.h"
-#include "app/found_file_columns.h"
-#include "app/settings.h"
-#include "app/ui/found_file_list.h"
-#include "app/ui/found_file_tree.h"
-#include "app/ui/save_dialog.h"
-#include "tools/ui/hex_dump_dialog.h"
-#include "tools/ui/preview_window.h"
+#include "base/format_text.h"
+#include "base/settings.h"
 #include "platform/platform_services.h"
-#include "volume/extraction.h"
-#include "volume/ui/sel_drive_dlg.h"
+#include "search/extraction.h"
+#include "search/found_file_columns.h"
+#include "ui/main/found_file_list.h"
+#include "ui/main/found_file_tree.h"
+#include "ui/main/save_dialog.h"
+#include "ui/search/sel_drive_dlg.h"
+#include "ui/viewers/hex_dump_dialog.h"
+#include "ui/viewers/preview_window.h"
 
 namespace veld::guitest {
 namespace {

@@ -19,14 +19,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/ui/main_frame.h"
-#include "app/ui/shell_open.h"
-#include "app/ui/start_search.h"
+#include "base/trace.h"
 #include "finder/found_file_lists.h"
+#include "search/search_driver.h"
 #include "support/fat_image_builder.h"
 #include "support/test_jpeg.h"
-#include "volume/search_driver.h"
-#include "volume/trace.h"
+#include "ui/main/main_frame.h"
+#include "ui/main/start_search.h"
+#include "ui/shell_open.h"
 
 namespace veld::guitest {
 

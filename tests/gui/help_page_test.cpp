@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
-#include "app/found_file_columns.h"
-#include "app/ui/data_files.h"
+#include "search/found_file_columns.h"
+#include "ui/data_files.h"
 #include "volume/cluster_map.h"
 
 namespace veld::guitest {

@@ -8,11 +8,11 @@
 #include <QMenu>
 #include <QTest>
 
-#include "app/ui/common_progress.h"
-#include "app/ui/extract_with_progress.h"
-#include "app/ui/found_file_list.h"
-#include "tools/ui/hex_dump_dialog.h"
-#include "tools/ui/preview_window.h"
+#include "ui/common_progress.h"
+#include "ui/extract_with_progress.h"
+#include "ui/main/found_file_list.h"
+#include "ui/viewers/hex_dump_dialog.h"
+#include "ui/viewers/preview_window.h"
 
 namespace veld::guitest {
 namespace {

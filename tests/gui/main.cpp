@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/settings.h"
-#include "app/ui/dialog_units.h"
+#include "base/settings.h"
 #include "platform/platform_services.h"
 #include "platform/qt/qt_platform_services.h"
+#include "ui/dialog_units.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

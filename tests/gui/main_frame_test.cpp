@@ -17,14 +17,14 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
-#include "app/found_file_columns.h"
-#include "app/settings.h"
-#include "app/ui/found_file_list.h"
-#include "app/ui/found_file_tree.h"
-#include "app/ui/splash_window.h"
-#include "platform/qt/ui/posted_message.h"
-#include "volume/ui/search_start_dlg.h"
-#include "volume/ui/sel_drive_dlg.h"
+#include "base/settings.h"
+#include "search/found_file_columns.h"
+#include "ui/main/found_file_list.h"
+#include "ui/main/found_file_tree.h"
+#include "ui/main/splash_window.h"
+#include "ui/posted_message.h"
+#include "ui/search/search_start_dlg.h"
+#include "ui/search/sel_drive_dlg.h"
 
 namespace veld::guitest {
 namespace {

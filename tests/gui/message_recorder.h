@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/qt/ui/posted_message.h"
+#include "ui/posted_message.h"
 
 namespace veld::guitest {
 

@@ -1,4 +1,4 @@
-#include "tools/ui/picture_loader.h"
+#include "ui/picture_loader.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>

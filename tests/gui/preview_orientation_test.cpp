@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <map>
 
-#include "app/ui/found_file_list.h"
-#include "tools/ui/picture_loader.h"
-#include "tools/ui/preview_window.h"
+#include "ui/main/found_file_list.h"
+#include "ui/picture_loader.h"
+#include "ui/viewers/preview_window.h"
 
 namespace veld::guitest {
 namespace {

@@ -11,9 +11,9 @@
 
 #include <filesystem>
 
-#include "app/settings.h"
-#include "app/ui/found_file_list.h"
-#include "app/ui/save_dialog.h"
+#include "base/settings.h"
+#include "ui/main/found_file_list.h"
+#include "ui/main/save_dialog.h"
 
 namespace veld::guitest {
 namespace {

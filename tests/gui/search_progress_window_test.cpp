@@ -1,4 +1,4 @@
-#include "volume/ui/search_progress_window.h"
+#include "ui/search/search_progress_window.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/ui/bitmap_progress_bar.h"
-#include "app/ui/dialog_units.h"
 #include "message_recorder.h"
-#include "platform/qt/ui/posted_message.h"
+#include "ui/bitmap_progress_bar.h"
+#include "ui/dialog_units.h"
+#include "ui/posted_message.h"
 
 namespace {
 

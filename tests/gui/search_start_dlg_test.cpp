@@ -1,4 +1,4 @@
-#include "volume/ui/search_start_dlg.h"
+#include "ui/search/search_start_dlg.h"
 
 #include <QCheckBox>
 #include <QFocusEvent>
@@ -9,7 +9,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "tests/gui/boot_sector_images.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "volume/ui/sel_drive_dlg.h"
+#include "ui/search/sel_drive_dlg.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "tests/gui/boot_sector_images.h"
 
 namespace {

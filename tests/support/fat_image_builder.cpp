@@ -5,8 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "base/byte_reader.h"
 #include "support/mkfs_tools.h"
-#include "volume/byte_reader.h"
 
 namespace veld::test {
 namespace {

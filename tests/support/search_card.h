@@ -4,8 +4,8 @@
 // start window (registration posts nowhere in the engine tests).
 #pragma once
 
+#include "finder/search_state.h"
 #include "support/fat_image_builder.h"
-#include "volume/search_state.h"
 
 namespace veld::test {
 

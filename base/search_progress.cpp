@@ -1,0 +1,94 @@
+#include "base/search_progress.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <shared_mutex>
+
+namespace veld {
+namespace {
+
+// Reports hold the lock shared while they talk to the display, so detaching
+// waits for a report in flight and the display can then be destroyed safely.
+std::shared_mutex gDisplayLock;
+ProgressDisplay* gDisplay = nullptr;
+std::atomic<double> gLastValue{0.0};
+std::atomic<uint32_t> gFirstCluster{0};
+std::atomic<uint32_t> gLastCluster{0};
+
+}  // namespace
+
+void AttachProgressDisplay(ProgressDisplay* display) {
+    std::unique_lock<std::shared_mutex> guard(gDisplayLock);
+    gDisplay = display;
+}
+
+double LastProgressValue() { return gLastValue.load(); }
+
+void SetProgressClusterRange(uint32_t first, uint32_t last) {
+    gFirstCluster.store(first);
+    gLastCluster.store(last);
+}
+
+const char* ProgressPhaseHeading(int phase) {
+    switch (phase) {
+        case 1: return "FAT読み込み";
+        case 4: case 5: return "ディレクトリ検索";
+        case 6: case 12: return "ディレクトリ検索2";
+        case 21: case 22: case 25: return "詳細検索";
+        case 23: return "詳細検索(JPEG)";
+        case 30: return "詳細検索(MP3)";
+        case 31: return "詳細検索(MP4)";
+        default: return nullptr;
+    }
+}
+
+int ClusterPercent(double value, uint32_t first, uint32_t last) {
+    if (last <= first) return 100;  // an empty range has nothing left to do
+    double p = (value - first) / double(last - first) * 100.0;
+    if (p < 0) return 0;
+    if (p > 100) return 100;
+    return int(p);
+}
+
+void ReportProgress(int phase, double value, const std::string& text) {
+    if (value != -1) gLastValue.store(value);
+    std::shared_lock<std::shared_mutex> guard(gDisplayLock);
+    ProgressDisplay* display = gDisplay;
+    if (!display) return;
+
+    if (phase == 0) {
+        if (!text.empty()) display->SetLine(3, text);
+        return;
+    }
+    const char* heading = ProgressPhaseHeading(phase);
+    if (!heading) return;
+
+    std::string second = text;
+    int percent = 0;
+    switch (phase) {
+        case 1:
+            percent = int(value);
+            break;
+        case 22: case 23: case 30: case 31: {
+            uint32_t first = gFirstCluster.load(), last = gLastCluster.load();
+            percent = ClusterPercent(value, first, last);
+            char line[96];
+            std::snprintf(line, sizeof line, "クラスタ %d/%d(%3.1lf%%)", int(value), int(last),
+                          last ? value / last * 100.0 : 100.0);
+            second = line;
+            break;
+        }
+        case 25:
+            percent = 100;
+            break;
+        default:
+            percent = 0;
+            break;
+    }
+    display->SetPercent(percent);
+    display->SetLine(1, heading);
+    if (!second.empty()) display->SetLine(2, second);
+}
+
+}  // namespace veld

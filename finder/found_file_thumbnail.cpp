@@ -1,0 +1,62 @@
+// Thumbnails of found JPEG files: the file's clusters are read from the
+// volume through its cluster list, decoded and reduced to 64 x 64.
+#include <new>
+#include <vector>
+
+#include "base/bitmap_utils.h"
+#include "base/jpeg_memory_decode.h"
+#include "finder/found_file_thumbnail.h"
+#include "volume/boot_sector.h"
+
+namespace veld {
+
+namespace {
+
+constexpr int kThumbnailSize = 64;
+constexpr int32_t kClassJpegStart = 100;
+// A found picture larger than this is not read for a thumbnail.
+constexpr uint64_t kMaxFileBuffer = 512ull * 1024 * 1024;
+
+}  // namespace
+
+DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
+    if (record.jpeg.partlyMissing) return nullptr;
+    const uint32_t clusterSize = volume.clusterSize;
+    if (clusterSize == 0) return nullptr;
+
+    // One buffer slot per cluster the file needs; the list may be shorter
+    // than its claim, and then only the listed clusters are read.
+    const int32_t needed = record.clustersNeeded;
+    const uint64_t slots = needed > 0 ? std::min<uint64_t>(uint64_t(needed), record.clusterList.size()) : 0;
+    if (slots * clusterSize > kMaxFileBuffer) return nullptr;
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.assign(size_t(slots * clusterSize), 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+
+    const uint64_t fileSize = record.size();
+    const uint32_t lastPart = fileSize % clusterSize ? uint32_t(fileSize % clusterSize) : clusterSize;
+    uint64_t counted = 0;
+    uint64_t offset = 0;
+    for (uint64_t i = 0; i < slots && offset < fileSize; ++i, offset += clusterSize) {
+        const uint32_t cluster = record.clusterList[size_t(i)];
+        if (cluster == 0) continue;  // a hole: its part of the buffer stays zero and counts nothing
+        // Clusters 0 and 1 do not exist; ClusterOffset would give the volume's
+        // first byte. Treat them like a read that fails.
+        if (cluster < 2) break;
+        uint32_t done = 0;
+        if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) break;
+        if (!DiskIO_Read(&volume, buffer.data() + offset, clusterSize, &done) || done != clusterSize) break;
+        counted += (i == uint64_t(needed) - 1) ? lastPart : clusterSize;
+    }
+
+    record.firstClass = kClassJpegStart;
+
+    DibPtr full = JpegMemoryDecode(buffer.data(), size_t(std::min<uint64_t>(counted, buffer.size())));
+    if (!full) return nullptr;
+    return ScaleBitmap(*full, kThumbnailSize, kThumbnailSize, true);
+}
+
+}  // namespace veld

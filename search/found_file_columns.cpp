@@ -1,0 +1,144 @@
+#include "search/found_file_columns.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "base/format_text.h"
+#include "volume/boot_sector.h"
+
+namespace veld {
+
+namespace {
+
+// Content class of a first cluster that starts a JPEG picture.
+constexpr int ClassJpegStart = 100;
+// Text sort keys compare at most this many bytes.
+constexpr size_t KeyBytes = 98;
+
+const FoundFileColumnInfo kColumns[FoundFileColumnCount] = {
+    {"ファイル名", 200, false}, {"拡張子", 100, false},   {"サイズ", 80, true},  {"フォルダ", 100, false},
+    {"更新日付", 100, false},   {"状態", 100, false},     {"位置", 60, true},    {"画像ｻｲｽﾞ", 60, true},
+    {"機種", 60, false},        {"GPS", 60, true},        {"備考", 200, false},
+};
+
+std::string KeyText(const std::string& text) { return CutUtf8(text, KeyBytes); }
+
+std::string WriteDateText(const DelFileInfo& info) {
+    return FatDateTimeText(EntryWriteDate(info.entry), EntryWriteTime(info.entry));
+}
+
+std::string SizePairText(int32_t width, int32_t height) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%5dx%5d", width, height);
+    return text;
+}
+
+// The short name as "%-8.8s.%-3.3s": the name bytes up to the first NUL,
+// padded with blanks to eight and three places.
+std::string ShortNameText(const DirEntry& e) {
+    auto field = [&](int offset, int width) {
+        std::string text;
+        for (int i = 0; i < width && e[size_t(offset + i)] != 0; ++i) text += char(e[size_t(offset + i)]);
+        text.resize(size_t(width), ' ');
+        return text;
+    };
+    return field(dirent::Name, 8) + "." + field(dirent::Ext, 3);
+}
+
+std::string FragmentText(const DelFileInfo& info) {
+    // Computed over the unsigned counts; a count of 0 clusters needed has no
+    // meaningful ratio and shows 0.
+    double needed = double(uint32_t(info.clustersNeeded));
+    double collected = double(uint32_t(info.clustersCollected));
+    double percent = needed > 0 ? collected / needed * 100.0 : 0.0;
+    uint64_t whole = (std::isfinite(percent) && percent >= 0 && percent < 1e18) ? uint64_t(percent) : 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "断片化 %3d%%", int(whole % 1000));
+    return text;
+}
+
+}  // namespace
+
+const FoundFileColumnInfo& FoundFileColumnAt(int column) {
+    if (column < 0 || column >= FoundFileColumnCount) column = 0;
+    return kColumns[column];
+}
+
+std::string FoundFileColumnHeading(int column) {
+    if (column < 0 || column >= FoundFileColumnCount) return "";
+    return kColumns[column].heading;
+}
+
+std::string FoundFileStateText(const DelFileInfo& info) {
+    switch (info.state) {
+    case StateComplete:
+        if (info.firstClass == ClassJpegStart && info.jpeg.partlyMissing) return "一部欠損";
+        if (info.firstClass == ClassJpegStart && info.size() == 0) return "サイズが0";
+        return "良";
+    case StateFragmented: return FragmentText(info);
+    case StateInUse: return "別ﾌｧｲﾙが使用";
+    case StateBroken: return "破損ファイル";
+    default: return "";
+    }
+}
+
+std::string FoundFileGpsText(const JpegInfo& jpeg) {
+    // The reference letter opens the text; without one there is no position.
+    if (jpeg.latRef == 0) return "";
+    char text[128];
+    std::snprintf(text, sizeof text, "%c%3dﾟ%3d.%03d' %c%3dﾟ%3d.%03d'", jpeg.latRef, jpeg.latDeg, jpeg.latMin,
+                  jpeg.latSec, jpeg.lonRef, jpeg.lonDeg, jpeg.lonMin, jpeg.lonSec);
+    // A NUL longitude reference ends the text there.
+    return std::string(text);
+}
+
+std::string FoundFileColumnText(const DelFileInfo& info, int column) {
+    char text[64];
+    switch (column) {
+    case ColName: return info.name ? *info.name : ShortNameText(info.entry);
+    case ColType: return TypeNameOfExtension(info.extension);
+    case ColSize: return FormatSizeText(int64_t(info.size()));
+    case ColFolder: return info.folder ? *info.folder : "";
+    case ColDate: return info.jpeg.dateTime.empty() ? WriteDateText(info) : info.jpeg.dateTime;
+    case ColState: return FoundFileStateText(info);
+    case ColPosition:
+        std::snprintf(text, sizeof text, "%u", info.startCluster());
+        return text;
+    case ColPictureSize:
+        if (info.firstClass != ClassJpegStart) return "";
+        if (info.jpeg.exifWidth != 0) return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
+        return SizePairText(info.jpeg.frameWidth, info.jpeg.frameHeight);
+    case ColModel: return info.firstClass == ClassJpegStart ? info.jpeg.model : "";
+    case ColGps: return info.firstClass == ClassJpegStart ? FoundFileGpsText(info.jpeg) : "";
+    case ColRemarks: return info.remarks ? *info.remarks : "";
+    default: return "";
+    }
+}
+
+std::string FoundFileSortKey(const DelFileInfo& info, int column) {
+    char text[64];
+    switch (column) {
+    case ColName: return KeyText(info.name ? *info.name : "");
+    case ColType: return KeyText(TypeNameOfExtension(info.extension));
+    case ColSize:
+        // Sizes are unsigned 32-bit; formatted unsigned so files of 2 GiB and
+        // more still sort above smaller ones.
+        std::snprintf(text, sizeof text, "%10u", info.size());
+        return text;
+    case ColFolder: return KeyText(info.folder ? *info.folder : "");
+    case ColDate: return WriteDateText(info);
+    case ColState:
+        std::snprintf(text, sizeof text, "%10d,%d,%d", info.state, int(info.jpeg.partlyMissing),
+                      info.size() == 0 ? 1 : 0);
+        return text;
+    case ColPosition:
+        std::snprintf(text, sizeof text, "%10u", info.startCluster());
+        return text;
+    case ColPictureSize: return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
+    case ColModel: return KeyText(info.jpeg.model);
+    case ColGps: return FoundFileGpsText(info.jpeg);
+    default: return "";
+    }
+}
+
+}  // namespace veld

@@ -1,0 +1,72 @@
+// The list pane of the right side: one row per found file that passes the
+// tree's display filter, eleven columns (search/found_file_columns.h), sorting
+// by a header click, the selection summary in the status bar and the context
+// menu (open, save, open the save folder, data dump).
+#pragma once
+
+#include <QTreeWidget>
+#include <vector>
+
+#include "finder/del_file_info.h"
+
+class QMenu;
+
+class CWListView : public QTreeWidget {
+    Q_OBJECT
+public:
+    // Command numbers of the context menu.
+    enum Command { CmdOpen = 32836, CmdSave = 32837, CmdOpenSaveFolder = 32839, CmdDataDump = 32846 };
+
+    explicit CWListView(QWidget* parent = nullptr);
+    // Stores the column widths (-1 for a column at its default width).
+    ~CWListView() override;
+
+    static CWListView* Instance();
+
+    // The width a column gets when none is stored: its built-in width scaled
+    // to the font, at least wide enough for the heading and, for the date,
+    // picture size and GPS columns, for their longest text.
+    int DefaultColumnWidth(int column) const;
+
+    // Code 1 removes all rows; 2 appends the record's row when it passes the
+    // filter; 0 refills from the found-file list (with the common progress
+    // dialog's bar and Cancel when progress is allowed or the list is long).
+    void FillList(int code, const veld::DelFileInfo* record, bool progressAllowed);
+    // Writes "選択ファイル数=%d %s" (or " ") to status pane 1.
+    void ShowSelectionStatus();
+    // Sorts by a column as a header click does (the direction flag decides).
+    void SortByColumn(int column);
+    // The direction flag of a column (0: the next sort is descending).
+    int sortFlag(int column) const;
+
+    // Item data of the rows: indices into gcDelFileList, in row order.
+    std::vector<int> rowRecords() const;
+    std::vector<int> selectedRecords() const;
+    // The record of a row through the found-file list's lock, or null.
+    static veld::DelFileInfo* RecordOf(QTreeWidgetItem* item);
+
+    // Builds the context menu with its items enabled as the selection allows.
+    // Its items queue their command: it runs on the next turn of the event
+    // loop, after the menu has closed.
+    QMenu* buildContextMenu(QWidget* parent);
+    // Runs one of the context commands.
+    void runCommand(int command);
+
+    // The commands behind the context menu.
+    void openRecord(QTreeWidgetItem* item);
+    void dumpRecord(QTreeWidgetItem* item);
+    void openSaveFolder();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void appendRow(const veld::DelFileInfo& record);
+    void onHeaderClicked(int column);
+    void onContextMenu(const QPoint& pos);
+    void clearSortFlags();
+
+    int sortFlags_[10] = {};
+    bool refilling_ = false;
+    unsigned generation_ = 0;  // counts refills and clears
+};

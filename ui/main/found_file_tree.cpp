@@ -1,0 +1,207 @@
+#include "ui/main/found_file_tree.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMimeDatabase>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+#include "base/format_text.h"
+#include "finder/found_file_lists.h"
+#include "ui/clipped_text_tip.h"
+#include "ui/common_progress.h"
+#include "ui/main/found_file_list.h"
+#include "ui/main/main_frame.h"
+
+namespace veld {
+namespace {
+
+struct DisplayFilter {
+    int mode = NodeAll;
+    std::string extension;  // modes 20/21: upper case, or three blanks
+};
+DisplayFilter gFilter;
+
+CWTreeDlgView* gTreePane = nullptr;
+
+// Item data role of a node's code.
+constexpr int kNodeCodeRole = Qt::UserRole + 1;
+
+QIcon StockIcon(QStyle::StandardPixmap which) { return QApplication::style()->standardIcon(which); }
+
+// The desktop's icon of a file named "temp.<ext>", or the generic file icon.
+QIcon ExtensionIcon(const std::string& extension) {
+    static QMimeDatabase database;
+    QMimeType type = database.mimeTypeForFile(QStringLiteral("temp.") + QString::fromStdString(extension),
+                                              QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull()) icon = StockIcon(QStyle::SP_FileIcon);
+    return icon;
+}
+
+bool IsPictureContentType(const std::string& type) {
+    return type.size() >= 5 && CompareNoCase(type.substr(0, 5), "image") == 0;
+}
+
+}  // namespace
+
+int DisplayFilterMode() { return gFilter.mode; }
+std::string DisplayFilterExtension() { return gFilter.extension; }
+
+bool RecordPassesFilter(const DelFileInfo& record) {
+    if (!record.listed) return false;
+    switch (gFilter.mode) {
+    case NodeAll: return true;
+    case NodePictures: return record.isImage == 1;
+    case NodeOthers: return record.isImage == 0;
+    case NodePictureExtension:
+    case NodeOtherExtension: return record.extension == gFilter.extension;
+    default: return false;
+    }
+}
+
+std::string FilterExtensionOfNodeText(const std::string& text) {
+    // The last "[" that follows a blank ends the extension.
+    size_t bracket = std::string::npos;
+    for (size_t i = text.size(); i-- > 1;) {
+        if (text[i] == '[' && text[i - 1] == ' ') {
+            bracket = i - 1;
+            break;
+        }
+    }
+    if (bracket == std::string::npos || bracket == 0) return "";
+    size_t begin = text[0] == '.' ? 1 : 0;
+    std::string extension = bracket > begin ? text.substr(begin, bracket - begin) : std::string();
+    TrimBlanks(extension);
+    UpperAscii(extension);
+    if (extension.empty()) extension = "   ";
+    return extension;
+}
+
+void RefreshResultViews(int code, const DelFileInfo* record) {
+    if (code == UpdateFinished || code == UpdateCleared) {
+        if (CWTreeDlgView* tree = CWTreeDlgView::Instance()) tree->Rebuild();
+    }
+    if (CWListView* list = CWListView::Instance()) list->FillList(code, record, true);
+}
+
+}  // namespace veld
+
+using namespace veld;
+
+CWTreeDlgView::CWTreeDlgView(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    tab_ = new QTabWidget(this);
+    tab_->setObjectName(QStringLiteral("resultTab"));
+    tab_->setFont(QFont(QStringLiteral("ＭＳ 明朝"), 10));
+    tree_ = new QTreeWidget;
+    tree_->setObjectName(QStringLiteral("foundFileTree"));
+    tree_->setFont(font());
+    tree_->setHeaderHidden(true);
+    tree_->setRootIsDecorated(true);
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->setItemDelegate(new ClippedTextTipDelegate(tree_));
+    tab_->addTab(tree_, QStringLiteral("検索結果"));
+    layout->addWidget(tab_);
+    connect(tree_, &QTreeWidget::itemSelectionChanged, this, &CWTreeDlgView::onSelectionChanged);
+    gTreePane = this;
+    Rebuild();
+}
+
+CWTreeDlgView::~CWTreeDlgView() {
+    if (gTreePane == this) gTreePane = nullptr;
+}
+
+CWTreeDlgView* CWTreeDlgView::Instance() { return gTreePane; }
+
+QTreeWidgetItem* CWTreeDlgView::rootNode() const { return tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr; }
+
+int CWTreeDlgView::preferredWidth() const {
+    QTreeWidgetItem* root = rootNode();
+    if (!root) return 0;
+    // The widest of the root and its groups as drawn now, with room for more
+    // digits than the count has, the tree's frame and the tab's around it.
+    const int decorated = tree_->rootIsDecorated() ? 1 : 0;
+    int cell = 0;
+    auto measure = [&](QTreeWidgetItem* item, int level) {
+        const int width = tree_->sizeHintForIndex(tree_->indexFromItem(item)).width();
+        cell = qMax(cell, tree_->indentation() * (level + decorated) + width);
+    };
+    measure(root, 0);
+    for (int i = 0; i < root->childCount(); ++i) measure(root->child(i), 1);
+    const int digits = tree_->fontMetrics().horizontalAdvance(QStringLiteral("0000"));
+    const int tabFrame = qMax(0, tab_->sizeHint().width() - tree_->sizeHint().width());
+    return cell + digits + 2 * tree_->frameWidth() + tabFrame;
+}
+
+void CWTreeDlgView::SetTabTitle() {
+    while (tab_->count() > 0) tab_->removeTab(0);
+    tab_->addTab(tree_, QStringLiteral("検索結果"));
+}
+
+void CWTreeDlgView::Rebuild() {
+    rebuilding_ = true;
+    tree_->setUpdatesEnabled(false);
+    tree_->clear();
+    gFilter = DisplayFilter{};
+
+    char text[128];
+    std::snprintf(text, sizeof text, "見つかったファイル(%d)", int(FoundCount.load()));
+    auto* root = new QTreeWidgetItem(QStringList(QString::fromUtf8(text)));
+    root->setIcon(0, StockIcon(QStyle::SP_DriveHDIcon));
+    root->setData(0, kNodeCodeRole, NodeAll);
+    tree_->addTopLevelItem(root);
+    auto* pictures = new QTreeWidgetItem(root, QStringList(QStringLiteral("画像ファイル")));
+    pictures->setIcon(0, StockIcon(QStyle::SP_DirIcon));
+    pictures->setData(0, kNodeCodeRole, NodePictures);
+    auto* others = new QTreeWidgetItem(root, QStringList(QStringLiteral("その他")));
+    others->setIcon(0, StockIcon(QStyle::SP_DirIcon));
+    others->setData(0, kNodeCodeRole, NodeOthers);
+
+    // Extension nodes in the order the search met the extensions.
+    ExtensionTally.ForEach([&](ExtensionCount& tally) {
+        std::string typeName = TypeNameOfExtension(tally.extension);
+        std::string label(tally.extension.size() + typeName.size() + 32, '\0');
+        int n = std::snprintf(label.data(), label.size(), ".%s [(%3d)%s]", tally.extension.c_str(), int(tally.count),
+                              typeName.c_str());
+        label.resize(size_t(n > 0 ? n : 0));
+        bool picture = IsPictureContentType(ContentTypeOfExtension(tally.extension));
+        auto* node = new QTreeWidgetItem(picture ? pictures : others, QStringList(QString::fromStdString(label)));
+        node->setIcon(0, ExtensionIcon(tally.extension));
+        node->setData(0, kNodeCodeRole, picture ? NodePictureExtension : NodeOtherExtension);
+        return true;
+    });
+
+    root->setExpanded(true);
+    pictures->setExpanded(true);
+    others->setExpanded(true);
+    tree_->setCurrentItem(root);
+    root->setSelected(true);
+    rebuilding_ = false;
+    tree_->setUpdatesEnabled(true);
+}
+
+void CWTreeDlgView::onSelectionChanged() {
+    if (rebuilding_) return;
+    QList<QTreeWidgetItem*> selected = tree_->selectedItems();
+    if (selected.isEmpty()) return;
+    QTreeWidgetItem* node = selected.first();
+    gFilter.mode = node->data(0, kNodeCodeRole).toInt();
+    gFilter.extension.clear();
+    if (gFilter.mode == NodePictureExtension || gFilter.mode == NodeOtherExtension)
+        gFilter.extension = FilterExtensionOfNodeText(node->text(0).toStdString());
+
+    CWListView* list = CWListView::Instance();
+    if (!list) return;
+    CCommonProgress::Open(CMainFrame::Instance(), QStringLiteral("表示データ準備中"),
+                          QStringLiteral("しばらくおまちください"), QStringLiteral("キャンセル"));
+    list->FillList(UpdateFinished, nullptr, true);
+    CCommonProgress::Close();
+}

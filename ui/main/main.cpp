@@ -1,0 +1,125 @@
+// The veld executable: one instance per user, the main window, the splash.
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QLockFile>
+#include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <unistd.h>
+
+#include "base/version.h"
+#include "platform/qt/qt_platform_services.h"
+#include "ui/data_files.h"
+#include "ui/dialog_units.h"
+#include "ui/main/main_frame.h"
+#include "ui/main/splash_window.h"
+#include "ui/message_boxes.h"
+
+namespace {
+
+// The lock that keeps a second instance from starting: the counterpart of a
+// named mutex "VeldMutex", one per user.
+QString InstanceLockPath() {
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("VeldMutex-%1.lock").arg(::getuid()));
+}
+
+bool HasDisplay() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+std::string ExecutableFolder(const char* argv0) {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) self = std::filesystem::absolute(argv0, error);
+    return self.parent_path().string();
+}
+
+void ExplainMissingDisplay(const char* argv0) {
+    const std::string folder = ExecutableFolder(argv0);
+    const std::string card = veld::DataFilePath(folder, veld::kDemoCardName);
+    std::fprintf(stderr,
+                 "veld: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "Search the demo card image without a window:\n"
+                 "    %s/veld-cli search %s\n"
+                 "and restore what it finds into a folder:\n"
+                 "    %s/veld-cli search --save restored %s\n"
+                 "Or start the window on a virtual display:\n"
+                 "    xvfb-run -a %s/veld\n",
+                 folder.c_str(), card.c_str(), folder.c_str(), card.c_str(), folder.c_str());
+}
+
+bool Given(int argc, char** argv, std::initializer_list<const char*> names) {
+    for (int i = 1; i < argc; ++i)
+        for (const char* name : names)
+            if (std::strcmp(argv[i], name) == 0) return true;
+    return false;
+}
+
+void PrintUsage() {
+    std::printf("使い方: veld [--nosplash] [Qt の標準オプション]\n"
+                "       veld --help | --version\n"
+                "\n"
+                "デジタルカメラのメモリカードやそのディスクイメージから、削除された写真と動画を\n"
+                "探して復元する Veld のウィンドウを開きます。\n"
+                "\n"
+                "  --nosplash     起動画面を表示しない\n"
+                "  -h, --help     この説明を表示して終了する\n"
+                "  -v, --version  バージョンを表示して終了する\n"
+                "\n"
+                "ウィンドウを使わずに検索と保存をするには veld-cli を使います (veld-cli --help)。\n");
+}
+
+bool SplashSwitchGiven(int argc, char** argv) { return Given(argc, argv, {"--nosplash", "-nosplash"}); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Answered without a window, a display or the single-instance lock.
+    if (Given(argc, argv, {"--help", "-h", "-help"})) {
+        PrintUsage();
+        return 0;
+    }
+    if (Given(argc, argv, {"--version", "-v", "-version"})) {
+        std::printf("Veld %s\n", veld::kVersionText);
+        return 0;
+    }
+
+    QLockFile instance(InstanceLockPath());
+    instance.setStaleLockTime(0);
+    // A running instance: end at once, without a window or a message.
+    if (!instance.tryLock(0)) return 0;
+
+    if (!HasDisplay()) {
+        ExplainMissingDisplay(argv[0]);
+        return 2;
+    }
+    const bool splash = !SplashSwitchGiven(argc, argv);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Veld"));
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
+    veld::InstallQtPlatformServices();
+    veld::InstallFontSubstitutions();
+
+    CMainFrame frame;
+    veld::InstallGuiMessageBoxSink(&frame);
+    frame.show();
+    // Over the main window, which it repaints when it closes.
+    if (splash) CSplashWnd::ShowSplash(&frame);
+    int rc = app.exec();
+    return rc;
+}

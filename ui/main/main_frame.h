@@ -1,0 +1,144 @@
+// The main window: menu bar, toolbar, status bar and the two panes (the
+// found-file tree on the left, the right-pane frame with the list on the
+// right). It starts searches, greys its commands while one runs, and receives
+// the messages of the search worker and the progress windows.
+#pragma once
+
+#include <QMainWindow>
+#include <QStackedWidget>
+
+#include "ui/posted_message.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QToolBar;
+class CWTreeDlgView;
+class CWListView;
+
+// The right side: holds the result views and shows one at a time.
+class CRightPaneFrame : public QStackedWidget {
+    Q_OBJECT
+public:
+    // View codes.
+    enum View { ViewList = 1 };
+
+    explicit CRightPaneFrame(QWidget* parent = nullptr);
+    CWListView* listPane() const { return list_; }
+    // Shows the view of the code; unknown codes and the current view change
+    // nothing.
+    void ShowView(int code);
+    int currentView() const { return current_; }
+
+private:
+    CWListView* list_ = nullptr;
+    int current_ = 0;
+};
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // Command numbers of the menus and the toolbar.
+    enum Command {
+        CmdStartSearch = 32813,
+        CmdClearResults = 32838,
+        CmdSaveFound = 32815,
+        CmdExit = 32829,
+        CmdShowList = 32811,
+        CmdHelp = 65535,
+        CmdAbout = 57664,
+        CmdToolbarSearch = 32819,
+        CmdToolbarSave = 32827,
+        CmdToolbarList = 32818,
+    };
+
+    explicit CMainFrame(QWidget* parent = nullptr);
+    // Frees the FAT buffers and empties the work folders.
+    ~CMainFrame() override;
+
+    static CMainFrame* Instance();
+
+    // Pane 1 takes the text and repaints at once; other panes do nothing.
+    void SetStatusText(int pane, const QString& text);
+    QString statusText(int pane) const;
+    void EnableMainUi(bool enabled);
+    bool uiEnabled() const { return uiEnabled_; }
+    void SetResultsAvailable(bool available);
+    bool resultsAvailable() const { return resultsAvailable_; }
+    void ShowRightView(int code);
+
+    CWTreeDlgView* treePane() const { return tree_; }
+    CRightPaneFrame* rightFrame() const { return right_; }
+    CWListView* listPane() const;
+    QSplitter* splitter() const { return splitter_; }
+    QToolBar* toolbar() const { return toolbar_; }
+    // The action of a command number, or null.
+    QAction* action(int command) const;
+    QMenu* fileMenu() const { return fileMenu_; }
+    QMenu* viewMenu() const { return viewMenu_; }
+    QMenu* helpMenu() const { return helpMenu_; }
+    // The target the search worker posts 3025 and 3026 to.
+    veld::MessageTarget* messageTarget() { return &target_; }
+    // The help file: doc/VELD.HTM beside the executable (the build folder),
+    // or in the installed data folder.
+    QString helpPath() const { return helpPath_; }
+    void setHelpPath(const QString& path) { helpPath_ = path; }
+
+public slots:
+    void onStartSearch();
+    void onToolbarSearch();
+    void onClearResults();
+    void onSave();
+    void onToolbarSave();
+    void onShowList();
+    void onHelp();
+    void onAbout();
+
+signals:
+    // After the handling of 3025 (tests and the status of the caller).
+    void searchFinished(int resultCode);
+    // After the deferred start-up message (3028).
+    void deferredStartReceived();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolbar();
+    void createStatusBar();
+    void updateToolbarState();
+    void feedOneFoundFile();
+    void onSearchFinished(int resultCode);
+
+    veld::QtMessageTarget target_{this};
+    bool uiEnabled_ = true;
+    bool resultsAvailable_ = false;
+    bool feeding_ = false;
+    bool splitterSized_ = false;
+    QString helpPath_;
+
+    CWTreeDlgView* tree_ = nullptr;
+    CRightPaneFrame* right_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QLabel* readyLabel_ = nullptr;
+    QLabel* pane1_ = nullptr;
+
+    QAction* actStart_ = nullptr;
+    QAction* actClear_ = nullptr;
+    QAction* actSave_ = nullptr;
+    QAction* actExit_ = nullptr;
+    QAction* actList_ = nullptr;
+    QAction* actHelp_ = nullptr;
+    QAction* actAbout_ = nullptr;
+    QAction* tbSearch_ = nullptr;
+    QAction* tbSave_ = nullptr;
+    QAction* tbList_ = nullptr;
+};

@@ -1,0 +1,237 @@
+#include "ui/main/save_dialog.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <QStatusBar>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "base/settings.h"
+#include "base/trace.h"
+#include "finder/found_file_lists.h"
+#include "search/found_file_columns.h"
+#include "search/save_target.h"
+#include "ui/dialog_units.h"
+#include "ui/extract_with_progress.h"
+#include "ui/main/found_file_list.h"
+#include "ui/main/main_frame.h"
+#include "ui/picture_loader.h"
+#include "ui/shell_open.h"
+
+using namespace veld;
+
+namespace {
+
+CSaveDlg::FolderPicker gPicker;
+
+// At most this many failed files are named in the message box.
+constexpr size_t kFailuresShown = 10;
+
+// A text for the status bar of the main window.
+void ShowStatus(const std::string& text) {
+    if (CMainFrame* frame = CMainFrame::Instance()) frame->statusBar()->showMessage(QString::fromStdString(text));
+}
+
+std::string Printf(const char* format, int a, int b = 0) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+}  // namespace
+
+CSaveDlg::CSaveDlg(QWidget* parent, CWListView* list) : QDialog(parent), list_(list) {
+    setObjectName(QStringLiteral("saveDialog"));
+    setWindowTitle(QStringLiteral("保存"));
+    setFont(DialogFont());
+    build();
+}
+
+CSaveDlg::~CSaveDlg() = default;
+
+void CSaveDlg::SetFolderPickerForTest(FolderPicker picker) { gPicker = std::move(picker); }
+
+void CSaveDlg::build() {
+    DialogUnits du = DialogUnitsOf(font());
+
+    // The picture area: white, picture 169 at its top-left corner.
+    picture_ = new QLabel;
+    picture_->setObjectName(QStringLiteral("savePicture"));
+    picture_->setAutoFillBackground(true);
+    QPalette white = picture_->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    picture_->setPalette(white);
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QImage artwork;
+    if (LoadJpegResource(PicSave, &artwork)) picture_->setPixmap(QPixmap::fromImage(artwork));
+    picture_->setFixedWidth(artwork.isNull() ? du.x(54) : artwork.width());
+
+    auto* heading = new QLabel(QStringLiteral("検索で見つかったファイルを保存します"));
+
+    auto* which = new QGroupBox(QStringLiteral("保存するファイル"));
+    all_ = new QRadioButton(QStringLiteral("全てのファイル"));
+    selected_ = new QRadioButton(QStringLiteral("選択したファイル"));
+    folders_ = new QCheckBox(QStringLiteral("フォルダも復元"));
+    auto* whichLayout = new QVBoxLayout(which);
+    whichLayout->addWidget(all_);
+    whichLayout->addWidget(selected_);
+    whichLayout->addWidget(folders_);
+
+    auto* where = new QGroupBox(QStringLiteral("保存先"));
+    folderEdit_ = new QPlainTextEdit;
+    folderEdit_->setReadOnly(true);
+    folderEdit_->setFixedHeight(du.y(24));
+    browse_ = new QPushButton(QStringLiteral("参照(&R)"));
+    auto* whereLayout = new QHBoxLayout(where);
+    whereLayout->addWidget(folderEdit_, 1);
+    whereLayout->addWidget(browse_, 0, Qt::AlignTop);
+
+    save_ = new QPushButton(QStringLiteral("保存(&S)"));
+    save_->setDefault(true);
+    cancel_ = new QPushButton(QStringLiteral("キャンセル(&C)"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(save_);
+    buttons->addWidget(cancel_);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(heading);
+    right->addWidget(which);
+    right->addWidget(where);
+    right->addStretch(1);
+    right->addLayout(buttons);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, du.x(7), du.y(7));
+    layout->addWidget(picture_);
+    layout->addLayout(right, 1);
+    resize(du.size(260, 172));
+
+    connect(browse_, &QPushButton::clicked, this, &CSaveDlg::onBrowse);
+    connect(save_, &QPushButton::clicked, this, &CSaveDlg::onSave);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CSaveDlg::setTargetFolder(const QString& folder) {
+    folder_ = folder;
+    folderEdit_->setPlainText(folder);
+}
+
+int CSaveDlg::saveMode() const { return selected_->isChecked() ? 1 : 0; }
+
+bool CSaveDlg::recreateFolders() const { return folders_->isChecked(); }
+
+void CSaveDlg::loadSettings() {
+    setTargetFolder(QString::fromStdString(ReadIniString("Config", "SaveDir", UserDocumentsFolder())));
+    int folderFlag = ReadIniInt("Config", "SaveDirFlag", 1);
+    int mode = ReadIniInt("Config", "SaveMode", 0);
+    bool anySelected = list_ && !list_->selectedRecords().empty();
+    selected_->setEnabled(anySelected);
+    if (!anySelected) mode = 0;
+    (mode == 1 ? selected_ : all_)->setChecked(true);
+    folders_->setChecked(folderFlag != 0);
+}
+
+int CSaveDlg::exec() {
+    loadSettings();
+    if (!list_ || list_->topLevelItemCount() == 0) {
+        MessageBoxText("保存するファイルがありません");
+        setResult(Rejected);
+        return Rejected;
+    }
+    return QDialog::exec();
+}
+
+void CSaveDlg::onBrowse() {
+    QString start = folder_;
+    QString chosen;
+    if (gPicker) {
+        chosen = gPicker(this, start);
+    } else {
+        chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("画像ファイルを保存するフォルダを選択してください"),
+                                                   start);
+    }
+    if (!chosen.isEmpty()) setTargetFolder(chosen);
+}
+
+void CSaveDlg::onSave() {
+    // A folder that cannot be made or written is said before anything else;
+    // the dialog stays open for another choice.
+    const std::string folder = folder_.toStdString();
+    const std::string problem = SaveFolderProblem(folder);
+    if (!problem.empty()) {
+        MessageBoxText("保存先フォルダを使用できません\n%s\n%s", folder.c_str(), problem.c_str());
+        return;
+    }
+    const int mode = saveMode();
+    const bool keep = recreateFolders();
+    WriteIniInt("Config", "SaveDirFlag", keep ? 1 : 0);
+    WriteIniInt("Config", "SaveMode", mode);
+    WriteIniString("Config", "SaveDir", folder.c_str());
+    writeFiles();
+    accept();
+}
+
+void CSaveDlg::writeFiles() {
+    saved_ = 0;
+    failed_ = 0;
+    savedPaths_.clear();
+    if (!list_) return;
+    std::vector<int> records = saveMode() == 1 ? list_->selectedRecords() : list_->rowRecords();
+    std::vector<std::string> failures;  // "name: reason" of the files not saved
+    bool cancelled = false;
+    for (int index : records) {
+        DelFileInfo* record = gcDelFileList.Get(size_t(index));
+        if (!record) continue;
+        // The extraction creates each file new: a name that is taken, also by
+        // a file of this save, gets a number.
+        ExtractRequest request;
+        request.targetFolder = folder_.toStdString();
+        request.keepFolders = recreateFolders();
+        ExtractOutcome outcome = ExtractFoundFileWithProgress(this, *record, request, true);
+        if (outcome.result == ExtractCancelled) {
+            cancelled = true;
+            break;
+        }
+        if (outcome.result != ExtractOk || outcome.path.empty()) {
+            ++failed_;
+            std::string reason = outcome.reason.empty() ? ExtractResultText(outcome.result) : outcome.reason;
+            failures.push_back(FoundFileColumnText(*record, ColName) + ": " + reason);
+            continue;
+        }
+        savedPaths_.push_back(outcome.path);
+        ++saved_;
+    }
+
+    std::string status = Printf("%d 個のファイルを保存しました", saved_);
+    if (failed_ > 0) status += Printf(" (保存できなかったファイル %d 個)", failed_);
+    if (cancelled) status = "保存を中断しました (" + status + ")";
+    ShowStatus(status);
+    if (failed_ > 0) {
+        std::string list;
+        for (size_t i = 0; i < failures.size() && i < kFailuresShown; ++i) list += "\n" + failures[i];
+        if (failures.size() > kFailuresShown) list += Printf("\nほか %d 個", int(failures.size() - kFailuresShown));
+        MessageBoxText("保存できなかったファイルがあります(%d)\n%s", failed_, list.c_str());
+    }
+}
+
+void CSaveDlg::OpenSaveFolder() {
+    const std::string folder = ReadIniString("Config", "SaveDir", UserDocumentsFolder());
+    struct stat st {};
+    const bool exists = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (exists && ShellOpen(QString::fromStdString(folder))) return;
+    ShowStatus("保存先フォルダを開けませんでした");
+    if (!exists)
+        MessageBoxText("保存先フォルダを開けませんでした\n%s\nフォルダがありません", folder.c_str());
+    else
+        MessageBoxText("保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", folder.c_str());
+}

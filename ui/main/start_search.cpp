@@ -1,0 +1,102 @@
+#include "ui/main/start_search.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include "base/trace.h"
+#include "finder/found_file_lists.h"
+#include "search/search_driver.h"
+#include "ui/main/found_file_tree.h"
+#include "ui/main/main_frame.h"
+#include "ui/search/search_progress_window.h"
+#include "ui/search/search_start_dlg.h"
+#include "ui/search/sel_drive_dlg.h"
+
+namespace veld {
+namespace {
+
+QPointer<CSearchProgress> gProgress;
+SearchSourceChooser gChooser;
+
+void SetMainStatus(const char* text) {
+    if (CMainFrame* frame = CMainFrame::Instance()) frame->SetStatusText(1, QString::fromUtf8(text));
+}
+
+// The two dialogs; false when either was cancelled (result in *cancelCode).
+bool ChooseSource(QWidget* startWindow, char* letter, std::string* imagePath, SearchOptions* options,
+                  int* cancelCode) {
+    if (gChooser) {
+        *cancelCode = SearchDriveCancelled;
+        return gChooser(letter, imagePath, options);
+    }
+    CSelDriveDlg drive(startWindow);
+    drive.pictureId = 171;
+    drive.imageButton = true;
+    drive.hideHardDisks = true;
+    if (drive.exec() != QDialog::Accepted) {
+        *cancelCode = SearchDriveCancelled;
+        return false;
+    }
+    *letter = drive.choseDrive ? drive.chosenLetter() : 0;
+    *imagePath = drive.choseDrive ? std::string() : drive.imagePath.toStdString();
+
+    CSearchStartDlg start(*letter, QString::fromStdString(*imagePath), startWindow);
+    if (start.exec() != QDialog::Accepted) {
+        *cancelCode = SearchOptionsCancelled;
+        return false;
+    }
+    *options = start.options();
+    return true;
+}
+
+}  // namespace
+
+void SetSearchSourceForTest(SearchSourceChooser chooser) { gChooser = std::move(chooser); }
+
+CSearchProgress* CurrentSearchProgress() { return gProgress.data(); }
+
+void ResetSearchAndViews() {
+    ResetSearch();
+    RefreshResultViews(UpdateCleared, nullptr);
+}
+
+int StartSearch(QWidget* startWindow, MessageTarget* target) {
+    char letter = 0;
+    std::string imagePath;
+    SearchOptions options;
+    int cancelCode = SearchDriveCancelled;
+    if (!ChooseSource(startWindow, &letter, &imagePath, &options, &cancelCode)) return cancelCode;
+
+    ResetSearchAndViews();
+    SetMainStatus("検索開始");
+
+    delete gProgress.data();
+    gProgress = new CSearchProgress(startWindow);
+    gProgress->Open(startWindow, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"),
+                    QStringLiteral("キャンセル"));
+
+    if (StartSearchWorker(target, letter, imagePath, options) != 0) {
+        SetMainStatus("スレッド起動エラー");
+        FinishSearch();
+        return SearchOptionsCancelled;
+    }
+    return SearchStarted;
+}
+
+void FinishSearch() {
+    WaitForSearchWorker(2000);
+    RefreshResultViews(UpdateFinished, nullptr);
+    if (gProgress) gProgress->hide();
+    const int result = gSearch.resultCode.load();
+    if (result != SearchOk) {
+        MessageBoxText("検索中にエラーが発生しました \n(%s)", SearchErrorText(result).c_str());
+    } else if (FoundCount.load() == 0 && !SearchCancelled()) {
+        MessageBoxText("ファイルは見つかりませんでした");
+    }
+    // The window detaches itself from the engine's progress reports when it
+    // is destroyed.
+    delete gProgress.data();
+    gProgress = nullptr;
+}
+
+}  // namespace veld

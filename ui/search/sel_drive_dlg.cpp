@@ -1,0 +1,322 @@
+#include "ui/search/sel_drive_dlg.h"
+
+#include <QDate>
+#include <algorithm>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cerrno>
+#include <cstring>
+
+#include "base/byte_reader.h"
+#include "base/format_text.h"
+#include "base/settings.h"
+#include "finder/search_state.h"
+#include "platform/raw_device.h"
+#include "ui/dialog_units.h"
+#include "ui/picture_loader.h"
+#include "volume/boot_sector.h"
+
+namespace {
+
+CSelDriveDlg::DriveLister gLister;
+CSelDriveDlg::FileChooser gChooser;
+
+// Window layout in dialog units (x, y, width, height).
+constexpr int kWidth = 319, kHeight = 190;
+constexpr int kPicture[4] = {9, 6, 53, 157};
+constexpr int kMessage[4] = {71, 7, 246, 20};
+constexpr int kList[4] = {83, 37, 218, 118};
+constexpr int kImageButton[4] = {206, 138, 96, 17};
+constexpr int kSelect[4] = {127, 166, 54, 18};
+constexpr int kCancel[4] = {202, 166, 54, 18};
+constexpr int kSeparatorTop[3] = {71, 30, 246};
+constexpr int kSeparatorBottom[3] = {71, 160, 246};
+constexpr int kImageButtonListCut = 32;  // pixels the list gives up for the image button
+
+const char kDefaultCaption[] = "削除ファイル検索";
+const char kDefaultMessage[] = "検索するドライブをリストから選択して、検索開始を押してください";
+const char kDefaultSelect[] = "選択(&S)";
+const char kImageFilter[] = "ディスクイメージ (*.img)";
+const char kAllFilesFilter[] = "すべてのファイル (*)";
+
+QRect Place(const veld::DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
+
+// A Qt filter list from a caller's filter text, always offering all files
+// too, since images are not always named *.img.
+QString FilterWithAllFiles(const QString& filter) {
+    QString base = filter.isEmpty() ? QString::fromUtf8(kImageFilter) : filter;
+    if (base.contains(QLatin1String("(*)"))) return base;
+    return base + QStringLiteral(";;") + QString::fromUtf8(kAllFilesFilter);
+}
+
+// Boot-sector fields checked before a first sector is called FAT.
+bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+CSelDriveDlg::CSelDriveDlg(QWidget* parent) : QDialog(parent) {}
+
+CSelDriveDlg::~CSelDriveDlg() { reopenSearchVolume(); }
+
+void CSelDriveDlg::SetDriveListerForTest(DriveLister lister) { gLister = std::move(lister); }
+void CSelDriveDlg::SetFileChooserForTest(FileChooser chooser) { gChooser = std::move(chooser); }
+
+char CSelDriveDlg::chosenLetter() const {
+    if (!choseDrive || driveText.isEmpty()) return 0;
+    return char(driveText.at(0).toUpper().toLatin1());
+}
+
+QString CSelDriveDlg::FileSystemNameOf(const uint8_t* sector, size_t size) {
+    const QString unknown = QStringLiteral("不明");
+    if (!sector || size < 512) return unknown;
+    veld::BootSector boot{};
+    std::memcpy(boot.data(), sector, boot.size());
+    veld::ByteReader r(boot.data(), boot.size());
+    if (!veld::HasBootMarker(boot)) return unknown;
+    if (veld::IsNtfsBootSector(boot)) return QStringLiteral("NTFS");
+    // A FAT boot sector has sane sizes; a partition table (MBR) in the first
+    // sector carries the same marker but no such fields.
+    const uint32_t bytesPerSector = r.le16(veld::bpb::BytesPerSector);
+    const uint32_t sectorsPerCluster = r.u8(veld::bpb::SectorsPerCluster);
+    const uint32_t reserved = r.le16(veld::bpb::ReservedSectors);
+    const uint32_t fats = r.u8(veld::bpb::NumberOfFats);
+    if (!IsPowerOfTwo(bytesPerSector) || bytesPerSector < 512 || bytesPerSector > 4096) return unknown;
+    if (!IsPowerOfTwo(sectorsPerCluster) || reserved == 0 || fats == 0 || fats > 4) return unknown;
+    if (veld::IsFat32Layout(boot)) return QStringLiteral("FAT32");
+    int type = veld::FatTypeOf(boot);
+    if (type == 12) return QStringLiteral("FAT12");
+    if (type == 16) return QStringLiteral("FAT16");
+    // No type string: decide by the cluster count as FAT itself does.
+    return veld::ClusterCountOf(boot) < 4085 ? QStringLiteral("FAT12") : QStringLiteral("FAT16");
+}
+
+CSelDriveDlg::DriveRow CSelDriveDlg::ProbeDrive(const veld::RemovableDrive& drive) {
+    DriveRow row;
+    row.letter = drive.letter;
+    row.name = QString::fromUtf8(drive.displayName).left(100);
+    row.devicePath = QString::fromUtf8(drive.devicePath);
+    if (drive.sizeBytes > 0) row.capacity = QString::fromUtf8(veld::FormatSizeText(drive.sizeBytes));
+    row.fileSystem = QStringLiteral("不明");
+
+    errno = 0;
+    std::unique_ptr<veld::RawDevice> device = veld::OpenRawPath(drive.devicePath, false);
+    if (!device) {
+        row.denied = (errno == EACCES || errno == EPERM);
+        return row;
+    }
+    const int64_t size = device->Size();
+    row.geometry = size > 0;
+    if (row.capacity.isEmpty() && size > 0) row.capacity = QString::fromUtf8(veld::FormatSizeText(size));
+    uint8_t sector[512] = {};
+    uint32_t done = 0;
+    if (device->Seek(0) && device->Read(sector, sizeof sector, &done) && done == sizeof sector)
+        row.fileSystem = FileSystemNameOf(sector, sizeof sector);
+    return row;
+}
+
+bool CSelDriveDlg::ShouldList(const DriveRow& row) {
+    const bool knownFs = row.fileSystem.startsWith(QLatin1String("FAT"), Qt::CaseInsensitive) ||
+                         row.fileSystem.startsWith(QLatin1String("NTFS"), Qt::CaseInsensitive);
+    return (!row.capacity.isEmpty() && knownFs) || (!row.name.isEmpty() && row.geometry);
+}
+
+QString CSelDriveDlg::ProposedImageName(char letter) {
+    // "%cドライブ-%8.8s.img": the letter and the year, month and day.
+    return QStringLiteral("%1ドライブ-%2.img")
+        .arg(QChar::fromLatin1(letter))
+        .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+}
+
+void CSelDriveDlg::prepare() { build(); }
+
+void CSelDriveDlg::build() {
+    if (built_) return;
+    built_ = true;
+    // The search volume's handle stays closed while the drives are queried.
+    if (veld::gSearch.volume) veld::DiskIO_CloseHandle(*veld::gSearch.volume);
+
+    setFont(veld::DialogFont());
+    const veld::DialogUnits du = veld::DialogUnitsOf(font());
+    setFixedSize(du.size(kWidth, kHeight));
+    setWindowTitle(caption.isEmpty() ? QString::fromUtf8(kDefaultCaption) : caption);
+
+    picture_ = new QLabel(this);
+    picture_->setGeometry(Place(du, kPicture));
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture_->setAutoFillBackground(true);
+    QPalette pal = picture_->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    picture_->setPalette(pal);
+    QImage image;
+    if (pictureId != 0 && veld::LoadJpegResource(pictureId, &image)) {
+        // Drawn at the top left on white; a picture larger than the area
+        // (or one much smaller, with a large dialog font) is fitted to it.
+        const QSize area = picture_->size();
+        if (image.width() > area.width() || image.height() > area.height() || image.width() < area.width() * 3 / 4)
+            image = image.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        picture_->setPixmap(QPixmap::fromImage(image));
+    } else {
+        picture_->hide();
+    }
+
+    message_ = new QLabel(messageText.isEmpty() ? QString::fromUtf8(kDefaultMessage) : messageText, this);
+    message_->setGeometry(Place(du, kMessage));
+    message_->setWordWrap(true);
+    message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    for (const int* sep : {kSeparatorTop, kSeparatorBottom}) {
+        auto* line = new QFrame(this);
+        line->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+        line->setGeometry(QRect(du.point(sep[0], sep[1]), QSize(du.x(sep[2]), 2)));
+    }
+
+    list_ = new QTreeWidget(this);
+    QRect listRect = Place(du, kList);
+    if (imageButton) {
+        // The list gives up its bottom for the button, and never runs under
+        // it when the dialog font is taller than the template's.
+        const int buttonTop = Place(du, kImageButton).top();
+        listRect.setHeight(listRect.height() - kImageButtonListCut);
+        if (listRect.bottom() >= buttonTop - 4) listRect.setBottom(buttonTop - 5);
+    }
+    list_->setGeometry(listRect);
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setHeaderLabels({QStringLiteral("ドライブ名"), QStringLiteral("容量"), QStringLiteral("種別")});
+    list_->header()->setStretchLastSection(false);
+    list_->setColumnWidth(0, 200);
+    list_->setColumnWidth(1, 100);
+    list_->setColumnWidth(2, 50);
+
+    imageBtn_ = new QPushButton(QStringLiteral("ディスクイメージを選択する"), this);
+    imageBtn_->setGeometry(Place(du, kImageButton));
+    imageBtn_->setAutoDefault(false);
+    imageBtn_->setVisible(imageButton);
+    connect(imageBtn_, &QPushButton::clicked, this, &CSelDriveDlg::onImageButton);
+
+    select_ = new QPushButton(selectLabel.isEmpty() ? QString::fromUtf8(kDefaultSelect) : selectLabel, this);
+    select_->setGeometry(Place(du, kSelect));
+    select_->setDefault(true);
+    connect(select_, &QPushButton::clicked, this, &CSelDriveDlg::onSelect);
+    cancel_ = new QPushButton(QStringLiteral("キャンセル(&C)"), this);
+    cancel_->setGeometry(Place(du, kCancel));
+    cancel_->setAutoDefault(false);
+    connect(cancel_, &QPushButton::clicked, this, &CSelDriveDlg::reject);
+
+    fillList();
+    select_->setEnabled(!list_->selectedItems().isEmpty());
+    connect(list_, &QTreeWidget::itemSelectionChanged, this,
+            [this] { select_->setEnabled(!list_->selectedItems().isEmpty()); });
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { onSelect(); });
+}
+
+void CSelDriveDlg::fillList() {
+    std::vector<veld::RemovableDrive> drives = gLister ? gLister() : veld::ListRemovableDrives();
+    const QChar wanted = driveText.isEmpty() ? QChar() : driveText.at(0).toUpper();
+    QTreeWidgetItem* preselect = nullptr;
+    QStringList denied;
+    // Letters A to Z in order; every device the platform lists is removable,
+    // so hiding hard disks never removes one of them.
+    std::sort(drives.begin(), drives.end(),
+              [](const veld::RemovableDrive& a, const veld::RemovableDrive& b) { return a.letter < b.letter; });
+    for (const veld::RemovableDrive& drive : drives) {
+        if (veld::DriveNumberOfLetter(drive.letter) < 0) continue;
+        DriveRow row = ProbeDrive(drive);
+        row.letter = char(QChar::fromLatin1(drive.letter).toUpper().toLatin1());
+        if (row.denied) denied << (row.name.isEmpty() ? row.devicePath : row.devicePath + " (" + row.name + ")");
+        if (!ShouldList(row)) continue;
+        if (row.name.isEmpty()) row.name = QStringLiteral("ドライブ %1:").arg(QChar::fromLatin1(row.letter));
+        auto* item = new QTreeWidgetItem(list_, {row.name, row.capacity, row.fileSystem});
+        item->setData(0, Qt::UserRole, int(row.letter));
+        rows_.push_back(row);
+        if (!wanted.isNull() && wanted == QChar::fromLatin1(row.letter)) preselect = item;
+    }
+    if (preselect) list_->setCurrentItem(preselect);
+    if (!denied.isEmpty()) {
+        permissionNote_ = QStringLiteral(
+                              "次のカードリーダーを開く権限がありません。\n%1\n\n"
+                              "カードを一覧に出すには、ユーザーを \"disk\" グループに追加してログインし直すか、"
+                              "カードを読む権限のあるユーザーで起動してください。")
+                              .arg(denied.join(QLatin1Char('\n')));
+    }
+}
+
+void CSelDriveDlg::setVisible(bool visible) {
+    // The controls must exist before the window shows, or they stay hidden.
+    if (visible) build();
+    QDialog::setVisible(visible);
+}
+
+void CSelDriveDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!permissionNote_.isEmpty() && !noteShown_) {
+        noteShown_ = true;
+        // Shown beside the dialog without blocking it: the image button and
+        // the listed drives stay usable.
+        QTimer::singleShot(0, this, [this] {
+            auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), permissionNote_, QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+    }
+}
+
+QString CSelDriveDlg::chooseFile(const QString& folder, const QString& filter, const QString& proposedName,
+                                 bool open) {
+    if (gChooser) return gChooser(folder, filter, proposedName, open);
+    if (open) return QFileDialog::getOpenFileName(this, QString(), folder, filter);
+    QString start = proposedName.isEmpty() ? folder : QDir(folder).filePath(proposedName);
+    return QFileDialog::getSaveFileName(this, QString(), start, filter);
+}
+
+void CSelDriveDlg::onSelect() {
+    QList<QTreeWidgetItem*> selected = list_ ? list_->selectedItems() : QList<QTreeWidgetItem*>{};
+    if (selected.isEmpty()) return;
+    const char letter = char(selected.first()->data(0, Qt::UserRole).toInt());
+    driveText = QStringLiteral("%1:\\").arg(QChar::fromLatin1(letter));
+    if (askFileOnSelect) {
+        QString path = chooseFile(fileFolder, FilterWithAllFiles(fileFilter),
+                                  openInsteadOfSave ? QString() : ProposedImageName(letter), openInsteadOfSave);
+        if (path.isEmpty()) return;  // the dialog stays open
+        imagePath = path;
+    }
+    choseDrive = true;
+    reopenSearchVolume();
+    accept();
+}
+
+void CSelDriveDlg::onImageButton() {
+    const std::string documents = veld::UserDocumentsFolder();
+    QString folder = QString::fromUtf8(veld::ReadIniString("Config", "Dir", documents));
+    QString path = chooseFile(folder, FilterWithAllFiles(QString()), QString(), true);
+    if (path.isEmpty()) return;  // the dialog stays open
+    const QString chosenFolder = QFileInfo(path).absolutePath();
+    veld::WriteIniString("Config", "Dir", chosenFolder.toUtf8().constData());
+    imagePath = path;
+    choseDrive = false;
+    reopenSearchVolume();
+    accept();
+}
+
+void CSelDriveDlg::reject() {
+    reopenSearchVolume();
+    QDialog::reject();
+}
+
+void CSelDriveDlg::reopenSearchVolume() {
+    if (reopened_ || !built_) return;
+    reopened_ = true;
+    if (veld::gSearch.volume) veld::DiskIO_Reopen(*veld::gSearch.volume);
+}

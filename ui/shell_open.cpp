@@ -1,0 +1,23 @@
+#include "ui/shell_open.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "base/format_text.h"
+
+namespace veld {
+namespace {
+ShellOpener gOpener;
+}
+
+void SetShellOpenerForTest(ShellOpener opener) { gOpener = std::move(opener); }
+
+bool ShellOpen(const QString& path) {
+    std::string trimmed = path.toStdString();
+    TrimBlanks(trimmed);
+    QString target = QString::fromStdString(trimmed);
+    if (gOpener) return gOpener(target);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+}
+
+}  // namespace veld
