@@ -1,33 +1,18 @@
 #include "base/search_progress.h"
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
-#include <shared_mutex>
 
 namespace veld {
-namespace {
 
-// Reports hold the lock shared while they talk to the display, so detaching
-// waits for a report in flight and the display can then be destroyed safely.
-std::shared_mutex gDisplayLock;
-ProgressDisplay* gDisplay = nullptr;
-std::atomic<double> gLastValue{0.0};
-std::atomic<uint32_t> gFirstCluster{0};
-std::atomic<uint32_t> gLastCluster{0};
-
-}  // namespace
-
-void AttachProgressDisplay(ProgressDisplay* display) {
-    std::unique_lock<std::shared_mutex> guard(gDisplayLock);
-    gDisplay = display;
+void SearchProgress::Attach(ProgressDisplay* display) {
+    std::unique_lock<std::shared_mutex> guard(lock_);
+    display_ = display;
 }
 
-double LastProgressValue() { return gLastValue.load(); }
-
-void SetProgressClusterRange(uint32_t first, uint32_t last) {
-    gFirstCluster.store(first);
-    gLastCluster.store(last);
+void SearchProgress::SetClusterRange(uint32_t first, uint32_t last) {
+    firstCluster_.store(first);
+    lastCluster_.store(last);
 }
 
 const char* ProgressPhaseHeading(int phase) {
@@ -51,10 +36,10 @@ int ClusterPercent(double value, uint32_t first, uint32_t last) {
     return int(p);
 }
 
-void ReportProgress(int phase, double value, const std::string& text) {
-    if (value != -1) gLastValue.store(value);
-    std::shared_lock<std::shared_mutex> guard(gDisplayLock);
-    ProgressDisplay* display = gDisplay;
+void SearchProgress::Report(int phase, double value, const std::string& text) {
+    if (value != -1) lastValue_.store(value);
+    std::shared_lock<std::shared_mutex> guard(lock_);
+    ProgressDisplay* display = display_;
     if (!display) return;
 
     if (phase == 0) {
@@ -71,7 +56,7 @@ void ReportProgress(int phase, double value, const std::string& text) {
             percent = int(value);
             break;
         case 22: case 23: case 30: case 31: {
-            uint32_t first = gFirstCluster.load(), last = gLastCluster.load();
+            uint32_t first = firstCluster_.load(), last = lastCluster_.load();
             percent = ClusterPercent(value, first, last);
             char line[96];
             std::snprintf(line, sizeof line, "クラスタ %d/%d(%3.1lf%%)", int(value), int(last),

@@ -1,10 +1,12 @@
-// The engine's one progress entry point. ReportProgress maps a phase onto the
-// lines and the percentage bar of whatever progress display is attached (the
-// GUI's progress window, the command line's status line); with none attached
-// reports are ignored.
+// The progress of a search. Each search has one SearchProgress; Report maps a
+// phase onto the lines and the percentage bar of whatever progress display is
+// attached to it (the GUI's progress window, the command line's status line);
+// with none attached, reports are only remembered.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <shared_mutex>
 #include <string>
 
 namespace veld {
@@ -31,12 +33,32 @@ enum ProgressPhase : int {
     PhaseMp4Window = 31,
 };
 
-void AttachProgressDisplay(ProgressDisplay* display);
-void ReportProgress(int phase, double value, const std::string& text);
-// The value of the last report whose value was not -1.
-double LastProgressValue();
-// The signature search publishes its cluster range for the cluster percentage.
-void SetProgressClusterRange(uint32_t first, uint32_t last);
+class SearchProgress {
+public:
+    // Attaches the display (null detaches). Reports hold the lock shared while
+    // they talk to the display, so detaching waits for a report in flight and
+    // the display can be destroyed once this returns.
+    void Attach(ProgressDisplay* display);
+    // Any thread.
+    void Report(int phase, double value, const std::string& text);
+    // The value of the last report whose value was not -1.
+    double LastValue() const { return lastValue_.load(); }
+    // The signature search publishes its cluster range for the cluster percentage.
+    void SetClusterRange(uint32_t first, uint32_t last);
+
+    // The FAT reader's last reported percentage. It is kept across the
+    // searches of one session: a percentage equal to the last one reported
+    // is not reported again.
+    int lastFatPercent = -1;
+
+private:
+    std::shared_mutex lock_;
+    ProgressDisplay* display_ = nullptr;
+    std::atomic<double> lastValue_{0.0};
+    std::atomic<uint32_t> firstCluster_{0};
+    std::atomic<uint32_t> lastCluster_{0};
+};
+
 // Heading of a phase, or nullptr when the phase leaves the heading alone.
 const char* ProgressPhaseHeading(int phase);
 // Percentage of value within [first, last]; 100 when the range is empty.

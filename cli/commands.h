@@ -22,7 +22,10 @@ struct SourceArgument {
     std::string path;  // image file or block device
 };
 SourceArgument ParseSource(const std::string& text);
-// A clear one-line reason why a source could not be opened.
+// A clear one-line reason why a source could not be opened, from what the
+// platform said (error) and whether it refused for lack of permission.
+std::string OpenFailureText(const SourceArgument& source, const std::string& error, bool denied);
+// The same for an open that failed on the calling thread.
 std::string OpenFailureText(const SourceArgument& source);
 
 }  // namespace veld

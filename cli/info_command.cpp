@@ -44,13 +44,14 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         TraceBootSector(volume->bootSector);
     }
     const size_t bootLines = traceLines.size();
-    ReadFat(*volume, volume->bootSector);
+    FatTables map;
+    ReadFat(map, *volume, volume->bootSector);
     SetTraceSink({});
 
     std::map<std::string, uint64_t> states;
-    for (const auto& cell : gFat.cells) ++states[ClusterStateName(cell.state)];
-    const uint64_t fatEntries = gFat.size();
-    FreeFat();
+    for (const auto& cell : map.cells) ++states[ClusterStateName(cell.state)];
+    const uint64_t fatEntries = map.size();
+    FreeFat(map);
 
     if (json) {
         JsonObject census;

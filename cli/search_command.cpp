@@ -1,6 +1,7 @@
 // veld-cli search: runs the very search the GUI runs (RunSearch on the search
 // worker with the options the options dialog would produce), lists what it
 // found, and optionally saves it.
+#include <atomic>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -16,7 +17,6 @@
 #include "cli/json_writer.h"
 #include "cli/record_json.h"
 #include "cli/terminal_text.h"
-#include "finder/found_file_lists.h"
 #include "platform/finish_waiter.h"
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
@@ -124,7 +124,7 @@ SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
 // found count, rewritten in place on a terminal, one line per phase otherwise.
 class CliProgress final : public ProgressDisplay {
 public:
-    explicit CliProgress(bool terminal) : terminal_(terminal) {}
+    CliProgress(const SearchSession& session, bool terminal) : session_(session), terminal_(terminal) {}
     void SetLine(int line, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
         if (line == 1) {
@@ -146,11 +146,13 @@ public:
 private:
     void Draw() {
         if (!terminal_) return;
-        std::fprintf(stderr, "\r\033[K%s %3d%%  見つかったファイル %d", heading_.c_str(), percent_, FoundCount.load());
+        std::fprintf(stderr, "\r\033[K%s %3d%%  見つかったファイル %d", heading_.c_str(), percent_,
+                     session_.FoundCount.load());
         std::fflush(stderr);
         drawn_ = true;
     }
     std::mutex lock_;
+    const SearchSession& session_;
     bool terminal_;
     bool drawn_ = false;
     std::string heading_;
@@ -160,12 +162,14 @@ private:
 
 // Ctrl-C: the first one during the search ends the search (what was found is
 // still listed and saved); one during saving stops the saving. Either way the
-// command ends with kExitInterrupted.
+// command ends with kExitInterrupted. The handler reaches the command's
+// session through this pointer, set while the command runs.
 volatile std::sig_atomic_t gInterrupts = 0;
+std::atomic<SearchSession*> gInterruptedSession{nullptr};  // lock-free: safe in the handler
 
 extern "C" void OnInterrupt(int) {
     gInterrupts = gInterrupts + 1;
-    RequestCancel();
+    if (SearchSession* session = gInterruptedSession.load()) RequestCancel(*session);
 }
 
 }  // namespace
@@ -204,36 +208,46 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             while (!text.empty() && text.back() == '\n') text.pop_back();
             std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
         });
-    CliProgress progress(::isatty(STDERR_FILENO) != 0);
-    AttachProgressDisplay(&progress);
+    SearchSession session;
+    CliProgress progress(session, ::isatty(STDERR_FILENO) != 0);
+    session.progress.Attach(&progress);
     FinishWaiter target;
 
-    ResetSearch();
+    // The handler that reaches the session is removed before the session goes.
+    struct InterruptScope {
+        explicit InterruptScope(SearchSession* session) { gInterruptedSession = session; }
+        ~InterruptScope() {
+            std::signal(SIGINT, SIG_DFL);
+            gInterruptedSession = nullptr;
+        }
+    } interruptScope(&session);
     gInterrupts = 0;
     std::signal(SIGINT, OnInterrupt);
     // A file size limit is a write error of the file concerned, not the end
     // of the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    if (StartSearchWorker(&target, source.driveLetter, source.path, options) != 0) {
+    if (StartSearchWorker(session, &target, source.driveLetter, source.path, options) != 0) {
         std::signal(SIGINT, SIG_DFL);
         std::fprintf(stderr, "スレッド起動エラー\n");
-        AttachProgressDisplay(nullptr);
+        session.progress.Attach(nullptr);
         return kExitFailed;
     }
     int result = target.Wait();
-    WaitForSearchWorker(60000);
-    AttachProgressDisplay(nullptr);
+    WaitForSearchWorker(session, 60000);
+    session.progress.Attach(nullptr);
     progress.Finish();
     SetTraceSink({});
 
     if (result != SearchOk) {
         std::signal(SIGINT, SIG_DFL);
         std::fprintf(stderr, "検索中にエラーが発生しました \n(%s)\n", SearchErrorText(result).c_str());
-        if (result == SearchOpenFailed) std::fprintf(stderr, "%s\n", OpenFailureText(source).c_str());
+        if (result == SearchOpenFailed)
+            std::fprintf(stderr, "%s\n",
+                         OpenFailureText(source, session.lastOpenError, session.lastOpenDenied).c_str());
         return gInterrupts ? kExitInterrupted : kExitFailed;
     }
-    const bool cancelled = SearchCancelled();
-    const size_t count = gcDelFileList.Count();
+    const bool cancelled = session.Cancelled();
+    const size_t count = session.gcDelFileList.Count();
     if (count == 0 && !cancelled) std::fprintf(stderr, "ファイルは見つかりませんでした\n");
 
     // Ctrl-C from here on stops the saving; the list is still printed whole.
@@ -243,16 +257,16 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     bool saveStopped = false;
     if (!a.json) std::printf("%s\n", FoundFileHeaderLine().c_str());
     for (size_t i = 0; i < count; ++i) {
-        std::optional<DelFileInfo> record = gcDelFileList.CopyAt(i);
+        std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i);
         if (!record) continue;
         std::optional<std::string> savedPath;
         saveStopped = saveStopped || savingStopped();
-        if (!a.saveDir.empty() && gSearch.volume && !saveStopped) {
+        if (!a.saveDir.empty() && session.volume && !saveStopped) {
             ExtractRequest request;
             request.targetFolder = a.saveDir;
             request.keepFolders = !a.flat;
             request.progress = [&](int) { return !savingStopped(); };
-            ExtractOutcome outcome = ExtractFoundFile(*gSearch.volume, *record, request);
+            ExtractOutcome outcome = ExtractFoundFile(*session.volume, *record, request);
             if (outcome.result == ExtractOk && !outcome.path.empty()) {
                 savedPath = outcome.path;
                 ++saved;

@@ -16,16 +16,20 @@ SourceArgument ParseSource(const std::string& text) {
     return source;
 }
 
-std::string OpenFailureText(const SourceArgument& source) {
+std::string OpenFailureText(const SourceArgument& source, const std::string& error, bool denied) {
     std::string what = source.path.empty() ? std::string(1, source.driveLetter) + ":" : source.path;
     if (source.path.empty() && DevicePathOfDriveLetter(source.driveLetter).empty())
         return what + " にリムーバブルドライブがありません (no removable drive has this letter)";
     struct stat st {};
     if (!source.path.empty() && ::stat(source.path.c_str(), &st) != 0) return what + ": ファイルがありません (no such file)";
-    if (DiskIO_LastOpenDenied())
+    if (denied)
         return what + ": アクセスが拒否されました。読み取り権限のあるユーザー(disk グループ)で実行してください "
                       "(permission denied: run as a user in the disk group)";
-    return DiskIO_LastOpenError().empty() ? what + ": 開けません" : DiskIO_LastOpenError();
+    return error.empty() ? what + ": 開けません" : error;
+}
+
+std::string OpenFailureText(const SourceArgument& source) {
+    return OpenFailureText(source, DiskIO_LastOpenError(), DiskIO_LastOpenDenied());
 }
 
 }  // namespace veld

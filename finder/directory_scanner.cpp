@@ -10,12 +10,10 @@
 #include <vector>
 
 #include "base/byte_reader.h"
-#include "base/search_progress.h"
 #include "base/trace.h"
 #include "finder/del_file_info.h"
 #include "finder/directory_slot.h"
 #include "finder/registry.h"
-#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -138,10 +136,9 @@ struct ScanContext {
 
 class FolderScan {
 public:
-    FolderScan(DiskVolume& volume, const BootSector& boot, ScanContext& context, int depth, bool contiguous,
-               const std::string& path)
-        : volume_(volume), boot_(boot), context_(context), depth_(depth), contiguous_(contiguous), path_(path),
-          indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
+    FolderScan(SearchSession& session, ScanContext& context, int depth, bool contiguous, const std::string& path)
+        : session_(session), volume_(*session.volume), boot_(session.volume->bootSector), context_(context),
+          depth_(depth), contiguous_(contiguous), path_(path), indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
 
     void Run(uint32_t start, uint32_t startHigh, bool fixedRoot);
 
@@ -150,6 +147,7 @@ private:
     void ShortEntry(uint8_t* slotBytes, bool deleted);
     void Descend(const DirEntry& entry, const std::string& longName);
 
+    SearchSession& session_;
     DiskVolume& volume_;
     const BootSector& boot_;
     ScanContext& context_;
@@ -179,15 +177,16 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
     // The last cluster number that names a data cluster on this volume, and
     // the map's size: contiguous mode never walks past either.
     const uint64_t lastCluster = volume_.clusterCount > 0 ? uint64_t(volume_.clusterCount) + 1 : 0;
-    const uint64_t mapSize = gFat.size();
+    const FatTables& map = session_.gFat;
+    const uint64_t mapSize = map.size();
 
     // A start cluster outside the volume or the map names no folder.
-    if (!fixedRoot && (start < 2 || start > lastCluster || (gFat.present && start >= mapSize))) {
+    if (!fixedRoot && (start < 2 || start > lastCluster || (map.present && start >= mapSize))) {
         TraceLine("%s<<End OF Dir", indent_.c_str());
         return;
     }
-    if (gSearch.directoryPhase.load()) {
-        ReportProgress(PhaseFolder, -1, "フォルダ検索 " + path_);
+    if (session_.directoryPhase.load()) {
+        session_.progress.Report(PhaseFolder, -1, "フォルダ検索 " + path_);
     }
 
     std::vector<uint32_t> clusters;
@@ -203,13 +202,13 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         if (contiguous_)
             clusters.push_back(start);
         else
-            blockCount = uint64_t(CollectChain(boot_, start, &clusters));
+            blockCount = uint64_t(CollectChain(map, boot_, start, &clusters));
         if (clusters.empty()) clusters.push_back(start);
     }
 
     std::vector<uint8_t> block(blockBytes);
     for (uint64_t i = 0;; ++i) {
-        if (SearchCancelled()) break;
+        if (session_.Cancelled()) break;
         if ((fixedRoot || !contiguous_) && i >= blockCount) break;
 
         uint64_t cluster = 0;
@@ -222,11 +221,11 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
             if (left < bytes) bytes = uint32_t(left);
         } else {
             cluster = contiguous_ ? uint64_t(clusters[0]) + i : clusters[size_t(i)];
-            if (cluster < 2 || cluster > lastCluster || (gFat.present && cluster >= mapSize)) break;
+            if (cluster < 2 || cluster > lastCluster || (map.present && cluster >= mapSize)) break;
             // No cluster is read as a directory twice in a search: what follows
             // it was walked then as well (or by its own scan), and reading it
             // again would make a run of folder-like clusters cost quadratic time.
-            if (DirectoryBlockScanned(cluster)) break;
+            if (DirectoryBlockScanned(map, cluster)) break;
             offset = ClusterOffset(volume_, cluster);
         }
 
@@ -243,13 +242,13 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         if (contiguous_ && !BlockHasNamedEntry(block.data(), bytes)) acceptable = false;
         if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes)) break;
         if (!acceptable) break;
-        if (!fixedRoot) MarkDirectoryBlockScanned(cluster);
+        if (!fixedRoot) MarkDirectoryBlockScanned(session_.gFat, cluster);
 
         blockFiles_ = 0;
         blockFolders_ = 0;
         WalkEntries(block.data(), bytes);
         if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
-            SetClusterState(cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
+            SetClusterState(session_.gFat, cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
         if (end_) break;
     }
     TraceLine("%s<<End OF Dir", indent_.c_str());
@@ -257,7 +256,7 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
 
 void FolderScan::WalkEntries(uint8_t* block, size_t bytes) {
     for (size_t at = 0; at + dirent::Size <= bytes; at += dirent::Size) {
-        if (SearchCancelled() || end_) return;
+        if (session_.Cancelled() || end_) return;
         uint8_t* slotBytes = block + at;
         uint8_t first = slotBytes[0];
         const uint8_t attributes = slotBytes[dirent::Attributes];
@@ -328,22 +327,22 @@ void FolderScan::ShortEntry(uint8_t* slotBytes, bool deleted) {
     expected_ = 0;
     const bool isFolder = IsDirectoryAttribute(attributes);
     if (isFolder) {
-        if (first != '.') ++gSearch.folderCount;
+        if (first != '.') ++session_.folderCount;
         ++blockFolders_;
     } else {
-        ++gSearch.fileCount;
+        ++session_.fileCount;
         ++blockFiles_;
         if (deleted)
-            MarkChain(boot_, start, FA_DEL_FILE, false);
+            MarkChain(session_.gFat, boot_, start, FA_DEL_FILE, false);
         else
-            MarkChain(boot_, start, FA_USE_FILE, true);
+            MarkChain(session_.gFat, boot_, start, FA_USE_FILE, true);
     }
 
     if (deleted) {
         if (isFolder)
-            RegisterDeletedFolder(entry, longName_, path_);
+            RegisterDeletedFolder(session_, entry, longName_, path_);
         else
-            RegisterDeletedEntry(entry, longName_, path_);
+            RegisterDeletedEntry(session_, entry, longName_, path_);
     }
     std::string longName;
     longName.swap(longName_);
@@ -365,17 +364,18 @@ void FolderScan::Descend(const DirEntry& entry, const std::string& longName) {
     if (!path.empty()) path += '\\';
     path += longName.empty() ? ShortComponent(entry) : longName;
 
-    FolderScan sub(volume_, boot_, context_, depth_ + 1, contiguous_, path);
+    FolderScan sub(session_, context_, depth_ + 1, contiguous_, path);
     sub.Run(start, 0, false);
 }
 
 }  // namespace
 
-int ScanDirectory(DiskVolume& volume, const BootSector& boot, uint32_t start, uint32_t startHigh, int depth,
-                  bool fixedRoot, bool contiguous, const std::string& path) {
+int ScanDirectory(SearchSession& session, uint32_t start, uint32_t startHigh, int depth, bool fixedRoot,
+                  bool contiguous, const std::string& path) {
+    if (!session.volume) return 0;
     ScanContext context;
     if (!fixedRoot) context.visited.insert(start);
-    FolderScan scan(volume, boot, context, depth, contiguous, path);
+    FolderScan scan(session, context, depth, contiguous, path);
     scan.Run(start, startHigh, fixedRoot);
     return 0;
 }

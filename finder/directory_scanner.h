@@ -3,16 +3,17 @@
 #include <cstdint>
 #include <string>
 
-#include "volume/disk_volume.h"
+#include "finder/search_session.h"
 
 namespace veld {
 
 // Reads a folder's entries cluster by cluster: chain mode follows the FAT,
 // contiguous mode takes clusters start, start + 1, ... (folders whose chain
 // is gone), fixedRoot reads the FAT12/16 root area by sector (start and
-// startHigh then hold its first sector). Registers deleted files and folders
-// and descends into sub-folders. Returns 0.
-int ScanDirectory(DiskVolume& volume, const BootSector& boot, uint32_t start, uint32_t startHigh, int depth,
-                  bool fixedRoot, bool contiguous, const std::string& path);
+// startHigh then hold its first sector). Reads the session's volume, claims
+// clusters in its map, registers deleted files and folders in it and
+// descends into sub-folders. Returns 0.
+int ScanDirectory(SearchSession& session, uint32_t start, uint32_t startHigh, int depth, bool fixedRoot,
+                  bool contiguous, const std::string& path);
 
 }  // namespace veld

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "base/byte_reader.h"
-#include "base/search_progress.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
@@ -65,9 +64,11 @@ void ReadExifSegment(DiskVolume& volume, int64_t windowOffset, uint64_t markerAt
 
 }  // namespace
 
-uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) {
+uint32_t WalkJpeg(SearchSession& session, uint32_t start, JpegInfo* info, int mode) {
     if (!info) return 0;
     *info = JpegInfo{};
+    if (!session.volume) return 0;
+    DiskVolume& volume = *session.volume;
     ClusterWindow window(volume, start);
     if (!window.usable()) return 0;
     const uint32_t cs = window.clusterSize();
@@ -185,7 +186,7 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
             window.Advance(1);
             o = 0;
         }
-        if (mode == JpegWalkFull) ReportProgress(PhaseJpegWindow, double(current), "");
+        if (mode == JpegWalkFull) session.progress.Report(PhaseJpegWindow, double(current), "");
     }
 
     if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
@@ -194,11 +195,12 @@ uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode) 
     return ok ? uint32_t(current) : 0;
 }
 
-void RegisterCarvedJpeg(const std::string& name, uint32_t length, uint32_t start, const JpegInfo& info) {
+void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+                        const JpegInfo& info) {
     static const char kEntryName[8] = {'J', 'p', 'e', 'g', 'I', 'm', 'g', 0};
     DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_JPEG_START);
     record.jpeg = info;
-    RegisterFoundFile(std::move(record));
+    RegisterFoundFile(session, std::move(record));
 }
 
 }  // namespace veld

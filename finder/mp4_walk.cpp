@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "base/byte_reader.h"
-#include "base/search_progress.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_window.h"
 #include "finder/registry.h"
@@ -46,10 +45,11 @@ bool Accepted(const ByteReader& r, uint64_t o) {
 
 }  // namespace
 
-uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
+uint32_t WalkMp4Atoms(SearchSession& session, uint32_t start, Mp4Info* info) {
     if (!info) return 0;
     *info = Mp4Info{};
-    ClusterWindow window(volume, start);
+    if (!session.volume) return 0;
+    ClusterWindow window(*session.volume, start);
     if (!window.usable()) return 0;
     const uint32_t cs = window.clusterSize();
     const uint64_t a = start;
@@ -156,18 +156,19 @@ uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info) {
         }
         if (finished || !ok) break;
 
-        ReportProgress(PhaseMp4Window, double(current), "");
+        session.progress.Report(PhaseMp4Window, double(current), "");
     }
 
     if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
     return ok ? uint32_t(current) : 0;
 }
 
-void RegisterCarvedMp4(const std::string& name, uint32_t length, uint32_t start, const Mp4Info& info) {
+void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+                       const Mp4Info& info) {
     static const char kEntryName[8] = {'M', 'P', 'G', '4', 'M', 'O', 'V', 0};
     DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_MP4_START);
     record.mp4 = info;
-    RegisterFoundFile(std::move(record));
+    RegisterFoundFile(session, std::move(record));
 }
 
 }  // namespace veld

@@ -11,11 +11,8 @@
 #include <string>
 
 #include "base/format_text.h"
-#include "base/search_progress.h"
 #include "base/trace.h"
-#include "finder/found_file_lists.h"
 #include "finder/found_file_thumbnail.h"
-#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
@@ -26,8 +23,6 @@ namespace {
 
 constexpr size_t kMaxExtensionBytes = 31;
 constexpr int32_t kThumbnailLimit = 500;
-
-int gLastRegistrationState = 0;
 
 // The bytes of a fixed-width entry field up to its first zero byte.
 std::string EntryField(const DirEntry& e, int offset, int width) {
@@ -77,39 +72,37 @@ void TraceRegistration(const DelFileInfo& r, int startState) {
               attributes.c_str(), written.c_str(), r.startCluster(), 0, int(r.size()), ClusterStateName(startState), "");
 }
 
-void Tally(const std::string& extension) {
+void Tally(SearchSession& session, const std::string& extension) {
     std::string text = extension;
     TrimBlanks(text);
     if (text.empty()) text = "   ";
     bool counted = false;
-    ExtensionTally.ForEach([&](ExtensionCount& item) {
+    session.ExtensionTally.ForEach([&](ExtensionCount& item) {
         if (item.extension != text) return true;
         ++item.count;
         counted = true;
         return false;
     });
-    if (!counted) ExtensionTally.Add(ExtensionCount{text, 1});
+    if (!counted) session.ExtensionTally.Add(ExtensionCount{text, 1});
 }
 
 }  // namespace
 
-int LastRegistrationState() { return gLastRegistrationState; }
-
-void RegisterFoundFile(DelFileInfo r) {
-    DiskVolume* volume = gSearch.volume.get();
+void RegisterFoundFile(SearchSession& session, DelFileInfo r) {
+    DiskVolume* volume = session.volume.get();
     bool listable = false;
 
     r.extension = ExtensionOf(r);
     r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
 
     const uint32_t start = r.startCluster();
-    const int startState = ClusterState(start);
+    const int startState = ClusterState(session.gFat, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
     // Carved files are exempt: their bytes may lie in allocated clusters that
     // no entry reaches any more (lost chains), and those are worth recovering.
-    const bool fatClaimsStart = !r.carved && r.size() > 0 && start >= 2 && FatSaysInUse(start);
+    const bool fatClaimsStart = !r.carved && r.size() > 0 && start >= 2 && FatSaysInUse(session.gFat, start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
     } else if (fatClaimsStart) {
@@ -120,8 +113,8 @@ void RegisterFoundFile(DelFileInfo r) {
         static const DiskVolume kNoVolume;
         uint32_t collected = 0;
         uint64_t needed = 0;
-        r.state = MarkContiguous(volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(), &r.clusterList, &collected,
-                                 !r.carved, &needed);
+        r.state = MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(),
+                                 &r.clusterList, &collected, !r.carved, &needed);
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
         r.clustersCollected = int32_t(collected);
         // A run blocked at its first cluster gathered nothing: no list.
@@ -138,7 +131,7 @@ void RegisterFoundFile(DelFileInfo r) {
                 if (r.jpeg.found == 0 && volume) {
                     JpegInfo info{};
                     try {
-                        WalkJpeg(*volume, first, &info, JpegWalkExifOnly);
+                        WalkJpeg(session, first, &info, JpegWalkExifOnly);
                     } catch (const std::exception&) {
                     } catch (...) {
                     }
@@ -160,7 +153,7 @@ void RegisterFoundFile(DelFileInfo r) {
         }
         if (listable) r.listed = 1;
 
-        if (thumbnailStep && ThumbnailCount.load() < kThumbnailLimit) {
+        if (thumbnailStep && session.ThumbnailCount.load() < kThumbnailLimit) {
             const std::string& ext = r.extension;
             if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP")) {
                 if (volume) r.thumbnail = MakeFoundFileThumbnail(*volume, r);
@@ -171,60 +164,63 @@ void RegisterFoundFile(DelFileInfo r) {
     }
 
     if (!r.name) r.name = PaddedShortName(r.entry);
-    if ((gSearch.options.flags & SearchImagesOnly) && !r.isImage) listable = false;
+    if ((session.options.flags & SearchImagesOnly) && !r.isImage) listable = false;
 
     if (listable) {
-        gcDelFileList.ForEach([&](DelFileInfo& e) {
+        session.gcDelFileList.ForEach([&](DelFileInfo& e) {
             if (!IsDuplicate(r, e)) return true;
             listable = false;
             return false;
         });
     }
-    gLastRegistrationState = r.state;
+    session.lastRegistrationState = r.state;
 
     if (!listable) {
         if (r.hasClusterList()) {
             char text[96];
-            std::snprintf(text, sizeof text, "見つかったファイル %d(既に登録済み #%ld)", int(FoundCount.load()),
+            std::snprintf(text, sizeof text, "見つかったファイル %d(既に登録済み #%ld)", int(session.FoundCount.load()),
                           long(r.clusterList[0]));
-            ReportProgress(PhaseFoundFile, -1, text);
+            session.progress.Report(PhaseFoundFile, -1, text);
         }
         FreeDelFileInfo(&r);
         return;
     }
 
-    int found = ++FoundCount;
-    const int32_t index = int32_t(gcDelFileList.Count());
+    int found = ++session.FoundCount;
+    const int32_t index = int32_t(session.gcDelFileList.Count());
     if (r.thumbnail) {
-        ++ThumbnailCount;
-        ThumbnailQueue.Add(index);
+        ++session.ThumbnailCount;
+        session.ThumbnailQueue.Add(index);
     }
     r.index = index;
     std::string extension = r.extension;
-    DelFileInfo* stored = gcDelFileList.Add(std::move(r));
+    DelFileInfo* stored = session.gcDelFileList.Add(std::move(r));
     char text[64];
     std::snprintf(text, sizeof text, "見つかったファイル %d", found);
-    ReportProgress(PhaseFoundFile, -1, text);
+    session.progress.Report(PhaseFoundFile, -1, text);
 
-    Tally(extension);
+    Tally(session, extension);
 
-    if (gSearch.startWindow) gSearch.startWindow->PostMessage(MsgFoundFile, reinterpret_cast<intptr_t>(stored), 0);
+    if (session.startWindow)
+        session.startWindow->PostMessage(MsgFoundFile, reinterpret_cast<intptr_t>(stored), 0);
 }
 
-void RegisterDeletedEntry(const DirEntry& entry, const std::string& longName, const std::string& path) {
+void RegisterDeletedEntry(SearchSession& session, const DirEntry& entry, const std::string& longName,
+                          const std::string& path) {
     DelFileInfo r;
     r.entry = entry;
     if (!longName.empty()) r.name = longName;
     r.folder = path;
-    RegisterFoundFile(std::move(r));
+    RegisterFoundFile(session, std::move(r));
 }
 
-void RegisterDeletedFolder(const DirEntry& entry, const std::string& longName, const std::string& path) {
+void RegisterDeletedFolder(SearchSession& session, const DirEntry& entry, const std::string& longName,
+                           const std::string& path) {
     DelFileInfo r;
     r.entry = entry;
     r.name = longName;
     r.folder = path;
-    DelFolderList.Add(std::move(r));
+    session.DelFolderList.Add(std::move(r));
 }
 
 }  // namespace veld

@@ -3,15 +3,16 @@
 #include <string>
 
 #include "finder/del_file_info.h"
+#include "finder/search_session.h"
 
 namespace veld {
 
-// Judges, claims, de-duplicates and lists one found file (see the file).
-void RegisterFoundFile(DelFileInfo record);
-void RegisterDeletedEntry(const DirEntry& entry, const std::string& longName, const std::string& path);
-void RegisterDeletedFolder(const DirEntry& entry, const std::string& longName, const std::string& path);
-// The state code the most recent RegisterFoundFile decided (also for records
-// it released), for the trace and the tests.
-int LastRegistrationState();
+// Judges, claims, de-duplicates and lists one found file in the session (see
+// the file); the decided state is left in session.lastRegistrationState.
+void RegisterFoundFile(SearchSession& session, DelFileInfo record);
+void RegisterDeletedEntry(SearchSession& session, const DirEntry& entry, const std::string& longName,
+                          const std::string& path);
+void RegisterDeletedFolder(SearchSession& session, const DirEntry& entry, const std::string& longName,
+                           const std::string& path);
 
 }  // namespace veld

@@ -7,9 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/search_progress.h"
 #include "finder/directory_scanner.h"
-#include "finder/search_state.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -19,10 +17,10 @@ namespace {
 
 // Whether the outer loop reads the cluster, by the state the directory
 // passes left in the map. Directory clusters are marked as such either way.
-bool ShouldExamine(uint64_t cluster, bool detailed) {
-    const int state = ClusterState(cluster);
+bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
+    const int state = ClusterState(map, cluster);
     if (state == FA_EMPTY || state == kNoClusterMap) return true;
-    if (state == FA_DEL_DIR || state == FA_USE_DIR) SetClusterClass(cluster, CC_DIR);
+    if (state == FA_DEL_DIR || state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
     return detailed;
 }
 
@@ -32,18 +30,25 @@ std::string CarvedName(uint64_t cluster, const char* extension) {
     return name;
 }
 
-void MarkWalked(uint64_t from, uint64_t last, uint8_t contentClass) {
-    for (uint64_t k = from; k < last; ++k) SetClusterClass(k, contentClass);
+void MarkWalked(FatTables& map, uint64_t from, uint64_t last, uint8_t contentClass) {
+    for (uint64_t k = from; k < last; ++k) SetClusterClass(map, k, contentClass);
 }
 
 }  // namespace
 
-int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
-    SetProgressClusterRange(first, last);
-    ReportProgress(PhaseClustersStart, double(first), "");
+int SearchClusters(SearchSession& session, uint32_t first, uint32_t last) {
+    SearchProgress& progress = session.progress;
+    progress.SetClusterRange(first, last);
+    progress.Report(PhaseClustersStart, double(first), "");
+    if (!session.volume) {
+        progress.Report(PhaseClustersEnd, double(last), "");
+        return 0;
+    }
 
+    DiskVolume& volume = *session.volume;
+    FatTables& map = session.gFat;
     const uint32_t cs = volume.clusterSize;
-    const bool detailed = (gSearch.options.flags & SearchDetailed) != 0;
+    const bool detailed = (session.options.flags & SearchDetailed) != 0;
     const bool fatVolume = volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32;
 
     if (cs != 0) {
@@ -55,8 +60,8 @@ int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
             // Past the map every cluster answers FA_END, which only the detailed
             // search examines: a range beyond the map (the claimed size of a
             // damaged boot sector) has nothing more to offer.
-            if (!detailed && gFat.present && c >= gFat.size()) break;
-            if (!ShouldExamine(c, detailed)) continue;
+            if (!detailed && map.present && c >= map.size()) break;
+            if (!ShouldExamine(map, c, detailed)) continue;
 
             uint32_t done = 0;
             if (DiskIO_Seek(&volume, ClusterOffset(volume, c)) < 0 ||
@@ -64,19 +69,19 @@ int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
                 break;  // the source ends or cannot be read: the search ends here
 
             if (std::memcmp(buffer.data(), zeros.data(), cs) == 0) {
-                SetClusterClass(c, CC_FILL);
-                ReportProgress(PhaseCluster, double(c), "");
-                if (SearchCancelled()) break;
+                SetClusterClass(map, c, CC_FILL);
+                progress.Report(PhaseCluster, double(c), "");
+                if (session.Cancelled()) break;
                 continue;
             }
 
             const int cls = ClassifyCluster(volume, buffer.data(), cs);
-            SetClusterClass(c, uint8_t(cls));
+            SetClusterClass(map, c, uint8_t(cls));
 
             if (cls == CC_DIR) {
                 if (fatVolume) {
                     try {
-                        ScanDirectory(volume, volume.bootSector, uint32_t(c), 0, 0, false, true, "");
+                        ScanDirectory(session, uint32_t(c), 0, 0, false, true, "");
                     } catch (...) {
                         // A damaged folder must not end the search.
                     }
@@ -85,26 +90,26 @@ int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last) {
                 // A walk that fails found no end, so nothing could be recovered:
                 // no record is made for it (an empty one would look complete).
                 JpegInfo info;
-                const uint32_t walkedTo = WalkJpeg(volume, uint32_t(c), &info, JpegWalkFull);
+                const uint32_t walkedTo = WalkJpeg(session, uint32_t(c), &info, JpegWalkFull);
                 if (walkedTo != 0 && info.length > 0)
-                    RegisterCarvedJpeg(CarvedName(c, "jpg"), info.length, uint32_t(c), info);
-                MarkWalked(c, walkedTo, CC_JPEG_DATA);
+                    RegisterCarvedJpeg(session, CarvedName(c, "jpg"), info.length, uint32_t(c), info);
+                MarkWalked(map, c, walkedTo, CC_JPEG_DATA);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
             } else if (cls == CC_MP4_START) {
                 Mp4Info info;
-                const uint32_t walkedTo = WalkMp4Atoms(volume, uint32_t(c), &info);
+                const uint32_t walkedTo = WalkMp4Atoms(session, uint32_t(c), &info);
                 if (walkedTo != 0 && info.length > 0)
-                    RegisterCarvedMp4(CarvedName(c, "mp4"), info.length, uint32_t(c), info);
-                MarkWalked(c, walkedTo, CC_MP4_DATA);
+                    RegisterCarvedMp4(session, CarvedName(c, "mp4"), info.length, uint32_t(c), info);
+                MarkWalked(map, c, walkedTo, CC_MP4_DATA);
                 if (walkedTo > c) c = walkedTo;
             }
 
-            ReportProgress(PhaseCluster, double(c), "");
-            if (SearchCancelled()) break;
+            progress.Report(PhaseCluster, double(c), "");
+            if (session.Cancelled()) break;
         }
     }
 
-    ReportProgress(PhaseClustersEnd, double(last), "");
+    progress.Report(PhaseClustersEnd, double(last), "");
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "finder/del_file_info.h"
+#include "finder/search_session.h"
 #include "volume/disk_volume.h"
 
 namespace veld {
@@ -18,17 +19,20 @@ int ClassifyContent(const uint8_t* buffer, size_t length);
 bool IsJpegStart(const uint8_t* buffer, size_t length);
 // Class of a cluster as read from the source; 0 when the read fails.
 int ReadAndClassifyCluster(DiskVolume& volume, uint32_t cluster);
-// Examines clusters first..last (inclusive) and registers what it finds.
-int SearchClusters(DiskVolume& volume, uint32_t first, uint32_t last);
+// Examines clusters first..last (inclusive) of the session's volume and
+// registers what it finds in the session.
+int SearchClusters(SearchSession& session, uint32_t first, uint32_t last);
 
 enum JpegWalkMode { JpegWalkFull = 0, JpegWalkExifOnly = 1 };
-// Follows the JPEG marker structure from a start cluster; the last cluster
-// examined, or 0 on failure.
-uint32_t WalkJpeg(DiskVolume& volume, uint32_t start, JpegInfo* info, int mode);
-void RegisterCarvedJpeg(const std::string& name, uint32_t length, uint32_t start, const JpegInfo& info);
+// Follows the JPEG marker structure from a start cluster of the session's
+// volume; the last cluster examined, or 0 on failure.
+uint32_t WalkJpeg(SearchSession& session, uint32_t start, JpegInfo* info, int mode);
+void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+                        const JpegInfo& info);
 
-// Follows the top-level MP4/MOV atoms from a start cluster.
-uint32_t WalkMp4Atoms(DiskVolume& volume, uint32_t start, Mp4Info* info);
-void RegisterCarvedMp4(const std::string& name, uint32_t length, uint32_t start, const Mp4Info& info);
+// Follows the top-level MP4/MOV atoms from a start cluster of the session's volume.
+uint32_t WalkMp4Atoms(SearchSession& session, uint32_t start, Mp4Info* info);
+void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+                       const Mp4Info& info);
 
 }  // namespace veld

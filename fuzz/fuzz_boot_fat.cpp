@@ -11,20 +11,21 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;
     auto volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
+    FatTables map;
     const BootSector boot = volume->bootSector;
-    ReadFat(*volume, boot);
+    ReadFat(map, *volume, boot);
     ClusterCountOf(boot);
     std::vector<uint32_t> list;
-    const uint64_t walks = std::min<uint64_t>(gFat.size(), 66);
+    const uint64_t walks = std::min<uint64_t>(map.size(), 66);
     for (uint64_t c = 2; c < walks; ++c) {
-        CollectChain(boot, uint32_t(c), &list);
-        MarkChain(boot, uint32_t(c), (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
+        CollectChain(map, boot, uint32_t(c), &list);
+        MarkChain(map, boot, uint32_t(c), (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
         uint32_t collected = 0;
         uint64_t needed = 0;
-        MarkContiguous(*volume, uint32_t(c), FA_DEL_FILE, uint64_t(FatEntry(c)) * 977, &list, &collected, true,
-                       &needed);
-        ClusterOffset(*volume, FatEntry(c));
+        MarkContiguous(map, *volume, uint32_t(c), FA_DEL_FILE, uint64_t(FatEntry(map, c)) * 977, &list, &collected,
+                       true, &needed);
+        ClusterOffset(*volume, FatEntry(map, c));
     }
-    FreeFat();
+    FreeFat(map);
     return 0;
 }

@@ -8,36 +8,30 @@
 #include <vector>
 
 #include "finder/directory_scanner.h"
-#include "finder/found_file_lists.h"
-#include "search/search_driver.h"
+#include "finder/search_session.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;
-    ResetSearch();
-    gSearch.options = SearchOptions{};
-    gSearch.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
-    DiskVolume& volume = *gSearch.volume;
-    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) {
-        ResetSearch();
-        return 0;
-    }
+    SearchSession session;
+    session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
+    DiskVolume& volume = *session.volume;
+    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return 0;
     const BootSector boot = volume.bootSector;
-    ReadFat(volume, boot);
+    ReadFat(session.gFat, volume, boot);
 
     const bool fat32 = IsFat32Layout(boot);
     const uint64_t root = RootDirectoryPosition(boot);
-    ScanDirectory(volume, boot, uint32_t(root), uint32_t(root >> 32), 0, !fat32, false, "");
-    for (size_t i = 0; i < DelFolderList.Count(); ++i) {
-        auto folder = DelFolderList.CopyAt(i);
+    ScanDirectory(session, uint32_t(root), uint32_t(root >> 32), 0, !fat32, false, "");
+    for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
+        auto folder = session.DelFolderList.CopyAt(i);
         if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
-        if (ClusterState(folder->startCluster()) != FA_EMPTY) continue;
-        ScanDirectory(volume, boot, folder->startCluster(), 0, 0, false, true, "");
+        if (ClusterState(session.gFat, folder->startCluster()) != FA_EMPTY) continue;
+        ScanDirectory(session, folder->startCluster(), 0, 0, false, true, "");
     }
     const uint64_t last = volume.clusterCount > 0 ? std::min<uint64_t>(uint64_t(volume.clusterCount) + 1, 66) : 0;
-    for (uint64_t c = 2; c <= last; ++c) ScanDirectory(volume, boot, uint32_t(c), 0, 0, false, true, "");
-    ResetSearch();
+    for (uint64_t c = 2; c <= last; ++c) ScanDirectory(session, uint32_t(c), 0, 0, false, true, "");
     return 0;
 }

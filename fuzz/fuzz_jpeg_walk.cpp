@@ -8,10 +8,10 @@
 #include "walk_card.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    veld::fuzz::WalkCard card = veld::fuzz::MakeWalkCard(data, size);
-    if (!card.volume) return 0;
+    veld::SearchSession session;
+    bool modeBit = false;
+    if (!veld::fuzz::OpenWalkCard(session, data, size, &modeBit)) return 0;
     veld::JpegInfo info;
-    veld::WalkJpeg(*card.volume, 2, &info, card.modeBit ? veld::JpegWalkExifOnly : veld::JpegWalkFull);
-    veld::FreeFat();
+    veld::WalkJpeg(session, 2, &info, modeBit ? veld::JpegWalkExifOnly : veld::JpegWalkFull);
     return 0;
 }

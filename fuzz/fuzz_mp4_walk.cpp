@@ -6,10 +6,10 @@
 #include "walk_card.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    veld::fuzz::WalkCard card = veld::fuzz::MakeWalkCard(data, size);
-    if (!card.volume) return 0;
+    veld::SearchSession session;
+    bool modeBit = false;
+    if (!veld::fuzz::OpenWalkCard(session, data, size, &modeBit)) return 0;
     veld::Mp4Info info;
-    veld::WalkMp4Atoms(*card.volume, 2, &info);
-    veld::FreeFat();
+    veld::WalkMp4Atoms(session, 2, &info);
     return 0;
 }

@@ -5,25 +5,23 @@
 #include <cstdint>
 #include <vector>
 
-#include "finder/found_file_lists.h"
+#include "finder/search_session.h"
 #include "search/extraction.h"
 #include "search/search_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;
-    ResetSearch();
+    SearchSession session;
     SearchOptions options;  // the detailed search over the whole card
-    gSearch.options = options;
-    gSearch.cancelFlag = 0;
-    gSearch.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
-    SearchOpenVolume(options);
+    session.options = options;
+    session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
+    SearchOpenVolume(session, options);
 
     ExtractRequest request;
     request.toMemory = true;
-    for (size_t i = 0; i < gcDelFileList.Count(); ++i) {
-        auto record = gcDelFileList.CopyAt(i);
-        if (record) ExtractFoundFile(*gSearch.volume, *record, request);
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+        auto record = session.gcDelFileList.CopyAt(i);
+        if (record) ExtractFoundFile(*session.volume, *record, request);
     }
-    ResetSearch();
     return 0;
 }

@@ -5,34 +5,30 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "finder/search_session.h"
 #include "volume/cluster_map.h"
 #include "volume/disk_volume.h"
 
 namespace veld::fuzz {
 
-struct WalkCard {
-    std::unique_ptr<DiskVolume> volume;
-    bool modeBit = false;  // bit 2 of the first byte
-};
-
-inline WalkCard MakeWalkCard(const uint8_t* data, size_t size) {
-    WalkCard card;
-    if (size < 1) return card;
+// Opens the card as the session's volume with its (empty) map; false for an
+// empty input. modeBit receives bit 2 of the first byte.
+inline bool OpenWalkCard(SearchSession& session, const uint8_t* data, size_t size, bool* modeBit) {
+    if (size < 1) return false;
     const uint32_t clusterSize = 512u << (data[0] & 3);
-    card.modeBit = (data[0] & 4) != 0;
-    card.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data + 1, data + size));
-    DiskVolume& v = *card.volume;
+    *modeBit = (data[0] & 4) != 0;
+    session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data + 1, data + size));
+    DiskVolume& v = *session.volume;
     v.volumeKind = VolumeRaw;
     v.dataStart = 0;
     v.clusterSize = clusterSize;
     v.sectorSize = 512;
     v.clusterCount = int64_t((size - 1) / clusterSize);
     v.bootSector.fill(0);
-    ReadFat(v, v.bootSector);
-    return card;
+    ReadFat(session.gFat, v, v.bootSector);
+    return true;
 }
 
 }  // namespace veld::fuzz

@@ -18,7 +18,9 @@ namespace {
 // Below this size a file is extracted without a progress display.
 constexpr uint64_t kProgressThreshold = 1024000;
 
-std::string gLastExtractedPath;
+// Like errno, per thread: the extraction and whoever asks for its path run on
+// one thread, and another thread's extraction never changes the answer.
+thread_local std::string gLastExtractedPath;
 
 // The record's folder text ("DCIM\100CANON") as folder names; components that
 // would leave the target ("", ".", "..") are dropped.

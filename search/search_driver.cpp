@@ -8,7 +8,6 @@
 #include "base/search_progress.h"
 #include "base/trace.h"
 #include "finder/directory_scanner.h"
-#include "finder/found_file_lists.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
@@ -20,101 +19,109 @@ namespace {
 // What the starter hands the worker; copied by the worker before it reports
 // that it runs.
 struct WorkerStart {
+    SearchSession* session = nullptr;
     char driveLetter = 0;
     std::string imagePath;
     SearchOptions options;
     MessageTarget* startWindow = nullptr;
 };
 
-void JoinFinishedWorker() {
-    if (gSearch.worker.joinable() && gSearch.runningState.load() == 0) gSearch.worker.join();
+void JoinFinishedWorker(SearchSession& session) {
+    if (session.worker.joinable() && session.runningState.load() == 0) session.worker.join();
 }
 
 void WorkerBody(WorkerStart start) {
+    SearchSession& session = *start.session;
     int result = 0;
-    gSearch.resultCode = 0;
-    gSearch.runningState = 1;
+    session.resultCode = 0;
+    session.runningState = 1;
     try {
-        result = RunSearch(start.driveLetter, start.imagePath, start.options);
+        result = RunSearch(session, start.driveLetter, start.imagePath, start.options);
     } catch (...) {
         // Nothing escapes the worker: whatever went wrong is reported and
         // the search still ends normally with what it found.
         MessageBoxText("検索エラー");
         result = 0;
     }
-    gSearch.resultCode = result;
+    session.resultCode = result;
     // Nothing registers after the search: the start window is not needed
     // any more, and it may go away once it has our last message.
-    gSearch.startWindow = nullptr;
-    gSearch.runningState = 0;
+    session.startWindow = nullptr;
+    session.runningState = 0;
     if (start.startWindow) start.startWindow->PostMessage(MsgSearchFinished, result, 0);
 }
 
-void ScanDeletedFolders(DiskVolume& volume, const BootSector& boot) {
+void ScanDeletedFolders(SearchSession& session) {
     // The list can grow while it is walked (folders inside deleted folders),
     // so its length is read afresh before every step.
-    for (size_t i = 0; i < DelFolderList.Count(); ++i) {
-        if (SearchCancelled()) break;
-        std::optional<DelFileInfo> folder = DelFolderList.CopyAt(i);
+    for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
+        if (session.Cancelled()) break;
+        std::optional<DelFileInfo> folder = session.DelFolderList.CopyAt(i);
         if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
         uint32_t start = folder->startCluster();
         std::string name = folder->name.value_or(std::string());
         if (name.empty()) name = TrimmedShortName(folder->entry);
-        int state = ClusterState(start);
+        int state = ClusterState(session.gFat, start);
         if (state != FA_EMPTY) {
             TraceLine(">>Skip Search Del Dir %s is %s", name.c_str(), ClusterStateName(state));
             continue;
         }
         TraceLine(">>Search Del Dir %s", name.c_str());
-        ScanDirectory(volume, boot, start, 0, 0, false, true, "");
+        ScanDirectory(session, start, 0, 0, false, true, "");
     }
 }
 
 }  // namespace
 
-void ResetSearch() {
-    if (gSearch.worker.joinable()) gSearch.worker.join();
-    gSearch.folderCount = 0;
-    gSearch.fileCount = 0;
-    ClearFoundFileLists();
-    gSearch.shownCount = 0;
-    gSearch.startWindow = nullptr;
-    gSearch.volume.reset();
-    FreeFat();
+void ResetSearch(SearchSession& session) {
+    if (session.worker.joinable()) session.worker.join();
+    session.folderCount = 0;
+    session.fileCount = 0;
+    session.ClearFoundFileLists();
+    session.shownCount = 0;
+    session.startWindow = nullptr;
+    session.volume.reset();
+    FreeFat(session.gFat);
 }
 
-int StartSearchWorker(MessageTarget* startWindow, char driveLetter, const std::string& imagePath,
-                      const SearchOptions& options) {
-    JoinFinishedWorker();
-    if (gSearch.worker.joinable()) return -1;  // a search is still running
-    gSearch.runningState = 0;
-    gSearch.resultCode = 0;
-    gSearch.cancelFlag = 0;
-    gSearch.startWindow = startWindow;
-    gSearch.options = options;
-    WorkerStart start{driveLetter, imagePath, options, startWindow};
-    gSearch.runningState = -1;
+int StartSearchWorker(SearchSession& session, MessageTarget* startWindow, char driveLetter,
+                      const std::string& imagePath, const SearchOptions& options) {
+    JoinFinishedWorker(session);
+    if (session.worker.joinable()) return -1;  // a search is still running
+    session.runningState = 0;
+    session.resultCode = 0;
+    session.cancelFlag = 0;
+    session.startWindow = startWindow;
+    session.options = options;
+    WorkerStart start{&session, driveLetter, imagePath, options, startWindow};
+    session.runningState = -1;
     try {
-        gSearch.worker = std::thread(WorkerBody, std::move(start));
+        session.worker = std::thread(WorkerBody, std::move(start));
     } catch (const std::exception&) {
-        gSearch.runningState = 0;
+        session.runningState = 0;
         return -1;
     }
-    while (gSearch.runningState.load() == -1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (session.runningState.load() == -1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 0;
 }
 
-int RunSearch(char driveLetter, const std::string& imagePath, const SearchOptions& options) {
+int RunSearch(SearchSession& session, char driveLetter, const std::string& imagePath, const SearchOptions& options) {
     TraceLine("Open drive %c:", driveLetter ? driveLetter : ' ');
-    gSearch.volume.reset();
-    gSearch.volume = DiskIO_Open(imagePath, driveLetter);
-    if (!gSearch.volume) return SearchOpenFailed;
-    return SearchOpenVolume(options);
+    session.volume.reset();
+    session.volume = DiskIO_Open(imagePath, driveLetter);
+    if (!session.volume) {
+        session.lastOpenError = DiskIO_LastOpenError();
+        session.lastOpenDenied = DiskIO_LastOpenDenied();
+        return SearchOpenFailed;
+    }
+    session.lastOpenError.clear();
+    session.lastOpenDenied = false;
+    return SearchOpenVolume(session, options);
 }
 
-int SearchOpenVolume(const SearchOptions& options) {
-    if (!gSearch.volume) return SearchOpenFailed;
-    DiskVolume& volume = *gSearch.volume;
+int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
+    if (!session.volume) return SearchOpenFailed;
+    DiskVolume& volume = *session.volume;
     const BootSector boot = volume.bootSector;
 
     if (volume.volumeKind == VolumeNone) return SearchNotAnalysed;
@@ -129,25 +136,25 @@ int SearchOpenVolume(const SearchOptions& options) {
 
     const bool fat32 = IsFat32Layout(boot);
     const uint64_t rootPosition = RootDirectoryPosition(boot);
-    ReadFat(volume, boot);  // a partial FAT still lets the search go on
+    ReadFat(session.gFat, volume, boot, &session.progress);  // a partial FAT still lets the search go on
 
     if (options.rangeOnly == 0 && volume.volumeKind != VolumeRaw && volume.volumeKind != VolumeNtfs) {
-        gSearch.directoryPhase = 1;
-        ScanDirectory(volume, boot, uint32_t(rootPosition), uint32_t(rootPosition >> 32), 0, !fat32, false, "");
-        ReportProgress(PhaseLiveTreeDone, 0, "");
-        gSearch.directoryPhase = 0;
-        TraceLine("ディレクトリ数=%d ファイル数=%d", gSearch.folderCount.load(), gSearch.fileCount.load());
+        session.directoryPhase = 1;
+        ScanDirectory(session, uint32_t(rootPosition), uint32_t(rootPosition >> 32), 0, !fat32, false, "");
+        session.progress.Report(PhaseLiveTreeDone, 0, "");
+        session.directoryPhase = 0;
+        TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
         TraceLine("%s", "");
         TraceLine("●削除フォルダ検索");
-        gSearch.folderCount = 0;
-        gSearch.fileCount = 0;
-        ScanDeletedFolders(volume, boot);
+        session.folderCount = 0;
+        session.fileCount = 0;
+        ScanDeletedFolders(session);
         TraceLine("%s", "");
-        TraceLine("ディレクトリ数=%d ファイル数=%d", gSearch.folderCount.load(), gSearch.fileCount.load());
+        TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
     }
 
-    ReportProgress(PhaseBeforeClusters, 0, "");
-    TraceLine("●削除ファイル保存1 gcDelFileList.m_iNum=%d", int(gcDelFileList.Count()));
+    session.progress.Report(PhaseBeforeClusters, 0, "");
+    TraceLine("●削除ファイル保存1 gcDelFileList.m_iNum=%d", int(session.gcDelFileList.Count()));
     TraceLine("%s", "");
     TraceLine("●クラスタサーチ");
 
@@ -156,26 +163,26 @@ int SearchOpenVolume(const SearchOptions& options) {
         first = uint32_t(uint64_t(options.firstCluster) & 0xFFFFFFFFu);
         last = uint32_t(uint64_t(options.lastCluster) & 0xFFFFFFFFu);
     }
-    if (!SearchCancelled() && first <= last) SearchClusters(volume, first, last);
+    if (!session.Cancelled() && first <= last) SearchClusters(session, first, last);
 
-    TraceLine("●削除ファイル保存2 gcDelFileList.m_iNum=%d", int(gcDelFileList.Count()));
-    ExtensionTally.ForEach([](ExtensionCount& e) {
+    TraceLine("●削除ファイル保存2 gcDelFileList.m_iNum=%d", int(session.gcDelFileList.Count()));
+    session.ExtensionTally.ForEach([](ExtensionCount& e) {
         TraceLine("Extention = %3.3s\n", e.extension.c_str());
         return true;
     });
     return SearchOk;
 }
 
-bool WaitForSearchWorker(int milliseconds) {
+bool WaitForSearchWorker(SearchSession& session, int milliseconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (gSearch.runningState.load() != 0 && std::chrono::steady_clock::now() < deadline)
+    while (session.runningState.load() != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (gSearch.runningState.load() != 0) return false;  // joined by the next ResetSearch
-    if (gSearch.worker.joinable()) gSearch.worker.join();
+    if (session.runningState.load() != 0) return false;  // joined by the next ResetSearch
+    if (session.worker.joinable()) session.worker.join();
     return true;
 }
 
-void RequestCancel() { gSearch.cancelFlag = 1; }
+void RequestCancel(SearchSession& session) { session.cancelFlag = 1; }
 
 std::string SearchErrorText(int resultCode) {
     if (resultCode == SearchOpenFailed)

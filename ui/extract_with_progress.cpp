@@ -2,14 +2,13 @@
 
 #include <QCoreApplication>
 
-#include "finder/search_state.h"
 #include "ui/common_progress.h"
 
 namespace veld {
 
-ExtractOutcome ExtractFoundFileWithProgress(QWidget* owner, const DelFileInfo& record, ExtractRequest request,
-                                            bool showProgress) {
-    if (!gSearch.volume) {
+ExtractOutcome ExtractFoundFileWithProgress(QWidget* owner, DiskVolume* volume, const DelFileInfo& record,
+                                            ExtractRequest request, bool showProgress) {
+    if (!volume) {
         ExtractOutcome none;
         none.result = ExtractCreateFailed;
         return none;
@@ -26,7 +25,7 @@ ExtractOutcome ExtractFoundFileWithProgress(QWidget* owner, const DelFileInfo& r
     } else {
         request.progress = nullptr;
     }
-    ExtractOutcome outcome = ExtractFoundFile(*gSearch.volume, record, request);
+    ExtractOutcome outcome = ExtractFoundFile(*volume, record, request);
     if (withDialog) CCommonProgress::Close();
     return outcome;
 }

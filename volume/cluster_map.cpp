@@ -10,17 +10,11 @@
 #include "volume/boot_sector.h"
 
 namespace veld {
-
-FatTables gFat;
-
 namespace {
 
 // No map grows beyond this many cells (1.5 GiB with the FAT copy); cluster
 // numbers past it answer FA_END and are treated as claimed.
 constexpr uint64_t kMaxMapEntries = uint64_t(1) << 28;
-
-// The FAT reader's last reported percentage; deliberately kept across searches.
-int gLastFatPercent = -1;
 
 // Upper bound for the number of cells a source can need: what its bytes can
 // hold as clusters, plus the two reserved numbers.
@@ -32,10 +26,10 @@ uint64_t DeviceClusterBound(const DiskVolume& volume) {
     return std::min<uint64_t>(kMaxMapEntries, afterStart / volume.clusterSize + 2);
 }
 
-void Allocate(uint64_t entries, bool withFat) {
-    gFat.fat.assign(withFat ? entries : 0, 0);
-    gFat.cells.assign(entries, ClusterCell{});
-    gFat.present = true;
+void Allocate(FatTables& tables, uint64_t entries, bool withFat) {
+    tables.fat.assign(withFat ? entries : 0, 0);
+    tables.cells.assign(entries, ClusterCell{});
+    tables.present = true;
 }
 
 void TraceSectorDump(const uint8_t* sector, uint32_t bytes, int fatType, uint64_t* runningIndex) {
@@ -68,17 +62,18 @@ void TraceSectorDump(const uint8_t* sector, uint32_t bytes, int fatType, uint64_
 // chain is long, a record of visited clusters so a cycle ends at once.
 class ChainWalk {
 public:
-    ChainWalk(const BootSector& boot, uint32_t start) : boot_(boot), current_(start) {}
+    ChainWalk(const FatTables& tables, const BootSector& boot, uint32_t start)
+        : tables_(tables), boot_(boot), current_(start) {}
     uint32_t current() const { return current_; }
     // Moves to the next cluster; false at the end of the chain, at a value
     // outside the map, or on a revisited cluster.
     bool Next() {
-        if (current_ >= gFat.size()) return false;
-        uint32_t next = gFat.fat.empty() ? 0 : gFat.fat[current_];
-        if (!IsValidCluster(boot_, next) || next >= gFat.size()) return false;
-        if (++steps_ >= gFat.size()) return false;
+        if (current_ >= tables_.size()) return false;
+        uint32_t next = tables_.fat.empty() ? 0 : tables_.fat[current_];
+        if (!IsValidCluster(boot_, next) || next >= tables_.size()) return false;
+        if (++steps_ >= tables_.size()) return false;
         if (steps_ >= kPlainSteps) {
-            if (visited_.empty()) visited_.assign(gFat.size(), false);
+            if (visited_.empty()) visited_.assign(tables_.size(), false);
             if (visited_[next]) return false;
             visited_[next] = true;
         }
@@ -88,6 +83,7 @@ public:
 
 private:
     static constexpr uint64_t kPlainSteps = 1024;
+    const FatTables& tables_;
     const BootSector& boot_;
     uint32_t current_;
     uint64_t steps_ = 0;
@@ -96,16 +92,16 @@ private:
 
 }  // namespace
 
-int ReadFat(DiskVolume& volume, const BootSector& boot) {
+int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, SearchProgress* progress) {
     if (volume.volumeKind == VolumeNone) return 0;
-    FreeFat();
+    FreeFat(tables);
     uint64_t bound = DeviceClusterBound(volume);
     if (volume.volumeKind == VolumeRaw || volume.volumeKind == VolumeNtfs) {
         // The cluster count of an NTFS boot sector is a 64-bit field of the
         // card: like the FAT's, the map never outgrows what the source holds.
         uint64_t n = std::min<uint64_t>(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0, bound);
-        Allocate(n, false);
-        gFat.fatType = 0;
+        Allocate(tables, n, false);
+        tables.fatType = 0;
         TraceLine("FAT entrys(2) = %d", int(n));
         return 0;
     }
@@ -115,7 +111,7 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
     const bool fat32 = IsFat32Layout(boot);
     const uint32_t bytesPerSector = r.le16(bpb::BytesPerSector);
     if (bytesPerSector == 0) {  // LoadGeometry never hands such a volume over as FAT
-        Allocate(0, true);
+        Allocate(tables, 0, true);
         return 0;
     }
     uint64_t sectorsPerFat = SectorsPerFatOf(boot);
@@ -132,8 +128,8 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
     uint64_t clusters = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0;
     if (clusters > entries) entries = std::min(clusters, bound);
     entries = std::min(entries, kMaxMapEntries);
-    Allocate(entries, true);
-    gFat.fatType = fatType;
+    Allocate(tables, entries, true);
+    tables.fatType = fatType;
     TraceLine("FAT entrys(2) = %d", int(entries));
 
     std::vector<uint8_t> sector(bytesPerSector);
@@ -142,11 +138,11 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
     int result = 0;
     for (uint64_t i = 0; i < sectorsPerFat; ++i) {
         int percent = int(double(i) / double(sectorsPerFat) * 100.0);
-        if (percent != gLastFatPercent) {
+        if (progress && percent != progress->lastFatPercent) {
             char text[48];
             std::snprintf(text, sizeof text, "%d/%d", int(i), int(sectorsPerFat));
-            ReportProgress(PhaseFatRead, percent, text);
-            gLastFatPercent = percent;
+            progress->Report(PhaseFatRead, percent, text);
+            progress->lastFatPercent = percent;
         }
         if (DiskIO_Seek(&volume, int64_t((reserved + i) * bytesPerSector)) == -1) {
             TraceLine("ERROR FAT SetFilePointer");
@@ -162,12 +158,14 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
         ByteReader s(sector.data(), sector.size());
         if (fat32) {
             uint64_t first = i * bytesPerSector / 4;
-            for (uint32_t k = 0; k < bytesPerSector / 4 && first + k < entries; ++k) gFat.fat[first + k] = s.le32(k * 4);
+            for (uint32_t k = 0; k < bytesPerSector / 4 && first + k < entries; ++k)
+                tables.fat[first + k] = s.le32(k * 4);
         } else if (fatType == 12) {
             fat12Bytes.insert(fat12Bytes.end(), sector.begin(), sector.end());
         } else {
             uint64_t first = i * bytesPerSector / 2;
-            for (uint32_t k = 0; k < bytesPerSector / 2 && first + k < entries; ++k) gFat.fat[first + k] = s.le16(k * 2);
+            for (uint32_t k = 0; k < bytesPerSector / 2 && first + k < entries; ++k)
+                tables.fat[first + k] = s.le16(k * 2);
         }
         if (i < 5) TraceSectorDump(sector.data(), bytesPerSector, fat32 ? 32 : 16, &runningIndex);
     }
@@ -179,57 +177,59 @@ int ReadFat(DiskVolume& volume, const BootSector& boot) {
         uint64_t packed = fat12Bytes.size() * 2 / 3;
         for (uint64_t n = 0; n < packed && n < entries; ++n) {
             uint16_t word = f.le16(n * 3 / 2);
-            gFat.fat[n] = (n & 1) ? uint32_t(word >> 4) : uint32_t(word & 0xFFF);
+            tables.fat[n] = (n & 1) ? uint32_t(word >> 4) : uint32_t(word & 0xFFF);
         }
     }
     return result;
 }
 
-void FreeFat() {
-    gFat.fat.clear();
-    gFat.fat.shrink_to_fit();
-    gFat.cells.clear();
-    gFat.cells.shrink_to_fit();
-    gFat.directoryScanned.clear();
-    gFat.directoryScanned.shrink_to_fit();
-    gFat.present = false;
-    gFat.fatType = 0;
+void FreeFat(FatTables& tables) {
+    tables.fat.clear();
+    tables.fat.shrink_to_fit();
+    tables.cells.clear();
+    tables.cells.shrink_to_fit();
+    tables.directoryScanned.clear();
+    tables.directoryScanned.shrink_to_fit();
+    tables.present = false;
+    tables.fatType = 0;
 }
 
-int ClusterState(uint64_t cluster) {
-    if (!gFat.present) return kNoClusterMap;
-    if (cluster >= gFat.cells.size()) return FA_END;
-    return gFat.cells[cluster].state;
+int ClusterState(const FatTables& tables, uint64_t cluster) {
+    if (!tables.present) return kNoClusterMap;
+    if (cluster >= tables.cells.size()) return FA_END;
+    return tables.cells[cluster].state;
 }
 
-void SetClusterState(uint64_t cluster, uint8_t state) {
-    if (gFat.present && cluster < gFat.cells.size()) gFat.cells[cluster].state = state;
+void SetClusterState(FatTables& tables, uint64_t cluster, uint8_t state) {
+    if (tables.present && cluster < tables.cells.size()) tables.cells[cluster].state = state;
 }
 
-int ClusterClass(uint64_t cluster) {
-    if (!gFat.present || cluster >= gFat.cells.size()) return CC_NONE;
-    return gFat.cells[cluster].contentClass;
+int ClusterClass(const FatTables& tables, uint64_t cluster) {
+    if (!tables.present || cluster >= tables.cells.size()) return CC_NONE;
+    return tables.cells[cluster].contentClass;
 }
 
-void SetClusterClass(uint64_t cluster, uint8_t contentClass) {
-    if (gFat.present && cluster < gFat.cells.size()) gFat.cells[cluster].contentClass = contentClass;
+void SetClusterClass(FatTables& tables, uint64_t cluster, uint8_t contentClass) {
+    if (tables.present && cluster < tables.cells.size()) tables.cells[cluster].contentClass = contentClass;
 }
 
-bool DirectoryBlockScanned(uint64_t cluster) {
-    return cluster < gFat.directoryScanned.size() && gFat.directoryScanned[cluster];
+bool DirectoryBlockScanned(const FatTables& tables, uint64_t cluster) {
+    return cluster < tables.directoryScanned.size() && tables.directoryScanned[cluster];
 }
 
-void MarkDirectoryBlockScanned(uint64_t cluster) {
-    if (!gFat.present || cluster >= gFat.cells.size()) return;
-    if (gFat.directoryScanned.empty()) gFat.directoryScanned.assign(gFat.cells.size(), false);
-    gFat.directoryScanned[cluster] = true;
+void MarkDirectoryBlockScanned(FatTables& tables, uint64_t cluster) {
+    if (!tables.present || cluster >= tables.cells.size()) return;
+    if (tables.directoryScanned.empty()) tables.directoryScanned.assign(tables.cells.size(), false);
+    tables.directoryScanned[cluster] = true;
 }
 
-uint32_t FatEntry(uint64_t cluster) { return cluster < gFat.fat.size() ? gFat.fat[cluster] : 0; }
+uint32_t FatEntry(const FatTables& tables, uint64_t cluster) {
+    return cluster < tables.fat.size() ? tables.fat[cluster] : 0;
+}
 
-bool FatSaysInUse(uint64_t cluster) {
-    uint32_t entry = FatEntry(cluster);
-    if (gFat.fatType == 32) entry &= 0x0FFFFFFF;
+bool FatSaysInUse(const FatTables& tables, uint64_t cluster) {
+    uint32_t entry = FatEntry(tables, cluster);
+    if (tables.fatType == 32) entry &= 0x0FFFFFFF;
     return entry != 0;
 }
 
@@ -251,22 +251,22 @@ const char* ClusterStateName(int state) {
     }
 }
 
-int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted) {
+int64_t MarkChain(FatTables& tables, const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted) {
     if (start < 2) return 0;
     // Deletion frees a chain: a deleted entry whose start cluster the FAT
     // still calls allocated points into a file written later. Claim nothing.
-    if (state == FA_DEL_FILE && !keepDeleted && FatSaysInUse(start)) return 0;
-    ChainWalk walk(boot, start);
+    if (state == FA_DEL_FILE && !keepDeleted && FatSaysInUse(tables, start)) return 0;
+    ChainWalk walk(tables, boot, start);
     int64_t count = 1;
     for (;;) {
         uint32_t c = walk.current();
-        if (!(keepDeleted && ClusterState(c) == FA_DEL_FILE)) SetClusterState(c, state);
+        if (!(keepDeleted && ClusterState(tables, c) == FA_DEL_FILE)) SetClusterState(tables, c, state);
         if (!walk.Next()) return count;
         ++count;
     }
 }
 
-int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
+int MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
                    std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse, uint64_t* needed) {
     list->clear();
     *collected = 0;
@@ -277,18 +277,18 @@ int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint
     if (needed) *needed = capacity;
     // Clusters past the map or past the volume's last cluster do not exist:
     // the list is bounded by what lies between the start and that end.
-    uint64_t end = gFat.present ? gFat.size() : 0;
+    uint64_t end = tables.present ? tables.size() : 0;
     if (volume.clusterCount > 0) end = std::min<uint64_t>(end, uint64_t(volume.clusterCount) + 2);
     const uint64_t available = end > start ? end - start : 0;
     list->assign(std::min(capacity, available), 0);
     for (uint64_t i = 0; i < capacity; ++i) {
         if (i >= list->size()) return i == 0 ? 101 : 100;  // the card ends before the extent does
         uint64_t c = uint64_t(start) + i;
-        int old = ClusterState(c);
-        SetClusterState(c, state);
+        int old = ClusterState(tables, c);
+        SetClusterState(tables, c, state);
         // A free cell that the FAT calls allocated belongs to a live file whose
         // entry has not been read yet: it stops the run like a claimed one.
-        bool free = (old == FA_EMPTY && !(fatMarksInUse && FatSaysInUse(c))) || old == FA_DEL_FILE;
+        bool free = (old == FA_EMPTY && !(fatMarksInUse && FatSaysInUse(tables, c))) || old == FA_DEL_FILE;
         if (free && c <= 0xFFFFFFFFu) {
             (*list)[i] = uint32_t(c);
             ++*collected;
@@ -299,9 +299,9 @@ int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint
     return 1;
 }
 
-int64_t CollectChain(const BootSector& boot, uint32_t start, std::vector<uint32_t>* list) {
+int64_t CollectChain(const FatTables& tables, const BootSector& boot, uint32_t start, std::vector<uint32_t>* list) {
     std::vector<uint32_t> chain{start};
-    ChainWalk walk(boot, start);
+    ChainWalk walk(tables, boot, start);
     while (walk.Next()) chain.push_back(walk.current());
     if (list) *list = chain;
     return int64_t(chain.size());

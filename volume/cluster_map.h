@@ -1,12 +1,14 @@
 // The in-memory copy of the first FAT and the cluster map: one cell per
 // cluster number recording which kind of object claimed the cluster (byte 0,
 // FA_ state) and what the signature search saw in it (byte 1, content class).
-// Both belong to the current search and live in one process-wide place.
+// Both belong to one search (its session holds them) and are passed to every
+// routine here.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "base/search_progress.h"
 #include "volume/disk_volume.h"
 
 namespace veld {
@@ -41,7 +43,7 @@ struct ClusterCell {
     uint8_t contentClass = CC_NONE;
 };
 
-// The process-wide tables of the current search.
+// The tables of one search.
 struct FatTables {
     bool present = false;
     int fatType = 0;                // FatTypeOf of the volume; 0 for NTFS and raw
@@ -50,32 +52,33 @@ struct FatTables {
     std::vector<bool> directoryScanned;  // the scanner's record; empty until first used
     uint64_t size() const { return cells.size(); }
 };
-extern FatTables gFat;
 
-// 0, or -1 when reading a FAT sector failed (the partial table is kept).
-int ReadFat(DiskVolume& volume, const BootSector& boot);
-void FreeFat();
+// Copies the first FAT of the volume into the tables and makes a map of
+// empty cells, one per cluster; reports the reading to progress (may be
+// null). 0, or -1 when reading a FAT sector failed (the partial table is kept).
+int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, SearchProgress* progress = nullptr);
+void FreeFat(FatTables& tables);
 
-int ClusterState(uint64_t cluster);  // 99 without a map
-void SetClusterState(uint64_t cluster, uint8_t state);
-int ClusterClass(uint64_t cluster);  // 0 without a map or beyond it
-void SetClusterClass(uint64_t cluster, uint8_t contentClass);
+int ClusterState(const FatTables& tables, uint64_t cluster);  // 99 without a map
+void SetClusterState(FatTables& tables, uint64_t cluster, uint8_t state);
+int ClusterClass(const FatTables& tables, uint64_t cluster);  // 0 without a map or beyond it
+void SetClusterClass(FatTables& tables, uint64_t cluster, uint8_t contentClass);
 // The FAT entry of a cluster (0 beyond the table).
-uint32_t FatEntry(uint64_t cluster);
+uint32_t FatEntry(const FatTables& tables, uint64_t cluster);
 // True when the card's own FAT says the cluster is allocated (a non-zero
 // entry; the top four bits are ignored on FAT32).
-bool FatSaysInUse(uint64_t cluster);
+bool FatSaysInUse(const FatTables& tables, uint64_t cluster);
 const char* ClusterStateName(int state);
 inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }
 
-// The directory scanner's record for the current search: whether a cluster's
-// entries have already been read as a directory block. Without a map, or for
-// numbers beyond it, nothing is recorded (and nothing counts as read).
-bool DirectoryBlockScanned(uint64_t cluster);
-void MarkDirectoryBlockScanned(uint64_t cluster);
+// The directory scanner's record for the search: whether a cluster's entries
+// have already been read as a directory block. Without a map, or for numbers
+// beyond it, nothing is recorded (and nothing counts as read).
+bool DirectoryBlockScanned(const FatTables& tables, uint64_t cluster);
+void MarkDirectoryBlockScanned(FatTables& tables, uint64_t cluster);
 
 // Claims the chain from start; returns the number of clusters visited.
-int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);
+int64_t MarkChain(FatTables& tables, const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);
 
 // Claims the assumed contiguous extent of a deleted file of the given size.
 // needed receives ceil(size / cluster size); the list gets that many entries
@@ -88,11 +91,11 @@ int64_t MarkChain(const BootSector& boot, uint32_t start, uint8_t state, bool ke
 // the run as well (a deleted entry's extent never runs into a live file);
 // files found by their signature pass false, so pictures in allocated
 // clusters that no entry reaches (lost chains) can still be recovered.
-int MarkContiguous(const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
+int MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
                    std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse = true,
                    uint64_t* needed = nullptr);
 
 // Lists the FAT chain from start (the start itself unchecked).
-int64_t CollectChain(const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);
+int64_t CollectChain(const FatTables& tables, const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);
 
 }  // namespace veld

@@ -10,8 +10,10 @@
 namespace veld {
 namespace {
 
-std::string gLastOpenError;
-bool gLastOpenDenied = false;
+// Like errno, the reason of the last failed open belongs to the thread that
+// opened: a search worker's failure never shows up in another thread's text.
+thread_local std::string gLastOpenError;
+thread_local bool gLastOpenDenied = false;
 
 void RememberOpenFailure(const std::string& what) {
     int err = errno;

@@ -60,9 +60,10 @@ bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32
 // logical sector size (0 when the size cannot be found).
 int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize);
 
-// Why the last open failed, as the platform describes it (for messages).
+// Why the calling thread's last open failed, as the platform describes it
+// (for messages); like errno, each thread has its own.
 const std::string& DiskIO_LastOpenError();
-// True when the last open failed for lack of permission.
+// True when the calling thread's last open failed for lack of permission.
 bool DiskIO_LastOpenDenied();
 
 }  // namespace veld

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "volume/boot_sector.h"
@@ -18,16 +18,16 @@ namespace {
 using test::FatGeometry;
 using test::FatImageBuilder;
 
-// Opens the builder's image and copies its FAT as a search does.
-std::unique_ptr<DiskVolume> LoadFat(const FatImageBuilder& b) {
-    auto v = b.Open();
-    EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
-    return v;
-}
-
 class ClusterMap : public ::testing::Test {
 protected:
-    void TearDown() override { FreeFat(); }
+    // Opens the builder's image and copies its FAT as a search does.
+    std::unique_ptr<DiskVolume> LoadFat(const FatImageBuilder& b) {
+        auto v = b.Open();
+        EXPECT_EQ(ReadFat(gFat, *v, v->bootSector), 0);
+        return v;
+    }
+
+    FatTables gFat;  // the tables every case reads and claims in
 };
 
 TEST_F(ClusterMap, Fat12EntriesStraddlingASectorBoundaryUnpack) {
@@ -37,15 +37,15 @@ TEST_F(ClusterMap, Fat12EntriesStraddlingASectorBoundaryUnpack) {
     b.MakeChain({339, 340, 341, 342, 683});  // 682/683 straddle sectors 1 and 2
     b.SetFat(682, 0xABC);
     auto v = LoadFat(b);
-    EXPECT_EQ(FatEntry(339), 340u);
-    EXPECT_EQ(FatEntry(340), 341u);
-    EXPECT_EQ(FatEntry(341), 342u);
-    EXPECT_EQ(FatEntry(342), 683u);
-    EXPECT_EQ(FatEntry(683), 0xFFFu);
-    EXPECT_EQ(FatEntry(682), 0xABCu);
-    EXPECT_EQ(FatEntry(0), 0xFF0u);  // media byte in entry 0
+    EXPECT_EQ(FatEntry(gFat, 339), 340u);
+    EXPECT_EQ(FatEntry(gFat, 340), 341u);
+    EXPECT_EQ(FatEntry(gFat, 341), 342u);
+    EXPECT_EQ(FatEntry(gFat, 342), 683u);
+    EXPECT_EQ(FatEntry(gFat, 683), 0xFFFu);
+    EXPECT_EQ(FatEntry(gFat, 682), 0xABCu);
+    EXPECT_EQ(FatEntry(gFat, 0), 0xFF0u);  // media byte in entry 0
     std::vector<uint32_t> chain;
-    EXPECT_EQ(CollectChain(v->bootSector, 339, &chain), 5);
+    EXPECT_EQ(CollectChain(gFat, v->bootSector, 339, &chain), 5);
     EXPECT_EQ(chain, (std::vector<uint32_t>{339, 340, 341, 342, 683}));
     // FAT12 entries are 12 bits: 2 entries per 3 bytes.
     EXPECT_EQ(gFat.size(), std::max<uint64_t>(b.SectorsPerFat() * 512 * 2 / 3, b.ClusterCount()));
@@ -55,15 +55,15 @@ TEST_F(ClusterMap, Fat16AndFat32EntriesAreCopiedWhole) {
     FatImageBuilder b16(FatGeometry::Fat16());
     b16.MakeChain({2, 300, 299});
     LoadFat(b16);
-    EXPECT_EQ(FatEntry(2), 300u);
-    EXPECT_EQ(FatEntry(300), 299u);
-    EXPECT_EQ(FatEntry(299), 0xFFFFu);
+    EXPECT_EQ(FatEntry(gFat, 2), 300u);
+    EXPECT_EQ(FatEntry(gFat, 300), 299u);
+    EXPECT_EQ(FatEntry(gFat, 299), 0xFFFFu);
 
     FatImageBuilder b32(FatGeometry::Fat32());
     b32.SetFat(200, 0xF0000123);  // top four bits kept, not masked
     LoadFat(b32);
-    EXPECT_EQ(FatEntry(200), 0xF0000123u);
-    EXPECT_EQ(FatEntry(2), 0x0FFFFFFFu);  // the root cluster's end mark
+    EXPECT_EQ(FatEntry(gFat, 200), 0xF0000123u);
+    EXPECT_EQ(FatEntry(gFat, 2), 0x0FFFFFFFu);  // the root cluster's end mark
 }
 
 TEST_F(ClusterMap, Fat16TableShorterThanTheCardGrowsToTheClusterCount) {
@@ -74,33 +74,33 @@ TEST_F(ClusterMap, Fat16TableShorterThanTheCardGrowsToTheClusterCount) {
     auto v = LoadFat(b);
     ASSERT_GT(v->clusterCount, 1024);
     EXPECT_EQ(gFat.size(), uint64_t(v->clusterCount));
-    EXPECT_EQ(FatEntry(1021), 1022u);
-    EXPECT_EQ(FatEntry(1024), 0u);
-    EXPECT_EQ(FatEntry(uint64_t(v->clusterCount) - 1), 0u);
-    EXPECT_EQ(ClusterState(uint64_t(v->clusterCount) - 1), FA_EMPTY);
+    EXPECT_EQ(FatEntry(gFat, 1021), 1022u);
+    EXPECT_EQ(FatEntry(gFat, 1024), 0u);
+    EXPECT_EQ(FatEntry(gFat, uint64_t(v->clusterCount) - 1), 0u);
+    EXPECT_EQ(ClusterState(gFat, uint64_t(v->clusterCount) - 1), FA_EMPTY);
 }
 
 TEST_F(ClusterMap, RawCardHasAnEmptyTableOfItsSectorCount) {
     auto v = DiskIO_OpenMemory(std::vector<uint8_t>(1000000, 0xFF));
-    EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
+    EXPECT_EQ(ReadFat(gFat, *v, v->bootSector), 0);
     EXPECT_EQ(gFat.size(), 1953u);
     for (uint64_t c = 0; c < gFat.size(); ++c) {
-        ASSERT_EQ(ClusterState(c), FA_EMPTY);
-        ASSERT_EQ(FatEntry(c), 0u);
+        ASSERT_EQ(ClusterState(gFat, c), FA_EMPTY);
+        ASSERT_EQ(FatEntry(gFat, c), 0u);
     }
 }
 
 TEST_F(ClusterMap, QueriesWithoutAMapAreHarmless) {
-    FreeFat();
-    EXPECT_EQ(ClusterState(5), 99);
-    SetClusterState(5, FA_USE_FILE);
-    EXPECT_EQ(ClusterState(5), 99);
-    EXPECT_EQ(FatEntry(5), 0u);
+    FreeFat(gFat);
+    EXPECT_EQ(ClusterState(gFat, 5), 99);
+    SetClusterState(gFat, 5, FA_USE_FILE);
+    EXPECT_EQ(ClusterState(gFat, 5), 99);
+    EXPECT_EQ(FatEntry(gFat, 5), 0u);
     std::vector<uint32_t> list{7};
     uint32_t collected = 9;
     DiskVolume v;
     v.clusterSize = 512;
-    EXPECT_NE(MarkContiguous(v, 5, FA_DEL_FILE, 1000, &list, &collected), 1);  // nothing is free without a map
+    EXPECT_NE(MarkContiguous(gFat, v, 5, FA_DEL_FILE, 1000, &list, &collected), 1);  // nothing is free without a map
 }
 
 TEST_F(ClusterMap, CycleInTheFatEndsEveryWalk) {
@@ -111,14 +111,14 @@ TEST_F(ClusterMap, CycleInTheFatEndsEveryWalk) {
     b.SetFat(30, 30);  // a cluster pointing at itself
     auto v = LoadFat(b);
     std::vector<uint32_t> chain;
-    int64_t n = CollectChain(v->bootSector, 10, &chain);
+    int64_t n = CollectChain(gFat, v->bootSector, 10, &chain);
     EXPECT_GE(n, 3);
     EXPECT_LE(uint64_t(n), gFat.size());
     EXPECT_EQ(std::vector<uint32_t>(chain.begin(), chain.begin() + 3), (std::vector<uint32_t>{10, 11, 12}));
-    EXPECT_LE(uint64_t(MarkChain(v->bootSector, 20, FA_USE_FILE, true)), gFat.size());
-    EXPECT_EQ(ClusterState(20), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(21), FA_USE_FILE);
-    EXPECT_LE(uint64_t(CollectChain(v->bootSector, 30, nullptr)), gFat.size());
+    EXPECT_LE(uint64_t(MarkChain(gFat, v->bootSector, 20, FA_USE_FILE, true)), gFat.size());
+    EXPECT_EQ(ClusterState(gFat, 20), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(gFat, 21), FA_USE_FILE);
+    EXPECT_LE(uint64_t(CollectChain(gFat, v->bootSector, 30, nullptr)), gFat.size());
 }
 
 // On a map of at most 1,024 entries the walk has no record of visited
@@ -130,11 +130,11 @@ TEST_F(ClusterMap, LoopInASmallFat12MapEndsAtTheMapSize) {
     auto v = LoadFat(b);
     ASSERT_LE(gFat.size(), 1024u);
     std::vector<uint32_t> chain;
-    const int64_t n = CollectChain(v->bootSector, 10, &chain);
+    const int64_t n = CollectChain(gFat, v->bootSector, 10, &chain);
     EXPECT_EQ(uint64_t(n), gFat.size());
     EXPECT_EQ(chain.size(), gFat.size());
     EXPECT_EQ(std::vector<uint32_t>(chain.begin(), chain.begin() + 4), (std::vector<uint32_t>{10, 11, 12, 10}));
-    EXPECT_EQ(uint64_t(MarkChain(v->bootSector, 10, FA_USE_FILE, true)), gFat.size());
+    EXPECT_EQ(uint64_t(MarkChain(gFat, v->bootSector, 10, FA_USE_FILE, true)), gFat.size());
 }
 
 TEST_F(ClusterMap, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
@@ -145,12 +145,12 @@ TEST_F(ClusterMap, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
     auto v = LoadFat(b);
     ASSERT_GE(gFat.size(), 0x12001u);
     std::vector<uint32_t> chain;
-    EXPECT_EQ(CollectChain(v->bootSector, 100, &chain), 6);
+    EXPECT_EQ(CollectChain(gFat, v->bootSector, 100, &chain), 6);
     EXPECT_EQ(chain.back(), 101u);
-    EXPECT_EQ(MarkChain(v->bootSector, 100, FA_USE_FILE, true), 6);
-    EXPECT_EQ(ClusterState(0x10005), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(0x12000), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(0xFFF1), FA_EMPTY);
+    EXPECT_EQ(MarkChain(gFat, v->bootSector, 100, FA_USE_FILE, true), 6);
+    EXPECT_EQ(ClusterState(gFat, 0x10005), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(gFat, 0x12000), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(gFat, 0xFFF1), FA_EMPTY);
 }
 
 TEST_F(ClusterMap, ClusterNumbersBeyondTheMapNeverIndex) {
@@ -158,57 +158,57 @@ TEST_F(ClusterMap, ClusterNumbersBeyondTheMapNeverIndex) {
     auto v = LoadFat(b);
     const uint32_t n = uint32_t(gFat.size());
     // A chain leaving the table ends at the last cluster inside it.
-    SetClusterState(n - 1, FA_EMPTY);
+    SetClusterState(gFat, n - 1, FA_EMPTY);
     gFat.fat[50] = n + 5;
     gFat.fat[n - 1] = n;  // the first number past the end
     std::vector<uint32_t> chain;
-    EXPECT_EQ(CollectChain(v->bootSector, 50, &chain), 1);
-    EXPECT_EQ(CollectChain(v->bootSector, n - 1, &chain), 1);
+    EXPECT_EQ(CollectChain(gFat, v->bootSector, 50, &chain), 1);
+    EXPECT_EQ(CollectChain(gFat, v->bootSector, n - 1, &chain), 1);
     // Starts beyond the map: nothing is written, no out-of-range access.
-    EXPECT_EQ(CollectChain(v->bootSector, n + 100, &chain), 1);
-    MarkChain(v->bootSector, n, FA_DEL_FILE, false);
-    MarkChain(v->bootSector, 0xFFFFFFF0u, FA_USE_FILE, true);
-    EXPECT_EQ(ClusterState(n), FA_END);  // beyond the map answers "claimed"
-    SetClusterState(n + 3, FA_USE_FILE);
-    EXPECT_EQ(ClusterClass(n + 3), CC_NONE);
+    EXPECT_EQ(CollectChain(gFat, v->bootSector, n + 100, &chain), 1);
+    MarkChain(gFat, v->bootSector, n, FA_DEL_FILE, false);
+    MarkChain(gFat, v->bootSector, 0xFFFFFFF0u, FA_USE_FILE, true);
+    EXPECT_EQ(ClusterState(gFat, n), FA_END);  // beyond the map answers "claimed"
+    SetClusterState(gFat, n + 3, FA_USE_FILE);
+    EXPECT_EQ(ClusterClass(gFat, n + 3), CC_NONE);
     // A contiguous run stops at the end of the map, or of the volume when
     // that comes first.
     gFat.fat[n - 1] = 0;
     const uint32_t end = uint32_t(std::min<uint64_t>(n, uint64_t(v->clusterCount) + 2));
     std::vector<uint32_t> list;
     uint32_t collected = 0;
-    EXPECT_EQ(MarkContiguous(*v, end - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(gFat, *v, end - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
-    EXPECT_EQ(MarkContiguous(*v, 0xFFFFFFFFu, FA_DEL_FILE, 3ull * v->clusterSize, &list, &collected), 101);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 0xFFFFFFFFu, FA_DEL_FILE, 3ull * v->clusterSize, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
 }
 
 TEST_F(ClusterMap, MarkChainOfADeletedEntryClaimsOnlyItsStart) {
     FatImageBuilder b(FatGeometry::Fat16());
     auto v = LoadFat(b);
-    EXPECT_EQ(MarkChain(v->bootSector, 40, FA_DEL_FILE, false), 1);
-    EXPECT_EQ(ClusterState(40), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(41), FA_EMPTY);
-    EXPECT_EQ(MarkChain(v->bootSector, 1, FA_DEL_FILE, false), 0);
-    EXPECT_EQ(MarkChain(v->bootSector, 0, FA_USE_FILE, true), 0);
-    EXPECT_EQ(ClusterState(0), FA_EMPTY);
-    EXPECT_EQ(ClusterState(1), FA_EMPTY);
+    EXPECT_EQ(MarkChain(gFat, v->bootSector, 40, FA_DEL_FILE, false), 1);
+    EXPECT_EQ(ClusterState(gFat, 40), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(gFat, 41), FA_EMPTY);
+    EXPECT_EQ(MarkChain(gFat, v->bootSector, 1, FA_DEL_FILE, false), 0);
+    EXPECT_EQ(MarkChain(gFat, v->bootSector, 0, FA_USE_FILE, true), 0);
+    EXPECT_EQ(ClusterState(gFat, 0), FA_EMPTY);
+    EXPECT_EQ(ClusterState(gFat, 1), FA_EMPTY);
 }
 
 TEST_F(ClusterMap, LiveChainKeepsCellsOfDeletedFiles) {
     FatImageBuilder b(FatGeometry::Fat16());
     b.MakeChain(60, 4);
     auto v = LoadFat(b);
-    SetClusterState(61, FA_DEL_FILE);
-    SetClusterState(62, FA_USE_DIR);
-    EXPECT_EQ(MarkChain(v->bootSector, 60, FA_USE_FILE, true), 4);
-    EXPECT_EQ(ClusterState(60), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(61), FA_DEL_FILE);  // kept
-    EXPECT_EQ(ClusterState(62), FA_USE_FILE);  // anything else is overwritten
-    EXPECT_EQ(ClusterState(63), FA_USE_FILE);
+    SetClusterState(gFat, 61, FA_DEL_FILE);
+    SetClusterState(gFat, 62, FA_USE_DIR);
+    EXPECT_EQ(MarkChain(gFat, v->bootSector, 60, FA_USE_FILE, true), 4);
+    EXPECT_EQ(ClusterState(gFat, 60), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(gFat, 61), FA_DEL_FILE);  // kept
+    EXPECT_EQ(ClusterState(gFat, 62), FA_USE_FILE);  // anything else is overwritten
+    EXPECT_EQ(ClusterState(gFat, 63), FA_USE_FILE);
     // Without the keep flag every cell takes the state.
-    EXPECT_EQ(MarkChain(v->bootSector, 60, FA_USE_DIR, false), 4);
-    EXPECT_EQ(ClusterState(61), FA_USE_DIR);
+    EXPECT_EQ(MarkChain(gFat, v->bootSector, 60, FA_USE_DIR, false), 4);
+    EXPECT_EQ(ClusterState(gFat, 61), FA_USE_DIR);
 }
 
 TEST_F(ClusterMap, DeletedEntryWhoseStartTheFatStillAllocatesClaimsNothing) {
@@ -219,18 +219,18 @@ TEST_F(ClusterMap, DeletedEntryWhoseStartTheFatStillAllocatesClaimsNothing) {
     b32.SetFat(81, 0x10000000 | 90);
     {
         auto v = LoadFat(b);
-        EXPECT_EQ(MarkChain(v->bootSector, 70, FA_DEL_FILE, false), 0);
-        EXPECT_EQ(ClusterState(70), FA_EMPTY);
-        EXPECT_EQ(ClusterState(71), FA_EMPTY);
+        EXPECT_EQ(MarkChain(gFat, v->bootSector, 70, FA_DEL_FILE, false), 0);
+        EXPECT_EQ(ClusterState(gFat, 70), FA_EMPTY);
+        EXPECT_EQ(ClusterState(gFat, 71), FA_EMPTY);
         // The live claim is not affected by the rule.
-        EXPECT_EQ(MarkChain(v->bootSector, 70, FA_USE_FILE, true), 2);
+        EXPECT_EQ(MarkChain(gFat, v->bootSector, 70, FA_USE_FILE, true), 2);
     }
     {
         auto v = LoadFat(b32);
-        EXPECT_EQ(MarkChain(v->bootSector, 80, FA_DEL_FILE, false), 1);
-        EXPECT_EQ(ClusterState(80), FA_DEL_FILE);
-        EXPECT_EQ(MarkChain(v->bootSector, 81, FA_DEL_FILE, false), 0);
-        EXPECT_EQ(ClusterState(81), FA_EMPTY);
+        EXPECT_EQ(MarkChain(gFat, v->bootSector, 80, FA_DEL_FILE, false), 1);
+        EXPECT_EQ(ClusterState(gFat, 80), FA_DEL_FILE);
+        EXPECT_EQ(MarkChain(gFat, v->bootSector, 81, FA_DEL_FILE, false), 0);
+        EXPECT_EQ(ClusterState(gFat, 81), FA_EMPTY);
     }
 }
 
@@ -239,24 +239,24 @@ TEST_F(ClusterMap, MarkContiguousCountsClustersBySize) {
     auto v = LoadFat(b);
     std::vector<uint32_t> list;
     uint32_t collected = 99;
-    EXPECT_EQ(MarkContiguous(*v, 100, FA_DEL_FILE, 0, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 100, FA_DEL_FILE, 0, &list, &collected), 1);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(collected, 0u);
-    EXPECT_EQ(MarkContiguous(*v, 1, FA_DEL_FILE, 10, &list, &collected), 0);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 1, FA_DEL_FILE, 10, &list, &collected), 0);
 
-    EXPECT_EQ(MarkContiguous(*v, 100, FA_DEL_FILE, 1, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 100, FA_DEL_FILE, 1, &list, &collected), 1);
     EXPECT_EQ(list, (std::vector<uint32_t>{100}));
-    EXPECT_EQ(ClusterState(101), FA_EMPTY);
+    EXPECT_EQ(ClusterState(gFat, 101), FA_EMPTY);
 
-    EXPECT_EQ(MarkContiguous(*v, 200, FA_DEL_FILE, 3 * 1024, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 200, FA_DEL_FILE, 3 * 1024, &list, &collected), 1);
     EXPECT_EQ(list, (std::vector<uint32_t>{200, 201, 202}));
     EXPECT_EQ(collected, 3u);
-    EXPECT_EQ(ClusterState(203), FA_EMPTY);
-    EXPECT_EQ(MarkContiguous(*v, 300, FA_DEL_FILE, 3 * 1024 + 1, &list, &collected), 1);
+    EXPECT_EQ(ClusterState(gFat, 203), FA_EMPTY);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 300, FA_DEL_FILE, 3 * 1024 + 1, &list, &collected), 1);
     EXPECT_EQ(collected, 4u);
 
     // Cells already claimed by a deleted file can be shared.
-    EXPECT_EQ(MarkContiguous(*v, 201, FA_DEL_FILE, 2 * 1024, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 201, FA_DEL_FILE, 2 * 1024, &list, &collected), 1);
 }
 
 TEST_F(ClusterMap, MarkContiguousStopsAtClaimedClusters) {
@@ -264,20 +264,20 @@ TEST_F(ClusterMap, MarkContiguousStopsAtClaimedClusters) {
     auto v = LoadFat(b);
     std::vector<uint32_t> list;
     uint32_t collected = 0;
-    SetClusterState(400, FA_USE_FILE);
-    EXPECT_EQ(MarkContiguous(*v, 400, FA_DEL_FILE, 3 * 1024, &list, &collected), 101);
+    SetClusterState(gFat, 400, FA_USE_FILE);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 400, FA_DEL_FILE, 3 * 1024, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
-    EXPECT_EQ(ClusterState(400), FA_DEL_FILE);  // the blocking cell takes the state too
-    EXPECT_EQ(ClusterState(401), FA_EMPTY);
+    EXPECT_EQ(ClusterState(gFat, 400), FA_DEL_FILE);  // the blocking cell takes the state too
+    EXPECT_EQ(ClusterState(gFat, 401), FA_EMPTY);
 
-    SetClusterState(502, FA_USE_DIR);
-    EXPECT_EQ(MarkContiguous(*v, 500, FA_DEL_FILE, 5 * 1024, &list, &collected), 100);
+    SetClusterState(gFat, 502, FA_USE_DIR);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 500, FA_DEL_FILE, 5 * 1024, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
     ASSERT_GE(list.size(), 2u);
     EXPECT_EQ(list[0], 500u);
     EXPECT_EQ(list[1], 501u);
-    EXPECT_EQ(ClusterState(502), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(503), FA_EMPTY);
+    EXPECT_EQ(ClusterState(gFat, 502), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(gFat, 503), FA_EMPTY);
 }
 
 TEST_F(ClusterMap, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
@@ -287,18 +287,18 @@ TEST_F(ClusterMap, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
     auto v = LoadFat(b);
     std::vector<uint32_t> list;
     uint32_t collected = 0;
-    EXPECT_EQ(MarkContiguous(*v, 600, FA_DEL_FILE, 2048, &list, &collected), 101);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 600, FA_DEL_FILE, 2048, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
-    EXPECT_EQ(MarkContiguous(*v, 700, FA_DEL_FILE, 8 * 1024, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 700, FA_DEL_FILE, 8 * 1024, &list, &collected), 100);
     EXPECT_EQ(collected, 3u);
-    EXPECT_EQ(ClusterState(702), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(704), FA_EMPTY);
+    EXPECT_EQ(ClusterState(gFat, 702), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(gFat, 704), FA_EMPTY);
 
     FatImageBuilder b32(FatGeometry::Fat32());
     b32.SetFat(800, 0xF0000000);  // reserved bits only: still free
     b32.SetFat(801, 0x0FFFFFFF);
     auto v32 = LoadFat(b32);
-    EXPECT_EQ(MarkContiguous(*v32, 800, FA_DEL_FILE, 3 * 512, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(gFat, *v32, 800, FA_DEL_FILE, 3 * 512, &list, &collected), 100);
     EXPECT_EQ(collected, 1u);
 }
 
@@ -316,24 +316,26 @@ TEST_F(ClusterMap, MarkContiguousListIsBoundedByTheClustersThatExist) {
     uint64_t needed = 0;
     for (uint32_t i = 0; i < 100; ++i) {
         const uint32_t start = 2 + i * 20;
-        EXPECT_EQ(MarkContiguous(*v, start, FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 100) << start;
+        EXPECT_EQ(MarkContiguous(gFat, *v, start, FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 100)
+            << start;
         ASSERT_LE(list.size(), end - start) << start;
         EXPECT_EQ(collected, end - start) << start;  // every cluster up to the end is free or shared
         EXPECT_EQ(needed, neededForHuge);
     }
     // Beyond the card nothing exists: blocked at the first cluster, no list.
-    EXPECT_EQ(MarkContiguous(*v, uint32_t(end), FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 101);
+    EXPECT_EQ(MarkContiguous(gFat, *v, uint32_t(end), FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 101);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(needed, neededForHuge);
 
     // A normal extent is unchanged: its list is exactly what it needs.
-    FreeFat();
+    FreeFat(gFat);
     LoadFat(b);
-    EXPECT_EQ(MarkContiguous(*v, 300, FA_DEL_FILE, 3 * 512 + 1, &list, &collected, true, &needed), 1);
+    EXPECT_EQ(MarkContiguous(gFat, *v, 300, FA_DEL_FILE, 3 * 512 + 1, &list, &collected, true, &needed), 1);
     EXPECT_EQ(list, (std::vector<uint32_t>{300, 301, 302, 303}));
     EXPECT_EQ(needed, 4u);
     // An extent that runs into the card's end is fragmented at the last cluster.
-    EXPECT_EQ(MarkContiguous(*v, uint32_t(last - 1), FA_DEL_FILE, 5 * 512, &list, &collected, true, &needed), 100);
+    EXPECT_EQ(MarkContiguous(gFat, *v, uint32_t(last - 1), FA_DEL_FILE, 5 * 512, &list, &collected, true, &needed),
+              100);
     EXPECT_EQ(collected, 2u);
     EXPECT_EQ(needed, 5u);
 }
@@ -353,20 +355,21 @@ TEST_F(ClusterMap, NtfsMarkerMapIsBoundedByTheSource) {
         boot[511] = 0xAA;
         std::vector<uint8_t> image(bytes, 0);
         std::copy(boot.begin(), boot.end(), image.begin());
-        auto v = DiskIO_OpenMemory(image);
+        SearchSession session;
+        session.volume = DiskIO_OpenMemory(image);
+        DiskVolume* v = session.volume.get();
         ASSERT_EQ(v->volumeKind, VolumeNtfs);
         ASSERT_GT(v->clusterCount, int64_t(1) << 40);
-        EXPECT_EQ(ReadFat(*v, v->bootSector), 0);
-        EXPECT_TRUE(gFat.present);
-        EXPECT_LE(gFat.size(), bytes / v->clusterSize + 2);
+        EXPECT_EQ(ReadFat(session.gFat, *v, v->bootSector), 0);
+        EXPECT_TRUE(session.gFat.present);
+        EXPECT_LE(session.gFat.size(), bytes / v->clusterSize + 2);
 
         for (int32_t flags : {0, int32_t(SearchDetailed)}) {
-            gSearch.options = SearchOptions{};
-            gSearch.options.flags = flags;
-            EXPECT_EQ(SearchClusters(*v, 2, uint32_t(v->clusterCount)), 0);
+            session.options = SearchOptions{};
+            session.options.flags = flags;
+            EXPECT_EQ(SearchClusters(session, 2, uint32_t(v->clusterCount)), 0);
         }
     }
-    gSearch.options = SearchOptions{};
 }
 
 TEST_F(ClusterMap, StateNames) {

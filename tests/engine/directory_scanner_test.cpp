@@ -10,9 +10,8 @@
 #include "base/byte_reader.h"
 #include "base/search_progress.h"
 #include "finder/directory_scanner.h"
-#include "finder/found_file_lists.h"
 #include "finder/registry.h"
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/test_jpeg.h"
@@ -69,43 +68,25 @@ Entry DeletedEmpty(const std::string& name, const std::string& longName = "") {
 
 class ScannerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ClearFoundFileLists();
-        gSearch.options = {};
-        gSearch.cancelFlag = 0;
-        gSearch.directoryPhase = 0;
-        gSearch.folderCount = 0;
-        gSearch.fileCount = 0;
-        gSearch.startWindow = nullptr;
-    }
-    void TearDown() override {
-        ClearFoundFileLists();
-        gSearch.volume.reset();
-        gSearch.directoryPhase = 0;
-        FreeFat();
-    }
+    // Opens the image as the session's volume and copies its FAT.
     void Use(const FatImageBuilder& b) {
-        gSearch.volume = b.Open();
-        ASSERT_TRUE(gSearch.volume);
-        ReadFat(*gSearch.volume, gSearch.volume->bootSector);
+        session.volume = b.Open();
+        ASSERT_TRUE(session.volume);
+        ReadFat(session.gFat, *session.volume, session.volume->bootSector);
     }
     // The root pass as the search driver makes it.
     void ScanRoot(const FatImageBuilder& b) {
-        DiskVolume& v = *gSearch.volume;
         if (b.geometry().fatType == 32) {
-            ScanDirectory(v, v.bootSector, b.geometry().rootCluster, 0, 0, false, false, "");
+            ScanDirectory(session, b.geometry().rootCluster, 0, 0, false, false, "");
         } else {
             uint64_t sector = b.RootDirOffset() / b.geometry().bytesPerSector;
-            ScanDirectory(v, v.bootSector, uint32_t(sector), uint32_t(sector >> 32), 0, true, false, "");
+            ScanDirectory(session, uint32_t(sector), uint32_t(sector >> 32), 0, true, false, "");
         }
     }
-    void ScanContiguous(uint32_t start) {
-        DiskVolume& v = *gSearch.volume;
-        ScanDirectory(v, v.bootSector, start, 0, 0, false, true, "");
-    }
+    void ScanContiguous(uint32_t start) { ScanDirectory(session, start, 0, 0, false, true, ""); }
     std::vector<DelFileInfo> Listed() {
         std::vector<DelFileInfo> out;
-        gcDelFileList.ForEach([&](DelFileInfo& r) {
+        session.gcDelFileList.ForEach([&](DelFileInfo& r) {
             out.push_back(r);
             return true;
         });
@@ -116,6 +97,8 @@ protected:
         for (auto& r : Listed()) out.insert(*r.name);
         return out;
     }
+
+    SearchSession session;  // a fresh one for every case
 };
 
 TEST_F(ScannerTest, DcimWithoutLongNameGivesTrailingDotPathAndHashName) {
@@ -134,11 +117,11 @@ TEST_F(ScannerTest, DcimWithoutLongNameGivesTrailingDotPathAndHashName) {
     EXPECT_EQ(listed[0].entry[0], '#');
     EXPECT_EQ(listed[0].state, StateComplete);
     EXPECT_EQ(listed[0].firstClass, CC_JPEG_START);
-    EXPECT_EQ(ClusterState(3), FA_USE_DIR);
-    EXPECT_EQ(ClusterState(20), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(10), FA_DEL_FILE);
-    EXPECT_EQ(gSearch.folderCount.load(), 1);  // DCIM; dot entries do not count
-    EXPECT_EQ(gSearch.fileCount.load(), 2);
+    EXPECT_EQ(ClusterState(session.gFat, 3), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.gFat, 20), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(session.gFat, 10), FA_DEL_FILE);
+    EXPECT_EQ(session.folderCount.load(), 1);  // DCIM; dot entries do not count
+    EXPECT_EQ(session.fileCount.load(), 2);
 }
 
 TEST_F(ScannerTest, LongNamesReassembled) {
@@ -211,7 +194,7 @@ TEST_F(ScannerTest, FirstByteMarks) {
     ScanRoot(b);
 
     EXPECT_EQ(ListedNames(), (std::set<std::string>{"#ANJI   .JPG", "#FTER   .TXT", "##      .TXT"}));
-    EXPECT_EQ(gSearch.fileCount.load(), 4);
+    EXPECT_EQ(session.fileCount.load(), 4);
 }
 
 TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
@@ -235,10 +218,10 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     const auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].folder, "#LDDIR.");
-    EXPECT_EQ(ClusterState(5), FA_EMPTY);
-    EXPECT_EQ(ClusterState(7), FA_USE_DIR);
-    ASSERT_EQ(DelFolderList.Count(), 1u);
-    EXPECT_EQ(EntryStartCluster(DelFolderList.Get(0)->entry), 7u);
+    EXPECT_EQ(ClusterState(session.gFat, 5), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.gFat, 7), FA_USE_DIR);
+    ASSERT_EQ(session.DelFolderList.Count(), 1u);
+    EXPECT_EQ(EntryStartCluster(session.DelFolderList.Get(0)->entry), 7u);
 }
 
 TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
@@ -258,9 +241,9 @@ TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
     EXPECT_EQ(names.size(), 15u);
     EXPECT_TRUE(names.count("#14     .TXT"));
     EXPECT_FALSE(names.count("#15     .TXT"));
-    EXPECT_EQ(ClusterState(20), FA_DEL_DIR);
-    EXPECT_EQ(ClusterState(21), FA_DEL_DIR);
-    EXPECT_EQ(ClusterState(22), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.gFat, 20), FA_DEL_DIR);
+    EXPECT_EQ(ClusterState(session.gFat, 21), FA_DEL_DIR);
+    EXPECT_EQ(ClusterState(session.gFat, 22), FA_EMPTY);
 }
 
 TEST_F(ScannerTest, ContiguousModeEndsAtLastCluster) {
@@ -273,7 +256,7 @@ TEST_F(ScannerTest, ContiguousModeEndsAtLastCluster) {
     for (int i = 0; i < 64; ++i) tail.Add(DeletedEmpty("T" + std::to_string(i) + ".TXT"));
     Use(b);
     ScanContiguous(last - 1);
-    EXPECT_EQ(gcDelFileList.Count(), 32u);  // two clusters of 16 entries
+    EXPECT_EQ(session.gcDelFileList.Count(), 32u);  // two clusters of 16 entries
 }
 
 TEST_F(ScannerTest, FixedRootReadAsWholeArea) {
@@ -287,7 +270,7 @@ TEST_F(ScannerTest, FixedRootReadAsWholeArea) {
     };
     for (Case c : {Case{512, 4, 8192}, Case{512, 64, 16384}, Case{16, 4, 8192}}) {
         SCOPED_TRACE(testing::Message() << c.rootEntries << " entries, " << int(c.sectorsPerCluster) << " spc");
-        ClearFoundFileLists();
+        session.ClearFoundFileLists();
         FatGeometry g = FatGeometry::Fat16(c.totalSectors, c.sectorsPerCluster);
         g.rootEntries = c.rootEntries;
         FatImageBuilder b(g);
@@ -303,8 +286,8 @@ TEST_F(ScannerTest, FixedRootReadAsWholeArea) {
         Use(b);
         ScanRoot(b);
         EXPECT_EQ(ListedNames(), (std::set<std::string>{"#AST    .TXT"}));
-        EXPECT_EQ(gSearch.fileCount.exchange(0), c.rootEntries);
-        EXPECT_EQ(ClusterState(2), FA_EMPTY);
+        EXPECT_EQ(session.fileCount.exchange(0), c.rootEntries);
+        EXPECT_EQ(ClusterState(session.gFat, 2), FA_EMPTY);
     }
 }
 
@@ -327,7 +310,7 @@ TEST_F(ScannerTest, FoldersPointingBackToAncestorsEnd) {
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].folder, "DCIM.\\SUB.");
-    EXPECT_EQ(gSearch.folderCount.load(), 4);  // DCIM, SUB, BACK, SELF each seen once
+    EXPECT_EQ(session.folderCount.load(), 4);  // DCIM, SUB, BACK, SELF each seen once
 }
 
 // Folders nest 32 levels deep below the top at most: a file on level 32 is
@@ -357,12 +340,12 @@ TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {
     // The block really is taken for JPEG data by the classifier.
     std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(3)),
                                b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(4)));
-    ASSERT_EQ(ClassifyCluster(*gSearch.volume, block.data(), block.size()), CC_JPEG_DATA);
+    ASSERT_EQ(ClassifyCluster(*session.volume, block.data(), block.size()), CC_JPEG_DATA);
 
     ScanRoot(b);
     EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EL1    .JPG", "#EL2    .JPG"}));
-    EXPECT_EQ(ClusterState(0x01FF), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(3), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.gFat, 0x01FF), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(session.gFat, 3), FA_USE_DIR);
 }
 
 // Bytes like the entropy-coded part of a JPEG: pseudo-random, every 0xFF
@@ -389,15 +372,15 @@ TEST_F(ScannerTest, JpegDataIsNotReadAsDirectory) {
     for (uint32_t c = first; c < first + count; ++c) {
         std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(c)),
                                    b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(c + 1)));
-        int contentClass = ClassifyCluster(*gSearch.volume, block.data(), block.size());
+        int contentClass = ClassifyCluster(*session.volume, block.data(), block.size());
         if (contentClass != CC_JPEG_DATA && contentClass != CC_JPEG_END) continue;
         ++tried;
         ScanContiguous(c);
-        EXPECT_EQ(ClusterState(c), FA_EMPTY) << c;
+        EXPECT_EQ(ClusterState(session.gFat, c), FA_EMPTY) << c;
     }
     EXPECT_GT(tried, 0);
-    EXPECT_EQ(gcDelFileList.Count(), 0u);
-    EXPECT_EQ(DelFolderList.Count(), 0u);
+    EXPECT_EQ(session.gcDelFileList.Count(), 0u);
+    EXPECT_EQ(session.DelFolderList.Count(), 0u);
 }
 
 // A live file and deleted files over its clusters, in both entry orders.
@@ -439,7 +422,7 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         Use(b);
         ScanRoot(b);
         if (liveFirst) {
-            EXPECT_EQ(LastRegistrationState(), StateInUse);  // OLD.JPG came last
+            EXPECT_EQ(session.lastRegistrationState, StateInUse);  // OLD.JPG came last
         }
 
         auto listed = Listed();
@@ -450,12 +433,12 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         // No listed record holds a cluster of the live file.
         for (const auto& r : listed)
             for (uint32_t c : r.clusterList) EXPECT_FALSE(c >= 10 && c < 10 + liveClusters) << c;
-        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(c), FA_USE_FILE) << c;
+        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(session.gFat, c), FA_USE_FILE) << c;
     }
     // The deleted entry and the live one alone: in use in either order.
     for (bool liveFirst : {true, false}) {
         SCOPED_TRACE(liveFirst ? "live entry first, alone" : "deleted entry first, alone");
-        ClearFoundFileLists();
+        session.ClearFoundFileLists();
         FatImageBuilder b(Fat16Card());
         b.WriteCluster(10, test::MakeTestJpeg(100, 80));
         auto root = b.Root();
@@ -469,9 +452,9 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         if (!liveFirst) root.AddFileOfSize("LIVE.JPG", 10, 3000);
         Use(b);
         ScanRoot(b);
-        EXPECT_EQ(LastRegistrationState(), StateInUse);
-        EXPECT_EQ(gcDelFileList.Count(), 0u);
-        EXPECT_EQ(ClusterState(11), FA_USE_FILE);
+        EXPECT_EQ(session.lastRegistrationState, StateInUse);
+        EXPECT_EQ(session.gcDelFileList.Count(), 0u);
+        EXPECT_EQ(ClusterState(session.gFat, 11), FA_USE_FILE);
     }
 }
 
@@ -495,22 +478,22 @@ TEST_F(ScannerTest, ProgressCancelAndDamagedStarts) {
     root.Add(DeletedEmpty("Z.TXT"));
     Use(b);
 
-    AttachProgressDisplay(&display);
-    gSearch.directoryPhase = 1;
+    session.progress.Attach(&display);
+    session.directoryPhase = 1;
     ScanRoot(b);
-    AttachProgressDisplay(nullptr);
+    session.progress.Attach(nullptr);
     EXPECT_EQ(display.second, (std::vector<std::string>{"フォルダ検索 ", "フォルダ検索 Camera",
                                                         "フォルダ検索 Camera\\100CANON."}));
-    EXPECT_EQ(gcDelFileList.Count(), 1u);
+    EXPECT_EQ(session.gcDelFileList.Count(), 1u);
 
     // With the cancel flag set nothing is read at all.
-    ClearFoundFileLists();
+    session.ClearFoundFileLists();
     Use(b);
-    gSearch.cancelFlag = 1;
+    session.cancelFlag = 1;
     ScanRoot(b);
-    gSearch.cancelFlag = 0;
-    EXPECT_EQ(gcDelFileList.Count(), 0u);
-    EXPECT_EQ(ClusterState(3), FA_EMPTY);
+    session.cancelFlag = 0;
+    EXPECT_EQ(session.gcDelFileList.Count(), 0u);
+    EXPECT_EQ(ClusterState(session.gFat, 3), FA_EMPTY);
 }
 
 // Damaged cards: random FAT links and random directory slots (with the dot
@@ -518,7 +501,7 @@ TEST_F(ScannerTest, ProgressCancelAndDamagedStarts) {
 TEST_F(ScannerTest, RandomDirectoriesAndLinksEnd) {
     for (uint32_t seed = 1; seed <= 12; ++seed) {
         SCOPED_TRACE(seed);
-        ClearFoundFileLists();
+        session.ClearFoundFileLists();
         FatImageBuilder b(FatGeometry::Fat16(8192, 1));
         uint32_t x = seed;
         auto next = [&x] {
@@ -559,7 +542,7 @@ TEST_F(ScannerTest, RandomDirectoriesAndLinksEnd) {
         for (uint32_t c = 2; c <= last; ++c) ScanContiguous(c);
         // Each of the 60 top-level calls reads a folder (one of at most 60
         // start clusters) once, over a chain of at most 60 clusters of 16 slots.
-        EXPECT_LE(gSearch.fileCount.exchange(0) + gSearch.folderCount.exchange(0), 60 * 60 * 60 * 16);
+        EXPECT_LE(session.fileCount.exchange(0) + session.folderCount.exchange(0), 60 * 60 * 60 * 16);
     }
 }
 

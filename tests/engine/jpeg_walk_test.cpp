@@ -7,8 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "finder/found_file_lists.h"
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/search_card.h"
@@ -99,6 +98,7 @@ Bytes FarTiff(uint32_t ifdAt, const std::string& make, const std::string& model)
 }
 
 TEST(JpegWalk, EndOfImageStraddlingClusterBoundary) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     // 0xFF as the last byte of the second cluster, 0xD9 as the first of the third.
@@ -109,10 +109,10 @@ TEST(JpegWalk, EndOfImageStraddlingClusterBoundary) {
     // The same across the first boundary, elsewhere on the card.
     Bytes k = HandJpeg(cs - 1);
     b.WriteCluster(kStart + 10, k);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), kStart + 1);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + 1);
     EXPECT_EQ(info.length, 2 * cs + 1);
     EXPECT_EQ(info.length, j.size());
     EXPECT_EQ(info.clusterCount, 2u);
@@ -121,12 +121,13 @@ TEST(JpegWalk, EndOfImageStraddlingClusterBoundary) {
     EXPECT_EQ(info.frameWidth, 640);
     EXPECT_EQ(info.frameHeight, 480);
 
-    EXPECT_EQ(WalkJpeg(v, kStart + 10, &info, JpegWalkFull), kStart + 10);
+    EXPECT_EQ(WalkJpeg(session, kStart + 10, &info, JpegWalkFull), kStart + 10);
     EXPECT_EQ(info.length, cs + 1);
     EXPECT_EQ(info.clusterCount, 1u);
 }
 
 TEST(JpegWalk, EndOfImageAtByteOneOfThirdCluster) {
+    SearchSession session;
     // A fresh window starts at an offset whose byte is not 0xFF: the search
     // for the next marker must start there, not two bytes on.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
@@ -136,67 +137,71 @@ TEST(JpegWalk, EndOfImageAtByteOneOfThirdCluster) {
     b.WriteCluster(kStart, j);
     Bytes k = HandJpeg(2 * cs);  // and at byte 0
     b.WriteCluster(kStart + 10, k);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), kStart + 2);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + 2);
     EXPECT_EQ(info.length, 2 * cs + 3);
     EXPECT_EQ(info.partlyMissing, 0u);
     EXPECT_EQ(info.clusterCount, 3u);
 
-    EXPECT_EQ(WalkJpeg(v, kStart + 10, &info, JpegWalkFull), kStart + 12);
+    EXPECT_EQ(WalkJpeg(session, kStart + 10, &info, JpegWalkFull), kStart + 12);
     EXPECT_EQ(info.length, 2 * cs + 2);
 }
 
 TEST(JpegWalk, FillBytesBeforeTheEndOfImageAreStepped) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     Bytes j = HandJpeg(cs + 100);
     j.insert(j.end() - 2, uint8_t(0xFF));  // FF FF D9: a legal fill byte before the marker
     b.WriteCluster(kStart, j);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), kStart + 1);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + 1);
     EXPECT_EQ(info.length, j.size());
 }
 
 TEST(JpegWalk, ThreeClustersThenZeroClusterIsPartlyMissing) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     b.WriteCluster(kStart, CutJpeg(3 * cs));  // kStart + 3 stays zero
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), kStart + 2);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + 2);
     EXPECT_EQ(info.length, 2 * cs);
     EXPECT_EQ(info.partlyMissing, 1u);
     EXPECT_EQ(info.clusterCount, 3u);
 }
 
 TEST(JpegWalk, StartFollowedByZeroClusterFails) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     b.WriteCluster(kStart, CutJpeg(cs));
     b.FillCluster(kStart + 20, 0xFF);  // a picture start of one byte value: no start at all
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), 0u);
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.found, 1);
     EXPECT_EQ(info.partlyMissing, 0u);
     EXPECT_EQ(info.clusterCount, 1u);
 
-    EXPECT_EQ(WalkJpeg(v, kStart + 20, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, kStart + 20, &info, JpegWalkFull), 0u);
     EXPECT_EQ(info.found, 0);
     EXPECT_EQ(info.clusterCount, 0u);
     // Not a picture at all, and cluster numbers without a data area.
-    EXPECT_EQ(WalkJpeg(v, kStart + 40, &info, JpegWalkFull), 0u);
-    EXPECT_EQ(WalkJpeg(v, 1, &info, JpegWalkFull), 0u);
-    EXPECT_EQ(WalkJpeg(v, 0, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, kStart + 40, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, 1, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, 0, &info, JpegWalkFull), 0u);
 }
 
 TEST(JpegWalk, LargeExifSegmentReadAcrossClusters) {
+    SearchSession session;
     // APP1 starts 100 bytes before the end of the first cluster and runs over
     // more than a cluster; its Make and Model lie in the third cluster.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
@@ -216,10 +221,10 @@ TEST(JpegWalk, LargeExifSegmentReadAcrossClusters) {
     Scan(j, 3 * cs + 700);
     Put(j, {0xFF, 0xD9});
     b.WriteCluster(kStart, j);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), kStart + 3);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + 3);
     EXPECT_EQ(info.length, j.size());
     EXPECT_EQ(info.make, "FarMaker");
     EXPECT_EQ(info.model, "LongSegment 9");
@@ -229,13 +234,14 @@ TEST(JpegWalk, LargeExifSegmentReadAcrossClusters) {
 
     // EXIF-only mode stops after the segment: no length, no frame.
     JpegInfo exifOnly;
-    EXPECT_EQ(WalkJpeg(v, kStart, &exifOnly, JpegWalkExifOnly), kStart);
+    EXPECT_EQ(WalkJpeg(session, kStart, &exifOnly, JpegWalkExifOnly), kStart);
     EXPECT_EQ(exifOnly.make, "FarMaker");
     EXPECT_EQ(exifOnly.length, 0u);
     EXPECT_EQ(exifOnly.frameWidth, 0);
 }
 
 TEST(JpegWalk, RealPictureWithExif) {
+    SearchSession session;
     test::TestExif exif;
     exif.make = "Veld Optical";
     exif.model = "VX-100";
@@ -247,10 +253,10 @@ TEST(JpegWalk, RealPictureWithExif) {
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     ASSERT_GT(jpeg.size(), size_t(b.ClusterSize()));
     b.WriteCluster(kStart, jpeg);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    const uint32_t last = WalkJpeg(v, kStart, &info, JpegWalkFull);
+    const uint32_t last = WalkJpeg(session, kStart, &info, JpegWalkFull);
     EXPECT_EQ(last, kStart + (jpeg.size() - 2) / b.ClusterSize());
     EXPECT_EQ(info.length, jpeg.size());
     EXPECT_EQ(info.frameWidth, 320);
@@ -261,12 +267,13 @@ TEST(JpegWalk, RealPictureWithExif) {
     EXPECT_EQ(info.latRef, 'N');
 
     JpegInfo exifOnly;
-    EXPECT_EQ(WalkJpeg(v, kStart, &exifOnly, JpegWalkExifOnly), kStart);
+    EXPECT_EQ(WalkJpeg(session, kStart, &exifOnly, JpegWalkExifOnly), kStart);
     EXPECT_EQ(exifOnly.model, "VX-100");
     EXPECT_EQ(exifOnly.length, 0u);
 }
 
 TEST(JpegWalk, ClustersPastTheVolumeEndStopTheWalk) {
+    SearchSession session;
     // The source holds bytes beyond the volume's last cluster; a picture that
     // runs on into them is not followed there.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
@@ -275,16 +282,17 @@ TEST(JpegWalk, ClustersPastTheVolumeEndStopTheWalk) {
     b.bytes().resize(b.ClusterOffset(lastCluster) + 8 * cs, 0);
     b.WriteCluster(lastCluster, HandJpeg(3 * cs + 10));
     b.WriteCluster(lastCluster - 10, HandJpeg(cs + 10));  // inside: found
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, lastCluster, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, lastCluster, &info, JpegWalkFull), 0u);
     EXPECT_EQ(info.length, 0u);
-    EXPECT_EQ(WalkJpeg(v, lastCluster - 10, &info, JpegWalkFull), lastCluster - 9);
+    EXPECT_EQ(WalkJpeg(session, lastCluster - 10, &info, JpegWalkFull), lastCluster - 9);
     EXPECT_EQ(info.length, cs + 12);
 }
 
 TEST(JpegWalk, DamagedMarkerStreamsEndSafely) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
 
@@ -316,19 +324,21 @@ TEST(JpegWalk, DamagedMarkerStreamsEndSafely) {
     zeroLength.resize(cs, 0x33);
     b.WriteCluster(230, zeroLength);
 
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
     JpegInfo info;
     for (uint32_t c : {200u, 210u, 220u, 230u}) {
-        EXPECT_EQ(WalkJpeg(v, c, &info, JpegWalkFull), 0u) << "cluster " << c;
+        EXPECT_EQ(WalkJpeg(session, c, &info, JpegWalkFull), 0u) << "cluster " << c;
         EXPECT_EQ(info.length, 0u);
     }
-    for (uint32_t c : {200u, 210u, 230u}) EXPECT_EQ(WalkJpeg(v, c, &info, JpegWalkExifOnly), 0u) << "cluster " << c;
+    for (uint32_t c : {200u, 210u, 230u})
+        EXPECT_EQ(WalkJpeg(session, c, &info, JpegWalkExifOnly), 0u) << "cluster " << c;
     // EXIF-only mode ends after the EXIF segment, however short: nothing read.
-    EXPECT_EQ(WalkJpeg(v, 220, &info, JpegWalkExifOnly), 220u);
+    EXPECT_EQ(WalkJpeg(session, 220, &info, JpegWalkExifOnly), 220u);
     EXPECT_TRUE(info.make.empty());
 }
 
 TEST(JpegWalk, WildExifLengthAtTheEndOfTheSource) {
+    SearchSession session;
     // An APP1 claiming 65535 bytes near the end of a truncated image: the EXIF
     // reader gets only what was read, and the walk fails at the missing data.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
@@ -338,24 +348,25 @@ TEST(JpegWalk, WildExifLengthAtTheEndOfTheSource) {
     while (j.size() < 2 * cs + 100) j.push_back(uint8_t(j.size() * 7));
     b.WriteCluster(kStart, j);
     b.bytes().resize(b.ClusterOffset(kStart) + j.size());
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkFull), 0u);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), 0u);
     EXPECT_EQ(info.length, 0u);
-    EXPECT_EQ(WalkJpeg(v, kStart, &info, JpegWalkExifOnly), kStart);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkExifOnly), kStart);
 
     // A picture cut by the end of the source, without end of image.
     test::FatImageBuilder c(test::FatGeometry::Fat16());
     const Bytes jpeg = test::MakeTestJpeg(320, 240);
     c.WriteCluster(kStart, jpeg);
     c.bytes().resize(c.ClusterOffset(kStart) + jpeg.size() / 2);
-    DiskVolume& w = UseCard(c);
-    EXPECT_EQ(WalkJpeg(w, kStart, &info, JpegWalkFull), 0u);
+    UseCard(session, c);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), 0u);
     EXPECT_EQ(info.length, 0u);
 }
 
 TEST(JpegWalk, RandomMarkerStreamsNeverHang) {
+    SearchSession session;
     // Raw in-memory sources of random bytes behind a JPEG start, some with
     // planted markers: every walk must end, and a success must stay inside.
     std::mt19937 rng(1234);
@@ -381,12 +392,13 @@ TEST(JpegWalk, RandomMarkerStreamsNeverHang) {
         src[1] = 0xD8;
         src[510] = 0;  // never a boot sector: the source is searched raw
         src.resize(src.size() - rng() % 700);  // often a partial last sector
-        auto v = DiskIO_OpenMemory(src);
+        session.volume = DiskIO_OpenMemory(src);
+        DiskVolume* v = session.volume.get();
         ASSERT_TRUE(v);
         ASSERT_EQ(v->volumeKind, VolumeRaw);
         for (int mode : {JpegWalkFull, JpegWalkExifOnly}) {
             JpegInfo info;
-            const uint32_t last = WalkJpeg(*v, 2, &info, mode);
+            const uint32_t last = WalkJpeg(session, 2, &info, mode);
             if (last != 0) {
                 EXPECT_GE(last, 2u);
                 EXPECT_LE(uint64_t(last - 2) * 512, src.size());

@@ -7,8 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "finder/found_file_lists.h"
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/search_card.h"
@@ -41,15 +40,16 @@ Bytes FtypMoov() {
 }
 
 TEST(Mp4Walk, FtypMoovMdatThenZeroSlack) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     const Bytes clip = test::MakeTestMp4(5000);
     ASSERT_NE(clip.size() % cs, 0u);
     b.WriteCluster(kStart, clip);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, kStart, &info), kStart + clip.size() / cs);
+    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), kStart + clip.size() / cs);
     EXPECT_EQ(info.length, clip.size());
     EXPECT_EQ(info.clusterCount, clip.size() / cs + 1);
     EXPECT_EQ(info.found, 1);
@@ -62,6 +62,7 @@ TEST(Mp4Walk, FtypMoovMdatThenZeroSlack) {
 }
 
 TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const Bytes mdatFirst = test::MakeTestMp4(9000, test::TestMp4{.order = {"mdat", "free", "moov"}});
     b.WriteCluster(100, mdatFirst);
@@ -69,17 +70,17 @@ TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
     b.WriteCluster(200, cutShort);
     const Bytes foreign = test::MakeTestMp4(9000, test::TestMp4{.order = {"junk", "moov", "mdat"}});
     b.WriteCluster(300, foreign);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_NE(WalkMp4Atoms(v, 100, &info), 0u);
+    EXPECT_NE(WalkMp4Atoms(session, 100, &info), 0u);
     EXPECT_EQ(info.length, mdatFirst.size());
 
-    EXPECT_EQ(WalkMp4Atoms(v, 200, &info), 0u);  // a recording cut short
+    EXPECT_EQ(WalkMp4Atoms(session, 200, &info), 0u);  // a recording cut short
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.found, 1);
 
-    EXPECT_EQ(WalkMp4Atoms(v, 300, &info), 0u);  // a foreign atom before moov and mdat
+    EXPECT_EQ(WalkMp4Atoms(session, 300, &info), 0u);  // a foreign atom before moov and mdat
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.clusterCount, 1u);
 }
@@ -88,6 +89,7 @@ TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
 // for a 64-bit mdat size) before "mdat", and "moov" last. The walk steps over
 // "wide" and the clip is carved with its exact length.
 TEST(Mp4Walk, QuickTimeClipWithWideAtomIsCarvedWhole) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     // Top-level padding, maker and preview atoms between the clip's parts.
     const Bytes mov = test::MakeTestMp4(
@@ -95,35 +97,37 @@ TEST(Mp4Walk, QuickTimeClipWithWideAtomIsCarvedWhole) {
                              .order = {"wide", "mdat", "skip", "uuid", "moov", "pnot"}});
     ASSERT_EQ(test::TopLevelAtoms(mov)[1].type, "wide");
     b.WriteCluster(kStart, mov);
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, kStart, &info), kStart + mov.size() / b.ClusterSize());
+    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), kStart + mov.size() / b.ClusterSize());
     EXPECT_EQ(info.length, mov.size());
     EXPECT_EQ(info.majorBrand, "qt  ");
 
-    SearchClusters(v, 2, uint32_t(v.clusterCount + 1));
-    ASSERT_EQ(gcDelFileList.Count(), 1u);
-    const DelFileInfo clip = *gcDelFileList.CopyAt(0);
+    SearchClusters(session, 2, uint32_t(v.clusterCount + 1));
+    ASSERT_EQ(session.gcDelFileList.Count(), 1u);
+    const DelFileInfo clip = *session.gcDelFileList.CopyAt(0);
     EXPECT_EQ(*clip.name, "#00000077.mp4");
     EXPECT_EQ(clip.size(), mov.size());
     EXPECT_EQ(clip.state, StateComplete);
 }
 
 TEST(Mp4Walk, MdatRunningIntoZeroClusterFails) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     Bytes clip = test::MakeTestMp4(20000);
     clip.resize(3 * cs + 100);  // the rest of the mdat was overwritten with zeros
     b.WriteCluster(kStart, clip);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, kStart, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), 0u);
     EXPECT_EQ(info.length, 0u);
 }
 
 TEST(Mp4Walk, ClipEndingExactlyAtClusterBoundary) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     const size_t overhead = test::MakeTestMp4(0).size();
@@ -134,18 +138,19 @@ TEST(Mp4Walk, ClipEndingExactlyAtClusterBoundary) {
     Bytes text(cs);
     for (uint32_t i = 0; i < cs; ++i) text[i] = uint8_t('a' + i % 26);
     b.WriteCluster(203, text);     // followed by unrelated data
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, kStart, &info), kStart + 2);
+    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), kStart + 2);
     EXPECT_EQ(info.length, 3 * cs);
     EXPECT_EQ(info.clusterCount, 3u);
 
-    EXPECT_EQ(WalkMp4Atoms(v, 200, &info), 203u);
+    EXPECT_EQ(WalkMp4Atoms(session, 200, &info), 203u);
     EXPECT_EQ(info.length, 3 * cs);
 }
 
 TEST(Mp4Walk, AtomSizeZeroAndOne) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
 
@@ -188,22 +193,23 @@ TEST(Mp4Walk, AtomSizeZeroAndOne) {
     Atom(tiny, 3, "mdat", 64);
     b.WriteCluster(150, tiny);
 
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, 100, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 100, &info), 0u);
     EXPECT_EQ(info.length, 0u);
-    EXPECT_EQ(WalkMp4Atoms(v, 110, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 110, &info), 0u);
 
-    EXPECT_EQ(WalkMp4Atoms(v, 120, &info), 120u + largeMdat.size() / cs);
+    EXPECT_EQ(WalkMp4Atoms(session, 120, &info), 120u + largeMdat.size() / cs);
     EXPECT_EQ(info.length, largeMdat.size());
 
-    EXPECT_EQ(WalkMp4Atoms(v, 130, &info), 0u);
-    EXPECT_EQ(WalkMp4Atoms(v, 140, &info), 0u);
-    EXPECT_EQ(WalkMp4Atoms(v, 150, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 130, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 140, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 150, &info), 0u);
     EXPECT_EQ(info.length, 0u);
 }
 
 TEST(Mp4Walk, StartsThatAreNotClips) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     // Printable text with "ftyp" at byte 4.
@@ -211,30 +217,32 @@ TEST(Mp4Walk, StartsThatAreNotClips) {
     std::memcpy(text.data(), "abcdftypisom", 12);
     b.WriteCluster(100, text);
     b.FillCluster(110, 0x00);
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
 
     EXPECT_EQ(ReadAndClassifyCluster(v, 100), CC_TEXT);
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, 100, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 100, &info), 0u);
     EXPECT_EQ(info.found, 0);
-    EXPECT_EQ(WalkMp4Atoms(v, 110, &info), 0u);
-    EXPECT_EQ(WalkMp4Atoms(v, 1, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 110, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, 1, &info), 0u);
 }
 
 TEST(Mp4Walk, ClipCutByTheEndOfTheSource) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const Bytes clip = test::MakeTestMp4(30000);
     b.WriteCluster(kStart, clip);
     b.bytes().resize(b.ClusterOffset(kStart) + 7000);
-    DiskVolume& v = UseCard(b);
+    UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(v, kStart, &info), 0u);
+    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), 0u);
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.majorBrand, "isom");  // the first window was read
 }
 
 TEST(Mp4Walk, RandomAtomSizesNeverHang) {
+    SearchSession session;
     std::mt19937 rng(77);
     const char* types[] = {"ftyp", "moov", "mdat", "free", "prfl"};
     for (int round = 0; round < 300; ++round) {
@@ -260,11 +268,12 @@ TEST(Mp4Walk, RandomAtomSizesNeverHang) {
         }
         src[510] = 0;
         src.resize(src.size() - rng() % 700);
-        auto v = DiskIO_OpenMemory(src);
+        session.volume = DiskIO_OpenMemory(src);
+        DiskVolume* v = session.volume.get();
         ASSERT_TRUE(v);
         ASSERT_EQ(v->volumeKind, VolumeRaw);
         Mp4Info info;
-        const uint32_t last = WalkMp4Atoms(*v, 2, &info);
+        const uint32_t last = WalkMp4Atoms(session, 2, &info);
         if (last != 0) {
             EXPECT_LE(uint64_t(last - 2) * 512, src.size());
             EXPECT_LE(info.length, src.size());

@@ -8,9 +8,8 @@
 
 #include "base/byte_reader.h"
 #include "base/search_progress.h"
-#include "finder/found_file_lists.h"
 #include "finder/registry.h"
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 #include "support/fat_image_builder.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
@@ -67,28 +66,18 @@ std::vector<uint8_t> TextBytes(size_t size) {
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ClearFoundFileLists();
-        gSearch.options = {};
-        gSearch.cancelFlag = 0;
-        gSearch.startWindow = &target;
-        AttachProgressDisplay(&display);
+        session.startWindow = &target;
+        session.progress.Attach(&display);
     }
-    void TearDown() override {
-        AttachProgressDisplay(nullptr);
-        gSearch.startWindow = nullptr;
-        ClearFoundFileLists();
-        gSearch.volume.reset();
-        FreeFat();
-    }
-    // Opens the image as the search's volume and copies its FAT.
+    // Opens the image as the session's volume and copies its FAT.
     void Use(const FatImageBuilder& b) {
-        gSearch.volume = b.Open();
-        ASSERT_TRUE(gSearch.volume);
-        ReadFat(*gSearch.volume, gSearch.volume->bootSector);
+        session.volume = b.Open();
+        ASSERT_TRUE(session.volume);
+        ReadFat(session.gFat, *session.volume, session.volume->bootSector);
     }
     std::vector<DelFileInfo> Listed() {
         std::vector<DelFileInfo> out;
-        gcDelFileList.ForEach([&](DelFileInfo& r) {
+        session.gcDelFileList.ForEach([&](DelFileInfo& r) {
             out.push_back(r);
             return true;
         });
@@ -97,13 +86,14 @@ protected:
 
     RecordingDisplay display;
     RecordingTarget target;
+    SearchSession session;  // a fresh one for every case; goes before the display and the target
 };
 
 TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
     FatImageBuilder b(Fat16Card());
     b.WriteCluster(10, TextBytes(b.ClusterSize()));
     Use(b);
-    RegisterDeletedEntry(DeletedEntry("DSC00001.JPG", 10, 3000), "", "DCIM.");
+    RegisterDeletedEntry(session, DeletedEntry("DSC00001.JPG", 10, 3000), "", "DCIM.");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
@@ -116,15 +106,15 @@ TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
     EXPECT_EQ(*listed[0].folder, "DCIM.");
     EXPECT_EQ(listed[0].clustersNeeded, 2);
     EXPECT_EQ(listed[0].clustersCollected, 2);
-    EXPECT_EQ(ClusterState(10), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(11), FA_DEL_FILE);
-    EXPECT_EQ(ThumbnailQueue.Count(), 0u);
+    EXPECT_EQ(ClusterState(session.gFat, 10), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.gFat, 11), FA_DEL_FILE);
+    EXPECT_EQ(session.ThumbnailQueue.Count(), 0u);
 
     // A text file over the same kind of bytes is fine: only "JPG" entries break.
     b.WriteCluster(20, TextBytes(b.ClusterSize()));
     Use(b);
-    ClearFoundFileLists();
-    RegisterDeletedEntry(DeletedEntry("NOTE.TXT", 20, 100), "", "");
+    session.ClearFoundFileLists();
+    RegisterDeletedEntry(session, DeletedEntry("NOTE.TXT", 20, 100), "", "");
     listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].state, StateComplete);
@@ -133,9 +123,9 @@ TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
 TEST_F(RegistryTest, SizeZeroListedOnceByName) {
     FatImageBuilder b(Fat16Card());
     Use(b);
-    RegisterDeletedEntry(DeletedEntry("EMPTY.TXT", 0, 0), "", "");
-    RegisterDeletedEntry(DeletedEntry("EMPTY.TXT", 0, 0), "", "");
-    RegisterDeletedEntry(DeletedEntry("OTHER.TXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("EMPTY.TXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("EMPTY.TXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("OTHER.TXT", 0, 0), "", "");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 2u);
@@ -145,7 +135,7 @@ TEST_F(RegistryTest, SizeZeroListedOnceByName) {
     EXPECT_EQ(*listed[1].name, "#THER   .TXT");
     // The dropped duplicate has no cluster list, so it reports nothing.
     EXPECT_EQ(display.found, (std::vector<std::string>{"見つかったファイル 1", "見つかったファイル 2"}));
-    EXPECT_EQ(FoundCount.load(), 2);
+    EXPECT_EQ(session.FoundCount.load(), 2);
 }
 
 TEST_F(RegistryTest, SameFileReachedTwiceListedOnceAndEqualNamesKept) {
@@ -156,10 +146,10 @@ TEST_F(RegistryTest, SameFileReachedTwiceListedOnceAndEqualNamesKept) {
     Use(b);
     const uint32_t size = uint32_t(jpeg.size());
 
-    RegisterDeletedEntry(DeletedEntry("DSC00001.JPG", 10, size), "", "DCIM.");
-    RegisterDeletedEntry(DeletedEntry("DSC00001.JPG", 10, size), "", "DCIM.");
+    RegisterDeletedEntry(session, DeletedEntry("DSC00001.JPG", 10, size), "", "DCIM.");
+    RegisterDeletedEntry(session, DeletedEntry("DSC00001.JPG", 10, size), "", "DCIM.");
     // Same name and size, another start cluster: a different file.
-    RegisterDeletedEntry(DeletedEntry("DSC00001.JPG", 30, size), "", "DCIM.");
+    RegisterDeletedEntry(session, DeletedEntry("DSC00001.JPG", 30, size), "", "DCIM.");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 2u);
@@ -180,11 +170,12 @@ TEST_F(RegistryTest, HugeClaimedSizesKeepListsWithinTheCard) {
     auto jpeg = test::MakeTestJpeg(64, 48);
     b.WriteCluster(1800, jpeg);
     Use(b);
-    const uint64_t clusters = uint64_t(gSearch.volume->clusterCount);
+    const uint64_t clusters = uint64_t(session.volume->clusterCount);
     for (int i = 0; i < 100; ++i)
-        RegisterDeletedEntry(DeletedEntry("HUGE" + std::to_string(i) + ".MOV", 2 + uint32_t(i) * 10, 0xFFFFFFFFu),
-                             "", "");
-    RegisterDeletedEntry(DeletedEntry("DSC00001.JPG", 1800, uint32_t(jpeg.size())), "", "");
+        RegisterDeletedEntry(session,
+                             DeletedEntry("HUGE" + std::to_string(i) + ".MOV", 2 + uint32_t(i) * 10, 0xFFFFFFFFu), "",
+                             "");
+    RegisterDeletedEntry(session, DeletedEntry("DSC00001.JPG", 1800, uint32_t(jpeg.size())), "", "");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 101u);
@@ -207,10 +198,10 @@ TEST_F(RegistryTest, ImagesOnlyDropsTextButReportsIt) {
     auto jpeg = test::MakeTestJpeg(16, 16);
     b.WriteCluster(20, jpeg);
     Use(b);
-    gSearch.options.flags = SearchImagesOnly;
+    session.options.flags = SearchImagesOnly;
 
-    RegisterDeletedEntry(DeletedEntry("README.TXT", 12, 700), "", "");
-    RegisterDeletedEntry(DeletedEntry("PIC.JPG", 20, uint32_t(jpeg.size())), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("README.TXT", 12, 700), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("PIC.JPG", 20, uint32_t(jpeg.size())), "", "");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
@@ -219,17 +210,17 @@ TEST_F(RegistryTest, ImagesOnlyDropsTextButReportsIt) {
     ASSERT_GE(display.found.size(), 1u);
     EXPECT_EQ(display.found[0], "見つかったファイル 0(既に登録済み #12)");
     // The text file still claimed its cluster.
-    EXPECT_EQ(ClusterState(12), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.gFat, 12), FA_DEL_FILE);
 }
 
 TEST_F(RegistryTest, ExtensionRulesAndShortNames) {
     FatImageBuilder b(Fat16Card());
     Use(b);
     const std::string longExt = "abcdefghijklmnopqrstuvwxyz0123456789";
-    RegisterDeletedEntry(DeletedEntry("LONGEX~1.ABC", 0, 0), "file." + longExt, "");
-    RegisterDeletedEntry(DeletedEntry("NOEXT", 0, 0), "", "");
-    RegisterDeletedEntry(DeletedEntry("A.TXT", 0, 0), "", "");
-    RegisterDeletedEntry(DeletedEntry("MIXED.TXT", 0, 0), "Photo. jpeg ", "");
+    RegisterDeletedEntry(session, DeletedEntry("LONGEX~1.ABC", 0, 0), "file." + longExt, "");
+    RegisterDeletedEntry(session, DeletedEntry("NOEXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("A.TXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("MIXED.TXT", 0, 0), "Photo. jpeg ", "");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 4u);
@@ -244,7 +235,7 @@ TEST_F(RegistryTest, ExtensionRulesAndShortNames) {
     EXPECT_EQ(listed[3].isImage, 1);
 
     int jpeg = 0, blank = 0, txt = 0;
-    ExtensionTally.ForEach([&](ExtensionCount& c) {
+    session.ExtensionTally.ForEach([&](ExtensionCount& c) {
         if (c.extension == "JPEG") jpeg = c.count;
         if (c.extension == "   ") blank = c.count;
         if (c.extension == "TXT") txt = c.count;
@@ -258,23 +249,23 @@ TEST_F(RegistryTest, ExtensionRulesAndShortNames) {
 TEST_F(RegistryTest, ListingPostsFoundFileWithStoredAddress) {
     FatImageBuilder b(Fat16Card());
     Use(b);
-    RegisterDeletedEntry(DeletedEntry("A.TXT", 0, 0), "", "");
-    RegisterDeletedEntry(DeletedEntry("A.TXT", 0, 0), "", "");  // duplicate: no post
+    RegisterDeletedEntry(session, DeletedEntry("A.TXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("A.TXT", 0, 0), "", "");  // duplicate: no post
     ASSERT_EQ(target.posts.size(), 1u);
     EXPECT_EQ(target.posts[0].first, MsgFoundFile);
-    EXPECT_EQ(target.posts[0].second, reinterpret_cast<intptr_t>(gcDelFileList.Get(0)));
+    EXPECT_EQ(target.posts[0].second, reinterpret_cast<intptr_t>(session.gcDelFileList.Get(0)));
 }
 
 TEST_F(RegistryTest, InvalidStartAndClaimedStartAreNotListed) {
     FatImageBuilder b(Fat16Card());
     b.WriteCluster(40, TextBytes(100));
     Use(b);
-    RegisterDeletedEntry(DeletedEntry("ZERO.TXT", 0, 500), "", "");
-    EXPECT_EQ(LastRegistrationState(), StateInvalidStart);
-    SetClusterState(40, FA_USE_DIR);
-    RegisterDeletedEntry(DeletedEntry("DIR.TXT", 40, 100), "", "");
-    EXPECT_EQ(LastRegistrationState(), StateInUse);
-    EXPECT_EQ(gcDelFileList.Count(), 0u);
+    RegisterDeletedEntry(session, DeletedEntry("ZERO.TXT", 0, 500), "", "");
+    EXPECT_EQ(session.lastRegistrationState, StateInvalidStart);
+    SetClusterState(session.gFat, 40, FA_USE_DIR);
+    RegisterDeletedEntry(session, DeletedEntry("DIR.TXT", 40, 100), "", "");
+    EXPECT_EQ(session.lastRegistrationState, StateInUse);
+    EXPECT_EQ(session.gcDelFileList.Count(), 0u);
     EXPECT_TRUE(display.found.empty());  // neither has a cluster list
 }
 
@@ -287,13 +278,13 @@ TEST_F(RegistryTest, DeletedFileOverLiveFileIsInUseAndRunStopsAtIt) {
     b.WriteCluster(8, TextBytes(2 * b.ClusterSize()));
     Use(b);
 
-    RegisterDeletedEntry(DeletedEntry("OLD.JPG", 10, uint32_t(jpeg.size())), "", "");
-    EXPECT_EQ(LastRegistrationState(), StateInUse);
-    RegisterDeletedEntry(DeletedEntry("PART.TXT", 8, 4 * b.ClusterSize()), "", "");
-    EXPECT_EQ(LastRegistrationState(), StateFragmented);
+    RegisterDeletedEntry(session, DeletedEntry("OLD.JPG", 10, uint32_t(jpeg.size())), "", "");
+    EXPECT_EQ(session.lastRegistrationState, StateInUse);
+    RegisterDeletedEntry(session, DeletedEntry("PART.TXT", 8, 4 * b.ClusterSize()), "", "");
+    EXPECT_EQ(session.lastRegistrationState, StateFragmented);
     // Registered again once the run stopped on cluster 10: still in use.
-    RegisterDeletedEntry(DeletedEntry("OLD2.JPG", 10, 100), "", "");
-    EXPECT_EQ(LastRegistrationState(), StateInUse);
+    RegisterDeletedEntry(session, DeletedEntry("OLD2.JPG", 10, 100), "", "");
+    EXPECT_EQ(session.lastRegistrationState, StateInUse);
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
@@ -312,7 +303,8 @@ TEST_F(RegistryTest, JpegStartGetsExifAndThumbnail) {
     auto jpeg = test::MakeTestJpeg(64, 48, &exif);
     b.WriteCluster(10, jpeg);
     Use(b);
-    RegisterDeletedEntry(DeletedEntry("IMG_0001.JPG", 10, uint32_t(jpeg.size())), "IMG_0001.JPG", "DCIM\\100CANON");
+    RegisterDeletedEntry(session, DeletedEntry("IMG_0001.JPG", 10, uint32_t(jpeg.size())), "IMG_0001.JPG",
+                         "DCIM\\100CANON");
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
@@ -323,9 +315,9 @@ TEST_F(RegistryTest, JpegStartGetsExifAndThumbnail) {
     EXPECT_EQ(listed[0].thumbnailTried, 1);
     ASSERT_TRUE(listed[0].thumbnail);
     EXPECT_EQ(listed[0].thumbnail->width, 64);
-    EXPECT_EQ(ThumbnailCount.load(), 1);
-    ASSERT_EQ(ThumbnailQueue.Count(), 1u);
-    EXPECT_EQ(*ThumbnailQueue.Get(0), 0);
+    EXPECT_EQ(session.ThumbnailCount.load(), 1);
+    ASSERT_EQ(session.ThumbnailQueue.Count(), 1u);
+    EXPECT_EQ(*session.ThumbnailQueue.Get(0), 0);
 }
 
 TEST_F(RegistryTest, FiveHundredFirstPictureGetsNoThumbnail) {
@@ -338,44 +330,44 @@ TEST_F(RegistryTest, FiveHundredFirstPictureGetsNoThumbnail) {
     for (uint32_t i = 0; i < 501; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "P%07u.JPG", i);
-        RegisterDeletedEntry(DeletedEntry(name, 10 + i, uint32_t(jpeg.size())), "", "");
+        RegisterDeletedEntry(session, DeletedEntry(name, 10 + i, uint32_t(jpeg.size())), "", "");
     }
-    ASSERT_EQ(gcDelFileList.Count(), 501u);
-    EXPECT_EQ(ThumbnailCount.load(), 500);
-    EXPECT_EQ(ThumbnailQueue.Count(), 500u);
-    DelFileInfo* last = gcDelFileList.Get(500);
+    ASSERT_EQ(session.gcDelFileList.Count(), 501u);
+    EXPECT_EQ(session.ThumbnailCount.load(), 500);
+    EXPECT_EQ(session.ThumbnailQueue.Count(), 500u);
+    DelFileInfo* last = session.gcDelFileList.Get(500);
     EXPECT_EQ(last->thumbnailTried, 0);
     EXPECT_FALSE(last->thumbnail);
-    EXPECT_EQ(gcDelFileList.Get(499)->thumbnailTried, 1);
-    EXPECT_TRUE(gcDelFileList.Get(499)->thumbnail);
+    EXPECT_EQ(session.gcDelFileList.Get(499)->thumbnailTried, 1);
+    EXPECT_TRUE(session.gcDelFileList.Get(499)->thumbnail);
 }
 
 TEST_F(RegistryTest, WithoutVolumeNothingIsRead) {
     FatImageBuilder b(Fat16Card());
     b.WriteCluster(10, test::MakeTestJpeg(16, 16));
     Use(b);
-    gSearch.volume.reset();  // the map stays, the source is gone
-    RegisterDeletedEntry(DeletedEntry("A.JPG", 10, 100), "", "");
-    EXPECT_EQ(gcDelFileList.Count(), 0u);
-    RegisterDeletedEntry(DeletedEntry("B.TXT", 0, 0), "", "");
-    EXPECT_EQ(gcDelFileList.Count(), 1u);
+    session.volume.reset();  // the map stays, the source is gone
+    RegisterDeletedEntry(session, DeletedEntry("A.JPG", 10, 100), "", "");
+    EXPECT_EQ(session.gcDelFileList.Count(), 0u);
+    RegisterDeletedEntry(session, DeletedEntry("B.TXT", 0, 0), "", "");
+    EXPECT_EQ(session.gcDelFileList.Count(), 1u);
 
     // Without a map every start counts as claimed.
-    FreeFat();
-    RegisterDeletedEntry(DeletedEntry("C.TXT", 0, 0), "", "");
-    EXPECT_EQ(gcDelFileList.Count(), 1u);
+    FreeFat(session.gFat);
+    RegisterDeletedEntry(session, DeletedEntry("C.TXT", 0, 0), "", "");
+    EXPECT_EQ(session.gcDelFileList.Count(), 1u);
 }
 
 TEST_F(RegistryTest, DeletedFolderGoesToFolderList) {
     FatImageBuilder b(Fat16Card());
     Use(b);
-    RegisterDeletedFolder(DeletedEntry("DCIM", 5, 0, 0x10), "", "");
-    RegisterDeletedFolder(DeletedEntry("OLD", 6, 0, 0x10), "Old pictures", "DCIM.");
-    EXPECT_EQ(gcDelFileList.Count(), 0u);
-    ASSERT_EQ(DelFolderList.Count(), 2u);
-    EXPECT_EQ(*DelFolderList.Get(0)->name, "");
-    EXPECT_EQ(*DelFolderList.Get(1)->name, "Old pictures");
-    EXPECT_EQ(*DelFolderList.Get(1)->folder, "DCIM.");
+    RegisterDeletedFolder(session, DeletedEntry("DCIM", 5, 0, 0x10), "", "");
+    RegisterDeletedFolder(session, DeletedEntry("OLD", 6, 0, 0x10), "Old pictures", "DCIM.");
+    EXPECT_EQ(session.gcDelFileList.Count(), 0u);
+    ASSERT_EQ(session.DelFolderList.Count(), 2u);
+    EXPECT_EQ(*session.DelFolderList.Get(0)->name, "");
+    EXPECT_EQ(*session.DelFolderList.Get(1)->name, "Old pictures");
+    EXPECT_EQ(*session.DelFolderList.Get(1)->folder, "DCIM.");
     EXPECT_TRUE(target.posts.empty());
 }
 

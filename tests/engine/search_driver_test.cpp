@@ -10,12 +10,12 @@
 
 #include "base/search_progress.h"
 #include "base/trace.h"
-#include "finder/found_file_lists.h"
 #include "platform/finish_waiter.h"
 #include "search/search_driver.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
+#include "volume/cluster_map.h"
 
 namespace veld::test {
 namespace {
@@ -41,68 +41,119 @@ struct SmallCard {
     }
 };
 
-std::vector<std::string> Names() {
+std::vector<std::string> Names(SearchSession& session) {
     std::vector<std::string> names;
-    gcDelFileList.ForEach([&](DelFileInfo& r) {
+    session.gcDelFileList.ForEach([&](DelFileInfo& r) {
         names.push_back(r.name.value_or(""));
         return true;
     });
     return names;
 }
 
-int Search(const std::string& path, const SearchOptions& options) {
+int Search(SearchSession& session, const std::string& path, const SearchOptions& options) {
     FinishWaiter target;
-    ResetSearch();
-    EXPECT_EQ(StartSearchWorker(&target, 0, path, options), 0);
+    ResetSearch(session);
+    EXPECT_EQ(StartSearchWorker(session, &target, 0, path, options), 0);
     int result = target.Wait();
-    EXPECT_TRUE(WaitForSearchWorker());
+    EXPECT_TRUE(WaitForSearchWorker(session));
     return result;
 }
 
 TEST(SearchDriver, FatCardRunsDirectoryPassAndCarving) {
+    SearchSession session;
     SmallCard card;
-    ASSERT_EQ(Search(card.path, SearchOptions{}), 0);
-    auto names = Names();
+    ASSERT_EQ(Search(session, card.path, SearchOptions{}), 0);
+    auto names = Names(session);
     EXPECT_NE(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
-    ResetSearch();
+    ResetSearch(session);
 }
 
 TEST(SearchDriver, RangeOnlySearchesExactlyTheRangeWithoutDirectoryPass) {
+    SearchSession session;
     SmallCard card;
     SearchOptions options;
     options.firstCluster = 150;
     options.lastCluster = 400;
     options.rangeOnly = 1;
-    ASSERT_EQ(Search(card.path, options), 0);
-    auto names = Names();
+    ASSERT_EQ(Search(session, card.path, options), 0);
+    auto names = Names(session);
     EXPECT_EQ(std::find(names.begin(), names.end(), "photo.jpg"), names.end()) << "directory pass ran";
     EXPECT_EQ(std::find(names.begin(), names.end(), "#00000010.jpg"), names.end()) << "carved outside the range";
     EXPECT_NE(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
-    ResetSearch();
+    ResetSearch(session);
+}
+
+// Two searches of two different cards at the same time, each in a session of
+// its own: neither sees the other's files, counts, map or source.
+TEST(SearchDriver, TwoSessionsSearchTwoCardsSideBySide) {
+    SmallCard first;
+    TempDir dir;
+    const std::vector<uint8_t> clip = MakeTestMp4(9000);
+    FatImageBuilder b(FatGeometry::Fat32());
+    b.Root().AddDir("DCIM", 5).AddDeletedFile("MOV_0001.MP4", 40, clip, "holiday clip.mp4");
+    const std::string secondPath = dir.File("second.img");
+    ASSERT_TRUE(b.WriteToFile(secondPath));
+
+    SearchSession one, two;
+    FinishWaiter oneDone, twoDone;
+    ASSERT_EQ(StartSearchWorker(one, &oneDone, 0, first.path, SearchOptions{}), 0);
+    ASSERT_EQ(StartSearchWorker(two, &twoDone, 0, secondPath, SearchOptions{}), 0);
+    EXPECT_EQ(oneDone.Wait(), SearchOk);
+    EXPECT_EQ(twoDone.Wait(), SearchOk);
+    ASSERT_TRUE(WaitForSearchWorker(one));
+    ASSERT_TRUE(WaitForSearchWorker(two));
+
+    const auto oneNames = Names(one), twoNames = Names(two);
+    EXPECT_NE(std::find(oneNames.begin(), oneNames.end(), "photo.jpg"), oneNames.end());
+    EXPECT_NE(std::find(oneNames.begin(), oneNames.end(), "#00000200.jpg"), oneNames.end());
+    EXPECT_EQ(std::find(oneNames.begin(), oneNames.end(), "holiday clip.mp4"), oneNames.end());
+    EXPECT_NE(std::find(twoNames.begin(), twoNames.end(), "holiday clip.mp4"), twoNames.end());
+    EXPECT_EQ(std::find(twoNames.begin(), twoNames.end(), "photo.jpg"), twoNames.end());
+    EXPECT_EQ(size_t(one.FoundCount.load()), one.gcDelFileList.Count());
+    EXPECT_EQ(size_t(two.FoundCount.load()), two.gcDelFileList.Count());
+
+    // Each keeps its own source and map: FAT16 and FAT32, claims of its own files only.
+    ASSERT_TRUE(one.volume && two.volume);
+    EXPECT_EQ(one.volume->volumeKind, VolumeFat16);
+    EXPECT_EQ(two.volume->volumeKind, VolumeFat32);
+    EXPECT_EQ(one.gFat.fatType, 16);
+    EXPECT_EQ(two.gFat.fatType, 32);
+    EXPECT_EQ(ClusterState(one.gFat, first.deletedStart), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(two.gFat, 40), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(one.gFat, 40), FA_EMPTY);
+
+    // Clearing one leaves the other as it was.
+    const size_t twoCount = two.gcDelFileList.Count();
+    ResetSearch(one);
+    EXPECT_EQ(one.gcDelFileList.Count(), 0u);
+    EXPECT_EQ(two.gcDelFileList.Count(), twoCount);
+    EXPECT_TRUE(two.volume);
 }
 
 TEST(SearchDriver, CardWithoutBootSectorIsSearchedRawFromClusterTwo) {
+    SearchSession session;
     SmallCard card;
     {
         std::fstream f(card.path, std::ios::in | std::ios::out | std::ios::binary);
         std::vector<char> zeros(512, 0);
         f.write(zeros.data(), 512);
     }
-    ASSERT_EQ(Search(card.path, SearchOptions{}), 0);
-    ASSERT_TRUE(gSearch.volume);
-    EXPECT_EQ(gSearch.volume->volumeKind, VolumeRaw);
-    auto names = Names();
+    ASSERT_EQ(Search(session, card.path, SearchOptions{}), 0);
+    ASSERT_TRUE(session.volume);
+    EXPECT_EQ(session.volume->volumeKind, VolumeRaw);
+    auto names = Names(session);
     EXPECT_EQ(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
     // Raw clusters are sectors, numbered from 2 at the first sector.
     uint64_t sector = (FatImageBuilder(FatGeometry::Fat16(16384, 4)).ClusterOffset(card.looseStart)) / 512;
     char name[32];
     std::snprintf(name, sizeof name, "#%08u.jpg", unsigned(sector + 2));
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
-    ResetSearch();
+    ResetSearch(session);
 }
 
 TEST(SearchDriver, PictureOnAllocatedClustersNoEntryReachesIsCarved) {
+    SearchSession session;
     // A lost chain: the FAT still holds the picture's clusters, but no
     // directory entry points at them any more.
     TempDir dir;
@@ -115,9 +166,9 @@ TEST(SearchDriver, PictureOnAllocatedClustersNoEntryReachesIsCarved) {
     std::string path = dir.File("card.img");
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.bytes().data()), std::streamsize(b.bytes().size()));
 
-    ASSERT_EQ(Search(path, SearchOptions{}), 0);
+    ASSERT_EQ(Search(session, path, SearchOptions{}), 0);
     bool carved = false;
-    gcDelFileList.ForEach([&](DelFileInfo& r) {
+    session.gcDelFileList.ForEach([&](DelFileInfo& r) {
         if (r.name == std::optional<std::string>("#00000300.jpg")) {
             carved = true;
             EXPECT_EQ(r.state, StateComplete);
@@ -126,10 +177,11 @@ TEST(SearchDriver, PictureOnAllocatedClustersNoEntryReachesIsCarved) {
         return true;
     });
     EXPECT_TRUE(carved);
-    ResetSearch();
+    ResetSearch(session);
 }
 
 TEST(SearchDriver, DeletedFolderOnLiveDirectoryClusterIsSkippedAndTraced) {
+    SearchSession session;
     TempDir dir;
     FatImageBuilder b(FatGeometry::Fat16(16384, 4));
     auto root = b.Root();
@@ -147,15 +199,16 @@ TEST(SearchDriver, DeletedFolderOnLiveDirectoryClusterIsSkippedAndTraced) {
         std::lock_guard<std::mutex> guard(lock);
         lines.push_back(line);
     });
-    ASSERT_EQ(Search(path, SearchOptions{}), 0);
+    ASSERT_EQ(Search(session, path, SearchOptions{}), 0);
     SetTraceSink({});
     bool skipped = false;
     for (const auto& l : lines) skipped |= l.find(">>Skip Search Del Dir") != std::string::npos && l.find("FA_USE_DIR") != std::string::npos;
     EXPECT_TRUE(skipped);
-    ResetSearch();
+    ResetSearch(session);
 }
 
 TEST(SearchDriver, DamagedCardsNeverCrashOrHang) {
+    SearchSession session;
     // A card with folders, long names, deleted entries and pictures whose
     // boot sector, FAT and directories are then damaged at random.
     FatImageBuilder b(FatGeometry::Fat16(16384, 4));
@@ -178,9 +231,9 @@ TEST(SearchDriver, DamagedCardsNeverCrashOrHang) {
         if (round % 4 == 0) bytes.resize(bytes.size() / (2 + rng() % 8));  // a truncated image too
         std::ofstream(path, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        EXPECT_EQ(Search(path, SearchOptions{}), 0) << "round " << round;
+        EXPECT_EQ(Search(session, path, SearchOptions{}), 0) << "round " << round;
     }
-    ResetSearch();
+    ResetSearch(session);
 }
 
 // Holds the worker at its first cluster report until the test thread has
@@ -218,6 +271,7 @@ private:
 };
 
 TEST(SearchDriver, CancelFromAnotherThreadEndsWithResultZero) {
+    SearchSession session;
     TempDir dir;
     // A raw card of non-zero sectors: every one of them is examined.
     std::vector<uint8_t> bytes(4 << 20, 0x5A);
@@ -225,20 +279,20 @@ TEST(SearchDriver, CancelFromAnotherThreadEndsWithResultZero) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
     GateProgress gate;
-    AttachProgressDisplay(&gate);
+    session.progress.Attach(&gate);
     FinishWaiter target;
-    ResetSearch();
-    ASSERT_EQ(StartSearchWorker(&target, 0, path, SearchOptions{}), 0);
+    ResetSearch(session);
+    ASSERT_EQ(StartSearchWorker(session, &target, 0, path, SearchOptions{}), 0);
     gate.WaitReached();
-    RequestCancel();
+    RequestCancel(session);
     gate.Release();
     EXPECT_EQ(target.Wait(), 0);
-    EXPECT_TRUE(WaitForSearchWorker());
-    AttachProgressDisplay(nullptr);
-    EXPECT_TRUE(SearchCancelled());
+    EXPECT_TRUE(WaitForSearchWorker(session));
+    session.progress.Attach(nullptr);
+    EXPECT_TRUE(session.Cancelled());
     EXPECT_LT(gate.clusterReports(), 10) << "the search went on after the cancel";
-    EXPECT_EQ(FoundCount.load(), 0);
-    ResetSearch();
+    EXPECT_EQ(session.FoundCount.load(), 0);
+    ResetSearch(session);
 }
 
 }  // namespace

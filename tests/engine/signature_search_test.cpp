@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "base/search_progress.h"
-#include "finder/found_file_lists.h"
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "search/search_driver.h"
 #include "support/counting_device.h"
@@ -28,9 +27,9 @@ using test::UseCard;
 
 uint32_t LastCluster(const DiskVolume& v) { return uint32_t(v.clusterCount + 1); }
 
-std::vector<DelFileInfo> Found() {
+std::vector<DelFileInfo> Found(SearchSession& session) {
     std::vector<DelFileInfo> out;
-    for (size_t i = 0; i < gcDelFileList.Count(); ++i) out.push_back(*gcDelFileList.CopyAt(i));
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) out.push_back(*session.gcDelFileList.CopyAt(i));
     return out;
 }
 
@@ -48,8 +47,8 @@ Bytes Picture(int width = 320, int height = 240, const test::TestExif* exif = nu
 // Collects what the search shows on the progress display.
 class Recorder : public ProgressDisplay {
 public:
-    Recorder() { AttachProgressDisplay(this); }
-    ~Recorder() override { AttachProgressDisplay(nullptr); }
+    explicit Recorder(SearchSession& session) : session_(session) { session_.progress.Attach(this); }
+    ~Recorder() override { session_.progress.Attach(nullptr); }
     void SetLine(int line, const std::string& text) override {
         if (line == 1) headings.push_back(text);
     }
@@ -59,9 +58,13 @@ public:
     }
     std::vector<std::string> headings;
     std::vector<int> percents;
+
+private:
+    SearchSession& session_;
 };
 
 TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
+    SearchSession session;
     test::TestExif exif;
     exif.make = "Veld Optical";
     exif.model = "VX-200";
@@ -79,10 +82,10 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
     b.WriteCluster(150, plain);
     b.WriteCluster(200, clip);
     b.WriteCluster(250, cutClip);
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
 
-    EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
-    const auto found = Found();
+    EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
+    const auto found = Found(session);
     ASSERT_EQ(found.size(), 3u);
 
     const DelFileInfo* a = Named(found, "#00000100.jpg");
@@ -113,21 +116,22 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
 
     // The walked clusters carry the data classes, the start cluster included.
     const uint32_t jpegLast = 100 + uint32_t((withExif.size() - 2) / cs);
-    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(k), CC_JPEG_DATA) << k;
+    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(session.gFat, k), CC_JPEG_DATA) << k;
     const uint32_t clipLast = 200 + uint32_t(clip.size() / cs);
-    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(k), CC_MP4_DATA) << k;
-    EXPECT_EQ(ClusterClass(250), CC_MP4_START);  // a failed walk leaves the start's class
-    EXPECT_EQ(ClusterClass(300), CC_FILL);
+    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(session.gFat, k), CC_MP4_DATA) << k;
+    EXPECT_EQ(ClusterClass(session.gFat, 250), CC_MP4_START);  // a failed walk leaves the start's class
+    EXPECT_EQ(ClusterClass(session.gFat, 300), CC_FILL);
 }
 
 TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     ASSERT_GT(b.ClusterCount(), 1300u);
     b.WriteCluster(1234, Picture());
     b.WriteCluster(77, test::MakeTestMp4(3000));
-    DiskVolume& v = UseCard(b);
-    SearchClusters(v, 2, LastCluster(v));
-    const auto found = Found();
+    DiskVolume& v = UseCard(session, b);
+    SearchClusters(session, 2, LastCluster(v));
+    const auto found = Found(session);
     EXPECT_NE(Named(found, "#00001234.jpg"), nullptr);
     EXPECT_NE(Named(found, "#00000077.mp4"), nullptr);
     EXPECT_EQ(found.size(), 2u);
@@ -136,6 +140,7 @@ TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
 // A walk that fails found no file to recover: nothing is registered, so no
 // empty record is ever listed as complete. The search goes on after it.
 TEST(SignatureSearch, FailedWalksRegisterNothing) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     Bytes start = Picture(640, 480);
@@ -145,18 +150,19 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     b.WriteCluster(400, test::MakeTestMp4(7000, test::TestMp4{.order = {"mdat"}}));  // no moov
     b.WriteCluster(500, test::MakeTestMp4(7000, test::TestMp4{.order = {"junk", "moov", "mdat"}}));
     b.WriteCluster(600, Picture());
-    DiskVolume& v = UseCard(b);
-    SearchClusters(v, 2, LastCluster(v));
-    const auto found = Found();
+    DiskVolume& v = UseCard(session, b);
+    SearchClusters(session, 2, LastCluster(v));
+    const auto found = Found(session);
     for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.size() == 0) << *f.name;
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000600.jpg");
-    EXPECT_EQ(ClusterClass(300), CC_JPEG_START);
-    EXPECT_EQ(ClusterClass(301), CC_FILL);
-    EXPECT_EQ(ClusterClass(400), CC_MP4_START);
+    EXPECT_EQ(ClusterClass(session.gFat, 300), CC_JPEG_START);
+    EXPECT_EQ(ClusterClass(session.gFat, 301), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.gFat, 400), CC_MP4_START);
 }
 
 TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const Bytes jpeg = Picture();
     const uint32_t clusters = b.ClustersFor(jpeg.size());
@@ -165,26 +171,27 @@ TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
     b.WriteCluster(600, Picture());
 
     for (int32_t flags : {0, int32_t(SearchDetailed)}) {
-        DiskVolume& v = UseCard(b, flags);
-        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(k, FA_DEL_FILE);
-        SetClusterState(500, FA_USE_DIR);
-        SearchClusters(v, 2, LastCluster(v));
-        const auto found = Found();
+        DiskVolume& v = UseCard(session, b, flags);
+        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(session.gFat, k, FA_DEL_FILE);
+        SetClusterState(session.gFat, 500, FA_USE_DIR);
+        SearchClusters(session, 2, LastCluster(v));
+        const auto found = Found(session);
         EXPECT_NE(Named(found, "#00000600.jpg"), nullptr) << flags;  // free: always examined
         if (flags == 0) {
-            EXPECT_EQ(ClusterClass(500), CC_DIR);  // a folder's cluster is marked without reading it
+            EXPECT_EQ(ClusterClass(session.gFat, 500), CC_DIR);  // a folder's cluster is marked without reading it
             EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);
-            EXPECT_EQ(ClusterClass(400), CC_NONE);
+            EXPECT_EQ(ClusterClass(session.gFat, 400), CC_NONE);
             EXPECT_EQ(found.size(), 1u);
         } else {
             EXPECT_NE(Named(found, "#00000400.jpg"), nullptr);
-            EXPECT_EQ(ClusterClass(400), CC_JPEG_DATA);
-            EXPECT_EQ(ClusterClass(500), CC_FILL);  // read like any other: it holds zeros
+            EXPECT_EQ(ClusterClass(session.gFat, 400), CC_JPEG_DATA);
+            EXPECT_EQ(ClusterClass(session.gFat, 500), CC_FILL);  // read like any other: it holds zeros
         }
     }
 }
 
 TEST(SignatureSearch, WalkedClustersAreNotReadAgain) {
+    SearchSession session;
     // The second cluster of a picture happens to hold "ftyp" at byte 4; the
     // walk took it, so no clip is carved from it.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
@@ -193,20 +200,21 @@ TEST(SignatureSearch, WalkedClustersAreNotReadAgain) {
     ASSERT_GT(jpeg.size(), size_t(3 * cs));
     std::memcpy(&jpeg[cs + 4], "ftyp", 4);
     b.WriteCluster(100, jpeg);
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
 
     Bytes probe(jpeg.begin() + cs, jpeg.begin() + 2 * cs);
     ASSERT_EQ(ClassifyCluster(v, probe.data(), probe.size()), CC_MP4_START);
 
-    SearchClusters(v, 2, LastCluster(v));
-    const auto found = Found();
+    SearchClusters(session, 2, LastCluster(v));
+    const auto found = Found(session);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000100.jpg");
     EXPECT_EQ(found[0].size(), jpeg.size());
-    EXPECT_EQ(ClusterClass(101), CC_JPEG_DATA);
+    EXPECT_EQ(ClusterClass(session.gFat, 101), CC_JPEG_DATA);
 }
 
 TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const Bytes jpeg = Picture();
     // A deleted folder's cluster with nothing pointing at it any more.
@@ -220,30 +228,31 @@ TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
         return false;
     };
 
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
     std::vector<uint8_t> cluster(b.bytes().begin() + b.ClusterOffset(500),
                                  b.bytes().begin() + b.ClusterOffset(500) + b.ClusterSize());
     ASSERT_EQ(ClassifyCluster(v, cluster.data(), cluster.size()), CC_DIR);
-    SearchClusters(v, 2, LastCluster(v));
-    EXPECT_TRUE(fromDirectory(Found()));
-    EXPECT_EQ(ClusterClass(500), CC_DIR);
+    SearchClusters(session, 2, LastCluster(v));
+    EXPECT_TRUE(fromDirectory(Found(session)));
+    EXPECT_EQ(ClusterClass(session.gFat, 500), CC_DIR);
 
     // The same card taken as a volume without FAT directories: not scanned.
-    DiskVolume& w = UseCard(b);
+    DiskVolume& w = UseCard(session, b);
     w.volumeKind = VolumeNtfs;
-    SearchClusters(w, 2, LastCluster(w));
-    EXPECT_FALSE(fromDirectory(Found()));
-    EXPECT_NE(Named(Found(), "#00000510.jpg"), nullptr);  // the data is still carved
+    SearchClusters(session, 2, LastCluster(w));
+    EXPECT_FALSE(fromDirectory(Found(session)));
+    EXPECT_NE(Named(Found(session), "#00000510.jpg"), nullptr);  // the data is still carved
 }
 
 TEST(SignatureSearch, ProgressPhasesAndSingleClusterRange) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     b.WriteCluster(100, Picture(640, 480));
     b.WriteCluster(200, test::MakeTestMp4(9000));
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
     {
-        Recorder rec;
-        SearchClusters(v, 2, LastCluster(v));
+        Recorder rec(session);
+        SearchClusters(session, 2, LastCluster(v));
         EXPECT_TRUE(rec.Saw("詳細検索"));
         EXPECT_TRUE(rec.Saw("詳細検索(JPEG)"));
         EXPECT_TRUE(rec.Saw("詳細検索(MP4)"));
@@ -254,10 +263,10 @@ TEST(SignatureSearch, ProgressPhasesAndSingleClusterRange) {
     }
     {
         // First and last equal: one cluster, no division by an empty range.
-        Recorder rec;
-        ClearFoundFileLists();
-        EXPECT_EQ(SearchClusters(v, 100, 100), 0);
-        EXPECT_EQ(Named(Found(), "#00000100.jpg") != nullptr, true);
+        Recorder rec(session);
+        session.ClearFoundFileLists();
+        EXPECT_EQ(SearchClusters(session, 100, 100), 0);
+        EXPECT_EQ(Named(Found(session), "#00000100.jpg") != nullptr, true);
         ASSERT_FALSE(rec.percents.empty());
         EXPECT_EQ(rec.percents.back(), 100);
         for (int p : rec.percents) EXPECT_TRUE(p >= 0 && p <= 100) << p;
@@ -265,41 +274,44 @@ TEST(SignatureSearch, ProgressPhasesAndSingleClusterRange) {
 }
 
 TEST(SignatureSearch, CancelStopsAfterTheCurrentCluster) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     b.WriteCluster(10, Picture());
     b.WriteCluster(500, Picture());
-    DiskVolume& v = UseCard(b);
-    gSearch.cancelFlag = 1;
-    Recorder rec;
-    SearchClusters(v, 10, LastCluster(v));
-    gSearch.cancelFlag = 0;
-    const auto found = Found();
+    DiskVolume& v = UseCard(session, b);
+    session.cancelFlag = 1;
+    Recorder rec(session);
+    SearchClusters(session, 10, LastCluster(v));
+    session.cancelFlag = 0;
+    const auto found = Found(session);
     ASSERT_EQ(found.size(), 1u);  // the cluster in hand is finished
     EXPECT_EQ(*found[0].name, "#00000010.jpg");
-    EXPECT_EQ(ClusterClass(500), CC_NONE);
+    EXPECT_EQ(ClusterClass(session.gFat, 500), CC_NONE);
     ASSERT_FALSE(rec.percents.empty());
     EXPECT_EQ(rec.percents.back(), 100);  // the end is still reported
 }
 
 TEST(SignatureSearch, ReadFailureEndsTheSearch) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     b.WriteCluster(100, Picture());
     b.bytes().resize(b.ClusterOffset(300) + 100);  // the source ends inside cluster 300
-    DiskVolume& v = UseCard(b);
-    Recorder rec;
-    EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
-    EXPECT_NE(Named(Found(), "#00000100.jpg"), nullptr);
-    EXPECT_EQ(ClusterClass(299), CC_FILL);
-    EXPECT_EQ(ClusterClass(300), CC_NONE);
+    DiskVolume& v = UseCard(session, b);
+    Recorder rec(session);
+    EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
+    EXPECT_NE(Named(Found(session), "#00000100.jpg"), nullptr);
+    EXPECT_EQ(ClusterClass(session.gFat, 299), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.gFat, 300), CC_NONE);
     EXPECT_EQ(rec.percents.back(), 100);
 
     // Ranges that start below the data area or end at the largest number.
-    ClearFoundFileLists();
-    EXPECT_EQ(SearchClusters(v, 0, 0xFFFFFFFFu), 0);
-    EXPECT_NE(Named(Found(), "#00000100.jpg"), nullptr);
+    session.ClearFoundFileLists();
+    EXPECT_EQ(SearchClusters(session, 0, 0xFFFFFFFFu), 0);
+    EXPECT_NE(Named(Found(session), "#00000100.jpg"), nullptr);
 }
 
 TEST(SignatureSearch, ImageFileCutInsideAPicture) {
+    SearchSession session;
     // Through an image file: the last picture is cut by the end of the file,
     // the one before it is carved whole.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
@@ -312,15 +324,15 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     const std::string path = b.WriteTo(dir, "card.img");
     ASSERT_FALSE(path.empty());
 
-    gSearch.volume = DiskIO_OpenImage(path, false);
-    ASSERT_TRUE(gSearch.volume);
-    DiskVolume& v = *gSearch.volume;
-    ReadFat(v, v.bootSector);
-    ClearFoundFileLists();
-    gSearch.options = SearchOptions{};
-    gSearch.startWindow = nullptr;
-    EXPECT_EQ(SearchClusters(v, 2, LastCluster(v)), 0);
-    const auto found = Found();
+    session.volume = DiskIO_OpenImage(path, false);
+    ASSERT_TRUE(session.volume);
+    DiskVolume& v = *session.volume;
+    ReadFat(session.gFat, v, v.bootSector);
+    session.ClearFoundFileLists();
+    session.options = SearchOptions{};
+    session.startWindow = nullptr;
+    EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
+    const auto found = Found(session);
     ASSERT_NE(Named(found, "#00000100.jpg"), nullptr);
     EXPECT_EQ(Named(found, "#00000100.jpg")->size(), whole.size());
     EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);  // its end cannot be found
@@ -330,6 +342,7 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
 // no directory, so no folder scan starts there, and the whole search reads
 // each cluster about once. What was planted in the erased area is found.
 TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
     const uint32_t last = b.ClusterCount() + 1;
     for (uint32_t c = 2; c <= last; ++c) b.FillCluster(c, 0xE5);
@@ -348,14 +361,14 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     b.WriteCluster(1500, loose);
 
     // The whole search, as the driver runs it.
-    DiskVolume& v = UseCard(b);
+    DiskVolume& v = UseCard(session, b);
     const uint64_t clusters = last - 1;
     const test::CountingDevice* device = test::CountReads(v, 3 * clusters);
-    EXPECT_EQ(SearchOpenVolume(gSearch.options), SearchOk);
+    EXPECT_EQ(SearchOpenVolume(session, session.options), SearchOk);
 
     EXPECT_FALSE(device->exhausted());
     EXPECT_LE(device->reads(), 2 * clusters);
-    const auto found = Found();
+    const auto found = Found(session);
     const DelFileInfo* p = Named(found, "photo.jpg");
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->size(), photo.size());
@@ -366,13 +379,14 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     const DelFileInfo* l = Named(found, "#00001500.jpg");
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->size(), loose.size());
-    EXPECT_EQ(ClusterClass(601), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.gFat, 601), CC_FILL);
 }
 
 // A long run of clusters that all look like deleted folders (each full of
 // deleted entries): with the detailed search every cluster is examined, but
 // none is read as a directory twice, so the work stays linear.
 TEST(SignatureSearch, RunOfFolderClustersIsScannedAsDirectoryOnce) {
+    SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t first = 1000, count = 300;
     std::vector<uint32_t> run;
@@ -387,16 +401,16 @@ TEST(SignatureSearch, RunOfFolderClustersIsScannedAsDirectoryOnce) {
         e.size = 100;
         dir.Add(e);
     }
-    DiskVolume& v = UseCard(b);  // detailed: claimed clusters are examined too
+    DiskVolume& v = UseCard(session, b);  // detailed: claimed clusters are examined too
     const uint32_t last = LastCluster(v);
     const test::CountingDevice* device = test::CountReads(v, 3ull * last);
-    SearchClusters(v, 2, last);
+    SearchClusters(session, 2, last);
 
     EXPECT_FALSE(device->exhausted());
     EXPECT_LE(device->reads(), uint64_t(last) + 2 * count);
     for (uint32_t c = first; c < first + count; ++c) {
-        EXPECT_EQ(ClusterState(c), FA_DEL_DIR) << c;
-        EXPECT_EQ(ClusterClass(c), CC_DIR) << c;
+        EXPECT_EQ(ClusterState(session.gFat, c), FA_DEL_DIR) << c;
+        EXPECT_EQ(ClusterClass(session.gFat, c), CC_DIR) << c;
     }
 }
 

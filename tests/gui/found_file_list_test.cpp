@@ -53,7 +53,7 @@ protected:
     // directory entry (carved copies have no folder).
     int RowOf(const std::vector<uint8_t>& data) const {
         for (int row = 0; row < list_->topLevelItemCount(); ++row) {
-            DelFileInfo* record = CWListView::RecordOf(list_->topLevelItem(row));
+            DelFileInfo* record = list_->RecordOf(list_->topLevelItem(row));
             if (record->size() == data.size() && record->folder && !record->folder->empty()) return row;
         }
         return -1;
@@ -67,7 +67,7 @@ protected:
     std::vector<uint32_t> SizesInRowOrder() const {
         std::vector<uint32_t> sizes;
         for (int row = 0; row < list_->topLevelItemCount(); ++row)
-            sizes.push_back(CWListView::RecordOf(list_->topLevelItem(row))->size());
+            sizes.push_back(list_->RecordOf(list_->topLevelItem(row))->size());
         return sizes;
     }
     // Runs the save dialog with the values given; returns its result.

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "base/trace.h"
-#include "finder/found_file_lists.h"
 #include "search/search_driver.h"
 #include "support/fat_image_builder.h"
 #include "support/test_jpeg.h"

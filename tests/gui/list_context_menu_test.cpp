@@ -50,7 +50,7 @@ protected:
         list_ = frame_->listPane();
         for (int row = 0; row < list_->topLevelItemCount() && !bigRow_; ++row) {
             QTreeWidgetItem* item = list_->topLevelItem(row);
-            if (CWListView::RecordOf(item)->size() == big_.size()) bigRow_ = item;
+            if (list_->RecordOf(item)->size() == big_.size()) bigRow_ = item;
         }
         ASSERT_NE(bigRow_, nullptr);
         frame_->activateWindow();

@@ -162,7 +162,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     // Every listed record appears once, in list order, with the engine's texts.
     CWListView* list = frame_->listPane();
     std::vector<int> expected;
-    gcDelFileList.ForEach([&](DelFileInfo& r) {
+    frame_->session().gcDelFileList.ForEach([&](DelFileInfo& r) {
         if (r.listed) expected.push_back(r.index);
         return true;
     });
@@ -170,7 +170,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     EXPECT_EQ(list->rowRecords(), expected);
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list->topLevelItem(row);
-        DelFileInfo* record = CWListView::RecordOf(item);
+        DelFileInfo* record = list->RecordOf(item);
         ASSERT_NE(record, nullptr);
         for (int c = 0; c < 11; ++c)
             EXPECT_EQ(item->text(c).toStdString(), FoundFileColumnText(*record, c)) << "row " << row << " col " << c;
@@ -179,7 +179,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     bool sawB = false, sawLong = false;
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list->topLevelItem(row);
-        DelFileInfo* record = CWListView::RecordOf(item);
+        DelFileInfo* record = list->RecordOf(item);
         if (record->size() == photoB_.size() && record->folder && !record->folder->empty()) {
             sawB = true;
             EXPECT_EQ(item->text(0), QStringLiteral("#       .JPG"));
@@ -195,7 +195,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
 
     // The tree counts what was found and groups the extensions.
     QTreeWidgetItem* root = frame_->treePane()->rootNode();
-    EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(%1)").arg(FoundCount.load()));
+    EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(%1)").arg(frame_->session().FoundCount.load()));
     ASSERT_EQ(root->childCount(), 2);
     QTreeWidgetItem* pictures = root->child(0);
     QTreeWidgetItem* others = root->child(1);
@@ -209,12 +209,12 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     EXPECT_EQ(DisplayFilterMode(), int(NodeOtherExtension));
     EXPECT_EQ(DisplayFilterExtension(), "TXT");
     ASSERT_EQ(list->topLevelItemCount(), 1);
-    EXPECT_EQ(CWListView::RecordOf(list->topLevelItem(0))->size(), note_.size());
+    EXPECT_EQ(list->RecordOf(list->topLevelItem(0))->size(), note_.size());
     // The pictures group shows every picture and nothing else.
     frame_->treePane()->tree()->setCurrentItem(pictures);
     EXPECT_EQ(DisplayFilterMode(), int(NodePictures));
     for (int row = 0; row < list->topLevelItemCount(); ++row)
-        EXPECT_EQ(CWListView::RecordOf(list->topLevelItem(row))->isImage, 1);
+        EXPECT_EQ(list->RecordOf(list->topLevelItem(row))->isImage, 1);
     EXPECT_EQ(list->topLevelItemCount(), int(expected.size()) - 1);
     // The commands are usable again after the refill's progress closed.
     EXPECT_TRUE(frame_->uiEnabled());
@@ -236,12 +236,12 @@ TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     ASSERT_GE(all, 3);
     // Replay the feeding: empty the list, then deliver two 3026 messages.
     list->FillList(UpdateCleared, nullptr, false);
-    gSearch.shownCount = 0;
+    frame_->session().shownCount = 0;
     QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
     QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
     QCoreApplication::sendPostedEvents(frame_.get());
     EXPECT_EQ(list->topLevelItemCount(), 2);
-    EXPECT_EQ(gSearch.shownCount.load(), 2);
+    EXPECT_EQ(frame_->session().shownCount.load(), 2);
     EXPECT_EQ(list->rowRecords(), (std::vector<int>{0, 1}));
     // More messages than entries add nothing further.
     for (int i = 0; i < all + 3; ++i) QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
@@ -266,10 +266,10 @@ TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
     ASSERT_NE(CurrentSearchProgress(), nullptr);
     QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgProgressCancel, 0, 0));
     QCoreApplication::sendPostedEvents(frame_.get(), MsgProgressCancel);
-    EXPECT_EQ(gSearch.cancelFlag.load(), 0);  // only -1 asks to cancel
+    EXPECT_EQ(frame_->session().cancelFlag.load(), 0);  // only -1 asks to cancel
     QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgProgressCancel, -1, 0));
     QCoreApplication::sendPostedEvents(frame_.get(), MsgProgressCancel);
-    EXPECT_EQ(gSearch.cancelFlag.load(), 1);
+    EXPECT_EQ(frame_->session().cancelFlag.load(), 1);
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_TRUE(messages_.empty());
@@ -296,7 +296,7 @@ TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     const int rows = frame_->listPane()->topLevelItemCount();
     SetSearchSourceForTest([](char*, std::string*, SearchOptions*) { return false; });
-    EXPECT_EQ(StartSearch(frame_.get(), frame_->messageTarget()), int(SearchDriveCancelled));
+    EXPECT_EQ(StartSearch(frame_->session(), frame_.get(), frame_->messageTarget()), int(SearchDriveCancelled));
     frame_->onStartSearch();
     EXPECT_TRUE(frame_->uiEnabled());
     EXPECT_EQ(frame_->listPane()->topLevelItemCount(), rows);
@@ -336,7 +336,7 @@ TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
     ASSERT_TRUE(sawOptions);
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
-    EXPECT_EQ(size_t(frame_->listPane()->topLevelItemCount()), gcDelFileList.Count());
+    EXPECT_EQ(size_t(frame_->listPane()->topLevelItemCount()), frame_->session().gcDelFileList.Count());
     EXPECT_GE(frame_->listPane()->topLevelItemCount(), 4);
 }
 
@@ -351,7 +351,8 @@ TEST(FoundFileTreeFilter, ExtensionOfNodeTextAndRecordMatching) {
     EXPECT_EQ(FilterExtensionOfNodeText(""), "");
 
     // Mode 1 after a rebuild shows every listed record, never an unlisted one.
-    CWTreeDlgView pane;
+    SearchSession session;
+    CWTreeDlgView pane(&session);
     EXPECT_EQ(DisplayFilterMode(), int(NodeAll));
     DelFileInfo record;
     record.listed = 1;

@@ -68,7 +68,7 @@ protected:
         CWListView* list = frame_->listPane();
         QTreeWidgetItem* row = nullptr;
         for (int i = 0; i < list->topLevelItemCount() && !row; ++i)
-            if (CWListView::RecordOf(list->topLevelItem(i)) == record) row = list->topLevelItem(i);
+            if (list->RecordOf(list->topLevelItem(i)) == record) row = list->topLevelItem(i);
         EXPECT_NE(row, nullptr);
         if (!row) return {};
         QImage shown;
@@ -83,8 +83,9 @@ protected:
     // folder), by their EXIF orientation.
     std::map<int, DelFileInfo*> RecordsByOrientation() {
         std::map<int, DelFileInfo*> found;
-        for (size_t i = 0; i < gcDelFileList.Count(); ++i) {
-            DelFileInfo* record = gcDelFileList.Get(i);
+        SearchSession& session = frame_->session();
+        for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+            DelFileInfo* record = session.gcDelFileList.Get(i);
             if (record && record->listed && record->folder && !record->folder->empty())
                 found.emplace(record->jpeg.orientation, record);
         }

@@ -21,9 +21,11 @@ using veld::guitest::Pump;
 using Recorder = veld::guitest::MessageRecorder;
 
 TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
+    veld::SearchProgress progress;  // the reports of one search
     Recorder parent;
     auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"),
+                 &progress);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("削除ファイル検索"));
     EXPECT_EQ(window->lineText(1), QStringLiteral("検索中"));
     EXPECT_TRUE(window->buttonShown());
@@ -32,26 +34,26 @@ TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
     EXPECT_TRUE(window->isVisible());
 
     // Reports reach the window through the engine's entry point.
-    veld::ReportProgress(veld::PhaseFatRead, 42, "3/10");
+    progress.Report(veld::PhaseFatRead, 42, "3/10");
     Pump();
     EXPECT_EQ(window->lineText(1), QStringLiteral("FAT読み込み"));
     EXPECT_EQ(window->lineText(2), QStringLiteral("3/10"));
     EXPECT_EQ(window->percent(), 42);
 
     // Phase 0 with an empty text changes nothing; with a text only line 3.
-    veld::ReportProgress(veld::PhaseFoundFile, -1, "");
+    progress.Report(veld::PhaseFoundFile, -1, "");
     Pump();
     EXPECT_EQ(window->lineText(1), QStringLiteral("FAT読み込み"));
     EXPECT_EQ(window->lineText(3), QString());
-    veld::ReportProgress(veld::PhaseFoundFile, -1, "IMG_0001.JPG");
+    progress.Report(veld::PhaseFoundFile, -1, "IMG_0001.JPG");
     Pump();
     EXPECT_EQ(window->lineText(3), QStringLiteral("IMG_0001.JPG"));
     EXPECT_EQ(window->lineText(2), QStringLiteral("3/10"));
     EXPECT_EQ(window->percent(), 42);
 
     // Cluster phases: heading and cluster line.
-    veld::SetProgressClusterRange(2, 102);
-    veld::ReportProgress(veld::PhaseJpegWindow, 52, "");
+    progress.SetClusterRange(2, 102);
+    progress.Report(veld::PhaseJpegWindow, 52, "");
     Pump();
     EXPECT_EQ(window->lineText(1), QStringLiteral("詳細検索(JPEG)"));
     EXPECT_EQ(window->lineText(2), QStringLiteral("クラスタ 52/102(51.0%)"));
@@ -59,24 +61,26 @@ TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
 
     delete window;
     // Detached: a report after the window is gone is ignored.
-    veld::ReportProgress(veld::PhaseFatRead, 10, "x");
+    progress.Report(veld::PhaseFatRead, 10, "x");
     Pump();
 }
 
 TEST(SearchProgressWindow, WorkerReportsNeverWaitForTheInterfaceThread) {
+    veld::SearchProgress progress;  // the reports of one search
     Recorder parent;
     auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"),
+                 &progress);
 
     // The interface thread blocks in join() (as FinishSearch waits for the
     // worker) while the worker reports: the reports must not need it.
     std::atomic<bool> done{false};
     std::thread worker([&] {
         for (int i = 1; i <= 2000; ++i) {
-            veld::ReportProgress(veld::PhaseFolder, -1, "フォルダ検索 DCIM/" + std::to_string(i));
-            veld::ReportProgress(veld::PhaseFoundFile, -1, "FILE" + std::to_string(i) + ".JPG");
+            progress.Report(veld::PhaseFolder, -1, "フォルダ検索 DCIM/" + std::to_string(i));
+            progress.Report(veld::PhaseFoundFile, -1, "FILE" + std::to_string(i) + ".JPG");
         }
-        veld::ReportProgress(veld::PhaseFatRead, 77, "done");
+        progress.Report(veld::PhaseFatRead, 77, "done");
         done = true;
     });
     const auto started = std::chrono::steady_clock::now();
@@ -95,17 +99,19 @@ TEST(SearchProgressWindow, WorkerReportsNeverWaitForTheInterfaceThread) {
 }
 
 TEST(SearchProgressWindow, ConcurrentReportsWhileTheEventLoopRuns) {
+    veld::SearchProgress progress;  // the reports of one search
     Recorder parent;
     auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"),
+                 &progress);
     std::atomic<bool> stop{false};
     std::thread worker([&] {
-        for (int i = 0; !stop.load(); ++i) veld::ReportProgress(veld::PhaseFatRead, i % 101, "r" + std::to_string(i));
+        for (int i = 0; !stop.load(); ++i) progress.Report(veld::PhaseFatRead, i % 101, "r" + std::to_string(i));
     });
     for (int i = 0; i < 200; ++i) QCoreApplication::processEvents();
     stop = true;
     worker.join();
-    veld::ReportProgress(veld::PhaseFatRead, 5, "last");
+    progress.Report(veld::PhaseFatRead, 5, "last");
     Pump();
     EXPECT_EQ(window->lineText(2), QStringLiteral("last"));
     EXPECT_EQ(window->percent(), 5);

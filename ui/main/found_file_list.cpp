@@ -14,8 +14,6 @@
 #include "base/format_text.h"
 #include "base/settings.h"
 #include "base/trace.h"
-#include "finder/found_file_lists.h"
-#include "finder/search_state.h"
 #include "search/found_file_columns.h"
 #include "search/work_folders.h"
 #include "ui/clipped_text_tip.h"
@@ -36,7 +34,7 @@ namespace {
 
 CWListView* gListPane = nullptr;
 
-// Item data role of a row: the record's index in gcDelFileList.
+// Item data role of a row: the record's index in the session's gcDelFileList.
 constexpr int kRecordRole = Qt::UserRole;
 // Widths above this (and negative ones) are not kept.
 constexpr int kMaxStoredWidth = 500;
@@ -87,7 +85,7 @@ QString WidestCellText(int column) {
 
 }  // namespace
 
-CWListView::CWListView(QWidget* parent) : QTreeWidget(parent) {
+CWListView::CWListView(SearchSession* session, QWidget* parent) : QTreeWidget(parent), session_(session) {
     setObjectName(QStringLiteral("foundFileList"));
     setFont(QFont(QStringLiteral("ＭＳＰ ゴシック"), 10));
     setRootIsDecorated(false);
@@ -180,7 +178,7 @@ void CWListView::FillList(int code, const DelFileInfo* record, bool progressAllo
     }
 
     const unsigned generation = generation_;
-    const size_t count = gcDelFileList.Count();
+    const size_t count = session_->gcDelFileList.Count();
     const bool progress = progressAllowed || count > kProgressRows;
     refilling_ = true;
     setUpdatesEnabled(false);
@@ -197,7 +195,7 @@ void CWListView::FillList(int code, const DelFileInfo* record, bool progressAllo
                 if (generation != generation_) break;
             }
         }
-        DelFileInfo* entry = gcDelFileList.Get(i);
+        DelFileInfo* entry = session_->gcDelFileList.Get(i);
         if (entry && RecordPassesFilter(*entry)) appendRow(*entry);
     }
     if (generation == generation_) {
@@ -219,10 +217,13 @@ std::vector<int> CWListView::selectedRecords() const {
     return records;
 }
 
-DelFileInfo* CWListView::RecordOf(QTreeWidgetItem* item) {
+DelFileInfo* CWListView::RecordOf(QTreeWidgetItem* item) const {
     if (!item) return nullptr;
-    int index = item->data(0, kRecordRole).toInt();
-    return index >= 0 ? gcDelFileList.Get(size_t(index)) : nullptr;
+    return RecordAt(item->data(0, kRecordRole).toInt());
+}
+
+DelFileInfo* CWListView::RecordAt(int index) const {
+    return index >= 0 ? session_->gcDelFileList.Get(size_t(index)) : nullptr;
 }
 
 void CWListView::ShowSelectionStatus() {
@@ -235,7 +236,7 @@ void CWListView::ShowSelectionStatus() {
     }
     int64_t total = 0;
     for (int index : selected)
-        if (DelFileInfo* record = gcDelFileList.Get(size_t(index))) total += int64_t(record->size());
+        if (DelFileInfo* record = RecordAt(index)) total += int64_t(record->size());
     char text[160];
     std::snprintf(text, sizeof text, "選択ファイル数=%d %s", int(selected.size()), FormatSizeText(total).c_str());
     frame->SetStatusText(1, QString::fromUtf8(text));
@@ -335,7 +336,8 @@ void CWListView::openRecord(QTreeWidgetItem* item) {
     if (record->isImage != 1) return;
     ExtractRequest request;
     request.toMemory = true;
-    ExtractOutcome outcome = ExtractFoundFileWithProgress(CMainFrame::Instance(), *record, request, true);
+    ExtractOutcome outcome =
+        ExtractFoundFileWithProgress(CMainFrame::Instance(), session_->volume.get(), *record, request, true);
     if (outcome.memory.empty()) return;
     QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
     // Shown upright as the camera's orientation tag says (portrait photos
@@ -349,10 +351,11 @@ void CWListView::openRecord(QTreeWidgetItem* item) {
 
 void CWListView::dumpRecord(QTreeWidgetItem* item) {
     DelFileInfo* record = RecordOf(item);
-    if (!record || !gSearch.volume) return;
-    const uint32_t clusterSize = gSearch.volume->clusterSize;
+    if (!record || !session_->volume) return;
+    const uint32_t clusterSize = session_->volume->clusterSize;
     ExtractRequest request;  // file mode into the work folder
-    ExtractOutcome outcome = ExtractFoundFileWithProgress(CMainFrame::Instance(), *record, request, true);
+    ExtractOutcome outcome =
+        ExtractFoundFileWithProgress(CMainFrame::Instance(), session_->volume.get(), *record, request, true);
     if (outcome.path.empty()) {
         if (outcome.result == ExtractCreateFailed || outcome.result == ExtractWriteFailed)
             MessageBoxText("プレビューを表示できませんでした\n書き込みエラー");

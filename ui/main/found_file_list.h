@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "finder/del_file_info.h"
+#include "finder/search_session.h"
 
 class QMenu;
 
@@ -17,11 +18,14 @@ public:
     // Command numbers of the context menu.
     enum Command { CmdOpen = 32836, CmdSave = 32837, CmdOpenSaveFolder = 32839, CmdDataDump = 32846 };
 
-    explicit CWListView(QWidget* parent = nullptr);
+    // The list shows the found files of the session.
+    explicit CWListView(veld::SearchSession* session, QWidget* parent = nullptr);
     // Stores the column widths (-1 for a column at its default width).
     ~CWListView() override;
 
     static CWListView* Instance();
+
+    veld::SearchSession* session() const { return session_; }
 
     // The width a column gets when none is stored: its built-in width scaled
     // to the font, at least wide enough for the heading and, for the date,
@@ -39,11 +43,13 @@ public:
     // The direction flag of a column (0: the next sort is descending).
     int sortFlag(int column) const;
 
-    // Item data of the rows: indices into gcDelFileList, in row order.
+    // Item data of the rows: indices into the session's gcDelFileList, in row order.
     std::vector<int> rowRecords() const;
     std::vector<int> selectedRecords() const;
     // The record of a row through the found-file list's lock, or null.
-    static veld::DelFileInfo* RecordOf(QTreeWidgetItem* item);
+    veld::DelFileInfo* RecordOf(QTreeWidgetItem* item) const;
+    // The record at an index of gcDelFileList, or null.
+    veld::DelFileInfo* RecordAt(int index) const;
 
     // Builds the context menu with its items enabled as the selection allows.
     // Its items queue their command: it runs on the next turn of the event
@@ -66,6 +72,7 @@ private:
     void onContextMenu(const QPoint& pos);
     void clearSortFlags();
 
+    veld::SearchSession* session_;
     int sortFlags_[10] = {};
     bool refilling_ = false;
     unsigned generation_ = 0;  // counts refills and clears

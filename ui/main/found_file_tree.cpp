@@ -12,7 +12,6 @@
 #include <cstdio>
 
 #include "base/format_text.h"
-#include "finder/found_file_lists.h"
 #include "ui/clipped_text_tip.h"
 #include "ui/common_progress.h"
 #include "ui/main/found_file_list.h"
@@ -95,7 +94,7 @@ void RefreshResultViews(int code, const DelFileInfo* record) {
 
 using namespace veld;
 
-CWTreeDlgView::CWTreeDlgView(QWidget* parent) : QWidget(parent) {
+CWTreeDlgView::CWTreeDlgView(SearchSession* session, QWidget* parent) : QWidget(parent), session_(session) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     tab_ = new QTabWidget(this);
@@ -153,7 +152,7 @@ void CWTreeDlgView::Rebuild() {
     gFilter = DisplayFilter{};
 
     char text[128];
-    std::snprintf(text, sizeof text, "見つかったファイル(%d)", int(FoundCount.load()));
+    std::snprintf(text, sizeof text, "見つかったファイル(%d)", int(session_->FoundCount.load()));
     auto* root = new QTreeWidgetItem(QStringList(QString::fromUtf8(text)));
     root->setIcon(0, StockIcon(QStyle::SP_DriveHDIcon));
     root->setData(0, kNodeCodeRole, NodeAll);
@@ -166,7 +165,7 @@ void CWTreeDlgView::Rebuild() {
     others->setData(0, kNodeCodeRole, NodeOthers);
 
     // Extension nodes in the order the search met the extensions.
-    ExtensionTally.ForEach([&](ExtensionCount& tally) {
+    session_->ExtensionTally.ForEach([&](ExtensionCount& tally) {
         std::string typeName = TypeNameOfExtension(tally.extension);
         std::string label(tally.extension.size() + typeName.size() + 32, '\0');
         int n = std::snprintf(label.data(), label.size(), ".%s [(%3d)%s]", tally.extension.c_str(), int(tally.count),

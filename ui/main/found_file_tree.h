@@ -8,6 +8,7 @@
 #include <string>
 
 #include "finder/del_file_info.h"
+#include "finder/search_session.h"
 
 class QTabWidget;
 class QTreeWidget;
@@ -49,7 +50,8 @@ std::string FilterExtensionOfNodeText(const std::string& text);
 class CWTreeDlgView : public QWidget {
     Q_OBJECT
 public:
-    explicit CWTreeDlgView(QWidget* parent = nullptr);
+    // The tree groups the found files of the session.
+    explicit CWTreeDlgView(veld::SearchSession* session, QWidget* parent = nullptr);
     ~CWTreeDlgView() override;
 
     // The pane of the main window, or null.
@@ -71,6 +73,7 @@ public:
 private:
     void onSelectionChanged();
 
+    veld::SearchSession* session_;
     QTabWidget* tab_ = nullptr;
     QTreeWidget* tree_ = nullptr;
     bool rebuilding_ = false;

@@ -27,8 +27,6 @@
 #include "base/settings.h"
 #include "base/trace.h"
 #include "base/version.h"
-#include "finder/found_file_lists.h"
-#include "finder/search_state.h"
 #include "search/search_driver.h"
 #include "search/work_folders.h"
 #include "ui/data_files.h"
@@ -116,9 +114,9 @@ public:
 
 // ---------------------------------------------------------------------------
 
-CRightPaneFrame::CRightPaneFrame(QWidget* parent) : QStackedWidget(parent) {
+CRightPaneFrame::CRightPaneFrame(SearchSession* session, QWidget* parent) : QStackedWidget(parent) {
     setObjectName(QStringLiteral("rightPaneFrame"));
-    list_ = new CWListView(this);
+    list_ = new CWListView(session, this);
     addWidget(list_);
     // Until further views exist the list is the one view shown.
     ShowView(ViewList);
@@ -151,8 +149,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setObjectName(QStringLiteral("paneSplitter"));
     splitter_->setChildrenCollapsible(false);
-    tree_ = new CWTreeDlgView(splitter_);
-    right_ = new CRightPaneFrame(splitter_);
+    tree_ = new CWTreeDlgView(session_.get(), splitter_);
+    right_ = new CRightPaneFrame(session_.get(), splitter_);
     splitter_->addWidget(tree_);
     splitter_->addWidget(right_);
     splitter_->setStretchFactor(0, 0);
@@ -174,10 +172,17 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
 CMainFrame::~CMainFrame() {
     // A search still running is stopped and joined before its lists go.
-    RequestCancel();
-    ResetSearch();
-    if (gSearch.startWindow == &target_) gSearch.startWindow = nullptr;
-    FreeFat();
+    RequestCancel(*session_);
+    ResetSearch(*session_);
+    if (session_->startWindow == &target_) session_->startWindow = nullptr;
+    FreeFat(session_->gFat);
+    // The progress window and the views point into the session: they go
+    // before it does (child widgets would otherwise outlive the members).
+    delete CurrentSearchProgress();
+    delete splitter_;
+    splitter_ = nullptr;
+    tree_ = nullptr;
+    right_ = nullptr;
     ClearWorkFolders();
     std::error_code ignored;
     std::filesystem::remove(WorkFolderPath(), ignored);
@@ -359,14 +364,14 @@ void CMainFrame::showEvent(QShowEvent* event) {
 }
 
 void CMainFrame::onStartSearch() {
-    if (StartSearch(this, &target_) == SearchStarted) EnableMainUi(false);
+    if (StartSearch(*session_, this, &target_) == SearchStarted) EnableMainUi(false);
 }
 
 void CMainFrame::onToolbarSearch() {
     if (uiEnabled_) onStartSearch();
 }
 
-void CMainFrame::onClearResults() { ResetSearchAndViews(); }
+void CMainFrame::onClearResults() { ResetSearchAndViews(*session_); }
 
 void CMainFrame::onSave() {
     EnableMainUi(false);
@@ -418,12 +423,12 @@ void CMainFrame::onAbout() {
 void CMainFrame::feedOneFoundFile() {
     if (feeding_) return;
     feeding_ = true;
-    size_t shown = size_t(gSearch.shownCount.load());
-    if (shown < gcDelFileList.Count()) {
+    size_t shown = size_t(session_->shownCount.load());
+    if (shown < session_->gcDelFileList.Count()) {
         try {
-            if (DelFileInfo* record = gcDelFileList.Get(shown)) {
+            if (DelFileInfo* record = session_->gcDelFileList.Get(shown)) {
                 RefreshResultViews(UpdateAdded, record);
-                ++gSearch.shownCount;
+                ++session_->shownCount;
             }
         } catch (...) {
             // The entry is offered again on the next message.
@@ -436,7 +441,7 @@ void CMainFrame::onSearchFinished(int resultCode) {
     SetStatusText(1, QStringLiteral(" "));
     SetResultsAvailable(resultCode == 0);
     EnableMainUi(true);
-    FinishSearch();
+    FinishSearch(*session_);
     emit searchFinished(resultCode);
 }
 
@@ -453,7 +458,7 @@ bool CMainFrame::event(QEvent* event) {
         emit deferredStartReceived();
         return true;
     case MsgProgressCancel:
-        if (message->wParam == -1) RequestCancel();
+        if (message->wParam == -1) RequestCancel(*session_);
         return true;
     case MsgCommonProgressState: EnableMainUi(message->wParam != 0); return true;
     default: return QMainWindow::event(event);

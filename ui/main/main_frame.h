@@ -6,7 +6,9 @@
 
 #include <QMainWindow>
 #include <QStackedWidget>
+#include <memory>
 
+#include "finder/search_session.h"
 #include "ui/posted_message.h"
 
 class QAction;
@@ -24,7 +26,8 @@ public:
     // View codes.
     enum View { ViewList = 1 };
 
-    explicit CRightPaneFrame(QWidget* parent = nullptr);
+    // The views show the session's results.
+    explicit CRightPaneFrame(veld::SearchSession* session, QWidget* parent = nullptr);
     CWListView* listPane() const { return list_; }
     // Shows the view of the code; unknown codes and the current view change
     // nothing.
@@ -54,10 +57,13 @@ public:
     };
 
     explicit CMainFrame(QWidget* parent = nullptr);
-    // Frees the FAT buffers and empties the work folders.
+    // Stops a running search, frees its results and empties the work folders.
     ~CMainFrame() override;
 
     static CMainFrame* Instance();
+
+    // The window's search: what the search commands fill and the views show.
+    veld::SearchSession& session() { return *session_; }
 
     // Pane 1 takes the text and repaints at once; other panes do nothing.
     void SetStatusText(int pane, const QString& text);
@@ -114,6 +120,8 @@ private:
     void feedOneFoundFile();
     void onSearchFinished(int resultCode);
 
+    // Created first and destroyed last: the views keep a pointer to it.
+    std::unique_ptr<veld::SearchSession> session_ = std::make_unique<veld::SearchSession>();
     veld::QtMessageTarget target_{this};
     bool uiEnabled_ = true;
     bool resultsAvailable_ = false;

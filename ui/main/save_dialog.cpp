@@ -17,7 +17,6 @@
 
 #include "base/settings.h"
 #include "base/trace.h"
-#include "finder/found_file_lists.h"
 #include "search/found_file_columns.h"
 #include "search/save_target.h"
 #include "ui/dialog_units.h"
@@ -190,14 +189,15 @@ void CSaveDlg::writeFiles() {
     std::vector<std::string> failures;  // "name: reason" of the files not saved
     bool cancelled = false;
     for (int index : records) {
-        DelFileInfo* record = gcDelFileList.Get(size_t(index));
+        DelFileInfo* record = list_->RecordAt(index);
         if (!record) continue;
         // The extraction creates each file new: a name that is taken, also by
         // a file of this save, gets a number.
         ExtractRequest request;
         request.targetFolder = folder_.toStdString();
         request.keepFolders = recreateFolders();
-        ExtractOutcome outcome = ExtractFoundFileWithProgress(this, *record, request, true);
+        ExtractOutcome outcome =
+            ExtractFoundFileWithProgress(this, list_->session()->volume.get(), *record, request, true);
         if (outcome.result == ExtractCancelled) {
             cancelled = true;
             break;

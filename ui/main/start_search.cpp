@@ -4,7 +4,6 @@
 #include <QWidget>
 
 #include "base/trace.h"
-#include "finder/found_file_lists.h"
 #include "search/search_driver.h"
 #include "ui/main/found_file_tree.h"
 #include "ui/main/main_frame.h"
@@ -23,8 +22,8 @@ void SetMainStatus(const char* text) {
 }
 
 // The two dialogs; false when either was cancelled (result in *cancelCode).
-bool ChooseSource(QWidget* startWindow, char* letter, std::string* imagePath, SearchOptions* options,
-                  int* cancelCode) {
+bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, std::string* imagePath,
+                  SearchOptions* options, int* cancelCode) {
     if (gChooser) {
         *cancelCode = SearchDriveCancelled;
         return gChooser(letter, imagePath, options);
@@ -33,6 +32,7 @@ bool ChooseSource(QWidget* startWindow, char* letter, std::string* imagePath, Se
     drive.pictureId = 171;
     drive.imageButton = true;
     drive.hideHardDisks = true;
+    drive.session = &session;
     if (drive.exec() != QDialog::Accepted) {
         *cancelCode = SearchDriveCancelled;
         return false;
@@ -40,7 +40,7 @@ bool ChooseSource(QWidget* startWindow, char* letter, std::string* imagePath, Se
     *letter = drive.choseDrive ? drive.chosenLetter() : 0;
     *imagePath = drive.choseDrive ? std::string() : drive.imagePath.toStdString();
 
-    CSearchStartDlg start(*letter, QString::fromStdString(*imagePath), startWindow);
+    CSearchStartDlg start(*letter, QString::fromStdString(*imagePath), startWindow, &session);
     if (start.exec() != QDialog::Accepted) {
         *cancelCode = SearchOptionsCancelled;
         return false;
@@ -55,42 +55,42 @@ void SetSearchSourceForTest(SearchSourceChooser chooser) { gChooser = std::move(
 
 CSearchProgress* CurrentSearchProgress() { return gProgress.data(); }
 
-void ResetSearchAndViews() {
-    ResetSearch();
+void ResetSearchAndViews(SearchSession& session) {
+    ResetSearch(session);
     RefreshResultViews(UpdateCleared, nullptr);
 }
 
-int StartSearch(QWidget* startWindow, MessageTarget* target) {
+int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target) {
     char letter = 0;
     std::string imagePath;
     SearchOptions options;
     int cancelCode = SearchDriveCancelled;
-    if (!ChooseSource(startWindow, &letter, &imagePath, &options, &cancelCode)) return cancelCode;
+    if (!ChooseSource(session, startWindow, &letter, &imagePath, &options, &cancelCode)) return cancelCode;
 
-    ResetSearchAndViews();
+    ResetSearchAndViews(session);
     SetMainStatus("検索開始");
 
     delete gProgress.data();
     gProgress = new CSearchProgress(startWindow);
     gProgress->Open(startWindow, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"),
-                    QStringLiteral("キャンセル"));
+                    QStringLiteral("キャンセル"), &session.progress);
 
-    if (StartSearchWorker(target, letter, imagePath, options) != 0) {
+    if (StartSearchWorker(session, target, letter, imagePath, options) != 0) {
         SetMainStatus("スレッド起動エラー");
-        FinishSearch();
+        FinishSearch(session);
         return SearchOptionsCancelled;
     }
     return SearchStarted;
 }
 
-void FinishSearch() {
-    WaitForSearchWorker(2000);
+void FinishSearch(SearchSession& session) {
+    WaitForSearchWorker(session, 2000);
     RefreshResultViews(UpdateFinished, nullptr);
     if (gProgress) gProgress->hide();
-    const int result = gSearch.resultCode.load();
+    const int result = session.resultCode.load();
     if (result != SearchOk) {
         MessageBoxText("検索中にエラーが発生しました \n(%s)", SearchErrorText(result).c_str());
-    } else if (FoundCount.load() == 0 && !SearchCancelled()) {
+    } else if (session.FoundCount.load() == 0 && !session.Cancelled()) {
         MessageBoxText("ファイルは見つかりませんでした");
     }
     // The window detaches itself from the engine's progress reports when it

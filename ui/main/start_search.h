@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 
 class QWidget;
 class CSearchProgress;
@@ -24,16 +24,16 @@ enum SearchStartResult : int {
     SearchResetFailed = -3,
 };
 
-// Runs the drive selection and the options dialog, resets the search state
-// (and empties the views), opens the progress window owned by startWindow and
-// starts the worker, which posts 3025 and 3026 to target.
-int StartSearch(QWidget* startWindow, MessageTarget* target);
+// Runs the drive selection and the options dialog, resets the session (and
+// empties the views), opens the progress window owned by startWindow and
+// starts the session's worker, which posts 3025 and 3026 to target.
+int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target);
 // Called by every receiver of 3025: waits for the worker (at most 2000 ms),
 // refreshes the views with update code 0, closes the progress window and
 // tells the user about an error or an empty result.
-void FinishSearch();
-// Resets the search state and empties the result views (update code 1).
-void ResetSearchAndViews();
+void FinishSearch(SearchSession& session);
+// Resets the session and empties the result views (update code 1).
+void ResetSearchAndViews(SearchSession& session);
 // The open search progress window, or null.
 CSearchProgress* CurrentSearchProgress();
 

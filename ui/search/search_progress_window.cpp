@@ -44,7 +44,7 @@ CSearchProgress::CSearchProgress(QWidget* parent) : QDialog(parent) {
 }
 
 CSearchProgress::~CSearchProgress() {
-    if (attached_) veld::AttachProgressDisplay(nullptr);
+    if (reports_) reports_->Attach(nullptr);
     // Serialise with a SetLine/SetPercent that may still be inside this
     // object on the worker thread.
     std::lock_guard<std::mutex> lock(mutex_);
@@ -107,7 +107,7 @@ void CSearchProgress::layoutControls() {
 }
 
 void CSearchProgress::Open(QWidget* parent, const QString& caption, const QString& firstLine,
-                           const QString& buttonLabel) {
+                           const QString& buttonLabel, veld::SearchProgress* reports) {
     caption_ = caption;
     firstLine_ = firstLine;
     buttonLabel_ = buttonLabel;
@@ -136,8 +136,9 @@ void CSearchProgress::Open(QWidget* parent, const QString& caption, const QStrin
     showNormal();
     raise();
     activateWindow();
-    veld::AttachProgressDisplay(this);
-    attached_ = true;
+    if (reports_ && reports_ != reports) reports_->Attach(nullptr);
+    reports_ = reports;
+    if (reports_) reports_->Attach(this);
 }
 
 void CSearchProgress::SetLine(int line, const std::string& text) { SetLine(line, QString::fromUtf8(text)); }

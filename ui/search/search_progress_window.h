@@ -2,14 +2,14 @@
 // line, a line about the latest found file, the bitmap percentage bar, a
 // turning spinner and a Cancel button.
 //
-// The engine reports through veld::ReportProgress on the search worker
+// The engine reports through the search's SearchProgress on the search worker
 // thread, which calls SetLine and SetPercent here. Those two only store the
 // values under a lock and schedule one queued update of the widgets on the
 // window's thread; they never wait for that thread, so the user-interface
 // thread may block on the worker (FinishSearch) without a deadlock.
 //
-// Open attaches the window as the engine's progress display; the destructor
-// detaches it. Cancel posts MsgProgressCancel (31024, wParam -1) to the
+// Open attaches the window as the progress display of the search it is given;
+// the destructor detaches it. Cancel posts MsgProgressCancel (31024, wParam -1) to the
 // parent; the window stays until its owner deletes it.
 #pragma once
 
@@ -38,9 +38,11 @@ public:
 
     // Stores the texts and the parent, builds and shows the window centred on
     // the screen, starts the 500 ms spinner timer and attaches the window to
-    // ReportProgress. An empty button label gives the compact window without
-    // bar and button.
-    void Open(QWidget* parent, const QString& caption, const QString& firstLine, const QString& buttonLabel);
+    // the reports (a search's progress, which must outlive the window; null:
+    // none). An empty button label gives the compact window without bar and
+    // button.
+    void Open(QWidget* parent, const QString& caption, const QString& firstLine, const QString& buttonLabel,
+              veld::SearchProgress* reports = nullptr);
 
     // Any thread. Line 1, 2 or 3; other numbers are ignored.
     void SetLine(int line, const std::string& text) override;
@@ -81,7 +83,7 @@ private:
     QString caption_, firstLine_, buttonLabel_;
     bool compact_ = false;
     bool activatedOnce_ = false;
-    bool attached_ = false;
+    veld::SearchProgress* reports_ = nullptr;  // attached to, until the window goes
     int step_ = 0;
 
     // Written by any thread, read by the window's thread.

@@ -45,20 +45,23 @@ QRect Place(const veld::DialogUnits& du, const int r[4]) { return du.rect(r[0], 
 // Saves the search volume's device handle from being open while the
 // dialog opens the source itself, and reopens it on every way out.
 struct SearchHandlePause {
-    SearchHandlePause() {
-        if (veld::gSearch.volume) veld::DiskIO_CloseHandle(*veld::gSearch.volume);
+    explicit SearchHandlePause(veld::SearchSession* session)
+        : volume(session ? session->volume.get() : nullptr) {
+        if (volume) veld::DiskIO_CloseHandle(*volume);
     }
     ~SearchHandlePause() {
-        if (veld::gSearch.volume) veld::DiskIO_Reopen(*veld::gSearch.volume);
+        if (volume) veld::DiskIO_Reopen(*volume);
     }
+    veld::DiskVolume* volume;
 };
 
 }  // namespace
 
-CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent)
+CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent,
+                                 veld::SearchSession* session)
     : QDialog(parent), letter_(driveLetter), imagePath_(imagePath) {
     {
-        SearchHandlePause pause;
+        SearchHandlePause pause(session);
         std::unique_ptr<veld::DiskVolume> volume = veld::DiskIO_Open(imagePath.toStdString(), driveLetter);
         if (!volume) {
             error_ = QStringLiteral("オープンエラー");

@@ -16,7 +16,7 @@
 #include <QString>
 #include <cstdint>
 
-#include "finder/search_state.h"
+#include "finder/search_session.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -28,10 +28,12 @@ class QSlider;
 class CSearchStartDlg : public QDialog {
     Q_OBJECT
 public:
-    // Opens the source read-only to learn its cluster count. When that
-    // fails, failed() is true and exec() shows "オープンエラー" (or
+    // Opens the source read-only to learn its cluster count, with the device
+    // handle of the session's open source (if any) closed meanwhile. When
+    // that fails, failed() is true and exec() shows "オープンエラー" (or
     // "読み込みデータエラー") and returns Rejected.
-    CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent = nullptr);
+    CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent = nullptr,
+                    veld::SearchSession* session = nullptr);
     ~CSearchStartDlg() override;
 
     veld::SearchOptions options() const { return options_; }

@@ -19,7 +19,6 @@
 #include "base/byte_reader.h"
 #include "base/format_text.h"
 #include "base/settings.h"
-#include "finder/search_state.h"
 #include "platform/raw_device.h"
 #include "ui/dialog_units.h"
 #include "ui/picture_loader.h"
@@ -142,7 +141,7 @@ void CSelDriveDlg::build() {
     if (built_) return;
     built_ = true;
     // The search volume's handle stays closed while the drives are queried.
-    if (veld::gSearch.volume) veld::DiskIO_CloseHandle(*veld::gSearch.volume);
+    if (session && session->volume) veld::DiskIO_CloseHandle(*session->volume);
 
     setFont(veld::DialogFont());
     const veld::DialogUnits du = veld::DialogUnitsOf(font());
@@ -318,5 +317,5 @@ void CSelDriveDlg::reject() {
 void CSelDriveDlg::reopenSearchVolume() {
     if (reopened_ || !built_) return;
     reopened_ = true;
-    if (veld::gSearch.volume) veld::DiskIO_Reopen(*veld::gSearch.volume);
+    if (session && session->volume) veld::DiskIO_Reopen(*session->volume);
 }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <vector>
 
+#include "finder/search_session.h"
 #include "platform/removable_drives.h"
 
 class QLabel;
@@ -42,6 +43,9 @@ public:
     bool openInsteadOfSave = false;  // with askFileOnSelect: open, not save
     QString fileFolder;
     QString fileFilter;
+    // The search whose open source keeps its device handle closed while the
+    // dialog runs (null: none).
+    veld::SearchSession* session = nullptr;
     // In: a drive whose row is preselected ("E:\" or "e"); out: "%c:\" of the
     // chosen drive.
     QString driveText;

@@ -1,0 +1,91 @@
+// One search and what it builds: the open source with its geometry, the FAT
+// copy and cluster map, the found-file lists, the thumbnail queue and the
+// extension tally, the progress and the worker's state. Every routine of the
+// finder and the search driver takes the session it works for, so several
+// searches (and their results) can exist side by side. The members keep the
+// names of the design (session.gcDelFileList).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "base/search_progress.h"
+#include "finder/del_file_info.h"
+#include "finder/record_array.h"
+#include "platform/window_message.h"
+#include "volume/cluster_map.h"
+#include "volume/disk_volume.h"
+
+namespace veld {
+
+enum SearchFlag : int32_t {
+    SearchImagesOnly = 1,  // register only files whose content type is image/*
+    SearchDetailed = 2,    // also examine clusters that are claimed
+};
+
+struct SearchOptions {
+    int64_t firstCluster = 2;
+    int64_t lastCluster = 0;   // never below firstCluster
+    int32_t rangeOnly = 0;     // 1: only the signature search, over the range
+    int32_t flags = SearchDetailed;
+};
+
+enum SearchResult : int {
+    SearchOk = 0,
+    SearchOpenFailed = -1,
+    SearchNoMarker = -3,
+    SearchNotAnalysed = -4,
+};
+
+struct ExtensionCount {
+    std::string extension;
+    int32_t count = 0;
+};
+
+struct SearchSession {
+    SearchSession();
+    // A worker still running is asked to stop and joined first.
+    ~SearchSession();
+    SearchSession(const SearchSession&) = delete;
+    SearchSession& operator=(const SearchSession&) = delete;
+
+    std::unique_ptr<DiskVolume> volume;       // kept after the search for the views and extraction
+    FatTables gFat;                           // FAT copy and cluster map of the volume
+    // The found files in the order they were registered; only registration
+    // appends. m_iNum is gcDelFileList.Count().
+    RecordArray<DelFileInfo> gcDelFileList;
+    RecordArray<DelFileInfo> DelFolderList;   // deleted folders, scanned after the live tree
+    RecordArray<int32_t> ThumbnailQueue;      // indices of found files that have a thumbnail
+    RecordArray<ExtensionCount> ExtensionTally;
+    std::atomic<int32_t> FoundCount{0};       // records accepted since the search started
+    std::atomic<int32_t> ThumbnailCount{0};   // thumbnails made during registration
+
+    SearchOptions options;
+    SearchProgress progress;
+    MessageTarget* startWindow = nullptr;     // receives 3025 and 3026
+    std::thread worker;
+    std::atomic<int> runningState{0};         // -1 starting, 1 running, 0 not running
+    std::atomic<int> resultCode{0};
+    std::atomic<int> cancelFlag{0};
+    std::atomic<int> directoryPhase{0};       // 1 while the live tree is scanned
+    std::atomic<int> folderCount{0};
+    std::atomic<int> fileCount{0};
+    std::atomic<int> shownCount{0};           // found files handed to the views
+
+    // The state code the most recent RegisterFoundFile decided (also for
+    // records it released), for the trace and the tests.
+    int lastRegistrationState = 0;
+    // Why the search's source could not be opened (RunSearch), as the
+    // platform said it on the worker.
+    std::string lastOpenError;
+    bool lastOpenDenied = false;
+
+    bool Cancelled() const { return cancelFlag.load(std::memory_order_relaxed) != 0; }
+    // Empties the four lists and zeroes both counters.
+    void ClearFoundFileLists();
+};
+
+}  // namespace veld
