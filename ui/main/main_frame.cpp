@@ -36,6 +36,7 @@
 #include "ui/main/save_dialog.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
+#include "ui/search/search_progress_window.h"
 #include "ui/shell_open.h"
 #include "ui/viewers/preview_window.h"
 #include "volume/cluster_map.h"
