@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 
 namespace veld {
@@ -57,6 +58,16 @@ void TraceLine(const char* format, ...) {
 }
 
 const std::string& LastTraceLine() { return gTraceLine; }
+
+std::string CaughtExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
 
 void LogLine(const char* format, ...) {
     auto log = Current(&Sinks::log);

@@ -15,6 +15,10 @@ using TextSink = std::function<void(const std::string&)>;
 void TraceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The last trace line formatted on this thread.
 const std::string& LastTraceLine();
+// Inside a catch block: what the caught exception says (its what()), or
+// "unknown exception" for one that is no std::exception. For the trace line
+// that every handler writes about what failed and where.
+std::string CaughtExceptionText();
 // The diagnostic log; without a sink it returns at once.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

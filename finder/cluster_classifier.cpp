@@ -1,10 +1,11 @@
 // Recognises what one cluster holds by its bytes alone. The tests run in a
 // fixed order and the first that holds decides the class.
+#include "finder/cluster_classifier.h"
+
 #include <vector>
 
 #include "base/byte_reader.h"
 #include "finder/directory_slot.h"
-#include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 

@@ -11,10 +11,10 @@
 
 #include "base/byte_reader.h"
 #include "base/trace.h"
+#include "finder/cluster_classifier.h"
 #include "finder/del_file_info.h"
 #include "finder/directory_slot.h"
 #include "finder/registry.h"
-#include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 
@@ -165,9 +165,9 @@ private:
 
 void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
     ByteReader b(boot_.data(), boot_.size());
-    const uint32_t bytesPerSector = b.le16(11);
-    const uint32_t sectorsPerCluster = b.u8(13);
-    const uint32_t rootEntries = b.le16(17);
+    const uint32_t bytesPerSector = b.le16(bpb::BytesPerSector);
+    const uint32_t sectorsPerCluster = b.u8(bpb::SectorsPerCluster);
+    const uint32_t rootEntries = b.le16(bpb::RootEntries);
     const uint32_t blockBytes = bytesPerSector * sectorsPerCluster;
     if (blockBytes < dirent::Size || blockBytes > kMaxBlockBytes) {
         TraceLine("%s<<End OF Dir", indent_.c_str());

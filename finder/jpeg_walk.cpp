@@ -9,16 +9,19 @@
 //   FF C0 LL LL P HH HH WW WW ...      baseline frame: height at +5, width at +7
 //   FF DA LL LL ...          start of scan; entropy-coded data follows
 //   FF D9                    end of image
+#include "finder/jpeg_walk.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "base/byte_reader.h"
+#include "base/trace.h"
 #include "finder/carved_file.h"
+#include "finder/cluster_classifier.h"
 #include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
 #include "finder/registry.h"
-#include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 
@@ -59,6 +62,8 @@ void ReadExifSegment(DiskVolume& volume, int64_t windowOffset, uint64_t markerAt
         ParseExif(block.data() + tiffAt, size_t(available), info);
     } catch (...) {
         // A fault inside the reader leaves what it had filled and the walk goes on.
+        TraceLine("ERROR JPEG walk: EXIF segment at byte %llu of the window at %lld failed: %s",
+                  (unsigned long long)markerAt, (long long)windowOffset, CaughtExceptionText().c_str());
     }
 }
 

@@ -7,14 +7,16 @@
 //   4  4 bytes type ("ftyp", "moov", "mdat", ...)
 //   8  u64  the large size, only when size is 1
 // "ftyp" body: 8 major brand, 12 u32 minor version, 16.. compatible brands.
+#include "finder/mp4_walk.h"
+
 #include <algorithm>
 #include <vector>
 
 #include "base/byte_reader.h"
 #include "finder/carved_file.h"
+#include "finder/cluster_classifier.h"
 #include "finder/cluster_window.h"
 #include "finder/registry.h"
-#include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 

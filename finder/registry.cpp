@@ -12,8 +12,9 @@
 
 #include "base/format_text.h"
 #include "base/trace.h"
+#include "finder/cluster_classifier.h"
 #include "finder/found_file_thumbnail.h"
-#include "finder/signature_search.h"
+#include "finder/jpeg_walk.h"
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -46,6 +47,17 @@ std::string ExtensionOf(const DelFileInfo& r) {
     if (ext.empty()) return "   ";
     UpperAscii(ext);
     return ext;
+}
+
+// The state of a deleted file by how much of its assumed extent was free.
+int32_t StateOfClaim(ContiguousClaim claim) {
+    switch (claim) {
+    case ClaimWhole: return StateComplete;
+    case ClaimCutShort: return StateFragmented;
+    case ClaimBlockedAtStart: return StateInUse;
+    case ClaimInvalidStart: return StateInvalidStart;
+    }
+    return StateInvalidStart;
 }
 
 bool StartsWithImage(const std::string& contentType) {
@@ -113,8 +125,8 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r) {
         static const DiskVolume kNoVolume;
         uint32_t collected = 0;
         uint64_t needed = 0;
-        r.state = MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE, r.size(),
-                                 &r.clusterList, &collected, !r.carved, &needed);
+        r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+                                              r.size(), &r.clusterList, &collected, !r.carved, &needed));
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
         r.clustersCollected = int32_t(collected);
         // A run blocked at its first cluster gathered nothing: no list.
@@ -132,8 +144,10 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r) {
                     JpegInfo info{};
                     try {
                         WalkJpeg(session, first, &info, JpegWalkExifOnly);
-                    } catch (const std::exception&) {
                     } catch (...) {
+                        // The file is still registered, without what the walk had not filled.
+                        TraceLine("ERROR registry: EXIF walk from cluster %u failed: %s", first,
+                                  CaughtExceptionText().c_str());
                     }
                     r.jpeg = info;
                 }

@@ -2,13 +2,18 @@
 // directory entry accounted for is read once and classified; JPEG and MP4/MOV
 // starts are walked and registered as carved files, directory-like clusters
 // are scanned as deleted folders.
+#include "finder/signature_search.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "base/trace.h"
+#include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
-#include "finder/signature_search.h"
+#include "finder/jpeg_walk.h"
+#include "finder/mp4_walk.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 
@@ -84,6 +89,8 @@ int SearchClusters(SearchSession& session, uint32_t first, uint32_t last) {
                         ScanDirectory(session, uint32_t(c), 0, 0, false, true, "");
                     } catch (...) {
                         // A damaged folder must not end the search.
+                        TraceLine("ERROR signature search: folder scan of cluster %u failed: %s", unsigned(c),
+                                  CaughtExceptionText().c_str());
                     }
                 }
             } else if (cls == CC_JPEG_START) {

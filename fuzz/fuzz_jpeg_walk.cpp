@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "finder/signature_search.h"
+#include "finder/jpeg_walk.h"
 #include "walk_card.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "finder/signature_search.h"
+#include "finder/mp4_walk.h"
 #include "walk_card.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

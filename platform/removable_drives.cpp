@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 
@@ -20,13 +21,12 @@ std::string ReadFirstLine(const fs::path& file) {
 }
 
 int64_t ReadNumber(const fs::path& file, int64_t fallback) {
-    std::string text = ReadFirstLine(file);
-    if (text.empty()) return fallback;
-    try {
-        return std::stoll(text);
-    } catch (...) {
-        return fallback;
-    }
+    // The leading decimal number of the first line; a file that holds none
+    // (missing, empty, not a number, out of range) answers the fallback.
+    const std::string text = ReadFirstLine(file);
+    int64_t value = 0;
+    const std::from_chars_result parsed = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    return parsed.ec == std::errc() ? value : fallback;
 }
 
 // A disk counts as removable when the kernel says so, or when it hangs off a

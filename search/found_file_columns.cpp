@@ -5,13 +5,12 @@
 
 #include "base/format_text.h"
 #include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
 
 namespace veld {
 
 namespace {
 
-// Content class of a first cluster that starts a JPEG picture.
-constexpr int ClassJpegStart = 100;
 // Text sort keys compare at most this many bytes.
 constexpr size_t KeyBytes = 98;
 
@@ -72,8 +71,8 @@ std::string FoundFileColumnHeading(int column) {
 std::string FoundFileStateText(const DelFileInfo& info) {
     switch (info.state) {
     case StateComplete:
-        if (info.firstClass == ClassJpegStart && info.jpeg.partlyMissing) return "一部欠損";
-        if (info.firstClass == ClassJpegStart && info.size() == 0) return "サイズが0";
+        if (info.firstClass == CC_JPEG_START && info.jpeg.partlyMissing) return "一部欠損";
+        if (info.firstClass == CC_JPEG_START && info.size() == 0) return "サイズが0";
         return "良";
     case StateFragmented: return FragmentText(info);
     case StateInUse: return "別ﾌｧｲﾙが使用";
@@ -105,11 +104,11 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
         std::snprintf(text, sizeof text, "%u", info.startCluster());
         return text;
     case ColPictureSize:
-        if (info.firstClass != ClassJpegStart) return "";
+        if (info.firstClass != CC_JPEG_START) return "";
         if (info.jpeg.exifWidth != 0) return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
         return SizePairText(info.jpeg.frameWidth, info.jpeg.frameHeight);
-    case ColModel: return info.firstClass == ClassJpegStart ? info.jpeg.model : "";
-    case ColGps: return info.firstClass == ClassJpegStart ? FoundFileGpsText(info.jpeg) : "";
+    case ColModel: return info.firstClass == CC_JPEG_START ? info.jpeg.model : "";
+    case ColGps: return info.firstClass == CC_JPEG_START ? FoundFileGpsText(info.jpeg) : "";
     case ColRemarks: return info.remarks ? *info.remarks : "";
     default: return "";
     }

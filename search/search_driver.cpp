@@ -40,6 +40,7 @@ void WorkerBody(WorkerStart start) {
     } catch (...) {
         // Nothing escapes the worker: whatever went wrong is reported and
         // the search still ends normally with what it found.
+        TraceLine("ERROR search worker: the search stopped on %s", CaughtExceptionText().c_str());
         MessageBoxText("検索エラー");
         result = 0;
     }
@@ -127,7 +128,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     if (volume.volumeKind == VolumeNone) return SearchNotAnalysed;
     if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
         if (!HasBootMarker(boot)) {
-            TraceLine("Marker NG %x %x", boot[510], boot[511]);
+            TraceLine("Marker NG %x %x", boot[bpb::Marker], boot[bpb::Marker + 1]);
             return SearchNoMarker;
         }
     }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/trace.h"
+
 
 namespace veld {
 
@@ -75,6 +77,7 @@ void DiskJob::Run() {
         result = Work();
     } catch (...) {
         // Only allocation can throw here; report it as a failed transfer.
+        TraceLine("ERROR disk job: the transfer stopped on %s", CaughtExceptionText().c_str());
         result = DiskToolWriteError;
     }
     cells_.result.store(result);

@@ -153,6 +153,7 @@ bool UpdateCheck::StartRequest(const std::string& url, UpdateResultCallback call
                     data = client.ErrorText();
                 }
             } catch (...) {
+                TraceLine("ERROR update check: the request failed: %s", CaughtExceptionText().c_str());
                 data = "Err";
             }
             bool stopping;

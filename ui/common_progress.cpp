@@ -11,6 +11,8 @@
 #include "ui/dialog_units.h"
 #include "ui/posted_message.h"
 
+namespace veld {
+
 namespace {
 
 CCommonProgress* gCurrent = nullptr;
@@ -25,16 +27,16 @@ constexpr int kBar[4] = {7, 44, 206, 10};        // item 1036
 constexpr int kHint[4] = {7, 60, 206, 9};        // item 1054
 constexpr int kButton[4] = {80, 70, 60, 17};     // item 1035
 
-QRect Place(const veld::DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
+QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
 
 void SendToOwner(QWidget* owner, int message, intptr_t wParam) {
     if (!owner) return;
-    veld::PostedMessage event(message, wParam, 0);
+    PostedMessage event(message, wParam, 0);
     QCoreApplication::sendEvent(owner, &event);
 }
 
 void PostToOwner(QWidget* owner, int message, intptr_t wParam) {
-    if (owner) QCoreApplication::postEvent(owner, new veld::PostedMessage(message, wParam, 0));
+    if (owner) QCoreApplication::postEvent(owner, new PostedMessage(message, wParam, 0));
 }
 
 }  // namespace
@@ -44,18 +46,18 @@ CCommonProgress::CCommonProgress(QWidget* owner, const QString& caption, const Q
     : QDialog(owner), owner_(owner), mode_(mode) {
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose, false);
-    setFont(veld::DialogFont());
-    const veld::DialogUnits du = veld::DialogUnitsOf(font());
+    setFont(DialogFont());
+    const DialogUnits du = DialogUnitsOf(font());
 
     message_ = new QLabel(this);
     message_->setTextFormat(Qt::PlainText);
     message_->setWordWrap(true);
     message_->setAlignment(Qt::AlignCenter);
     message_->setGeometry(Place(du, kMessage));
-    spinner_ = new QLabel(veld::SpinnerText(0), this);
+    spinner_ = new QLabel(SpinnerText(0), this);
     spinner_->setAlignment(Qt::AlignCenter);
     spinner_->setGeometry(Place(du, kSpinner));
-    bar_ = new veld::BitmapProgressBar(this);
+    bar_ = new BitmapProgressBar(this);
     bar_->setGeometry(Place(du, kBar).adjusted(-1, -1, 2, 1));
     hint_ = new QLabel(QStringLiteral("ESCキーを押すとキャンセルします"), this);
     hint_->setAlignment(Qt::AlignCenter);
@@ -94,7 +96,7 @@ void CCommonProgress::Open(QWidget* owner, const QString& caption, const QString
                            const QString& buttonText, bool mode) {
     if (gCurrent) Close();
     gAbort = 0;
-    SendToOwner(owner, veld::MsgCommonProgressState, 0);
+    SendToOwner(owner, MsgCommonProgressState, 0);
     auto* dialog = new CCommonProgress(owner, caption, message, buttonText, mode);
     gCurrent = dialog;
     if (QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen()) {
@@ -126,7 +128,7 @@ void CCommonProgress::Close() {
     CCommonProgress* dialog = gCurrent;
     if (!dialog) return;
     gCurrent = nullptr;
-    SendToOwner(dialog->owner_.data(), veld::MsgCommonProgressState, 1);
+    SendToOwner(dialog->owner_.data(), MsgCommonProgressState, 1);
     dialog->finishClose();
     // Close may be reached from the dialog's own button handler: delete once
     // control is back in the event loop.
@@ -138,11 +140,11 @@ void CCommonProgress::finishClose() {
     closed_ = true;
     timer_->stop();
     hide();
-    PostToOwner(owner_.data(), veld::MsgProgressCancel, 0);
+    PostToOwner(owner_.data(), MsgProgressCancel, 0);
 }
 
 void CCommonProgress::tick() {
-    spinner_->setText(veld::SpinnerText(step_));
+    spinner_->setText(SpinnerText(step_));
     step_ = (step_ + 1) % 8;
     if (hasPendingStatus_) {
         message_->setText(pendingStatus_);
@@ -161,7 +163,7 @@ void CCommonProgress::onCancel() {
         return;
     }
     gAbort = 1;
-    PostToOwner(owner_.data(), veld::MsgProgressCancel, -1);
+    PostToOwner(owner_.data(), MsgProgressCancel, -1);
 }
 
 void CCommonProgress::reject() { onCancel(); }
@@ -181,3 +183,5 @@ bool CCommonProgress::buttonShown() const { return !button_->isHidden(); }
 bool CCommonProgress::barShown() const { return !bar_->isHidden(); }
 bool CCommonProgress::hintShown() const { return !hint_->isHidden(); }
 int CCommonProgress::percent() const { return bar_->percent(); }
+
+}  // namespace veld

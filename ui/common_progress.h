@@ -21,9 +21,10 @@ class QPushButton;
 class QTimer;
 
 namespace veld {
-class BitmapProgressBar;
-}
 
+class BitmapProgressBar;
+
+// The common progress dialog of long interface work (refilling the list, extracting a file).
 class CCommonProgress : public QDialog {
     Q_OBJECT
 public:
@@ -52,7 +53,7 @@ public:
     bool barShown() const;
     bool hintShown() const;
     int percent() const;
-    veld::BitmapProgressBar* bar() const { return bar_; }
+    BitmapProgressBar* bar() const { return bar_; }
 
 protected:
     void reject() override;  // the Escape key and the button
@@ -78,6 +79,8 @@ private:
     QLabel* spinner_ = nullptr;
     QLabel* hint_ = nullptr;
     QPushButton* button_ = nullptr;
-    veld::BitmapProgressBar* bar_ = nullptr;
+    BitmapProgressBar* bar_ = nullptr;
     QTimer* timer_ = nullptr;
 };
+
+}  // namespace veld

@@ -13,7 +13,7 @@ ByteReader Reader(const BootSector& boot) { return ByteReader(boot.data(), boot.
 
 }  // namespace
 
-bool HasBootMarker(const BootSector& boot) { return boot[510] == 0x55 && boot[511] == 0xAA; }
+bool HasBootMarker(const BootSector& boot) { return boot[bpb::Marker] == 0x55 && boot[bpb::Marker + 1] == 0xAA; }
 
 bool IsNtfsBootSector(const BootSector& boot) { return std::memcmp(&boot[bpb::OemName], "NTFS", 4) == 0; }
 

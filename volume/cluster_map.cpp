@@ -266,13 +266,14 @@ int64_t MarkChain(FatTables& tables, const BootSector& boot, uint32_t start, uin
     }
 }
 
-int MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse, uint64_t* needed) {
+ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state,
+                               uint64_t size, std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse,
+                               uint64_t* needed) {
     list->clear();
     *collected = 0;
     if (needed) *needed = 0;
-    if (size == 0) return 1;
-    if (start < 2 || volume.clusterSize == 0) return 0;
+    if (size == 0) return ClaimWhole;
+    if (start < 2 || volume.clusterSize == 0) return ClaimInvalidStart;
     uint64_t capacity = (size + volume.clusterSize - 1) / volume.clusterSize;
     if (needed) *needed = capacity;
     // Clusters past the map or past the volume's last cluster do not exist:
@@ -282,7 +283,8 @@ int MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, 
     const uint64_t available = end > start ? end - start : 0;
     list->assign(std::min(capacity, available), 0);
     for (uint64_t i = 0; i < capacity; ++i) {
-        if (i >= list->size()) return i == 0 ? 101 : 100;  // the card ends before the extent does
+        // The card ends before the extent does.
+        if (i >= list->size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
         uint64_t c = uint64_t(start) + i;
         int old = ClusterState(tables, c);
         SetClusterState(tables, c, state);
@@ -294,9 +296,9 @@ int MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, 
             ++*collected;
             continue;
         }
-        return i == 0 ? 101 : 100;
+        return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
     }
-    return 1;
+    return ClaimWhole;
 }
 
 int64_t CollectChain(const FatTables& tables, const BootSector& boot, uint32_t start, std::vector<uint32_t>* list) {

@@ -80,18 +80,27 @@ void MarkDirectoryBlockScanned(FatTables& tables, uint64_t cluster);
 // Claims the chain from start; returns the number of clusters visited.
 int64_t MarkChain(FatTables& tables, const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);
 
+// How far MarkContiguous got with an extent. The values are those of the
+// found-file states the registration gives such a file (complete, fragmented,
+// in use, invalid start).
+enum ContiguousClaim : int32_t {
+    ClaimInvalidStart = 0,      // the start is below 2 (or the volume has no cluster size)
+    ClaimWhole = 1,             // every cluster the size needs was taken
+    ClaimCutShort = 100,        // stopped after the first by a cluster in use or by the card's end
+    ClaimBlockedAtStart = 101,  // the first cluster is in use (or lies past the card's end)
+};
+
 // Claims the assumed contiguous extent of a deleted file of the given size.
 // needed receives ceil(size / cluster size); the list gets that many entries
 // (zero past those collected), but never more than the clusters that exist
 // from the start to the end of the map or of the volume, so a damaged size
 // cannot allocate beyond the card; collected receives the count taken.
-// Returns 1 all taken, 100 stopped by a cluster in use (or by the end of the
-// card) after the first, 101 stopped at the first, 0 start below 2.
+// A size of 0 claims nothing and counts as whole.
 // With fatMarksInUse, an unclaimed cluster that the FAT calls allocated stops
 // the run as well (a deleted entry's extent never runs into a live file);
 // files found by their signature pass false, so pictures in allocated
 // clusters that no entry reaches (lost chains) can still be recovered.
-int MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
+ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
                    std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse = true,
                    uint64_t* needed = nullptr);
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "finder/signature_search.h"
+#include "finder/cluster_classifier.h"
 #include "support/fat_image_builder.h"
 #include "volume/cluster_map.h"
 

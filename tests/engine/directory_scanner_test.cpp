@@ -9,10 +9,10 @@
 
 #include "base/byte_reader.h"
 #include "base/search_progress.h"
+#include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
 #include "finder/registry.h"
 #include "finder/search_session.h"
-#include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "finder/jpeg_walk.h"
 #include "finder/search_session.h"
-#include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
 #include "support/search_card.h"
 #include "support/test_jpeg.h"

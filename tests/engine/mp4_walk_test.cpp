@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "finder/cluster_classifier.h"
+#include "finder/mp4_walk.h"
 #include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/search_progress.h"
+#include "finder/cluster_classifier.h"
 #include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "search/search_driver.h"

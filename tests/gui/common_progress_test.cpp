@@ -13,6 +13,8 @@
 
 namespace {
 
+using veld::CCommonProgress;
+
 using veld::guitest::Pump;
 using Owner = veld::guitest::MessageRecorder;
 

@@ -50,7 +50,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     for (QAction* a : frame_->menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ﾍﾙﾌﾟ(&H)"}));
     EXPECT_EQ(ActionTexts(frame_->fileMenu()),
-              (QStringList{"検索の開始(&F)", "検索結果のクリア(&C)", "見つかったファイルを保存&S)",
+              (QStringList{"検索の開始(&F)", "検索結果のクリア(&C)", "見つかったファイルを保存(&S)",
                            "アプリケーションの終了(&X)"}));
     // Only the views that exist are offered.
     EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"詳細リスト(&L)"}));

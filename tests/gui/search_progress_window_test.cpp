@@ -17,6 +17,8 @@
 
 namespace {
 
+using veld::CSearchProgress;
+
 using veld::guitest::Pump;
 using Recorder = veld::guitest::MessageRecorder;
 

@@ -14,6 +14,8 @@
 
 namespace {
 
+using veld::CSearchStartDlg;
+
 class SearchStartDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -13,6 +13,8 @@
 
 namespace {
 
+using veld::CSelDriveDlg;
+
 class SelDriveDlgTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }

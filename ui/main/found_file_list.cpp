@@ -28,7 +28,7 @@
 #include "ui/viewers/hex_dump_dialog.h"
 #include "ui/viewers/preview_window.h"
 
-using namespace veld;
+namespace veld {
 
 namespace {
 
@@ -373,3 +373,5 @@ void CWListView::dumpRecord(QTreeWidgetItem* item) {
 }
 
 void CWListView::openSaveFolder() { CSaveDlg::OpenSaveFolder(); }
+
+}  // namespace veld

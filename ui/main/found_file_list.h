@@ -12,6 +12,9 @@
 
 class QMenu;
 
+namespace veld {
+
+// The list pane: one row per found file of the session that passes the tree's filter.
 class CWListView : public QTreeWidget {
     Q_OBJECT
 public:
@@ -19,13 +22,13 @@ public:
     enum Command { CmdOpen = 32836, CmdSave = 32837, CmdOpenSaveFolder = 32839, CmdDataDump = 32846 };
 
     // The list shows the found files of the session.
-    explicit CWListView(veld::SearchSession* session, QWidget* parent = nullptr);
+    explicit CWListView(SearchSession* session, QWidget* parent = nullptr);
     // Stores the column widths (-1 for a column at its default width).
     ~CWListView() override;
 
     static CWListView* Instance();
 
-    veld::SearchSession* session() const { return session_; }
+    SearchSession* session() const { return session_; }
 
     // The width a column gets when none is stored: its built-in width scaled
     // to the font, at least wide enough for the heading and, for the date,
@@ -35,7 +38,7 @@ public:
     // Code 1 removes all rows; 2 appends the record's row when it passes the
     // filter; 0 refills from the found-file list (with the common progress
     // dialog's bar and Cancel when progress is allowed or the list is long).
-    void FillList(int code, const veld::DelFileInfo* record, bool progressAllowed);
+    void FillList(int code, const DelFileInfo* record, bool progressAllowed);
     // Writes "選択ファイル数=%d %s" (or " ") to status pane 1.
     void ShowSelectionStatus();
     // Sorts by a column as a header click does (the direction flag decides).
@@ -47,9 +50,9 @@ public:
     std::vector<int> rowRecords() const;
     std::vector<int> selectedRecords() const;
     // The record of a row through the found-file list's lock, or null.
-    veld::DelFileInfo* RecordOf(QTreeWidgetItem* item) const;
+    DelFileInfo* RecordOf(QTreeWidgetItem* item) const;
     // The record at an index of gcDelFileList, or null.
-    veld::DelFileInfo* RecordAt(int index) const;
+    DelFileInfo* RecordAt(int index) const;
 
     // Builds the context menu with its items enabled as the selection allows.
     // Its items queue their command: it runs on the next turn of the event
@@ -67,13 +70,15 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    void appendRow(const veld::DelFileInfo& record);
+    void appendRow(const DelFileInfo& record);
     void onHeaderClicked(int column);
     void onContextMenu(const QPoint& pos);
     void clearSortFlags();
 
-    veld::SearchSession* session_;
+    SearchSession* session_;
     int sortFlags_[10] = {};
     bool refilling_ = false;
     unsigned generation_ = 0;  // counts refills and clears
 };
+
+}  // namespace veld

@@ -18,6 +18,7 @@
 #include "ui/main/main_frame.h"
 
 namespace veld {
+
 namespace {
 
 struct DisplayFilter {
@@ -89,10 +90,6 @@ void RefreshResultViews(int code, const DelFileInfo* record) {
     }
     if (CWListView* list = CWListView::Instance()) list->FillList(code, record, true);
 }
-
-}  // namespace veld
-
-using namespace veld;
 
 CWTreeDlgView::CWTreeDlgView(SearchSession* session, QWidget* parent) : QWidget(parent), session_(session) {
     auto* layout = new QVBoxLayout(this);
@@ -204,3 +201,5 @@ void CWTreeDlgView::onSelectionChanged() {
     list->FillList(UpdateFinished, nullptr, true);
     CCommonProgress::Close();
 }
+
+}  // namespace veld

@@ -45,13 +45,12 @@ std::string DisplayFilterExtension();
 // when that is empty; "" when the text has no " [".
 std::string FilterExtensionOfNodeText(const std::string& text);
 
-}  // namespace veld
-
+// The tree pane: the session's found files by kind and extension; its selection filters the list.
 class CWTreeDlgView : public QWidget {
     Q_OBJECT
 public:
     // The tree groups the found files of the session.
-    explicit CWTreeDlgView(veld::SearchSession* session, QWidget* parent = nullptr);
+    explicit CWTreeDlgView(SearchSession* session, QWidget* parent = nullptr);
     ~CWTreeDlgView() override;
 
     // The pane of the main window, or null.
@@ -73,8 +72,10 @@ public:
 private:
     void onSelectionChanged();
 
-    veld::SearchSession* session_;
+    SearchSession* session_;
     QTabWidget* tab_ = nullptr;
     QTreeWidget* tree_ = nullptr;
     bool rebuilding_ = false;
 };
+
+}  // namespace veld

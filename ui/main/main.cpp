@@ -115,11 +115,11 @@ int main(int argc, char** argv) {
     veld::InstallQtPlatformServices();
     veld::InstallFontSubstitutions();
 
-    CMainFrame frame;
+    veld::CMainFrame frame;
     veld::InstallGuiMessageBoxSink(&frame);
     frame.show();
     // Over the main window, which it repaints when it closes.
-    if (splash) CSplashWnd::ShowSplash(&frame);
+    if (splash) veld::CSplashWnd::ShowSplash(&frame);
     int rc = app.exec();
     return rc;
 }

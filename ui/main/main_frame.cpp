@@ -41,7 +41,7 @@
 #include "ui/viewers/preview_window.h"
 #include "volume/cluster_map.h"
 
-using namespace veld;
+namespace veld {
 
 namespace {
 
@@ -203,7 +203,7 @@ void CMainFrame::createActions() {
     actClear_->setData(int(CmdClearResults));
     connect(actClear_, &QAction::triggered, this, &CMainFrame::onClearResults);
 
-    actSave_ = new QAction(QStringLiteral("見つかったファイルを保存&S)"), this);
+    actSave_ = new QAction(QStringLiteral("見つかったファイルを保存(&S)"), this);
     actSave_->setData(int(CmdSaveFound));
     actSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
     connect(actSave_, &QAction::triggered, this, &CMainFrame::onSave);
@@ -433,6 +433,7 @@ void CMainFrame::feedOneFoundFile() {
             }
         } catch (...) {
             // The entry is offered again on the next message.
+            TraceLine("ERROR main window: showing found file %zu failed: %s", shown, CaughtExceptionText().c_str());
         }
     }
     feeding_ = false;
@@ -465,3 +466,5 @@ bool CMainFrame::event(QEvent* event) {
     default: return QMainWindow::event(event);
     }
 }
+
+}  // namespace veld

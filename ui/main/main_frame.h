@@ -16,6 +16,9 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QToolBar;
+
+namespace veld {
+
 class CWTreeDlgView;
 class CWListView;
 
@@ -27,7 +30,7 @@ public:
     enum View { ViewList = 1 };
 
     // The views show the session's results.
-    explicit CRightPaneFrame(veld::SearchSession* session, QWidget* parent = nullptr);
+    explicit CRightPaneFrame(SearchSession* session, QWidget* parent = nullptr);
     CWListView* listPane() const { return list_; }
     // Shows the view of the code; unknown codes and the current view change
     // nothing.
@@ -39,6 +42,7 @@ private:
     int current_ = 0;
 };
 
+// The main window: owns the search session and the views that show it, and runs the commands.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -63,7 +67,7 @@ public:
     static CMainFrame* Instance();
 
     // The window's search: what the search commands fill and the views show.
-    veld::SearchSession& session() { return *session_; }
+    SearchSession& session() { return *session_; }
 
     // Pane 1 takes the text and repaints at once; other panes do nothing.
     void SetStatusText(int pane, const QString& text);
@@ -85,7 +89,7 @@ public:
     QMenu* viewMenu() const { return viewMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
     // The target the search worker posts 3025 and 3026 to.
-    veld::MessageTarget* messageTarget() { return &target_; }
+    MessageTarget* messageTarget() { return &target_; }
     // The help file: doc/VELD.HTM beside the executable (the build folder),
     // or in the installed data folder.
     QString helpPath() const { return helpPath_; }
@@ -121,8 +125,8 @@ private:
     void onSearchFinished(int resultCode);
 
     // Created first and destroyed last: the views keep a pointer to it.
-    std::unique_ptr<veld::SearchSession> session_ = std::make_unique<veld::SearchSession>();
-    veld::QtMessageTarget target_{this};
+    std::unique_ptr<SearchSession> session_ = std::make_unique<SearchSession>();
+    QtMessageTarget target_{this};
     bool uiEnabled_ = true;
     bool resultsAvailable_ = false;
     bool feeding_ = false;
@@ -150,3 +154,5 @@ private:
     QAction* tbSave_ = nullptr;
     QAction* tbList_ = nullptr;
 };
+
+}  // namespace veld

@@ -26,7 +26,7 @@
 #include "ui/picture_loader.h"
 #include "ui/shell_open.h"
 
-using namespace veld;
+namespace veld {
 
 namespace {
 
@@ -235,3 +235,5 @@ void CSaveDlg::OpenSaveFolder() {
     else
         MessageBoxText("保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", folder.c_str());
 }
+
+}  // namespace veld

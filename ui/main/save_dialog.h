@@ -16,8 +16,12 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+
+namespace veld {
+
 class CWListView;
 
+// The save dialog: which found files are saved, and where.
 class CSaveDlg : public QDialog {
     Q_OBJECT
 public:
@@ -82,3 +86,5 @@ private:
     QPushButton* save_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };
+
+}  // namespace veld

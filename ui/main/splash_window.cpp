@@ -8,6 +8,8 @@
 #include "ui/picture_loader.h"
 #include "ui/posted_message.h"
 
+namespace veld {
+
 namespace {
 CSplashWnd* gSplash = nullptr;
 }
@@ -16,7 +18,7 @@ CSplashWnd::CSplashWnd(QWidget* mainWindow)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), main_(mainWindow) {
     setObjectName(QStringLiteral("splashWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
-    if (!veld::LoadJpegResource(veld::PicSplash, &picture_)) picture_ = QImage();
+    if (!LoadJpegResource(PicSplash, &picture_)) picture_ = QImage();
     setFixedSize(picture_.isNull() ? QSize(400, 250) : picture_.size());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect area = screen->availableGeometry();
@@ -50,7 +52,7 @@ void CSplashWnd::closeSplash() {
     qApp->removeEventFilter(this);
     if (QWidget* main = main_.data()) {
         main->update();
-        QCoreApplication::postEvent(main, new veld::PostedMessage(veld::MsgDeferredStart, 0, 0));
+        QCoreApplication::postEvent(main, new PostedMessage(MsgDeferredStart, 0, 0));
     }
     close();
 }
@@ -76,3 +78,5 @@ bool CSplashWnd::eventFilter(QObject* watched, QEvent* event) {
     }
     return QWidget::eventFilter(watched, event);
 }
+
+}  // namespace veld

@@ -9,6 +9,9 @@
 #include <QTimer>
 #include <QWidget>
 
+namespace veld {
+
+// The splash picture shown over the main window while it starts.
 class CSplashWnd : public QWidget {
     Q_OBJECT
 public:
@@ -36,3 +39,5 @@ private:
     QTimer timer_;
     bool closed_ = false;
 };
+
+}  // namespace veld

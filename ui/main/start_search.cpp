@@ -12,6 +12,7 @@
 #include "ui/search/sel_drive_dlg.h"
 
 namespace veld {
+
 namespace {
 
 QPointer<CSearchProgress> gProgress;

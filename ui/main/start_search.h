@@ -10,9 +10,10 @@
 #include "finder/search_session.h"
 
 class QWidget;
-class CSearchProgress;
 
 namespace veld {
+
+class CSearchProgress;
 
 class MessageTarget;
 

@@ -13,6 +13,8 @@
 #include "ui/dialog_units.h"
 #include "ui/posted_message.h"
 
+namespace veld {
+
 namespace {
 
 // Window layout in dialog units (x, y, width, height).
@@ -35,7 +37,7 @@ constexpr int kCompactSpinner[4] = {166, 2, 16, 11};
 constexpr int kCompactSecond[4] = {2, 14, 182, 9};
 constexpr int kCompactThird[4] = {2, 25, 182, 9};
 
-QRect Place(const veld::DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
+QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
 
 }  // namespace
 
@@ -51,7 +53,7 @@ CSearchProgress::~CSearchProgress() {
 }
 
 void CSearchProgress::build() {
-    setFont(veld::DialogFont());
+    setFont(DialogFont());
     setModal(false);
     setWindowTitle(QStringLiteral("Title"));
     for (QLabel*& line : lines_) {
@@ -62,8 +64,8 @@ void CSearchProgress::build() {
     lines_[0]->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     spinner_ = new QLabel(this);
     spinner_->setAlignment(Qt::AlignCenter);
-    spinner_->setText(veld::SpinnerText(0));
-    bar_ = new veld::BitmapProgressBar(this);
+    spinner_->setText(SpinnerText(0));
+    bar_ = new BitmapProgressBar(this);
     for (QLabel*& sep : separators_) {
         sep = new QLabel(this);
         sep->setFrameStyle(QFrame::HLine | QFrame::Sunken);
@@ -77,7 +79,7 @@ void CSearchProgress::build() {
 }
 
 void CSearchProgress::layoutControls() {
-    const veld::DialogUnits du = veld::DialogUnitsOf(font());
+    const DialogUnits du = DialogUnitsOf(font());
     if (compact_) {
         lines_[0]->setGeometry(Place(du, kCompactFirst));
         spinner_->setGeometry(Place(du, kCompactSpinner));
@@ -107,7 +109,7 @@ void CSearchProgress::layoutControls() {
 }
 
 void CSearchProgress::Open(QWidget* parent, const QString& caption, const QString& firstLine,
-                           const QString& buttonLabel, veld::SearchProgress* reports) {
+                           const QString& buttonLabel, SearchProgress* reports) {
     caption_ = caption;
     firstLine_ = firstLine;
     buttonLabel_ = buttonLabel;
@@ -191,7 +193,7 @@ void CSearchProgress::applyPending() {
 }
 
 void CSearchProgress::tick() {
-    spinner_->setText(veld::SpinnerText(step_));
+    spinner_->setText(SpinnerText(step_));
     step_ = (step_ + 1) % 8;
     if (!activatedOnce_) {
         activatedOnce_ = true;
@@ -201,7 +203,7 @@ void CSearchProgress::tick() {
 
 void CSearchProgress::onCancel() {
     if (QWidget* owner = owner_.data())
-        QCoreApplication::postEvent(owner, new veld::PostedMessage(veld::MsgProgressCancel, -1, 0));
+        QCoreApplication::postEvent(owner, new PostedMessage(MsgProgressCancel, -1, 0));
 }
 
 void CSearchProgress::reject() { onCancel(); }
@@ -235,3 +237,5 @@ QString CSearchProgress::spinnerText() const { return spinner_->text(); }
 int CSearchProgress::percent() const { return bar_->percent(); }
 bool CSearchProgress::buttonShown() const { return !button_->isHidden(); }
 bool CSearchProgress::barShown() const { return !bar_->isHidden(); }
+
+}  // namespace veld

@@ -27,10 +27,11 @@ class QPushButton;
 class QTimer;
 
 namespace veld {
-class BitmapProgressBar;
-}
 
-class CSearchProgress : public QDialog, public veld::ProgressDisplay {
+class BitmapProgressBar;
+
+// The progress window of a running search, attached to the search's progress.
+class CSearchProgress : public QDialog, public ProgressDisplay {
     Q_OBJECT
 public:
     explicit CSearchProgress(QWidget* parent = nullptr);
@@ -42,7 +43,7 @@ public:
     // none). An empty button label gives the compact window without bar and
     // button.
     void Open(QWidget* parent, const QString& caption, const QString& firstLine, const QString& buttonLabel,
-              veld::SearchProgress* reports = nullptr);
+              SearchProgress* reports = nullptr);
 
     // Any thread. Line 1, 2 or 3; other numbers are ignored.
     void SetLine(int line, const std::string& text) override;
@@ -58,7 +59,7 @@ public:
     int percent() const;
     bool buttonShown() const;
     bool barShown() const;
-    veld::BitmapProgressBar* bar() const { return bar_; }
+    BitmapProgressBar* bar() const { return bar_; }
     void applyPending();
 
     // Message number that makes the window active (sent by whoever wants it
@@ -83,7 +84,7 @@ private:
     QString caption_, firstLine_, buttonLabel_;
     bool compact_ = false;
     bool activatedOnce_ = false;
-    veld::SearchProgress* reports_ = nullptr;  // attached to, until the window goes
+    SearchProgress* reports_ = nullptr;  // attached to, until the window goes
     int step_ = 0;
 
     // Written by any thread, read by the window's thread.
@@ -97,7 +98,9 @@ private:
     QLabel* lines_[3] = {nullptr, nullptr, nullptr};
     QLabel* spinner_ = nullptr;
     QPushButton* button_ = nullptr;
-    veld::BitmapProgressBar* bar_ = nullptr;
+    BitmapProgressBar* bar_ = nullptr;
     QLabel* separators_[2] = {nullptr, nullptr};
     QTimer* timer_ = nullptr;
 };
+
+}  // namespace veld

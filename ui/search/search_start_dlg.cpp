@@ -17,6 +17,8 @@
 #include "volume/boot_sector.h"
 #include "volume/disk_volume.h"
 
+namespace veld {
+
 namespace {
 
 // Window layout in dialog units (x, y, width, height).
@@ -40,49 +42,49 @@ constexpr int kPicturesCheck[4] = {30, 158, 150, 10};
 // Sliders hold an int; larger cluster counts are shown scaled.
 constexpr int64_t kSliderLimit = 1000000000;
 
-QRect Place(const veld::DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
+QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
 
 // Saves the search volume's device handle from being open while the
 // dialog opens the source itself, and reopens it on every way out.
 struct SearchHandlePause {
-    explicit SearchHandlePause(veld::SearchSession* session)
+    explicit SearchHandlePause(SearchSession* session)
         : volume(session ? session->volume.get() : nullptr) {
-        if (volume) veld::DiskIO_CloseHandle(*volume);
+        if (volume) DiskIO_CloseHandle(*volume);
     }
     ~SearchHandlePause() {
-        if (volume) veld::DiskIO_Reopen(*volume);
+        if (volume) DiskIO_Reopen(*volume);
     }
-    veld::DiskVolume* volume;
+    DiskVolume* volume;
 };
 
 }  // namespace
 
 CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent,
-                                 veld::SearchSession* session)
+                                 SearchSession* session)
     : QDialog(parent), letter_(driveLetter), imagePath_(imagePath) {
     {
         SearchHandlePause pause(session);
-        std::unique_ptr<veld::DiskVolume> volume = veld::DiskIO_Open(imagePath.toStdString(), driveLetter);
+        std::unique_ptr<DiskVolume> volume = DiskIO_Open(imagePath.toStdString(), driveLetter);
         if (!volume) {
             error_ = QStringLiteral("オープンエラー");
-        } else if (volume->volumeKind == veld::VolumeNone ||
-                   ((volume->volumeKind == veld::VolumeFat16 || volume->volumeKind == veld::VolumeFat32) &&
-                    !veld::HasBootMarker(volume->bootSector))) {
+        } else if (volume->volumeKind == VolumeNone ||
+                   ((volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) &&
+                    !HasBootMarker(volume->bootSector))) {
             error_ = QStringLiteral("読み込みデータエラー");
         } else {
             maximum_ = std::max<int64_t>(volume->clusterCount, minimum_);
         }
     }
-    optionShown_ = veld::ReadIniInt("SearchOption", "Option", 0) != 0;
-    picturesOnly_ = veld::ReadIniInt("SearchOption", "Pic", 0) != 0;
-    detail_ = veld::ReadIniInt("SearchOption", "SearchDetail", 1) != 0;
+    optionShown_ = ReadIniInt("SearchOption", "Option", 0) != 0;
+    picturesOnly_ = ReadIniInt("SearchOption", "Pic", 0) != 0;
+    detail_ = ReadIniInt("SearchOption", "SearchDetail", 1) != 0;
     start_ = minimum_;
     end_ = maximum_;
     scale_ = maximum_ > kSliderLimit ? (maximum_ + kSliderLimit - 1) / kSliderLimit : 1;
     options_.firstCluster = start_;
     options_.lastCluster = end_;
     options_.rangeOnly = 0;
-    options_.flags = (picturesOnly_ ? veld::SearchImagesOnly : 0) | (detail_ ? veld::SearchDetailed : 0);
+    options_.flags = (picturesOnly_ ? SearchImagesOnly : 0) | (detail_ ? SearchDetailed : 0);
     if (!failed()) build();
 }
 
@@ -90,16 +92,16 @@ CSearchStartDlg::~CSearchStartDlg() = default;
 
 int CSearchStartDlg::exec() {
     if (failed()) {
-        veld::MessageBoxText("%s", error_.toUtf8().constData());
+        MessageBoxText("%s", error_.toUtf8().constData());
         return QDialog::Rejected;
     }
     return QDialog::exec();
 }
 
 void CSearchStartDlg::build() {
-    setFont(veld::DialogFont());
+    setFont(DialogFont());
     setWindowTitle(QStringLiteral("検索の開始"));
-    const veld::DialogUnits du = veld::DialogUnitsOf(font());
+    const DialogUnits du = DialogUnitsOf(font());
 
     // Group boxes first, so the controls drawn over them stay on top.
     optionsGroup_ = new QGroupBox(QStringLiteral("検索オプション"), this);
@@ -260,15 +262,17 @@ void CSearchStartDlg::onStart() {
     // A number typed into a field counts even when the field still has the
     // focus (the Return key starts the search at once).
     applyLayout();
-    veld::WriteIniInt("SearchOption", "Option", optionShown_ ? 1 : 0);
-    veld::WriteIniInt("SearchOption", "Pic", picturesOnly_ ? 1 : 0);
-    veld::WriteIniInt("SearchOption", "SearchDetail", detail_ ? 1 : 0);
+    WriteIniInt("SearchOption", "Option", optionShown_ ? 1 : 0);
+    WriteIniInt("SearchOption", "Pic", picturesOnly_ ? 1 : 0);
+    WriteIniInt("SearchOption", "SearchDetail", detail_ ? 1 : 0);
 
     int64_t first = start_, last = end_;
     if (first > last) std::swap(first, last);
     options_.firstCluster = first;
     options_.lastCluster = last;
     options_.rangeOnly = (first == 2 && last == maximum_) ? 0 : 1;
-    options_.flags = (picturesOnly_ ? veld::SearchImagesOnly : 0) | (detail_ ? veld::SearchDetailed : 0);
+    options_.flags = (picturesOnly_ ? SearchImagesOnly : 0) | (detail_ ? SearchDetailed : 0);
     accept();
 }
+
+}  // namespace veld

@@ -25,6 +25,9 @@ class QLineEdit;
 class QPushButton;
 class QSlider;
 
+namespace veld {
+
+// The options dialog that starts a search: cluster range, pictures only, detailed search.
 class CSearchStartDlg : public QDialog {
     Q_OBJECT
 public:
@@ -33,10 +36,10 @@ public:
     // that fails, failed() is true and exec() shows "オープンエラー" (or
     // "読み込みデータエラー") and returns Rejected.
     CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent = nullptr,
-                    veld::SearchSession* session = nullptr);
+                    SearchSession* session = nullptr);
     ~CSearchStartDlg() override;
 
-    veld::SearchOptions options() const { return options_; }
+    SearchOptions options() const { return options_; }
 
     bool failed() const { return !error_.isEmpty(); }
     QString errorText() const { return error_; }
@@ -87,7 +90,7 @@ private:
     int fullHeight_ = 0;
     int collapsedHeight_ = 0;
     bool updating_ = false;
-    veld::SearchOptions options_;
+    SearchOptions options_;
 
     QCheckBox* optionCheck_ = nullptr;
     QCheckBox* detailCheck_ = nullptr;
@@ -100,3 +103,5 @@ private:
     QPushButton* startBtn_ = nullptr;
     QPushButton* cancelBtn_ = nullptr;
 };
+
+}  // namespace veld

@@ -24,6 +24,8 @@
 #include "ui/picture_loader.h"
 #include "volume/boot_sector.h"
 
+namespace veld {
+
 namespace {
 
 CSelDriveDlg::DriveLister gLister;
@@ -47,7 +49,7 @@ const char kDefaultSelect[] = "選択(&S)";
 const char kImageFilter[] = "ディスクイメージ (*.img)";
 const char kAllFilesFilter[] = "すべてのファイル (*)";
 
-QRect Place(const veld::DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
+QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
 
 // A Qt filter list from a caller's filter text, always offering all files
 // too, since images are not always named *.img.
@@ -77,44 +79,44 @@ char CSelDriveDlg::chosenLetter() const {
 QString CSelDriveDlg::FileSystemNameOf(const uint8_t* sector, size_t size) {
     const QString unknown = QStringLiteral("不明");
     if (!sector || size < 512) return unknown;
-    veld::BootSector boot{};
+    BootSector boot{};
     std::memcpy(boot.data(), sector, boot.size());
-    veld::ByteReader r(boot.data(), boot.size());
-    if (!veld::HasBootMarker(boot)) return unknown;
-    if (veld::IsNtfsBootSector(boot)) return QStringLiteral("NTFS");
+    ByteReader r(boot.data(), boot.size());
+    if (!HasBootMarker(boot)) return unknown;
+    if (IsNtfsBootSector(boot)) return QStringLiteral("NTFS");
     // A FAT boot sector has sane sizes; a partition table (MBR) in the first
     // sector carries the same marker but no such fields.
-    const uint32_t bytesPerSector = r.le16(veld::bpb::BytesPerSector);
-    const uint32_t sectorsPerCluster = r.u8(veld::bpb::SectorsPerCluster);
-    const uint32_t reserved = r.le16(veld::bpb::ReservedSectors);
-    const uint32_t fats = r.u8(veld::bpb::NumberOfFats);
+    const uint32_t bytesPerSector = r.le16(bpb::BytesPerSector);
+    const uint32_t sectorsPerCluster = r.u8(bpb::SectorsPerCluster);
+    const uint32_t reserved = r.le16(bpb::ReservedSectors);
+    const uint32_t fats = r.u8(bpb::NumberOfFats);
     if (!IsPowerOfTwo(bytesPerSector) || bytesPerSector < 512 || bytesPerSector > 4096) return unknown;
     if (!IsPowerOfTwo(sectorsPerCluster) || reserved == 0 || fats == 0 || fats > 4) return unknown;
-    if (veld::IsFat32Layout(boot)) return QStringLiteral("FAT32");
-    int type = veld::FatTypeOf(boot);
+    if (IsFat32Layout(boot)) return QStringLiteral("FAT32");
+    int type = FatTypeOf(boot);
     if (type == 12) return QStringLiteral("FAT12");
     if (type == 16) return QStringLiteral("FAT16");
     // No type string: decide by the cluster count as FAT itself does.
-    return veld::ClusterCountOf(boot) < 4085 ? QStringLiteral("FAT12") : QStringLiteral("FAT16");
+    return ClusterCountOf(boot) < 4085 ? QStringLiteral("FAT12") : QStringLiteral("FAT16");
 }
 
-CSelDriveDlg::DriveRow CSelDriveDlg::ProbeDrive(const veld::RemovableDrive& drive) {
+CSelDriveDlg::DriveRow CSelDriveDlg::ProbeDrive(const RemovableDrive& drive) {
     DriveRow row;
     row.letter = drive.letter;
     row.name = QString::fromUtf8(drive.displayName).left(100);
     row.devicePath = QString::fromUtf8(drive.devicePath);
-    if (drive.sizeBytes > 0) row.capacity = QString::fromUtf8(veld::FormatSizeText(drive.sizeBytes));
+    if (drive.sizeBytes > 0) row.capacity = QString::fromUtf8(FormatSizeText(drive.sizeBytes));
     row.fileSystem = QStringLiteral("不明");
 
     errno = 0;
-    std::unique_ptr<veld::RawDevice> device = veld::OpenRawPath(drive.devicePath, false);
+    std::unique_ptr<RawDevice> device = OpenRawPath(drive.devicePath, false);
     if (!device) {
         row.denied = (errno == EACCES || errno == EPERM);
         return row;
     }
     const int64_t size = device->Size();
     row.geometry = size > 0;
-    if (row.capacity.isEmpty() && size > 0) row.capacity = QString::fromUtf8(veld::FormatSizeText(size));
+    if (row.capacity.isEmpty() && size > 0) row.capacity = QString::fromUtf8(FormatSizeText(size));
     uint8_t sector[512] = {};
     uint32_t done = 0;
     if (device->Seek(0) && device->Read(sector, sizeof sector, &done) && done == sizeof sector)
@@ -141,10 +143,10 @@ void CSelDriveDlg::build() {
     if (built_) return;
     built_ = true;
     // The search volume's handle stays closed while the drives are queried.
-    if (session && session->volume) veld::DiskIO_CloseHandle(*session->volume);
+    if (session && session->volume) DiskIO_CloseHandle(*session->volume);
 
-    setFont(veld::DialogFont());
-    const veld::DialogUnits du = veld::DialogUnitsOf(font());
+    setFont(DialogFont());
+    const DialogUnits du = DialogUnitsOf(font());
     setFixedSize(du.size(kWidth, kHeight));
     setWindowTitle(caption.isEmpty() ? QString::fromUtf8(kDefaultCaption) : caption);
 
@@ -156,7 +158,7 @@ void CSelDriveDlg::build() {
     pal.setColor(QPalette::Window, Qt::white);
     picture_->setPalette(pal);
     QImage image;
-    if (pictureId != 0 && veld::LoadJpegResource(pictureId, &image)) {
+    if (pictureId != 0 && LoadJpegResource(pictureId, &image)) {
         // Drawn at the top left on white; a picture larger than the area
         // (or one much smaller, with a large dialog font) is fitted to it.
         const QSize area = picture_->size();
@@ -222,16 +224,16 @@ void CSelDriveDlg::build() {
 }
 
 void CSelDriveDlg::fillList() {
-    std::vector<veld::RemovableDrive> drives = gLister ? gLister() : veld::ListRemovableDrives();
+    std::vector<RemovableDrive> drives = gLister ? gLister() : ListRemovableDrives();
     const QChar wanted = driveText.isEmpty() ? QChar() : driveText.at(0).toUpper();
     QTreeWidgetItem* preselect = nullptr;
     QStringList denied;
     // Letters A to Z in order; every device the platform lists is removable,
     // so hiding hard disks never removes one of them.
     std::sort(drives.begin(), drives.end(),
-              [](const veld::RemovableDrive& a, const veld::RemovableDrive& b) { return a.letter < b.letter; });
-    for (const veld::RemovableDrive& drive : drives) {
-        if (veld::DriveNumberOfLetter(drive.letter) < 0) continue;
+              [](const RemovableDrive& a, const RemovableDrive& b) { return a.letter < b.letter; });
+    for (const RemovableDrive& drive : drives) {
+        if (DriveNumberOfLetter(drive.letter) < 0) continue;
         DriveRow row = ProbeDrive(drive);
         row.letter = char(QChar::fromLatin1(drive.letter).toUpper().toLatin1());
         if (row.denied) denied << (row.name.isEmpty() ? row.devicePath : row.devicePath + " (" + row.name + ")");
@@ -297,12 +299,12 @@ void CSelDriveDlg::onSelect() {
 }
 
 void CSelDriveDlg::onImageButton() {
-    const std::string documents = veld::UserDocumentsFolder();
-    QString folder = QString::fromUtf8(veld::ReadIniString("Config", "Dir", documents));
+    const std::string documents = UserDocumentsFolder();
+    QString folder = QString::fromUtf8(ReadIniString("Config", "Dir", documents));
     QString path = chooseFile(folder, FilterWithAllFiles(QString()), QString(), true);
     if (path.isEmpty()) return;  // the dialog stays open
     const QString chosenFolder = QFileInfo(path).absolutePath();
-    veld::WriteIniString("Config", "Dir", chosenFolder.toUtf8().constData());
+    WriteIniString("Config", "Dir", chosenFolder.toUtf8().constData());
     imagePath = path;
     choseDrive = false;
     reopenSearchVolume();
@@ -317,5 +319,7 @@ void CSelDriveDlg::reject() {
 void CSelDriveDlg::reopenSearchVolume() {
     if (reopened_ || !built_) return;
     reopened_ = true;
-    if (session && session->volume) veld::DiskIO_Reopen(*session->volume);
+    if (session && session->volume) DiskIO_Reopen(*session->volume);
 }
+
+}  // namespace veld

@@ -26,6 +26,9 @@ class QPushButton;
 class QTreeWidget;
 class QMessageBox;
 
+namespace veld {
+
+// The source chooser: a removable drive or a disk image file.
 class CSelDriveDlg : public QDialog {
     Q_OBJECT
 public:
@@ -45,7 +48,7 @@ public:
     QString fileFilter;
     // The search whose open source keeps its device handle closed while the
     // dialog runs (null: none).
-    veld::SearchSession* session = nullptr;
+    SearchSession* session = nullptr;
     // In: a drive whose row is preselected ("E:\" or "e"); out: "%c:\" of the
     // chosen drive.
     QString driveText;
@@ -73,12 +76,12 @@ public:
     // Applies the listing rule to one probed device.
     static bool ShouldList(const DriveRow& row);
     // Probes one device: capacity, first sector, open permission.
-    static DriveRow ProbeDrive(const veld::RemovableDrive& drive);
+    static DriveRow ProbeDrive(const RemovableDrive& drive);
     // The file-system name of a first sector.
     static QString FileSystemNameOf(const uint8_t* sector, size_t size);
 
     // Tests replace the device list (an empty function restores the real one).
-    using DriveLister = std::function<std::vector<veld::RemovableDrive>()>;
+    using DriveLister = std::function<std::vector<RemovableDrive>()>;
     static void SetDriveListerForTest(DriveLister lister);
     // Tests replace the file dialogs: the function gets (folder, filter,
     // proposed name, open) and returns the chosen path, "" for cancel.
@@ -127,3 +130,5 @@ private:
     QPushButton* select_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };
+
+}  // namespace veld

@@ -12,6 +12,8 @@
 #include "base/trace.h"
 #include "ui/dialog_units.h"
 
+namespace veld {
+
 namespace {
 
 constexpr int kRowBytes = 16;
@@ -29,8 +31,8 @@ QString ListText(const char* text) {
 CDumpDlg::CDumpDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dumpDialog"));
     setWindowTitle(QStringLiteral("Dump"));
-    setFont(veld::DialogFont());
-    veld::DialogUnits du = veld::DialogUnitsOf(font());
+    setFont(DialogFont());
+    DialogUnits du = DialogUnitsOf(font());
     list_ = new QListWidget;
     list_->setObjectName(QStringLiteral("dumpListing"));
     list_->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 10));
@@ -101,7 +103,7 @@ void CDumpDlg::showPage() {
     if (fileMode) {
         if (!file.open(QIODevice::ReadOnly)) {
             opened = false;
-            veld::MessageBoxText("ファイルをオープンできません");
+            MessageBoxText("ファイルをオープンできません");
         } else {
             size_ = file.size();
         }
@@ -150,3 +152,5 @@ void CDumpDlg::showEvent(QShowEvent* event) {
     shownOnce_ = true;
     showPage();
 }
+
+}  // namespace veld

@@ -10,6 +10,9 @@
 class QListWidget;
 class QPushButton;
 
+namespace veld {
+
+// The hex dump of an extracted found file, one page at a time.
 class CDumpDlg : public QDialog {
     Q_OBJECT
 public:
@@ -60,3 +63,5 @@ private:
     QPushButton* next_ = nullptr;
     QPushButton* ok_ = nullptr;
 };
+
+}  // namespace veld

@@ -11,6 +11,7 @@
 #include "base/trace.h"
 
 namespace veld {
+
 namespace {
 
 bool gSaveRect = true;
@@ -50,10 +51,6 @@ QImage ScaleImageOnWhite(const QImage& picture, int width, int height) {
 
 void SetPreviewSavesWindowRect(bool save) { gSaveRect = save; }
 bool PreviewSavesWindowRect() { return gSaveRect; }
-
-}  // namespace veld
-
-using namespace veld;
 
 CBmpViewSimple::CBmpViewSimple(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("previewWindow"));
@@ -199,3 +196,5 @@ void CBmpViewSimple::done(int result) {
     pages_.clear();
     QDialog::done(result);
 }
+
+}  // namespace veld

@@ -27,8 +27,7 @@ QImage ScaleImageOnWhite(const QImage& picture, int width, int height);
 void SetPreviewSavesWindowRect(bool save);
 bool PreviewSavesWindowRect();
 
-}  // namespace veld
-
+// The picture preview of a found file.
 class CBmpViewSimple : public QDialog {
     Q_OBJECT
 public:
@@ -73,3 +72,5 @@ private:
     QScrollBar* hbar_ = nullptr;
     QScrollBar* vbar_ = nullptr;
 };
+
+}  // namespace veld
