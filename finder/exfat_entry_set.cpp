@@ -137,13 +137,13 @@ std::optional<ExfatEntrySet> ParseExfatEntrySet(std::span<const uint8_t> directo
 
 std::vector<ExfatEntrySet> ParseExfatDirectory(std::span<const uint8_t> directory) {
     std::vector<ExfatEntrySet> sets;
+    ByteReader dir(directory);
     const size_t slotCount = directory.size() / kSlot;
     size_t slot = 0;
     // Each turn moves on by at least one slot, so the walk ends after at most
     // slotCount turns.
     while (slot < slotCount) {
-        const uint8_t type = directory[slot * kSlot];
-        if (type == exfat::kEndOfDirectory) break;
+        if (dir.u8(uint64_t(slot) * kSlot) == exfat::kEndOfDirectory) break;
         std::optional<ExfatEntrySet> set = ParseExfatEntrySet(directory, slot);
         if (!set) {
             ++slot;
