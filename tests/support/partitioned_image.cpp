@@ -114,7 +114,8 @@ std::string MakePartitionedImage(const std::string& path, const std::string& lab
     }
     // sfdisk reads its script from standard input; RunCommand gives it
     // /dev/null, so a shell redirects the script file.
-    CommandResult r = RunCommand({"sh", "-c", "sfdisk --no-reread --no-tell-kernel \"$0\" < \"$1\"", path, scriptFile});
+    CommandResult r = RunCommand({"/bin/sh", "-c", "\"$0\" --no-reread --no-tell-kernel \"$1\" < \"$2\"",
+                                  FindTool("sfdisk"), path, scriptFile});
     std::remove(scriptFile.c_str());
     if (r.exitCode != 0) return "sfdisk failed (" + std::to_string(r.exitCode) + "): " + r.err + r.out;
     for (const auto& p : partitions) {
