@@ -7,9 +7,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-translations-l10n libqt6svg6
-  libjpeg62-turbo-dev libssl-dev libgtest-dev libbenchmark-dev
+  libjpeg62-turbo-dev libssl-dev zlib1g-dev libgtest-dev libbenchmark-dev
   shared-mime-info fonts-noto-cjk breeze-icon-theme
   xvfb xauth xdotool imagemagick dosfstools mtools time
+  exfatprogs fdisk sleuthkit
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
