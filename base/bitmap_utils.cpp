@@ -86,34 +86,42 @@ FittedRect FitRectangle(int sourceWidth, int sourceHeight, int targetWidth, int 
     return r;
 }
 
+ScalePlan PlanScale(int sourceWidth, int sourceHeight, int width, int height, bool keepAspect) {
+    ScalePlan plan;
+    plan.sourceWidth = sourceWidth;
+    plan.sourceHeight = sourceHeight;
+    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return plan;
+    plan.place = FittedRect{0, 0, width, height, 0};
+    if (keepAspect) plan.place = FitRectangle(sourceWidth, sourceHeight, width, height);
+    const FittedRect& place = plan.place;
+    if (place.width <= 0 || place.height <= 0) return plan;
+    // Keep the stretched picture inside the target whatever the fit says.
+    plan.x0 = std::max(place.x, 0);
+    plan.y0 = std::max(place.y, 0);
+    plan.x1 = int(std::min<int64_t>(int64_t(place.x) + place.width, width));
+    plan.y1 = int(std::min<int64_t>(int64_t(place.y) + place.height, height));
+    if (plan.x0 >= plan.x1 || plan.y0 >= plan.y1) plan.x0 = plan.y0 = plan.x1 = plan.y1 = 0;
+    return plan;
+}
+
+void ScaleRow(const ScalePlan& plan, const uint8_t* sourceRow, uint8_t* targetRow) {
+    // Rows and columns that do not fit are dropped (or repeated when
+    // enlarging), no colours are mixed.
+    for (int x = plan.x0; x < plan.x1; ++x) {
+        const uint8_t* s = sourceRow + size_t(plan.SourceColumn(x)) * 3;
+        uint8_t* d = targetRow + size_t(x) * 3;
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+    }
+}
+
 DibPtr ScaleBitmap(const Dib24& source, int width, int height, bool keepAspect) {
     if (width <= 0 || height <= 0) return nullptr;
     DibPtr target = CreateDib24(width, height, keepAspect ? 0xFFFFFF : -1);
     if (!target || !IsWellFormed(source)) return target;
-
-    FittedRect place{0, 0, width, height, 0};
-    if (keepAspect) place = FitRectangle(source.width, source.height, width, height);
-    // Keep the stretched picture inside the target whatever the fit says.
-    const int x0 = std::max(place.x, 0), y0 = std::max(place.y, 0);
-    const int x1 = int(std::min<int64_t>(int64_t(place.x) + place.width, width));
-    const int y1 = int(std::min<int64_t>(int64_t(place.y) + place.height, height));
-    if (place.width <= 0 || place.height <= 0) return target;
-
-    // Nearest-neighbour stretch: rows and columns that do not fit are dropped
-    // (or repeated when enlarging), no colours are mixed.
-    for (int y = y0; y < y1; ++y) {
-        const int sy = int(int64_t(y - place.y) * source.height / place.height);
-        const uint8_t* in = source.row(sy);
-        uint8_t* out = target->row(y);
-        for (int x = x0; x < x1; ++x) {
-            const int sx = int(int64_t(x - place.x) * source.width / place.width);
-            const uint8_t* s = in + size_t(sx) * 3;
-            uint8_t* d = out + size_t(x) * 3;
-            d[0] = s[0];
-            d[1] = s[1];
-            d[2] = s[2];
-        }
-    }
+    const ScalePlan plan = PlanScale(source.width, source.height, width, height, keepAspect);
+    for (int y = plan.y0; y < plan.y1; ++y) ScaleRow(plan, source.row(plan.SourceRow(y)), target->row(y));
     return target;
 }
 

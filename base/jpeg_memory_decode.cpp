@@ -8,6 +8,8 @@
 
 #include "base/jpeg_memory_decode.h"
 
+#include "base/bitmap_utils.h"
+
 static_assert(JPEG_LIB_VERSION == 62, "decoder written against the libjpeg 6b interface");
 
 namespace veld {
@@ -96,12 +98,11 @@ Dib24* NewDib(int width, int height) noexcept {
     }
 }
 
-// One scan line of output samples into bitmap row y (counted from the top):
-// grey samples become equal blue, green and red; colour samples are turned
-// from red, green, blue into blue, green, red. Four-component (CMYK) output
-// keeps its first three samples; its colours are not corrected.
-void StoreRow(Dib24* dib, int y, const JSAMPLE* samples, int width, int components, bool bgr) {
-    uint8_t* out = dib->row(y);
+// One scan line of output samples as blue, green, red pixels: grey samples
+// become equal blue, green and red; colour samples are turned from red,
+// green, blue into blue, green, red. Four-component (CMYK) output keeps its
+// first three samples; its colours are not corrected.
+void StoreSamples(uint8_t* out, const JSAMPLE* samples, int width, int components, bool bgr) {
     if (bgr) {  // the library already wrote blue, green, red
         std::memcpy(out, samples, size_t(width) * 3);
         return;
@@ -117,6 +118,37 @@ void StoreRow(Dib24* dib, int y, const JSAMPLE* samples, int width, int componen
             p[0] = p[1] = p[2] = s[0];
         }
     }
+}
+
+// Sets up decoding after the jump target is in place: memory and scan limits,
+// the source, the header and the output colour space, then starts the
+// decompressor. False (nothing started) for pictures without a size or
+// larger than any camera makes. bgr receives whether the library writes blue,
+// green, red itself.
+bool StartDecoding(jpeg_decompress_struct* cinfo, jpeg_progress_mgr* progress, const uint8_t* data, size_t size,
+                   bool* bgr) {
+    jpeg_create_decompress(cinfo);
+    cinfo->mem->max_memory_to_use = kMaxLibraryMemory;
+    progress->progress_monitor = ScanLimit;
+    cinfo->progress = progress;
+    UseMemorySource(cinfo, data, size);
+
+    jpeg_read_header(cinfo, TRUE);
+    if (cinfo->image_width == 0 || cinfo->image_height == 0 ||
+        uint64_t(cinfo->image_width) * cinfo->image_height > kMaxPixels)
+        return false;
+#ifdef JCS_EXTENSIONS
+    // Colour pictures are converted straight to blue, green, red by the
+    // library's own (vectorised) colour conversion: the same pixels as
+    // converting to RGB and swapping, at a fraction of the cost.
+    *bgr = cinfo->jpeg_color_space == JCS_YCbCr || cinfo->jpeg_color_space == JCS_RGB;
+    if (*bgr) cinfo->out_color_space = JCS_EXT_BGR;
+#else
+    *bgr = false;
+#endif
+    jpeg_start_decompress(cinfo);
+    *bgr = *bgr && cinfo->output_components == 3;
+    return true;
 }
 
 // The decoding itself. No object with a destructor lives in this frame, so the
@@ -138,28 +170,11 @@ Dib24* Decode(const uint8_t* data, size_t size) {
         delete dib;
         return nullptr;
     }
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
-    progress.progress_monitor = ScanLimit;
-    cinfo.progress = &progress;
-    UseMemorySource(&cinfo, data, size);
-
-    jpeg_read_header(&cinfo, TRUE);
-    if (cinfo.image_width == 0 || cinfo.image_height == 0 ||
-        uint64_t(cinfo.image_width) * cinfo.image_height > kMaxPixels) {
+    bool bgr = false;
+    if (!StartDecoding(&cinfo, &progress, data, size, &bgr)) {
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
-#ifdef JCS_EXTENSIONS
-    // Colour pictures are converted straight to blue, green, red by the
-    // library's own (vectorised) colour conversion: the same pixels as
-    // converting to RGB and swapping, at a fraction of the cost.
-    const bool bgr = cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB;
-    if (bgr) cinfo.out_color_space = JCS_EXT_BGR;
-#else
-    const bool bgr = false;
-#endif
-    jpeg_start_decompress(&cinfo);
 
     const int width = int(cinfo.output_width);
     const int components = cinfo.output_components;
@@ -174,12 +189,67 @@ Dib24* Decode(const uint8_t* data, size_t size) {
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = int(cinfo.output_scanline);
         if (jpeg_read_scanlines(&cinfo, line, 1) != 1) break;  // a suspending source only; ours never does
-        StoreRow(dib, y, line[0], width, components, bgr && components == 3);
+        StoreSamples(dib->row(y), line[0], width, components, bgr);
     }
     rowsDone = true;
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return dib;
+}
+
+// Decodes only the picture rows the plan samples into the target, skipping
+// the rows between them. The picture's size is known only from its header,
+// so the plan is made here; the rows after the last sampled one are skipped
+// too, which ends decoding without reading the rest of the data. Returns
+// false where Decode gives no picture. Like Decode, nothing in this frame has
+// a destructor.
+bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspect) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress;
+    volatile bool rowsDone = false;
+
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.output_message = SilentMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return rowsDone;
+    }
+    bool bgr = false;
+    if (!StartDecoding(&cinfo, &progress, data, size, &bgr) || cinfo.output_width != cinfo.image_width ||
+        cinfo.output_height != cinfo.image_height) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+
+    const int width = int(cinfo.output_width);
+    const int components = cinfo.output_components;
+    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&cinfo);
+    JSAMPARRAY line = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, JDIMENSION(width * components), 1);
+    // Colour samples in blue, green, red order are used as they come.
+    uint8_t* pixels = bgr ? nullptr
+                          : static_cast<uint8_t*>((*cinfo.mem->alloc_large)(common, JPOOL_IMAGE, size_t(width) * 3));
+    const ScalePlan plan = PlanScale(width, int(cinfo.output_height), target->width, target->height, keepAspect);
+
+    int decoded = -1;
+    for (int y = plan.y0; y < plan.y1; ++y) {
+        const int sourceRow = plan.SourceRow(y);
+        if (sourceRow != decoded) {
+            if (JDIMENSION(sourceRow) > cinfo.output_scanline)
+                jpeg_skip_scanlines(&cinfo, JDIMENSION(sourceRow) - cinfo.output_scanline);
+            if (cinfo.output_scanline != JDIMENSION(sourceRow) || jpeg_read_scanlines(&cinfo, line, 1) != 1) break;
+            if (!bgr) StoreSamples(pixels, line[0], width, components, false);
+            decoded = sourceRow;
+        }
+        ScaleRow(plan, bgr ? line[0] : pixels, target->row(y));
+    }
+    if (cinfo.output_scanline < cinfo.output_height)
+        jpeg_skip_scanlines(&cinfo, cinfo.output_height - cinfo.output_scanline);
+    rowsDone = true;
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
 }
 
 }  // namespace
@@ -193,6 +263,13 @@ DibPtr JpegMemoryDecode(const uint8_t* data, size_t size) {
     } catch (...) {
         return nullptr;
     }
+}
+
+DibPtr JpegScaledDecode(const uint8_t* data, size_t size, int width, int height, bool keepAspect) {
+    if (!data || size == 0 || width <= 0 || height <= 0) return nullptr;
+    DibPtr target = CreateDib24(width, height, keepAspect ? 0xFFFFFF : -1);
+    if (!target || !DecodeScaled(data, size, target.get(), keepAspect)) return nullptr;
+    return target;
 }
 
 }  // namespace veld

@@ -12,4 +12,10 @@ namespace veld {
 // data decodes up to where it ends.
 DibPtr JpegMemoryDecode(const uint8_t* data, size_t size);
 
+// The same bitmap as ScaleBitmap(*JpegMemoryDecode(data, size), width,
+// height, keepAspect), and null in the same cases, but only the picture rows
+// the reduction samples are decoded: the others are skipped after entropy
+// decoding, without inverse DCT, upsampling or colour conversion.
+DibPtr JpegScaledDecode(const uint8_t* data, size_t size, int width, int height, bool keepAspect);
+
 }  // namespace veld

@@ -1,7 +1,9 @@
 // Thumbnails of found JPEG files: the file's clusters are read from the
-// volume through its cluster list, decoded and reduced to 64 x 64.
+// volume through its cluster list, decoded and reduced to 64 x 64. Only the
+// picture rows the reduction samples are decoded.
+#include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "base/bitmap_utils.h"
 #include "base/jpeg_memory_decode.h"
@@ -29,12 +31,10 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     const int32_t needed = record.clustersNeeded;
     const uint64_t slots = needed > 0 ? std::min<uint64_t>(uint64_t(needed), record.clusterList.size()) : 0;
     if (slots * clusterSize > kMaxFileBuffer) return nullptr;
-    std::vector<uint8_t> buffer;
-    try {
-        buffer.assign(size_t(slots * clusterSize), 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    // Not zero-filled: the reads overwrite it, and only the holes are cleared.
+    const size_t bufferSize = size_t(slots * clusterSize);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize ? bufferSize : 1]);
+    if (!buffer) return nullptr;
 
     const uint64_t fileSize = record.size();
     const uint32_t lastPart = fileSize % clusterSize ? uint32_t(fileSize % clusterSize) : clusterSize;
@@ -42,21 +42,23 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     uint64_t offset = 0;
     for (uint64_t i = 0; i < slots && offset < fileSize; ++i, offset += clusterSize) {
         const uint32_t cluster = record.clusterList[size_t(i)];
-        if (cluster == 0) continue;  // a hole: its part of the buffer stays zero and counts nothing
+        if (cluster == 0) {  // a hole: its part of the buffer is zero and counts nothing
+            std::memset(buffer.get() + offset, 0, clusterSize);
+            continue;
+        }
         // Clusters 0 and 1 do not exist; ClusterOffset would give the volume's
         // first byte. Treat them like a read that fails.
         if (cluster < 2) break;
         uint32_t done = 0;
         if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) break;
-        if (!DiskIO_Read(&volume, buffer.data() + offset, clusterSize, &done) || done != clusterSize) break;
+        if (!DiskIO_Read(&volume, buffer.get() + offset, clusterSize, &done) || done != clusterSize) break;
         counted += (i == uint64_t(needed) - 1) ? lastPart : clusterSize;
     }
 
     record.firstClass = kClassJpegStart;
 
-    DibPtr full = JpegMemoryDecode(buffer.data(), size_t(std::min<uint64_t>(counted, buffer.size())));
-    if (!full) return nullptr;
-    return ScaleBitmap(*full, kThumbnailSize, kThumbnailSize, true);
+    return JpegScaledDecode(buffer.get(), size_t(std::min<uint64_t>(counted, bufferSize)), kThumbnailSize,
+                            kThumbnailSize, true);
 }
 
 }  // namespace veld

@@ -9,6 +9,12 @@
 #include <unistd.h>
 
 namespace veld {
+
+bool RawDevice::ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done) {
+    *done = 0;
+    return Seek(offset) && Read(buffer, count, done);
+}
+
 namespace {
 
 class FileDevice final : public RawDevice {
@@ -33,6 +39,24 @@ public:
             *done += uint32_t(n);
         }
         return true;
+    }
+    bool ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done) override {
+        *done = 0;
+        if (offset < 0) return false;
+        auto* out = static_cast<uint8_t*>(buffer);
+        while (*done < count) {
+            ssize_t n = ::pread(fd_, out + *done, count - *done, off_t(offset + *done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (n == 0) break;  // end of the source
+            *done += uint32_t(n);
+        }
+        return true;
+    }
+    void WillRead(int64_t offset, int64_t length) override {
+        if (offset >= 0 && length > 0) ::posix_fadvise(fd_, off_t(offset), off_t(length), POSIX_FADV_WILLNEED);
     }
     bool Write(const void* buffer, uint32_t count, uint32_t* done) override {
         *done = 0;
@@ -89,6 +113,17 @@ public:
         *done = uint32_t(count < left ? count : left);
         if (*done) std::memcpy(buffer, bytes_.data() + pos_, *done);
         pos_ += *done;
+        return true;
+    }
+    bool ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done) override {
+        if (offset < 0) {
+            *done = 0;
+            return false;
+        }
+        const uint64_t at = uint64_t(offset);
+        uint64_t left = at < bytes_.size() ? bytes_.size() - at : 0;
+        *done = uint32_t(count < left ? count : left);
+        if (*done) std::memcpy(buffer, bytes_.data() + at, *done);
         return true;
     }
     bool Write(const void* buffer, uint32_t count, uint32_t* done) override {

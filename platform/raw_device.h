@@ -17,6 +17,13 @@ public:
     virtual bool Seek(int64_t offset) = 0;
     // Reads up to count bytes at the position; false on an I/O error.
     virtual bool Read(void* buffer, uint32_t count, uint32_t* done) = 0;
+    // Reads up to count bytes at offset without using or moving the position,
+    // so a reader thread can read ahead while others seek and read. File and
+    // memory sources answer it with a positional read; the default seeks and
+    // reads, and is for sources used by one thread only.
+    virtual bool ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done);
+    // A hint that [offset, offset + length) will be read soon; may do nothing.
+    virtual void WillRead(int64_t offset, int64_t length) {}
     virtual bool Write(const void* buffer, uint32_t count, uint32_t* done) = 0;
     // Size in bytes, or -1 when unknown.
     virtual int64_t Size() const = 0;
