@@ -84,9 +84,9 @@ std::string IndexList(const std::vector<Partition>& partitions) {
 // sector but a consistent partition table, records the table and, unless
 // the whole source is asked for, puts a window onto the partition chosen
 // (the one asked for, else the first that holds a volume we read) and loads
-// its geometry. A source without a usable table keeps the whole-source
-// geometry it has. Returns "" or, when the partition asked for is not
-// there, why.
+// its geometry; a source with a table but no such partition is read as raw
+// sectors. A source without a usable table keeps the whole-source geometry
+// it has. Returns "" or, when the partition asked for is not there, why.
 std::string OpenPartition(DiskVolume& volume, int partition) {
     volume.partitionNote.clear();
     if (!volume.device) return partition > 0 ? "パーティションテーブルがありません (no partition table)" : "";
@@ -110,7 +110,10 @@ std::string OpenPartition(DiskVolume& volume, int partition) {
     volume.partitionScheme = table.scheme;
     volume.partitions = table.partitions;
     const std::string scheme = SchemeText(table.scheme);
+    // From here sector 0 is known to be a table, whose boot code may pass
+    // the loose boot-sector test: read whole, the source is raw sectors.
     if (partition == kPartitionWhole) {
+        LoadRawGeometry(volume);
         volume.partitionNote = scheme + " partition table; the whole source is read";
         return "";
     }
@@ -124,6 +127,7 @@ std::string OpenPartition(DiskVolume& volume, int partition) {
     } else {
         pick = DefaultPartition(table, HoldsSearchableVolume);
         if (!pick) {
+            LoadRawGeometry(volume);
             volume.partitionNote = scheme + " partition table with partitions " + IndexList(table.partitions) +
                                    ", none holds a FAT or exFAT volume; the whole source is searched";
             return "";

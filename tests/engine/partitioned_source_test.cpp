@@ -75,6 +75,18 @@ std::string SmallCard(const TempDir& dir, const std::string& file, const std::st
     return b.WriteTo(dir, file);
 }
 
+// Boot code in front of the table, as partitioning tools other than sfdisk
+// write it: bytes that pass a loose boot-sector test (non-zero "sizes" at
+// 11..13) without being a boot sector.
+void WriteBootCode(const std::string& path) {
+    std::vector<uint8_t> code(446);
+    for (size_t i = 0; i < code.size(); ++i) code[i] = uint8_t(0x33 + i * 29);
+    code[0] = 0xFA;  // cli: no jump instruction
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.write(reinterpret_cast<const char*>(code.data()), std::streamsize(code.size()));
+    ASSERT_TRUE(f.good()) << path;
+}
+
 class PartitionedSource : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -102,6 +114,7 @@ TEST_F(PartitionedSource, MbrAndGptCardsGiveTheRecordsAndBytesOfTheBarePartition
     ASSERT_EQ(MakePartitionedImage(mbr, "dos", 48u << 20,
                                    {{.startSector = kStart, .sectors = sectors, .type = "c", .contents = bare}}),
               "");
+    WriteBootCode(mbr);
     ASSERT_EQ(MakePartitionedImage(gpt, "gpt", 48u << 20,
                                    {{.startSector = kStart, .sectors = sectors, .type = kBasicData, .contents = bare}}),
               "");
@@ -227,6 +240,7 @@ TEST_F(PartitionedSource, UntrustedTablesLeaveTheRawSearchOfTheWholeSource) {
     // A consistent table whose partitions hold nothing we read.
     const std::string empty = dir_.File("linux.img");
     ASSERT_EQ(MakePartitionedImage(empty, "dos", 16u << 20, {{.startSector = 2048, .sectors = 8192, .type = "83"}}), "");
+    WriteBootCode(empty);
     auto volume = DiskIO_Open(empty, 0);
     ASSERT_TRUE(volume);
     EXPECT_EQ(volume->partitionScheme, PartitionScheme::Mbr);
