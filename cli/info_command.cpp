@@ -107,7 +107,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     std::printf("source kind   %d\n", volume->sourceKind);
     std::printf("volume kind   %d\n", volume->volumeKind);
     std::printf("FAT type      %d\n", FatTypeOf(volume->bootSector));
-    std::printf("data start    %u\n", volume->dataStart);
+    std::printf("data start    %llu\n", (unsigned long long)volume->dataStart);
     std::printf("cluster size  %u\n", volume->clusterSize);
     std::printf("sector size   %u\n", volume->sectorSize);
     std::printf("cluster count %lld\n", (long long)volume->clusterCount);

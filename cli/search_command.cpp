@@ -21,6 +21,7 @@
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
 #include "search/save_target.h"
+#include "volume/boot_sector.h"
 #include "search/search_driver.h"
 
 namespace veld {
@@ -210,7 +211,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             std::fprintf(stderr, "%s\n%s\n", SearchErrorText(SearchOpenFailed).c_str(), OpenFailureText(source).c_str());
             return kExitFailed;
         }
-        clusterCount = probe->clusterCount;
+        clusterCount = LastSearchCluster(*probe);
     }
     SearchOptions options = MakeOptions(a, clusterCount);
 

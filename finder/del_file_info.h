@@ -93,10 +93,13 @@ struct DelFileInfo {
     int32_t isImage = 0;
     std::string extension;  // upper-case, trimmed, at most 31 bytes; "   " when none
     bool carved = false;    // found by its signature, not through a directory entry
+    // The size when the entry's 32-bit field cannot hold it: an exFAT file's
+    // data length (4 GiB and more exist). 0: the entry's size stands.
+    uint64_t wideSize = 0;
 
     bool hasClusterList() const { return !clusterList.empty(); }
     uint32_t startCluster() const { return EntryStartCluster(entry); }
-    uint32_t size() const { return EntrySize(entry); }
+    uint64_t size() const { return wideSize != 0 ? wideSize : EntrySize(entry); }
 };
 
 // Releases the owned members; the fields become none.

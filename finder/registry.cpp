@@ -18,6 +18,7 @@
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
+#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -100,7 +101,7 @@ void Tally(SearchSession& session, const std::string& extension) {
 
 }  // namespace
 
-void RegisterFoundFile(SearchSession& session, DelFileInfo r) {
+void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<uint64_t>* plannedClusters) {
     DiskVolume* volume = session.volume.get();
     bool listable = false;
 
@@ -125,8 +126,17 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r) {
         static const DiskVolume kNoVolume;
         uint32_t collected = 0;
         uint64_t needed = 0;
-        r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
-                                              r.size(), &r.clusterList, &collected, !r.carved, &needed));
+        if (plannedClusters && !plannedClusters->empty()) {
+            std::vector<uint64_t> list;
+            uint64_t taken = 0;
+            r.state = StateOfClaim(ClaimClusterList(session.gFat, *plannedClusters, FA_DEL_FILE, &list, &taken));
+            r.clusterList.assign(list.begin(), list.end());
+            collected = decltype(collected)(taken);
+            needed = plannedClusters->size();
+        } else {
+            r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+                                                  r.size(), &r.clusterList, &collected, !r.carved, &needed));
+        }
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
         r.clustersCollected = int32_t(collected);
         // A run blocked at its first cluster gathered nothing: no list.

@@ -24,6 +24,13 @@ namespace {
 // passes left in the map. Directory clusters are marked as such either way.
 bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
     const int state = ClusterState(map, cluster);
+    // exFAT: what the allocation bitmap marks in use belongs to a live file or
+    // folder, whether or not a directory entry led there; only free clusters
+    // (and, in the detailed search, those of deleted files) are examined.
+    if (map.exfat && FatSaysInUse(map, cluster)) {
+        if (state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
+        return false;
+    }
     if (state == FA_EMPTY || state == kNoClusterMap) return true;
     if (state == FA_DEL_DIR || state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
     return detailed;

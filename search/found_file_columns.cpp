@@ -120,9 +120,9 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
     case ColName: return KeyText(info.name ? *info.name : "");
     case ColType: return KeyText(TypeNameOfExtension(info.extension));
     case ColSize:
-        // Sizes are unsigned 32-bit; formatted unsigned so files of 2 GiB and
-        // more still sort above smaller ones.
-        std::snprintf(text, sizeof text, "%10u", info.size());
+        // Sizes are unsigned and may pass 4 GiB (exFAT): twenty digits, so
+        // every size sorts by its value.
+        std::snprintf(text, sizeof text, "%20llu", (unsigned long long)info.size());
         return text;
     case ColFolder: return KeyText(info.folder ? *info.folder : "");
     case ColDate: return WriteDateText(info);

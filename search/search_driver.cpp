@@ -1,5 +1,6 @@
 #include "search/search_driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -8,6 +9,7 @@
 #include "base/search_progress.h"
 #include "base/trace.h"
 #include "finder/directory_scanner.h"
+#include "finder/exfat_directory_scanner.h"
 #include "finder/signature_search.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
@@ -134,13 +136,25 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
         }
     }
     TraceLine("Marker OK");
-    TraceBootSector(boot);
+    const bool exfat = volume.volumeKind == VolumeExfat;
+    if (exfat)
+        TraceLine("exFAT: sector %u, cluster %u, heap at %llu, %lld clusters", volume.sectorSize, volume.clusterSize,
+                  (unsigned long long)volume.dataStart, (long long)volume.clusterCount);
+    else
+        TraceBootSector(boot);
 
     const bool fat32 = IsFat32Layout(boot);
     const uint64_t rootPosition = RootDirectoryPosition(boot);
     ReadFat(session.gFat, volume, boot, &session.progress);  // a partial FAT still lets the search go on
 
-    if (options.rangeOnly == 0 && volume.volumeKind != VolumeRaw && volume.volumeKind != VolumeNtfs) {
+    if (options.rangeOnly == 0 && exfat) {
+        // Deleted folders are descended by the exFAT scanner itself, with their paths.
+        session.directoryPhase = 1;
+        ScanExfatVolume(session);
+        session.progress.Report(PhaseLiveTreeDone, 0, "");
+        session.directoryPhase = 0;
+        TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
+    } else if (options.rangeOnly == 0 && volume.volumeKind != VolumeRaw && volume.volumeKind != VolumeNtfs) {
         session.directoryPhase = 1;
         ScanDirectory(session, uint32_t(rootPosition), uint32_t(rootPosition >> 32), 0, !fat32, false, "");
         session.progress.Report(PhaseLiveTreeDone, 0, "");
@@ -160,7 +174,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     TraceLine("%s", "");
     TraceLine("●クラスタサーチ");
 
-    uint32_t first = 2, last = uint32_t(uint64_t(volume.clusterCount) & 0xFFFFFFFFu);
+    uint32_t first = 2, last = uint32_t(uint64_t(LastSearchCluster(volume)) & 0xFFFFFFFFu);
     if (options.rangeOnly) {
         first = uint32_t(uint64_t(options.firstCluster) & 0xFFFFFFFFu);
         last = uint32_t(uint64_t(options.lastCluster) & 0xFFFFFFFFu);

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "base/byte_reader.h"
+#include "base/trace.h"
+#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -68,6 +70,19 @@ void LoadGeometry(DiskVolume& volume) {
     bool readOk = DiskIO_Seek(&volume, 0) >= 0 && DiskIO_Read(&volume, boot.data(), 512, &done) && done == 512;
     DiskIO_Seek(&volume, 0);
 
+    if (readOk && NamesExfat(boot)) {
+        // exFAT: the main boot region when its checksum holds, else the
+        // backup region; when both fail, the source is searched raw.
+        std::string why, note;
+        if (LoadExfatGeometry(volume, &why, &note)) {
+            if (!note.empty()) TraceLine("exFAT: %s", note.c_str());
+            return;
+        }
+        TraceLine("exFAT boot regions unusable (%s): the source is searched as raw sectors", why.c_str());
+        LoadRawGeometry(volume);
+        return;
+    }
+
     ByteReader r(boot.data(), boot.size());
     uint32_t bytesPerSector = r.le16(bpb::BytesPerSector);
     uint32_t sectorsPerCluster = r.u8(bpb::SectorsPerCluster);
@@ -113,6 +128,10 @@ void LoadRawGeometry(DiskVolume& volume) {
     volume.clusterSize = sector;
     volume.sectorSize = sector;
     volume.clusterCount = volume.sourceKind == SourceDrive ? int64_t(uint32_t(bytes / sector)) : bytes / 512;
+}
+
+int64_t LastSearchCluster(const DiskVolume& volume) {
+    return volume.volumeKind == VolumeExfat && volume.clusterCount > 0 ? volume.clusterCount + 1 : volume.clusterCount;
 }
 
 int64_t ClusterOffset(const DiskVolume& volume, uint64_t cluster) {

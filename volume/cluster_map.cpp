@@ -8,6 +8,8 @@
 #include "base/search_progress.h"
 #include "base/trace.h"
 #include "volume/boot_sector.h"
+#include "volume/exfat_boot.h"
+#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -105,6 +107,16 @@ int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, Searc
         TraceLine("FAT entrys(2) = %d", int(n));
         return 0;
     }
+    if (volume.volumeKind == VolumeExfat) {
+        // A cell for every cluster number up to the heap's last; the FAT stays
+        // on the card and the allocation bitmap is read instead.
+        const uint64_t clusters = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0;
+        const uint64_t n = std::min<uint64_t>(clusters + 2, bound);
+        Allocate(tables, n, false);
+        tables.fatType = 0;
+        TraceLine("FAT entrys(2) = %d", int(n));
+        return ReadExfatBitmap(tables, volume);
+    }
 
     ByteReader r(boot.data(), boot.size());
     const int fatType = FatTypeOf(boot);
@@ -192,6 +204,9 @@ void FreeFat(FatTables& tables) {
     tables.directoryScanned.shrink_to_fit();
     tables.present = false;
     tables.fatType = 0;
+    tables.exfat = false;
+    tables.allocationBitmap.clear();
+    tables.allocationBitmap.shrink_to_fit();
 }
 
 int ClusterState(const FatTables& tables, uint64_t cluster) {
@@ -228,6 +243,7 @@ uint32_t FatEntry(const FatTables& tables, uint64_t cluster) {
 }
 
 bool FatSaysInUse(const FatTables& tables, uint64_t cluster) {
+    if (tables.exfat) return ExfatClusterInUse(tables.allocationBitmap, cluster);
     uint32_t entry = FatEntry(tables, cluster);
     if (tables.fatType == 32) entry &= 0x0FFFFFFF;
     return entry != 0;

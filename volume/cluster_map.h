@@ -50,6 +50,10 @@ struct FatTables {
     std::vector<uint32_t> fat;      // entry per cluster number (FAT12/16 widened)
     std::vector<ClusterCell> cells; // same length as fat
     std::vector<bool> directoryScanned;  // the scanner's record; empty until first used
+    // exFAT: the FAT is read on demand (ExfatFatReader); the allocation bitmap,
+    // one bit per heap cluster (cluster 2 is bit 0), says which are in use.
+    bool exfat = false;
+    std::vector<uint8_t> allocationBitmap;
     uint64_t size() const { return cells.size(); }
 };
 
@@ -66,7 +70,8 @@ void SetClusterClass(FatTables& tables, uint64_t cluster, uint8_t contentClass);
 // The FAT entry of a cluster (0 beyond the table).
 uint32_t FatEntry(const FatTables& tables, uint64_t cluster);
 // True when the card's own FAT says the cluster is allocated (a non-zero
-// entry; the top four bits are ignored on FAT32).
+// entry; the top four bits are ignored on FAT32); on exFAT when its bit in
+// the allocation bitmap is set.
 bool FatSaysInUse(const FatTables& tables, uint64_t cluster);
 const char* ClusterStateName(int state);
 inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }

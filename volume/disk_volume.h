@@ -20,16 +20,18 @@ enum VolumeKind : int32_t {
     VolumeNone = 0,    // not analysed
     VolumeFat16 = 16,  // FAT12 or FAT16
     VolumeFat32 = 32,
+    VolumeExfat = 64,  // exFAT: clusters of the heap, allocation bitmap, entry sets
     VolumeNtfs = 100,
     VolumeRaw = 200,   // no usable boot sector: clusters are sectors
 };
 
 struct DiskVolume {
-    uint32_t dataStart = 0;     // byte offset of cluster 2; 0 for NTFS and raw
+    uint64_t dataStart = 0;     // byte offset of cluster 2 (exFAT: the cluster heap); 0 for NTFS and raw
     uint32_t clusterSize = 0;   // bytes per cluster; the sector size for raw
     uint32_t sectorSize = 0;    // bytes per sector
     int64_t clusterCount = 0;   // data clusters; NTFS: sectors; raw: 512-byte units
-    BootSector bootSector{};    // verbatim first sector, zeros when unusable
+    BootSector bootSector{};    // verbatim first sector, zeros when unusable; exFAT: the boot
+                                // sector of the region in use (main, or the backup at sector 12)
     int32_t sourceKind = 0;
     int32_t volumeKind = VolumeNone;
     std::string sourceName;     // drive letter, or the image's full path

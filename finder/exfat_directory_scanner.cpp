@@ -1,0 +1,269 @@
+#include "finder/exfat_directory_scanner.h"
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "base/trace.h"
+#include "finder/registry.h"
+#include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
+#include "volume/exfat_volume.h"
+
+namespace veld {
+namespace {
+
+// Folders nest no deeper than this; damaged entries that point back to an
+// ancestor are stopped by the visited set as well.
+constexpr int kMaxDepth = 32;
+// No folder is read beyond this many bytes (a million entries): a damaged
+// data length must not make the scanner allocate more.
+constexpr uint64_t kMaxFolderBytes = 32ull << 20;
+
+struct Folder {
+    uint64_t first = 0;
+    uint64_t length = 0;       // bytes; 0: unknown (the root), read as far as its chain goes
+    bool noFatChain = false;
+    bool deleted = false;      // the folder, or one of its ancestors, is deleted
+    int depth = 0;
+    std::string path;          // components joined by "\"
+};
+
+std::string JoinPath(const std::string& path, const std::string& name) {
+    return path.empty() ? name : path + "\\" + name;
+}
+
+class ExfatScan {
+public:
+    ExfatScan(SearchSession& session, const ExfatBoot& boot)
+        : session_(session), boot_(boot), fat_(*session.volume, boot) {}
+
+    void Run() {
+        Folder root;
+        root.first = boot_.rootCluster;
+        visited_.insert(root.first);
+        Walk(root);
+        // Deleted files of the live tree, now that every live file has claimed its clusters.
+        for (Pending& p : pending_) {
+            if (session_.Cancelled()) return;
+            RegisterFoundFile(session_, std::move(p.record), p.planned.empty() ? nullptr : &p.planned);
+        }
+        pending_.clear();
+        // Deleted folders; their deleted sub-folders join the queue.
+        for (size_t i = 0; i < deletedFolders_.size() && !session_.Cancelled(); ++i) {
+            const Folder folder = deletedFolders_[i];
+            TraceLine(">>Search Del Dir %s", folder.path.c_str());
+            Walk(folder);
+        }
+    }
+
+private:
+    struct Pending {
+        DelFileInfo record;
+        std::vector<uint64_t> planned;
+    };
+
+    // The folder's clusters in order: its FAT chain, or its consecutive
+    // clusters when the stream is NoFatChain. A deleted folder whose chain
+    // leads nowhere is assumed consecutive, like a FAT folder.
+    ExfatChain FolderClusters(const Folder& f) {
+        const uint64_t cap = kMaxFolderBytes / boot_.ClusterSize() + 1;
+        const uint64_t wanted = f.length ? std::min(ExfatClustersFor(boot_, f.length), cap) : cap;
+        ExfatChain chain = fat_.ClustersUpTo(f.first, wanted, f.noFatChain);
+        if (f.deleted && !f.noFatChain && f.length && chain.clusters <= 1 && wanted > 1)
+            chain = fat_.ClustersUpTo(f.first, wanted, true);
+        return chain;
+    }
+
+    // Reads the folder's clusters and claims them. A deleted folder stops at
+    // a cluster that the bitmap or a live object claims: it was reused.
+    std::vector<uint8_t> ReadFolder(const Folder& f) {
+        std::vector<uint8_t> bytes;
+        FatTables& map = session_.gFat;
+        DiskVolume& volume = *session_.volume;
+        const uint64_t cs = boot_.ClusterSize();
+        for (uint64_t c : ClustersOfRuns(FolderClusters(f).runs)) {
+            if (session_.Cancelled() || bytes.size() >= kMaxFolderBytes) break;
+            if (DirectoryBlockScanned(map, c)) break;
+            if (f.deleted) {
+                const int state = ClusterState(map, c);
+                if (FatSaysInUse(map, c) || (state != FA_EMPTY && state != FA_DEL_DIR && state != FA_DEL_FILE)) {
+                    TraceLine("%s  cluster %llu of the deleted folder is in use: read up to it", f.path.c_str(),
+                              (unsigned long long)c);
+                    break;
+                }
+            }
+            const size_t at = bytes.size();
+            bytes.resize(at + size_t(cs));
+            if (!ReadVolumeBytes(volume, boot_.ClusterOffset(c), bytes.data() + at, size_t(cs))) {
+                bytes.resize(at);
+                break;
+            }
+            MarkDirectoryBlockScanned(map, c);
+            SetClusterState(map, c, f.deleted ? FA_DEL_DIR : FA_USE_DIR);
+        }
+        return bytes;
+    }
+
+    void Walk(const Folder& f) {
+        if (!f.path.empty() && session_.directoryPhase.load())
+            session_.progress.Report(PhaseFolder, -1, "フォルダ検索 " + f.path);
+        const std::vector<uint8_t> bytes = ReadFolder(f);
+        const std::string indent(size_t(f.depth) * 2, ' ');
+        for (const ExfatEntrySet& set : ParseExfatDirectory(bytes)) {
+            if (session_.Cancelled()) return;
+            const bool deleted = f.deleted || set.deleted;
+            TraceLine("%s(%02x)%s %s %s %s c=%X size=%llu%s%s", indent.c_str(), set.deleted ? 0x05 : 0x85,
+                      set.name.c_str(), deleted ? "DEL" : "   ", FatAttributeText(uint8_t(set.attributes)),
+                      ExfatTimestampText(set.modified).c_str(), unsigned(set.firstCluster),
+                      (unsigned long long)set.dataLength, set.note.empty() ? "" : " ", set.note.c_str());
+            if (set.IsDirectory())
+                SubFolder(f, set, deleted);
+            else
+                File(f, set, deleted);
+        }
+        TraceLine("%s<<End OF Dir", indent.c_str());
+    }
+
+    void SubFolder(const Folder& parent, const ExfatEntrySet& set, bool deleted) {
+        ++session_.folderCount;
+        if (parent.depth + 1 > kMaxDepth || !boot_.IsHeapCluster(set.firstCluster)) return;
+        Folder sub;
+        sub.first = set.firstCluster;
+        sub.length = set.dataLength;
+        sub.noFatChain = set.NoFatChain();
+        sub.deleted = deleted;
+        sub.depth = parent.depth + 1;
+        sub.path = JoinPath(parent.path, set.name.empty() ? "#" + std::to_string(set.firstCluster) : set.name);
+        // A folder reached twice (damaged entries, or a deleted folder whose
+        // clusters a live one took) is read once.
+        if (!visited_.insert(sub.first).second) return;
+        if (deleted)
+            deletedFolders_.push_back(std::move(sub));
+        else
+            Walk(sub);
+    }
+
+    void File(const Folder& parent, const ExfatEntrySet& set, bool deleted) {
+        ++session_.fileCount;
+        if (!deleted) {
+            ClaimLive(set);
+            return;
+        }
+        Pending p;
+        p.record.entry = ExfatShortEntry(set);
+        if (!set.name.empty()) p.record.name = set.name;
+        p.record.folder = parent.path;
+        p.record.wideSize = set.dataLength;
+        p.planned = PlannedChain(set);
+        if (parent.deleted)  // the live tree is done: register at once
+            RegisterFoundFile(session_, std::move(p.record), p.planned.empty() ? nullptr : &p.planned);
+        else
+            pending_.push_back(std::move(p));
+    }
+
+    // A live file's clusters become FA_USE_FILE, except those a deleted
+    // file has claimed (as on FAT, the deleted claim wins).
+    void ClaimLive(const ExfatEntrySet& set) {
+        if (set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return;
+        FatTables& map = session_.gFat;
+        for (const ClusterRun& run : fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs)
+            for (uint64_t c = run.first; c < run.first + run.count; ++c)
+                if (ClusterState(map, c) != FA_DEL_FILE) SetClusterState(map, c, FA_USE_FILE);
+    }
+
+    // The clusters a deleted chained file's FAT still leads through, then
+    // consecutive ones for the rest; empty for a NoFatChain file or a chain
+    // that leads nowhere beyond its start (the registration then assumes the
+    // file contiguous from its first cluster).
+    std::vector<uint64_t> PlannedChain(const ExfatEntrySet& set) {
+        if (set.NoFatChain() || set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return {};
+        const uint64_t wanted = std::min<uint64_t>(ExfatClustersFor(boot_, set.dataLength), boot_.clusterCount);
+        ExfatChain chain = fat_.ClustersUpTo(set.firstCluster, wanted, false);
+        if (chain.clusters <= 1) return {};
+        std::vector<uint64_t> planned = ClustersOfRuns(chain.runs);
+        const uint64_t heapEnd = uint64_t(boot_.clusterCount) + 2;
+        for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) planned.push_back(c);
+        return planned;
+    }
+
+    SearchSession& session_;
+    ExfatBoot boot_;
+    ExfatFatReader fat_;
+    std::unordered_set<uint64_t> visited_;
+    std::vector<Pending> pending_;
+    std::vector<Folder> deletedFolders_;
+};
+
+char ShortChar(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return char(c - 'a' + 'A');
+    if (c > 0x20 && c < 0x7F && c != '.') return char(c);
+    return '_';
+}
+
+}  // namespace
+
+uint32_t ExfatLocalFatTime(const ExfatTimestamp& time) {
+    const uint32_t stored = time.packed;
+    if (!time.OffsetValid()) return stored;
+    const uint32_t date = stored >> 16, clock = stored & 0xFFFF;
+    std::tm t{};
+    t.tm_year = int(date >> 9) + 80;
+    t.tm_mon = int((date >> 5) & 15) - 1;
+    t.tm_mday = int(date & 31);
+    t.tm_hour = int(clock >> 11);
+    t.tm_min = int((clock >> 5) & 63);
+    t.tm_sec = int(clock & 31) * 2 + time.tenMs / 100;
+    if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59) return stored;
+    const std::time_t moment = timegm(&t) - std::time_t(time.OffsetMinutes()) * 60;
+    std::tm local{};
+    if (!localtime_r(&moment, &local)) return stored;
+    const int year = local.tm_year + 1900;
+    if (year < 1980 || year > 2107) return stored;
+    const uint32_t localDate = uint32_t((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+    const uint32_t localClock = uint32_t(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+    return localDate << 16 | localClock;
+}
+
+DirEntry ExfatShortEntry(const ExfatEntrySet& set) {
+    DirEntry e{};
+    std::fill(e.begin(), e.begin() + dirent::Attributes, uint8_t(' '));
+    const std::string& name = set.name;
+    const size_t dot = name.rfind('.');
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (size_t i = 0; i < 8 && i < base.size(); ++i) e[dirent::Name + i] = uint8_t(ShortChar(uint8_t(base[i])));
+    if (base.empty()) e[dirent::Name] = '_';
+    for (size_t i = 0; i < 3 && i < ext.size(); ++i) e[dirent::Ext + i] = uint8_t(ShortChar(uint8_t(ext[i])));
+    e[dirent::Attributes] = uint8_t(set.attributes & 0x3F);
+    auto put16 = [&](int at, uint32_t v) {
+        e[size_t(at)] = uint8_t(v);
+        e[size_t(at) + 1] = uint8_t(v >> 8);
+    };
+    const uint32_t created = ExfatLocalFatTime(set.created);
+    const uint32_t modified = ExfatLocalFatTime(set.modified);
+    put16(dirent::CreateTime, created & 0xFFFF);
+    put16(dirent::CreateDate, created >> 16);
+    put16(dirent::AccessDate, ExfatLocalFatTime(set.accessed) >> 16);
+    put16(dirent::WriteTime, modified & 0xFFFF);
+    put16(dirent::WriteDate, modified >> 16);
+    put16(dirent::ClusterHigh, set.firstCluster >> 16);
+    put16(dirent::ClusterLow, set.firstCluster & 0xFFFF);
+    const uint32_t size = uint32_t(std::min<uint64_t>(set.dataLength, 0xFFFFFFFFu));
+    put16(dirent::FileSize, size & 0xFFFF);
+    put16(dirent::FileSize + 2, size >> 16);
+    return e;
+}
+
+int ScanExfatVolume(SearchSession& session) {
+    if (!session.volume) return 0;
+    std::optional<ExfatBoot> boot = ExfatBootOf(*session.volume);
+    if (!boot) return 0;
+    ExfatScan scan(session, *boot);
+    scan.Run();
+    return 0;
+}
+
+}  // namespace veld

@@ -1,0 +1,33 @@
+// The directory scanner of exFAT volumes: reads the folders from the root
+// through their entry sets, claims the clusters of live folders and files in
+// the cluster map, registers deleted files with their names, folders, times
+// and sizes in the same records as FAT's, and descends deleted folders.
+#pragma once
+
+#include <cstdint>
+
+#include "finder/del_file_info.h"
+#include "finder/exfat_entry_set.h"
+#include "finder/search_session.h"
+
+namespace veld {
+
+// Scans the session's exFAT volume: the live tree first (deleted files met
+// in it are registered once the tree has claimed its clusters), then the
+// deleted folders, their own deleted folders included. Returns 0.
+int ScanExfatVolume(SearchSession& session);
+
+// The FAT-style 32-byte entry that stands for an exFAT set in the found-file
+// record: an 8.3 form of the name (upper-case ASCII, "_" for what 8.3 cannot
+// hold), the attributes, the creation and modification times in the local
+// time of this machine (the set's UTC offset applied when it is valid), the
+// first cluster and the size (capped at 0xFFFFFFFF; the record's wideSize
+// holds the real one).
+DirEntry ExfatShortEntry(const ExfatEntrySet& set);
+
+// A timestamp as FAT date (high 16 bits) and time words in this machine's
+// local time: with a valid UTC offset the moment is converted; without one
+// the stored wall-clock time stands.
+uint32_t ExfatLocalFatTime(const ExfatTimestamp& time);
+
+}  // namespace veld

@@ -1,0 +1,348 @@
+// exFAT cards searched end to end: the geometry from the main or backup boot
+// region (also inside a partition), deleted photos, clips and folders of a
+// camera-like card found with their names, folders, times and states, saved
+// byte-identical, and agreeing with The Sleuth Kit's fls; a clip of more than
+// 4 GiB saved whole; a photo in the last cluster of a 1 TiB card.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "finder/exfat_directory_scanner.h"
+#include "search/extraction.h"
+#include "search/found_file_columns.h"
+#include "search/search_driver.h"
+#include "support/exfat_image_builder.h"
+#include "support/mkfs_tools.h"
+#include "support/partitioned_image.h"
+#include "support/test_jpeg.h"
+#include "volume/boot_sector.h"
+
+// After the engine's headers: Qt's "slots" keyword is a macro.
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace veld {
+namespace {
+
+using test::ExfatFileOptions;
+using test::ExfatFormat;
+using test::ExfatImageBuilder;
+using test::ExfatTime;
+
+std::string ToolsMissing() {
+    for (const char* tool : {"mkfs.exfat", "fsck.exfat", "fls"})
+        if (test::FindTool(tool).empty()) return std::string(tool) + " is not installed (exfatprogs, sleuthkit)";
+    return {};
+}
+
+// The local time zone of the machine, set for one test: exFAT times are shown
+// in it.
+class ZoneForTest {
+public:
+    explicit ZoneForTest(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneForTest() {
+        if (old_.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", old_.c_str(), 1);
+        tzset();
+    }
+
+private:
+    std::string old_;
+};
+
+void Patch(const std::string& path, uint64_t offset, uint8_t value) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(offset));
+    f.put(char(value));
+}
+
+const DelFileInfo* Named(SearchSession& session, const std::string& name) {
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+        const DelFileInfo* r = session.gcDelFileList.Get(i);
+        if (r && !r->carved && r->name == name) return r;
+    }
+    return nullptr;
+}
+
+std::vector<uint8_t> Saved(SearchSession& session, const DelFileInfo& record) {
+    ExtractRequest request;
+    request.toMemory = true;
+    return ExtractFoundFile(*session.volume, record, request).memory;
+}
+
+// Deleted regular files as fls -r -d -p lists them ("DCIM/100CANON/IMG.JPG").
+std::set<std::string> FlsDeletedFiles(const std::string& image) {
+    const test::CommandResult r = test::RunCommand({"fls", "-r", "-d", "-p", "-f", "exfat", image});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::set<std::string> names;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        const size_t tab = line.find('\t');
+        if (line.rfind("r/r", 0) != 0 || tab == std::string::npos) continue;
+        names.insert(line.substr(tab + 1));
+    }
+    return names;
+}
+
+TEST(ExfatVolume, GeometryFromTheMainRegionElseTheBackupElseRaw) {
+    if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TempDir dir;
+    ExfatImageBuilder card(dir.File("card.img"), {.sizeBytes = 64ull << 20, .clusterSize = 16 * 1024});
+    ASSERT_EQ(card.error(), "");
+    ASSERT_EQ(card.Finish(), "");
+
+    auto v = DiskIO_Open(card.path(), 0);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->volumeKind, VolumeExfat);
+    EXPECT_EQ(v->sectorSize, 512u);
+    EXPECT_EQ(v->clusterSize, 16u * 1024);
+    EXPECT_EQ(v->dataStart, card.ClusterOffset(2));
+    EXPECT_EQ(v->clusterCount, int64_t(card.ClusterCount()));
+    EXPECT_EQ(uint64_t(ClusterOffset(*v, card.RootCluster())), card.ClusterOffset(card.RootCluster()));
+    DiskIO_Close(v);
+
+    // A damaged main region (its checksum no longer holds): the backup at sector 12.
+    Patch(card.path(), 512 + 100, 0x5A);
+    v = DiskIO_Open(card.path(), 0);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->volumeKind, VolumeExfat);
+    EXPECT_EQ(v->clusterCount, int64_t(card.ClusterCount()));
+    DiskIO_Close(v);
+
+    // Both damaged: searched raw, in 512-byte units.
+    Patch(card.path(), 13 * 512 + 100, 0x5A);
+    v = DiskIO_Open(card.path(), 0);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->volumeKind, VolumeRaw);
+    EXPECT_EQ(v->clusterSize, 512u);
+}
+
+// DCIM/100CANON as a camera writes it, with deletions of every kind.
+class ExfatCameraCard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+        card_ = std::make_unique<ExfatImageBuilder>(dir_.File("card.img"),
+                                                    ExfatFormat{.sizeBytes = 64ull << 20, .clusterSize = 4096});
+        ExfatImageBuilder& card = *card_;
+        ASSERT_EQ(card.error(), "");
+        auto dcim = card.AddDir(card.Root(), "DCIM");
+        auto canon = card.AddDir(dcim, "100CANON");
+        // A small deleted file before a live photo leaves a hole that the
+        // chained photo's first cluster takes: its clusters are not consecutive.
+        auto filler = card.AddFile(canon, "FILLER.TXT", std::vector<uint8_t>(100, 'x'));
+        live_ = test::MakeTestJpeg(320, 240);
+        card.AddFile(canon, "IMG_0001.JPG", live_);
+        card.Delete(filler);
+        night_ = test::MakeTestJpeg(800, 600);
+        auto night = card.AddFile(canon, "夜景_長秒露光_三脚使用.JPG", night_, {.noFatChain = false});
+        const auto nightClusters = card.Clusters(night);
+        chainedApart_ = nightClusters.size() > 1 && nightClusters[1] != nightClusters[0] + 1;
+
+        photo_ = test::MakeTestJpeg(640, 480);
+        const ExfatTime tokyo{.year = 2024, .month = 5, .day = 3, .hour = 10, .minute = 20, .second = 31};
+        auto photo = card.AddFile(canon, "IMG_0002.JPG", photo_, {.time = tokyo});
+        kyoto_ = test::MakeTestJpeg(400, 300);
+        auto kyoto = card.AddFile(canon, "京都の桜 2024年春 まとめて撮った一枚.JPG", kyoto_);
+        clip_ = test::MakeTestMp4(150000);
+        const ExfatTime utc{.year = 2023, .month = 12, .day = 31, .hour = 20, .minute = 0, .second = 0,
+                            .utcOffsetMinutes = 0};
+        auto clip = card.AddFile(canon, "MVI_0004.MP4", clip_, {.noFatChain = false, .time = utc});
+        auto older = card.AddDir(dcim, "101CANON");
+        folderPhoto_ = test::MakeTestJpeg(360, 240);
+        card.AddFile(older, "IMG_0101.JPG", folderPhoto_);
+
+        // Partly overwritten: a later live photo takes its second cluster on.
+        auto overwritten = card.AddFile(canon, "IMG_0003.JPG", test::MakeTestJpeg(640, 480));
+        ASSERT_GT(card.Clusters(overwritten).size(), 1u);
+        card.Delete(overwritten);
+        card.AddFile(canon, "IMG_0006.JPG", test::MakeTestJpeg(320, 240),
+                     {.firstCluster = card.FirstCluster(overwritten) + 1});
+
+        // Deleted last, so that no later file reuses their clusters.
+        for (auto node : {night, photo, kyoto, clip, older}) card.Delete(node);
+        ASSERT_EQ(card.Finish(), "");
+        ASSERT_EQ(test::RunCommand({"fsck.exfat", "-n", card.path()}).exitCode, 0);
+    }
+
+    void Search(const std::string& image) {
+        SearchOptions options;
+        options.flags = 0;
+        ASSERT_EQ(RunSearch(session_, 0, image, options), SearchOk);
+        ASSERT_TRUE(session_.volume);
+        ASSERT_EQ(session_.volume->volumeKind, VolumeExfat);
+    }
+
+    test::TempDir dir_;
+    std::unique_ptr<ExfatImageBuilder> card_;
+    SearchSession session_;
+    std::vector<uint8_t> live_, photo_, night_, kyoto_, clip_, folderPhoto_;
+    bool chainedApart_ = false;
+};
+
+TEST_F(ExfatCameraCard, DeletedFilesComeBackWithNamesFoldersTimesAndBytes) {
+    ZoneForTest zone("Asia/Tokyo");
+    Search(card_->path());
+    EXPECT_TRUE(chainedApart_) << "the chained photo was meant to be fragmented";
+
+    const struct {
+        const char* name;
+        const char* folder;
+        const std::vector<uint8_t>* bytes;
+    } intact[] = {{"IMG_0002.JPG", "DCIM\\100CANON", &photo_},
+                  {"夜景_長秒露光_三脚使用.JPG", "DCIM\\100CANON", &night_},
+                  {"京都の桜 2024年春 まとめて撮った一枚.JPG", "DCIM\\100CANON", &kyoto_},
+                  {"MVI_0004.MP4", "DCIM\\100CANON", &clip_},
+                  {"IMG_0101.JPG", "DCIM\\101CANON", &folderPhoto_}};
+    for (const auto& want : intact) {
+        SCOPED_TRACE(want.name);
+        const DelFileInfo* r = Named(session_, want.name);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->folder.value_or(""), want.folder);
+        EXPECT_EQ(r->size(), want.bytes->size());
+        EXPECT_EQ(FoundFileStateText(*r), "良");
+        EXPECT_EQ(Saved(session_, *r), *want.bytes);
+    }
+    // Times in this machine's zone: +09:00 as written; UTC moved on by nine hours.
+    EXPECT_EQ(FoundFileColumnText(*Named(session_, "IMG_0002.JPG"), ColDate), "2024/05/03 10:20:30");
+    EXPECT_EQ(FoundFileColumnText(*Named(session_, "MVI_0004.MP4"), ColDate), "2024/01/01 05:00:00");
+
+    // The overwritten photo is listed, but not as intact.
+    const DelFileInfo* overwritten = Named(session_, "IMG_0003.JPG");
+    ASSERT_NE(overwritten, nullptr);
+    EXPECT_NE(overwritten->state, StateComplete);
+    EXPECT_NE(FoundFileStateText(*overwritten), "良");
+
+    // Live files are not found files, and their clusters are never carved.
+    for (size_t i = 0; i < session_.gcDelFileList.Count(); ++i) {
+        const DelFileInfo* r = session_.gcDelFileList.Get(i);
+        EXPECT_NE(r->name.value_or(""), "IMG_0001.JPG");
+        EXPECT_NE(r->name.value_or(""), "IMG_0006.JPG");
+        if (r->carved) {
+            EXPECT_NE(Saved(session_, *r), live_);
+        }
+    }
+
+    // The deleted names agree with an independent reader.
+    std::set<std::string> ours;
+    for (size_t i = 0; i < session_.gcDelFileList.Count(); ++i) {
+        const DelFileInfo* r = session_.gcDelFileList.Get(i);
+        if (r->carved) continue;
+        std::string path = r->folder.value_or("") + "/" + r->name.value_or("");
+        for (char& c : path)
+            if (c == '\\') c = '/';
+        ours.insert(path);
+    }
+    EXPECT_EQ(ours, FlsDeletedFiles(card_->path()));
+}
+
+TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
+    if (!test::PartitionToolsMissing().empty()) GTEST_SKIP() << test::PartitionToolsMissing();
+    const std::string whole = dir_.File("whole.img");
+    ASSERT_EQ(test::MakePartitionedImage(whole, "dos", 72ull << 20,
+                                         {{.startSector = 8192, .sectors = (64ull << 20) / 512, .type = "7",
+                                           .contents = card_->path()}}),
+              "");
+    Search(whole);
+    EXPECT_EQ(session_.volume->partitionOffset, 4ull << 20);
+    const DelFileInfo* r = Named(session_, "京都の桜 2024年春 まとめて撮った一枚.JPG");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->state, StateComplete);
+    EXPECT_EQ(Saved(session_, *r), kyoto_);
+}
+
+uint32_t Crc(std::istream& in, uint64_t bytes) {
+    std::vector<char> buffer(1 << 20);
+    uLong crc = crc32(0, nullptr, 0);
+    while (bytes > 0 && in) {
+        const size_t take = size_t(std::min<uint64_t>(bytes, buffer.size()));
+        in.read(buffer.data(), std::streamsize(take));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), uInt(in.gcount()));
+        bytes -= uint64_t(in.gcount());
+    }
+    return uint32_t(crc);
+}
+
+QJsonObject OnlyRecordNamed(const std::string& jsonLines, const std::string& name) {
+    std::istringstream lines(jsonLines);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (o["name"].toString().toStdString() == name) return o;
+    }
+    return {};
+}
+
+// A deleted clip of more than 4 GiB: listed with its whole size and saved
+// whole through veld-cli. The saved copy is removed with the test's folder.
+TEST(ExfatLargeFiles, ClipOfMoreThanFourGibIsSavedWhole) {
+    if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TempDir dir;
+    ExfatImageBuilder card(dir.File("big.img"), {.sizeBytes = 5ull << 30, .clusterSize = 128 * 1024});
+    ASSERT_EQ(card.error(), "");
+    const uint64_t size = (4ull << 30) + 123457;
+    const std::vector<uint8_t> head = test::MakeTestMp4(100000), tail(4000, 0x7E);
+    auto clip = card.AddFile(card.Root(), "MVI_9999.MP4", head, {.size = size, .tail = tail});
+    card.Delete(clip);
+    ASSERT_EQ(card.Finish(), "");
+
+    const std::string saveTo = dir.File("saved");
+    std::filesystem::create_directories(saveTo);
+    const test::CommandResult r =
+        test::RunCommand({VELD_CLI_PATH, "search", "--json", "--no-detail", "--save", saveTo, card.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const QJsonObject record = OnlyRecordNamed(r.out, "MVI_9999.MP4");
+    ASSERT_FALSE(record.isEmpty()) << r.out;
+    EXPECT_EQ(uint64_t(record["size"].toDouble()), size);
+    EXPECT_EQ(record["state_text"].toString().toStdString(), "良");
+    const std::string saved = record["saved"].toString().toStdString();
+    ASSERT_EQ(std::filesystem::file_size(saved), size);
+
+    std::ifstream image(card.path(), std::ios::binary), copy(saved, std::ios::binary);
+    image.seekg(std::streamoff(card.ClusterOffset(card.FirstCluster(clip))));
+    EXPECT_EQ(Crc(copy, size), Crc(image, size));
+    std::filesystem::remove(saved);
+}
+
+// A 1 TiB card (sparse) with a deleted photo in its very last cluster: a
+// search over the last clusters finds it there.
+TEST(ExfatLargeFiles, TerabyteCardPhotoInTheLastCluster) {
+    if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TempDir dir;
+    ExfatImageBuilder card(dir.File("tera.img"), {.sizeBytes = 1ull << 40, .clusterSize = 128 * 1024});
+    ASSERT_EQ(card.error(), "");
+    const uint64_t last = uint64_t(card.ClusterCount()) + 1;
+    const std::vector<uint8_t> photo = test::MakeTestJpeg(160, 120);
+    ASSERT_LE(photo.size(), card.ClusterSize());
+    card.Delete(card.AddFile(card.Root(), "IMG_LAST.JPG", photo, {.firstCluster = last}));
+    ASSERT_EQ(card.Finish(), "");
+
+    const test::CommandResult r = test::RunCommand({VELD_CLI_PATH, "search", "--json", "--first",
+                                                    std::to_string(last - 50), "--last", std::to_string(last),
+                                                    card.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    bool found = false;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (uint64_t(o["start_cluster"].toDouble()) == last && o["ext"].toString() == "JPG") {
+            found = true;
+            EXPECT_EQ(uint64_t(o["size"].toDouble()), photo.size());
+        }
+    }
+    EXPECT_TRUE(found) << r.out << r.err;
+}
+
+}  // namespace
+}  // namespace veld

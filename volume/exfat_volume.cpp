@@ -1,0 +1,174 @@
+#include "volume/exfat_volume.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/byte_reader.h"
+#include "base/trace.h"
+#include "volume/exfat_layout.h"
+
+namespace veld {
+namespace {
+
+constexpr uint64_t kFatEntryBytes = 4;
+
+}  // namespace
+
+bool NamesExfat(const BootSector& first) {
+    return std::memcmp(first.data() + exfat::boot::FileSystemName, "EXFAT   ", 8) == 0;
+}
+
+bool ReadVolumeBytes(DiskVolume& volume, uint64_t offset, void* data, size_t size) {
+    uint8_t* out = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const uint32_t chunk = uint32_t(std::min<size_t>(size, 1u << 24));
+        uint32_t done = 0;
+        if (DiskIO_Seek(&volume, int64_t(offset)) == -1 || !DiskIO_Read(&volume, out, chunk, &done) || done != chunk)
+            return false;
+        out += chunk;
+        offset += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+bool LoadExfatGeometry(DiskVolume& volume, std::string* why, std::string* note) {
+    if (!volume.device) return false;
+    const int64_t sourceBytes = volume.device->Size();
+    // Both boot regions with the largest sector size, or what the source has.
+    size_t want = kExfatBootHeadBytes;
+    if (sourceBytes >= 0) want = size_t(std::min<int64_t>(sourceBytes, int64_t(want)));
+    std::vector<uint8_t> head(want);
+    size_t have = 0;
+    while (have < want) {
+        uint32_t done = 0;
+        if (!volume.device->ReadAt(int64_t(have), head.data() + have, uint32_t(want - have), &done) || done == 0) break;
+        have += done;
+    }
+    head.resize(have);
+    ExfatBootRegion region = ReadExfatBootRegion(head, sourceBytes > 0 ? uint64_t(sourceBytes) : 0);
+    if (!region.boot) {
+        if (why) *why = region.why;
+        return false;
+    }
+    const ExfatBoot& boot = *region.boot;
+    const uint64_t bootAt = region.fromBackup ? uint64_t(exfat::kBackupRegionSector) * boot.BytesPerSector() : 0;
+    BootSector copy{};
+    std::memcpy(copy.data(), head.data() + bootAt, copy.size());  // ReadExfatBootRegion checked the region is there
+    volume.volumeKind = VolumeExfat;
+    volume.sectorSize = boot.BytesPerSector();
+    volume.clusterSize = uint32_t(boot.ClusterSize());  // at most 32 MiB
+    volume.dataStart = boot.HeapOffset();
+    volume.clusterCount = int64_t(boot.clusterCount);
+    volume.bootSector = copy;
+    if (note) *note = region.note;
+    return true;
+}
+
+std::optional<ExfatBoot> ExfatBootOf(const DiskVolume& volume) {
+    if (volume.volumeKind != VolumeExfat) return std::nullopt;
+    return ParseExfatBootSector(volume.bootSector);
+}
+
+ExfatFatReader::ExfatFatReader(DiskVolume& volume, const ExfatBoot& boot) : volume_(volume), boot_(boot) {}
+
+uint32_t ExfatFatReader::Entry(uint32_t cluster) {
+    if (!boot_.IsHeapCluster(cluster)) return exfat::kFatEndOfChain;
+    const uint64_t entriesPerBlock = kBlockBytes / kFatEntryBytes;
+    if (cluster < blockFirstEntry_ || cluster - blockFirstEntry_ >= blockEntries_) {
+        blockFirstEntry_ = uint64_t(cluster) / entriesPerBlock * entriesPerBlock;
+        // The FAT holds clusterCount + 2 entries; the block never reads past them.
+        const uint64_t fatEntries = uint64_t(boot_.clusterCount) + 2;
+        blockEntries_ = std::min(entriesPerBlock, fatEntries - blockFirstEntry_);
+        block_.assign(size_t(blockEntries_ * kFatEntryBytes), 0);
+        if (!ReadVolumeBytes(volume_, boot_.ActiveFatOffset() + blockFirstEntry_ * kFatEntryBytes, block_.data(),
+                             block_.size())) {
+            blockEntries_ = 0;
+            blockFirstEntry_ = UINT64_MAX;
+            return exfat::kFatEndOfChain;
+        }
+    }
+    return ByteReader(block_.data(), block_.size()).le32((cluster - blockFirstEntry_) * kFatEntryBytes);
+}
+
+ExfatChain ExfatFatReader::Clusters(uint64_t first, uint64_t bytes, bool noFatChain) {
+    return ClustersUpTo(first, ExfatClustersFor(boot_, bytes), noFatChain);
+}
+
+ExfatChain ExfatFatReader::ClustersUpTo(uint64_t first, uint64_t wanted, bool noFatChain) {
+    // No stream has more clusters than the heap.
+    wanted = std::min<uint64_t>(wanted, boot_.clusterCount);
+    if (noFatChain) return ExfatContiguousRun(boot_, first, wanted);
+    return FollowExfatChain(boot_, first, wanted, [this](uint32_t c) { return Entry(c); });
+}
+
+int ReadExfatBitmap(FatTables& tables, DiskVolume& volume) {
+    tables.exfat = true;
+    tables.allocationBitmap.clear();
+    std::optional<ExfatBoot> boot = ExfatBootOf(volume);
+    if (!boot) return -1;
+    // The volume entries come first in the root directory: its first cluster holds them.
+    std::vector<uint8_t> root(size_t(boot->ClusterSize()));
+    if (!ReadVolumeBytes(volume, boot->HeapOffset() + (uint64_t(boot->rootCluster) - 2) * boot->ClusterSize(),
+                         root.data(), root.size())) {
+        TraceLine("ERROR exFAT: the root directory cannot be read; every cluster counts as free");
+        return -1;
+    }
+    ExfatRootEntries entries = ParseExfatRootEntries(root, *boot);
+    const ExfatAllocationBitmap* bitmap = entries.ActiveBitmap(*boot);
+    if (!bitmap) {
+        TraceLine("ERROR exFAT: no usable allocation bitmap (%s); every cluster counts as free",
+                  entries.why.empty() ? "none listed" : entries.why.c_str());
+        return -1;
+    }
+    // The bitmap's own clusters: its FAT chain, else (a chain that does not
+    // lead far enough) consecutive clusters as formatters lay it out.
+    const uint64_t bytes = (uint64_t(boot->clusterCount) + 7) / 8;
+    ExfatFatReader fat(volume, *boot);
+    ExfatChain chain = fat.Clusters(bitmap->firstCluster, bytes, false);
+    if (!chain.complete) chain = fat.Clusters(bitmap->firstCluster, bytes, true);
+    std::vector<uint8_t> bits(size_t(bytes), 0);
+    uint64_t at = 0;
+    bool ok = chain.complete;
+    for (const ClusterRun& run : chain.runs) {
+        if (!ok || at >= bytes) break;
+        const uint64_t take = std::min<uint64_t>(bytes - at, run.count * boot->ClusterSize());
+        ok = ReadVolumeBytes(volume, boot->ClusterOffset(run.first), bits.data() + at, size_t(take));
+        at += take;
+    }
+    if (!ok || at < bytes) {
+        TraceLine("ERROR exFAT: the allocation bitmap cannot be read; every cluster counts as free");
+        return -1;
+    }
+    tables.allocationBitmap = std::move(bits);
+    TraceLine("exFAT allocation bitmap: cluster %u, %llu bytes", unsigned(bitmap->firstCluster),
+              (unsigned long long)bytes);
+    return 0;
+}
+
+std::vector<uint64_t> ClustersOfRuns(const std::vector<ClusterRun>& runs) {
+    std::vector<uint64_t> clusters;
+    for (const ClusterRun& run : runs)
+        for (uint64_t k = 0; k < run.count; ++k) clusters.push_back(run.first + k);
+    return clusters;
+}
+
+ContiguousClaim ClaimClusterList(FatTables& tables, const std::vector<uint64_t>& planned, uint8_t state,
+                                 std::vector<uint64_t>* list, uint64_t* collected) {
+    list->assign(planned.size(), 0);
+    *collected = 0;
+    if (planned.empty()) return ClaimWhole;
+    if (planned[0] < 2) return ClaimInvalidStart;
+    for (size_t i = 0; i < planned.size(); ++i) {
+        const uint64_t c = planned[i];
+        const int old = ClusterState(tables, c);
+        SetClusterState(tables, c, state);
+        const bool free = (old == FA_EMPTY && !FatSaysInUse(tables, c)) || old == FA_DEL_FILE;
+        if (!free || c < 2 || c >= tables.size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
+        (*list)[i] = c;
+        ++*collected;
+    }
+    return ClaimWhole;
+}
+
+}  // namespace veld
