@@ -101,7 +101,7 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
     case ColDate: return info.jpeg.dateTime.empty() ? WriteDateText(info) : info.jpeg.dateTime;
     case ColState: return FoundFileStateText(info);
     case ColPosition:
-        std::snprintf(text, sizeof text, "%u", info.startCluster());
+        std::snprintf(text, sizeof text, "%llu", (unsigned long long)info.startCluster());
         return text;
     case ColPictureSize:
         if (info.firstClass != CC_JPEG_START) return "";
@@ -131,7 +131,7 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
                       info.size() == 0 ? 1 : 0);
         return text;
     case ColPosition:
-        std::snprintf(text, sizeof text, "%10u", info.startCluster());
+        std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.startCluster());
         return text;
     case ColPictureSize: return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
     case ColModel: return KeyText(info.jpeg.model);
