@@ -22,6 +22,8 @@ struct SourceArgument {
     std::string path;  // image file or block device
 };
 SourceArgument ParseSource(const std::string& text);
+// The number of --partition: decimal, from 1, nothing before or after it.
+bool ParsePartitionNumber(const std::string& text, int* partition);
 // A clear one-line reason why a source could not be opened, from what the
 // platform said (error) and whether it refused for lack of permission.
 std::string OpenFailureText(const SourceArgument& source, const std::string& error, bool denied);

@@ -12,14 +12,41 @@
 #include "volume/cluster_map.h"
 
 namespace veld {
+namespace {
+
+// [{"index":2,"offset":4194304,"size":...,"type":"0x0C FAT32 (LBA)","name":"","volume":"fat"}, ...]
+std::string PartitionsJson(const std::vector<Partition>& partitions) {
+    std::string out = "[";
+    for (const Partition& p : partitions) {
+        JsonObject o;
+        o.Add("index", p.index)
+            .Add("offset", p.offset)
+            .Add("size", p.size)
+            .Add("type", p.type)
+            .Add("name", p.name)
+            .Add("volume", BootSectorKindName(p.content));
+        out += (out.size() > 1 ? "," : "") + o.str();
+    }
+    return out + "]";
+}
+
+}  // namespace
 
 int RunInfoCommand(const std::vector<std::string>& args) {
     bool json = false;
+    int partition = kPartitionAuto;
     std::string sourceText;
-    for (const auto& a : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--json")
             json = true;
-        else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+        else if (a == "--partition") {
+            if (i + 1 >= args.size() || !ParsePartitionNumber(args[i + 1], &partition)) {
+                std::fprintf(stderr, "--partition needs a partition number (1, 2, ...)\n");
+                return 2;
+            }
+            ++i;
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
             std::fprintf(stderr, "unknown option: %s\n", a.c_str());
             return 2;
         } else
@@ -30,14 +57,15 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         return 2;
     }
     SourceArgument source = ParseSource(sourceText);
-    auto volume = DiskIO_Open(source.path, source.driveLetter);
+    auto volume = DiskIO_Open(source.path, source.driveLetter, partition);
     if (!volume) {
         std::fprintf(stderr, "%s\n", OpenFailureText(source).c_str());
-        return 1;
+        return DiskIO_LastOpenNoPartition() ? 2 : 1;
     }
 
     std::vector<std::string> traceLines;
     SetTraceSink([&](const std::string& line) { traceLines.push_back(line); });
+    if (!volume->partitionNote.empty()) TraceLine("%s", volume->partitionNote.c_str());
     const bool markerOk = HasBootMarker(volume->bootSector);
     if (volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) {
         TraceLine("Marker OK");
@@ -70,7 +98,11 @@ int RunInfoCommand(const std::vector<std::string>& args) {
             .Add("cluster_count", volume->clusterCount)
             .Add("marker_ok", markerOk)
             .Add("fat_entries", fatEntries)
-            .AddRaw("states", census.str());
+            .AddRaw("states", census.str())
+            .Add("partition_table", PartitionSchemeName(volume->partitionScheme))
+            .Add("partition_index", volume->partitionIndex)
+            .Add("partition_offset", volume->partitionOffset)
+            .AddRaw("partitions", PartitionsJson(volume->partitions));
         std::printf("%s\n", out.str().c_str());
         return 0;
     }
@@ -85,6 +117,18 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     std::printf("marker        %s\n", markerOk ? "OK" : "none");
     std::printf("FAT entries   %llu\n", (unsigned long long)fatEntries);
     for (const auto& [name, count] : states) std::printf("  %-12s %llu\n", name.c_str(), (unsigned long long)count);
+    std::printf("partition table  %s\n", PartitionSchemeName(volume->partitionScheme));
+    if (volume->partitionScheme != PartitionScheme::None) {
+        std::printf("partition index  %d\n", volume->partitionIndex);
+        std::printf("partition offset %llu\n", (unsigned long long)volume->partitionOffset);
+        std::printf("partitions\n");
+        for (const Partition& p : volume->partitions) {
+            const std::string name = p.name.empty() ? std::string() : " \"" + TerminalText(p.name) + "\"";
+            std::printf("  %c%-3d offset %-14llu size %-14llu %s%s\n", p.index == volume->partitionIndex ? '*' : ' ',
+                        p.index, (unsigned long long)p.offset, (unsigned long long)p.size,
+                        TerminalText(p.type).c_str(), name.c_str());
+        }
+    }
     for (size_t i = 0; i < bootLines; ++i) std::printf("%s\n", TerminalText(traceLines[i]).c_str());
     return 0;
 }

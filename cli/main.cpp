@@ -1,5 +1,5 @@
 // veld-cli: the command-line front end of the recovery engine.
-//   veld-cli info [--json] SOURCE
+//   veld-cli info [--json] [--partition N] SOURCE
 //   veld-cli search [options] SOURCE
 //   veld-cli image [--force] SOURCE FILE
 //   veld-cli restore [--yes] FILE TARGET
@@ -21,14 +21,15 @@ namespace {
 void PrintUsage() {
     std::fprintf(stderr,
                  "使い方:\n"
-                 "  veld-cli info [--json] SOURCE\n"
+                 "  veld-cli info [--json] [--partition N] SOURCE\n"
                  "  veld-cli search [--first N] [--last N] [--pictures-only] [--no-detail] [--trace]\n"
-                 "                  [--save DIR [--flat]] [--json] SOURCE\n"
+                 "                  [--partition N] [--save DIR [--flat]] [--json] SOURCE\n"
                  "  veld-cli image [--force] SOURCE FILE\n"
                  "  veld-cli restore [--yes] FILE TARGET\n"
                  "  veld-cli erase [--dod] [--yes] TARGET\n"
                  "  veld-cli update-check\n"
                  "SOURCE: a disk image file, a drive letter such as E:, or a block device\n"
+                 "--partition N: the partition of a whole-card image or disk to open (1, 2, ...)\n"
                  "FILE: a disk image file; \".img\" is added unless the name ends in it\n"
                  "TARGET: a drive letter, a removable block device (with --yes) or a file\n");
 }

@@ -33,6 +33,7 @@ struct SearchArgs {
     bool trace = false;
     bool json = false;
     bool flat = false;
+    int partition = kPartitionAuto;
     std::string saveDir;
     std::string source;
 };
@@ -68,6 +69,12 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
                 return kExitUsage;
             }
             (s == "--first" ? a->first : a->last) = n;
+        } else if (s == "--partition") {
+            const std::string* v = value("--partition");
+            if (!v || !ParsePartitionNumber(*v, &a->partition)) {
+                std::fprintf(stderr, "--partition needs a partition number (1, 2, ...)\n");
+                return kExitUsage;
+            }
         } else if (s == "--pictures-only") {
             a->picturesOnly = true;
         } else if (s == "--no-detail") {
@@ -118,6 +125,7 @@ SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
     o.lastCluster = last;
     o.rangeOnly = (first == 2 && last == maximum) ? 0 : 1;
     o.flags = (a.picturesOnly ? SearchImagesOnly : 0) | (a.detail ? SearchDetailed : 0);
+    o.partition = a.partition;
     return o;
 }
 
@@ -193,7 +201,12 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     // Like the options dialog: open once to learn the cluster range.
     int64_t clusterCount = 0;
     {
-        auto probe = DiskIO_Open(source.path, source.driveLetter);
+        auto probe = DiskIO_Open(source.path, source.driveLetter, a.partition);
+        if (!probe && DiskIO_LastOpenNoPartition()) {
+            // --partition names no partition of this source: a wrong command line.
+            std::fprintf(stderr, "%s\n", OpenFailureText(source).c_str());
+            return kExitUsage;
+        }
         if (!probe) {
             std::fprintf(stderr, "%s\n%s\n", SearchErrorText(SearchOpenFailed).c_str(), OpenFailureText(source).c_str());
             return kExitFailed;

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <sys/stat.h>
 
 #include "cli/commands.h"
@@ -14,6 +15,15 @@ SourceArgument ParseSource(const std::string& text) {
     else
         source.path = text;
     return source;
+}
+
+bool ParsePartitionNumber(const std::string& text, int* partition) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    auto [at, error] = std::from_chars(text.data(), end, value, 10);
+    if (text.empty() || error != std::errc() || at != end || value < 1) return false;
+    *partition = value;
+    return true;
 }
 
 std::string OpenFailureText(const SourceArgument& source, const std::string& error, bool denied) {

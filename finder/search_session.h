@@ -32,6 +32,9 @@ struct SearchOptions {
     int64_t lastCluster = 0;   // never below firstCluster
     int32_t rangeOnly = 0;     // 1: only the signature search, over the range
     int32_t flags = SearchDetailed;
+    // The partition of a partitioned source to search (its table number), or
+    // kPartitionAuto: the first that holds a volume, else the whole source.
+    int32_t partition = kPartitionAuto;
 };
 
 enum SearchResult : int {

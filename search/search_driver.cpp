@@ -111,7 +111,7 @@ int StartSearchWorker(SearchSession& session, MessageTarget* startWindow, char d
 int RunSearch(SearchSession& session, char driveLetter, const std::string& imagePath, const SearchOptions& options) {
     TraceLine("Open drive %c:", driveLetter ? driveLetter : ' ');
     session.volume.reset();
-    session.volume = DiskIO_Open(imagePath, driveLetter);
+    session.volume = DiskIO_Open(imagePath, driveLetter, options.partition);
     if (!session.volume) {
         session.lastOpenError = DiskIO_LastOpenError();
         session.lastOpenDenied = DiskIO_LastOpenDenied();
@@ -128,6 +128,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     DiskVolume& volume = *session.volume;
     const BootSector boot = volume.bootSector;
 
+    if (!volume.partitionNote.empty()) TraceLine("%s", volume.partitionNote.c_str());
     if (volume.volumeKind == VolumeNone) return SearchNotAnalysed;
     if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
         if (!HasBootMarker(boot)) {

@@ -14,6 +14,9 @@ namespace veld {
 
 int64_t VolumeImageSize(const DiskVolume& volume) {
     const int64_t deviceBytes = volume.device ? volume.device->Size() : -1;
+    // Sector 0 of a partitioned card is its table, not a boot sector: every
+    // partition is kept.
+    if (volume.partitionScheme != PartitionScheme::None && volume.partitionIndex == 0) return deviceBytes;
     if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
         ByteReader r(volume.bootSector.data(), volume.bootSector.size());
         int64_t total = r.le16(bpb::TotalSectors16);
@@ -36,8 +39,8 @@ DiskImageJob::~DiskImageJob() { Finish(); }
 
 int DiskImageJob::Open(char driveLetter, const std::string& sourcePath, const std::string& imagePath,
                        bool replaceExisting) {
-    std::unique_ptr<DiskVolume> source =
-        sourcePath.empty() ? DiskIO_OpenDrive(driveLetter, false) : DiskIO_Open(sourcePath, 0);
+    // A whole card is imaged whole, its partition table included.
+    std::unique_ptr<DiskVolume> source = DiskIO_Open(sourcePath, driveLetter, kPartitionWhole);
     if (!source) {
         std::string what = sourcePath.empty() ? std::string(1, driveLetter) + ":" : sourcePath;
         std::string why = DiskIO_LastOpenError().empty() ? what : DiskIO_LastOpenError();

@@ -91,24 +91,28 @@ void LoadGeometry(DiskVolume& volume) {
             volume.clusterSize = sectorsPerCluster * bytesPerSector;
         }
         volume.clusterCount = ClusterCountOf(boot);
+        volume.bootSector = boot;
     } else {
-        boot.fill(0);
-        if (volume.device) {
-            // Drives report their logical sector size; images count 512-byte units.
-            int64_t bytes = volume.device->Size();
-            if (bytes >= 0) {
-                uint32_t sector = volume.sourceKind == SourceDrive ? volume.device->SectorSize() : 512;
-                if (sector == 0) sector = 512;
-                volume.volumeKind = VolumeRaw;
-                volume.dataStart = 0;
-                volume.clusterSize = sector;
-                volume.sectorSize = sector;
-                volume.clusterCount = volume.sourceKind == SourceDrive ? int64_t(uint32_t(bytes / sector))
-                                                                       : bytes / 512;
-            }
-        }
+        LoadRawGeometry(volume);
     }
-    volume.bootSector = boot;
+}
+
+void LoadRawGeometry(DiskVolume& volume) {
+    volume.volumeKind = VolumeRaw;
+    volume.dataStart = 0;
+    volume.clusterSize = 512;
+    volume.sectorSize = 512;
+    volume.clusterCount = 0;
+    volume.bootSector.fill(0);
+    if (!volume.device) return;
+    // Drives report their logical sector size; images count 512-byte units.
+    int64_t bytes = volume.device->Size();
+    if (bytes < 0) return;
+    uint32_t sector = volume.sourceKind == SourceDrive ? volume.device->SectorSize() : 512;
+    if (sector == 0) sector = 512;
+    volume.clusterSize = sector;
+    volume.sectorSize = sector;
+    volume.clusterCount = volume.sourceKind == SourceDrive ? int64_t(uint32_t(bytes / sector)) : bytes / 512;
 }
 
 int64_t ClusterOffset(const DiskVolume& volume, uint64_t cluster) {

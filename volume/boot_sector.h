@@ -31,6 +31,9 @@ constexpr int Marker = 510;           // 0x55 0xAA
 
 // Reads the first sector of a just opened volume and fills its geometry.
 void LoadGeometry(DiskVolume& volume);
+// The geometry of a source read as raw sectors: clusters are its sectors
+// (512-byte units for images), cluster 2 its first byte, no boot sector.
+void LoadRawGeometry(DiskVolume& volume);
 
 bool HasBootMarker(const BootSector& boot);
 bool IsNtfsBootSector(const BootSector& boot);

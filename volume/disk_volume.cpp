@@ -1,11 +1,16 @@
 #include "volume/disk_volume.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <sys/stat.h>
 
 #include "platform/removable_drives.h"
 #include "volume/boot_sector.h"
+#include "volume/boot_sector_kind.h"
+#include "volume/partition_window.h"
 
 namespace veld {
 namespace {
@@ -14,18 +19,140 @@ namespace {
 // opened: a search worker's failure never shows up in another thread's text.
 thread_local std::string gLastOpenError;
 thread_local bool gLastOpenDenied = false;
+thread_local bool gLastOpenNoPartition = false;
 
 void RememberOpenFailure(const std::string& what) {
     int err = errno;
     gLastOpenDenied = (err == EACCES || err == EPERM);
+    gLastOpenNoPartition = false;
     gLastOpenError = what + ": " + std::strerror(err);
 }
 
 std::unique_ptr<DiskVolume> Finish(std::unique_ptr<DiskVolume> volume) {
     gLastOpenError.clear();
     gLastOpenDenied = false;
+    gLastOpenNoPartition = false;
     LoadGeometry(*volume);
     return volume;
+}
+
+// Up to count bytes from the start of the whole source (fewer when it is shorter).
+std::vector<uint8_t> ReadHead(RawDevice& device, size_t count) {
+    std::vector<uint8_t> head(count);
+    size_t have = 0;
+    while (have < count) {
+        uint32_t done = 0;
+        if (!device.ReadAt(int64_t(have), head.data() + have, uint32_t(count - have), &done) || done == 0) break;
+        have += done;
+    }
+    head.resize(have);
+    return head;
+}
+
+// What a partition's first sector holds, by the strict boot-sector test (the
+// boot code of an MBR never passes it).
+BootSectorKind ContentOf(RawDevice& device, const Partition& partition) {
+    uint8_t sector[512];
+    uint32_t done = 0;
+    if (!device.ReadAt(int64_t(partition.offset), sector, sizeof sector, &done) || done != sizeof sector)
+        return BootSectorKind::None;
+    return BootSectorKindOf(sector);
+}
+
+}  // namespace
+
+bool HoldsSearchableVolume(const Partition& partition) {
+    return partition.content == BootSectorKind::Fat || partition.content == BootSectorKind::Exfat;
+}
+
+namespace {
+
+std::string SchemeText(PartitionScheme scheme) { return scheme == PartitionScheme::Gpt ? "GPT" : "MBR"; }
+
+std::string PartitionText(const Partition& p) {
+    return "partition " + std::to_string(p.index) + " at offset " + std::to_string(p.offset) + " (" +
+           std::to_string(p.size) + " bytes, " + p.type + ")";
+}
+
+std::string IndexList(const std::vector<Partition>& partitions) {
+    std::string list;
+    for (const Partition& p : partitions) list += (list.empty() ? "" : ", ") + std::to_string(p.index);
+    return list;
+}
+
+// Called on a source just opened whole: when its first sector is no boot
+// sector but a consistent partition table, records the table and, unless
+// the whole source is asked for, puts a window onto the partition chosen
+// (the one asked for, else the first that holds a volume we read) and loads
+// its geometry; a source with a table but no such partition is read as raw
+// sectors. A source without a usable table keeps the whole-source geometry
+// it has. Returns "" or, when the partition asked for is not there, why.
+std::string OpenPartition(DiskVolume& volume, int partition) {
+    volume.partitionNote.clear();
+    if (!volume.device) return partition > 0 ? "パーティションテーブルがありません (no partition table)" : "";
+    const int64_t size = volume.device->Size();
+    std::vector<uint8_t> head =
+        ReadHead(*volume.device, size >= 0 ? size_t(std::min<int64_t>(size, kPartitionTableHeadBytes)) : 0);
+    if (head.size() >= 512 && BootSectorKindOf(std::span<const uint8_t>(head).first(512)) != BootSectorKind::None) {
+        // A volume starts at sector 0: the plain card, as ever.
+        return partition > 0 ? "パーティションテーブルがありません (no partition table: sector 0 is a boot sector)" : "";
+    }
+
+    // Drives count the table in their logical sectors; for an image file the
+    // parser finds the unit itself.
+    const uint32_t sectorSize = volume.sourceKind == SourceDrive ? volume.device->SectorSize() : 0;
+    PartitionTable table = ReadPartitionTable(head, size > 0 ? uint64_t(size) : 0, sectorSize);
+    if (table.scheme == PartitionScheme::None) {
+        volume.partitionNote = "No partition table: " + table.why + "; the whole source is searched";
+        return partition > 0 ? "パーティションテーブルがありません (no partition table: " + table.why + ")" : "";
+    }
+    for (Partition& p : table.partitions) p.content = ContentOf(*volume.device, p);
+    volume.partitionScheme = table.scheme;
+    volume.partitions = table.partitions;
+    const std::string scheme = SchemeText(table.scheme);
+    // From here sector 0 is known to be a table, whose boot code may pass
+    // the loose boot-sector test: read whole, the source is raw sectors.
+    if (partition == kPartitionWhole) {
+        LoadRawGeometry(volume);
+        volume.partitionNote = scheme + " partition table; the whole source is read";
+        return "";
+    }
+
+    std::optional<size_t> pick;
+    if (partition > 0) {
+        pick = PartitionByIndex(table, partition);
+        if (!pick)
+            return "パーティション " + std::to_string(partition) + " はありません (no partition " +
+                   std::to_string(partition) + "; the " + scheme + " lists " + IndexList(table.partitions) + ")";
+    } else {
+        pick = DefaultPartition(table, HoldsSearchableVolume);
+        if (!pick) {
+            LoadRawGeometry(volume);
+            volume.partitionNote = scheme + " partition table with partitions " + IndexList(table.partitions) +
+                                   ", none holds a FAT or exFAT volume; the whole source is searched";
+            return "";
+        }
+    }
+    const Partition& chosen = table.partitions[*pick];
+    volume.device = OpenPartitionWindow(std::move(volume.device), chosen.offset, chosen.size);
+    volume.partitionIndex = chosen.index;
+    volume.partitionOffset = chosen.offset;
+    volume.partitionSize = chosen.size;
+    LoadGeometry(volume);
+    volume.partitionNote = scheme + " partition table: " + PartitionText(chosen) + " opened";
+    return "";
+}
+
+// The partition step of a read-only open; null (with the reason kept for the
+// thread) when the partition asked for is not there.
+std::unique_ptr<DiskVolume> WithPartition(std::unique_ptr<DiskVolume> volume, int partition, const std::string& what) {
+    if (!volume) return nullptr;
+    const std::string missing = OpenPartition(*volume, partition);
+    if (missing.empty()) return volume;
+    gLastOpenError = what + ": " + missing;
+    gLastOpenDenied = false;
+    gLastOpenNoPartition = true;
+    return nullptr;
 }
 
 std::string DevicePathFor(char letter) { return DevicePathOfDriveLetter(letter); }
@@ -66,12 +193,12 @@ std::unique_ptr<DiskVolume> DiskIO_OpenImage(const std::string& path, bool writa
     return opened;
 }
 
-std::unique_ptr<DiskVolume> DiskIO_OpenMemory(std::vector<uint8_t> bytes) {
+std::unique_ptr<DiskVolume> DiskIO_OpenMemory(std::vector<uint8_t> bytes, int partition) {
     auto volume = std::make_unique<DiskVolume>();
     volume->device = OpenMemoryDevice(std::move(bytes));
     volume->sourceKind = SourceImage;
     volume->sourceName = "(memory)";
-    return Finish(std::move(volume));
+    return WithPartition(Finish(std::move(volume)), partition, "(memory)");
 }
 
 std::unique_ptr<DiskVolume> DiskIO_OpenDevice(const std::string& path, bool writable) {
@@ -92,13 +219,13 @@ bool IsBlockDevicePath(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
-std::unique_ptr<DiskVolume> DiskIO_Open(const std::string& imagePath, char driveLetter) {
+std::unique_ptr<DiskVolume> DiskIO_Open(const std::string& imagePath, char driveLetter, int partition) {
     if (!imagePath.empty()) {
         // A block device given by path is a drive, not an image.
-        if (IsBlockDevicePath(imagePath)) return DiskIO_OpenDevice(imagePath, false);
-        return DiskIO_OpenImage(imagePath, false);
+        if (IsBlockDevicePath(imagePath)) return WithPartition(DiskIO_OpenDevice(imagePath, false), partition, imagePath);
+        return WithPartition(DiskIO_OpenImage(imagePath, false), partition, imagePath);
     }
-    return DiskIO_OpenDrive(driveLetter, false);
+    return WithPartition(DiskIO_OpenDrive(driveLetter, false), partition, std::string(1, driveLetter) + ":");
 }
 
 bool DiskIO_Reopen(DiskVolume& volume) {
@@ -108,6 +235,8 @@ bool DiskIO_Reopen(DiskVolume& volume) {
         RememberOpenFailure(volume.devicePath);
         return false;
     }
+    if (volume.partitionIndex != 0)
+        device = OpenPartitionWindow(std::move(device), volume.partitionOffset, volume.partitionSize);
     volume.device = std::move(device);
     return true;
 }
@@ -160,5 +289,6 @@ int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize) {
 
 const std::string& DiskIO_LastOpenError() { return gLastOpenError; }
 bool DiskIO_LastOpenDenied() { return gLastOpenDenied; }
+bool DiskIO_LastOpenNoPartition() { return gLastOpenNoPartition; }
 
 }  // namespace veld

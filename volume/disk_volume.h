@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/raw_device.h"
+#include "volume/partition_table.h"
 
 namespace veld {
 
@@ -35,19 +36,46 @@ struct DiskVolume {
     int32_t driveNumber = -1;
     std::string devicePath;     // what was opened: the image path or the block device
     std::unique_ptr<RawDevice> device;  // empty while the handle is closed
+
+    // The partition table at the start of the source, when one was found,
+    // and the partition this volume reads. With a partition open, device is
+    // a window onto it: every offset above (and every position the search
+    // shows) counts from the partition's first byte.
+    PartitionScheme partitionScheme = PartitionScheme::None;
+    std::vector<Partition> partitions;
+    int partitionIndex = 0;       // the table's number of the open partition; 0: the whole source
+    uint64_t partitionOffset = 0; // bytes from the start of the source
+    uint64_t partitionSize = 0;
+    std::string partitionNote;    // trace line: which partition was opened, or why none; "" for a plain volume
 };
 
-// Opens a source: a non-empty image path opens that file read-only, otherwise
-// the drive letter's device is opened read-only. Null when it cannot be opened.
-std::unique_ptr<DiskVolume> DiskIO_Open(const std::string& imagePath, char driveLetter);
+// Which part of a source an open reads. Numbers from 1 name a partition of
+// the source's table (as sdb1, sdb2, ...).
+constexpr int kPartitionAuto = 0;    // the first partition that holds a FAT or exFAT volume, else the whole source
+constexpr int kPartitionWhole = -1;  // the whole source even when it carries a partition table (imaging)
+
+// A partition that kPartitionAuto would open: its first sector is a FAT or
+// exFAT boot sector (an NTFS volume is not searched by name).
+bool HoldsSearchableVolume(const Partition& partition);
+
+// Opens a source for searching: a non-empty image path opens that file
+// read-only, otherwise the drive letter's device is opened read-only. When
+// its first sector is no boot sector but a consistent MBR or GPT, the
+// partition chosen by `partition` is opened (see kPartitionAuto). Null when
+// it cannot be opened, or when `partition` names no partition of the source
+// (DiskIO_LastOpenNoPartition tells).
+std::unique_ptr<DiskVolume> DiskIO_Open(const std::string& imagePath, char driveLetter,
+                                        int partition = kPartitionAuto);
 std::unique_ptr<DiskVolume> DiskIO_OpenDrive(char driveLetter, bool writable);
 std::unique_ptr<DiskVolume> DiskIO_OpenImage(const std::string& path, bool writable);
 // A block device by path, opened as a drive (source kind 1).
 std::unique_ptr<DiskVolume> DiskIO_OpenDevice(const std::string& path, bool writable);
 bool IsBlockDevicePath(const std::string& path);
-// An in-memory source, opened as an image (tests and fuzzers).
-std::unique_ptr<DiskVolume> DiskIO_OpenMemory(std::vector<uint8_t> bytes);
-// Opens the same source again read-only and moves the new handle into volume.
+// An in-memory source, opened as an image (tests and fuzzers), with its
+// partition chosen as by DiskIO_Open.
+std::unique_ptr<DiskVolume> DiskIO_OpenMemory(std::vector<uint8_t> bytes, int partition = kPartitionAuto);
+// Opens the same source again read-only and moves the new handle into volume
+// (onto the same partition).
 bool DiskIO_Reopen(DiskVolume& volume);
 void DiskIO_CloseHandle(DiskVolume& volume);
 void DiskIO_Close(std::unique_ptr<DiskVolume>& volume);
@@ -65,5 +93,8 @@ int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize);
 const std::string& DiskIO_LastOpenError();
 // True when the calling thread's last open failed for lack of permission.
 bool DiskIO_LastOpenDenied();
+// True when the calling thread's last open failed because the partition asked
+// for is not in the source's table (or the source has no table).
+bool DiskIO_LastOpenNoPartition();
 
 }  // namespace veld

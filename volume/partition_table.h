@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "volume/boot_sector_kind.h"
+
 namespace veld {
 
 enum class PartitionScheme { None, Mbr, Gpt };
@@ -32,6 +34,9 @@ struct Partition {
     uint64_t size = 0;      // bytes
     std::string type;       // MBR: "0x0C FAT32 (LBA)", "0x83"; GPT: "Microsoft basic data" or the type GUID
     std::string name;       // GPT partition name (UTF-8); empty on MBR
+    // What the partition's first sector holds by the strict boot-sector
+    // test; filled in when a source is opened (the parser leaves None).
+    BootSectorKind content = BootSectorKind::None;
 };
 
 struct PartitionTable {

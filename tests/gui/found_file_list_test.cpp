@@ -43,7 +43,7 @@ protected:
         MainFrameTest::SetUp();
         ASSERT_EQ(SearchAndWait(BuildCard()), 0);
         list_ = frame_->listPane();
-        ASSERT_GE(list_->topLevelItemCount(), 4);
+        ASSERT_GE(list_->rowCount(), 4);
     }
     void TearDown() override {
         CSaveDlg::SetFolderPickerForTest(nullptr);
@@ -52,8 +52,8 @@ protected:
     // The first row whose record has the size and was found through a
     // directory entry (carved copies have no folder).
     int RowOf(const std::vector<uint8_t>& data) const {
-        for (int row = 0; row < list_->topLevelItemCount(); ++row) {
-            DelFileInfo* record = list_->RecordOf(list_->topLevelItem(row));
+        for (int row = 0; row < list_->rowCount(); ++row) {
+            DelFileInfo* record = list_->RecordOfRow(row);
             if (record->size() == data.size() && record->folder && !record->folder->empty()) return row;
         }
         return -1;
@@ -66,8 +66,8 @@ protected:
     }
     std::vector<uint32_t> SizesInRowOrder() const {
         std::vector<uint32_t> sizes;
-        for (int row = 0; row < list_->topLevelItemCount(); ++row)
-            sizes.push_back(list_->RecordOf(list_->topLevelItem(row))->size());
+        for (int row = 0; row < list_->rowCount(); ++row)
+            sizes.push_back(list_->RecordOfRow(row)->size());
         return sizes;
     }
     // Runs the save dialog with the values given; returns its result.
@@ -124,8 +124,8 @@ TEST_F(FoundFileListTest, SelectionSummaryInStatusPane) {
     int note = RowOf(note_);
     ASSERT_GE(b, 0);
     ASSERT_GE(note, 0);
-    list_->topLevelItem(b)->setSelected(true);
-    list_->topLevelItem(note)->setSelected(true);
+    list_->setRowSelected(b, true);
+    list_->setRowSelected(note, true);
     uint64_t total = photoB_.size() + note_.size();
     EXPECT_EQ(frame_->statusText(1).toStdString(), "選択ファイル数=2 " + FormatSizeText(int64_t(total)));
 }
@@ -146,8 +146,8 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     EXPECT_TRUE(items[2]->isEnabled());
     EXPECT_FALSE(items[3]->isEnabled());
 
-    ASSERT_GE(list_->topLevelItemCount(), 1);
-    list_->topLevelItem(0)->setSelected(true);
+    ASSERT_GE(list_->rowCount(), 1);
+    list_->setRowSelected(0, true);
     menu.reset(list_->buildContextMenu(nullptr));
     ASSERT_FALSE(menu->actions().isEmpty());
     EXPECT_TRUE(menu->actions()[0]->isEnabled());
@@ -202,7 +202,7 @@ TEST_F(FoundFileListTest, CellsAreWholeAtDefaultWidthsAndClippedOnesShowATip) {
     ASSERT_GE(b, 0);
     const int inset = 2 * (list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1);
     for (int column : {int(ColDate), int(ColPictureSize)}) {
-        const QString text = list_->topLevelItem(b)->text(column);
+        const QString text = list_->cellText(b, column);
         ASSERT_FALSE(text.isEmpty());
         EXPECT_LE(list_->fontMetrics().horizontalAdvance(text) + inset, list_->columnWidth(column))
             << text.toStdString();
@@ -210,12 +210,11 @@ TEST_F(FoundFileListTest, CellsAreWholeAtDefaultWidthsAndClippedOnesShowATip) {
 
     int longName = RowOf(photoLong_);
     ASSERT_GE(longName, 0);
-    QTreeWidgetItem* row = list_->topLevelItem(longName);
-    const QString name = row->text(ColName);
+    const QString name = list_->cellText(longName, ColName);
     ASSERT_EQ(name, QStringLiteral("休日の写真.jpg"));
 
     auto cell = [&] {
-        const QRect line = list_->visualItemRect(row);
+        const QRect line = list_->rowRect(longName);
         return QRect(list_->header()->sectionViewportPosition(ColName), line.top(), list_->columnWidth(ColName),
                      line.height());
     };
@@ -241,7 +240,7 @@ TEST_F(FoundFileListTest, SaveAllRecreatesFoldersWithIdenticalBytes) {
     EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 0);
     EXPECT_EQ(ReadIniInt("Config", "SaveDirFlag", -1), 1);
     EXPECT_EQ(ReadIniString("Config", "SaveDir", ""), target);
-    EXPECT_EQ(savedPaths_.size(), size_t(list_->topLevelItemCount()));
+    EXPECT_EQ(savedPaths_.size(), size_t(list_->rowCount()));
 
     // Every file byte for byte; those with a folder path below their folders.
     for (const std::vector<uint8_t>* data : {&photoB_, &photoLong_, &note_, &photoOld_}) {
@@ -264,7 +263,7 @@ TEST_F(FoundFileListTest, FlatSaveKeepsBothFilesOfTheSameName) {
         names.insert(fs::path(path).filename().string());
     }
     EXPECT_EQ(names.size(), savedPaths_.size());
-    EXPECT_EQ(names.size(), size_t(list_->topLevelItemCount()));
+    EXPECT_EQ(names.size(), size_t(list_->rowCount()));
     std::string first = SavedWith(photoB_), second = SavedWith(photoOld_);
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
@@ -277,7 +276,7 @@ TEST_F(FoundFileListTest, SaveSelectedWritesOnlyTheSelection) {
     int note = RowOf(note_);
     ASSERT_GE(note, 0);
     list_->clearSelection();
-    list_->topLevelItem(note)->setSelected(true);
+    list_->setRowSelected(note, true);
     std::string target = TempPath("selected");
     ASSERT_EQ(RunSave(1, true, target), int(QDialog::Accepted));
     EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 1);
@@ -392,7 +391,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
         rangeAfter = preview->verticalRange();
         preview->reject();
     });
-    list_->openRecord(list_->topLevelItem(b));
+    list_->openRecord(b);
     EXPECT_EQ(shownSize, QSize(kPreviewWidth, kPreviewHeight));
     EXPECT_EQ(caption, QStringLiteral("#       .JPG"));
     EXPECT_EQ(modeBefore, 1);
@@ -418,7 +417,7 @@ TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
         secondPage = dump->lines();
         dump->accept();
     });
-    list_->dumpRecord(list_->topLevelItem(note));
+    list_->dumpRecord(note);
     // 3000 bytes in 2048-byte clusters: two pages.
     ASSERT_GE(firstPage.size(), 3);
     EXPECT_EQ(firstPage[0], QStringLiteral("全サイズ:3000 セクタサイズ:2048 PAGE:0/2"));

@@ -48,18 +48,16 @@ protected:
         ASSERT_TRUE(b.WriteToFile(card));
         ASSERT_EQ(SearchAndWait(card), 0);
         list_ = frame_->listPane();
-        for (int row = 0; row < list_->topLevelItemCount() && !bigRow_; ++row) {
-            QTreeWidgetItem* item = list_->topLevelItem(row);
-            if (list_->RecordOf(item)->size() == big_.size()) bigRow_ = item;
-        }
-        ASSERT_NE(bigRow_, nullptr);
+        for (int row = 0; row < list_->rowCount() && bigRow_ < 0; ++row)
+            if (list_->RecordOfRow(row)->size() == big_.size()) bigRow_ = row;
+        ASSERT_GE(bigRow_, 0);
         frame_->activateWindow();
     }
 
     // A right click on the large row: the button, then the context-menu
     // event the window system makes of it.
     void RightClick() {
-        const QPoint at = list_->visualItemRect(bigRow_).center();
+        const QPoint at = list_->rowRect(bigRow_).center();
         QTest::mouseClick(list_->viewport(), Qt::RightButton, {}, at);
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, list_->viewport()->mapToGlobal(at));
         QApplication::sendEvent(list_->viewport(), &event);
@@ -68,7 +66,7 @@ protected:
     // Right-clicks the large row and clicks the menu item with the text.
     void ChooseFromContextMenu(const QString& text) {
         list_->clearSelection();
-        bigRow_->setSelected(true);
+        list_->setRowSelected(bigRow_, true);
         RightClick();
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr) << "no context menu";
@@ -93,7 +91,7 @@ protected:
     }
 
     CWListView* list_ = nullptr;
-    QTreeWidgetItem* bigRow_ = nullptr;
+    int bigRow_ = -1;
     std::vector<uint8_t> big_;
 };
 

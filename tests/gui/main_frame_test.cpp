@@ -98,9 +98,9 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(ChildTexts(root), (QStringList{"画像ファイル", "その他"}));
 
     CWListView* list = frame_->listPane();
-    ASSERT_EQ(list->columnCount(), 11);
+    ASSERT_EQ(list->model()->columnCount(), 11);
     QStringList headings;
-    for (int c = 0; c < 11; ++c) headings << list->headerItem()->text(c);
+    for (int c = 0; c < 11; ++c) headings << list->model()->headerData(c, Qt::Horizontal).toString();
     EXPECT_EQ(headings, (QStringList{"ファイル名", "拡張子", "サイズ", "フォルダ", "更新日付", "状態", "位置",
                                      "画像ｻｲｽﾞ", "機種", "GPS", "備考"}));
     // The built-in widths, grown with the font.
@@ -120,7 +120,7 @@ TEST_F(MainFrameTest, DefaultWidthsShowTheHeadingsAndTheTreeRootWhole) {
     const QFontMetrics metrics(header->font());
     const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (int c = 0; c < 11; ++c) {
-        const QString heading = list->headerItem()->text(c);
+        const QString heading = list->model()->headerData(c, Qt::Horizontal).toString();
         EXPECT_EQ(metrics.elidedText(heading, Qt::ElideRight, list->columnWidth(c) - margins), heading)
             << heading.toStdString() << " in " << list->columnWidth(c);
     }
@@ -168,27 +168,26 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     });
     ASSERT_GE(expected.size(), 4u);
     EXPECT_EQ(list->rowRecords(), expected);
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* item = list->topLevelItem(row);
-        DelFileInfo* record = list->RecordOf(item);
+    for (int row = 0; row < list->rowCount(); ++row) {
+        DelFileInfo* record = list->RecordOfRow(row);
         ASSERT_NE(record, nullptr);
         for (int c = 0; c < 11; ++c)
-            EXPECT_EQ(item->text(c).toStdString(), FoundFileColumnText(*record, c)) << "row " << row << " col " << c;
+            EXPECT_EQ(list->cellText(row, c).toStdString(), FoundFileColumnText(*record, c))
+                << "row " << row << " col " << c;
     }
     // The deleted photo with EXIF shows its model and picture size.
     bool sawB = false, sawLong = false;
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* item = list->topLevelItem(row);
-        DelFileInfo* record = list->RecordOf(item);
+    for (int row = 0; row < list->rowCount(); ++row) {
+        DelFileInfo* record = list->RecordOfRow(row);
         if (record->size() == photoB_.size() && record->folder && !record->folder->empty()) {
             sawB = true;
-            EXPECT_EQ(item->text(0), QStringLiteral("#       .JPG"));
-            EXPECT_EQ(item->text(5), QStringLiteral("良"));
-            EXPECT_EQ(item->text(7), QStringLiteral("  320x  240"));
-            EXPECT_EQ(item->text(8), QStringLiteral("TESTCAM-1"));
-            EXPECT_EQ(item->text(4), QStringLiteral("2020/05/06 07:08:10"));
+            EXPECT_EQ(list->cellText(row, 0), QStringLiteral("#       .JPG"));
+            EXPECT_EQ(list->cellText(row, 5), QStringLiteral("良"));
+            EXPECT_EQ(list->cellText(row, 7), QStringLiteral("  320x  240"));
+            EXPECT_EQ(list->cellText(row, 8), QStringLiteral("TESTCAM-1"));
+            EXPECT_EQ(list->cellText(row, 4), QStringLiteral("2020/05/06 07:08:10"));
         }
-        if (item->text(0) == QStringLiteral("休日の写真.jpg")) sawLong = true;
+        if (list->cellText(row, 0) == QStringLiteral("休日の写真.jpg")) sawLong = true;
     }
     EXPECT_TRUE(sawB);
     EXPECT_TRUE(sawLong);
@@ -208,14 +207,14 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     frame_->treePane()->tree()->setCurrentItem(others->child(0));
     EXPECT_EQ(DisplayFilterMode(), int(NodeOtherExtension));
     EXPECT_EQ(DisplayFilterExtension(), "TXT");
-    ASSERT_EQ(list->topLevelItemCount(), 1);
-    EXPECT_EQ(list->RecordOf(list->topLevelItem(0))->size(), note_.size());
+    ASSERT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->RecordOfRow(0)->size(), note_.size());
     // The pictures group shows every picture and nothing else.
     frame_->treePane()->tree()->setCurrentItem(pictures);
     EXPECT_EQ(DisplayFilterMode(), int(NodePictures));
-    for (int row = 0; row < list->topLevelItemCount(); ++row)
-        EXPECT_EQ(list->RecordOf(list->topLevelItem(row))->isImage, 1);
-    EXPECT_EQ(list->topLevelItemCount(), int(expected.size()) - 1);
+    for (int row = 0; row < list->rowCount(); ++row)
+        EXPECT_EQ(list->RecordOfRow(row)->isImage, 1);
+    EXPECT_EQ(list->rowCount(), int(expected.size()) - 1);
     // The commands are usable again after the refill's progress closed.
     EXPECT_TRUE(frame_->uiEnabled());
 
@@ -225,14 +224,14 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     ASSERT_EQ(frame_->treePane()->rootNode()->childCount(), 2);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(0)->childCount(), 0);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(1)->childCount(), 0);
-    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(list->rowCount(), 0);
     EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
 }
 
 TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     CWListView* list = frame_->listPane();
-    const int all = list->topLevelItemCount();
+    const int all = list->rowCount();
     ASSERT_GE(all, 3);
     // Replay the feeding: empty the list, then deliver two 3026 messages.
     list->FillList(UpdateCleared, nullptr, false);
@@ -240,13 +239,13 @@ TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
     QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
     QCoreApplication::sendPostedEvents(frame_.get());
-    EXPECT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->rowCount(), 2);
     EXPECT_EQ(frame_->session().shownCount.load(), 2);
     EXPECT_EQ(list->rowRecords(), (std::vector<int>{0, 1}));
     // More messages than entries add nothing further.
     for (int i = 0; i < all + 3; ++i) QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
     QCoreApplication::sendPostedEvents(frame_.get());
-    EXPECT_EQ(list->topLevelItemCount(), all);
+    EXPECT_EQ(list->rowCount(), all);
 }
 
 TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
@@ -289,17 +288,17 @@ TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
     EXPECT_FALSE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
     EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
     EXPECT_TRUE(frame_->uiEnabled());
-    EXPECT_EQ(frame_->listPane()->topLevelItemCount(), 0);
+    EXPECT_EQ(frame_->listPane()->rowCount(), 0);
 }
 
 TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
-    const int rows = frame_->listPane()->topLevelItemCount();
+    const int rows = frame_->listPane()->rowCount();
     SetSearchSourceForTest([](char*, std::string*, SearchOptions*) { return false; });
     EXPECT_EQ(StartSearch(frame_->session(), frame_.get(), frame_->messageTarget()), int(SearchDriveCancelled));
     frame_->onStartSearch();
     EXPECT_TRUE(frame_->uiEnabled());
-    EXPECT_EQ(frame_->listPane()->topLevelItemCount(), rows);
+    EXPECT_EQ(frame_->listPane()->rowCount(), rows);
     EXPECT_EQ(CurrentSearchProgress(), nullptr);
 }
 
@@ -336,8 +335,8 @@ TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
     ASSERT_TRUE(sawOptions);
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
-    EXPECT_EQ(size_t(frame_->listPane()->topLevelItemCount()), frame_->session().gcDelFileList.Count());
-    EXPECT_GE(frame_->listPane()->topLevelItemCount(), 4);
+    EXPECT_EQ(size_t(frame_->listPane()->rowCount()), frame_->session().gcDelFileList.Count());
+    EXPECT_GE(frame_->listPane()->rowCount(), 4);
 }
 
 TEST(FoundFileTreeFilter, ExtensionOfNodeTextAndRecordMatching) {

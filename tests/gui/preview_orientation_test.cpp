@@ -66,11 +66,11 @@ protected:
     // Opens the record's picture as the list does; the picture the preview got.
     QImage OpenAndCapture(DelFileInfo* record) {
         CWListView* list = frame_->listPane();
-        QTreeWidgetItem* row = nullptr;
-        for (int i = 0; i < list->topLevelItemCount() && !row; ++i)
-            if (list->RecordOf(list->topLevelItem(i)) == record) row = list->topLevelItem(i);
-        EXPECT_NE(row, nullptr);
-        if (!row) return {};
+        int row = -1;
+        for (int i = 0; i < list->rowCount() && row < 0; ++i)
+            if (list->RecordOfRow(i) == record) row = i;
+        EXPECT_GE(row, 0);
+        if (row < 0) return {};
         QImage shown;
         WhenModalAppears([&](QWidget* modal) {
             if (auto* preview = qobject_cast<CBmpViewSimple*>(modal)) shown = preview->picture();

@@ -41,7 +41,7 @@ protected:
         ASSERT_TRUE(b.WriteToFile(image));
         ASSERT_EQ(SearchAndWait(image), 0);
         list_ = frame_->listPane();
-        ASSERT_GE(list_->topLevelItemCount(), 3);
+        ASSERT_GE(list_->rowCount(), 3);
     }
 
     // Runs the save dialog on all rows or the selected ones, into folder with
@@ -61,8 +61,8 @@ protected:
     }
 
     int RowNamed(const std::string& name) const {
-        for (int row = 0; row < list_->topLevelItemCount(); ++row)
-            if (list_->topLevelItem(row)->text(0).toStdString() == name) return row;
+        for (int row = 0; row < list_->rowCount(); ++row)
+            if (list_->cellText(row, 0).toStdString() == name) return row;
         return -1;
     }
 
@@ -71,7 +71,7 @@ protected:
 };
 
 TEST_F(SaveReportTest, StatusBarCountsSavedAndFailedFilesAndAMessageNamesTheFailures) {
-    const int rows = list_->topLevelItemCount();
+    const int rows = list_->rowCount();
     const std::string target = TempPath("saved");
     ASSERT_EQ(RunSave(0, target), int(QDialog::Accepted));
     EXPECT_EQ(frame_->statusText(0).toStdString(),
@@ -87,7 +87,7 @@ TEST_F(SaveReportTest, StatusBarCountsSavedAndFailedFilesAndAMessageNamesTheFail
     list_->clearSelection();
     const int row = RowNamed("Whole.jpg");
     ASSERT_GE(row, 0);
-    list_->topLevelItem(row)->setSelected(true);
+    list_->setRowSelected(row, true);
     ASSERT_EQ(RunSave(1, target), int(QDialog::Accepted));
     EXPECT_EQ(frame_->statusText(0).toStdString(), "1 個のファイルを保存しました");
     EXPECT_EQ(messages_.size(), messagesBefore);

@@ -34,8 +34,6 @@ namespace {
 
 CWListView* gListPane = nullptr;
 
-// Item data role of a row: the record's index in the session's gcDelFileList.
-constexpr int kRecordRole = Qt::UserRole;
 // Widths above this (and negative ones) are not kept.
 constexpr int kMaxStoredWidth = 500;
 // Lists longer than this use the progress display when refilled.
@@ -85,9 +83,11 @@ QString WidestCellText(int column) {
 
 }  // namespace
 
-CWListView::CWListView(SearchSession* session, QWidget* parent) : QTreeWidget(parent), session_(session) {
+CWListView::CWListView(SearchSession* session, QWidget* parent)
+    : QTreeView(parent), session_(session), model_(new FoundFileModel(session, this)) {
     setObjectName(QStringLiteral("foundFileList"));
     setFont(QFont(QStringLiteral("ＭＳＰ ゴシック"), 10));
+    setModel(model_);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -99,16 +99,10 @@ CWListView::CWListView(SearchSession* session, QWidget* parent) : QTreeWidget(pa
     setItemDelegate(new RowDelegate(this));
     setContextMenuPolicy(Qt::CustomContextMenu);
 
-    setColumnCount(FoundFileColumnCount);
-    QStringList headings;
-    for (int c = 0; c < FoundFileColumnCount; ++c) headings << QString::fromUtf8(FoundFileColumnAt(c).heading);
-    setHeaderLabels(headings);
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false);
     for (int c = 0; c < FoundFileColumnCount; ++c) {
-        const FoundFileColumnInfo& info = FoundFileColumnAt(c);
-        headerItem()->setTextAlignment(c, (info.alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
         int width = ReadIniInt("Config", WidthKey(c).toStdString(), -1);
         if (width < 1) width = DefaultColumnWidth(c);
         setColumnWidth(c, width);
@@ -116,7 +110,7 @@ CWListView::CWListView(SearchSession* session, QWidget* parent) : QTreeWidget(pa
 
     connect(header(), &QHeaderView::sectionClicked, this, &CWListView::onHeaderClicked);
     connect(this, &QWidget::customContextMenuRequested, this, &CWListView::onContextMenu);
-    connect(this, &QTreeWidget::itemSelectionChanged, this, &CWListView::ShowSelectionStatus);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CWListView::ShowSelectionStatus);
     gListPane = this;
 }
 
@@ -149,31 +143,22 @@ void CWListView::clearSortFlags() { std::fill(std::begin(sortFlags_), std::end(s
 
 int CWListView::sortFlag(int column) const { return column >= 0 && column < 10 ? sortFlags_[column] : 0; }
 
-void CWListView::appendRow(const DelFileInfo& record) {
-    QStringList texts;
-    for (int c = 0; c < FoundFileColumnCount; ++c) texts << QString::fromStdString(FoundFileColumnText(record, c));
-    auto* item = new QTreeWidgetItem(texts);
-    item->setData(0, kRecordRole, record.index);
-    for (int c = 0; c < FoundFileColumnCount; ++c)
-        if (FoundFileColumnAt(c).alignRight) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
-    addTopLevelItem(item);
-}
-
 void CWListView::FillList(int code, const DelFileInfo* record, bool progressAllowed) {
     if (code == UpdateAdded) {
         // Rows are added one at a time only outside a refill, which already
         // takes every registered record.
         if (!record || refilling_ || !RecordPassesFilter(*record)) return;
-        appendRow(*record);
+        model_->appendRow(record->index);
         clearSortFlags();
         return;
     }
     ++generation_;
-    clear();
+    // The selection goes first, as a change the status bar hears of.
+    selectionModel()->clear();
+    model_->clear();
     clearSortFlags();
     if (code != UpdateFinished) {
         refilling_ = false;
-        setUpdatesEnabled(true);
         return;
     }
 
@@ -181,7 +166,7 @@ void CWListView::FillList(int code, const DelFileInfo* record, bool progressAllo
     const size_t count = session_->gcDelFileList.Count();
     const bool progress = progressAllowed || count > kProgressRows;
     refilling_ = true;
-    setUpdatesEnabled(false);
+    std::vector<int> rows;
     int lastPercent = -1;
     for (size_t i = 0; i < count; ++i) {
         if (progress) {
@@ -192,51 +177,71 @@ void CWListView::FillList(int code, const DelFileInfo* record, bool progressAllo
                 CCommonProgress::SetPercent(percent);
                 QCoreApplication::processEvents();
                 // Another refill or a clear ran meanwhile: it owns the rows now.
-                if (generation != generation_) break;
+                if (generation != generation_) return;
             }
         }
         DelFileInfo* entry = session_->gcDelFileList.Get(i);
-        if (entry && RecordPassesFilter(*entry)) appendRow(*entry);
+        if (entry && RecordPassesFilter(*entry)) rows.push_back(entry->index);
     }
-    if (generation == generation_) {
-        refilling_ = false;
-        setUpdatesEnabled(true);
-    }
+    // A cancelled refill shows the rows it took so far.
+    model_->setRows(std::move(rows));
+    refilling_ = false;
 }
 
-std::vector<int> CWListView::rowRecords() const {
-    std::vector<int> records;
-    for (int i = 0; i < topLevelItemCount(); ++i) records.push_back(topLevelItem(i)->data(0, kRecordRole).toInt());
-    return records;
+std::vector<int> CWListView::rowRecords() const { return model_->rows(); }
+
+std::vector<int> CWListView::selectedRows() const {
+    // From the selection's ranges: QItemSelectionModel::selectedRows tests
+    // every row against every range, which takes minutes for thousands of
+    // scattered rows. Rows are selected whole, so a range names whole rows.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 std::vector<int> CWListView::selectedRecords() const {
     std::vector<int> records;
-    for (int i = 0; i < topLevelItemCount(); ++i)
-        if (topLevelItem(i)->isSelected()) records.push_back(topLevelItem(i)->data(0, kRecordRole).toInt());
+    for (int row : selectedRows()) records.push_back(model_->recordOfRow(row));
     return records;
 }
 
-DelFileInfo* CWListView::RecordOf(QTreeWidgetItem* item) const {
-    if (!item) return nullptr;
-    return RecordAt(item->data(0, kRecordRole).toInt());
-}
+DelFileInfo* CWListView::RecordOfRow(int row) const { return RecordAt(model_->recordOfRow(row)); }
 
 DelFileInfo* CWListView::RecordAt(int index) const {
     return index >= 0 ? session_->gcDelFileList.Get(size_t(index)) : nullptr;
 }
 
+QString CWListView::cellText(int row, int column) const { return model_->index(row, column).data().toString(); }
+
+bool CWListView::isRowSelected(int row) const { return selectionModel()->isRowSelected(row, QModelIndex()); }
+
+void CWListView::setRowSelected(int row, bool selected) {
+    const QModelIndex index = model_->index(row, 0);
+    if (!index.isValid()) return;
+    selectionModel()->select(index, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                                        QItemSelectionModel::Rows);
+}
+
+QRect CWListView::rowRect(int row) const {
+    const QModelIndex first = model_->index(row, 0);
+    const QModelIndex last = model_->index(row, FoundFileColumnCount - 1);
+    return visualRect(first).united(visualRect(last));
+}
+
 void CWListView::ShowSelectionStatus() {
     CMainFrame* frame = CMainFrame::Instance();
     if (!frame) return;
-    std::vector<int> selected = selectedRecords();
+    const std::vector<int> selected = selectedRows();
     if (selected.empty()) {
         frame->SetStatusText(1, QStringLiteral(" "));
         return;
     }
     int64_t total = 0;
-    for (int index : selected)
-        if (DelFileInfo* record = RecordAt(index)) total += int64_t(record->size());
+    for (int row : selected)
+        if (DelFileInfo* record = RecordOfRow(row)) total += int64_t(record->size());
     char text[160];
     std::snprintf(text, sizeof text, "選択ファイル数=%d %s", int(selected.size()), FormatSizeText(total).c_str());
     frame->SetStatusText(1, QString::fromUtf8(text));
@@ -245,27 +250,12 @@ void CWListView::ShowSelectionStatus() {
 void CWListView::SortByColumn(int column) {
     if (column < 0 || column >= FoundFileColumnCount) return;
     const int flag = column < 10 ? sortFlags_[column] : 0;
-    struct Row {
-        std::string key;
-        QTreeWidgetItem* item;
-    };
-    std::vector<Row> rows;
-    QList<QTreeWidgetItem*> selected = selectedItems();
-    QTreeWidgetItem* current = currentItem();
-    while (topLevelItemCount() > 0) {
-        QTreeWidgetItem* item = takeTopLevelItem(0);
-        DelFileInfo* record = RecordOf(item);
-        rows.push_back({record ? FoundFileSortKey(*record, column) : std::string(), item});
-    }
-    // Keys compare byte by byte as unsigned characters (std::string's compare).
-    std::stable_sort(rows.begin(), rows.end(), [flag](const Row& a, const Row& b) {
-        int order = a.key.compare(b.key);
-        if (flag == 0) order = -order;
-        return order < 0;
-    });
-    for (Row& row : rows) addTopLevelItem(row.item);
-    for (QTreeWidgetItem* item : selected) item->setSelected(true);
-    if (current) setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    // The selection and the current row move with their rows; the current
+    // cell is the row's first.
+    model_->sortRows(column, flag == 0);
+    const QModelIndex current = currentIndex();
+    if (current.isValid())
+        selectionModel()->setCurrentIndex(model_->index(current.row(), 0), QItemSelectionModel::NoUpdate);
     if (column < 10) sortFlags_[column] = flag ? 0 : 1;
 }
 
@@ -276,7 +266,7 @@ void CWListView::onHeaderClicked(int column) {
 
 QMenu* CWListView::buildContextMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
-    const int selected = int(selectedItems().size());
+    const int selected = int(selectedRows().size());
     // A command runs once the menu's own event handling is over: open and
     // dump let the event loop run while they extract, and the menu, deleted
     // when it closes, must not be in the middle of triggering the action then.
@@ -287,7 +277,7 @@ QMenu* CWListView::buildContextMenu(QWidget* parent) {
     };
     add(QStringLiteral("開く(&O)"), CmdOpen)->setEnabled(selected == 1);
     menu->addSeparator();
-    add(QStringLiteral("保存(&S)"), CmdSave)->setEnabled(topLevelItemCount() > 0);
+    add(QStringLiteral("保存(&S)"), CmdSave)->setEnabled(rowCount() > 0);
     add(QStringLiteral("保存先フォルダを開く(&O)"), CmdOpenSaveFolder);
     menu->addSeparator();
     add(QStringLiteral("データダンプ表示(&D)"), CmdDataDump)->setEnabled(selected == 1);
@@ -302,34 +292,33 @@ void CWListView::onContextMenu(const QPoint& pos) {
 }
 
 void CWListView::runCommand(int command) {
-    QList<QTreeWidgetItem*> selected = selectedItems();
-    QTreeWidgetItem* first = nullptr;
     // "The first selected row" is the topmost one.
-    for (int i = 0; i < topLevelItemCount() && !first; ++i)
-        if (topLevelItem(i)->isSelected()) first = topLevelItem(i);
+    const std::vector<int> selected = selectedRows();
+    const int first = selected.empty() ? -1 : selected.front();
     switch (command) {
     case CmdOpen:
-        if (first) openRecord(first);
+        if (first >= 0) openRecord(first);
         break;
     case CmdSave:
         if (CMainFrame* frame = CMainFrame::Instance()) frame->onSave();
         break;
     case CmdOpenSaveFolder: openSaveFolder(); break;
     case CmdDataDump:
-        if (first) dumpRecord(first);
+        if (first >= 0) dumpRecord(first);
         break;
     default: break;
     }
 }
 
 void CWListView::mouseDoubleClickEvent(QMouseEvent* event) {
-    QTreeWidget::mouseDoubleClickEvent(event);
+    QTreeView::mouseDoubleClickEvent(event);
     if (event->button() != Qt::LeftButton || !UiEnabled()) return;
-    if (QTreeWidgetItem* item = itemAt(event->position().toPoint())) openRecord(item);
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid()) openRecord(index.row());
 }
 
-void CWListView::openRecord(QTreeWidgetItem* item) {
-    DelFileInfo* record = RecordOf(item);
+void CWListView::openRecord(int row) {
+    DelFileInfo* record = RecordOfRow(row);
     if (!record) return;
     ClearWorkFolders();
     // Only pictures open; other files have no viewer here.
@@ -349,8 +338,8 @@ void CWListView::openRecord(QTreeWidgetItem* item) {
     view.Show(scaled, QString::fromStdString(FoundFileColumnText(*record, 0)));
 }
 
-void CWListView::dumpRecord(QTreeWidgetItem* item) {
-    DelFileInfo* record = RecordOf(item);
+void CWListView::dumpRecord(int row) {
+    DelFileInfo* record = RecordOfRow(row);
     if (!record || !session_->volume) return;
     const uint32_t clusterSize = session_->volume->clusterSize;
     ExtractRequest request;  // file mode into the work folder

@@ -1,21 +1,24 @@
 // The list pane of the right side: one row per found file that passes the
 // tree's display filter, eleven columns (search/found_file_columns.h), sorting
 // by a header click, the selection summary in the status bar and the context
-// menu (open, save, open the save folder, data dump).
+// menu (open, save, open the save folder, data dump). A view over a
+// FoundFileModel, so that tens of thousands of rows fill, sort and select at
+// once.
 #pragma once
 
-#include <QTreeWidget>
+#include <QTreeView>
 #include <vector>
 
 #include "finder/del_file_info.h"
 #include "finder/search_session.h"
+#include "ui/main/found_file_model.h"
 
 class QMenu;
 
 namespace veld {
 
 // The list pane: one row per found file of the session that passes the tree's filter.
-class CWListView : public QTreeWidget {
+class CWListView : public QTreeView {
     Q_OBJECT
 public:
     // Command numbers of the context menu.
@@ -46,13 +49,22 @@ public:
     // The direction flag of a column (0: the next sort is descending).
     int sortFlag(int column) const;
 
-    // Item data of the rows: indices into the session's gcDelFileList, in row order.
+    // The rows: indices into the session's gcDelFileList, in row order.
     std::vector<int> rowRecords() const;
     std::vector<int> selectedRecords() const;
-    // The record of a row through the found-file list's lock, or null.
-    DelFileInfo* RecordOf(QTreeWidgetItem* item) const;
+    int rowCount() const { return model_->rowCount(); }
+    // The record of a row (in the list's order), or null.
+    DelFileInfo* RecordOfRow(int row) const;
     // The record at an index of gcDelFileList, or null.
     DelFileInfo* RecordAt(int index) const;
+    // The text a cell shows.
+    QString cellText(int row, int column) const;
+    bool isRowSelected(int row) const;
+    // Adds the row to the selection, or takes it out.
+    void setRowSelected(int row, bool selected);
+    // The rectangle of a row in the viewport.
+    QRect rowRect(int row) const;
+    FoundFileModel* foundFileModel() const { return model_; }
 
     // Builds the context menu with its items enabled as the selection allows.
     // Its items queue their command: it runs on the next turn of the event
@@ -61,21 +73,23 @@ public:
     // Runs one of the context commands.
     void runCommand(int command);
 
-    // The commands behind the context menu.
-    void openRecord(QTreeWidgetItem* item);
-    void dumpRecord(QTreeWidgetItem* item);
+    // The commands behind the context menu, for a row.
+    void openRecord(int row);
+    void dumpRecord(int row);
     void openSaveFolder();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    void appendRow(const DelFileInfo& record);
     void onHeaderClicked(int column);
     void onContextMenu(const QPoint& pos);
     void clearSortFlags();
+    // The selected rows, top to bottom.
+    std::vector<int> selectedRows() const;
 
     SearchSession* session_;
+    FoundFileModel* model_;
     int sortFlags_[10] = {};
     bool refilling_ = false;
     unsigned generation_ = 0;  // counts refills and clears

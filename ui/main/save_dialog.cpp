@@ -142,7 +142,7 @@ void CSaveDlg::loadSettings() {
 
 int CSaveDlg::exec() {
     loadSettings();
-    if (!list_ || list_->topLevelItemCount() == 0) {
+    if (!list_ || list_->rowCount() == 0) {
         MessageBoxText("保存するファイルがありません");
         setResult(Rejected);
         return Rejected;

@@ -10,6 +10,7 @@
 #include "ui/search/search_progress_window.h"
 #include "ui/search/search_start_dlg.h"
 #include "ui/search/sel_drive_dlg.h"
+#include "ui/search/sel_partition_dlg.h"
 
 namespace veld {
 
@@ -40,8 +41,14 @@ bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, st
     }
     *letter = drive.choseDrive ? drive.chosenLetter() : 0;
     *imagePath = drive.choseDrive ? std::string() : drive.imagePath.toStdString();
+    // A whole-card image with several volumes: which one.
+    int partition = kPartitionAuto;
+    if (!drive.choseDrive && !AskPartitionToSearch(startWindow, *imagePath, &partition)) {
+        *cancelCode = SearchDriveCancelled;
+        return false;
+    }
 
-    CSearchStartDlg start(*letter, QString::fromStdString(*imagePath), startWindow, &session);
+    CSearchStartDlg start(*letter, QString::fromStdString(*imagePath), startWindow, &session, partition);
     if (start.exec() != QDialog::Accepted) {
         *cancelCode = SearchOptionsCancelled;
         return false;

@@ -60,11 +60,12 @@ struct SearchHandlePause {
 }  // namespace
 
 CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent,
-                                 SearchSession* session)
+                                 SearchSession* session, int partition)
     : QDialog(parent), letter_(driveLetter), imagePath_(imagePath) {
+    options_.partition = partition;
     {
         SearchHandlePause pause(session);
-        std::unique_ptr<DiskVolume> volume = DiskIO_Open(imagePath.toStdString(), driveLetter);
+        std::unique_ptr<DiskVolume> volume = DiskIO_Open(imagePath.toStdString(), driveLetter, partition);
         if (!volume) {
             error_ = QStringLiteral("オープンエラー");
         } else if (volume->volumeKind == VolumeNone ||

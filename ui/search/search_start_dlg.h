@@ -35,8 +35,10 @@ public:
     // handle of the session's open source (if any) closed meanwhile. When
     // that fails, failed() is true and exec() shows "オープンエラー" (or
     // "読み込みデータエラー") and returns Rejected.
+    // partition: the partition of a partitioned source to search (its table
+    // number), or kPartitionAuto; carried into options().
     CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent = nullptr,
-                    SearchSession* session = nullptr);
+                    SearchSession* session = nullptr, int partition = kPartitionAuto);
     ~CSearchStartDlg() override;
 
     SearchOptions options() const { return options_; }
