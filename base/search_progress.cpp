@@ -10,7 +10,7 @@ void SearchProgress::Attach(ProgressDisplay* display) {
     display_ = display;
 }
 
-void SearchProgress::SetClusterRange(uint32_t first, uint32_t last) {
+void SearchProgress::SetClusterRange(uint64_t first, uint64_t last) {
     firstCluster_.store(first);
     lastCluster_.store(last);
 }
@@ -28,7 +28,7 @@ const char* ProgressPhaseHeading(int phase) {
     }
 }
 
-int ClusterPercent(double value, uint32_t first, uint32_t last) {
+int ClusterPercent(double value, uint64_t first, uint64_t last) {
     if (last <= first) return 100;  // an empty range has nothing left to do
     double p = (value - first) / double(last - first) * 100.0;
     if (p < 0) return 0;
@@ -56,11 +56,11 @@ void SearchProgress::Report(int phase, double value, const std::string& text) {
             percent = int(value);
             break;
         case 22: case 23: case 30: case 31: {
-            uint32_t first = firstCluster_.load(), last = lastCluster_.load();
+            const uint64_t first = firstCluster_.load(), last = lastCluster_.load();
             percent = ClusterPercent(value, first, last);
             char line[96];
-            std::snprintf(line, sizeof line, "クラスタ %d/%d(%3.1lf%%)", int(value), int(last),
-                          last ? value / last * 100.0 : 100.0);
+            std::snprintf(line, sizeof line, "クラスタ %llu/%llu(%3.1lf%%)", (unsigned long long)(value > 0 ? value : 0),
+                          (unsigned long long)last, last ? value / double(last) * 100.0 : 100.0);
             second = line;
             break;
         }

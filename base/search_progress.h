@@ -44,7 +44,7 @@ public:
     // The value of the last report whose value was not -1.
     double LastValue() const { return lastValue_.load(); }
     // The signature search publishes its cluster range for the cluster percentage.
-    void SetClusterRange(uint32_t first, uint32_t last);
+    void SetClusterRange(uint64_t first, uint64_t last);
 
     // The FAT reader's last reported percentage. It is kept across the
     // searches of one session: a percentage equal to the last one reported
@@ -55,13 +55,13 @@ private:
     std::shared_mutex lock_;
     ProgressDisplay* display_ = nullptr;
     std::atomic<double> lastValue_{0.0};
-    std::atomic<uint32_t> firstCluster_{0};
-    std::atomic<uint32_t> lastCluster_{0};
+    std::atomic<uint64_t> firstCluster_{0};
+    std::atomic<uint64_t> lastCluster_{0};
 };
 
 // Heading of a phase, or nullptr when the phase leaves the heading alone.
 const char* ProgressPhaseHeading(int phase);
 // Percentage of value within [first, last]; 100 when the range is empty.
-int ClusterPercent(double value, uint32_t first, uint32_t last);
+int ClusterPercent(double value, uint64_t first, uint64_t last);
 
 }  // namespace veld

@@ -77,7 +77,10 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     SetTraceSink({});
 
     std::map<std::string, uint64_t> states;
-    for (const auto& cell : map.cells) ++states[ClusterStateName(cell.state)];
+    uint64_t counts[256];
+    map.cells.CountStates(counts);
+    for (int state = 0; state < 256; ++state)
+        if (counts[state] > 0) states[ClusterStateName(state)] += counts[state];
     const uint64_t fatEntries = map.size();
     FreeFat(map);
 

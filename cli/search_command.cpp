@@ -21,7 +21,6 @@
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
 #include "search/save_target.h"
-#include "volume/boot_sector.h"
 #include "search/search_driver.h"
 
 namespace veld {
@@ -112,11 +111,12 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
 }
 
 // The options dialog's rules: the range starts as the whole volume, the
-// start is raised to 2, the end lowered to the cluster count, and a range
+// start is raised to 2, the end lowered to the cluster count (a range ending
+// there reaches the volume's last cluster, cluster count + 1), and a range
 // that differs from the whole volume searches only the clusters.
 SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
     SearchOptions o;
-    int64_t maximum = int64_t(uint64_t(clusterCount) & 0xFFFFFFFFu);
+    const int64_t maximum = clusterCount;
     // Both ends lie within 2 .. maximum, as the sliders hold them.
     auto clamp = [&](int64_t v) { return std::max<int64_t>(2, std::min(v, maximum)); };
     int64_t first = clamp(a.first.value_or(2)), last = clamp(a.last.value_or(maximum));
@@ -211,7 +211,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             std::fprintf(stderr, "%s\n%s\n", SearchErrorText(SearchOpenFailed).c_str(), OpenFailureText(source).c_str());
             return kExitFailed;
         }
-        clusterCount = LastSearchCluster(*probe);
+        clusterCount = probe->clusterCount;
     }
     SearchOptions options = MakeOptions(a, clusterCount);
 
@@ -310,6 +310,10 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                      cancelled || saveStopped ? " (キャンセル)" : "");
     else
         std::fprintf(stderr, "見つかったファイル %zu%s\n", count, cancelled ? " (キャンセル)" : "");
+    if (session.notExamined) {
+        const ClusterRange& skipped = *session.notExamined;
+        std::fprintf(stderr, "%s\n", NotExaminedText(skipped.first, skipped.last, skipped.reason).c_str());
+    }
     if (gInterrupts) return kExitInterrupted;
     return failed == 0 && listed ? kExitOk : kExitFailed;
 }

@@ -124,7 +124,7 @@ int ClassifyCluster(const DiskVolume& /*volume*/, const uint8_t* buffer, size_t 
     return ClassifyContent(buffer, length);
 }
 
-int ReadAndClassifyCluster(DiskVolume& volume, uint32_t cluster) {
+int ReadAndClassifyCluster(DiskVolume& volume, uint64_t cluster) {
     // Cluster numbers below 2 have no data area (their offset would be the boot sector).
     if (cluster < 2 || volume.clusterSize == 0) return CC_NONE;
     std::vector<uint8_t> buffer(volume.clusterSize, 0);

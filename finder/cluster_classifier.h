@@ -19,6 +19,6 @@ int ClassifyContent(const uint8_t* buffer, size_t length);
 // 0xFF 0xD8 followed by an application marker 0xFFE0..0xFFEF.
 bool IsJpegStart(const uint8_t* buffer, size_t length);
 // Class of a cluster as read from the source; 0 when the read fails.
-int ReadAndClassifyCluster(DiskVolume& volume, uint32_t cluster);
+int ReadAndClassifyCluster(DiskVolume& volume, uint64_t cluster);
 
 }  // namespace veld

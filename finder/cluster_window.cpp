@@ -6,7 +6,7 @@
 
 namespace veld {
 
-ClusterWindow::ClusterWindow(DiskVolume& volume, uint32_t start)
+ClusterWindow::ClusterWindow(DiskVolume& volume, uint64_t start)
     : volume_(volume),
       cs_(volume.clusterSize),
       start_(start),

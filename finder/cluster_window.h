@@ -17,7 +17,7 @@ constexpr uint64_t kMaxCarvedLength = 0xFFFFFFFFull;
 
 class ClusterWindow {
 public:
-    ClusterWindow(DiskVolume& volume, uint32_t start);
+    ClusterWindow(DiskVolume& volume, uint64_t start);
 
     // False when the walk cannot start: cluster size 0 or a start below 2.
     bool usable() const { return usable_; }

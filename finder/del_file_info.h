@@ -81,7 +81,7 @@ struct DelFileInfo {
     std::optional<std::string> folder;   // components joined by "\"
     int32_t state = 0;
     std::optional<std::string> remarks;
-    std::vector<uint32_t> clusterList;   // clustersNeeded entries; empty: no list
+    std::vector<uint64_t> clusterList;   // clustersNeeded entries (0: not collected); empty: no list
     int32_t clustersNeeded = 0;
     int32_t clustersCollected = 0;
     int32_t firstClass = 0;
@@ -93,12 +93,17 @@ struct DelFileInfo {
     int32_t isImage = 0;
     std::string extension;  // upper-case, trimmed, at most 31 bytes; "   " when none
     bool carved = false;    // found by its signature, not through a directory entry
+    // A carved file's start cluster. Its synthesized entry holds only the low
+    // 32 bits (in its two 16-bit halves), and a raw source of more than 2^32
+    // sectors has cluster numbers beyond them.
+    uint64_t carvedStart = 0;
     // The size when the entry's 32-bit field cannot hold it: an exFAT file's
     // data length (4 GiB and more exist). 0: the entry's size stands.
     uint64_t wideSize = 0;
 
     bool hasClusterList() const { return !clusterList.empty(); }
-    uint32_t startCluster() const { return EntryStartCluster(entry); }
+    // The start cluster: the entry's (high << 16 | low), or a carved file's own.
+    uint64_t startCluster() const { return carved ? carvedStart : EntryStartCluster(entry); }
     uint64_t size() const { return wideSize != 0 ? wideSize : EntrySize(entry); }
 };
 

@@ -131,7 +131,7 @@ std::string ShortComponent(const DirEntry& e) {
 }
 
 struct ScanContext {
-    std::unordered_set<uint32_t> visited;  // start clusters of folders already read in this call tree
+    std::unordered_set<uint64_t> visited;  // start clusters of folders already read in this call tree
 };
 
 class FolderScan {
@@ -140,7 +140,7 @@ public:
         : session_(session), volume_(*session.volume), boot_(session.volume->bootSector), context_(context),
           depth_(depth), contiguous_(contiguous), path_(path), indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
 
-    void Run(uint32_t start, uint32_t startHigh, bool fixedRoot);
+    void Run(uint64_t start, uint32_t startHigh, bool fixedRoot);
 
 private:
     void WalkEntries(uint8_t* block, size_t bytes);
@@ -163,7 +163,7 @@ private:
     bool end_ = false;
 };
 
-void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
+void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
     ByteReader b(boot_.data(), boot_.size());
     const uint32_t bytesPerSector = b.le16(bpb::BytesPerSector);
     const uint32_t sectorsPerCluster = b.u8(bpb::SectorsPerCluster);
@@ -189,7 +189,7 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         session_.progress.Report(PhaseFolder, -1, "フォルダ検索 " + path_);
     }
 
-    std::vector<uint32_t> clusters;
+    std::vector<uint32_t> chain;  // the FAT chain (FAT entries are 32-bit)
     uint64_t blockCount = 0;
     uint64_t rootBytes = 0;
     if (fixedRoot) {
@@ -199,11 +199,9 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         blockCount = (rootBytes + blockBytes - 1) / blockBytes;
     } else {
         // Contiguous mode only needs the start; the chain is not walked.
-        if (contiguous_)
-            clusters.push_back(start);
-        else
-            blockCount = uint64_t(CollectChain(map, boot_, start, &clusters));
-        if (clusters.empty()) clusters.push_back(start);
+        // Contiguous mode, and a start no FAT entry can name, read on from the start.
+        if (!contiguous_ && start <= 0xFFFFFFFFu) blockCount = uint64_t(CollectChain(map, boot_, uint32_t(start), &chain));
+        if (chain.empty()) blockCount = std::max<uint64_t>(blockCount, 1);
     }
 
     std::vector<uint8_t> block(blockBytes);
@@ -215,12 +213,12 @@ void FolderScan::Run(uint32_t start, uint32_t startHigh, bool fixedRoot) {
         int64_t offset = 0;
         uint32_t bytes = blockBytes;
         if (fixedRoot) {
-            uint64_t sector = (uint64_t(startHigh) << 32) | start;
+            const uint64_t sector = (uint64_t(startHigh) << 32) | (start & 0xFFFFFFFFu);
             offset = int64_t(sector * bytesPerSector + i * blockBytes);
             uint64_t left = rootBytes - i * blockBytes;
             if (left < bytes) bytes = uint32_t(left);
         } else {
-            cluster = contiguous_ ? uint64_t(clusters[0]) + i : clusters[size_t(i)];
+            cluster = contiguous_ ? start + i : (chain.empty() ? start : chain[size_t(i)]);
             if (cluster < 2 || cluster > lastCluster || (map.present && cluster >= mapSize)) break;
             // No cluster is read as a directory twice in a search: what follows
             // it was walked then as well (or by its own scan), and reading it
@@ -370,7 +368,7 @@ void FolderScan::Descend(const DirEntry& entry, const std::string& longName) {
 
 }  // namespace
 
-int ScanDirectory(SearchSession& session, uint32_t start, uint32_t startHigh, int depth, bool fixedRoot,
+int ScanDirectory(SearchSession& session, uint64_t start, uint32_t startHigh, int depth, bool fixedRoot,
                   bool contiguous, const std::string& path) {
     if (!session.volume) return 0;
     ScanContext context;

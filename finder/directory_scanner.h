@@ -13,7 +13,7 @@ namespace veld {
 // startHigh then hold its first sector). Reads the session's volume, claims
 // clusters in its map, registers deleted files and folders in it and
 // descends into sub-folders. Returns 0.
-int ScanDirectory(SearchSession& session, uint32_t start, uint32_t startHigh, int depth, bool fixedRoot,
+int ScanDirectory(SearchSession& session, uint64_t start, uint32_t startHigh, int depth, bool fixedRoot,
                   bool contiguous, const std::string& path);
 
 }  // namespace veld

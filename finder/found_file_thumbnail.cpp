@@ -41,7 +41,7 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     uint64_t counted = 0;
     uint64_t offset = 0;
     for (uint64_t i = 0; i < slots && offset < fileSize; ++i, offset += clusterSize) {
-        const uint32_t cluster = record.clusterList[size_t(i)];
+        const uint64_t cluster = record.clusterList[size_t(i)];
         if (cluster == 0) {  // a hole: its part of the buffer is zero and counts nothing
             std::memset(buffer.get() + offset, 0, clusterSize);
             continue;

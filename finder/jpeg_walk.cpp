@@ -69,7 +69,7 @@ void ReadExifSegment(DiskVolume& volume, int64_t windowOffset, uint64_t markerAt
 
 }  // namespace
 
-uint32_t WalkJpeg(SearchSession& session, uint32_t start, JpegInfo* info, int mode) {
+uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mode) {
     if (!info) return 0;
     *info = JpegInfo{};
     if (!session.volume) return 0;
@@ -197,10 +197,10 @@ uint32_t WalkJpeg(SearchSession& session, uint32_t start, JpegInfo* info, int mo
     if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
     if (frameWidth >= 0) info->frameWidth = frameWidth;
     if (frameHeight >= 0) info->frameHeight = frameHeight;
-    return ok ? uint32_t(current) : 0;
+    return ok ? current : 0;
 }
 
-void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                         const JpegInfo& info) {
     static const char kEntryName[8] = {'J', 'p', 'e', 'g', 'I', 'm', 'g', 0};
     DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_JPEG_START);

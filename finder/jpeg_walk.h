@@ -14,8 +14,8 @@ namespace veld {
 enum JpegWalkMode { JpegWalkFull = 0, JpegWalkExifOnly = 1 };
 // Follows the JPEG marker structure from a start cluster of the session's
 // volume; the last cluster examined, or 0 on failure.
-uint32_t WalkJpeg(SearchSession& session, uint32_t start, JpegInfo* info, int mode);
-void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mode);
+void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                         const JpegInfo& info);
 
 }  // namespace veld

@@ -47,7 +47,7 @@ bool Accepted(const ByteReader& r, uint64_t o) {
 
 }  // namespace
 
-uint32_t WalkMp4Atoms(SearchSession& session, uint32_t start, Mp4Info* info) {
+uint64_t WalkMp4Atoms(SearchSession& session, uint64_t start, Mp4Info* info) {
     if (!info) return 0;
     *info = Mp4Info{};
     if (!session.volume) return 0;
@@ -162,10 +162,10 @@ uint32_t WalkMp4Atoms(SearchSession& session, uint32_t start, Mp4Info* info) {
     }
 
     if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
-    return ok ? uint32_t(current) : 0;
+    return ok ? current : 0;
 }
 
-void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                        const Mp4Info& info) {
     static const char kEntryName[8] = {'M', 'P', 'G', '4', 'M', 'O', 'V', 0};
     DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_MP4_START);

@@ -11,8 +11,8 @@
 namespace veld {
 
 // Follows the top-level MP4/MOV atoms from a start cluster of the session's volume.
-uint32_t WalkMp4Atoms(SearchSession& session, uint32_t start, Mp4Info* info);
-void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint32_t start,
+uint64_t WalkMp4Atoms(SearchSession& session, uint64_t start, Mp4Info* info);
+void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                        const Mp4Info& info);
 
 }  // namespace veld

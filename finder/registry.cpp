@@ -81,8 +81,8 @@ void TraceRegistration(const DelFileInfo& r, int startState) {
     std::string ext = std::string(reinterpret_cast<const char*>(r.entry.data() + 8), 3);
     std::string attributes = FatAttributeText(r.entry[dirent::Attributes]);
     std::string written = FatDateTimeText(EntryWriteDate(r.entry), EntryWriteTime(r.entry));
-    TraceLine("(%02x)%-8.8s.%-3.3s %s %s %s c=%4X (0x%X)size=%6d %s tempfn=%s", r.entry[0], name.c_str(), ext.c_str(), "",
-              attributes.c_str(), written.c_str(), r.startCluster(), 0, int(r.size()), ClusterStateName(startState), "");
+    TraceLine("(%02x)%-8.8s.%-3.3s %s %s %s c=%4llX (0x%X)size=%6d %s tempfn=%s", r.entry[0], name.c_str(), ext.c_str(), "",
+              attributes.c_str(), written.c_str(), (unsigned long long)r.startCluster(), 0, int(r.size()), ClusterStateName(startState), "");
 }
 
 void Tally(SearchSession& session, const std::string& extension) {
@@ -108,7 +108,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     r.extension = ExtensionOf(r);
     r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
 
-    const uint32_t start = r.startCluster();
+    const uint64_t start = r.startCluster();
     const int startState = ClusterState(session.gFat, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
@@ -124,7 +124,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     } else {
         int startClass = volume ? ReadAndClassifyCluster(*volume, start) : 0;
         static const DiskVolume kNoVolume;
-        uint32_t collected = 0;
+        uint64_t collected = 0;
         uint64_t needed = 0;
         if (plannedClusters && !plannedClusters->empty()) {
             std::vector<uint64_t> list;
@@ -138,7 +138,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
                                                   r.size(), &r.clusterList, &collected, !r.carved, &needed));
         }
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
-        r.clustersCollected = int32_t(collected);
+        r.clustersCollected = int32_t(std::min<uint64_t>(collected, INT32_MAX));
         // A run blocked at its first cluster gathered nothing: no list.
         if (collected == 0) {
             r.clusterList.clear();
@@ -146,7 +146,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         }
 
         if (r.hasClusterList()) {
-            uint32_t first = r.clusterList[0];
+            const uint64_t first = r.clusterList[0];
             int firstClass = first == start ? startClass : (volume ? ReadAndClassifyCluster(*volume, first) : 0);
             r.firstClass = firstClass;
             if (firstClass == CC_JPEG_START) {
@@ -156,7 +156,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
                         WalkJpeg(session, first, &info, JpegWalkExifOnly);
                     } catch (...) {
                         // The file is still registered, without what the walk had not filled.
-                        TraceLine("ERROR registry: EXIF walk from cluster %u failed: %s", first,
+                        TraceLine("ERROR registry: EXIF walk from cluster %llu failed: %s", (unsigned long long)first,
                                   CaughtExceptionText().c_str());
                     }
                     r.jpeg = info;
@@ -202,8 +202,8 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     if (!listable) {
         if (r.hasClusterList()) {
             char text[96];
-            std::snprintf(text, sizeof text, "見つかったファイル %d(既に登録済み #%ld)", int(session.FoundCount.load()),
-                          long(r.clusterList[0]));
+            std::snprintf(text, sizeof text, "見つかったファイル %d(既に登録済み #%llu)", int(session.FoundCount.load()),
+                          (unsigned long long)r.clusterList[0]);
             session.progress.Report(PhaseFoundFile, -1, text);
         }
         FreeDelFileInfo(&r);

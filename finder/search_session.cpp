@@ -1,5 +1,7 @@
 #include "finder/search_session.h"
 
+#include <cstdio>
+
 namespace veld {
 
 SearchSession::SearchSession() : gcDelFileList(FreeDelFileInfo), DelFolderList(FreeDelFileInfo) {}
@@ -7,6 +9,17 @@ SearchSession::SearchSession() : gcDelFileList(FreeDelFileInfo), DelFolderList(F
 SearchSession::~SearchSession() {
     cancelFlag = 1;
     if (worker.joinable()) worker.join();
+}
+
+const char* NotExaminedReasonText(NotExaminedReason reason) {
+    return reason == NotExaminedUnreadable ? "the source ends or cannot be read there" : "beyond the end of the source";
+}
+
+std::string NotExaminedText(uint64_t first, uint64_t last, NotExaminedReason reason) {
+    char text[160];
+    std::snprintf(text, sizeof text, "クラスタ %llu～%llu は検査されていません (%s)", (unsigned long long)first,
+                  (unsigned long long)last, reason == NotExaminedUnreadable ? "読み込みエラー" : "ソースの終わりより後");
+    return text;
 }
 
 void SearchSession::ClearFoundFileLists() {

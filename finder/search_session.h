@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -41,6 +42,23 @@ enum SearchResult : int {
     SearchOpenFailed = -1,
     SearchNoMarker = -3,
     SearchNotAnalysed = -4,
+};
+
+// Why the signature search left clusters of its range unread.
+enum NotExaminedReason : int32_t {
+    NotExaminedPastMap = 1,     // beyond the cluster map, which ends where the source does
+    NotExaminedUnreadable = 2,  // the source ended or a read failed there
+};
+// A short English description of the reason, for the trace.
+const char* NotExaminedReasonText(NotExaminedReason reason);
+// The user-facing text telling which clusters were not examined and why.
+std::string NotExaminedText(uint64_t first, uint64_t last, NotExaminedReason reason);
+
+// Cluster numbers first..last (inclusive).
+struct ClusterRange {
+    uint64_t first = 0;
+    uint64_t last = 0;
+    NotExaminedReason reason = NotExaminedPastMap;
 };
 
 struct ExtensionCount {
@@ -85,6 +103,9 @@ struct SearchSession {
     // platform said it on the worker.
     std::string lastOpenError;
     bool lastOpenDenied = false;
+    // The clusters of the search's range that were not examined, when the
+    // search stopped before the range's end for a reason other than a cancel.
+    std::optional<ClusterRange> notExamined;
 
     bool Cancelled() const { return cancelFlag.load(std::memory_order_relaxed) != 0; }
     // Empties the four lists and zeroes both counters.

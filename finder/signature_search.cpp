@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/trace.h"
+#include "finder/carved_file.h"
 #include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
 #include "finder/jpeg_walk.h"
@@ -36,20 +37,23 @@ bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
     return detailed;
 }
 
-std::string CarvedName(uint64_t cluster, const char* extension) {
-    char name[32];
-    std::snprintf(name, sizeof name, "#%08u.%s", unsigned(cluster), extension);
-    return name;
-}
-
 void MarkWalked(FatTables& map, uint64_t from, uint64_t last, uint8_t contentClass) {
     for (uint64_t k = from; k < last; ++k) SetClusterClass(map, k, contentClass);
 }
 
 }  // namespace
 
-int SearchClusters(SearchSession& session, uint32_t first, uint32_t last) {
+// Records and traces the clusters from..last that the search did not read.
+void NoteNotExamined(SearchSession& session, uint64_t from, uint64_t last, NotExaminedReason reason) {
+    if (from > last) return;
+    session.notExamined = ClusterRange{from, last, reason};
+    TraceLine("Clusters %llu-%llu not examined: %s", (unsigned long long)from, (unsigned long long)last,
+              NotExaminedReasonText(reason));
+}
+
+int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
     SearchProgress& progress = session.progress;
+    session.notExamined.reset();
     progress.SetClusterRange(first, last);
     progress.Report(PhaseClustersStart, double(first), "");
     if (!session.volume) {
@@ -66,24 +70,34 @@ int SearchClusters(SearchSession& session, uint32_t first, uint32_t last) {
     if (cs != 0) {
         const std::vector<uint8_t> zeros(cs, 0);
         std::vector<uint8_t> buffer(cs, 0);
-        // 64-bit counter: a range ending at the largest 32-bit number still ends.
-        // Cluster numbers below 2 have no data area.
-        for (uint64_t c = std::max<uint32_t>(first, 2); c <= last; ++c) {
+        // Cluster numbers below 2 have no data area. The last number of the
+        // 64-bit range is handled before the counter could wrap.
+        for (uint64_t c = std::max<uint64_t>(first, 2); c <= last; ++c) {
             // Past the map every cluster answers FA_END, which only the detailed
-            // search examines: a range beyond the map (the claimed size of a
-            // damaged boot sector) has nothing more to offer.
-            if (!detailed && map.present && c >= map.size()) break;
-            if (!ShouldExamine(map, c, detailed)) continue;
+            // search examines: the map covers all the source holds, so a range
+            // beyond it (the claimed size of a damaged boot sector) lies past
+            // the source's end.
+            if (!detailed && map.present && c >= map.size()) {
+                NoteNotExamined(session, c, last, NotExaminedPastMap);
+                break;
+            }
+            if (!ShouldExamine(map, c, detailed)) {
+                if (c == UINT64_MAX) break;
+                continue;
+            }
 
             uint32_t done = 0;
             if (DiskIO_Seek(&volume, ClusterOffset(volume, c)) < 0 ||
-                !DiskIO_Read(&volume, buffer.data(), cs, &done) || done != cs)
-                break;  // the source ends or cannot be read: the search ends here
+                !DiskIO_Read(&volume, buffer.data(), cs, &done) || done != cs) {
+                // The source ends or cannot be read: the search ends here.
+                NoteNotExamined(session, c, last, NotExaminedUnreadable);
+                break;
+            }
 
             if (std::memcmp(buffer.data(), zeros.data(), cs) == 0) {
                 SetClusterClass(map, c, CC_FILL);
                 progress.Report(PhaseCluster, double(c), "");
-                if (session.Cancelled()) break;
+                if (session.Cancelled() || c == UINT64_MAX) break;
                 continue;
             }
 
@@ -93,10 +107,10 @@ int SearchClusters(SearchSession& session, uint32_t first, uint32_t last) {
             if (cls == CC_DIR) {
                 if (fatVolume) {
                     try {
-                        ScanDirectory(session, uint32_t(c), 0, 0, false, true, "");
+                        ScanDirectory(session, c, 0, 0, false, true, "");
                     } catch (...) {
                         // A damaged folder must not end the search.
-                        TraceLine("ERROR signature search: folder scan of cluster %u failed: %s", unsigned(c),
+                        TraceLine("ERROR signature search: folder scan of cluster %llu failed: %s", (unsigned long long)c,
                                   CaughtExceptionText().c_str());
                     }
                 }
@@ -104,22 +118,22 @@ int SearchClusters(SearchSession& session, uint32_t first, uint32_t last) {
                 // A walk that fails found no end, so nothing could be recovered:
                 // no record is made for it (an empty one would look complete).
                 JpegInfo info;
-                const uint32_t walkedTo = WalkJpeg(session, uint32_t(c), &info, JpegWalkFull);
+                const uint64_t walkedTo = WalkJpeg(session, c, &info, JpegWalkFull);
                 if (walkedTo != 0 && info.length > 0)
-                    RegisterCarvedJpeg(session, CarvedName(c, "jpg"), info.length, uint32_t(c), info);
+                    RegisterCarvedJpeg(session, CarvedFileName(c, "jpg"), info.length, c, info);
                 MarkWalked(map, c, walkedTo, CC_JPEG_DATA);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
             } else if (cls == CC_MP4_START) {
                 Mp4Info info;
-                const uint32_t walkedTo = WalkMp4Atoms(session, uint32_t(c), &info);
+                const uint64_t walkedTo = WalkMp4Atoms(session, c, &info);
                 if (walkedTo != 0 && info.length > 0)
-                    RegisterCarvedMp4(session, CarvedName(c, "mp4"), info.length, uint32_t(c), info);
+                    RegisterCarvedMp4(session, CarvedFileName(c, "mp4"), info.length, c, info);
                 MarkWalked(map, c, walkedTo, CC_MP4_DATA);
                 if (walkedTo > c) c = walkedTo;
             }
 
             progress.Report(PhaseCluster, double(c), "");
-            if (session.Cancelled()) break;
+            if (session.Cancelled() || c >= last) break;
         }
     }
 

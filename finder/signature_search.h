@@ -12,6 +12,8 @@ namespace veld {
 
 // Examines clusters first..last (inclusive) of the session's volume and
 // registers what it finds in the session.
-int SearchClusters(SearchSession& session, uint32_t first, uint32_t last);
+// Clusters the search did not reach (past the source's end, or after a read
+// that failed) are recorded in session.notExamined and traced.
+int SearchClusters(SearchSession& session, uint64_t first, uint64_t last);
 
 }  // namespace veld

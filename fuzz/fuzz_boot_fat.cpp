@@ -15,14 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const BootSector boot = volume->bootSector;
     ReadFat(map, *volume, boot);
     ClusterCountOf(boot);
-    std::vector<uint32_t> list;
+    std::vector<uint32_t> chain;
+    std::vector<uint64_t> list;
     const uint64_t walks = std::min<uint64_t>(map.size(), 66);
     for (uint64_t c = 2; c < walks; ++c) {
-        CollectChain(map, boot, uint32_t(c), &list);
+        CollectChain(map, boot, uint32_t(c), &chain);
         MarkChain(map, boot, uint32_t(c), (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
-        uint32_t collected = 0;
+        uint64_t collected = 0;
         uint64_t needed = 0;
-        MarkContiguous(map, *volume, uint32_t(c), FA_DEL_FILE, uint64_t(FatEntry(map, c)) * 977, &list, &collected,
+        MarkContiguous(map, *volume, c, FA_DEL_FILE, uint64_t(FatEntry(map, c)) * 977, &list, &collected,
                        true, &needed);
         ClusterOffset(*volume, FatEntry(map, c));
     }

@@ -123,14 +123,14 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     std::vector<uint8_t> buffer(clusterSize);
     bool cancelled = false;
     bool writeFailed = false;
-    uint32_t unreadCluster = 0;  // the cluster whose read failed or came short
+    uint64_t unreadCluster = 0;  // the cluster whose read failed or came short
     int lastPercent = -1;
     uint64_t position = 0;
     // Entries past the end of the list count as 0: nothing more is written.
     for (size_t i = 0; position < size && i < entries; ++i, position += clusterSize) {
         // Entries the claim never filled (0) write nothing: the output is
         // then shorter than the size, as the record's state says.
-        uint32_t c = record.clusterList[i];
+        const uint64_t c = record.clusterList[i];
         uint32_t want = uint32_t(std::min<uint64_t>(clusterSize, size - position));
         if (c >= 2) {
             uint32_t done = 0;

@@ -101,7 +101,7 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
     case ColDate: return info.jpeg.dateTime.empty() ? WriteDateText(info) : info.jpeg.dateTime;
     case ColState: return FoundFileStateText(info);
     case ColPosition:
-        std::snprintf(text, sizeof text, "%u", info.startCluster());
+        std::snprintf(text, sizeof text, "%llu", (unsigned long long)info.startCluster());
         return text;
     case ColPictureSize:
         if (info.firstClass != CC_JPEG_START) return "";
@@ -120,9 +120,13 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
     case ColName: return KeyText(info.name ? *info.name : "");
     case ColType: return KeyText(TypeNameOfExtension(info.extension));
     case ColSize:
-        // Sizes are unsigned and may pass 4 GiB (exFAT): twenty digits, so
-        // every size sorts by its value.
-        std::snprintf(text, sizeof text, "%20llu", (unsigned long long)info.size());
+        // Sizes are unsigned, ten digits wide. exFAT files may need more:
+        // those keys start with "~", above every ten-digit key, and then
+        // compare among themselves at twenty digits.
+        if (info.size() < 10000000000ull)
+            std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.size());
+        else
+            std::snprintf(text, sizeof text, "~%20llu", (unsigned long long)info.size());
         return text;
     case ColFolder: return KeyText(info.folder ? *info.folder : "");
     case ColDate: return WriteDateText(info);
@@ -131,7 +135,7 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
                       info.size() == 0 ? 1 : 0);
         return text;
     case ColPosition:
-        std::snprintf(text, sizeof text, "%10u", info.startCluster());
+        std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.startCluster());
         return text;
     case ColPictureSize: return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
     case ColModel: return KeyText(info.jpeg.model);

@@ -61,7 +61,7 @@ void ScanDeletedFolders(SearchSession& session) {
         if (session.Cancelled()) break;
         std::optional<DelFileInfo> folder = session.DelFolderList.CopyAt(i);
         if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
-        uint32_t start = folder->startCluster();
+        const uint64_t start = folder->startCluster();
         std::string name = folder->name.value_or(std::string());
         if (name.empty()) name = TrimmedShortName(folder->entry);
         int state = ClusterState(session.gFat, start);
@@ -84,6 +84,7 @@ void ResetSearch(SearchSession& session) {
     session.shownCount = 0;
     session.startWindow = nullptr;
     session.volume.reset();
+    session.notExamined.reset();
     FreeFat(session.gFat);
 }
 
@@ -118,6 +119,7 @@ int RunSearch(SearchSession& session, char driveLetter, const std::string& image
         return SearchOpenFailed;
     }
     session.lastOpenError.clear();
+    session.notExamined.reset();
     session.lastOpenDenied = false;
     return SearchOpenVolume(session, options);
 }
@@ -174,10 +176,14 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     TraceLine("%s", "");
     TraceLine("●クラスタサーチ");
 
-    uint32_t first = 2, last = uint32_t(uint64_t(LastSearchCluster(volume)) & 0xFFFFFFFFu);
+    // Data clusters are numbered 2 .. cluster count + 1. A range whose end
+    // is the cluster count (the end the options offer) reaches the last one.
+    const uint64_t clusterEnd = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 2 : 0;
+    uint64_t first = 2, last = clusterEnd > 2 ? clusterEnd - 1 : 0;
     if (options.rangeOnly) {
-        first = uint32_t(uint64_t(options.firstCluster) & 0xFFFFFFFFu);
-        last = uint32_t(uint64_t(options.lastCluster) & 0xFFFFFFFFu);
+        first = uint64_t(std::max<int64_t>(options.firstCluster, 0));
+        last = uint64_t(std::max<int64_t>(options.lastCluster, 0));
+        if (clusterEnd > 2 && last == clusterEnd - 2) last = clusterEnd - 1;
     }
     if (!session.Cancelled() && first <= last) SearchClusters(session, first, last);
 

@@ -127,11 +127,7 @@ void LoadRawGeometry(DiskVolume& volume) {
     if (sector == 0) sector = 512;
     volume.clusterSize = sector;
     volume.sectorSize = sector;
-    volume.clusterCount = volume.sourceKind == SourceDrive ? int64_t(uint32_t(bytes / sector)) : bytes / 512;
-}
-
-int64_t LastSearchCluster(const DiskVolume& volume) {
-    return volume.volumeKind == VolumeExfat && volume.clusterCount > 0 ? volume.clusterCount + 1 : volume.clusterCount;
+    volume.clusterCount = volume.sourceKind == SourceDrive ? bytes / sector : bytes / 512;
 }
 
 int64_t ClusterOffset(const DiskVolume& volume, uint64_t cluster) {

@@ -45,10 +45,6 @@ int64_t ClusterCountOf(const BootSector& boot);
 // Sectors per FAT from offset 36 (FAT32, root entries 0) or 22.
 uint32_t SectorsPerFatOf(const BootSector& boot);
 bool IsFat32Layout(const BootSector& boot);
-// The highest cluster number a search's range reaches: the cluster count,
-// as the range has always been given; on exFAT the heap's last cluster
-// (count + 1), so that a card's last cluster is searched too.
-int64_t LastSearchCluster(const DiskVolume& volume);
 // Byte offset of a cluster on the source; 0 below cluster 2.
 int64_t ClusterOffset(const DiskVolume& volume, uint64_t cluster);
 

@@ -175,6 +175,25 @@ uint64_t ClusterCells::NextEmpty(uint64_t from, uint64_t end) const {
     return end;
 }
 
+void ClusterCells::CountStates(uint64_t (&counts)[256]) const {
+    std::fill(std::begin(counts), std::end(counts), 0);
+    for (size_t p = 0; p < pages_.size(); ++p) {
+        const uint64_t cellsHere = std::min<uint64_t>(kPageCells, size_ - (uint64_t(p) << kPageBits));
+        const Page* page = pages_[p].get();
+        if (!page) {
+            counts[kEmpty] += cellsHere;
+        } else if (page->dense) {
+            for (uint64_t k = 0; k < cellsHere; ++k) ++counts[page->dense[k]];
+        } else {
+            for (size_t i = 0; i < page->runs.size(); ++i) {
+                const uint64_t begin = page->runs[i].start;
+                const uint64_t end = i + 1 < page->runs.size() ? page->runs[i + 1].start : kPageCells;
+                if (begin < cellsHere) counts[page->runs[i].state] += std::min(end, cellsHere) - begin;
+            }
+        }
+    }
+}
+
 ClusterCells::MemoryUse ClusterCells::Memory() const {
     MemoryUse use;
     use.bytes = pages_.capacity() * sizeof(pages_[0]);
@@ -190,6 +209,34 @@ ClusterCells::MemoryUse ClusterCells::Memory() const {
         }
     }
     return use;
+}
+
+void ClusterMarks::Reset(uint64_t count) {
+    std::vector<std::unique_ptr<uint64_t[]>>().swap(pages_);
+    size_ = count;
+}
+
+bool ClusterMarks::Test(uint64_t cluster) const {
+    const size_t page = size_t(cluster >> kPageBits);
+    if (cluster >= size_ || page >= pages_.size() || !pages_[page]) return false;
+    const uint64_t bit = cluster & (kPageFlags - 1);
+    return (pages_[page][bit / 64] >> (bit % 64)) & 1;
+}
+
+void ClusterMarks::Set(uint64_t cluster) {
+    if (cluster >= size_) return;
+    if (pages_.empty()) pages_.resize(size_t((size_ + kPageFlags - 1) >> kPageBits));
+    std::unique_ptr<uint64_t[]>& page = pages_[size_t(cluster >> kPageBits)];
+    if (!page) page.reset(new uint64_t[kPageFlags / 64]());
+    const uint64_t bit = cluster & (kPageFlags - 1);
+    page[bit / 64] |= uint64_t(1) << (bit % 64);
+}
+
+uint64_t ClusterMarks::MemoryBytes() const {
+    uint64_t bytes = pages_.capacity() * sizeof(pages_[0]);
+    for (const auto& page : pages_)
+        if (page) bytes += kPageFlags / 8;
+    return bytes;
 }
 
 }  // namespace veld

@@ -49,6 +49,9 @@ public:
     // stepped over a run or a page at a time.
     uint64_t NextEmpty(uint64_t from, uint64_t end) const;
 
+    // How many cells hold each state (counts[state]), over all size() cells.
+    void CountStates(uint64_t (&counts)[256]) const;
+
     struct MemoryUse {
         uint64_t runPages = 0;    // pages kept as runs of equal cells
         uint64_t densePages = 0;  // pages holding two bytes per cell
@@ -67,6 +70,30 @@ private:
 
     uint64_t size_ = 0;
     std::vector<std::unique_ptr<Page>> pages_;  // null: every cell of the page empty
+};
+
+// One flag per cluster number (64 bits), all clear at the start, kept in
+// pages of 65,536 flags (8 KiB) that are allocated when a flag of theirs is
+// first set; the page table itself is made on the first Set. A search that
+// sets a few flags on a raw source of billions of sectors pays for those
+// pages only. Not thread-safe.
+class ClusterMarks {
+public:
+    explicit ClusterMarks(uint64_t count = 0) : size_(count) {}
+    uint64_t size() const { return size_; }
+    // count flags, all clear; the memory of the previous ones is released.
+    void Reset(uint64_t count);
+    // False for numbers at or beyond size().
+    bool Test(uint64_t cluster) const;
+    // Ignored for numbers at or beyond size().
+    void Set(uint64_t cluster);
+    uint64_t MemoryBytes() const;
+
+private:
+    static constexpr unsigned kPageBits = 16;
+    static constexpr uint64_t kPageFlags = uint64_t(1) << kPageBits;
+    uint64_t size_ = 0;
+    std::vector<std::unique_ptr<uint64_t[]>> pages_;  // null: every flag of the page clear
 };
 
 }  // namespace veld

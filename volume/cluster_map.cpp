@@ -14,23 +14,32 @@
 namespace veld {
 namespace {
 
-// No map grows beyond this many cells (1.5 GiB with the FAT copy); cluster
-// numbers past it answer FA_END and are treated as claimed.
-constexpr uint64_t kMaxMapEntries = uint64_t(1) << 28;
+// A source whose size cannot be learned still gets a map of at most this
+// many cells (32 TiB of 512-byte sectors): the cells cost nothing until
+// written, but the page table of a damaged 64-bit cluster count must not
+// exhaust memory. Clusters past the map are reported by the search as not
+// examined.
+constexpr uint64_t kUnknownSizeMapCells = uint64_t(1) << 36;
 
-// Upper bound for the number of cells a source can need: what its bytes can
-// hold as clusters, plus the two reserved numbers.
+// The number of cells a source can need: what its bytes hold as clusters,
+// plus the two reserved numbers.
 uint64_t DeviceClusterBound(const DiskVolume& volume) {
-    if (!volume.device || volume.clusterSize == 0) return kMaxMapEntries;
+    if (!volume.device || volume.clusterSize == 0) return kUnknownSizeMapCells;
     int64_t bytes = volume.device->Size();
-    if (bytes < 0) return kMaxMapEntries;
+    if (bytes < 0) return kUnknownSizeMapCells;
     uint64_t afterStart = uint64_t(bytes) > volume.dataStart ? uint64_t(bytes) - volume.dataStart : 0;
-    return std::min<uint64_t>(kMaxMapEntries, afterStart / volume.clusterSize + 2);
+    return afterStart / volume.clusterSize + 2;
 }
 
-void Allocate(FatTables& tables, uint64_t entries, bool withFat) {
-    tables.fat.assign(withFat ? entries : 0, 0);
-    tables.cells.assign(entries, ClusterCell{});
+// The last data cluster's number + 1: cluster numbers 2 .. count + 1 hold data.
+uint64_t ClusterNumberEnd(const DiskVolume& volume) {
+    return volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 2 : 0;
+}
+
+void Allocate(FatTables& tables, uint64_t cells, uint64_t fatEntries) {
+    tables.fat.assign(size_t(fatEntries), 0);
+    tables.cells.Reset(cells);
+    tables.directoryScanned.Reset(cells);
     tables.present = true;
 }
 
@@ -60,7 +69,7 @@ void TraceSectorDump(const uint8_t* sector, uint32_t bytes, int fatType, uint64_
     }
 }
 
-// Walks a chain with a bound: at most the map's size in steps, and, once a
+// Walks a chain with a bound: at most the FAT's length in steps, and, once a
 // chain is long, a record of visited clusters so a cycle ends at once.
 class ChainWalk {
 public:
@@ -68,14 +77,15 @@ public:
         : tables_(tables), boot_(boot), current_(start) {}
     uint32_t current() const { return current_; }
     // Moves to the next cluster; false at the end of the chain, at a value
-    // outside the map, or on a revisited cluster.
+    // outside the FAT or the map, or on a revisited cluster.
     bool Next() {
-        if (current_ >= tables_.size()) return false;
-        uint32_t next = tables_.fat.empty() ? 0 : tables_.fat[current_];
-        if (!IsValidCluster(boot_, next) || next >= tables_.size()) return false;
-        if (++steps_ >= tables_.size()) return false;
+        const uint64_t entries = tables_.fat.size();
+        if (current_ >= entries) return false;
+        uint32_t next = tables_.fat[current_];
+        if (!IsValidCluster(boot_, next) || next >= entries || next >= tables_.size()) return false;
+        if (++steps_ >= entries) return false;
         if (steps_ >= kPlainSteps) {
-            if (visited_.empty()) visited_.assign(tables_.size(), false);
+            if (visited_.empty()) visited_.assign(size_t(entries), false);
             if (visited_[next]) return false;
             visited_[next] = true;
         }
@@ -97,24 +107,23 @@ private:
 int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, SearchProgress* progress) {
     if (volume.volumeKind == VolumeNone) return 0;
     FreeFat(tables);
-    uint64_t bound = DeviceClusterBound(volume);
+    const uint64_t bound = DeviceClusterBound(volume);
     if (volume.volumeKind == VolumeRaw || volume.volumeKind == VolumeNtfs) {
         // The cluster count of an NTFS boot sector is a 64-bit field of the
         // card: like the FAT's, the map never outgrows what the source holds.
-        uint64_t n = std::min<uint64_t>(volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0, bound);
-        Allocate(tables, n, false);
+        const uint64_t n = std::min(ClusterNumberEnd(volume), bound);
+        Allocate(tables, n, 0);
         tables.fatType = 0;
-        TraceLine("FAT entrys(2) = %d", int(n));
+        TraceLine("FAT entrys(2) = %llu", (unsigned long long)n);
         return 0;
     }
     if (volume.volumeKind == VolumeExfat) {
         // A cell for every cluster number up to the heap's last; the FAT stays
         // on the card and the allocation bitmap is read instead.
-        const uint64_t clusters = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0;
-        const uint64_t n = std::min<uint64_t>(clusters + 2, bound);
-        Allocate(tables, n, false);
+        const uint64_t n = std::min(ClusterNumberEnd(volume), bound);
+        Allocate(tables, n, 0);
         tables.fatType = 0;
-        TraceLine("FAT entrys(2) = %d", int(n));
+        TraceLine("FAT entrys(2) = %llu", (unsigned long long)n);
         return ReadExfatBitmap(tables, volume);
     }
 
@@ -123,7 +132,7 @@ int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, Searc
     const bool fat32 = IsFat32Layout(boot);
     const uint32_t bytesPerSector = r.le16(bpb::BytesPerSector);
     if (bytesPerSector == 0) {  // LoadGeometry never hands such a volume over as FAT
-        Allocate(tables, 0, true);
+        Allocate(tables, 0, 0);
         return 0;
     }
     uint64_t sectorsPerFat = SectorsPerFatOf(boot);
@@ -135,14 +144,14 @@ int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, Searc
         sectorsPerFat = std::min(sectorsPerFat, deviceSectors > reserved ? deviceSectors - reserved : 0);
     }
     const uint64_t fatBytes = uint64_t(bytesPerSector) * sectorsPerFat;
-    uint64_t entries = fat32 ? fatBytes / 4 : (fatType == 12 ? fatBytes * 2 / 3 : fatBytes / 2);
+    const uint64_t entries = fat32 ? fatBytes / 4 : (fatType == 12 ? fatBytes * 2 / 3 : fatBytes / 2);
     TraceLine("FAT entrys(1) = %lld %lld", (long long)volume.clusterCount, (long long)entries);
-    uint64_t clusters = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) : 0;
-    if (clusters > entries) entries = std::min(clusters, bound);
-    entries = std::min(entries, kMaxMapEntries);
-    Allocate(tables, entries, true);
+    // Every data cluster has a cell, also when the FAT is shorter than the
+    // card (its last entries then read 0).
+    const uint64_t cells = std::max(entries, std::min(ClusterNumberEnd(volume), bound));
+    Allocate(tables, cells, entries);
     tables.fatType = fatType;
-    TraceLine("FAT entrys(2) = %d", int(entries));
+    TraceLine("FAT entrys(2) = %llu", (unsigned long long)cells);
 
     std::vector<uint8_t> sector(bytesPerSector);
     std::vector<uint8_t> fat12Bytes;
@@ -196,12 +205,9 @@ int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, Searc
 }
 
 void FreeFat(FatTables& tables) {
-    tables.fat.clear();
-    tables.fat.shrink_to_fit();
-    tables.cells.clear();
-    tables.cells.shrink_to_fit();
-    tables.directoryScanned.clear();
-    tables.directoryScanned.shrink_to_fit();
+    std::vector<uint32_t>().swap(tables.fat);
+    tables.cells.Reset(0);
+    tables.directoryScanned.Reset(0);
     tables.present = false;
     tables.fatType = 0;
     tables.exfat = false;
@@ -211,31 +217,28 @@ void FreeFat(FatTables& tables) {
 
 int ClusterState(const FatTables& tables, uint64_t cluster) {
     if (!tables.present) return kNoClusterMap;
-    if (cluster >= tables.cells.size()) return FA_END;
-    return tables.cells[cluster].state;
+    return tables.cells.State(cluster);  // FA_END beyond the map
 }
 
 void SetClusterState(FatTables& tables, uint64_t cluster, uint8_t state) {
-    if (tables.present && cluster < tables.cells.size()) tables.cells[cluster].state = state;
+    if (tables.present) tables.cells.SetState(cluster, state);
 }
 
 int ClusterClass(const FatTables& tables, uint64_t cluster) {
-    if (!tables.present || cluster >= tables.cells.size()) return CC_NONE;
-    return tables.cells[cluster].contentClass;
+    if (!tables.present) return CC_NONE;
+    return tables.cells.Class(cluster);
 }
 
 void SetClusterClass(FatTables& tables, uint64_t cluster, uint8_t contentClass) {
-    if (tables.present && cluster < tables.cells.size()) tables.cells[cluster].contentClass = contentClass;
+    if (tables.present) tables.cells.SetClass(cluster, contentClass);
 }
 
 bool DirectoryBlockScanned(const FatTables& tables, uint64_t cluster) {
-    return cluster < tables.directoryScanned.size() && tables.directoryScanned[cluster];
+    return tables.present && tables.directoryScanned.Test(cluster);
 }
 
 void MarkDirectoryBlockScanned(FatTables& tables, uint64_t cluster) {
-    if (!tables.present || cluster >= tables.cells.size()) return;
-    if (tables.directoryScanned.empty()) tables.directoryScanned.assign(tables.cells.size(), false);
-    tables.directoryScanned[cluster] = true;
+    if (tables.present) tables.directoryScanned.Set(cluster);
 }
 
 uint32_t FatEntry(const FatTables& tables, uint64_t cluster) {
@@ -282,8 +285,8 @@ int64_t MarkChain(FatTables& tables, const BootSector& boot, uint32_t start, uin
     }
 }
 
-ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state,
-                               uint64_t size, std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse,
+ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint64_t start, uint8_t state,
+                               uint64_t size, std::vector<uint64_t>* list, uint64_t* collected, bool fatMarksInUse,
                                uint64_t* needed) {
     list->clear();
     *collected = 0;
@@ -295,20 +298,20 @@ ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint
     // Clusters past the map or past the volume's last cluster do not exist:
     // the list is bounded by what lies between the start and that end.
     uint64_t end = tables.present ? tables.size() : 0;
-    if (volume.clusterCount > 0) end = std::min<uint64_t>(end, uint64_t(volume.clusterCount) + 2);
+    if (volume.clusterCount > 0) end = std::min(end, ClusterNumberEnd(volume));
     const uint64_t available = end > start ? end - start : 0;
-    list->assign(std::min(capacity, available), 0);
+    list->assign(size_t(std::min(capacity, available)), 0);
     for (uint64_t i = 0; i < capacity; ++i) {
         // The card ends before the extent does.
         if (i >= list->size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
-        uint64_t c = uint64_t(start) + i;
+        uint64_t c = start + i;
         int old = ClusterState(tables, c);
         SetClusterState(tables, c, state);
         // A free cell that the FAT calls allocated belongs to a live file whose
         // entry has not been read yet: it stops the run like a claimed one.
         bool free = (old == FA_EMPTY && !(fatMarksInUse && FatSaysInUse(tables, c))) || old == FA_DEL_FILE;
-        if (free && c <= 0xFFFFFFFFu) {
-            (*list)[i] = uint32_t(c);
+        if (free) {
+            (*list)[size_t(i)] = c;
             ++*collected;
             continue;
         }

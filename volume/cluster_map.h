@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/search_progress.h"
+#include "volume/cluster_cells.h"
 #include "volume/disk_volume.h"
 
 namespace veld {
@@ -38,18 +39,17 @@ enum ContentClass : uint8_t {
     CC_MP4_DATA = 131,
 };
 
-struct ClusterCell {
-    uint8_t state = FA_EMPTY;
-    uint8_t contentClass = CC_NONE;
-};
-
-// The tables of one search.
+// The tables of one search. The map has a cell for every cluster number of
+// the volume, from 0 to its last data cluster (cluster count + 1), or to the
+// end of the FAT when that is longer; only what the source cannot hold is
+// left out. Its cells cost nothing until written (ClusterCells), so a raw
+// source of any size is mapped whole.
 struct FatTables {
     bool present = false;
-    int fatType = 0;                // FatTypeOf of the volume; 0 for NTFS and raw
-    std::vector<uint32_t> fat;      // entry per cluster number (FAT12/16 widened)
-    std::vector<ClusterCell> cells; // same length as fat
-    std::vector<bool> directoryScanned;  // the scanner's record; empty until first used
+    int fatType = 0;                 // FatTypeOf of the volume; 0 for NTFS and raw
+    std::vector<uint32_t> fat;       // the first FAT's entries (FAT12/16 widened); empty for NTFS and raw
+    ClusterCells cells;              // state and content class per cluster number
+    ClusterMarks directoryScanned;   // the scanner's record: clusters already read as directory blocks
     // exFAT: the FAT is read on demand (ExfatFatReader); the allocation bitmap,
     // one bit per heap cluster (cluster 2 is bit 0), says which are in use.
     bool exfat = false;
@@ -58,7 +58,7 @@ struct FatTables {
 };
 
 // Copies the first FAT of the volume into the tables and makes a map of
-// empty cells, one per cluster; reports the reading to progress (may be
+// empty cells, one per cluster number; reports the reading to progress (may be
 // null). 0, or -1 when reading a FAT sector failed (the partial table is kept).
 int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, SearchProgress* progress = nullptr);
 void FreeFat(FatTables& tables);
@@ -67,7 +67,7 @@ int ClusterState(const FatTables& tables, uint64_t cluster);  // 99 without a ma
 void SetClusterState(FatTables& tables, uint64_t cluster, uint8_t state);
 int ClusterClass(const FatTables& tables, uint64_t cluster);  // 0 without a map or beyond it
 void SetClusterClass(FatTables& tables, uint64_t cluster, uint8_t contentClass);
-// The FAT entry of a cluster (0 beyond the table).
+// The FAT entry of a cluster (0 beyond the FAT).
 uint32_t FatEntry(const FatTables& tables, uint64_t cluster);
 // True when the card's own FAT says the cluster is allocated (a non-zero
 // entry; the top four bits are ignored on FAT32); on exFAT when its bit in
@@ -105,9 +105,9 @@ enum ContiguousClaim : int32_t {
 // the run as well (a deleted entry's extent never runs into a live file);
 // files found by their signature pass false, so pictures in allocated
 // clusters that no entry reaches (lost chains) can still be recovered.
-ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint32_t start, uint8_t state, uint64_t size,
-                   std::vector<uint32_t>* list, uint32_t* collected, bool fatMarksInUse = true,
-                   uint64_t* needed = nullptr);
+ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint64_t start, uint8_t state,
+                               uint64_t size, std::vector<uint64_t>* list, uint64_t* collected,
+                               bool fatMarksInUse = true, uint64_t* needed = nullptr);
 
 // Lists the FAT chain from start (the start itself unchecked).
 int64_t CollectChain(const FatTables& tables, const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);

@@ -181,7 +181,7 @@ TEST_F(ExtractionTest, DamagedSizeReservesOnlyWhatTheClustersCanDeliver) {
     EXPECT_LE(out.memory.capacity(), size_t(2 * cs)) << "reserved for the claimed size, not for the clusters";
 
     // Every entry a cluster number past the volume: nothing can be delivered.
-    for (uint32_t& c : huge.clusterList) c = 0x0FFFFFF0u;
+    for (uint64_t& c : huge.clusterList) c = 0x0FFFFFF0u;
     out = ExtractFoundFile(*volume, huge, request);
     EXPECT_EQ(out.result, ExtractReadFailed);
     EXPECT_LE(out.memory.capacity(), size_t(cs));

@@ -128,6 +128,16 @@ TEST(FoundFileColumns, NameSizeDateAndPositionCells) {
 
     EXPECT_EQ(FoundFileColumnText(info, ColSize), "0ﾊﾞｲﾄ");
     EXPECT_EQ(FoundFileSortKey(info, ColSize), "         0");
+    // exFAT sizes of 4 GiB and more, past ten digits too, still sort by value.
+    DelFileInfo big = info, bigger = info, biggest = info;
+    info.wideSize = 4000000000ull;
+    big.wideSize = 9999999999ull;
+    bigger.wideSize = 10000000000ull;
+    biggest.wideSize = 12000000000ull;
+    EXPECT_LT(FoundFileSortKey(info, ColSize), FoundFileSortKey(big, ColSize));
+    EXPECT_LT(FoundFileSortKey(big, ColSize), FoundFileSortKey(bigger, ColSize));
+    EXPECT_LT(FoundFileSortKey(bigger, ColSize), FoundFileSortKey(biggest, ColSize));
+    info.wideSize = 0;
     EXPECT_EQ(FoundFileColumnText(info, ColPosition), "70000");
     EXPECT_EQ(FoundFileSortKey(info, ColPosition), "     70000");
 

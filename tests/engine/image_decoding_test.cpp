@@ -368,7 +368,7 @@ PlantedCard Plant(const std::vector<uint8_t>& jpeg, const std::vector<uint32_t>&
     card.record.entry[dirent::FileSize + 1] = uint8_t(jpeg.size() >> 8);
     card.record.entry[dirent::FileSize + 2] = uint8_t(jpeg.size() >> 16);
     card.record.clustersNeeded = int32_t((jpeg.size() + kClusterSize - 1) / kClusterSize);
-    card.record.clusterList = clusters;
+    card.record.clusterList.assign(clusters.begin(), clusters.end());
     return card;
 }
 

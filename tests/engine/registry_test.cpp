@@ -291,7 +291,7 @@ TEST_F(RegistryTest, DeletedFileOverLiveFileIsInUseAndRunStopsAtIt) {
     EXPECT_EQ(*listed[0].name, "#ART    .TXT");
     EXPECT_EQ(listed[0].clustersNeeded, 4);
     EXPECT_EQ(listed[0].clustersCollected, 2);
-    EXPECT_EQ(listed[0].clusterList, (std::vector<uint32_t>{8, 9, 0, 0}));
+    EXPECT_EQ(listed[0].clusterList, (std::vector<uint64_t>{8, 9, 0, 0}));
 }
 
 TEST_F(RegistryTest, JpegStartGetsExifAndThumbnail) {

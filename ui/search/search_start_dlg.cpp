@@ -73,7 +73,7 @@ CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWi
                     !HasBootMarker(volume->bootSector))) {
             error_ = QStringLiteral("読み込みデータエラー");
         } else {
-            maximum_ = std::max<int64_t>(LastSearchCluster(*volume), minimum_);
+            maximum_ = std::max<int64_t>(volume->clusterCount, minimum_);
         }
     }
     optionShown_ = ReadIniInt("SearchOption", "Option", 0) != 0;
