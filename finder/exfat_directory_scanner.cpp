@@ -54,6 +54,10 @@ public:
         // Deleted folders; their deleted sub-folders join the queue.
         for (size_t i = 0; i < deletedFolders_.size() && !session_.Cancelled(); ++i) {
             const Folder folder = deletedFolders_[i];
+            if (!visited_.insert(folder.first).second) {
+                TraceLine(">>Skip Search Del Dir %s: its first cluster was read already", folder.path.c_str());
+                continue;
+            }
             TraceLine(">>Search Del Dir %s", folder.path.c_str());
             Walk(folder);
         }
@@ -138,12 +142,13 @@ private:
         sub.depth = parent.depth + 1;
         sub.path = JoinPath(parent.path, set.name.empty() ? "#" + std::to_string(set.firstCluster) : set.name);
         // A folder reached twice (damaged entries, or a deleted folder whose
-        // clusters a live one took) is read once.
-        if (!visited_.insert(sub.first).second) return;
-        if (deleted)
+        // clusters a live one took) is read once; deleted ones are checked
+        // when their turn comes, after the whole live tree has been read.
+        if (deleted) {
             deletedFolders_.push_back(std::move(sub));
-        else
+        } else if (visited_.insert(sub.first).second) {
             Walk(sub);
+        }
     }
 
     void File(const Folder& parent, const ExfatEntrySet& set, bool deleted) {
