@@ -289,6 +289,8 @@ QJsonObject OnlyRecordNamed(const std::string& jsonLines, const std::string& nam
 TEST(ExfatLargeFiles, ClipOfMoreThanFourGibIsSavedWhole) {
     if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
+    // The saved copy really takes its 4 GiB on disk.
+    if (std::filesystem::space(dir.path()).available < (6ull << 30)) GTEST_SKIP() << "less than 6 GiB free";
     ExfatImageBuilder card(dir.File("big.img"), {.sizeBytes = 5ull << 30, .clusterSize = 128 * 1024});
     ASSERT_EQ(card.error(), "");
     const uint64_t size = (4ull << 30) + 123457;
