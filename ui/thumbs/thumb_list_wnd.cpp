@@ -361,7 +361,9 @@ int CThumListWnd2::TimerTick() {
     QElapsedTimer clock;
     clock.start();
     while (!loadQueue_.empty() && !loading_ && made < kThumbnailsPerTick && makingAllowed()) {
-        if (made > 0 && clock.elapsed() >= kTickBudgetMs) break;
+        // Another thumbnail only when, at this tick's pace, it still ends
+        // within the budget.
+        if (made > 0 && clock.elapsed() * (made + 1) / made > kTickBudgetMs) break;
         loading_ = true;
         const int record = loadQueue_.front();
         loadQueue_.pop_front();

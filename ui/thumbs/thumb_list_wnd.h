@@ -38,9 +38,9 @@ public:
     static constexpr int kCellHeight = 100;
     static constexpr int kTimerMs = 50;
     static constexpr int kThumbnailsPerTick = 10;
-    // A tick stops making thumbnails once it has run this long, so that large
-    // pictures never hold up the interface for long.
-    static constexpr int kTickBudgetMs = 40;
+    // A tick makes no thumbnail that would, at its pace so far, end past this
+    // time, so that large pictures never hold up the interface for long.
+    static constexpr int kTickBudgetMs = 50;
     // Thumbnails held through the session's ThumbnailQueue: at least this
     // many, so a card whose search made few thumbnails still shows its
     // pictures (see heldBound()).
