@@ -17,6 +17,7 @@
 #include <set>
 
 #include "search/work_folders.h"
+#include "ui/posted_message.h"
 #include "ui/main/found_file_list.h"
 #include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/sect_view.h"
@@ -500,6 +501,32 @@ TEST_F(ThumbnailGridTest, ADragThatEndsWithoutADropWritesNothing) {
     EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1}));
     std::error_code error;
     EXPECT_TRUE(!fs::exists(WorkFolderPath(), error) || fs::is_empty(WorkFolderPath(), error));
+}
+
+}  // namespace
+}  // namespace veld::guitest
+
+namespace veld::guitest {
+namespace {
+
+TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
+    // A missing file: the options dialog's message, nothing searched.
+    frame_->SearchImageAtStart(QString::fromStdString(TempPath("missing.img")), false);
+    QTRY_COMPARE(messages_.size(), size_t(1));
+    EXPECT_EQ(messages_[0], "オープンエラー");
+    EXPECT_TRUE(frame_->uiEnabled());
+
+    // After the splash: the search starts with the deferred start-up message.
+    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    frame_->SearchImageAtStart(QString::fromStdString(BuildCard()), true);
+    QTest::qWait(20);
+    EXPECT_TRUE(finished.isEmpty());
+    EXPECT_TRUE(frame_->uiEnabled());
+    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+    EXPECT_GE(grid_->cellCount(), 4);
+    EXPECT_EQ(grid_->cellCount(), frame_->listPane()->rowCount());
 }
 
 }  // namespace
