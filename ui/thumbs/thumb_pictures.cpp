@@ -1,6 +1,7 @@
 #include "ui/thumbs/thumb_pictures.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QHash>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -110,17 +111,39 @@ QPixmap MakePicture(int id) {
     }
 }
 
+// The caches of pictures and icons, emptied while the application object
+// still exists (pixmaps must not outlive it).
+std::map<int, QPixmap>& MadePictures() {
+    static std::map<int, QPixmap> made;
+    return made;
+}
+QHash<QString, QIcon>& IconsByType() {
+    static QHash<QString, QIcon> icons;
+    return icons;
+}
+void RegisterCacheCleanup() {
+    static bool registered = false;
+    if (registered) return;
+    registered = true;
+    qAddPostRoutine([] {
+        MadePictures().clear();
+        IconsByType().clear();
+    });
+}
+
 }  // namespace
 
 const QPixmap& ThumbPixmap(int id) {
-    static std::map<int, QPixmap> made;
+    RegisterCacheCleanup();
+    std::map<int, QPixmap>& made = MadePictures();
     auto it = made.find(id);
     if (it == made.end()) it = made.emplace(id, MakePicture(id)).first;
     return it->second;
 }
 
 QIcon TypeIconForName(const QString& name) {
-    static QHash<QString, QIcon> byType;
+    RegisterCacheCleanup();
+    QHash<QString, QIcon>& byType = IconsByType();
     static QMimeDatabase database;
     const QMimeType type = database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
     const QString key = type.isValid() ? type.name() : QString();
