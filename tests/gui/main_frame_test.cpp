@@ -23,6 +23,7 @@
 #include "ui/main/found_file_tree.h"
 #include "ui/main/splash_window.h"
 #include "ui/posted_message.h"
+#include "ui/thumbs/thumb_list_view.h"
 #include "ui/search/search_start_dlg.h"
 #include "ui/search/sel_drive_dlg.h"
 
@@ -52,9 +53,10 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(ActionTexts(frame_->fileMenu()),
               (QStringList{"検索の開始(&F)", "検索結果のクリア(&C)", "見つかったファイルを保存(&S)",
                            "アプリケーションの終了(&X)"}));
-    // Only the views that exist are offered.
-    EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"詳細リスト(&L)"}));
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdShowList)->isChecked());
+    // The thumbnails are shown at start.
+    EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"縮小画像(&H)", "詳細リスト(&L)", "ディスクマップ"}));
+    EXPECT_TRUE(frame_->action(CMainFrame::CmdShowThumbnails)->isChecked());
+    EXPECT_FALSE(frame_->action(CMainFrame::CmdShowList)->isChecked());
     EXPECT_EQ(ActionTexts(frame_->helpMenu()), (QStringList{"ヘルプ(&H)", "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
 
     // Nothing found yet: clear and save are greyed, search is available.
@@ -64,11 +66,14 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
 
     QList<QAction*> buttons = frame_->toolbar()->actions();
-    ASSERT_EQ(buttons.size(), 4);
+    ASSERT_EQ(buttons.size(), 5);
     EXPECT_EQ(buttons[0]->data().toInt(), 32819);
     EXPECT_EQ(buttons[1]->data().toInt(), 32827);
     EXPECT_TRUE(buttons[2]->isSeparator());
-    EXPECT_EQ(buttons[3]->data().toInt(), 32818);
+    EXPECT_EQ(buttons[3]->data().toInt(), 32828);
+    EXPECT_EQ(buttons[4]->data().toInt(), 32818);
+    EXPECT_TRUE(buttons[3]->isChecked());
+    EXPECT_FALSE(buttons[4]->isChecked());
     EXPECT_EQ(frame_->toolbar()->iconSize(), QSize(64, 32));
     EXPECT_EQ(frame_->toolbar()->widgetForAction(buttons[0])->size(), QSize(71, 38));
     EXPECT_EQ(buttons[0]->statusTip(), QStringLiteral("削除したファイルを検索します"));
@@ -82,7 +87,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(frame_->statusText(1), QStringLiteral("abc"));
 
     // Tree on the left at a fifth of the width (or what its root needs), the
-    // list on the right.
+    // thumbnails on the right.
     ASSERT_EQ(frame_->splitter()->count(), 2);
     EXPECT_EQ(frame_->splitter()->widget(0), frame_->treePane());
     EXPECT_EQ(frame_->splitter()->widget(1), frame_->rightFrame());
@@ -90,7 +95,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     int total = sizes[0] + sizes[1];
     EXPECT_GE(sizes[0], total / 5 - 10);
     EXPECT_LE(sizes[0], total / 2);
-    EXPECT_EQ(frame_->rightFrame()->currentWidget(), frame_->listPane());
+    EXPECT_EQ(frame_->rightFrame()->currentWidget(), frame_->thumbnailPane());
 
     QTreeWidgetItem* root = frame_->treePane()->rootNode();
     ASSERT_NE(root, nullptr);

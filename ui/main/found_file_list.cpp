@@ -25,6 +25,7 @@
 #include "ui/main/save_dialog.h"
 #include "ui/picture_loader.h"
 #include "ui/shell_open.h"
+#include "ui/thumbs/thumb_list_wnd.h"
 #include "ui/viewers/hex_dump_dialog.h"
 #include "ui/viewers/preview_window.h"
 
@@ -33,6 +34,9 @@ namespace veld {
 namespace {
 
 CWListView* gListPane = nullptr;
+
+// The grid and the disk map find a row's record where the list keeps it.
+static_assert(kRecordRole == kThumbRecordRole);
 
 // Widths above this (and negative ones) are not kept.
 constexpr int kMaxStoredWidth = 500;
@@ -250,13 +254,20 @@ void CWListView::ShowSelectionStatus() {
 void CWListView::SortByColumn(int column) {
     if (column < 0 || column >= FoundFileColumnCount) return;
     const int flag = column < 10 ? sortFlags_[column] : 0;
+    SortRows(column, flag != 0);
+    if (column < 10) sortFlags_[column] = flag ? 0 : 1;
+    // The thumbnails sort the same way (they show these rows).
+    if (CThumListWnd2* grid = CThumListWnd2::Instance()) grid->SortThumbnails(column, flag);
+}
+
+void CWListView::SortRows(int column, bool ascending) {
+    if (column < 0 || column >= FoundFileColumnCount) return;
     // The selection and the current row move with their rows; the current
     // cell is the row's first.
-    model_->sortRows(column, flag == 0);
+    model_->sortRows(column, !ascending);
     const QModelIndex current = currentIndex();
     if (current.isValid())
         selectionModel()->setCurrentIndex(model_->index(current.row(), 0), QItemSelectionModel::NoUpdate);
-    if (column < 10) sortFlags_[column] = flag ? 0 : 1;
 }
 
 void CWListView::onHeaderClicked(int column) {

@@ -46,6 +46,8 @@ public:
     void ShowSelectionStatus();
     // Sorts by a column as a header click does (the direction flag decides).
     void SortByColumn(int column);
+    // Sorts the rows by a column in a direction (the thumbnails' sort bar).
+    void SortRows(int column, bool ascending);
     // The direction flag of a column (0: the next sort is descending).
     int sortFlag(int column) const;
 

@@ -16,6 +16,7 @@
 #include "ui/common_progress.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/main_frame.h"
+#include "ui/thumbs/thumb_list_wnd.h"
 
 namespace veld {
 
@@ -89,6 +90,7 @@ void RefreshResultViews(int code, const DelFileInfo* record) {
         if (CWTreeDlgView* tree = CWTreeDlgView::Instance()) tree->Rebuild();
     }
     if (CWListView* list = CWListView::Instance()) list->FillList(code, record, true);
+    if (CThumListWnd2* grid = CThumListWnd2::Instance()) grid->FillThumbnails(code, record);
 }
 
 CWTreeDlgView::CWTreeDlgView(SearchSession* session, QWidget* parent) : QWidget(parent), session_(session) {
@@ -199,6 +201,7 @@ void CWTreeDlgView::onSelectionChanged() {
     CCommonProgress::Open(CMainFrame::Instance(), QStringLiteral("表示データ準備中"),
                           QStringLiteral("しばらくおまちください"), QStringLiteral("キャンセル"));
     list->FillList(UpdateFinished, nullptr, true);
+    if (CThumListWnd2* grid = CThumListWnd2::Instance()) grid->FillThumbnails(UpdateFinished, nullptr);
     CCommonProgress::Close();
 }
 

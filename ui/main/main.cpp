@@ -1,6 +1,7 @@
 // The veld executable: one instance per user, the main window, the splash.
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QLockFile>
@@ -67,11 +68,13 @@ bool Given(int argc, char** argv, std::initializer_list<const char*> names) {
 }
 
 void PrintUsage() {
-    std::printf("使い方: veld [--nosplash] [Qt の標準オプション]\n"
+    std::printf("使い方: veld [--nosplash] [Qt の標準オプション] [ディスクイメージ]\n"
                 "       veld --help | --version\n"
                 "\n"
                 "デジタルカメラのメモリカードやそのディスクイメージから、削除された写真と動画を\n"
                 "探して復元する Veld のウィンドウを開きます。\n"
+                "\n"
+                "ディスクイメージを指定すると、起動後すぐにそのイメージを検索します。\n"
                 "\n"
                 "  --nosplash     起動画面を表示しない\n"
                 "  -h, --help     この説明を表示して終了する\n"
@@ -108,6 +111,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Veld"));
+    QApplication::setDesktopFileName(QStringLiteral("veld"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("veld"), QIcon(QStringLiteral(":/ICON/veld.svg"))));
     QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     QTranslator qtTexts;
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -120,6 +125,14 @@ int main(int argc, char** argv) {
     frame.show();
     // Over the main window, which it repaints when it closes.
     if (splash) veld::CSplashWnd::ShowSplash(&frame);
+    // A disk image to open (a file manager's "Open with"): the first argument
+    // that is not an option; Qt has taken its own options out already.
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].startsWith(QLatin1Char('-'))) continue;
+        frame.SearchImageAtStart(arguments[i], splash);
+        break;
+    }
     int rc = app.exec();
     return rc;
 }

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -18,10 +19,12 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <filesystem>
+#include <utility>
 
 #include "base/format_text.h"
 #include "base/settings.h"
@@ -38,6 +41,10 @@
 #include "ui/picture_loader.h"
 #include "ui/search/search_progress_window.h"
 #include "ui/shell_open.h"
+#include "ui/thumbs/file_drag.h"
+#include "ui/thumbs/sect_view.h"
+#include "ui/thumbs/thumb_list_view.h"
+#include "ui/thumbs/thumb_list_wnd.h"
 #include "ui/viewers/preview_window.h"
 #include "volume/cluster_map.h"
 
@@ -118,15 +125,46 @@ public:
 CRightPaneFrame::CRightPaneFrame(SearchSession* session, QWidget* parent) : QStackedWidget(parent) {
     setObjectName(QStringLiteral("rightPaneFrame"));
     list_ = new CWListView(session, this);
+    thumbs_ = new CThumListView(session, this);
+    map_ = new CSectView(session, this);
     addWidget(list_);
-    // Until further views exist the list is the one view shown.
-    ShowView(ViewList);
+    addWidget(thumbs_);
+    addWidget(map_);
+
+    // The grid and the map show the list's rows and share its selection;
+    // what they do with a file is what the list does.
+    CThumListWnd2* grid = thumbs_->grid();
+    grid->setSelectionModel(list_->selectionModel());
+    map_->setSelectionModel(list_->selectionModel());
+    auto uiEnabled = [] {
+        CMainFrame* frame = CMainFrame::Instance();
+        return !frame || frame->uiEnabled();
+    };
+    grid->uiEnabled = uiEnabled;
+    grid->openRow = [this](int row) { list_->openRecord(row); };
+    grid->contextMenu = [this, grid](const QPoint& global) {
+        QMenu* menu = list_->buildContextMenu(grid);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(global);
+    };
+    grid->sortRows = [this](int key, bool ascending) { list_->SortRows(key, ascending); };
+    grid->startDrag = [this, grid, session, uiEnabled] {
+        // The volume is busy while a search or a tool runs.
+        if (!uiEnabled()) return;
+        StartFileDrag(grid, session, list_->selectedRecords());
+    };
+    ShowView(ViewThumbnails);
 }
 
 void CRightPaneFrame::ShowView(int code) {
     if (code == current_) return;
     QWidget* view = nullptr;
     if (code == ViewList) view = list_;
+    if (code == ViewThumbnails) view = thumbs_;
+    if (code == ViewDiskMap) {
+        map_->Reset();
+        view = map_;
+    }
     if (!view) return;
     setCurrentWidget(view);
     current_ = code;
@@ -194,6 +232,8 @@ CMainFrame* CMainFrame::Instance() { return gMainFrame; }
 
 CWListView* CMainFrame::listPane() const { return right_ ? right_->listPane() : nullptr; }
 
+CThumListView* CMainFrame::thumbnailPane() const { return right_ ? right_->thumbnailPane() : nullptr; }
+
 void CMainFrame::createActions() {
     actStart_ = new QAction(QStringLiteral("検索の開始(&F)"), this);
     actStart_->setData(int(CmdStartSearch));
@@ -212,12 +252,29 @@ void CMainFrame::createActions() {
     actExit_->setData(int(CmdExit));
     connect(actExit_, &QAction::triggered, this, &QWidget::close);
 
+    actThumbs_ = new QAction(QStringLiteral("縮小画像(&H)"), this);
+    actThumbs_->setData(int(CmdShowThumbnails));
+    actThumbs_->setCheckable(true);
+    actThumbs_->setChecked(true);
+    actThumbs_->setStatusTip(QStringLiteral("縮小表示します"));
+    connect(actThumbs_, &QAction::triggered, this, &CMainFrame::onShowThumbnails);
+
     actList_ = new QAction(QStringLiteral("詳細リスト(&L)"), this);
     actList_->setData(int(CmdShowList));
     actList_->setCheckable(true);
-    actList_->setChecked(true);
     actList_->setStatusTip(QStringLiteral("詳細リスト表示します"));
     connect(actList_, &QAction::triggered, this, &CMainFrame::onShowList);
+
+    actDiskMap_ = new QAction(QStringLiteral("ディスクマップ"), this);
+    actDiskMap_->setData(int(CmdShowDiskMap));
+    actDiskMap_->setCheckable(true);
+    actDiskMap_->setStatusTip(QStringLiteral("見つかったファイルをカード上の位置の順に表示します"));
+    connect(actDiskMap_, &QAction::triggered, this, &CMainFrame::onShowDiskMap);
+
+    // The view items carry one check mark among them.
+    auto* views = new QActionGroup(this);
+    views->setExclusive(true);
+    for (QAction* a : {actThumbs_, actList_, actDiskMap_}) views->addAction(a);
 
     actHelp_ = new QAction(QStringLiteral("ヘルプ(&H)"), this);
     actHelp_->setData(int(CmdHelp));
@@ -241,7 +298,9 @@ void CMainFrame::createMenus() {
     fileMenu_->addAction(actExit_);
 
     viewMenu_ = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    viewMenu_->addAction(actThumbs_);
     viewMenu_->addAction(actList_);
+    viewMenu_->addAction(actDiskMap_);
 
     helpMenu_ = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     helpMenu_->addAction(actHelp_);
@@ -273,23 +332,33 @@ void CMainFrame::createToolbar() {
     tbSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
     connect(tbSave_, &QAction::triggered, this, &CMainFrame::onToolbarSave);
 
+    tbThumbs_ = new QAction(ToolbarIcon(strip, ImgThumbnails, -1), QStringLiteral("縮小画像"), this);
+    tbThumbs_->setData(int(CmdToolbarThumbnails));
+    tbThumbs_->setCheckable(true);
+    tbThumbs_->setChecked(true);
+    tbThumbs_->setToolTip(QStringLiteral("縮小表示します"));
+    tbThumbs_->setStatusTip(QStringLiteral("縮小表示します"));
+    connect(tbThumbs_, &QAction::triggered, this, &CMainFrame::onShowThumbnails);
+
     tbList_ = new QAction(ToolbarIcon(strip, ImgList, -1), QStringLiteral("詳細リスト"), this);
     tbList_->setData(int(CmdToolbarList));
     tbList_->setCheckable(true);
-    tbList_->setChecked(true);
     tbList_->setToolTip(QStringLiteral("詳細リスト表示します"));
     tbList_->setStatusTip(QStringLiteral("詳細リスト表示します"));
     connect(tbList_, &QAction::triggered, this, &CMainFrame::onShowList);
-    // The view buttons form a group in which exactly one is pressed.
+    // The view buttons form a group in which one is pressed (none while the
+    // disk map, which has no button, is shown).
     auto* views = new QActionGroup(this);
-    views->setExclusive(true);
+    views->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    views->addAction(tbThumbs_);
     views->addAction(tbList_);
 
     toolbar_->addAction(tbSearch_);
     toolbar_->addAction(tbSave_);
     toolbar_->addSeparator();
+    toolbar_->addAction(tbThumbs_);
     toolbar_->addAction(tbList_);
-    for (QAction* a : {tbSearch_, tbSave_, tbList_})
+    for (QAction* a : {tbSearch_, tbSave_, tbThumbs_, tbList_})
         if (QWidget* button = toolbar_->widgetForAction(a)) button->setFixedSize(kButtonWidth, kButtonHeight);
 }
 
@@ -306,8 +375,8 @@ void CMainFrame::createStatusBar() {
 }
 
 QAction* CMainFrame::action(int command) const {
-    for (QAction* a : {actStart_, actClear_, actSave_, actExit_, actList_, actHelp_, actAbout_, tbSearch_, tbSave_,
-                       tbList_})
+    for (QAction* a : {actStart_, actClear_, actSave_, actExit_, actThumbs_, actList_, actDiskMap_, actHelp_,
+                       actAbout_, tbSearch_, tbSave_, tbThumbs_, tbList_})
         if (a && a->data().toInt() == command) return a;
     return nullptr;
 }
@@ -333,6 +402,7 @@ void CMainFrame::EnableMainUi(bool enabled) {
     fileMenu_->menuAction()->setEnabled(enabled);
     viewMenu_->menuAction()->setEnabled(enabled);
     if (tree_) tree_->setEnabled(enabled);
+    if (CThumListView* thumbs = thumbnailPane()) thumbs->EnableThumbnails(enabled);
     updateToolbarState();
     menuBar()->update();
 }
@@ -368,6 +438,19 @@ void CMainFrame::onStartSearch() {
     if (StartSearch(*session_, this, &target_) == SearchStarted) EnableMainUi(false);
 }
 
+void CMainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) {
+    auto search = [this, imagePath] {
+        if (!uiEnabled_) return;
+        if (StartSearchOfImage(*session_, this, &target_, imagePath.toStdString()) == SearchStarted)
+            EnableMainUi(false);
+    };
+    if (afterSplash) {
+        startImage_ = imagePath;
+        return;
+    }
+    QTimer::singleShot(0, this, search);
+}
+
 void CMainFrame::onToolbarSearch() {
     if (uiEnabled_) onStartSearch();
 }
@@ -391,6 +474,20 @@ void CMainFrame::onShowList() {
     actList_->setChecked(true);
     tbList_->setChecked(true);
     ShowRightView(CRightPaneFrame::ViewList);
+}
+
+void CMainFrame::onShowThumbnails() {
+    actThumbs_->setChecked(true);
+    tbThumbs_->setChecked(true);
+    ShowRightView(CRightPaneFrame::ViewThumbnails);
+    if (CThumListView* thumbs = thumbnailPane()) thumbs->grid()->RedrawThumbnails();
+}
+
+void CMainFrame::onShowDiskMap() {
+    actDiskMap_->setChecked(true);
+    tbThumbs_->setChecked(false);
+    tbList_->setChecked(false);
+    ShowRightView(CRightPaneFrame::ViewDiskMap);
 }
 
 void CMainFrame::onHelp() {
@@ -456,7 +553,9 @@ bool CMainFrame::event(QEvent* event) {
     case MsgDeferredStart:
         // Deferred start-up after the splash: this is where the easy wizard
         // opens (unless Config/NotOpenEasyWiz says otherwise) and the silent
-        // update check runs, once those exist. Nothing opens yet.
+        // update check runs, once those exist. An image named on the command
+        // line is searched instead.
+        if (!startImage_.isEmpty()) SearchImageAtStart(std::exchange(startImage_, QString()), false);
         emit deferredStartReceived();
         return true;
     case MsgProgressCancel:

@@ -1,6 +1,6 @@
 // The main window: menu bar, toolbar, status bar and the two panes (the
-// found-file tree on the left, the right-pane frame with the list on the
-// right). It starts searches, greys its commands while one runs, and receives
+// found-file tree on the left, the right-pane frame with the thumbnails, the
+// list and the disk map on the right). It starts searches, greys its commands while one runs, and receives
 // the messages of the search worker and the progress windows.
 #pragma once
 
@@ -21,17 +21,21 @@ namespace veld {
 
 class CWTreeDlgView;
 class CWListView;
+class CThumListView;
+class CSectView;
 
 // The right side: holds the result views and shows one at a time.
 class CRightPaneFrame : public QStackedWidget {
     Q_OBJECT
 public:
-    // View codes.
-    enum View { ViewList = 1 };
+    // View codes (3, the file dump view, is not offered).
+    enum View { ViewList = 1, ViewThumbnails = 2, ViewDiskMap = 4 };
 
     // The views show the session's results.
     explicit CRightPaneFrame(SearchSession* session, QWidget* parent = nullptr);
     CWListView* listPane() const { return list_; }
+    CThumListView* thumbnailPane() const { return thumbs_; }
+    CSectView* diskMap() const { return map_; }
     // Shows the view of the code; unknown codes and the current view change
     // nothing.
     void ShowView(int code);
@@ -39,6 +43,8 @@ public:
 
 private:
     CWListView* list_ = nullptr;
+    CThumListView* thumbs_ = nullptr;
+    CSectView* map_ = nullptr;
     int current_ = 0;
 };
 
@@ -53,11 +59,14 @@ public:
         CmdSaveFound = 32815,
         CmdExit = 32829,
         CmdShowList = 32811,
+        CmdShowThumbnails = 32812,
+        CmdShowDiskMap = 32832,
         CmdHelp = 65535,
         CmdAbout = 57664,
         CmdToolbarSearch = 32819,
         CmdToolbarSave = 32827,
         CmdToolbarList = 32818,
+        CmdToolbarThumbnails = 32828,
     };
 
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -81,6 +90,7 @@ public:
     CWTreeDlgView* treePane() const { return tree_; }
     CRightPaneFrame* rightFrame() const { return right_; }
     CWListView* listPane() const;
+    CThumListView* thumbnailPane() const;
     QSplitter* splitter() const { return splitter_; }
     QToolBar* toolbar() const { return toolbar_; }
     // The action of a command number, or null.
@@ -101,7 +111,12 @@ public slots:
     void onClearResults();
     void onSave();
     void onToolbarSave();
+    // Searches a disk image at start: after the splash when one is shown,
+    // else as soon as the event loop runs.
+    void SearchImageAtStart(const QString& imagePath, bool afterSplash);
     void onShowList();
+    void onShowThumbnails();
+    void onShowDiskMap();
     void onHelp();
     void onAbout();
 
@@ -132,6 +147,7 @@ private:
     bool feeding_ = false;
     bool splitterSized_ = false;
     QString helpPath_;
+    QString startImage_;  // searched at the deferred start-up
 
     CWTreeDlgView* tree_ = nullptr;
     CRightPaneFrame* right_ = nullptr;
@@ -148,11 +164,14 @@ private:
     QAction* actSave_ = nullptr;
     QAction* actExit_ = nullptr;
     QAction* actList_ = nullptr;
+    QAction* actThumbs_ = nullptr;
+    QAction* actDiskMap_ = nullptr;
     QAction* actHelp_ = nullptr;
     QAction* actAbout_ = nullptr;
     QAction* tbSearch_ = nullptr;
     QAction* tbSave_ = nullptr;
     QAction* tbList_ = nullptr;
+    QAction* tbThumbs_ = nullptr;
 };
 
 }  // namespace veld

@@ -68,13 +68,11 @@ void ResetSearchAndViews(SearchSession& session) {
     RefreshResultViews(UpdateCleared, nullptr);
 }
 
-int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target) {
-    char letter = 0;
-    std::string imagePath;
-    SearchOptions options;
-    int cancelCode = SearchDriveCancelled;
-    if (!ChooseSource(session, startWindow, &letter, &imagePath, &options, &cancelCode)) return cancelCode;
+namespace {
 
+// From the reset to the running worker, once the source and options are known.
+int BeginSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target, char letter,
+                const std::string& imagePath, const SearchOptions& options) {
     ResetSearchAndViews(session);
     SetMainStatus("検索開始");
 
@@ -89,6 +87,29 @@ int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* tar
         return SearchOptionsCancelled;
     }
     return SearchStarted;
+}
+
+}  // namespace
+
+int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target) {
+    char letter = 0;
+    std::string imagePath;
+    SearchOptions options;
+    int cancelCode = SearchDriveCancelled;
+    if (!ChooseSource(session, startWindow, &letter, &imagePath, &options, &cancelCode)) return cancelCode;
+    return BeginSearch(session, startWindow, target, letter, imagePath, options);
+}
+
+int StartSearchOfImage(SearchSession& session, QWidget* startWindow, MessageTarget* target,
+                       const std::string& imagePath) {
+    // The options dialog, not shown: it opens the source, reads the saved
+    // options and sets the range to the whole volume.
+    CSearchStartDlg start(0, QString::fromStdString(imagePath), startWindow, &session, kPartitionAuto);
+    if (start.failed()) {
+        MessageBoxText("%s", start.errorText().toUtf8().constData());
+        return SearchOptionsCancelled;
+    }
+    return BeginSearch(session, startWindow, target, 0, imagePath, start.options());
 }
 
 void FinishSearch(SearchSession& session) {

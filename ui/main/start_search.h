@@ -29,6 +29,12 @@ enum SearchStartResult : int {
 // empties the views), opens the progress window owned by startWindow and
 // starts the session's worker, which posts 3025 and 3026 to target.
 int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target);
+// Searches a disk-image file without the two dialogs, as if it had been
+// chosen in the drive selection and started with the saved options over the
+// whole volume (a program started with an image to open). A path that cannot
+// be opened or read gets the message the options dialog gives.
+int StartSearchOfImage(SearchSession& session, QWidget* startWindow, MessageTarget* target,
+                       const std::string& imagePath);
 // Called by every receiver of 3025: waits for the worker (at most 2000 ms),
 // refreshes the views with update code 0, closes the progress window and
 // tells the user about an error or an empty result.

@@ -1,0 +1,533 @@
+// The thumbnail grid and its sort bar, the disk map, the view switching and
+// the drag-and-drop export, on the results of searches over built cards.
+#include "found_files_fixture.h"  // first: see there
+
+#include <QComboBox>
+#include <QDir>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include <filesystem>
+#include <set>
+
+#include "search/work_folders.h"
+#include "ui/posted_message.h"
+#include "ui/main/found_file_list.h"
+#include "ui/thumbs/file_drag.h"
+#include "ui/thumbs/sect_view.h"
+#include "ui/thumbs/thumb_dlg_bar.h"
+#include "ui/thumbs/thumb_list_view.h"
+#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/thumb_pictures.h"
+
+namespace veld::guitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Geometry needs rows, not records: a plain model with n rows.
+TEST(ThumbGridGeometry, ColumnsRowsAndHitsFollowTheOuterSize) {
+    SearchSession session;
+    QStandardItemModel rows(7, 1);
+    QItemSelectionModel selection(&rows);
+    CThumListWnd2 grid(&session);
+    grid.setSelectionModel(&selection);
+    grid.resize(250, 260);
+    EXPECT_EQ(grid.columns(), 2);
+    EXPECT_EQ(grid.visibleRows(), 3);  // (50 + 260) / 100
+    grid.resize(99, 40);
+    EXPECT_EQ(grid.columns(), 1);
+    EXPECT_EQ(grid.visibleRows(), 1);
+
+    grid.resize(300, 300);
+    ASSERT_EQ(grid.columns(), 3);
+    // Inside a picture box; its left and right margins (10 pixels at each
+    // cell edge), the top 4 pixels and the name below hit nothing.
+    EXPECT_EQ(grid.HitCell(QPoint(150, 50)), 1);
+    EXPECT_EQ(grid.HitCell(QPoint(10, 5)), 0);
+    EXPECT_EQ(grid.HitCell(QPoint(105, 50)), -1);
+    EXPECT_EQ(grid.HitCell(QPoint(95, 50)), -1);
+    EXPECT_EQ(grid.HitCell(QPoint(50, 4)), -1);
+    EXPECT_EQ(grid.HitCell(QPoint(50, 92)), 0);
+    EXPECT_EQ(grid.HitCell(QPoint(50, 93)), -1);
+    EXPECT_EQ(grid.HitCell(QPoint(150, 250)), -1);  // cell 7: past the last one
+    // 7 cells in 3 columns: 3 rows, all visible.
+    EXPECT_EQ(grid.maxTopRow(), 0);
+    grid.resize(300, 140);  // one visible row: two rows to scroll
+    EXPECT_EQ(grid.maxTopRow(), 2);
+    grid.setTopRow(5);
+    EXPECT_EQ(grid.topRow(), 2);
+    EXPECT_EQ(grid.HitCell(QPoint(50, 50)), 6);
+}
+
+TEST(ThumbGridNames, CutNamesKeepWholeCharacters) {
+    QFont font;
+    font.setPixelSize(12);
+    const QFontMetrics metrics(font);
+    EXPECT_EQ(CutCellName(QStringLiteral("A.JPG"), metrics, 95), QStringLiteral("A.JPG"));
+    // Japanese, a character outside the basic plane (a surrogate pair) and
+    // an accented letter written as two code points.
+    const QString names[] = {QStringLiteral("休日の写真休日の写真休日の写真.jpg"),
+                             QString::fromUtf8("\xF0\x9F\x93\xB7").repeated(30) + QStringLiteral(".jpg"),
+                             QString::fromUtf8("e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81"
+                                               "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81"
+                                               "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" ".jpg")};
+    for (int width : {30, 60, 95}) {
+        for (const QString& name : names) {
+            const QString cut = CutCellName(name, metrics, width);
+            ASSERT_TRUE(cut.endsWith(QStringLiteral("..."))) << cut.toStdString();
+            const QString kept = cut.chopped(3);
+            EXPECT_TRUE(name.startsWith(kept));
+            EXPECT_LE(metrics.horizontalAdvance(cut), width);
+            // Never half a surrogate pair, never a base letter without its accent.
+            if (!kept.isEmpty()) {
+                EXPECT_FALSE(kept.back().isHighSurrogate()) << width;
+                EXPECT_NE(name.at(kept.size()).unicode(), 0x0301) << width;
+            }
+            // And the UTF-8 form is whole: it converts back unchanged.
+            EXPECT_EQ(QString::fromUtf8(kept.toUtf8()), kept);
+        }
+    }
+}
+
+class ThumbnailGridTest : public MainFrameTest {
+protected:
+    void SetUp() override {
+        MainFrameTest::SetUp();
+        grid_ = frame_->thumbnailPane()->grid();
+        bar_ = frame_->thumbnailPane()->sortBar();
+    }
+    void SearchTheCard() {
+        ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+        list_ = frame_->listPane();
+        ASSERT_GE(list_->rowCount(), 4);
+        ASSERT_EQ(grid_->cellCount(), list_->rowCount());
+    }
+    QPoint Centre(int cell) const { return grid_->pictureBox(cell).center(); }
+    void Click(int cell, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::mouseClick(grid_->viewport(), Qt::LeftButton, mods, Centre(cell));
+    }
+    void Move(const QPoint& to, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent move(QEvent::MouseMove, to, grid_->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         mods);
+        QCoreApplication::sendEvent(grid_->viewport(), &move);
+    }
+    std::vector<int> SelectedCells() const {
+        std::vector<int> cells;
+        for (int c = 0; c < grid_->cellCount(); ++c)
+            if (grid_->isCellSelected(c)) cells.push_back(c);
+        return cells;
+    }
+    std::vector<int> SelectedRows() const {
+        std::vector<int> rows;
+        for (int r = 0; r < list_->rowCount(); ++r)
+            if (list_->isRowSelected(r)) rows.push_back(r);
+        return rows;
+    }
+    std::vector<int> CellRecords() const {
+        std::vector<int> records;
+        for (int c = 0; c < grid_->cellCount(); ++c) records.push_back(grid_->recordOfCell(c));
+        return records;
+    }
+
+    CThumListWnd2* grid_ = nullptr;
+    CThumDlgBar2* bar_ = nullptr;
+    CWListView* list_ = nullptr;
+};
+
+TEST_F(ThumbnailGridTest, ViewsSwitchThroughMenuAndToolbar) {
+    CRightPaneFrame* right = frame_->rightFrame();
+    QAction* menuThumbs = frame_->action(CMainFrame::CmdShowThumbnails);
+    QAction* menuList = frame_->action(CMainFrame::CmdShowList);
+    QAction* menuMap = frame_->action(CMainFrame::CmdShowDiskMap);
+    QAction* buttonThumbs = frame_->action(CMainFrame::CmdToolbarThumbnails);
+    QAction* buttonList = frame_->action(CMainFrame::CmdToolbarList);
+    auto state = [&] {
+        return std::vector<bool>{menuThumbs->isChecked(), menuList->isChecked(), menuMap->isChecked(),
+                                 buttonThumbs->isChecked(), buttonList->isChecked()};
+    };
+    EXPECT_EQ(right->currentView(), 2);
+    EXPECT_EQ(state(), (std::vector<bool>{true, false, false, true, false}));
+
+    QTest::mouseClick(frame_->toolbar()->widgetForAction(buttonList), Qt::LeftButton);
+    EXPECT_EQ(right->currentView(), 1);
+    EXPECT_EQ(right->currentWidget(), frame_->listPane());
+    EXPECT_EQ(state(), (std::vector<bool>{false, true, false, false, true}));
+
+    menuMap->trigger();
+    EXPECT_EQ(right->currentView(), 4);
+    EXPECT_EQ(right->currentWidget(), right->diskMap());
+    EXPECT_EQ(state(), (std::vector<bool>{false, false, true, false, false}));
+
+    menuThumbs->trigger();
+    EXPECT_EQ(right->currentView(), 2);
+    EXPECT_EQ(right->currentWidget(), frame_->thumbnailPane());
+    EXPECT_EQ(state(), (std::vector<bool>{true, false, false, true, false}));
+    // Pressing the pressed button again changes nothing.
+    QTest::mouseClick(frame_->toolbar()->widgetForAction(buttonThumbs), Qt::LeftButton);
+    EXPECT_EQ(right->currentView(), 2);
+    EXPECT_EQ(state(), (std::vector<bool>{true, false, false, true, false}));
+
+    // While a search runs the sort bar is greyed; the grid stays usable.
+    frame_->EnableMainUi(false);
+    EXPECT_FALSE(bar_->isEnabled());
+    EXPECT_TRUE(grid_->isEnabled());
+    frame_->EnableMainUi(true);
+    EXPECT_TRUE(bar_->isEnabled());
+}
+
+TEST_F(ThumbnailGridTest, SelectionIsTheListsBothWays) {
+    SearchTheCard();
+    Click(1);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{1}));
+    Click(3, Qt::ControlModifier);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(grid_->anchorCell(), 3);
+    Click(1, Qt::ControlModifier);  // toggles off, anchor mode becomes deselect
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{3}));
+    // The status bar shows the list's summary of the grid's selection.
+    EXPECT_TRUE(frame_->statusText(1).startsWith(QStringLiteral("選択ファイル数=1 ")));
+
+    // The list's selection is what the grid draws.
+    list_->clearSelection();
+    list_->setRowSelected(0, true);
+    list_->setRowSelected(2, true);
+    EXPECT_EQ(SelectedCells(), (std::vector<int>{0, 2}));
+    // A plain click on a selected cell keeps the others until the button is
+    // released without a drag.
+    QTest::mousePress(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, Centre(2));
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 2}));
+    QTest::mouseRelease(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, Centre(2));
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{2}));
+
+    // After a sort of the list the cells follow the rows, the selection too.
+    const int record = grid_->recordOfCell(2);
+    list_->SortByColumn(2);
+    EXPECT_EQ(CellRecords(), list_->rowRecords());
+    const std::vector<int> cells = SelectedCells();
+    ASSERT_EQ(cells.size(), 1u);
+    EXPECT_EQ(grid_->recordOfCell(cells[0]), record);
+}
+
+TEST_F(ThumbnailGridTest, ShiftClicksAndBandsSelectRanges) {
+    SearchTheCard();
+    ASSERT_GE(grid_->cellCount(), 4);
+    // No anchor yet: from the first cell.
+    Click(2, Qt::ShiftModifier);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(grid_->anchorCell(), -1);
+
+    // A press between two pictures hits nothing: the selection is cleared
+    // and a band starts; the band selects the cells whose box corners it holds.
+    const QRect box1 = grid_->pictureBox(1);
+    const QPoint gap(box1.left() - 5, box1.center().y());
+    ASSERT_EQ(grid_->HitCell(gap), -1);
+    QTest::mousePress(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, gap);
+    EXPECT_TRUE(SelectedRows().empty());
+    const QRect box2 = grid_->pictureBox(2);
+    Move(QPoint(box2.left() - 3, box2.bottom() + 2));  // holds box 1's bottom right corner only
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{1}));
+    Move(QPoint(box2.right() + 5, box2.bottom() + 2));
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{1, 2}));
+    QTest::mouseRelease(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(box2.right() + 5, box2.bottom() + 2));
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{1, 2}));
+
+    // With Ctrl a band adds to the selection, and a Ctrl press between
+    // pictures keeps it.
+    const QRect box0 = grid_->pictureBox(0);
+    const QPoint corner(box0.left() - 5, box0.top() - 2);
+    ASSERT_EQ(grid_->HitCell(corner), -1);
+    QTest::mousePress(grid_->viewport(), Qt::LeftButton, Qt::ControlModifier, corner);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{1, 2}));
+    Move(QPoint(box0.left() + 5, box0.top() + 5), Qt::ControlModifier);
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1, 2}));
+    QTest::mouseRelease(grid_->viewport(), Qt::LeftButton, Qt::ControlModifier, QPoint(box0.left() + 5, box0.top() + 5));
+
+    // Shift from a Ctrl anchor that deselected: the whole range, the clicked
+    // cell with it, is deselected.
+    Click(0, Qt::ControlModifier);
+    ASSERT_EQ(SelectedRows(), (std::vector<int>{1, 2}));
+    Click(3, Qt::ShiftModifier);
+    EXPECT_TRUE(SelectedRows().empty());
+}
+
+TEST_F(ThumbnailGridTest, SortBarSortsGridAndListAndTheDirectionAloneSortsNothing) {
+    SearchTheCard();
+    const std::vector<int> before = list_->rowRecords();
+    // The direction button before any key only turns the arrow.
+    EXPECT_EQ(bar_->sortKey(), -1);
+    const QImage up = bar_->directionButton()->icon().pixmap(16, 16).toImage();
+    bar_->directionButton()->click();
+    EXPECT_EQ(bar_->direction(), 0);
+    EXPECT_NE(bar_->directionButton()->icon().pixmap(16, 16).toImage(), up);
+    EXPECT_EQ(list_->rowRecords(), before);
+
+    // "サイズ" descending (the direction now), then ascending.
+    bar_->keyBox()->setCurrentIndex(2);
+    emit bar_->keyBox()->activated(2);
+    auto sizes = [&] {
+        std::vector<uint32_t> s;
+        for (int row = 0; row < list_->rowCount(); ++row) s.push_back(list_->RecordOfRow(row)->size());
+        return s;
+    };
+    std::vector<uint32_t> descending = sizes();
+    EXPECT_TRUE(std::is_sorted(descending.rbegin(), descending.rend()));
+    EXPECT_NE(list_->rowRecords(), before);
+    EXPECT_EQ(CellRecords(), list_->rowRecords());
+    bar_->directionButton()->click();
+    std::vector<uint32_t> ascending = sizes();
+    EXPECT_TRUE(std::is_sorted(ascending.begin(), ascending.end()));
+    EXPECT_EQ(CellRecords(), list_->rowRecords());
+}
+
+TEST_F(ThumbnailGridTest, NonPicturesShowTheirIconAndAreNeverQueued) {
+    // A clip, a text file and pictures whose thumbnails the search did not make.
+    using namespace veld::test;
+    FatImageBuilder b(FatGeometry::Fat16(8192, 4));
+    auto dir = b.Root().AddDir("DCIM", 3);
+    dir.AddDeletedFile("CLIP.MP4", 10, MakeTestMp4(3000));
+    dir.AddDeletedFile("NOTE.TXT", 20, std::vector<uint8_t>(100, 'x'));
+    dir.AddDeletedFile("P1.JPG", 30, MakeTestJpeg(64, 48));
+    dir.AddDeletedFile("P2.JPG", 40, MakeTestJpeg(48, 64));
+    const std::string card = TempPath("mixed.img");
+    ASSERT_TRUE(b.WriteToFile(card));
+    ASSERT_EQ(SearchAndWait(card), 0);
+    list_ = frame_->listPane();
+    SearchSession& session = frame_->session();
+    // As after a search that reached its thumbnail limit. The two pictures
+    // are also found by their signature (carved copies, "#....jpg").
+    std::set<int> pictures;
+    while (session.ThumbnailQueue.Count()) session.ThumbnailQueue.RemoveAt(0);
+    for (int cell = 0; cell < grid_->cellCount(); ++cell) {
+        DelFileInfo* record = grid_->RecordOfCell(cell);
+        const QString name = QString::fromStdString(*record->name);
+        if (name.endsWith(QStringLiteral(".jpg"), Qt::CaseInsensitive)) pictures.insert(record->index);
+        record->thumbnail.reset();
+        record->thumbnailTried = 0;
+    }
+    ASSERT_GE(pictures.size(), 2u);
+    ASSERT_GE(grid_->cellCount(), 4);
+    grid_->RedrawThumbnails();
+    grid_->viewport()->repaint();
+    const std::vector<int> queued = grid_->loadQueue();
+    EXPECT_EQ(std::set<int>(queued.begin(), queued.end()), pictures);
+    EXPECT_EQ(grid_->TimerTick(), int(pictures.size()));
+    for (int cell = 0; cell < grid_->cellCount(); ++cell) {
+        DelFileInfo* record = grid_->RecordOfCell(cell);
+        EXPECT_EQ(bool(record->thumbnail), pictures.count(record->index) == 1) << *record->name;
+        EXPECT_EQ(record->thumbnailTried != 0, pictures.count(record->index) == 1) << *record->name;
+    }
+    EXPECT_EQ(session.ThumbnailQueue.Count(), pictures.size());
+    // The clip's cell shows an icon, not a placeholder: its box is not the
+    // grey of a picture still to come.
+    grid_->viewport()->repaint();
+    EXPECT_EQ(grid_->loadQueueSize(), 0u);
+}
+
+// A card with many carved pictures (no directory entries), more than a
+// search makes thumbnails for.
+class ManyPicturesTest : public ThumbnailGridTest {
+protected:
+    std::string BuildManyCard(int count) {
+        using namespace veld::test;
+        FatImageBuilder b(FatGeometry::Fat16(16384, 1));
+        b.Root().AddDir("DCIM", 3);
+        uint32_t cluster = 10;
+        for (int i = 0; i < count; ++i) {
+            std::vector<uint8_t> jpeg = MakeTestJpeg(24 + i % 8, 16 + i % 5);
+            const uint32_t clusters = uint32_t((jpeg.size() + 511) / 512);
+            for (uint32_t k = 0; k < clusters; ++k) {
+                const size_t at = size_t(k) * 512;
+                b.WriteCluster(cluster + k, std::span<const uint8_t>(jpeg).subspan(at, std::min<size_t>(512, jpeg.size() - at)));
+            }
+            cluster += clusters + 1;
+        }
+        std::string path = TempPath("many.img");
+        EXPECT_TRUE(b.WriteToFile(path));
+        return path;
+    }
+};
+
+TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded) {
+    ASSERT_EQ(SearchAndWait(BuildManyCard(2000)), 0);
+    list_ = frame_->listPane();
+    SearchSession& session = frame_->session();
+    ASSERT_EQ(grid_->cellCount(), 2000);
+    // The search made its own thumbnails up to its limit; the rest wait.
+    const int made = session.ThumbnailCount.load();
+    ASSERT_GT(made, 0);
+    ASSERT_LT(made, 2000);
+    const size_t bound = size_t(grid_->heldBound());
+    EXPECT_EQ(bound, size_t(std::max({made, CThumListWnd2::kMinHeldThumbnails,
+                                      2 * grid_->columns() * (grid_->visibleRows() + 1)})));
+    auto held = [&] {
+        size_t n = 0;
+        for (size_t i = 0; i < session.gcDelFileList.Count(); ++i)
+            if (session.gcDelFileList.Get(i)->thumbnail) ++n;
+        return n;
+    };
+
+    // Scroll to cells the search left without thumbnails: only the drawn
+    // cells are queued, at most ten are made per tick.
+    grid_->setTopRow(grid_->maxTopRow());
+    grid_->viewport()->repaint();
+    const int visible = grid_->cellCount() - grid_->topRow() * grid_->columns();
+    ASSERT_GT(visible, CThumListWnd2::kThumbnailsPerTick);
+    EXPECT_EQ(int(grid_->loadQueueSize()), visible);
+    const int first = grid_->TimerTick();
+    EXPECT_GE(first, 1);
+    EXPECT_LE(first, CThumListWnd2::kThumbnailsPerTick);
+    for (int record : grid_->loadQueue()) EXPECT_GE(record, grid_->topRow() * grid_->columns());
+
+    // Down and back up, a page at a time, every visible thumbnail made.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int step = 0; step <= grid_->maxTopRow(); step += grid_->visibleRows()) {
+            grid_->setTopRow(pass == 0 ? step : grid_->maxTopRow() - step);
+            grid_->viewport()->repaint();
+            for (int guard = 0; grid_->loadQueueSize() > 0 && guard < 100; ++guard) grid_->TimerTick();
+            EXPECT_EQ(grid_->loadQueueSize(), 0u);
+            ASSERT_LE(session.ThumbnailQueue.Count(), bound);
+            ASSERT_LE(held(), bound);
+        }
+    }
+    // What is on screen now has its thumbnail.
+    for (int cell = grid_->topRow() * grid_->columns(); cell < grid_->cellCount() && grid_->isCellVisible(cell); ++cell)
+        EXPECT_TRUE(grid_->RecordOfCell(cell)->thumbnail) << cell;
+}
+
+TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
+    SearchTheCard();
+    frame_->action(CMainFrame::CmdShowDiskMap)->trigger();
+    CSectView* map = frame_->rightFrame()->diskMap();
+    ASSERT_EQ(map->itemCount(), list_->rowCount());
+    uint32_t last = 0;
+    for (int record : map->items()) {
+        const uint32_t start = frame_->session().gcDelFileList.Get(size_t(record))->startCluster();
+        EXPECT_GE(start, last);
+        last = start;
+    }
+    // A click selects the item's row in the list; Ctrl adds one.
+    QTest::mouseClick(map->viewport(), Qt::LeftButton, Qt::NoModifier, map->pictureBox(0).center());
+    ASSERT_EQ(list_->selectedRecords(), (std::vector<int>{map->items()[0]}));
+    QTest::mouseClick(map->viewport(), Qt::LeftButton, Qt::ControlModifier, map->pictureBox(2).center());
+    std::vector<int> chosen = list_->selectedRecords();
+    std::sort(chosen.begin(), chosen.end());
+    std::vector<int> expected{map->items()[0], map->items()[2]};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(chosen, expected);
+    EXPECT_TRUE(map->isItemSelected(2));
+    EXPECT_FALSE(map->isItemSelected(1));
+}
+
+// ---------------------------------------------------------------------------
+// Drag-and-drop export
+
+TEST(DragNames, SameNamesGetNumbersBeforeTheExtension) {
+    DelFileInfo a, b, c, d;
+    a.name = "_.JPG";
+    b.name = "_.JPG";
+    c.name = "_.jpg";  // the same name to a target that ignores case
+    d.name = "OTHER.JPG";
+    EXPECT_EQ(DragFileNames({&a, &b, &c, &d}),
+              (std::vector<std::string>{"_.JPG", "_ (2).JPG", "_ (3).jpg", "OTHER.JPG"}));
+}
+
+TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem) {
+    SearchTheCard();
+    // The two deleted B.JPG records come back with the same name.
+    std::vector<int> same;
+    std::string name;
+    for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
+        DelFileInfo* record = list_->RecordOfRow(row);
+        if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
+            if (name.empty()) name = *record->name;
+            if (*record->name == name) same.push_back(record->index);
+        }
+    }
+    ASSERT_EQ(same.size(), 2u);
+    ClearWorkFolders();
+
+    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    ASSERT_TRUE(data.hasUrls());
+    // Nothing is written until the target asks for the files.
+    EXPECT_EQ(data.extractions(), 0);
+    for (const QString& path : data.plannedPaths()) EXPECT_FALSE(QFile::exists(path));
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 2);
+    EXPECT_EQ(data.extractions(), 1);
+    EXPECT_NE(urls[0], urls[1]);
+    const fs::path first = urls[0].toLocalFile().toStdString();
+    const fs::path second = urls[1].toLocalFile().toStdString();
+    EXPECT_TRUE(fs::equivalent(first.parent_path(), WorkFolderPath()));
+    EXPECT_EQ(first.filename().string(), name);
+    EXPECT_EQ(second.filename().string(), fs::path(name).stem().string() + " (2)" + fs::path(name).extension().string());
+    // A second request reads the same files, without extracting again.
+    EXPECT_EQ(data.urls(), urls);
+    EXPECT_EQ(data.extractions(), 1);
+
+    // Byte for byte what veld-cli writes for the same card.
+    const std::string saved = TempPath("saved");
+    QProcess cli;
+    cli.start(QStringLiteral(VELD_CLI_PATH), {"search", "--save", QString::fromStdString(saved), "--flat",
+                                              QString::fromStdString(TempPath("card.img"))});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    std::set<std::vector<uint8_t>> savedBytes;
+    for (const auto& entry : fs::recursive_directory_iterator(saved))
+        if (entry.is_regular_file()) savedBytes.insert(ReadWholeFile(entry.path().string()));
+    const std::vector<uint8_t> one = ReadWholeFile(first.string()), two = ReadWholeFile(second.string());
+    EXPECT_NE(one, two);
+    EXPECT_TRUE(savedBytes.count(one));
+    EXPECT_TRUE(savedBytes.count(two));
+    EXPECT_EQ(std::set<std::vector<uint8_t>>({one, two}), std::set<std::vector<uint8_t>>({photoB_, photoOld_}));
+}
+
+TEST_F(ThumbnailGridTest, ADragThatEndsWithoutADropWritesNothing) {
+    SearchTheCard();
+    ClearWorkFolders();
+    Click(0);
+    Click(1, Qt::ControlModifier);
+    // Press on a selected cell and move past the drag distance: the drag
+    // runs (and, with no target taking it, ends as a cancel does).
+    QTest::mousePress(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, Centre(1));
+    Move(Centre(1) + QPoint(QApplication::startDragDistance() + 5, 0));
+    QTest::mouseRelease(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, Centre(1));
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1}));
+    std::error_code error;
+    EXPECT_TRUE(!fs::exists(WorkFolderPath(), error) || fs::is_empty(WorkFolderPath(), error));
+}
+
+}  // namespace
+}  // namespace veld::guitest
+
+namespace veld::guitest {
+namespace {
+
+TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
+    // A missing file: the options dialog's message, nothing searched.
+    frame_->SearchImageAtStart(QString::fromStdString(TempPath("missing.img")), false);
+    QTRY_COMPARE(messages_.size(), size_t(1));
+    EXPECT_EQ(messages_[0], "オープンエラー");
+    EXPECT_TRUE(frame_->uiEnabled());
+
+    // After the splash: the search starts with the deferred start-up message.
+    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    frame_->SearchImageAtStart(QString::fromStdString(BuildCard()), true);
+    QTest::qWait(20);
+    EXPECT_TRUE(finished.isEmpty());
+    EXPECT_TRUE(frame_->uiEnabled());
+    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+    EXPECT_GE(grid_->cellCount(), 4);
+    EXPECT_EQ(grid_->cellCount(), frame_->listPane()->rowCount());
+}
+
+}  // namespace
+}  // namespace veld::guitest

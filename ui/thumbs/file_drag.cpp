@@ -1,0 +1,127 @@
+#include "ui/thumbs/file_drag.h"
+
+#include <QDrag>
+#include <QUrl>
+#include <QWidget>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "base/trace.h"
+#include "search/extraction.h"
+#include "search/saved_file_names.h"
+#include "search/work_folders.h"
+#include "ui/thumbs/thumb_pictures.h"
+
+namespace veld {
+
+namespace {
+
+const QString kUriList = QStringLiteral("text/uri-list");
+// GNOME's file managers read the action from it ("copy" and the URLs).
+const QString kGnomeFiles = QStringLiteral("x-special/gnome-copied-files");
+
+std::string BaseName(const DelFileInfo& record) {
+    const bool useName = record.name && !record.name->empty();
+    return SafeFileName(useName ? *record.name : TrimmedShortName(record.entry));
+}
+
+std::string Folded(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+std::vector<std::string> DragFileNames(const std::vector<const DelFileInfo*>& records) {
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    for (const DelFileInfo* record : records) {
+        const std::string base = record ? BaseName(*record) : std::string("_");
+        std::string name = base;
+        for (int n = 1; n <= kMaxNameNumber; ++n) {
+            name = NumberedName(base, n, kDefaultNameMax, true);
+            if (!taken.count(Folded(name))) break;
+        }
+        taken.insert(Folded(name));
+        names.push_back(name);
+    }
+    return names;
+}
+
+COleDataSourceEx::COleDataSourceEx(SearchSession* session, std::vector<int> records, std::string folder)
+    : session_(session), records_(std::move(records)), folder_(std::move(folder)) {
+    while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+}
+
+QStringList COleDataSourceEx::formats() const { return {kUriList, kGnomeFiles}; }
+
+bool COleDataSourceEx::hasFormat(const QString& mimeType) const { return formats().contains(mimeType); }
+
+QStringList COleDataSourceEx::plannedPaths() const {
+    std::vector<const DelFileInfo*> records;
+    for (int index : records_) records.push_back(session_->gcDelFileList.Get(size_t(index)));
+    QStringList paths;
+    for (const std::string& name : DragFileNames(records))
+        paths << QString::fromStdString(folder_ + "/" + name);
+    return paths;
+}
+
+void COleDataSourceEx::render() const {
+    if (rendered_) return;
+    rendered_ = true;
+    ++extractions_;
+    std::vector<const DelFileInfo*> records;
+    for (int index : records_) records.push_back(session_->gcDelFileList.Get(size_t(index)));
+    const std::vector<std::string> names = DragFileNames(records);
+    if (!session_->volume) return;
+    MakeFolderPath(folder_);
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (!records[i]) continue;
+        ExtractRequest request;
+        request.targetFolder = "";  // the work folder: an older file of the name is replaced
+        request.fileName = names[i];
+        ExtractOutcome outcome = ExtractFoundFile(*session_->volume, *records[i], request);
+        if (outcome.result == ExtractOk && !outcome.path.empty()) {
+            urls_ << QUrl::fromLocalFile(QString::fromStdString(outcome.path));
+        } else {
+            failures_ << QString::fromStdString(names[i]);
+            TraceLine("ERROR drag: %s not extracted: %s", names[i].c_str(), outcome.reason.c_str());
+        }
+    }
+}
+
+QVariant COleDataSourceEx::retrieveData(const QString& mimeType, QMetaType type) const {
+    if (mimeType != kUriList && mimeType != kGnomeFiles) return {};
+    render();
+    if (urls_.isEmpty()) return {};
+    QByteArray text = mimeType == kGnomeFiles ? QByteArrayLiteral("copy") : QByteArray();
+    for (const QUrl& url : urls_) {
+        if (!text.isEmpty()) text += mimeType == kGnomeFiles ? "\n" : "";
+        text += url.toEncoded();
+        if (mimeType == kUriList) text += "\r\n";
+    }
+    if (mimeType == kUriList && type.id() != QMetaType::QByteArray) {
+        QVariantList list;
+        for (const QUrl& url : urls_) list << url;
+        return list;
+    }
+    return text;
+}
+
+Qt::DropAction StartFileDrag(QWidget* source, SearchSession* session, const std::vector<int>& records) {
+    if (records.empty() || !session) return Qt::IgnoreAction;
+    auto* data = new COleDataSourceEx(session, records, WorkFolderPath());
+    auto* drag = new QDrag(source);
+    drag->setMimeData(data);
+    if (const DelFileInfo* first = session->gcDelFileList.Get(size_t(records.front()))) {
+        const QString name = QString::fromStdString(first->name ? *first->name : TrimmedShortName(first->entry));
+        drag->setPixmap(TypeIconForName(name).pixmap(32, 32));
+    }
+    const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    drag->deleteLater();
+    return action;
+}
+
+}  // namespace veld

@@ -1,0 +1,60 @@
+#include "ui/thumbs/thumb_dlg_bar.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QToolButton>
+
+#include "ui/posted_message.h"
+#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/thumb_pictures.h"
+
+namespace veld {
+
+CThumDlgBar2::CThumDlgBar2(QObject* target, QWidget* parent) : QWidget(parent), target_(target) {
+    setObjectName(QStringLiteral("thumbSortBar"));
+    label_ = new QLabel(QStringLiteral("並べ替え"));
+    label_->setFocusPolicy(Qt::StrongFocus);
+    keys_ = new QComboBox;
+    keys_->setObjectName(QStringLiteral("sortKeys"));
+    // In the order of the list's columns: the index is the column.
+    for (const char* key : {"ファイル名", "種類", "サイズ", "フォルダ", "日付", "状態", "位置", "大きさ", "モデル名",
+                            "ＧＰＳ", "備考"})
+        keys_->addItem(QString::fromUtf8(key));
+    keys_->setCurrentIndex(-1);
+    keys_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    directionButton_ = new QToolButton;
+    directionButton_->setObjectName(QStringLiteral("sortDirection"));
+    directionButton_->setIcon(QIcon(ThumbPixmap(PicSortAscending)));
+    directionButton_->setToolTip(QStringLiteral("昇順"));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->addWidget(label_);
+    layout->addWidget(keys_);
+    layout->addWidget(directionButton_);
+    layout->addStretch(1);
+
+    connect(keys_, qOverload<int>(&QComboBox::activated), this, [this] { sendSort(); });
+    connect(directionButton_, &QToolButton::clicked, this, &CThumDlgBar2::toggleDirection);
+}
+
+int CThumDlgBar2::sortKey() const { return keys_->currentIndex(); }
+
+void CThumDlgBar2::sendSort() {
+    if (!target_) return;
+    PostedMessage sort(MsgSortThumbnails, sortKey(), direction_);
+    QCoreApplication::sendEvent(target_, &sort);
+}
+
+void CThumDlgBar2::toggleDirection() {
+    direction_ = direction_ ? 0 : 1;
+    directionButton_->setIcon(QIcon(ThumbPixmap(direction_ ? PicSortAscending : PicSortDescending)));
+    directionButton_->setToolTip(direction_ ? QStringLiteral("昇順") : QStringLiteral("降順"));
+    // Key -1 (none chosen yet) sorts nothing.
+    sendSort();
+    label_->setFocus();
+}
+
+}  // namespace veld

@@ -1,0 +1,40 @@
+// The thumbnail pane's sort bar: "並べ替え", the sort keys (the list's
+// columns) and a direction button. Choosing a key or turning the direction
+// sorts the grid and the list together.
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QToolButton;
+
+namespace veld {
+
+class CThumDlgBar2 : public QWidget {
+    Q_OBJECT
+public:
+    // Messages 2024 go to target (the grid).
+    explicit CThumDlgBar2(QObject* target, QWidget* parent = nullptr);
+
+    // The key chosen (a list column), -1 before any.
+    int sortKey() const;
+    // 1 ascending (the start), 0 descending.
+    int direction() const { return direction_; }
+
+    QComboBox* keyBox() const { return keys_; }
+    QToolButton* directionButton() const { return directionButton_; }
+    QLabel* label() const { return label_; }
+
+private:
+    void sendSort();
+    void toggleDirection();
+
+    QObject* target_;
+    QLabel* label_ = nullptr;
+    QComboBox* keys_ = nullptr;
+    QToolButton* directionButton_ = nullptr;
+    int direction_ = 1;
+};
+
+}  // namespace veld

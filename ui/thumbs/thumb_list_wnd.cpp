@@ -1,0 +1,555 @@
+#include "ui/thumbs/thumb_list_wnd.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+
+#include <algorithm>
+
+#include "base/bitmap_utils.h"
+#include "base/file_name_kind.h"
+#include "base/trace.h"
+#include "finder/found_file_thumbnail.h"
+#include "search/found_file_columns.h"
+#include "ui/picture_loader.h"
+#include "ui/posted_message.h"
+#include "ui/thumbs/thumb_pictures.h"
+
+namespace veld {
+
+namespace {
+
+CThumListWnd2* gGrid = nullptr;
+
+// Cell layout: the picture box and the name inside a 100 x 100 cell.
+constexpr int kBoxLeft = 10, kBoxTop = 5, kBoxWidth = 80, kBoxHeight = 70;
+constexpr int kNameLeft = 5, kNameTop = 80, kNameWidth = 95;
+// The part of a cell a click hits: 10 < x < 90 horizontally (edges
+// included), 4 < y <= 92 vertically.
+constexpr int kHitLeft = 10, kHitRight = 90, kHitTop = 4, kHitBottom = 92;
+
+const QColor kBackground(220, 250, 220);
+const QColor kSelectionColour(10, 10, 200);
+const QColor kBandColour(30, 10, 20);
+
+QString CellName(const DelFileInfo& record) { return QString::fromStdString(FoundFileColumnText(record, 0)); }
+
+bool IsPictureName(const DelFileInfo& record) { return ClassifyFileName(FoundFileColumnText(record, 0)) == KindPicture; }
+
+}  // namespace
+
+CThumListWnd2::CThumListWnd2(SearchSession* session, QWidget* parent) : QAbstractScrollArea(parent), session_(session) {
+    setObjectName(QStringLiteral("ThumListWnd"));
+    setFrameShape(QFrame::StyledPanel);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setMouseTracking(false);
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPixelSize(12);
+    setFont(font);
+    verticalScrollBar()->setSingleStep(1);
+    gGrid = this;
+}
+
+CThumListWnd2::~CThumListWnd2() {
+    if (gGrid == this) gGrid = nullptr;
+}
+
+CThumListWnd2* CThumListWnd2::Instance() { return gGrid; }
+
+void CThumListWnd2::setSelectionModel(QItemSelectionModel* selection) {
+    if (selection_) {
+        disconnect(selection_, nullptr, this, nullptr);
+        if (selection_->model()) disconnect(selection_->model(), nullptr, this, nullptr);
+    }
+    selection_ = selection;
+    if (!selection) return;
+    auto repaint = [this] { viewport()->update(); };
+    connect(selection, &QItemSelectionModel::selectionChanged, this, repaint);
+    if (QAbstractItemModel* model = selection->model()) {
+        // The rows are the list's: whatever changes them changes the grid.
+        connect(model, &QAbstractItemModel::layoutChanged, this, repaint);
+        connect(model, &QAbstractItemModel::modelReset, this, [this] {
+            updateScrollRange();
+            viewport()->update();
+        });
+        connect(model, &QAbstractItemModel::rowsInserted, this, [this] { updateScrollRange(); });
+    }
+    updateScrollRange();
+}
+
+// ---------------------------------------------------------------------------
+// Geometry
+
+int CThumListWnd2::columns() const { return std::max(1, width() / kCellWidth); }
+
+int CThumListWnd2::visibleRows() const { return std::max(1, (kCellHeight / 2 + height()) / kCellHeight); }
+
+int CThumListWnd2::cellCount() const {
+    return selection_ && selection_->model() ? selection_->model()->rowCount() : 0;
+}
+
+int CThumListWnd2::maxTopRow() const { return std::max(0, rowsOfCells() - visibleRows()); }
+
+int CThumListWnd2::rowsOfCells() const {
+    const int cols = columns();
+    return (cellCount() + cols - 1) / cols;
+}
+
+void CThumListWnd2::updateScrollRange() {
+    maxTopRow_ = maxTopRow();
+    pageStep_ = std::max(1, maxTopRow_ / 10);
+    QScrollBar* bar = verticalScrollBar();
+    const QSignalBlocker quiet(bar);
+    bar->setRange(0, maxTopRow_);
+    bar->setPageStep(pageStep_);
+    if (topRow_ > maxTopRow_) topRow_ = maxTopRow_;
+    bar->setValue(topRow_);
+}
+
+void CThumListWnd2::setTopRow(int row) {
+    // A hidden grid gets its resize event only when shown: the range follows
+    // the size it has now.
+    updateScrollRange();
+    row = std::clamp(row, 0, maxTopRow_);
+    verticalScrollBar()->setValue(row);
+    if (row != topRow_) {
+        topRow_ = row;
+        viewport()->update();
+    }
+}
+
+void CThumListWnd2::scrollContentsBy(int, int) {
+    // The scroll bar counts rows: line steps move one row, page steps the
+    // page step, the thumb and Home/End set the row.
+    const int row = std::clamp(verticalScrollBar()->value(), 0, maxTopRow_);
+    if (row == topRow_) return;
+    topRow_ = row;
+    viewport()->update();
+}
+
+QRect CThumListWnd2::pictureBox(int cell) const {
+    const int cols = columns();
+    const int column = cell % cols;
+    const int row = cell / cols - topRow_;
+    return QRect(kBoxLeft + kCellWidth * column, kBoxTop + kCellHeight * row, kBoxWidth, kBoxHeight);
+}
+
+bool CThumListWnd2::isCellVisible(int cell) const {
+    if (cell < 0 || cell >= cellCount()) return false;
+    const int row = cell / columns();
+    return row >= topRow_ && row < topRow_ + visibleRows();
+}
+
+int CThumListWnd2::HitCell(const QPoint& point) const {
+    if (point.x() < 0 || point.y() < 0) return -1;
+    const int cols = columns();
+    const int column = point.x() / kCellWidth;
+    if (column >= cols) return -1;
+    const int dx = point.x() % kCellWidth;
+    const int dy = point.y() % kCellHeight;
+    if (dx < kHitLeft || dx > kHitRight || dy <= kHitTop || dy > kHitBottom) return -1;
+    const int cell = (topRow_ + point.y() / kCellHeight) * cols + column;
+    return cell < cellCount() ? cell : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Rows and selection
+
+QModelIndex CThumListWnd2::indexOfCell(int cell) const {
+    if (!selection_ || !selection_->model()) return {};
+    return selection_->model()->index(cell, 0);
+}
+
+int CThumListWnd2::recordOfCell(int cell) const {
+    const QModelIndex index = indexOfCell(cell);
+    return index.isValid() ? index.data(kThumbRecordRole).toInt() : -1;
+}
+
+DelFileInfo* CThumListWnd2::RecordOfCell(int cell) const {
+    const int record = recordOfCell(cell);
+    return record >= 0 ? session_->gcDelFileList.Get(size_t(record)) : nullptr;
+}
+
+bool CThumListWnd2::isCellSelected(int cell) const {
+    return selection_ && selection_->isRowSelected(cell, QModelIndex());
+}
+
+void CThumListWnd2::selectOnly(int cell) {
+    const QModelIndex index = indexOfCell(cell);
+    if (!index.isValid()) return;
+    selection_->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection_->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+void CThumListWnd2::setCellSelected(int cell, bool selected) {
+    const QModelIndex index = indexOfCell(cell);
+    if (!index.isValid()) return;
+    selection_->select(index, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                                  QItemSelectionModel::Rows);
+}
+
+void CThumListWnd2::selectRange(int from, int to, bool select) {
+    const QModelIndex first = indexOfCell(std::min(from, to));
+    const QModelIndex last = indexOfCell(std::max(from, to));
+    if (!first.isValid() || !last.isValid()) return;
+    selection_->select(QItemSelection(first, last),
+                       (select ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                           QItemSelectionModel::Rows);
+}
+
+// ---------------------------------------------------------------------------
+// Filling, sorting, redrawing
+
+void CThumListWnd2::FillThumbnails(int code, const DelFileInfo* record) {
+    if (code == 2) {
+        // The list appended the record's row when it passes the filter.
+        updateScrollRange();
+        const int last = cellCount() - 1;
+        if (record && last >= 0 && recordOfCell(last) == record->index && isCellVisible(last))
+            viewport()->update(pictureBox(last).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
+        return;
+    }
+    if (code == 1) released_.clear();
+    if (code == 0 && selection_) selection_->clear();
+    setCellCount();
+}
+
+void CThumListWnd2::setCellCount() {
+    if (!timer_.isActive()) timer_.start(kTimerMs, this);
+    if (cellCount() == 0) {
+        anchor_ = -1;
+        anchorSelects_ = true;
+    }
+    updateScrollRange();
+    topRow_ = 0;
+    verticalScrollBar()->setValue(0);
+    RedrawThumbnails();
+}
+
+void CThumListWnd2::SortThumbnails(int key, int direction) {
+    if (key == -1) return;
+    if (sortRows) sortRows(key, direction != 0);
+    viewport()->update();
+}
+
+void CThumListWnd2::RedrawThumbnails() {
+    loadQueue_.clear();
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void CThumListWnd2::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    painter.fillRect(viewport()->rect(), kBackground);
+    painter.setFont(font());
+    // Every paint draws all visible cells, so the load queue is rebuilt from
+    // what is on screen now, in reading order.
+    loadQueue_.clear();
+    const int cols = columns();
+    const int first = topRow_ * cols;
+    const int end = std::min(cellCount(), first + (visibleRows() + 1) * cols);
+    for (int cell = first; cell < end; ++cell) drawCell(painter, cell);
+    // Selection frames: 3 pixels wide, 2 pixels outside the picture box.
+    painter.setPen(QPen(kSelectionColour, 3));
+    painter.setBrush(Qt::NoBrush);
+    for (int cell = first; cell < end; ++cell)
+        if (isCellSelected(cell)) painter.drawRect(pictureBox(cell).adjusted(-2, -2, 1, 1));
+    if (banding_) {
+        painter.setPen(QPen(kBandColour, 1, Qt::DotLine));
+        painter.drawRect(QRect(bandStart_, bandEnd_).normalized());
+    }
+}
+
+void CThumListWnd2::drawCell(QPainter& painter, int cell) {
+    DelFileInfo* record = RecordOfCell(cell);
+    if (!record) return;
+    const QRect box = pictureBox(cell);
+    painter.fillRect(box, Qt::white);
+    const QPoint name(kNameLeft + (box.left() - kBoxLeft), kNameTop + (box.top() - kBoxTop));
+    painter.setPen(Qt::black);
+    const QString text = CutCellName(CellName(*record), painter.fontMetrics(), kNameWidth);
+    painter.drawText(QRect(name.x(), name.y(), kNameWidth, kCellHeight - kNameTop), Qt::AlignLeft | Qt::AlignTop,
+                     text);
+    drawPicture(painter, box, *record);
+}
+
+void CThumListWnd2::queueIfNeeded(DelFileInfo& record) {
+    if (std::find(loadQueue_.begin(), loadQueue_.end(), record.index) == loadQueue_.end())
+        loadQueue_.push_back(record.index);
+}
+
+void CThumListWnd2::drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record) {
+    const QColor frame(128, 128, 128);
+    auto drawFitted = [&](const QImage& image) {
+        const FittedRect fit = FitRectangle(image.width(), image.height(), box.width(), box.height());
+        const QRect target(box.left() + fit.x, box.top() + fit.y, fit.width, fit.height);
+        painter.drawImage(target, image);
+        painter.setPen(frame);
+        painter.drawRect(target.adjusted(0, 0, -1, -1));
+    };
+    auto drawIcon = [&] {
+        const int size = QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize);
+        const QPixmap icon = TypeIconForName(CellName(record)).pixmap(size, size);
+        const FittedRect fit = FitRectangle(icon.width(), icon.height(), std::min(size, box.width()),
+                                            std::min(size, box.height()));
+        const QRect target(box.center().x() - fit.width / 2, box.center().y() - fit.height / 2, fit.width,
+                           fit.height);
+        painter.drawPixmap(target, icon);
+        painter.setPen(frame);
+        painter.drawRect(target.adjusted(-1, -1, 0, 0));
+    };
+    if (!IsPictureName(record)) {
+        drawIcon();
+        return;
+    }
+    if (!record.thumbnailTried) {
+        queueIfNeeded(record);
+        drawFitted(ThumbPixmap(released_.count(record.index) ? PicThumbReleased : PicThumbNotMade).toImage());
+        return;
+    }
+    if (record.thumbnail && record.thumbnail->width > 0 && record.thumbnail->height > 0) {
+        drawFitted(ImageFromDib(*record.thumbnail));
+        return;
+    }
+    if (record.state != StateComplete) {
+        drawFitted(ThumbPixmap(PicThumbFailed).toImage());
+        return;
+    }
+    drawIcon();
+}
+
+void CThumListWnd2::redrawRecord(int record) {
+    const int cols = columns();
+    const int first = topRow_ * cols;
+    const int end = std::min(cellCount(), first + visibleRows() * cols + cols);
+    for (int cell = first; cell < end; ++cell)
+        if (recordOfCell(cell) == record) viewport()->update(pictureBox(cell).adjusted(-3, -3, 3, 3));
+}
+
+// ---------------------------------------------------------------------------
+// Making thumbnails
+
+bool CThumListWnd2::makingAllowed() const {
+    // The volume is read by the search worker while it runs: thumbnails wait
+    // for its end (the search makes its own meanwhile).
+    return session_->volume && session_->runningState.load() == 0;
+}
+
+int CThumListWnd2::heldBound() const {
+    const int screen = 2 * columns() * (visibleRows() + 1);
+    return std::max({int(session_->ThumbnailCount.load()), screen, kMinHeldThumbnails});
+}
+
+int CThumListWnd2::TimerTick() {
+    if (inTick_) return 0;
+    inTick_ = true;
+    if (pendingOpen_ >= 0) {
+        const int record = pendingOpen_;
+        pendingOpen_ = -1;
+        PostedMessage open(MsgOpenFoundFile, record, 0);
+        QCoreApplication::sendEvent(this, &open);
+        inTick_ = false;
+        return 0;
+    }
+    int made = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (!loadQueue_.empty() && !loading_ && made < kThumbnailsPerTick && makingAllowed()) {
+        // Another thumbnail only when, at this tick's pace, it still ends
+        // within the budget.
+        if (made > 0 && clock.elapsed() * (made + 1) / made > kTickBudgetMs) break;
+        loading_ = true;
+        const int record = loadQueue_.front();
+        loadQueue_.pop_front();
+        makeOneThumbnail(record);
+        loading_ = false;
+        ++made;
+    }
+    inTick_ = false;
+    if (made) emit thumbnailsMade(made);
+    return made;
+}
+
+bool CThumListWnd2::makeOneThumbnail(int index) {
+    DelFileInfo* record = session_->gcDelFileList.Get(size_t(index));
+    if (!record || record->thumbnailTried) return false;
+    record->thumbnailTried = 1;
+    released_.erase(index);
+    DibPtr made;
+    try {
+        made = MakeFoundFileThumbnail(*session_->volume, *record);
+    } catch (...) {
+        TraceLine("ERROR thumbnail of found file %d: %s", index, CaughtExceptionText().c_str());
+    }
+    record->thumbnail = made;
+    if (made) {
+        session_->ThumbnailQueue.Add(index);
+        releaseOldestThumbnails();
+    }
+    redrawRecord(index);
+    return bool(made);
+}
+
+void CThumListWnd2::releaseOldestThumbnails() {
+    // The oldest thumbnails go first; their cells show placeholder 191 and
+    // make them again when they are drawn.
+    const size_t bound = size_t(heldBound());
+    while (session_->ThumbnailQueue.Count() > bound) {
+        std::optional<int32_t> oldest = session_->ThumbnailQueue.CopyAt(0);
+        session_->ThumbnailQueue.RemoveAt(0);
+        if (!oldest) break;
+        DelFileInfo* record = session_->gcDelFileList.Get(size_t(*oldest));
+        if (!record) continue;
+        if (record->thumbnail) {
+            record->thumbnail.reset();
+            released_.insert(*oldest);
+        }
+        record->thumbnailTried = 0;
+        redrawRecord(*oldest);
+    }
+}
+
+void CThumListWnd2::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != timer_.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    TimerTick();
+}
+
+// ---------------------------------------------------------------------------
+// Mouse
+
+void CThumListWnd2::mousePressEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    const int cell = HitCell(point);
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool shift = mods & Qt::ShiftModifier;
+    if (event->button() == Qt::RightButton) {
+        // As in a file window: the menu acts on the cell under the pointer.
+        if (cell >= 0 && !isCellSelected(cell)) selectOnly(cell);
+        return;
+    }
+    if (event->button() != Qt::LeftButton || !selection_) return;
+    bandStart_ = bandEnd_ = point;
+    pressPoint_ = point;
+    pressCell_ = cell;
+    if (cell >= 0) {
+        if (ctrl && !shift) {
+            const bool was = isCellSelected(cell);
+            setCellSelected(cell, !was);
+            anchorSelects_ = !was;
+            anchor_ = cell;
+        } else if (!ctrl && !shift) {
+            if (!isCellSelected(cell)) {
+                selectOnly(cell);
+                anchor_ = cell;
+                anchorSelects_ = true;
+            }
+            dragPending_ = true;
+        } else {
+            setCellSelected(cell, true);
+            selectRange(anchor_ < 0 ? 0 : anchor_, cell, anchorSelects_);
+        }
+        return;
+    }
+    if (!ctrl && !shift) selection_->clearSelection();
+    banding_ = true;
+}
+
+void CThumListWnd2::updateBand(const QPoint& point, Qt::KeyboardModifiers modifiers) {
+    bandEnd_ = point;
+    const QRect band = QRect(bandStart_, bandEnd_).normalized();
+    QItemSelection chosen;
+    const int cols = columns();
+    const int first = topRow_ * cols;
+    const int end = std::min(cellCount(), first + visibleRows() * cols);
+    for (int cell = first; cell < end; ++cell) {
+        const QRect box = pictureBox(cell);
+        const QPoint corners[] = {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()};
+        if (std::any_of(std::begin(corners), std::end(corners), [&](const QPoint& c) { return band.contains(c); })) {
+            const QModelIndex index = indexOfCell(cell);
+            chosen.select(index, index);
+        }
+    }
+    const bool keep = modifiers & (Qt::ControlModifier | Qt::ShiftModifier);
+    selection_->select(chosen, (keep ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
+                                   QItemSelectionModel::Rows);
+    viewport()->update();
+}
+
+void CThumListWnd2::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton)) return;
+    const QPoint point = event->position().toPoint();
+    if (dragPending_) {
+        if ((point - pressPoint_).manhattanLength() < QApplication::startDragDistance()) return;
+        dragPending_ = false;
+        if (startDrag) startDrag();
+        return;
+    }
+    if (banding_ && selection_) updateBand(point, event->modifiers());
+}
+
+void CThumListWnd2::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::RightButton) {
+        if ((!uiEnabled || uiEnabled()) && contextMenu)
+            contextMenu(viewport()->mapToGlobal(point + QPoint(0, 24)));
+        return;
+    }
+    if (event->button() != Qt::LeftButton) return;
+    if (dragPending_) {
+        // No drag: a plain click on a selected cell chooses that cell alone.
+        const int cell = HitCell(point) >= 0 ? HitCell(point) : pressCell_;
+        if (cell >= 0) {
+            selectOnly(cell);
+            anchor_ = cell;
+            anchorSelects_ = true;
+        }
+    }
+    const bool wasBanding = banding_;
+    dragPending_ = false;
+    banding_ = false;
+    if (wasBanding) viewport()->update();
+}
+
+void CThumListWnd2::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    if (uiEnabled && !uiEnabled()) return;
+    const int cell = HitCell(event->position().toPoint());
+    if (cell >= 0) pendingOpen_ = recordOfCell(cell);
+}
+
+void CThumListWnd2::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRange();
+    topRow_ = 0;
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+bool CThumListWnd2::event(QEvent* event) {
+    auto* message = dynamic_cast<PostedMessage*>(event);
+    if (!message) return QAbstractScrollArea::event(event);
+    switch (message->message()) {
+    case MsgSortThumbnails: SortThumbnails(int(message->wParam), int(message->lParam)); return true;
+    case MsgOpenFoundFile:
+        if (openRow)
+            for (int cell = 0; cell < cellCount(); ++cell)
+                if (recordOfCell(cell) == int(message->wParam)) {
+                    openRow(cell);
+                    break;
+                }
+        return true;
+    default: return QAbstractScrollArea::event(event);
+    }
+}
+
+}  // namespace veld

@@ -1,0 +1,162 @@
+// The thumbnail grid: one 100 x 100 cell per row of the found-file list, in
+// the list's order, each a picture box with the file's name under it. The
+// grid has no selection of its own: it reads and changes the list's
+// selection model, so both views always show the same chosen files.
+// Thumbnails the search did not make are made here on demand, a few per timer
+// tick and only for cells that were drawn; the number of thumbnails held stays
+// bounded however many files there are.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QItemSelectionModel>
+#include <QPointer>
+#include <deque>
+#include <functional>
+#include <unordered_set>
+#include <vector>
+
+#include "finder/search_session.h"
+
+namespace veld {
+
+// Messages of the grid (custom event types with the same numbers).
+enum ThumbMessage : int {
+    MsgSortThumbnails = 2024,  // wParam: sort key (list column), lParam: 1 ascending, 0 descending
+    MsgOpenFoundFile = 33025,  // wParam: record index
+    MsgDropConfirm = 33030,    // the drop target asks for the files: answer 0, or -1 to cancel
+};
+
+// The item data role of a list row that holds its record's index.
+constexpr int kThumbRecordRole = Qt::UserRole;
+
+class CThumListWnd2 : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    static constexpr int kCellWidth = 100;
+    static constexpr int kCellHeight = 100;
+    static constexpr int kTimerMs = 50;
+    static constexpr int kThumbnailsPerTick = 10;
+    // A tick makes no thumbnail that would, at its pace so far, end past this
+    // time, so that large pictures never hold up the interface for long.
+    static constexpr int kTickBudgetMs = 50;
+    // Thumbnails held through the session's ThumbnailQueue: at least this
+    // many, so a card whose search made few thumbnails still shows its
+    // pictures (see heldBound()).
+    static constexpr int kMinHeldThumbnails = 200;
+
+    explicit CThumListWnd2(SearchSession* session, QWidget* parent = nullptr);
+    ~CThumListWnd2() override;
+
+    // The grid of the main window, or null.
+    static CThumListWnd2* Instance();
+
+    // The list's selection model: its model gives the rows (record index in
+    // kThumbRecordRole), its selection is the grid's.
+    void setSelectionModel(QItemSelectionModel* selection);
+    QItemSelectionModel* selectionModel() const { return selection_; }
+
+    // What the main window lends the grid.
+    std::function<bool()> uiEnabled;                         // double click and right click act only then
+    std::function<void(int row)> openRow;                    // the list's open action
+    std::function<void(const QPoint& global)> contextMenu;   // the list's context menu
+    std::function<void(int key, bool ascending)> sortRows;   // the list's rows by a column
+    std::function<void()> startDrag;                         // drag-and-drop export of the selection
+
+    // Code 1: emptied; code 0: refilled from the list's rows (selection
+    // cleared, scrolled to the top); code 2: one record was added (drawn when
+    // it passes the filter, that is when the list took it as a row).
+    void FillThumbnails(int code, const DelFileInfo* record);
+    // Sorts the list's rows by a key (list column) and redraws; -1 does nothing.
+    void SortThumbnails(int key, int direction);
+    // Empties the load queue and redraws the visible cells.
+    void RedrawThumbnails();
+
+    // Geometry from the grid's outer size (frame and scroll bar included).
+    int columns() const;
+    int visibleRows() const;
+    int cellCount() const;
+    int topRow() const { return topRow_; }
+    int maxTopRow() const;
+    int pageStep() const { return pageStep_; }
+    void setTopRow(int row);
+    // The cell a point of the viewport hits, or -1 (the margins between the
+    // picture boxes hit nothing).
+    int HitCell(const QPoint& point) const;
+    // The picture box of a cell in viewport coordinates (also for cells out of view).
+    QRect pictureBox(int cell) const;
+    bool isCellVisible(int cell) const;
+
+    // The list row (and record) a cell shows.
+    int recordOfCell(int cell) const;
+    DelFileInfo* RecordOfCell(int cell) const;
+    bool isCellSelected(int cell) const;
+    int anchorCell() const { return anchor_; }
+
+    // One tick of the timer: a pending open, else up to ten thumbnails of
+    // the load queue. Returns the number of thumbnails made.
+    int TimerTick();
+    size_t loadQueueSize() const { return loadQueue_.size(); }
+    // Records of the load queue, oldest first.
+    std::vector<int> loadQueue() const { return {loadQueue_.begin(), loadQueue_.end()}; }
+    int pendingOpen() const { return pendingOpen_; }
+    bool timerRunning() const { return timer_.isActive(); }
+    // The most thumbnails the grid lets the session hold.
+    int heldBound() const;
+
+signals:
+    // After a tick made thumbnails (benchmarks and tests).
+    void thumbnailsMade(int count);
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void setCellCount();
+    void updateScrollRange();
+    void drawCell(QPainter& painter, int cell);
+    void drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record);
+    void queueIfNeeded(DelFileInfo& record);
+    bool makeOneThumbnail(int record);
+    void releaseOldestThumbnails();
+    void redrawRecord(int record);
+    QModelIndex indexOfCell(int cell) const;
+    void selectOnly(int cell);
+    void setCellSelected(int cell, bool selected);
+    void selectRange(int from, int to, bool select);
+    void updateBand(const QPoint& point, Qt::KeyboardModifiers modifiers);
+    int rowsOfCells() const;
+    bool makingAllowed() const;
+
+    SearchSession* session_;
+    QPointer<QItemSelectionModel> selection_;
+    int topRow_ = 0;
+    int maxTopRow_ = 0;
+    int pageStep_ = 1;
+    std::deque<int> loadQueue_;
+    bool loading_ = false;
+    bool inTick_ = false;
+    int pendingOpen_ = -1;
+    int anchor_ = -1;
+    bool anchorSelects_ = true;
+    bool dragPending_ = false;
+    bool banding_ = false;
+    QPoint bandStart_, bandEnd_;
+    QPoint pressPoint_;
+    int pressCell_ = -1;
+    QBasicTimer timer_;
+    // Records whose thumbnail was released to keep the bound.
+    std::unordered_set<int> released_;
+    int registrationHeld_ = 0;
+};
+
+}  // namespace veld
