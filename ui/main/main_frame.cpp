@@ -33,6 +33,7 @@
 #include "ui/dialog_units.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
+#include "ui/main/easy_wizard.h"
 #include "ui/main/save_dialog.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
@@ -158,7 +159,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
 
+    update_ = std::make_unique<UpdateCheckUi>(this, &target_);
     createActions();
+    createToolsActions();
     createMenus();
     createToolbar();
     createStatusBar();
@@ -243,8 +246,18 @@ void CMainFrame::createMenus() {
     viewMenu_ = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     viewMenu_->addAction(actList_);
 
+    toolsMenu_ = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+    toolsMenu_->addAction(actWizard_);
+    toolsMenu_->addSeparator();
+    toolsMenu_->addAction(actSaveImage_);
+    toolsMenu_->addAction(actRestoreImage_);
+    toolsMenu_->addSeparator();
+    toolsMenu_->addAction(actErase_);
+
     helpMenu_ = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     helpMenu_->addAction(actHelp_);
+    helpMenu_->addAction(actUpdate_);
+    helpMenu_->addAction(actHome_);
     helpMenu_->addSeparator();
     helpMenu_->addAction(actAbout_);
 }
@@ -307,7 +320,7 @@ void CMainFrame::createStatusBar() {
 
 QAction* CMainFrame::action(int command) const {
     for (QAction* a : {actStart_, actClear_, actSave_, actExit_, actList_, actHelp_, actAbout_, tbSearch_, tbSave_,
-                       tbList_})
+                       tbList_, actWizard_, actSaveImage_, actRestoreImage_, actErase_, actUpdate_, actHome_})
         if (a && a->data().toInt() == command) return a;
     return nullptr;
 }
@@ -329,9 +342,10 @@ QString CMainFrame::statusText(int pane) const {
 
 void CMainFrame::EnableMainUi(bool enabled) {
     uiEnabled_ = enabled;
-    // File and View grey out; Help stays usable.
+    // File, View and Tools grey out; Help stays usable.
     fileMenu_->menuAction()->setEnabled(enabled);
     viewMenu_->menuAction()->setEnabled(enabled);
+    if (toolsMenu_) toolsMenu_->menuAction()->setEnabled(enabled);
     if (tree_) tree_->setEnabled(enabled);
     updateToolbarState();
     menuBar()->update();
@@ -444,6 +458,7 @@ void CMainFrame::onSearchFinished(int resultCode) {
     SetResultsAvailable(resultCode == 0);
     EnableMainUi(true);
     FinishSearch(*session_);
+    if (CEasyWizSheet* wizard = CEasyWizSheet::Current()) wizard->SearchFinished(resultCode, session_->FoundCount.load());
     emit searchFinished(resultCode);
 }
 
@@ -453,12 +468,8 @@ bool CMainFrame::event(QEvent* event) {
     switch (message->message()) {
     case MsgSearchFinished: onSearchFinished(int(message->wParam)); return true;
     case MsgFoundFile: feedOneFoundFile(); return true;
-    case MsgDeferredStart:
-        // Deferred start-up after the splash: this is where the easy wizard
-        // opens (unless Config/NotOpenEasyWiz says otherwise) and the silent
-        // update check runs, once those exist. Nothing opens yet.
-        emit deferredStartReceived();
-        return true;
+    case MsgDeferredStart: onDeferredStart(); return true;
+    case MsgUpdateResult: update_->ShowOutcome(int(message->wParam)); return true;
     case MsgProgressCancel:
         if (message->wParam == -1) RequestCancel(*session_);
         return true;

@@ -10,6 +10,7 @@
 
 #include "finder/search_session.h"
 #include "ui/posted_message.h"
+#include "ui/tools/update_check_ui.h"
 
 class QAction;
 class QLabel;
@@ -58,6 +59,13 @@ public:
         CmdToolbarSearch = 32819,
         CmdToolbarSave = 32827,
         CmdToolbarList = 32818,
+        // Tools and Help: disk tools, wizard, update check, home page.
+        CmdEasyWizard = 32816,
+        CmdSaveDiskImage = 32833,
+        CmdRestoreDiskImage = 32845,
+        CmdCompleteErase = 32817,
+        CmdUpdateCheck = 32843,
+        CmdHomePage = 32840,
     };
 
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -88,6 +96,8 @@ public:
     QMenu* fileMenu() const { return fileMenu_; }
     QMenu* viewMenu() const { return viewMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
+    QMenu* toolsMenu() const { return toolsMenu_; }
+    UpdateCheckUi& updateCheck() { return *update_; }
     // The target the search worker posts 3025 and 3026 to.
     MessageTarget* messageTarget() { return &target_; }
     // The help file: doc/VELD.HTM beside the executable (the build folder),
@@ -104,6 +114,12 @@ public slots:
     void onShowList();
     void onHelp();
     void onAbout();
+    void onEasyWizard();
+    void onSaveDiskImage();
+    void onRestoreDiskImage();
+    void onCompleteErase();
+    void onUpdateCheck();
+    void onHomePage();
 
 signals:
     // After the handling of 3025 (tests and the status of the caller).
@@ -123,6 +139,10 @@ private:
     void updateToolbarState();
     void feedOneFoundFile();
     void onSearchFinished(int resultCode);
+    void createToolsActions();
+    void onDeferredStart();
+    // Runs a Tools menu disk command (its command number) with the commands greyed.
+    void runDiskTool(int command);
 
     // Created first and destroyed last: the views keep a pointer to it.
     std::unique_ptr<SearchSession> session_ = std::make_unique<SearchSession>();
@@ -140,6 +160,8 @@ private:
     QMenu* fileMenu_ = nullptr;
     QMenu* viewMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
+    QMenu* toolsMenu_ = nullptr;
+    std::unique_ptr<UpdateCheckUi> update_;
     QLabel* readyLabel_ = nullptr;
     QLabel* pane1_ = nullptr;
 
@@ -153,6 +175,12 @@ private:
     QAction* tbSearch_ = nullptr;
     QAction* tbSave_ = nullptr;
     QAction* tbList_ = nullptr;
+    QAction* actWizard_ = nullptr;
+    QAction* actSaveImage_ = nullptr;
+    QAction* actRestoreImage_ = nullptr;
+    QAction* actErase_ = nullptr;
+    QAction* actUpdate_ = nullptr;
+    QAction* actHome_ = nullptr;
 };
 
 }  // namespace veld
