@@ -115,11 +115,12 @@ void RunSaveDiskImage(const DiskToolContext& context) {
     const std::string path = PrepareImagePath(context, choice);
     if (path.empty()) return;
 
+    // The save-file dialog has asked about replacing the name as chosen; the
+    // name with ".img" appended is another file, asked about here.
+    const bool confirmedName = path == choice.imagePath;
     auto job = std::make_unique<DiskImageJob>();
-    int code = job->Open(0, choice.devicePath, path, false);
+    int code = job->Open(0, choice.devicePath, path, confirmedName);
     if (code == DiskOpenFileExists) {
-        // The file dialog asked about the name as typed; the name with ".img"
-        // appended may be another, existing file.
         if (!AskYesNo(context.owner, QStringLiteral("%1 はすでにあります。\n上書きしますか？")
                                          .arg(QString::fromStdString(path)))) {
             MessageBoxText("%s", DiskToolAbortedText());
