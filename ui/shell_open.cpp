@@ -20,4 +20,11 @@ bool ShellOpen(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(target));
 }
 
+bool ShellOpenUrl(const QString& url) {
+    const QString target = url.trimmed();
+    if (gOpener) return gOpener(target);
+    const QUrl address = QUrl::fromUserInput(target);
+    return address.isValid() && QDesktopServices::openUrl(address);
+}
+
 }  // namespace veld

@@ -11,7 +11,10 @@ namespace veld {
 // the path are removed first. False when the desktop refused.
 bool ShellOpen(const QString& path);
 
-// Tests see the paths instead of starting applications; an empty function
+// Opens a web address (or a local path) with the desktop's browser.
+bool ShellOpenUrl(const QString& url);
+
+// Tests see the paths and addresses instead of starting applications; an empty function
 // restores the desktop.
 using ShellOpener = std::function<bool(const QString& path)>;
 void SetShellOpenerForTest(ShellOpener opener);

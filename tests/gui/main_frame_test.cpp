@@ -49,7 +49,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
 
     QStringList menus;
     for (QAction* a : frame_->menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ﾍﾙﾌﾟ(&H)"}));
+    EXPECT_EQ(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ツール(&T)", "ﾍﾙﾌﾟ(&H)"}));
     EXPECT_EQ(ActionTexts(frame_->fileMenu()),
               (QStringList{"検索の開始(&F)", "検索結果のクリア(&C)", "見つかったファイルを保存(&S)",
                            "アプリケーションの終了(&X)"}));
@@ -57,7 +57,8 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"縮小画像(&H)", "詳細リスト(&L)", "ディスクマップ"}));
     EXPECT_TRUE(frame_->action(CMainFrame::CmdShowThumbnails)->isChecked());
     EXPECT_FALSE(frame_->action(CMainFrame::CmdShowList)->isChecked());
-    EXPECT_EQ(ActionTexts(frame_->helpMenu()), (QStringList{"ヘルプ(&H)", "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
+    EXPECT_EQ(ActionTexts(frame_->helpMenu()),
+              (QStringList{"ヘルプ(&H)", "製品のアップデート", "Veld のホームページ", "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
 
     // Nothing found yet: clear and save are greyed, search is available.
     EXPECT_FALSE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
@@ -392,6 +393,8 @@ TEST_F(MainFrameTest, AboutBoxShowsTheVersion) {
 }
 
 TEST_F(MainFrameTest, SplashPostsDeferredStartOnceOnInputOrTimer) {
+    // The deferred start opens no wizard here (the wizard has its own tests).
+    WriteIniInt("Config", "NotOpenEasyWiz", 1);
     QSignalSpy deferred(frame_.get(), &CMainFrame::deferredStartReceived);
     CSplashWnd* splash = CSplashWnd::ShowSplash(frame_.get());
     ASSERT_NE(splash, nullptr);
@@ -405,6 +408,7 @@ TEST_F(MainFrameTest, SplashPostsDeferredStartOnceOnInputOrTimer) {
     ASSERT_NE(CSplashWnd::ShowSplash(frame_.get()), nullptr);
     ASSERT_TRUE(deferred.wait(5000));
     EXPECT_EQ(deferred.count(), 2);
+    WriteIniInt("Config", "NotOpenEasyWiz", 0);
 }
 
 }  // namespace

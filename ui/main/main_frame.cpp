@@ -36,6 +36,7 @@
 #include "ui/dialog_units.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
+#include "ui/main/easy_wizard.h"
 #include "ui/main/save_dialog.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
@@ -196,7 +197,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
 
+    update_ = std::make_unique<UpdateCheckUi>(this, &target_);
     createActions();
+    createToolsActions();
     createMenus();
     createToolbar();
     createStatusBar();
@@ -302,8 +305,18 @@ void CMainFrame::createMenus() {
     viewMenu_->addAction(actList_);
     viewMenu_->addAction(actDiskMap_);
 
+    toolsMenu_ = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+    toolsMenu_->addAction(actWizard_);
+    toolsMenu_->addSeparator();
+    toolsMenu_->addAction(actSaveImage_);
+    toolsMenu_->addAction(actRestoreImage_);
+    toolsMenu_->addSeparator();
+    toolsMenu_->addAction(actErase_);
+
     helpMenu_ = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     helpMenu_->addAction(actHelp_);
+    helpMenu_->addAction(actUpdate_);
+    helpMenu_->addAction(actHome_);
     helpMenu_->addSeparator();
     helpMenu_->addAction(actAbout_);
 }
@@ -376,7 +389,8 @@ void CMainFrame::createStatusBar() {
 
 QAction* CMainFrame::action(int command) const {
     for (QAction* a : {actStart_, actClear_, actSave_, actExit_, actThumbs_, actList_, actDiskMap_, actHelp_,
-                       actAbout_, tbSearch_, tbSave_, tbThumbs_, tbList_})
+                       actAbout_, tbSearch_, tbSave_, tbThumbs_, tbList_, actWizard_, actSaveImage_, actRestoreImage_,
+                       actErase_, actUpdate_, actHome_})
         if (a && a->data().toInt() == command) return a;
     return nullptr;
 }
@@ -398,9 +412,10 @@ QString CMainFrame::statusText(int pane) const {
 
 void CMainFrame::EnableMainUi(bool enabled) {
     uiEnabled_ = enabled;
-    // File and View grey out; Help stays usable.
+    // File, View and Tools grey out; Help stays usable.
     fileMenu_->menuAction()->setEnabled(enabled);
     viewMenu_->menuAction()->setEnabled(enabled);
+    if (toolsMenu_) toolsMenu_->menuAction()->setEnabled(enabled);
     if (tree_) tree_->setEnabled(enabled);
     if (CThumListView* thumbs = thumbnailPane()) thumbs->EnableThumbnails(enabled);
     updateToolbarState();
@@ -541,6 +556,7 @@ void CMainFrame::onSearchFinished(int resultCode) {
     SetResultsAvailable(resultCode == 0);
     EnableMainUi(true);
     FinishSearch(*session_);
+    if (CEasyWizSheet* wizard = CEasyWizSheet::Current()) wizard->SearchFinished(resultCode, session_->FoundCount.load());
     emit searchFinished(resultCode);
 }
 
@@ -550,14 +566,8 @@ bool CMainFrame::event(QEvent* event) {
     switch (message->message()) {
     case MsgSearchFinished: onSearchFinished(int(message->wParam)); return true;
     case MsgFoundFile: feedOneFoundFile(); return true;
-    case MsgDeferredStart:
-        // Deferred start-up after the splash: this is where the easy wizard
-        // opens (unless Config/NotOpenEasyWiz says otherwise) and the silent
-        // update check runs, once those exist. An image named on the command
-        // line is searched instead.
-        if (!startImage_.isEmpty()) SearchImageAtStart(std::exchange(startImage_, QString()), false);
-        emit deferredStartReceived();
-        return true;
+    case MsgDeferredStart: onDeferredStart(); return true;
+    case MsgUpdateResult: update_->ShowOutcome(int(message->wParam)); return true;
     case MsgProgressCancel:
         if (message->wParam == -1) RequestCancel(*session_);
         return true;

@@ -10,6 +10,7 @@
 
 #include "finder/search_session.h"
 #include "ui/posted_message.h"
+#include "ui/tools/update_check_ui.h"
 
 class QAction;
 class QLabel;
@@ -67,6 +68,13 @@ public:
         CmdToolbarSave = 32827,
         CmdToolbarList = 32818,
         CmdToolbarThumbnails = 32828,
+        // Tools and Help: disk tools, wizard, update check, home page.
+        CmdEasyWizard = 32816,
+        CmdSaveDiskImage = 32833,
+        CmdRestoreDiskImage = 32845,
+        CmdCompleteErase = 32817,
+        CmdUpdateCheck = 32843,
+        CmdHomePage = 32840,
     };
 
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -98,6 +106,8 @@ public:
     QMenu* fileMenu() const { return fileMenu_; }
     QMenu* viewMenu() const { return viewMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
+    QMenu* toolsMenu() const { return toolsMenu_; }
+    UpdateCheckUi& updateCheck() { return *update_; }
     // The target the search worker posts 3025 and 3026 to.
     MessageTarget* messageTarget() { return &target_; }
     // The help file: doc/VELD.HTM beside the executable (the build folder),
@@ -119,6 +129,12 @@ public slots:
     void onShowDiskMap();
     void onHelp();
     void onAbout();
+    void onEasyWizard();
+    void onSaveDiskImage();
+    void onRestoreDiskImage();
+    void onCompleteErase();
+    void onUpdateCheck();
+    void onHomePage();
 
 signals:
     // After the handling of 3025 (tests and the status of the caller).
@@ -138,6 +154,10 @@ private:
     void updateToolbarState();
     void feedOneFoundFile();
     void onSearchFinished(int resultCode);
+    void createToolsActions();
+    void onDeferredStart();
+    // Runs a Tools menu disk command (its command number) with the commands greyed.
+    void runDiskTool(int command);
 
     // Created first and destroyed last: the views keep a pointer to it.
     std::unique_ptr<SearchSession> session_ = std::make_unique<SearchSession>();
@@ -156,6 +176,8 @@ private:
     QMenu* fileMenu_ = nullptr;
     QMenu* viewMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
+    QMenu* toolsMenu_ = nullptr;
+    std::unique_ptr<UpdateCheckUi> update_;
     QLabel* readyLabel_ = nullptr;
     QLabel* pane1_ = nullptr;
 
@@ -172,6 +194,12 @@ private:
     QAction* tbSave_ = nullptr;
     QAction* tbList_ = nullptr;
     QAction* tbThumbs_ = nullptr;
+    QAction* actWizard_ = nullptr;
+    QAction* actSaveImage_ = nullptr;
+    QAction* actRestoreImage_ = nullptr;
+    QAction* actErase_ = nullptr;
+    QAction* actUpdate_ = nullptr;
+    QAction* actHome_ = nullptr;
 };
 
 }  // namespace veld

@@ -1,0 +1,192 @@
+#include "ui/main/easy_wizard.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QVBoxLayout>
+
+#include "base/settings.h"
+#include "search/search_driver.h"
+#include "ui/dialog_units.h"
+#include "ui/main/main_frame.h"
+#include "ui/main/save_dialog.h"
+#include "ui/main/start_search.h"
+#include "ui/picture_loader.h"
+
+namespace veld {
+namespace {
+
+CEasyWizSheet* gWizard = nullptr;
+
+// The picture frame of every page, in dialog units.
+constexpr int kPictureWidth = 274, kPictureHeight = 119;
+
+// What each page's picture says (the texts drawn into pictures 162 to 165).
+const char* const kGuidance[5] = {
+    "かんたんウィザード: メモリカードから削除した写真や動画を探します。カードをカードリーダーに入れてから"
+    "［次へ］を押し、カードまたはディスクイメージを選んでください。",
+    "検索中　検索終了までお待ちください",
+    "検索が終了しました　次を押すと見つかったファイルを保存します",
+    "保存が終了しました 再度検索するには戻るを押してください。完了を押すとウィザードを終了します",
+    "かんたんウィザード",
+};
+constexpr int kPictures[5] = {PicWizardPage1, PicWizardPage2, PicWizardPage3, PicWizardPage4, PicWizardPage1};
+
+}  // namespace
+
+CEasyWizPage::CEasyWizPage(int number, int pictureId, const QString& guidance, QWidget* parent)
+    : QWizardPage(parent), number_(number), pictureId_(pictureId), guidance_(guidance) {
+    setObjectName(QStringLiteral("CEasyWizPage%1").arg(number));
+    setWindowTitle(QStringLiteral("かんたんウィザード"));
+    setAccessibleName(QStringLiteral("かんたんウィザード"));
+    setAccessibleDescription(guidance);
+    const DialogUnits du = DialogUnitsOf(DialogFont());
+
+    picture_ = new QLabel(this);
+    picture_->setObjectName(QStringLiteral("item1105"));
+    picture_->setFixedSize(du.size(kPictureWidth, kPictureHeight));
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture_->setAutoFillBackground(true);
+    QPalette pal = picture_->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    picture_->setPalette(pal);
+    // A screen reader says what the picture shows.
+    picture_->setAccessibleName(QStringLiteral("かんたんウィザード"));
+    picture_->setAccessibleDescription(guidance);
+    picture_->setToolTip(guidance);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(picture_);
+    if (number_ == 1) {
+        notOpen_ = new QCheckBox(QStringLiteral("起動時に簡単復活ウィザードを表示しない"), this);
+        notOpen_->setObjectName(QStringLiteral("item1039"));
+        // Stored at once, even if the wizard is then cancelled.
+        connect(notOpen_, &QCheckBox::toggled, this,
+                [](bool on) { WriteIniInt("Config", "NotOpenEasyWiz", on ? 1 : 0); });
+        layout->addWidget(notOpen_);
+    }
+    layout->addStretch(1);
+}
+
+void CEasyWizPage::loadPicture() {
+    if (pictureLoaded_) return;
+    pictureLoaded_ = true;
+    QImage image;
+    if (!LoadJpegResource(pictureId_, &image)) return;
+    // At its own size, from the frame's top left; fitted only when the
+    // frame is smaller (a small dialog font).
+    if (image.width() > picture_->width() || image.height() > picture_->height())
+        image = image.scaled(picture_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    picture_->setPixmap(QPixmap::fromImage(image));
+}
+
+void CEasyWizPage::initializePage() {
+    loadPicture();
+    if (notOpen_) {
+        QSignalBlocker quiet(notOpen_);
+        notOpen_->setChecked(ReadIniInt("Config", "NotOpenEasyWiz", 0) != 0);
+    }
+}
+
+bool CEasyWizPage::validatePage() {
+    auto* sheet = qobject_cast<CEasyWizSheet*>(wizard());
+    if (!sheet) return true;
+    if (number_ == 1) {
+        WriteIniInt("Config", "NotOpenEasyWiz", notOpen_->isChecked() ? 1 : 0);
+        return sheet->StartSearchFromPage1();
+    }
+    if (number_ == 3) return sheet->SaveFromPage3();
+    return true;
+}
+
+int CEasyWizPage::nextId() const {
+    switch (number_) {
+        case 1: return CEasyWizSheet::Page2;
+        case 2: return CEasyWizSheet::Page3;
+        case 3: return CEasyWizSheet::Page4;
+        default: return -1;
+    }
+}
+
+// Page 2 offers no button while the search runs.
+bool CEasyWizPage::isComplete() const { return number_ != 2; }
+
+// ---------------------------------------------------------------------------
+
+CEasyWizSheet::CEasyWizSheet(CMainFrame& frame, QWidget* parent) : QWizard(parent), frame_(frame) {
+    gWizard = this;
+    setObjectName(QStringLiteral("CEasyWizSheet"));
+    setWindowTitle(QStringLiteral("Wizard"));
+    setFont(DialogFont());
+    setWizardStyle(QWizard::ClassicStyle);
+    // No system menu and so no close box: the wizard ends by its buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    for (int i = 0; i < 5; ++i)
+        setPage(Page1 + i, new CEasyWizPage(i + 1, kPictures[i], QString::fromUtf8(kGuidance[i])));
+    setStartId(Page1);
+
+    // Back on pages 3 and 4 goes straight to page 1 (page 2 is skipped).
+    QAbstractButton* back = button(QWizard::BackButton);
+    disconnect(back, &QAbstractButton::clicked, this, nullptr);
+    connect(back, &QAbstractButton::clicked, this, &CEasyWizSheet::onBack);
+    connect(this, &QWizard::currentIdChanged, this, &CEasyWizSheet::onPageChanged);
+}
+
+CEasyWizSheet::~CEasyWizSheet() {
+    if (gWizard == this) gWizard = nullptr;
+}
+
+CEasyWizSheet* CEasyWizSheet::Current() { return gWizard; }
+
+void CEasyWizSheet::onPageChanged(int id) {
+    // Page 2 hides every button, the sheet's Cancel included.
+    if (id == Page2)
+        setButtonLayout({QWizard::Stretch});
+    else
+        setButtonLayout({QWizard::Stretch, QWizard::BackButton, QWizard::NextButton, QWizard::FinishButton,
+                         QWizard::CancelButton});
+}
+
+void CEasyWizSheet::onBack() {
+    if (currentId() == Page3 || currentId() == Page4)
+        showPage1();
+    else
+        back();
+}
+
+void CEasyWizSheet::showPage1() { restart(); }
+
+bool CEasyWizSheet::StartSearchFromPage1() {
+    if (StartSearch(frame_.session(), this, frame_.messageTarget()) != SearchStarted) return false;
+    frame_.EnableMainUi(false);
+    searching_ = true;
+    return true;
+}
+
+bool CEasyWizSheet::SaveFromPage3() {
+    frame_.EnableMainUi(false);
+    bool saved = false;
+    {
+        CSaveDlg dialog(this, frame_.listPane());
+        saved = dialog.exec() == QDialog::Accepted;
+    }
+    frame_.EnableMainUi(true);
+    return saved;
+}
+
+void CEasyWizSheet::SearchFinished(int resultCode, long long foundCount) {
+    if (!searching_) return;
+    searching_ = false;
+    onPageChanged(-1);  // the buttons and Cancel come back
+    if (resultCode == 0 && foundCount > 0 && currentId() == Page2)
+        next();
+    else
+        showPage1();
+}
+
+void CEasyWizSheet::reject() {
+    // While the search runs the wizard stays (Escape does nothing).
+    if (searching_) return;
+    QWizard::reject();
+}
+
+}  // namespace veld

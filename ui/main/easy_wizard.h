@@ -1,0 +1,88 @@
+// The easy wizard: leads a beginner through a search and the saving of what
+// it found, with one picture per page that carries the guidance.
+//
+//   page 1 (162)  Next starts a search (drive selection, options, worker)
+//   page 2 (163)  the search runs: no buttons, Cancel hidden
+//   page 3 (164)  files were found: Next opens the save dialog, Back page 1
+//   page 4 (165)  saved: Finish closes, Back page 1
+//   page 5 (162)  part of the sheet, never shown
+// A search that finds nothing, fails or is cancelled brings back page 1. The
+// wizard does no work of its own: the main window runs the search and the
+// save dialog, and tells the wizard when the search has finished.
+#pragma once
+
+#include <QLabel>
+#include <QWizard>
+#include <QWizardPage>
+
+class QCheckBox;
+
+namespace veld {
+
+class CMainFrame;
+
+class CEasyWizPage : public QWizardPage {
+    Q_OBJECT
+public:
+    // number: 1..5.
+    CEasyWizPage(int number, int pictureId, const QString& guidance, QWidget* parent = nullptr);
+
+    int number() const { return number_; }
+    QLabel* pictureFrame() const { return picture_; }
+    // Page 1's "起動時に簡単復活ウィザードを表示しない" (null on the others).
+    QCheckBox* notOpenBox() const { return notOpen_; }
+    // The guidance the page's picture shows (also its accessible description).
+    QString guidance() const { return guidance_; }
+
+    void initializePage() override;
+    bool validatePage() override;
+    int nextId() const override;
+    bool isComplete() const override;
+
+private:
+    void loadPicture();
+    int number_;
+    int pictureId_;
+    QString guidance_;
+    bool pictureLoaded_ = false;
+    QLabel* picture_ = nullptr;
+    QCheckBox* notOpen_ = nullptr;
+};
+
+class CEasyWizSheet : public QWizard {
+    Q_OBJECT
+public:
+    // Page numbers as ids.
+    enum Page { Page1 = 0, Page2 = 1, Page3 = 2, Page4 = 3, Page5 = 4 };
+
+    explicit CEasyWizSheet(CMainFrame& frame, QWidget* parent = nullptr);
+    ~CEasyWizSheet() override;
+
+    // The open wizard, or null.
+    static CEasyWizSheet* Current();
+
+    // The main window's search-finished handling has run: page 3 when the
+    // search succeeded and found files, else page 1.
+    void SearchFinished(int resultCode, long long foundCount);
+
+    bool searching() const { return searching_; }
+    CEasyWizPage* wizPage(int id) const { return static_cast<CEasyWizPage*>(page(id)); }
+
+    // Page 1's Next: starts the search; false when it did not start.
+    bool StartSearchFromPage1();
+    // Page 3's Next: the save dialog; true when it saved.
+    bool SaveFromPage3();
+
+public slots:
+    void reject() override;
+
+private:
+    void onPageChanged(int id);
+    void onBack();
+    void showPage1();
+
+    CMainFrame& frame_;
+    bool searching_ = false;
+};
+
+}  // namespace veld

@@ -1,0 +1,192 @@
+#include "ui/tools/disk_tool_commands.h"
+
+#include <QMessageBox>
+#include <memory>
+
+#include "base/settings.h"
+#include "base/trace.h"
+#include "tools/disk_erase.h"
+#include "tools/disk_image.h"
+#include "tools/disk_restore.h"
+#include "ui/search/sel_drive_dlg.h"
+#include "ui/tools/del_disk_yn.h"
+#include "ui/tools/disk_tool_dlg.h"
+
+namespace veld {
+namespace {
+
+DiskToolChooser gChooser;
+QuestionAnswerer gAnswerer;
+WriteTargetRules gRules;
+
+constexpr int kPictureDiskImage = 170;
+constexpr int kPictureErase = 168;
+const char kImageFilter[] = "ディスクイメージ (*.img)";
+
+// The drive selection of one command; false when it was not confirmed.
+bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoice* choice) {
+    if (gChooser) return gChooser(kind, choice);
+    CSelDriveDlg drive(context.owner);
+    drive.session = context.session;
+    drive.hideHardDisks = true;
+    switch (kind) {
+        case DiskToolSave:
+            drive.caption = QStringLiteral("ディスクのイメージを保存");
+            drive.messageText =
+                QStringLiteral("ディスクのイメージを保存します。イメージを読み取るディスクを選択してください。");
+            drive.selectLabel = QStringLiteral("保存(&S)");
+            drive.pictureId = kPictureDiskImage;
+            drive.askFileOnSelect = true;
+            drive.openInsteadOfSave = false;
+            break;
+        case DiskToolRestore:
+            drive.caption = QStringLiteral("ディスクのイメージからメモリカードに書き込み");
+            drive.messageText = QStringLiteral(
+                "ディスクのイメージをメモリカードに書き込みします。現在のメモリカードの内容は上書きされますので"
+                "ご注意ください。書き込み先のメモリカードを選択してください");
+            drive.selectLabel = QStringLiteral("選択(&S)");
+            drive.pictureId = kPictureDiskImage;
+            drive.askFileOnSelect = true;
+            drive.openInsteadOfSave = true;
+            break;
+        case DiskToolErase:
+            drive.caption = QStringLiteral("完全消去");
+            drive.messageText =
+                QStringLiteral("指定したディスクの全領域を消去します。消去後は検索を行っても、復活できません");
+            drive.selectLabel = QStringLiteral("消去する");
+            drive.pictureId = kPictureErase;
+            break;
+    }
+    if (kind != DiskToolErase) {
+        drive.fileFolder = QString::fromStdString(ReadIniString("Config", "Dir", UserDocumentsFolder()));
+        drive.fileFilter = QString::fromUtf8(kImageFilter);
+    }
+    if (drive.exec() != QDialog::Accepted || !drive.choseDrive) return false;
+    choice->letter = drive.chosenLetter();
+    for (const auto& row : drive.rows())
+        if (row.letter == choice->letter) choice->devicePath = row.devicePath.toStdString();
+    choice->imagePath = drive.imagePath.toStdString();
+    return !choice->devicePath.empty();
+}
+
+// The shared start of the image commands (steps after the selection): the
+// results are discarded, the path gets ".img", its folder is remembered.
+// "" when the path names no file (nothing else happens then).
+std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoice& choice) {
+    if (context.resetResults) context.resetResults();
+    const std::string path = ImageFilePath(choice.imagePath);
+    if (path.empty()) return {};
+    WriteIniString("Config", "Dir", ImageFolderOf(path).c_str());
+    return path;
+}
+
+void ShowOpenFailure(const DiskJob& job) {
+    const std::string& text = job.OpenFailureText();
+    MessageBoxText("%s", text.empty() ? DiskToolOpenErrorText() : text.c_str());
+    MessageBoxText("%s", DiskToolAbortedText());
+}
+
+void RunDialog(CDiskToolDlg& dialog) {
+    if (dialog.exec() != QDialog::Accepted) MessageBoxText("%s", DiskToolAbortedText());
+}
+
+}  // namespace
+
+void SetDiskToolChooserForTest(DiskToolChooser chooser) { gChooser = std::move(chooser); }
+void SetQuestionAnswererForTest(QuestionAnswerer answerer) { gAnswerer = std::move(answerer); }
+void SetWriteTargetRulesForTest(const WriteTargetRules& rules) { gRules = rules; }
+
+std::string ImageFolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return path;
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+bool AskYesNo(QWidget* owner, const QString& text) {
+    LogLine("MsgBox %s", text.toUtf8().constData());
+    if (gAnswerer) return gAnswerer(text);
+    return QMessageBox::question(owner, QStringLiteral("Veld"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void RunSaveDiskImage(const DiskToolContext& context) {
+    DiskToolChoice choice;
+    if (!ChooseDrive(DiskToolSave, context, &choice)) return;
+    const std::string path = PrepareImagePath(context, choice);
+    if (path.empty()) return;
+
+    // The save-file dialog has asked about replacing the name as chosen; the
+    // name with ".img" appended is another file, asked about here.
+    const bool confirmedName = path == choice.imagePath;
+    auto job = std::make_unique<DiskImageJob>();
+    int code = job->Open(0, choice.devicePath, path, confirmedName);
+    if (code == DiskOpenFileExists) {
+        if (!AskYesNo(context.owner, QStringLiteral("%1 はすでにあります。\n上書きしますか？")
+                                         .arg(QString::fromStdString(path)))) {
+            MessageBoxText("%s", DiskToolAbortedText());
+            return;
+        }
+        job = std::make_unique<DiskImageJob>();
+        code = job->Open(0, choice.devicePath, path, true);
+    }
+    if (code != DiskOpenOk) {
+        ShowOpenFailure(*job);
+        return;
+    }
+    CSaveDisk dialog(std::move(job), context.owner);
+    RunDialog(dialog);
+}
+
+void RunRestoreDiskImage(const DiskToolContext& context) {
+    DiskToolChoice choice;
+    if (!ChooseDrive(DiskToolRestore, context, &choice)) return;
+    const std::string path = PrepareImagePath(context, choice);
+    if (path.empty()) return;
+
+    // The open step checks the target (removable, not mounted) and that the
+    // image is exactly its size; nothing is written yet.
+    auto job = std::make_unique<DiskRestoreJob>();
+    if (job->Open(path, 0, choice.devicePath, gRules) != DiskOpenOk) {
+        ShowOpenFailure(*job);
+        return;
+    }
+    const QString question =
+        QStringLiteral("次のメモリカードの内容はすべて上書きされます。\n%1\n\nイメージ: %2\n\n書き込みますか？")
+            .arg(QString::fromStdString(WriteTargetSummary(job->Target())), QString::fromStdString(path));
+    if (!AskYesNo(context.owner, question)) {
+        MessageBoxText("%s", DiskToolAbortedText());
+        return;
+    }
+    CRestoreDisk dialog(std::move(job), context.owner);
+    RunDialog(dialog);
+}
+
+void RunCompleteErase(const DiskToolContext& context) {
+    DiskToolChoice choice;
+    if (!ChooseDrive(DiskToolErase, context, &choice)) return;
+
+    // A card that may not be written is refused before the question.
+    WriteTarget target;
+    std::string message;
+    if (!LocateWriteTarget(0, choice.devicePath, gRules, &target, &message)) {
+        MessageBoxText("%s\n%s", DiskToolOpenErrorText(), message.c_str());
+        return;
+    }
+    if (CheckWriteTarget(target, gRules, &message) != DiskOpenOk) {
+        MessageBoxText("%s", message.c_str());
+        return;
+    }
+
+    CDelDiskYN confirm(DelDiskQuestionText(), QString::fromStdString(WriteTargetSummary(target)), context.owner);
+    if (confirm.exec() != QDialog::Accepted) return;
+
+    auto job = std::make_unique<DiskEraseJob>();
+    if (job->Open(0, choice.devicePath, confirm.pentagon() ? EraseDod : ErasePlain, gRules) != DiskOpenOk) {
+        ShowOpenFailure(*job);
+        return;
+    }
+    CEraseDisk dialog(std::move(job), context.owner);
+    RunDialog(dialog);
+}
+
+}  // namespace veld

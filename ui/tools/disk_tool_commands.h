@@ -1,0 +1,62 @@
+// The Tools menu's disk commands, from the drive selection to the closing
+// message:
+//   RunSaveDiskImage     card -> image file ("ディスクイメージを保存(&S)")
+//   RunRestoreDiskImage  image file -> card ("ディスクイメージからカードに書込")
+//   RunCompleteErase     overwrite a whole card ("完全消去(&D)")
+// The writing commands refuse a mounted or non-removable target, and an image
+// whose size is not the card's, before anything is written; then they name
+// the card and its size once more and write only after the user confirms.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "tools/write_target.h"
+
+class QWidget;
+
+namespace veld {
+
+struct SearchSession;
+
+// Which command asks for a source or target.
+enum DiskToolKind : int { DiskToolSave = 1, DiskToolRestore = 2, DiskToolErase = 3 };
+
+// What the drive selection gave: the card (its device path; the letter for
+// the message texts) and, for the image commands, the image file as chosen.
+struct DiskToolChoice {
+    char letter = 0;
+    std::string devicePath;
+    std::string imagePath;
+};
+
+// The hooks of the main window: discarding the current search results (and
+// emptying the views) once a card was chosen for an image command.
+struct DiskToolContext {
+    QWidget* owner = nullptr;
+    SearchSession* session = nullptr;  // its device is closed while the selection runs
+    std::function<void()> resetResults;
+};
+
+void RunSaveDiskImage(const DiskToolContext& context);
+void RunRestoreDiskImage(const DiskToolContext& context);
+void RunCompleteErase(const DiskToolContext& context);
+
+// The folder part of a chosen path, as stored in Config/Dir: everything
+// before the last "/" (the path itself when it has none).
+std::string ImageFolderOf(const std::string& path);
+
+// Asks a Yes/No question; true for Yes (the default button is No).
+bool AskYesNo(QWidget* owner, const QString& text);
+
+// Tests stand in for the drive selection (false: cancelled), the Yes/No
+// questions, and the writing rules' mount table and device trees. Empty
+// functions (default rules) restore the real ones.
+using DiskToolChooser = std::function<bool(DiskToolKind kind, DiskToolChoice* choice)>;
+void SetDiskToolChooserForTest(DiskToolChooser chooser);
+using QuestionAnswerer = std::function<bool(const QString& text)>;
+void SetQuestionAnswererForTest(QuestionAnswerer answerer);
+void SetWriteTargetRulesForTest(const WriteTargetRules& rules);
+
+}  // namespace veld

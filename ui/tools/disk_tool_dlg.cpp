@@ -1,0 +1,174 @@
+#include "ui/tools/disk_tool_dlg.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "base/trace.h"
+#include "ui/bitmap_progress_bar.h"
+#include "ui/dialog_units.h"
+
+namespace veld {
+namespace {
+
+// Layout in dialog units (x, y, width, height).
+constexpr int kWidth = 243, kHeight = 96;
+constexpr int kStatus[4] = {7, 8, 229, 9};
+constexpr int kBar[4] = {7, 26, 229, 10};
+constexpr int kCounter[4] = {7, 42, 229, 9};
+constexpr int kPhase[4] = {7, 54, 229, 9};
+constexpr int kCancel[4] = {92, 70, 59, 18};
+
+QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
+
+QLabel* Label(QWidget* parent, int item, const DialogUnits& du, const int r[4]) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("item%1").arg(item));
+    label->setGeometry(Place(du, r));
+    return label;
+}
+
+}  // namespace
+
+QString DiskPhaseText(const DiskJobCells& cells) {
+    switch (cells.phase.load()) {
+        case DiskPhaseErasing:
+            if (cells.passCount.load() > 1)
+                return QStringLiteral("消去中 (パス %1/%2)").arg(cells.pass.load()).arg(cells.passCount.load());
+            return QStringLiteral("消去中");
+        case DiskPhaseVerifying: return QStringLiteral("書き込んだ内容を確認中");
+        default: return {};
+    }
+}
+
+CDiskToolDlg::CDiskToolDlg(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
+                           QWidget* parent)
+    : QDialog(parent), job_(std::move(job)) {
+    build(caption, status);
+}
+
+CDiskToolDlg::~CDiskToolDlg() {
+    // However the dialog went, the worker has ended and everything is
+    // released before the job goes (Finish waits for a worker still held).
+    if (job_) job_->Finish();
+}
+
+void CDiskToolDlg::build(const QString& caption, const QString& status) {
+    setFont(DialogFont());
+    setModal(true);
+    setWindowTitle(caption);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    const DialogUnits du = DialogUnitsOf(font());
+    setFixedSize(du.size(kWidth, kHeight));
+
+    status_ = Label(this, ItemStatus, du, kStatus);
+    status_->setText(status);
+    bar_ = new BitmapProgressBar(this);
+    bar_->setObjectName(QStringLiteral("item%1").arg(ItemBar));
+    // One pixel around the bar for its outline.
+    bar_->setGeometry(Place(du, kBar).adjusted(-1, -1, 1, 1));
+    counter_ = Label(this, ItemCounter, du, kCounter);
+    phase_ = Label(this, ItemPhase, du, kPhase);
+    cancel_ = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancel_->setObjectName(QStringLiteral("item%1").arg(ItemCancel));
+    cancel_->setGeometry(Place(du, kCancel));
+    cancel_->setDefault(true);
+    connect(cancel_, &QPushButton::clicked, this, &CDiskToolDlg::onCancel);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kTimerMs);
+    connect(timer_, &QTimer::timeout, this, &CDiskToolDlg::tick);
+}
+
+int CDiskToolDlg::exec() {
+    if (!job_->Start()) {
+        finished_ = true;
+        result_ = job_->Finish();
+        MessageBoxText("%s", DiskToolOpenErrorText());
+        return Rejected;
+    }
+    timer_->start();
+    return QDialog::exec();
+}
+
+QString CDiskToolDlg::statusText() const { return status_->text(); }
+QString CDiskToolDlg::counterText() const { return counter_->text(); }
+QString CDiskToolDlg::phaseText() const { return phase_->text(); }
+
+void CDiskToolDlg::tick() {
+    if (inTick_ || finished_) return;
+    inTick_ = true;
+    const DiskJobCells& cells = job_->cells();
+    counter_->setText(QString::fromStdString(DiskProgressCounterText(cells)));
+    if (!cancelling_) phase_->setText(DiskPhaseText(cells));
+    bar_->setPercent(DiskProgressPercent(cells));
+    if (cells.running.load() == 0) finishJob();
+    inTick_ = false;
+}
+
+void CDiskToolDlg::finishJob() {
+    finished_ = true;
+    timer_->stop();
+    result_ = job_->Finish();
+    if (result_ == DiskToolOk) {
+        MessageBoxText("%s", job_->OutcomeText().c_str());
+        accept();
+        return;
+    }
+    if (result_ != DiskToolCancelled) {
+        // The tool's message, then where and why it failed.
+        std::string text = job_->OutcomeText();
+        const std::string detail = job_->DetailText();
+        if (!detail.empty()) text += "\n" + detail;
+        MessageBoxText("%s", text.c_str());
+    }
+    QDialog::reject();
+}
+
+void CDiskToolDlg::onCancel() {
+    if (finished_) {
+        QDialog::reject();
+        return;
+    }
+    if (cancelling_) return;
+    cancelling_ = true;
+    cancel_->setEnabled(false);
+    phase_->setText(QStringLiteral("中止しています"));
+    job_->RequestCancel();
+    // The worker stops after its current chunk; one blocked in a device call
+    // is waited for by the timer, which ends the dialog once it is done.
+    if (job_->WaitFinished(kCancelWaitMs)) tick();
+}
+
+void CDiskToolDlg::reject() { onCancel(); }
+
+void CDiskToolDlg::closeEvent(QCloseEvent* event) {
+    if (finished_) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    onCancel();
+}
+
+CSaveDisk::CSaveDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : CDiskToolDlg(std::move(job), QStringLiteral("ディスクイメージの作成"),
+                   QStringLiteral("ディスクイメージ作成中　しばらくお待ちください"), parent) {
+    setObjectName(QStringLiteral("CSaveDisk"));
+}
+
+CRestoreDisk::CRestoreDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : CDiskToolDlg(std::move(job), QStringLiteral("ディスクイメージの書き込み"),
+                   QStringLiteral("ディスクイメージ書込中　しばらくお待ちください"), parent) {
+    setObjectName(QStringLiteral("CRestoreDisk"));
+}
+
+CEraseDisk::CEraseDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : CDiskToolDlg(std::move(job), QStringLiteral("完全消去"), QStringLiteral("消去中　しばらくお待ちください"),
+                   parent) {
+    setObjectName(QStringLiteral("CEraseDisk"));
+}
+
+}  // namespace veld
