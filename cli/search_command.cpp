@@ -310,10 +310,8 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                      cancelled || saveStopped ? " (キャンセル)" : "");
     else
         std::fprintf(stderr, "見つかったファイル %zu%s\n", count, cancelled ? " (キャンセル)" : "");
-    if (session.notExamined) {
-        const ClusterRange& skipped = *session.notExamined;
+    for (const ClusterRange& skipped : session.notExamined)
         std::fprintf(stderr, "%s\n", NotExaminedText(skipped.first, skipped.last, skipped.reason).c_str());
-    }
     if (gInterrupts) return kExitInterrupted;
     return failed == 0 && listed ? kExitOk : kExitFailed;
 }

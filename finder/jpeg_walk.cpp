@@ -74,7 +74,7 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
     *info = JpegInfo{};
     if (!session.volume) return 0;
     DiskVolume& volume = *session.volume;
-    ClusterWindow window(volume, start);
+    ClusterWindow window(volume, start, session.sequential);
     if (!window.usable()) return 0;
     const uint32_t cs = window.clusterSize();
     const uint64_t a = start;

@@ -12,13 +12,17 @@ SearchSession::~SearchSession() {
 }
 
 const char* NotExaminedReasonText(NotExaminedReason reason) {
-    return reason == NotExaminedUnreadable ? "the source ends or cannot be read there" : "beyond the end of the source";
+    switch (reason) {
+    case NotExaminedUnreadable: return "the source ends there";
+    case NotExaminedReadError: return "the source could not be read there";
+    default: return "beyond the end of the source";
+    }
 }
 
 std::string NotExaminedText(uint64_t first, uint64_t last, NotExaminedReason reason) {
     char text[160];
     std::snprintf(text, sizeof text, "クラスタ %llu～%llu は検査されていません (%s)", (unsigned long long)first,
-                  (unsigned long long)last, reason == NotExaminedUnreadable ? "読み込みエラー" : "ソースの終わりより後");
+                  (unsigned long long)last, reason == NotExaminedPastMap ? "ソースの終わりより後" : "読み込みエラー");
     return text;
 }
 

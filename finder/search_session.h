@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/search_progress.h"
 #include "finder/del_file_info.h"
@@ -21,6 +22,8 @@
 #include "volume/disk_volume.h"
 
 namespace veld {
+
+class ReadAhead;
 
 enum SearchFlag : int32_t {
     SearchImagesOnly = 1,  // register only files whose content type is image/*
@@ -47,7 +50,8 @@ enum SearchResult : int {
 // Why the signature search left clusters of its range unread.
 enum NotExaminedReason : int32_t {
     NotExaminedPastMap = 1,     // beyond the cluster map, which ends where the source does
-    NotExaminedUnreadable = 2,  // the source ended or a read failed there
+    NotExaminedUnreadable = 2,  // the source ended there
+    NotExaminedReadError = 3,   // the source reported an error reading these clusters
 };
 // A short English description of the reason, for the trace.
 const char* NotExaminedReasonText(NotExaminedReason reason);
@@ -103,9 +107,14 @@ struct SearchSession {
     // platform said it on the worker.
     std::string lastOpenError;
     bool lastOpenDenied = false;
-    // The clusters of the search's range that were not examined, when the
-    // search stopped before the range's end for a reason other than a cancel.
-    std::optional<ClusterRange> notExamined;
+    // The clusters of the search's range that were not examined (other than
+    // by a cancel), in cluster order: clusters that could not be read, and
+    // the rest of the range when the source ends before it.
+    std::vector<ClusterRange> notExamined;
+    // The signature search's sequential reader while a walk starts from the
+    // cluster the search is at: the walk reads forward through it. Null
+    // otherwise (walks then read the volume directly).
+    ReadAhead* sequential = nullptr;
 
     bool Cancelled() const { return cancelFlag.load(std::memory_order_relaxed) != 0; }
     // Empties the four lists and zeroes both counters.

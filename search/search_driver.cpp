@@ -83,7 +83,7 @@ void ResetSearch(SearchSession& session) {
     session.shownCount = 0;
     session.startWindow = nullptr;
     session.volume.reset();
-    session.notExamined.reset();
+    session.notExamined.clear();
     FreeFat(session.gFat);
 }
 
@@ -118,7 +118,7 @@ int RunSearch(SearchSession& session, char driveLetter, const std::string& image
         return SearchOpenFailed;
     }
     session.lastOpenError.clear();
-    session.notExamined.reset();
+    session.notExamined.clear();
     session.lastOpenDenied = false;
     return SearchOpenVolume(session, options);
 }
