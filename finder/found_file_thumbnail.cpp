@@ -26,19 +26,28 @@ constexpr uint64_t kMaxRunClusters(uint32_t clusterSize) { return kMaxRunBytes /
 }  // namespace
 
 DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
-    if (record.jpeg.partlyMissing) return nullptr;
+    const std::optional<FoundFileBytes> bytes = ReadFoundFileForThumbnail(volume, record);
+    return bytes ? DecodeFoundFileThumbnail(*bytes) : nullptr;
+}
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) {
+    return JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true);
+}
+
+std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record) {
+    if (record.jpeg.partlyMissing) return std::nullopt;
     const uint32_t clusterSize = volume.clusterSize;
-    if (clusterSize == 0) return nullptr;
+    if (clusterSize == 0) return std::nullopt;
 
     // One buffer slot per cluster the file needs; the list may be shorter
     // than its claim, and then only the listed clusters are read.
     const int32_t needed = record.clustersNeeded;
     const uint64_t slots = needed > 0 ? std::min<uint64_t>(uint64_t(needed), record.clusterList.size()) : 0;
-    if (slots * clusterSize > kMaxFileBuffer) return nullptr;
+    if (slots * clusterSize > kMaxFileBuffer) return std::nullopt;
     // Not zero-filled: the reads overwrite it, and only the holes are cleared.
     const size_t bufferSize = size_t(slots * clusterSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize ? bufferSize : 1]);
-    if (!buffer) return nullptr;
+    if (!buffer) return std::nullopt;
 
     const uint64_t fileSize = record.size();
     const uint32_t lastPart = fileSize % clusterSize ? uint32_t(fileSize % clusterSize) : clusterSize;
@@ -85,8 +94,7 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
 
     record.firstClass = kClassJpegStart;
 
-    return JpegScaledDecode(buffer.get(), size_t(std::min<uint64_t>(counted, bufferSize)), kThumbnailSize,
-                            kThumbnailSize, true);
+    return FoundFileBytes{std::move(buffer), size_t(std::min<uint64_t>(counted, bufferSize))};
 }
 
 }  // namespace veld

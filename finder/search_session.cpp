@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "finder/thumbnail_pool.h"
+
 namespace veld {
 
 SearchSession::SearchSession() : gcDelFileList(FreeDelFileInfo), DelFolderList(FreeDelFileInfo) {}
@@ -9,6 +11,7 @@ SearchSession::SearchSession() : gcDelFileList(FreeDelFileInfo), DelFolderList(F
 SearchSession::~SearchSession() {
     cancelFlag = 1;
     if (worker.joinable()) worker.join();
+    thumbnailPool.reset();
 }
 
 const char* NotExaminedReasonText(NotExaminedReason reason) {
@@ -24,6 +27,14 @@ std::string NotExaminedText(uint64_t first, uint64_t last, NotExaminedReason rea
     std::snprintf(text, sizeof text, "クラスタ %llu～%llu は検査されていません (%s)", (unsigned long long)first,
                   (unsigned long long)last, reason == NotExaminedPastMap ? "ソースの終わりより後" : "読み込みエラー");
     return text;
+}
+
+bool SearchSession::ThumbnailPending(size_t index) {
+    gcDelFileList.Lock();
+    const DelFileInfo* record = gcDelFileList.Get(index);
+    const bool pending = record && record->thumbnailPending != 0;
+    gcDelFileList.Unlock();
+    return pending;
 }
 
 void SearchSession::ClearFoundFileLists() {

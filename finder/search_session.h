@@ -24,6 +24,7 @@
 namespace veld {
 
 class ReadAhead;
+class ThumbnailPool;
 
 enum SearchFlag : int32_t {
     SearchImagesOnly = 1,  // register only files whose content type is image/*
@@ -38,6 +39,9 @@ struct SearchOptions {
     // The partition of a partitioned source to search (its table number), or
     // kPartitionAuto: the first that holds a volume, else the whole source.
     int32_t partition = kPartitionAuto;
+    // Workers decoding thumbnails beside the search: -1 one per spare core,
+    // 0 none (each thumbnail is made on the spot). The results are the same.
+    int32_t thumbnailThreads = -1;
 };
 
 enum SearchResult : int {
@@ -115,6 +119,12 @@ struct SearchSession {
     // cluster the search is at: the walk reads forward through it. Null
     // otherwise (walks then read the volume directly).
     ReadAhead* sequential = nullptr;
+    // The thumbnail workers while a search runs with them.
+    std::unique_ptr<ThumbnailPool> thumbnailPool;
+
+    // Whether found file index has its thumbnail still being made (safe from
+    // any thread while the search runs).
+    bool ThumbnailPending(size_t index);
 
     bool Cancelled() const { return cancelFlag.load(std::memory_order_relaxed) != 0; }
     // Empties the four lists and zeroes both counters.

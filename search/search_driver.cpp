@@ -1,5 +1,8 @@
 #include "search/search_driver.h"
 
+#include "finder/registry.h"
+#include "finder/thumbnail_pool.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,7 +12,9 @@
 #include "base/search_progress.h"
 #include "base/trace.h"
 #include "finder/directory_scanner.h"
+#include "finder/registry.h"
 #include "finder/signature_search.h"
+#include "finder/thumbnail_pool.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
@@ -72,6 +77,30 @@ void ScanDeletedFolders(SearchSession& session) {
         ScanDirectory(session, start, 0, 0, false, true, "");
     }
 }
+
+// The thumbnail workers for one search: started when the machine has a core
+// to spare (or as many as the options ask), and at the end every thumbnail
+// they were given is handed to its record before they stop. A cancelled
+// search's workers skip what they had not started.
+class ThumbnailWorkers {
+public:
+    ThumbnailWorkers(SearchSession& session, const SearchOptions& options) : session_(session) {
+        const unsigned threads =
+            options.thumbnailThreads < 0 ? ThumbnailPool::SpareCores() : unsigned(options.thumbnailThreads);
+        if (threads > 0)
+            session.thumbnailPool =
+                std::make_unique<ThumbnailPool>(threads, [&session] { return session.Cancelled(); });
+    }
+    ~ThumbnailWorkers() {
+        PublishThumbnails(session_, true);
+        session_.thumbnailPool.reset();
+    }
+    ThumbnailWorkers(const ThumbnailWorkers&) = delete;
+    ThumbnailWorkers& operator=(const ThumbnailWorkers&) = delete;
+
+private:
+    SearchSession& session_;
+};
 
 }  // namespace
 
@@ -139,6 +168,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     TraceLine("Marker OK");
     TraceBootSector(boot);
 
+    ThumbnailWorkers workers(session, options);
     const bool fat32 = IsFat32Layout(boot);
     const uint64_t rootPosition = RootDirectoryPosition(boot);
     ReadFat(session.gFat, volume, boot, &session.progress);  // a partial FAT still lets the search go on
