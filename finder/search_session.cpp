@@ -29,6 +29,15 @@ std::string NotExaminedText(uint64_t first, uint64_t last, NotExaminedReason rea
     return text;
 }
 
+std::string NotExaminedMessage(const std::vector<ClusterRange>& ranges) {
+    constexpr size_t kShown = 10;
+    std::string text = "カードの一部を検査できませんでした。これらのクラスタにあるファイルは見つかっていない可能性があります。";
+    for (size_t i = 0; i < ranges.size() && i < kShown; ++i)
+        text += "\n" + NotExaminedText(ranges[i].first, ranges[i].last, ranges[i].reason);
+    if (ranges.size() > kShown) text += "\nほか " + std::to_string(ranges.size() - kShown) + " 範囲";
+    return text;
+}
+
 bool SearchSession::ThumbnailPending(size_t index) {
     gcDelFileList.Lock();
     const DelFileInfo* record = gcDelFileList.Get(index);

@@ -69,6 +69,10 @@ struct ClusterRange {
     NotExaminedReason reason = NotExaminedPastMap;
 };
 
+// The message after a search that left clusters unexamined: one line per
+// range (the first ones, and how many more).
+std::string NotExaminedMessage(const std::vector<ClusterRange>& ranges);
+
 struct ExtensionCount {
     std::string extension;
     int32_t count = 0;

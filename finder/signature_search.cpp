@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/trace.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_classifier.h"
@@ -51,6 +52,19 @@ public:
 private:
     SearchSession& session_;
 };
+
+// Whether the source ends inside the volume's last cluster only because the
+// volume's sectors end there: its cluster count is rounded up, so the last
+// cluster may be partly outside the volume, and nothing of the volume is lost.
+bool EndsWithTheVolume(const DiskVolume& volume, uint64_t cluster) {
+    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return false;
+    if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1 || !volume.device) return false;
+    const ByteReader boot(volume.bootSector.data(), volume.bootSector.size());
+    uint64_t sectors = boot.le16(bpb::TotalSectors16);
+    if (sectors == 0) sectors = boot.le32(bpb::TotalSectors32);
+    const int64_t size = volume.device->Size();
+    return size >= 0 && uint64_t(size) >= sectors * boot.le16(bpb::BytesPerSector);
+}
 
 }  // namespace
 
@@ -119,7 +133,10 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             }
             if (span.status != ReadStatus::Ok || span.bytes < cs) {
                 // The source ends here.
-                NoteNotExamined(session, c, last, NotExaminedUnreadable);
+                if (EndsWithTheVolume(volume, c))
+                    TraceLine("The volume ends inside its last cluster %llu", (unsigned long long)c);
+                else
+                    NoteNotExamined(session, c, last, NotExaminedUnreadable);
                 break;
             }
             const uint8_t* cluster = span.data;
