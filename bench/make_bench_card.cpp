@@ -94,7 +94,12 @@ int MakeCard(const std::string& image, long sizeMiB, const std::vector<std::vect
     setenv("MTOOLS_SKIP_CHECK", "1", 1);
 
     fs::remove(image);
-    if (Run("mkfs.fat -F 32 -s 64 -n VELDBENCH -C '" + image + "' " + std::to_string(sizeMiB * 1024) + " >/dev/null"))
+    // 32 KiB clusters as cameras format their cards, smaller ones on a small
+    // card so that it still has the clusters FAT32 needs (at least 65,525).
+    int sectorsPerCluster = 64;
+    while (sectorsPerCluster > 1 && sizeMiB * 2048 / sectorsPerCluster < 66000) sectorsPerCluster /= 2;
+    if (Run("mkfs.fat -F 32 -s " + std::to_string(sectorsPerCluster) + " -n VELDBENCH -C '" + image + "' " +
+            std::to_string(sizeMiB * 1024) + " >/dev/null"))
         return 1;
 
     std::vector<fs::path> pictures;
@@ -104,11 +109,11 @@ int MakeCard(const std::string& image, long sizeMiB, const std::vector<std::vect
     }
 
     const long perFolder = 200;
-    Run("mmd -i '" + image + "' ::/DCIM");
+    if (Run("mmd -i '" + image + "' ::/DCIM")) return 1;
     long made = 0;
     for (int folder = 100; made < totalPictures; ++folder) {
         std::string dir = "::/DCIM/" + std::to_string(folder) + "VELD";
-        Run("mmd -i '" + image + "' " + dir);
+        if (Run("mmd -i '" + image + "' " + dir)) return 1;
         std::string command = "mcopy -i '" + image + "'";
         std::vector<std::string> names;
         for (long k = 0; k < perFolder && made < totalPictures; ++k, ++made) {

@@ -23,13 +23,14 @@ void PrintUsage() {
                  "使い方:\n"
                  "  veld-cli info [--json] [--partition N] SOURCE\n"
                  "  veld-cli search [--first N] [--last N] [--pictures-only] [--no-detail] [--trace]\n"
-                 "                  [--partition N] [--save DIR [--flat]] [--json] SOURCE\n"
+                 "                  [--partition N] [--threads N] [--save DIR [--flat]] [--json] SOURCE\n"
                  "  veld-cli image [--force] SOURCE FILE\n"
                  "  veld-cli restore [--yes] FILE TARGET\n"
                  "  veld-cli erase [--dod] [--yes] TARGET\n"
                  "  veld-cli update-check\n"
                  "SOURCE: a disk image file, a drive letter such as E:, or a block device\n"
                  "--partition N: the partition of a whole-card image or disk to open (1, 2, ...)\n"
+                 "--threads N: thumbnail workers beside the search (0: none; one per spare core unless given)\n"
                  "FILE: a disk image file; \".img\" is added unless the name ends in it\n"
                  "TARGET: a drive letter, a removable block device (with --yes) or a file\n");
 }

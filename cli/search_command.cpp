@@ -34,6 +34,7 @@ struct SearchArgs {
     bool json = false;
     bool flat = false;
     int partition = kPartitionAuto;
+    int threads = -1;  // thumbnail workers; -1: one per spare core
     std::string saveDir;
     std::string source;
 };
@@ -75,6 +76,13 @@ int ParseArgs(const std::vector<std::string>& args, SearchArgs* a) {
                 std::fprintf(stderr, "--partition needs a partition number (1, 2, ...)\n");
                 return kExitUsage;
             }
+        } else if (s == "--threads") {
+            const std::string* v = value("--threads");
+            if (!v || !ParseNumber(*v, &n) || n < 0 || n > 64) {
+                std::fprintf(stderr, "--threads needs a number of thumbnail workers (0 to 64)\n");
+                return kExitUsage;
+            }
+            a->threads = int(n);
         } else if (s == "--pictures-only") {
             a->picturesOnly = true;
         } else if (s == "--no-detail") {
@@ -214,6 +222,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         clusterCount = probe->clusterCount;
     }
     SearchOptions options = MakeOptions(a, clusterCount);
+    options.thumbnailThreads = a.threads;
 
     if (a.trace)
         SetTraceSink([](const std::string& line) {
@@ -310,10 +319,8 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                      cancelled || saveStopped ? " (キャンセル)" : "");
     else
         std::fprintf(stderr, "見つかったファイル %zu%s\n", count, cancelled ? " (キャンセル)" : "");
-    if (session.notExamined) {
-        const ClusterRange& skipped = *session.notExamined;
+    for (const ClusterRange& skipped : session.notExamined)
         std::fprintf(stderr, "%s\n", NotExaminedText(skipped.first, skipped.last, skipped.reason).c_str());
-    }
     if (gInterrupts) return kExitInterrupted;
     return failed == 0 && listed ? kExitOk : kExitFailed;
 }

@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include "volume/boot_sector.h"
+#include "volume/read_ahead.h"
 
 namespace veld {
 
-ClusterWindow::ClusterWindow(DiskVolume& volume, uint64_t start)
+ClusterWindow::ClusterWindow(DiskVolume& volume, uint64_t start, ReadAhead* sequential)
     : volume_(volume),
+      sequential_(sequential),
       cs_(volume.clusterSize),
       start_(start),
       usable_(start >= 2 && volume.clusterSize != 0),
@@ -18,7 +20,6 @@ ClusterWindow::ClusterWindow(DiskVolume& volume, uint64_t start)
       // Every window moves on by at least one cluster and a found file's
       // length must fit in 32 bits, so no walk needs more windows than this.
       maxWindows_(volume.clusterSize ? kMaxCarvedLength / volume.clusterSize + 2 : 0) {
-    if (usable_) bytes_.resize(size_t(cs_) * 2);
 }
 
 uint64_t ClusterWindow::cluster() const { return start_ + uint64_t(offset_ - firstOffset_) / cs_; }
@@ -26,7 +27,16 @@ uint64_t ClusterWindow::cluster() const { return start_ + uint64_t(offset_ - fir
 bool ClusterWindow::Read() {
     done_ = 0;
     if (!usable_ || windows_++ >= maxWindows_ || cluster() > lastCluster_) return false;
-    std::fill(bytes_.begin(), bytes_.end(), 0);
+    if (sequential_ && sequential_->Covers(cluster())) {
+        const ClusterSpan span = sequential_->Get(cluster(), 2);
+        if (span.status != ReadStatus::Ok) return false;
+        data_ = span.data;
+        done_ = uint32_t(span.bytes);
+        return done_ >= cs_;
+    }
+    // Not zero-filled: only the bytes the read returned are used.
+    if (bytes_.empty()) bytes_.resize(size_t(cs_) * 2);
+    data_ = bytes_.data();
     uint32_t done = 0;
     if (DiskIO_Seek(&volume_, offset_) < 0 || !DiskIO_Read(&volume_, bytes_.data(), uint32_t(bytes_.size()), &done))
         return false;
@@ -35,8 +45,9 @@ bool ClusterWindow::Read() {
 }
 
 bool ClusterWindow::FirstClusterUniform() const {
-    const uint8_t first = bytes_[0];
-    return std::all_of(bytes_.begin(), bytes_.begin() + cs_, [first](uint8_t b) { return b == first; });
+    if (done_ < cs_) return false;
+    const uint8_t first = data_[0];
+    return std::all_of(data_, data_ + cs_, [first](uint8_t b) { return b == first; });
 }
 
 }  // namespace veld

@@ -90,6 +90,10 @@ struct DelFileInfo {
     int32_t listed = 0;
     int32_t thumbnailTried = 0;
     DibPtr thumbnail;
+    // 1 while the thumbnail is being made on a worker of the search: views
+    // show it as not made yet and do not decode it themselves. Read it (and
+    // thumbnail) under the found-file list's lock while a search runs.
+    int32_t thumbnailPending = 0;
     int32_t isImage = 0;
     std::string extension;  // upper-case, trimmed, at most 31 bytes; "   " when none
     bool carved = false;    // found by its signature, not through a directory entry

@@ -43,11 +43,23 @@ constexpr int kSofWidth = 7;         // u16
 // at windowOffset, and hands its TIFF block to the EXIF reader. Whole clusters
 // are read from the window's start, as many as the segment needs from where it
 // begins, and the reader gets only the bytes actually read.
-void ReadExifSegment(DiskVolume& volume, int64_t windowOffset, uint64_t markerAt, uint32_t segmentLength,
+// A segment that lies wholly inside the window's bytes is parsed from them,
+// without reading it again.
+void ReadExifSegment(DiskVolume& volume, const ClusterWindow& window, uint64_t markerAt, uint32_t segmentLength,
                      JpegInfo* info) {
     if (segmentLength < 8) return;  // no room for the identifier, let alone a TIFF header
+    const int64_t windowOffset = window.offset();
     const uint64_t cs = volume.clusterSize;
     const uint64_t segmentEnd = markerAt + kSegLength + segmentLength;  // <= cs + 65537
+    if (segmentEnd <= window.bytesRead()) {
+        try {
+            ParseExif(window.data() + markerAt + kExifTiff, size_t(segmentLength - 8), info);
+        } catch (...) {
+            TraceLine("ERROR JPEG walk: EXIF segment at byte %llu of the window at %lld failed: %s",
+                      (unsigned long long)markerAt, (long long)windowOffset, CaughtExceptionText().c_str());
+        }
+        return;
+    }
     const uint64_t clusters = (segmentEnd + cs - 1) / cs;
     const uint64_t bytes = clusters * cs;
     if (bytes > 0xFFFFFFFFull) return;
@@ -74,7 +86,7 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
     *info = JpegInfo{};
     if (!session.volume) return 0;
     DiskVolume& volume = *session.volume;
-    ClusterWindow window(volume, start);
+    ClusterWindow window(volume, start, session.sequential);
     if (!window.usable()) return 0;
     const uint32_t cs = window.clusterSize();
     const uint64_t a = start;
@@ -163,7 +175,7 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
                 const uint16_t length = r.be16(marker + kSegLength);
                 o += 2;
                 if (v == kAPP1 && r.equals(marker + kExifTag, "Exif\0\0", 6)) {
-                    ReadExifSegment(volume, window.offset(), marker, length, info);
+                    ReadExifSegment(volume, window, marker, length, info);
                     if (mode == JpegWalkExifOnly) {
                         finished = true;
                         break;

@@ -51,7 +51,7 @@ uint64_t WalkMp4Atoms(SearchSession& session, uint64_t start, Mp4Info* info) {
     if (!info) return 0;
     *info = Mp4Info{};
     if (!session.volume) return 0;
-    ClusterWindow window(*session.volume, start);
+    ClusterWindow window(*session.volume, start, session.sequential);
     if (!window.usable()) return 0;
     const uint32_t cs = window.clusterSize();
     const uint64_t a = start;

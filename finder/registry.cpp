@@ -15,6 +15,7 @@
 #include "finder/cluster_classifier.h"
 #include "finder/found_file_thumbnail.h"
 #include "finder/jpeg_walk.h"
+#include "finder/thumbnail_pool.h"
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -85,6 +86,19 @@ void TraceRegistration(const DelFileInfo& r, int startState) {
               attributes.c_str(), written.c_str(), (unsigned long long)r.startCluster(), 0, int(r.size()), ClusterStateName(startState), "");
 }
 
+// Whether a picture registered now gets a thumbnail: fewer than the limit
+// were made before it. With workers, thumbnails still being made count as
+// made while that keeps below the limit; at the limit the workers are waited
+// for, so the answer is the one the exact count gives.
+bool ThumbnailRoom(SearchSession& session) {
+    if (session.thumbnailPool) {
+        const size_t unpublished = session.thumbnailPool->Unpublished();
+        if (session.ThumbnailCount.load() + int64_t(unpublished) < kThumbnailLimit) return true;
+        if (unpublished > 0) PublishThumbnails(session, true);
+    }
+    return session.ThumbnailCount.load() < kThumbnailLimit;
+}
+
 void Tally(SearchSession& session, const std::string& extension) {
     std::string text = extension;
     TrimBlanks(text);
@@ -101,9 +115,25 @@ void Tally(SearchSession& session, const std::string& extension) {
 
 }  // namespace
 
+void PublishThumbnails(SearchSession& session, bool wait) {
+    if (!session.thumbnailPool) return;
+    session.thumbnailPool->Publish(wait, [&session](ThumbnailJob& job) {
+        session.gcDelFileList.Lock();
+        job.record->thumbnail = job.thumbnail;
+        job.record->thumbnailPending = 0;
+        session.gcDelFileList.Unlock();
+        if (job.thumbnail) {
+            ++session.ThumbnailCount;
+            session.ThumbnailQueue.Add(job.index);
+        }
+    });
+}
+
 void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<uint64_t>* plannedClusters) {
     DiskVolume* volume = session.volume.get();
     bool listable = false;
+    std::optional<FoundFileBytes> thumbnailBytes;
+    if (session.thumbnailPool) PublishThumbnails(session, false);
 
     r.extension = ExtensionOf(r);
     r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
@@ -177,10 +207,16 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         }
         if (listable) r.listed = 1;
 
-        if (thumbnailStep && session.ThumbnailCount.load() < kThumbnailLimit) {
+        if (thumbnailStep && ThumbnailRoom(session)) {
             const std::string& ext = r.extension;
             if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP")) {
-                if (volume) r.thumbnail = MakeFoundFileThumbnail(*volume, r);
+                if (volume) {
+                    // With workers the bytes are read here and decoded there.
+                    if (session.thumbnailPool)
+                        thumbnailBytes = ReadFoundFileForThumbnail(*volume, r);
+                    else
+                        r.thumbnail = MakeFoundFileThumbnail(*volume, r);
+                }
                 r.thumbnailTried = 1;
             }
         }
@@ -217,8 +253,16 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         session.ThumbnailQueue.Add(index);
     }
     r.index = index;
+    if (thumbnailBytes) r.thumbnailPending = 1;
     std::string extension = r.extension;
     DelFileInfo* stored = session.gcDelFileList.Add(std::move(r));
+    if (thumbnailBytes) {
+        auto job = std::make_unique<ThumbnailJob>();
+        job->bytes = std::move(*thumbnailBytes);
+        job->record = stored;
+        job->index = index;
+        session.thumbnailPool->Add(std::move(job));
+    }
     char text[64];
     std::snprintf(text, sizeof text, "見つかったファイル %d", found);
     session.progress.Report(PhaseFoundFile, -1, text);

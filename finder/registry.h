@@ -16,6 +16,10 @@ namespace veld {
 // extent from the start cluster.
 void RegisterFoundFile(SearchSession& session, DelFileInfo record,
                        const std::vector<uint64_t>* plannedClusters = nullptr);
+// Hands the thumbnails the session's workers finished to their records, the
+// thumbnail queue and the count, in registration order; with wait, all of
+// them (the search's end). Does nothing without workers.
+void PublishThumbnails(SearchSession& session, bool wait);
 void RegisterDeletedEntry(SearchSession& session, const DirEntry& entry, const std::string& longName,
                           const std::string& path);
 void RegisterDeletedFolder(SearchSession& session, const DirEntry& entry, const std::string& longName,

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/search_progress.h"
 #include "finder/del_file_info.h"
@@ -21,6 +22,9 @@
 #include "volume/disk_volume.h"
 
 namespace veld {
+
+class ReadAhead;
+class ThumbnailPool;
 
 enum SearchFlag : int32_t {
     SearchImagesOnly = 1,  // register only files whose content type is image/*
@@ -35,6 +39,9 @@ struct SearchOptions {
     // The partition of a partitioned source to search (its table number), or
     // kPartitionAuto: the first that holds a volume, else the whole source.
     int32_t partition = kPartitionAuto;
+    // Workers decoding thumbnails beside the search: -1 one per spare core,
+    // 0 none (each thumbnail is made on the spot). The results are the same.
+    int32_t thumbnailThreads = -1;
 };
 
 enum SearchResult : int {
@@ -47,7 +54,8 @@ enum SearchResult : int {
 // Why the signature search left clusters of its range unread.
 enum NotExaminedReason : int32_t {
     NotExaminedPastMap = 1,     // beyond the cluster map, which ends where the source does
-    NotExaminedUnreadable = 2,  // the source ended or a read failed there
+    NotExaminedUnreadable = 2,  // the source ended there
+    NotExaminedReadError = 3,   // the source reported an error reading these clusters
 };
 // A short English description of the reason, for the trace.
 const char* NotExaminedReasonText(NotExaminedReason reason);
@@ -60,6 +68,10 @@ struct ClusterRange {
     uint64_t last = 0;
     NotExaminedReason reason = NotExaminedPastMap;
 };
+
+// The message after a search that left clusters unexamined: one line per
+// range (the first ones, and how many more).
+std::string NotExaminedMessage(const std::vector<ClusterRange>& ranges);
 
 struct ExtensionCount {
     std::string extension;
@@ -103,9 +115,20 @@ struct SearchSession {
     // platform said it on the worker.
     std::string lastOpenError;
     bool lastOpenDenied = false;
-    // The clusters of the search's range that were not examined, when the
-    // search stopped before the range's end for a reason other than a cancel.
-    std::optional<ClusterRange> notExamined;
+    // The clusters of the search's range that were not examined (other than
+    // by a cancel), in cluster order: clusters that could not be read, and
+    // the rest of the range when the source ends before it.
+    std::vector<ClusterRange> notExamined;
+    // The signature search's sequential reader while a walk starts from the
+    // cluster the search is at: the walk reads forward through it. Null
+    // otherwise (walks then read the volume directly).
+    ReadAhead* sequential = nullptr;
+    // The thumbnail workers while a search runs with them.
+    std::unique_ptr<ThumbnailPool> thumbnailPool;
+
+    // Whether found file index has its thumbnail still being made (safe from
+    // any thread while the search runs).
+    bool ThumbnailPending(size_t index);
 
     bool Cancelled() const { return cancelFlag.load(std::memory_order_relaxed) != 0; }
     // Empties the four lists and zeroes both counters.

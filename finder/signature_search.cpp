@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/trace.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_classifier.h"
@@ -17,6 +18,7 @@
 #include "finder/mp4_walk.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
+#include "volume/read_ahead.h"
 
 namespace veld {
 namespace {
@@ -41,19 +43,54 @@ void MarkWalked(FatTables& map, uint64_t from, uint64_t last, uint8_t contentCla
     for (uint64_t k = from; k < last; ++k) SetClusterClass(map, k, contentClass);
 }
 
+bool AllZero(const uint8_t* bytes, size_t size) {
+    return size == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0);
+}
+
+// A walk that starts at the cluster the search is at reads on through the
+// search's reader; the pointer is cleared when the walk returns.
+class SequentialWalk {
+public:
+    SequentialWalk(SearchSession& session, ReadAhead& reader) : session_(session) { session.sequential = &reader; }
+    ~SequentialWalk() { session_.sequential = nullptr; }
+    SequentialWalk(const SequentialWalk&) = delete;
+    SequentialWalk& operator=(const SequentialWalk&) = delete;
+
+private:
+    SearchSession& session_;
+};
+
+// Whether the source ends inside the volume's last cluster only because the
+// volume's sectors end there: its cluster count is rounded up, so the last
+// cluster may be partly outside the volume, and nothing of the volume is lost.
+bool EndsWithTheVolume(const DiskVolume& volume, uint64_t cluster) {
+    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return false;
+    if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1 || !volume.device) return false;
+    const ByteReader boot(volume.bootSector.data(), volume.bootSector.size());
+    uint64_t sectors = boot.le16(bpb::TotalSectors16);
+    if (sectors == 0) sectors = boot.le32(bpb::TotalSectors32);
+    const int64_t size = volume.device->Size();
+    return size >= 0 && uint64_t(size) >= sectors * boot.le16(bpb::BytesPerSector);
+}
+
 }  // namespace
 
-// Records and traces the clusters from..last that the search did not read.
+// Records and traces the clusters from..last that the search did not read; a
+// range that continues the previous one for the same reason extends it.
 void NoteNotExamined(SearchSession& session, uint64_t from, uint64_t last, NotExaminedReason reason) {
     if (from > last) return;
-    session.notExamined = ClusterRange{from, last, reason};
+    auto& ranges = session.notExamined;
+    if (!ranges.empty() && ranges.back().reason == reason && ranges.back().last + 1 == from)
+        ranges.back().last = last;
+    else
+        ranges.push_back(ClusterRange{from, last, reason});
     TraceLine("Clusters %llu-%llu not examined: %s", (unsigned long long)from, (unsigned long long)last,
               NotExaminedReasonText(reason));
 }
 
 int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
     SearchProgress& progress = session.progress;
-    session.notExamined.reset();
+    session.notExamined.clear();
     progress.SetClusterRange(first, last);
     progress.Report(PhaseClustersStart, double(first), "");
     if (!session.volume) {
@@ -67,12 +104,18 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
     const bool detailed = (session.options.flags & SearchDetailed) != 0;
     const bool fatVolume = volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32;
 
-    if (cs != 0) {
-        const std::vector<uint8_t> zeros(cs, 0);
-        std::vector<uint8_t> buffer(cs, 0);
+    const uint64_t begin = std::max<uint64_t>(first, 2);
+    if (cs != 0 && volume.device && begin <= last) {
+        // The range is read in large blocks, the next ones in flight while
+        // the current one is examined; a reader thread does it when the
+        // source can be read from two threads at once. A cancel is looked at
+        // after each cluster, as before, so the cluster in hand is finished.
+        ReadAheadOptions readOptions;
+        readOptions.readerThread = volume.device->PositionalReads();
+        ReadAhead reader(*volume.device, ClusterOffset(volume, begin), begin, last, cs, {}, readOptions);
         // Cluster numbers below 2 have no data area. The last number of the
         // 64-bit range is handled before the counter could wrap.
-        for (uint64_t c = std::max<uint64_t>(first, 2); c <= last; ++c) {
+        for (uint64_t c = begin; c <= last; ++c) {
             // Past the map every cluster answers FA_END, which only the detailed
             // search examines: the map covers all the source holds, so a range
             // beyond it (the claimed size of a damaged boot sector) lies past
@@ -86,22 +129,33 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 continue;
             }
 
-            uint32_t done = 0;
-            if (DiskIO_Seek(&volume, ClusterOffset(volume, c)) < 0 ||
-                !DiskIO_Read(&volume, buffer.data(), cs, &done) || done != cs) {
-                // The source ends or cannot be read: the search ends here.
-                NoteNotExamined(session, c, last, NotExaminedUnreadable);
+            const ClusterSpan span = reader.Get(c);
+            if (span.status == ReadStatus::Error) {
+                // A cluster that cannot be read is skipped and reported; the
+                // search goes on after it.
+                NoteNotExamined(session, c, c, NotExaminedReadError);
+                progress.Report(PhaseCluster, double(c), "");
+                if (session.Cancelled() || c == last) break;
+                continue;
+            }
+            if (span.status != ReadStatus::Ok || span.bytes < cs) {
+                // The source ends here.
+                if (EndsWithTheVolume(volume, c))
+                    TraceLine("The volume ends inside its last cluster %llu", (unsigned long long)c);
+                else
+                    NoteNotExamined(session, c, last, NotExaminedUnreadable);
                 break;
             }
+            const uint8_t* cluster = span.data;
 
-            if (std::memcmp(buffer.data(), zeros.data(), cs) == 0) {
+            if (AllZero(cluster, cs)) {
                 SetClusterClass(map, c, CC_FILL);
                 progress.Report(PhaseCluster, double(c), "");
                 if (session.Cancelled() || c == UINT64_MAX) break;
                 continue;
             }
 
-            const int cls = ClassifyCluster(volume, buffer.data(), cs);
+            const int cls = ClassifyCluster(volume, cluster, cs);
             SetClusterClass(map, c, uint8_t(cls));
 
             if (cls == CC_DIR) {
@@ -118,14 +172,22 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 // A walk that fails found no end, so nothing could be recovered:
                 // no record is made for it (an empty one would look complete).
                 JpegInfo info;
-                const uint64_t walkedTo = WalkJpeg(session, c, &info, JpegWalkFull);
+                uint64_t walkedTo = 0;
+                {
+                    SequentialWalk through(session, reader);
+                    walkedTo = WalkJpeg(session, c, &info, JpegWalkFull);
+                }
                 if (walkedTo != 0 && info.length > 0)
                     RegisterCarvedJpeg(session, CarvedFileName(c, "jpg"), info.length, c, info);
                 MarkWalked(map, c, walkedTo, CC_JPEG_DATA);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
             } else if (cls == CC_MP4_START) {
                 Mp4Info info;
-                const uint64_t walkedTo = WalkMp4Atoms(session, c, &info);
+                uint64_t walkedTo = 0;
+                {
+                    SequentialWalk through(session, reader);
+                    walkedTo = WalkMp4Atoms(session, c, &info);
+                }
                 if (walkedTo != 0 && info.length > 0)
                     RegisterCarvedMp4(session, CarvedFileName(c, "mp4"), info.length, c, info);
                 MarkWalked(map, c, walkedTo, CC_MP4_DATA);

@@ -55,6 +55,7 @@ public:
         }
         return true;
     }
+    bool PositionalReads() const override { return true; }
     void WillRead(int64_t offset, int64_t length) override {
         if (offset >= 0 && length > 0) ::posix_fadvise(fd_, off_t(offset), off_t(length), POSIX_FADV_WILLNEED);
     }
@@ -126,6 +127,7 @@ public:
         if (*done) std::memcpy(buffer, bytes_.data() + at, *done);
         return true;
     }
+    bool PositionalReads() const override { return true; }
     bool Write(const void* buffer, uint32_t count, uint32_t* done) override {
         uint64_t left = pos_ < bytes_.size() ? bytes_.size() - pos_ : 0;
         *done = uint32_t(count < left ? count : left);

@@ -22,6 +22,9 @@ public:
     // memory sources answer it with a positional read; the default seeks and
     // reads, and is for sources used by one thread only.
     virtual bool ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done);
+    // True when ReadAt is a positional read that is safe beside Seek and Read
+    // on another thread (a reader thread may then read ahead).
+    virtual bool PositionalReads() const { return false; }
     // A hint that [offset, offset + length) will be read soon; may do nothing.
     virtual void WillRead(int64_t offset, int64_t length) {}
     virtual bool Write(const void* buffer, uint32_t count, uint32_t* done) = 0;

@@ -1,5 +1,8 @@
 #include "search/search_driver.h"
 
+#include "finder/registry.h"
+#include "finder/thumbnail_pool.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,7 +13,9 @@
 #include "base/trace.h"
 #include "finder/directory_scanner.h"
 #include "finder/exfat_directory_scanner.h"
+#include "finder/registry.h"
 #include "finder/signature_search.h"
+#include "finder/thumbnail_pool.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
@@ -74,6 +79,30 @@ void ScanDeletedFolders(SearchSession& session) {
     }
 }
 
+// The thumbnail workers for one search: started when the machine has a core
+// to spare (or as many as the options ask), and at the end every thumbnail
+// they were given is handed to its record before they stop. A cancelled
+// search's workers skip what they had not started.
+class ThumbnailWorkers {
+public:
+    ThumbnailWorkers(SearchSession& session, const SearchOptions& options) : session_(session) {
+        const unsigned threads =
+            options.thumbnailThreads < 0 ? ThumbnailPool::SpareCores() : unsigned(options.thumbnailThreads);
+        if (threads > 0)
+            session.thumbnailPool =
+                std::make_unique<ThumbnailPool>(threads, [&session] { return session.Cancelled(); });
+    }
+    ~ThumbnailWorkers() {
+        PublishThumbnails(session_, true);
+        session_.thumbnailPool.reset();
+    }
+    ThumbnailWorkers(const ThumbnailWorkers&) = delete;
+    ThumbnailWorkers& operator=(const ThumbnailWorkers&) = delete;
+
+private:
+    SearchSession& session_;
+};
+
 }  // namespace
 
 void ResetSearch(SearchSession& session) {
@@ -84,7 +113,7 @@ void ResetSearch(SearchSession& session) {
     session.shownCount = 0;
     session.startWindow = nullptr;
     session.volume.reset();
-    session.notExamined.reset();
+    session.notExamined.clear();
     FreeFat(session.gFat);
 }
 
@@ -119,7 +148,7 @@ int RunSearch(SearchSession& session, char driveLetter, const std::string& image
         return SearchOpenFailed;
     }
     session.lastOpenError.clear();
-    session.notExamined.reset();
+    session.notExamined.clear();
     session.lastOpenDenied = false;
     return SearchOpenVolume(session, options);
 }
@@ -145,6 +174,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     else
         TraceBootSector(boot);
 
+    ThumbnailWorkers workers(session, options);
     const bool fat32 = IsFat32Layout(boot);
     const uint64_t rootPosition = RootDirectoryPosition(boot);
     ReadFat(session.gFat, volume, boot, &session.progress);  // a partial FAT still lets the search go on

@@ -1,6 +1,7 @@
 #include "volume/cluster_map.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <string>
 
@@ -157,6 +158,13 @@ int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, Searc
     std::vector<uint8_t> fat12Bytes;
     uint64_t runningIndex = 0;
     int result = 0;
+    // The FAT is read in chunks of up to 1 MiB, one read call each; a chunk
+    // whose read fails is read again sector by sector, so the sectors before
+    // a bad one still count.
+    const uint64_t chunkSectors = std::max<uint64_t>(1, (1u << 20) / bytesPerSector);
+    std::vector<uint8_t> chunk;
+    uint64_t chunkFirst = 0, chunkDone = 0;  // first sector of the chunk, bytes it holds
+    bool chunkFailed = true;
     for (uint64_t i = 0; i < sectorsPerFat; ++i) {
         int percent = int(double(i) / double(sectorsPerFat) * 100.0);
         if (progress && percent != progress->lastFatPercent) {
@@ -165,12 +173,29 @@ int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, Searc
             progress->Report(PhaseFatRead, percent, text);
             progress->lastFatPercent = percent;
         }
-        if (DiskIO_Seek(&volume, int64_t((reserved + i) * bytesPerSector)) == -1) {
-            TraceLine("ERROR FAT SetFilePointer");
-            break;
+        if (chunk.empty() || i >= chunkFirst + chunkSectors) {
+            const uint64_t count = std::min(chunkSectors, sectorsPerFat - i);
+            chunk.resize(size_t(count * bytesPerSector));
+            chunkFirst = i;
+            chunkDone = 0;
+            uint32_t got = 0;
+            chunkFailed = !(DiskIO_Seek(&volume, int64_t((reserved + i) * bytesPerSector)) != -1 &&
+                            DiskIO_Read(&volume, chunk.data(), uint32_t(chunk.size()), &got));
+            chunkDone = chunkFailed ? 0 : got;
         }
         uint32_t done = 0;
-        if (!DiskIO_Read(&volume, sector.data(), bytesPerSector, &done) || done == 0) {
+        const uint64_t at = (i - chunkFirst) * bytesPerSector;
+        if (!chunkFailed) {
+            done = uint32_t(std::min<uint64_t>(bytesPerSector, chunkDone > at ? chunkDone - at : 0));
+            std::memcpy(sector.data(), chunk.data() + at, done);
+        } else {
+            if (DiskIO_Seek(&volume, int64_t((reserved + i) * bytesPerSector)) == -1) {
+                TraceLine("ERROR FAT SetFilePointer");
+                break;
+            }
+            if (!DiskIO_Read(&volume, sector.data(), bytesPerSector, &done)) done = 0;
+        }
+        if (done == 0) {
             TraceLine("ERROR FAT DiskIO_Read");
             result = -1;
             break;

@@ -30,6 +30,7 @@ public:
         if (inside == 0) return true;
         return source_->ReadAt(int64_t(offset_ + uint64_t(offset)), buffer, inside, done);
     }
+    bool PositionalReads() const override { return source_->PositionalReads(); }
     void WillRead(int64_t offset, int64_t length) override {
         if (offset < 0 || length <= 0 || uint64_t(offset) >= size_) return;
         const uint64_t kept = std::min<uint64_t>(uint64_t(length), size_ - uint64_t(offset));

@@ -67,6 +67,9 @@ public:
     // count consecutive clusters from cluster (count is at most maxSpan).
     ClusterSpan Get(uint64_t cluster, uint32_t count = 1);
 
+    // Whether cluster lies in the reader's range.
+    bool Covers(uint64_t cluster) const { return cluster >= first_ && cluster <= last_; }
+
     // Read system calls made, and the bytes they returned.
     uint64_t readCalls() const;
     uint64_t bytesRead() const;

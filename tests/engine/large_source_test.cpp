@@ -158,7 +158,7 @@ TEST(LargeSource, ThePictureInTheLastClusterIsFound) {
         ASSERT_EQ(SearchOpenVolume(session, options), SearchOk);
         ASSERT_EQ(session.gcDelFileList.Count(), 1u) << "flags " << flags;
         EXPECT_EQ(session.gcDelFileList.CopyAt(0)->startCluster(), 2048u + 1);
-        EXPECT_FALSE(session.notExamined);
+        EXPECT_TRUE(session.notExamined.empty());
     }
 
     FatImageBuilder b(FatGeometry::Fat16(16385, 4));  // a data area of whole clusters
@@ -172,7 +172,7 @@ TEST(LargeSource, ThePictureInTheLastClusterIsFound) {
         ASSERT_EQ(SearchOpenVolume(session, session.options), SearchOk);
         ASSERT_EQ(session.gcDelFileList.Count(), 1u) << "flags " << flags;
         EXPECT_EQ(session.gcDelFileList.CopyAt(0)->startCluster(), last);
-        EXPECT_FALSE(session.notExamined);
+        EXPECT_TRUE(session.notExamined.empty());
     }
 }
 
@@ -197,10 +197,10 @@ TEST(LargeSource, ClustersTheSearchCannotReachAreReportedByRange) {
         const int result = SearchOpenVolume(session, session.options);
         SetTraceSink({});
         ASSERT_EQ(result, SearchOk);
-        ASSERT_TRUE(session.notExamined) << "flags " << flags;
-        EXPECT_EQ(session.notExamined->first, heldEnd);
-        EXPECT_EQ(session.notExamined->last, lastCluster);
-        EXPECT_EQ(session.notExamined->reason, NotExaminedUnreadable);
+        ASSERT_EQ(session.notExamined.size(), 1u) << "flags " << flags;
+        EXPECT_EQ(session.notExamined[0].first, heldEnd);
+        EXPECT_EQ(session.notExamined[0].last, lastCluster);
+        EXPECT_EQ(session.notExamined[0].reason, NotExaminedUnreadable);
         const std::string expected = "Clusters " + std::to_string(heldEnd) + "-" + std::to_string(lastCluster) +
                                      " not examined";
         EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
@@ -217,10 +217,10 @@ TEST(LargeSource, ClustersTheSearchCannotReachAreReportedByRange) {
     ReadFat(session.gFat, *session.volume, session.volume->bootSector);
     session.options.flags = 0;
     SearchClusters(session, 2, 150);
-    ASSERT_TRUE(session.notExamined);
-    EXPECT_EQ(session.notExamined->first, 102u);
-    EXPECT_EQ(session.notExamined->last, 150u);
-    EXPECT_EQ(session.notExamined->reason, NotExaminedPastMap);
+    ASSERT_EQ(session.notExamined.size(), 1u);
+    EXPECT_EQ(session.notExamined[0].first, 102u);
+    EXPECT_EQ(session.notExamined[0].last, 150u);
+    EXPECT_EQ(session.notExamined[0].reason, NotExaminedPastMap);
 }
 
 }  // namespace

@@ -311,6 +311,62 @@ TEST(SignatureSearch, ReadFailureEndsTheSearch) {
     EXPECT_NE(Named(Found(session), "#00000100.jpg"), nullptr);
 }
 
+// A card whose reads fail where they touch [badFrom, badTo), like unreadable
+// sectors; with positional set, reads at an offset are safe from two threads.
+class BadSectors final : public RawDevice {
+public:
+    BadSectors(std::vector<uint8_t> bytes, int64_t badFrom, int64_t badTo, bool positional)
+        : bytes_(std::move(bytes)), badFrom_(badFrom), badTo_(badTo), positional_(positional) {}
+    bool Seek(int64_t offset) override { return offset >= 0 && (pos_ = offset, true); }
+    bool Read(void* buffer, uint32_t count, uint32_t* done) override {
+        const bool ok = ReadAt(pos_, buffer, count, done);
+        pos_ += *done;
+        return ok;
+    }
+    bool ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done) override {
+        *done = 0;
+        if (offset < badTo_ && offset + int64_t(count) > badFrom_) return false;
+        const uint64_t left = uint64_t(offset) < bytes_.size() ? bytes_.size() - uint64_t(offset) : 0;
+        *done = uint32_t(std::min<uint64_t>(count, left));
+        std::memcpy(buffer, bytes_.data() + offset, *done);
+        return true;
+    }
+    bool PositionalReads() const override { return positional_; }
+    bool Write(const void*, uint32_t, uint32_t* done) override { return *done = 0, false; }
+    int64_t Size() const override { return int64_t(bytes_.size()); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    int64_t badFrom_, badTo_;
+    bool positional_;
+    int64_t pos_ = 0;
+};
+
+TEST(SignatureSearch, UnreadableClustersAreSkippedListedAndTheSearchGoesOn) {
+    for (const bool positional : {false, true}) {
+        SCOPED_TRACE(positional ? "reader thread" : "reads on the search's thread");
+        SearchSession session;
+        test::FatImageBuilder b(test::FatGeometry::Fat16());
+        b.WriteCluster(100, Picture());
+        b.WriteCluster(900, Picture());
+        b.WriteCluster(2000, Picture());
+        DiskVolume& v = UseCard(session, b);
+        // Clusters 400-402 cannot be read.
+        auto bad = std::make_unique<BadSectors>(b.bytes(), b.ClusterOffset(400), b.ClusterOffset(403), positional);
+        v.device = std::move(bad);
+        SearchClusters(session, 2, 3000);
+        const auto found = Found(session);
+        EXPECT_NE(Named(found, "#00000100.jpg"), nullptr);
+        EXPECT_NE(Named(found, "#00000900.jpg"), nullptr);
+        EXPECT_NE(Named(found, "#00002000.jpg"), nullptr);
+        ASSERT_EQ(session.notExamined.size(), 1u);
+        EXPECT_EQ(session.notExamined[0].first, 400u);
+        EXPECT_EQ(session.notExamined[0].last, 402u);
+        EXPECT_EQ(session.notExamined[0].reason, NotExaminedReadError);
+        EXPECT_EQ(ClusterClass(session.gFat, 403), CC_FILL);
+    }
+}
+
 TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     SearchSession session;
     // Through an image file: the last picture is cut by the end of the file,

@@ -281,6 +281,28 @@ TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
     EXPECT_TRUE(frame_->uiEnabled());
 }
 
+TEST_F(MainFrameTest, ClustersLeftUnexaminedAreToldInTheStatusBarAndAMessage) {
+    // The image ends a megabyte before the volume it holds does.
+    const std::string card = BuildCard();
+    std::filesystem::resize_file(card, 3u << 20);
+    messages_.clear();
+    ASSERT_EQ(SearchAndWait(card), 0);
+    ASSERT_EQ(frame_->session().notExamined.size(), 1u);
+    const ClusterRange range = frame_->session().notExamined[0];
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find("カードの一部を検査できませんでした"), std::string::npos) << messages_[0];
+    EXPECT_NE(messages_[0].find(NotExaminedText(range.first, range.last, range.reason)), std::string::npos)
+        << messages_[0];
+    EXPECT_EQ(frame_->statusText(0), QStringLiteral("検査できなかったクラスタがあります (1 範囲)"));
+    EXPECT_TRUE(frame_->resultsAvailable());
+
+    // A search of the whole card clears the notice.
+    messages_.clear();
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(frame_->statusText(0), QStringLiteral("ﾚﾃﾞｨ"));
+}
+
 TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     EXPECT_TRUE(frame_->resultsAvailable());

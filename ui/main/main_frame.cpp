@@ -553,6 +553,11 @@ void CMainFrame::feedOneFoundFile() {
 
 void CMainFrame::onSearchFinished(int resultCode) {
     SetStatusText(1, QStringLiteral(" "));
+    if (resultCode == 0 && !session_->notExamined.empty())
+        statusBar()->showMessage(
+            QStringLiteral("検査できなかったクラスタがあります (%1 範囲)").arg(session_->notExamined.size()));
+    else
+        statusBar()->clearMessage();
     SetResultsAvailable(resultCode == 0);
     EnableMainUi(true);
     FinishSearch(*session_);

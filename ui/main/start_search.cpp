@@ -122,6 +122,8 @@ void FinishSearch(SearchSession& session) {
     } else if (session.FoundCount.load() == 0 && !session.Cancelled()) {
         MessageBoxText("ファイルは見つかりませんでした");
     }
+    if (result == SearchOk && !session.notExamined.empty())
+        MessageBoxText("%s", NotExaminedMessage(session.notExamined).c_str());
     // The window detaches itself from the engine's progress reports when it
     // is destroyed.
     delete gProgress.data();
