@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "search/work_folders.h"
@@ -486,6 +487,54 @@ TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem
     EXPECT_TRUE(savedBytes.count(one));
     EXPECT_TRUE(savedBytes.count(two));
     EXPECT_EQ(std::set<std::vector<uint8_t>>({one, two}), std::set<std::vector<uint8_t>>({photoB_, photoOld_}));
+}
+
+TEST_F(ThumbnailGridTest, FilesThatCannotBeWrittenForADropAreNamedAfterIt) {
+    SearchTheCard();
+    std::vector<int> same;
+    std::string name;
+    for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
+        DelFileInfo* record = list_->RecordOfRow(row);
+        if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
+            if (name.empty()) name = *record->name;
+            if (*record->name == name) same.push_back(record->index);
+        }
+    }
+    ASSERT_EQ(same.size(), 2u);
+    ClearWorkFolders();
+    // A folder (not empty) holds the first file's place in the work folder.
+    const fs::path blocked = fs::path(WorkFolderPath()) / name;
+    fs::create_directories(blocked);
+    { std::ofstream(blocked / "keep") << "x"; }
+    const size_t before = messages_.size();
+
+    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(fs::path(urls[0].toLocalFile().toStdString()).filename().string(),
+              fs::path(name).stem().string() + " (2)" + fs::path(name).extension().string());
+    EXPECT_EQ(data.failures(), QStringList{QString::fromStdString(name)});
+    // Not while the target is still asking: after it.
+    EXPECT_EQ(messages_.size(), before);
+    QTRY_COMPARE(messages_.size(), before + 1);
+    EXPECT_EQ(messages_.back(), DropFailureText({QString::fromStdString(name)}));
+    EXPECT_NE(messages_.back().find("書き出せませんでした"), std::string::npos);
+    EXPECT_NE(messages_.back().find("\n" + name), std::string::npos);
+    EXPECT_EQ(messages_.back().find(" (2)"), std::string::npos);
+    // Asked again, the files are not written again nor the message repeated.
+    EXPECT_EQ(data.urls(), urls);
+    QTest::qWait(20);
+    EXPECT_EQ(messages_.size(), before + 1);
+    fs::remove_all(blocked);
+}
+
+TEST(DropFailureMessage, ALongListIsCut) {
+    QStringList names;
+    for (int i = 0; i < 25; ++i) names << QStringLiteral("IMG_%1.JPG").arg(i);
+    const std::string text = DropFailureText(names);
+    EXPECT_NE(text.find("IMG_19.JPG"), std::string::npos);
+    EXPECT_EQ(text.find("IMG_20.JPG"), std::string::npos);
+    EXPECT_NE(text.find("ほか 5 個"), std::string::npos);
 }
 
 TEST_F(ThumbnailGridTest, ADragThatEndsWithoutADropWritesNothing) {
