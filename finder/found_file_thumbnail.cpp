@@ -21,20 +21,21 @@ constexpr uint64_t kMaxFileBuffer = 512ull * 1024 * 1024;
 
 }  // namespace
 
-DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
-    if (record.jpeg.partlyMissing) return nullptr;
+bool ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (record.jpeg.partlyMissing) return false;
     const uint32_t clusterSize = volume.clusterSize;
-    if (clusterSize == 0) return nullptr;
+    if (clusterSize == 0) return false;
 
     // One buffer slot per cluster the file needs; the list may be shorter
     // than its claim, and then only the listed clusters are read.
     const int32_t needed = record.clustersNeeded;
     const uint64_t slots = needed > 0 ? std::min<uint64_t>(uint64_t(needed), record.clusterList.size()) : 0;
-    if (slots * clusterSize > kMaxFileBuffer) return nullptr;
+    if (slots * clusterSize > kMaxFileBuffer) return false;
     // Not zero-filled: the reads overwrite it, and only the holes are cleared.
     const size_t bufferSize = size_t(slots * clusterSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize ? bufferSize : 1]);
-    if (!buffer) return nullptr;
+    if (!buffer) return false;
 
     const uint64_t fileSize = record.size();
     const uint32_t lastPart = fileSize % clusterSize ? uint32_t(fileSize % clusterSize) : clusterSize;
@@ -57,8 +58,24 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
 
     record.firstClass = kClassJpegStart;
 
-    return JpegScaledDecode(buffer.get(), size_t(std::min<uint64_t>(counted, bufferSize)), kThumbnailSize,
-                            kThumbnailSize, true);
+    const size_t used = size_t(std::min<uint64_t>(counted, bufferSize));
+    try {
+        bytes.assign(buffer.get(), buffer.get() + used);
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+DibPtr DecodeFoundFileThumbnail(const std::vector<uint8_t>& bytes) {
+    return JpegScaledDecode(bytes.data(), bytes.size(), kThumbnailSize, kThumbnailSize, true);
+}
+
+DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
+    std::vector<uint8_t> bytes;
+    if (!ReadFoundFileForThumbnail(volume, record, bytes)) return nullptr;
+    return DecodeFoundFileThumbnail(bytes);
 }
 
 }  // namespace veld
