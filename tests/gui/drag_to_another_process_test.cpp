@@ -186,7 +186,9 @@ TEST_F(DragToAnotherProcessTest, TwoSameNamedPicturesReachTheTargetAndEscapeWrit
     ASSERT_FALSE(target_.waitForLine("enter", 20000).isEmpty());
     Xdotool({"mouseup", "1"});
     const QString done = target_.waitForLine("dropped", 30000);
-    ASSERT_EQ(done, "dropped 2") << target_.errors().toStdString();
+    ASSERT_EQ(done.toStdString(), "dropped 2") << target_.errors().toStdString() << "\n"
+                                                << source_.lines().join('\n').toStdString() << "\n"
+                                                << source_.errors().toStdString();
     std::vector<std::vector<uint8_t>> received;
     for (const auto& entry : fs::directory_iterator(dropped)) received.push_back(ReadWholeFile(entry.path().string()));
     ASSERT_EQ(received.size(), 2u);

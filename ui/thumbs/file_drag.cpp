@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDrag>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -137,7 +138,12 @@ Qt::DropAction StartFileDrag(QWidget* source, SearchSession* session, const std:
         drag->setPixmap(TypeIconForName(name).pixmap(32, 32));
     }
     const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);
-    drag->deleteLater();
+    // A target in another process asks for the files after the drop, when
+    // the drag has returned here: the data stays until the next drag (or
+    // until the source window goes).
+    static QPointer<QDrag> lastDrag;
+    if (lastDrag) lastDrag->deleteLater();
+    lastDrag = drag;
     return action;
 }
 
