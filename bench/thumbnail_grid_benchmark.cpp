@@ -67,7 +67,7 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 bool VisibleMade(CThumListWnd2* grid, SearchSession& session) {
-    if (grid->loadQueueSize() > 0) return false;
+    if (grid->loadQueueSize() > 0 || grid->decoding()) return false;
     const int first = grid->topRow() * grid->columns();
     for (int cell = first; cell < grid->cellCount() && grid->isCellVisible(cell); ++cell) {
         DelFileInfo* record = grid->RecordOfCell(cell);

@@ -14,8 +14,10 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
+#include "finder/found_file_thumbnail.h"
 #include "search/work_folders.h"
 #include "ui/posted_message.h"
 #include "ui/main/found_file_list.h"
@@ -318,6 +320,7 @@ TEST_F(ThumbnailGridTest, NonPicturesShowTheirIconAndAreNeverQueued) {
     const std::vector<int> queued = grid_->loadQueue();
     EXPECT_EQ(std::set<int>(queued.begin(), queued.end()), pictures);
     EXPECT_EQ(grid_->TimerTick(), int(pictures.size()));
+    QTRY_VERIFY(!grid_->decoding());
     for (int cell = 0; cell < grid_->cellCount(); ++cell) {
         DelFileInfo* record = grid_->RecordOfCell(cell);
         EXPECT_EQ(bool(record->thumbnail), pictures.count(record->index) == 1) << *record->name;
@@ -390,7 +393,10 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
         for (int step = 0; step <= grid_->maxTopRow(); step += grid_->visibleRows()) {
             grid_->setTopRow(pass == 0 ? step : grid_->maxTopRow() - step);
             grid_->viewport()->repaint();
-            for (int guard = 0; grid_->loadQueueSize() > 0 && guard < 100; ++guard) grid_->TimerTick();
+            for (int guard = 0; (grid_->loadQueueSize() > 0 || grid_->decoding()) && guard < 1000; ++guard) {
+                grid_->TimerTick();
+                QTRY_VERIFY(!grid_->decoding());
+            }
             EXPECT_EQ(grid_->loadQueueSize(), 0u);
             ASSERT_LE(session.ThumbnailQueue.Count(), bound);
             ASSERT_LE(held(), bound);
@@ -399,6 +405,64 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
     // What is on screen now has its thumbnail.
     for (int cell = grid_->topRow() * grid_->columns(); cell < grid_->cellCount() && grid_->isCellVisible(cell); ++cell)
         EXPECT_TRUE(grid_->RecordOfCell(cell)->thumbnail) << cell;
+}
+
+TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTakesNone) {
+    ASSERT_EQ(SearchAndWait(BuildManyCard(300)), 0);
+    SearchSession& session = frame_->session();
+    auto forgetThumbnails = [&] {
+        while (session.ThumbnailQueue.Count()) session.ThumbnailQueue.RemoveAt(0);
+        for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+            session.gcDelFileList.Get(i)->thumbnail.reset();
+            session.gcDelFileList.Get(i)->thumbnailTried = 0;
+        }
+        grid_->RedrawThumbnails();
+        grid_->viewport()->repaint();
+    };
+
+    // The thumbnails made away from the interface thread are the ones the
+    // search makes, pixel for pixel.
+    forgetThumbnails();
+    QSignalSpy made(grid_, &CThumListWnd2::thumbnailsMade);
+    const int taken = grid_->TimerTick();
+    ASSERT_GE(taken, 1);
+    ASSERT_LE(taken, CThumListWnd2::kThumbnailsPerTick);
+    EXPECT_TRUE(grid_->decoding());
+    // No second batch while the first is out.
+    EXPECT_EQ(grid_->TimerTick(), 0);
+    // (The grid's own timer may send more batches meanwhile.)
+    QTRY_VERIFY(!made.isEmpty());
+    EXPECT_EQ(made.first().first().toInt(), taken);
+    for (int cell = 0; cell < taken; ++cell) {
+        DelFileInfo* record = grid_->RecordOfCell(cell);
+        ASSERT_TRUE(record->thumbnail) << cell;
+        DibPtr direct = MakeFoundFileThumbnail(*session.volume, *record);
+        ASSERT_TRUE(direct);
+        EXPECT_EQ(record->thumbnail->width, direct->width);
+        EXPECT_EQ(record->thumbnail->height, direct->height);
+        EXPECT_EQ(record->thumbnail->bits, direct->bits) << cell;
+    }
+    EXPECT_GE(session.ThumbnailQueue.Count(), size_t(taken));
+    QTRY_VERIFY(!grid_->decoding());
+
+    // Emptied while a batch is out: nothing comes back into the new list.
+    forgetThumbnails();
+    ASSERT_GT(grid_->TimerTick(), 0);
+    frame_->listPane()->FillList(1, nullptr, true);
+    grid_->FillThumbnails(1, nullptr);
+    QTRY_VERIFY(!grid_->decoding());
+    EXPECT_EQ(session.ThumbnailQueue.Count(), 0u);
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i)
+        EXPECT_FALSE(session.gcDelFileList.Get(i)->thumbnail) << i;
+
+    // Closed while a batch is out: the window goes at once, safely.
+    frame_->listPane()->FillList(0, nullptr, false);
+    grid_->FillThumbnails(0, nullptr);
+    forgetThumbnails();
+    ASSERT_GT(grid_->TimerTick(), 0);
+    ASSERT_TRUE(grid_->decoding());
+    frame_.reset();
+    QTest::qWait(50);
 }
 
 TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
@@ -486,6 +550,54 @@ TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem
     EXPECT_TRUE(savedBytes.count(one));
     EXPECT_TRUE(savedBytes.count(two));
     EXPECT_EQ(std::set<std::vector<uint8_t>>({one, two}), std::set<std::vector<uint8_t>>({photoB_, photoOld_}));
+}
+
+TEST_F(ThumbnailGridTest, FilesThatCannotBeWrittenForADropAreNamedAfterIt) {
+    SearchTheCard();
+    std::vector<int> same;
+    std::string name;
+    for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
+        DelFileInfo* record = list_->RecordOfRow(row);
+        if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
+            if (name.empty()) name = *record->name;
+            if (*record->name == name) same.push_back(record->index);
+        }
+    }
+    ASSERT_EQ(same.size(), 2u);
+    ClearWorkFolders();
+    // A folder (not empty) holds the first file's place in the work folder.
+    const fs::path blocked = fs::path(WorkFolderPath()) / name;
+    fs::create_directories(blocked);
+    { std::ofstream(blocked / "keep") << "x"; }
+    const size_t before = messages_.size();
+
+    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(fs::path(urls[0].toLocalFile().toStdString()).filename().string(),
+              fs::path(name).stem().string() + " (2)" + fs::path(name).extension().string());
+    EXPECT_EQ(data.failures(), QStringList{QString::fromStdString(name)});
+    // Not while the target is still asking: after it.
+    EXPECT_EQ(messages_.size(), before);
+    QTRY_COMPARE(messages_.size(), before + 1);
+    EXPECT_EQ(messages_.back(), DropFailureText({QString::fromStdString(name)}));
+    EXPECT_NE(messages_.back().find("書き出せませんでした"), std::string::npos);
+    EXPECT_NE(messages_.back().find("\n" + name), std::string::npos);
+    EXPECT_EQ(messages_.back().find(" (2)"), std::string::npos);
+    // Asked again, the files are not written again nor the message repeated.
+    EXPECT_EQ(data.urls(), urls);
+    QTest::qWait(20);
+    EXPECT_EQ(messages_.size(), before + 1);
+    fs::remove_all(blocked);
+}
+
+TEST(DropFailureMessage, ALongListIsCut) {
+    QStringList names;
+    for (int i = 0; i < 25; ++i) names << QStringLiteral("IMG_%1.JPG").arg(i);
+    const std::string text = DropFailureText(names);
+    EXPECT_NE(text.find("IMG_19.JPG"), std::string::npos);
+    EXPECT_EQ(text.find("IMG_20.JPG"), std::string::npos);
+    EXPECT_NE(text.find("ほか 5 個"), std::string::npos);
 }
 
 TEST_F(ThumbnailGridTest, ADragThatEndsWithoutADropWritesNothing) {

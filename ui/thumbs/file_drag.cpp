@@ -1,6 +1,9 @@
 #include "ui/thumbs/file_drag.h"
 
+#include <QCoreApplication>
 #include <QDrag>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -33,6 +36,16 @@ std::string Folded(std::string s) {
 }
 
 }  // namespace
+
+std::string DropFailureText(const QStringList& names) {
+    // A long list is cut so the box still fits on the screen.
+    constexpr int kNamesShown = 20;
+    QString text = QStringLiteral("次のファイルをドロップ先へ書き出せませんでした。\n");
+    for (qsizetype i = 0; i < names.size() && i < kNamesShown; ++i) text += QStringLiteral("\n") + names[i];
+    if (names.size() > kNamesShown)
+        text += QStringLiteral("\nほか %1 個").arg(names.size() - kNamesShown);
+    return text.toStdString();
+}
 
 std::vector<std::string> DragFileNames(const std::vector<const DelFileInfo*>& records) {
     std::vector<std::string> names;
@@ -90,6 +103,11 @@ void COleDataSourceEx::render() const {
             TraceLine("ERROR drag: %s not extracted: %s", names[i].c_str(), outcome.reason.c_str());
         }
     }
+    if (failures_.isEmpty()) return;
+    // Told once the drop is over: the target may be asking from inside the
+    // drag's own event loop, where a modal box must not open.
+    const std::string text = DropFailureText(failures_);
+    QTimer::singleShot(0, QCoreApplication::instance(), [text] { ErrorBox(nullptr, "%s", text.c_str()); });
 }
 
 QVariant COleDataSourceEx::retrieveData(const QString& mimeType, QMetaType type) const {
@@ -120,7 +138,12 @@ Qt::DropAction StartFileDrag(QWidget* source, SearchSession* session, const std:
         drag->setPixmap(TypeIconForName(name).pixmap(32, 32));
     }
     const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);
-    drag->deleteLater();
+    // A target in another process asks for the files after the drop, when
+    // the drag has returned here: the data stays until the next drag (or
+    // until the source window goes).
+    static QPointer<QDrag> lastDrag;
+    if (lastDrag) lastDrag->deleteLater();
+    lastDrag = drag;
     return action;
 }
 

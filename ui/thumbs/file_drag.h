@@ -24,9 +24,13 @@ namespace veld {
 // " (2)", " (3)" ... number saving uses.
 std::vector<std::string> DragFileNames(const std::vector<const DelFileInfo*>& records);
 
+// The message telling which dragged files could not be written for a drop.
+std::string DropFailureText(const QStringList& names);
+
 // The data offered by a drag. The file list is made on the first request for
 // it: every record is extracted into the folder under its drag name, and
-// only the files written are listed.
+// only the files written are listed. Files that could not be written are
+// named in an error box after the drop.
 class COleDataSourceEx : public QMimeData {
     Q_OBJECT
 public:

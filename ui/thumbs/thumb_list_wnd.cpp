@@ -1,12 +1,15 @@
 #include "ui/thumbs/thumb_list_wnd.h"
 
 #include <QApplication>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "base/bitmap_utils.h"
 #include "base/file_name_kind.h"
@@ -19,9 +22,28 @@
 
 namespace veld {
 
+// Pictures read on the interface thread, decoded on the worker. A record is
+// known again by its index and the fingerprint it had when it was read.
+struct CThumListWnd2::DecodeBatch {
+    struct Item {
+        int record = -1;
+        uint64_t size = 0;
+        uint64_t firstCluster = 0;
+        std::optional<FoundFileBytes> bytes;  // none: no thumbnail to decode
+        DibPtr thumbnail;
+    };
+    std::vector<Item> items;
+    int generation = 0;
+};
+
 namespace {
 
 CThumListWnd2* gGrid = nullptr;
+
+// The bytes a tick hands over at most (at least one picture is always taken).
+constexpr size_t kBatchBytes = 32u << 20;
+
+uint64_t FirstCluster(const DelFileInfo& record) { return record.clusterList.empty() ? 0 : record.clusterList.front(); }
 
 // Cell layout: the picture box and the name inside a 100 x 100 cell.
 constexpr int kBoxLeft = 10, kBoxTop = 5, kBoxWidth = 80, kBoxHeight = 70;
@@ -56,6 +78,9 @@ CThumListWnd2::CThumListWnd2(SearchSession* session, QWidget* parent) : QAbstrac
 
 CThumListWnd2::~CThumListWnd2() {
     if (gGrid == this) gGrid = nullptr;
+    // A decode still running only touches its own batch; its answer, queued
+    // to this object, goes with it.
+    decoder_.waitForDone();
 }
 
 CThumListWnd2* CThumListWnd2::Instance() { return gGrid; }
@@ -213,7 +238,10 @@ void CThumListWnd2::FillThumbnails(int code, const DelFileInfo* record) {
             viewport()->update(pictureBox(last).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
         return;
     }
-    if (code == 1) released_.clear();
+    if (code == 1) {
+        released_.clear();
+        ++generation_;
+    }
     if (code == 0 && selection_) selection_->clear();
     setCellCount();
 }
@@ -357,43 +385,84 @@ int CThumListWnd2::TimerTick() {
         inTick_ = false;
         return 0;
     }
-    int made = 0;
+    // One batch at a time: while it is decoded the queue waits, so a tick
+    // still makes at most ten.
+    if (batch_) {
+        inTick_ = false;
+        return 0;
+    }
+    auto batch = std::make_shared<DecodeBatch>();
+    batch->generation = generation_;
+    size_t bytes = 0;
     QElapsedTimer clock;
     clock.start();
-    while (!loadQueue_.empty() && !loading_ && made < kThumbnailsPerTick && makingAllowed()) {
-        // Another thumbnail only when, at this tick's pace, it still ends
-        // within the budget.
-        if (made > 0 && clock.elapsed() * (made + 1) / made > kTickBudgetMs) break;
-        loading_ = true;
-        const int record = loadQueue_.front();
+    while (!loadQueue_.empty() && int(batch->items.size()) < kThumbnailsPerTick && bytes < kBatchBytes &&
+           makingAllowed()) {
+        // Another picture only when, at this tick's pace, reading it still
+        // ends within the budget.
+        const qint64 taken = qint64(batch->items.size());
+        if (taken > 0 && clock.elapsed() * (taken + 1) / taken > kTickBudgetMs) break;
+        const int index = loadQueue_.front();
         loadQueue_.pop_front();
-        makeOneThumbnail(record);
-        loading_ = false;
-        ++made;
+        DelFileInfo* record = session_->gcDelFileList.Get(size_t(index));
+        if (!record || record->thumbnailTried) continue;
+        record->thumbnailTried = 1;
+        released_.erase(index);
+        DecodeBatch::Item item;
+        item.record = index;
+        item.size = record->size();
+        item.firstCluster = FirstCluster(*record);
+        try {
+            item.bytes = ReadFoundFileForThumbnail(*session_->volume, *record);
+        } catch (...) {
+            item.bytes.reset();
+            TraceLine("ERROR thumbnail of found file %d: %s", index, CaughtExceptionText().c_str());
+        }
+        bytes += item.bytes ? item.bytes->size : 0;
+        batch->items.push_back(std::move(item));
     }
     inTick_ = false;
-    if (made) emit thumbnailsMade(made);
-    return made;
+    if (batch->items.empty()) return 0;
+    decodeBatch(batch);
+    return int(batch->items.size());
 }
 
-bool CThumListWnd2::makeOneThumbnail(int index) {
-    DelFileInfo* record = session_->gcDelFileList.Get(size_t(index));
-    if (!record || record->thumbnailTried) return false;
-    record->thumbnailTried = 1;
-    released_.erase(index);
-    DibPtr made;
-    try {
-        made = MakeFoundFileThumbnail(*session_->volume, *record);
-    } catch (...) {
-        TraceLine("ERROR thumbnail of found file %d: %s", index, CaughtExceptionText().c_str());
+void CThumListWnd2::decodeBatch(std::shared_ptr<DecodeBatch> batch) {
+    batch_ = batch;
+    decoder_.setMaxThreadCount(1);
+    decoder_.start([this, batch] {
+        for (DecodeBatch::Item& item : batch->items) {
+            if (!item.bytes) continue;
+            try {
+                item.thumbnail = DecodeFoundFileThumbnail(*item.bytes);
+            } catch (...) {
+                item.thumbnail.reset();
+            }
+            item.bytes.reset();
+        }
+        // Back on the interface thread; dropped with this object when it is
+        // destroyed first (its destructor waits for this function).
+        QMetaObject::invokeMethod(this, [this, batch] { takeDecoded(batch); }, Qt::QueuedConnection);
+    });
+}
+
+void CThumListWnd2::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {
+    if (batch_ == batch) batch_.reset();
+    // The found files were emptied since: these records are gone.
+    if (batch->generation != generation_) return;
+    int made = 0;
+    for (DecodeBatch::Item& item : batch->items) {
+        DelFileInfo* record = session_->gcDelFileList.Get(size_t(item.record));
+        if (!record || record->size() != item.size || FirstCluster(*record) != item.firstCluster) continue;
+        record->thumbnail = item.thumbnail;
+        if (item.thumbnail) {
+            session_->ThumbnailQueue.Add(item.record);
+            ++made;
+        }
+        redrawRecord(item.record);
     }
-    record->thumbnail = made;
-    if (made) {
-        session_->ThumbnailQueue.Add(index);
-        releaseOldestThumbnails();
-    }
-    redrawRecord(index);
-    return bool(made);
+    if (made) releaseOldestThumbnails();
+    emit thumbnailsMade(int(batch->items.size()));
 }
 
 void CThumListWnd2::releaseOldestThumbnails() {

@@ -3,8 +3,10 @@
 // grid has no selection of its own: it reads and changes the list's
 // selection model, so both views always show the same chosen files.
 // Thumbnails the search did not make are made here on demand, a few per timer
-// tick and only for cells that were drawn; the number of thumbnails held stays
-// bounded however many files there are.
+// tick and only for cells that were drawn: a tick reads their bytes from the
+// volume, a worker thread decodes them, and the interface thread takes the
+// thumbnails back. The number of thumbnails held stays bounded however many
+// files there are.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -12,8 +14,10 @@
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QPointer>
+#include <QThreadPool>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -95,8 +99,12 @@ public:
     int anchorCell() const { return anchor_; }
 
     // One tick of the timer: a pending open, else up to ten thumbnails of
-    // the load queue. Returns the number of thumbnails made.
+    // the load queue, read and handed to the decoding thread (none while the
+    // last ones are still being decoded). Returns the number handed over;
+    // thumbnailsMade tells when they are back.
     int TimerTick();
+    // Thumbnails are being decoded (or their delivery is queued).
+    bool decoding() const { return bool(batch_); }
     size_t loadQueueSize() const { return loadQueue_.size(); }
     // Records of the load queue, oldest first.
     std::vector<int> loadQueue() const { return {loadQueue_.begin(), loadQueue_.end()}; }
@@ -106,7 +114,7 @@ public:
     int heldBound() const;
 
 signals:
-    // After a tick made thumbnails (benchmarks and tests).
+    // After the thumbnails of a tick came back from decoding (benchmarks and tests).
     void thumbnailsMade(int count);
 
 protected:
@@ -126,7 +134,9 @@ private:
     void drawCell(QPainter& painter, int cell);
     void drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record);
     void queueIfNeeded(DelFileInfo& record);
-    bool makeOneThumbnail(int record);
+    struct DecodeBatch;
+    void decodeBatch(std::shared_ptr<DecodeBatch> batch);
+    void takeDecoded(const std::shared_ptr<DecodeBatch>& batch);
     void releaseOldestThumbnails();
     void redrawRecord(int record);
     QModelIndex indexOfCell(int cell) const;
@@ -143,7 +153,6 @@ private:
     int maxTopRow_ = 0;
     int pageStep_ = 1;
     std::deque<int> loadQueue_;
-    bool loading_ = false;
     bool inTick_ = false;
     int pendingOpen_ = -1;
     int anchor_ = -1;
@@ -157,6 +166,14 @@ private:
     // Records whose thumbnail was released to keep the bound.
     std::unordered_set<int> released_;
     int registrationHeld_ = 0;
+    // The batch handed to the decoding thread, until it comes back.
+    std::shared_ptr<DecodeBatch> batch_;
+    // Counts the times the found files were emptied: a batch read before
+    // that has nothing to give back.
+    int generation_ = 0;
+    // Last member: destroyed first, it waits for a running decode, which
+    // only touches its batch.
+    QThreadPool decoder_;
 };
 
 }  // namespace veld
