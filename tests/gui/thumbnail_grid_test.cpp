@@ -111,6 +111,19 @@ protected:
         ASSERT_GE(list_->rowCount(), 4);
         ASSERT_EQ(grid_->cellCount(), list_->rowCount());
     }
+    // The two deleted records that come back with the same name (the old and
+    // the new B.JPG); their shared name goes to *name.
+    std::vector<int> SameNamedPhotos(std::string* name) const {
+        std::vector<int> same;
+        for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
+            DelFileInfo* record = list_->RecordOfRow(row);
+            if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
+                if (name->empty()) *name = *record->name;
+                if (*record->name == *name) same.push_back(record->index);
+            }
+        }
+        return same;
+    }
     QPoint Centre(int cell) const { return grid_->pictureBox(cell).center(); }
     void Click(int cell, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QTest::mouseClick(grid_->viewport(), Qt::LeftButton, mods, Centre(cell));
@@ -505,15 +518,8 @@ TEST(DragNames, SameNamesGetNumbersBeforeTheExtension) {
 TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem) {
     SearchTheCard();
     // The two deleted B.JPG records come back with the same name.
-    std::vector<int> same;
     std::string name;
-    for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
-        DelFileInfo* record = list_->RecordOfRow(row);
-        if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
-            if (name.empty()) name = *record->name;
-            if (*record->name == name) same.push_back(record->index);
-        }
-    }
+    const std::vector<int> same = SameNamedPhotos(&name);
     ASSERT_EQ(same.size(), 2u);
     ClearWorkFolders();
 
@@ -554,15 +560,8 @@ TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem
 
 TEST_F(ThumbnailGridTest, FilesThatCannotBeWrittenForADropAreNamedAfterIt) {
     SearchTheCard();
-    std::vector<int> same;
     std::string name;
-    for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
-        DelFileInfo* record = list_->RecordOfRow(row);
-        if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
-            if (name.empty()) name = *record->name;
-            if (*record->name == name) same.push_back(record->index);
-        }
-    }
+    const std::vector<int> same = SameNamedPhotos(&name);
     ASSERT_EQ(same.size(), 2u);
     ClearWorkFolders();
     // A folder (not empty) holds the first file's place in the work folder.
