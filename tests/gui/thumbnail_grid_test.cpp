@@ -558,6 +558,31 @@ TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem
     EXPECT_EQ(std::set<std::vector<uint8_t>>({one, two}), std::set<std::vector<uint8_t>>({photoB_, photoOld_}));
 }
 
+// A target may ask for the files after the drop; if the results changed
+// since the drag began, the records now at those places are not written in
+// place of the dragged ones.
+TEST_F(ThumbnailGridTest, ADropAskedAfterTheResultsChangedWritesNoOtherFile) {
+    SearchTheCard();
+    std::string name;
+    const std::vector<int> same = SameNamedPhotos(&name);
+    ASSERT_EQ(same.size(), 2u);
+    ClearWorkFolders();
+    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    // Another file now stands where the second dragged record was.
+    DelFileInfo* moved = frame_->session().gcDelFileList.Get(size_t(same[1]));
+    ASSERT_NE(moved, nullptr);
+    moved->name = "OTHER.JPG";
+    const size_t before = messages_.size();
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 1);
+    EXPECT_EQ(fs::path(urls[0].toLocalFile().toStdString()).filename().string(), name);
+    EXPECT_FALSE(fs::exists(fs::path(WorkFolderPath()) / "OTHER.JPG"));
+    // The user is told which dragged file did not come, by its dragged name.
+    QTRY_COMPARE(messages_.size(), before + 1);
+    EXPECT_NE(messages_.back().find(" (2)"), std::string::npos);
+    EXPECT_EQ(messages_.back().find("OTHER"), std::string::npos);
+}
+
 TEST_F(ThumbnailGridTest, FilesThatCannotBeWrittenForADropAreNamedAfterIt) {
     SearchTheCard();
     std::string name;

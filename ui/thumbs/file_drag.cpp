@@ -63,9 +63,22 @@ std::vector<std::string> DragFileNames(const std::vector<const DelFileInfo*>& re
     return names;
 }
 
+COleDataSourceEx::Identity COleDataSourceEx::IdentityOf(const DelFileInfo* record) {
+    if (!record) return {};
+    return {record->size(), record->startCluster(), record->name.value_or(std::string())};
+}
+
+bool COleDataSourceEx::SameIdentity(const Identity& a, const Identity& b) {
+    return a.size == b.size && a.start == b.start && a.name == b.name;
+}
+
 COleDataSourceEx::COleDataSourceEx(SearchSession* session, std::vector<int> records, std::string folder)
     : session_(session), records_(std::move(records)), folder_(std::move(folder)) {
     while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+    std::vector<const DelFileInfo*> dragged;
+    for (int index : records_) dragged.push_back(session_->gcDelFileList.Get(size_t(index)));
+    for (const DelFileInfo* record : dragged) identities_.push_back(IdentityOf(record));
+    names_ = DragFileNames(dragged);
 }
 
 QStringList COleDataSourceEx::formats() const { return {kUriList, kGnomeFiles}; }
@@ -73,10 +86,8 @@ QStringList COleDataSourceEx::formats() const { return {kUriList, kGnomeFiles}; 
 bool COleDataSourceEx::hasFormat(const QString& mimeType) const { return formats().contains(mimeType); }
 
 QStringList COleDataSourceEx::plannedPaths() const {
-    std::vector<const DelFileInfo*> records;
-    for (int index : records_) records.push_back(session_->gcDelFileList.Get(size_t(index)));
     QStringList paths;
-    for (const std::string& name : DragFileNames(records))
+    for (const std::string& name : names_)
         paths << QString::fromStdString(folder_ + "/" + name);
     return paths;
 }
@@ -87,11 +98,18 @@ void COleDataSourceEx::render() const {
     ++extractions_;
     std::vector<const DelFileInfo*> records;
     for (int index : records_) records.push_back(session_->gcDelFileList.Get(size_t(index)));
-    const std::vector<std::string> names = DragFileNames(records);
-    if (!session_->volume) return;
-    MakeFolderPath(folder_);
+    const std::vector<std::string>& names = names_;
+    // A search running now reads the volume from its own thread, and one
+    // that ran since the drag began has put other files at these places.
+    const bool searching = session_->runningState.load() != 0;
+    if (!session_->volume && !searching) return;
+    if (!searching) MakeFolderPath(folder_);
     for (size_t i = 0; i < records.size(); ++i) {
-        if (!records[i]) continue;
+        if (searching || !records[i] || !SameIdentity(IdentityOf(records[i]), identities_[i])) {
+            failures_ << QString::fromStdString(names[i]);
+            TraceLine("ERROR drag: %s not extracted: the search results changed", names[i].c_str());
+            continue;
+        }
         ExtractRequest request;
         request.targetFolder = "";  // the work folder: an older file of the name is replaced
         request.fileName = names[i];

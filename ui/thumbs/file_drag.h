@@ -54,6 +54,17 @@ private:
 
     SearchSession* session_;
     std::vector<int> records_;
+    // What each record was when the drag started: a target may ask after the
+    // drop, by when a new search can have put other files at those places.
+    struct Identity {
+        uint64_t size = 0;
+        uint64_t start = 0;
+        std::string name;
+    };
+    std::vector<Identity> identities_;
+    std::vector<std::string> names_;  // the names planned when the drag began
+    static Identity IdentityOf(const DelFileInfo* record);
+    static bool SameIdentity(const Identity& a, const Identity& b);
     std::string folder_;
     mutable bool rendered_ = false;
     mutable QList<QUrl> urls_;
