@@ -85,7 +85,7 @@ private:
     // a cluster that the bitmap or a live object claims: it was reused.
     std::vector<uint8_t> ReadFolder(const Folder& f) {
         std::vector<uint8_t> bytes;
-        FatTables& map = session_.gFat;
+        ClusterMap& map = session_.clusterMap;
         DiskVolume& volume = *session_.volume;
         const uint64_t cs = boot_.ClusterSize();
         for (uint64_t c : ClustersOfRuns(FolderClusters(f).runs)) {
@@ -93,7 +93,7 @@ private:
             if (DirectoryBlockScanned(map, c)) break;
             if (f.deleted) {
                 const int state = ClusterState(map, c);
-                if (FatSaysInUse(map, c) || (state != FA_EMPTY && state != FA_DEL_DIR && state != FA_DEL_FILE)) {
+                if (AllocatedOnCard(map, c) || (state != FA_EMPTY && state != FA_DEL_DIR && state != FA_DEL_FILE)) {
                     TraceLine("%s  cluster %llu of the deleted folder is in use: read up to it", f.path.c_str(),
                               (unsigned long long)c);
                     break;
@@ -171,7 +171,7 @@ private:
     // file has claimed (as on FAT, the deleted claim wins).
     void ClaimLive(const ExfatEntrySet& set) {
         if (set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return;
-        FatTables& map = session_.gFat;
+        ClusterMap& map = session_.clusterMap;
         for (const ClusterRun& run : fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs)
             for (uint64_t c = run.first; c < run.first + run.count; ++c)
                 if (ClusterState(map, c) != FA_DEL_FILE) SetClusterState(map, c, FA_USE_FILE);

@@ -19,7 +19,6 @@
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
-#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -140,13 +139,13 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
 
     const uint64_t start = r.startCluster;
-    const int startState = ClusterState(session.gFat, start);
+    const int startState = ClusterState(session.clusterMap, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
     // Carved files are exempt: their bytes may lie in allocated clusters that
     // no entry reaches any more (lost chains), and those are worth recovering.
-    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && FatSaysInUse(session.gFat, start);
+    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && AllocatedOnCard(session.clusterMap, start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
     } else if (fatClaimsStart) {
@@ -160,12 +159,12 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         if (plannedClusters && !plannedClusters->empty()) {
             std::vector<uint64_t> list;
             uint64_t taken = 0;
-            r.state = StateOfClaim(ClaimClusterList(session.gFat, *plannedClusters, FA_DEL_FILE, &list, &taken));
+            r.state = StateOfClaim(ClaimClusterList(session.clusterMap, *plannedClusters, FA_DEL_FILE, &list, &taken));
             r.clusterList.assign(list.begin(), list.end());
             collected = decltype(collected)(taken);
             needed = plannedClusters->size();
         } else {
-            r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+            r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
                                                   r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
         }
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));

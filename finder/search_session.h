@@ -86,7 +86,7 @@ struct SearchSession {
     SearchSession& operator=(const SearchSession&) = delete;
 
     std::unique_ptr<DiskVolume> volume;       // kept after the search for the views and extraction
-    FatTables gFat;                           // FAT copy and cluster map of the volume
+    ClusterMap clusterMap;                    // the cluster map of the volume
     // The found files in the order they were registered; only registration
     // appends. m_iNum is gcDelFileList.Count().
     RecordArray<DelFileInfo> gcDelFileList;

@@ -157,7 +157,31 @@ std::unique_ptr<DiskVolume> WithPartition(std::unique_ptr<DiskVolume> volume, in
 
 std::string DevicePathFor(char letter) { return DevicePathOfDriveLetter(letter); }
 
+// The name of what the partition's first sector starts; "" when it cannot be read.
+std::string PartitionFileSystemName(RawDevice& device, const Partition& partition) {
+    uint8_t sector[512];
+    uint32_t done = 0;
+    if (!device.ReadAt(int64_t(partition.offset), sector, sizeof sector, &done) || done != sizeof sector) return "";
+    return FileSystemNameOf(sector);
+}
+
 }  // namespace
+
+std::string SourceFileSystemName(RawDevice& device, bool isDrive) {
+    const int64_t size = device.Size();
+    std::vector<uint8_t> head = ReadHead(device, size >= 0 ? size_t(std::min<int64_t>(size, kPartitionTableHeadBytes)) : 0);
+    if (head.size() < 512) return "";
+    const std::string own = FileSystemNameOf(std::span<const uint8_t>(head).first(512));
+    if (!own.empty()) return own;
+    PartitionTable table = ReadPartitionTable(head, size > 0 ? uint64_t(size) : 0, isDrive ? device.SectorSize() : 0);
+    if (table.scheme == PartitionScheme::None) return "";
+    for (Partition& p : table.partitions) p.content = ContentOf(device, p);
+    if (std::optional<size_t> pick = DefaultPartition(table, HoldsSearchableVolume))
+        return PartitionFileSystemName(device, table.partitions[*pick]);
+    for (const Partition& p : table.partitions)
+        if (p.content != BootSectorKind::None) return PartitionFileSystemName(device, p);
+    return "";
+}
 
 std::unique_ptr<DiskVolume> DiskIO_OpenDrive(char driveLetter, bool writable) {
     auto volume = std::make_unique<DiskVolume>();

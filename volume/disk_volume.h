@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/raw_device.h"
+#include "volume/file_system.h"
 #include "volume/partition_table.h"
 
 namespace veld {
@@ -49,6 +50,10 @@ struct DiskVolume {
     uint64_t partitionOffset = 0; // bytes from the start of the source
     uint64_t partitionSize = 0;
     std::string partitionNote;    // trace line: which partition was opened, or why none; "" for a plain volume
+
+    // What the search asks of the volume, by its format (LoadGeometry gives
+    // every analysed volume one; none while volumeKind is VolumeNone).
+    std::shared_ptr<FileSystem> fileSystem;
 };
 
 // Which part of a source an open reads. Numbers from 1 name a partition of
@@ -59,6 +64,13 @@ constexpr int kPartitionWhole = -1;  // the whole source even when it carries a 
 // A partition that kPartitionAuto would open: its first sector is a FAT or
 // exFAT boot sector (an NTFS volume is not searched by name).
 bool HoldsSearchableVolume(const Partition& partition);
+
+// The file system of a source (a device or image already open) as the drive
+// list names it: its first sector's (FileSystemNameOf), or, when that sector
+// is a partition table, that of the partition a search would open, else of
+// the first partition that starts one. "" when none is known. Drives count
+// the table in their logical sectors (isDrive).
+std::string SourceFileSystemName(RawDevice& device, bool isDrive);
 
 // Opens a source for searching: a non-empty image path opens that file
 // read-only, otherwise the drive letter's device is opened read-only. When

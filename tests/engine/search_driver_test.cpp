@@ -12,10 +12,12 @@
 #include "base/trace.h"
 #include "platform/finish_waiter.h"
 #include "search/search_driver.h"
+#include "volume/fat_file_system.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
+#include "volume/fat_file_system.h"
 
 namespace veld::test {
 namespace {
@@ -117,11 +119,15 @@ TEST(SearchDriver, TwoSessionsSearchTwoCardsSideBySide) {
     ASSERT_TRUE(one.volume && two.volume);
     EXPECT_EQ(one.volume->volumeKind, VolumeFat16);
     EXPECT_EQ(two.volume->volumeKind, VolumeFat32);
-    EXPECT_EQ(one.gFat.fatType, 16);
-    EXPECT_EQ(two.gFat.fatType, 32);
-    EXPECT_EQ(ClusterState(one.gFat, first.deletedStart), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(two.gFat, 40), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(one.gFat, 40), FA_EMPTY);
+    auto fatType = [](const SearchSession& s) {
+        const auto* fat = dynamic_cast<const FatFileSystem*>(s.clusterMap.fileSystem.get());
+        return fat ? fat->FatType() : 0;
+    };
+    EXPECT_EQ(fatType(one), 16);
+    EXPECT_EQ(fatType(two), 32);
+    EXPECT_EQ(ClusterState(one.clusterMap, first.deletedStart), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(two.clusterMap, 40), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(one.clusterMap, 40), FA_EMPTY);
 
     // Clearing one leaves the other as it was.
     const size_t twoCount = two.gcDelFileList.Count();

@@ -217,7 +217,7 @@ CMainFrame::~CMainFrame() {
     RequestCancel(*session_);
     ResetSearch(*session_);
     if (session_->startWindow == &target_) session_->startWindow = nullptr;
-    FreeFat(session_->gFat);
+    FreeFat(session_->clusterMap);
     // The progress window and the views point into the session: they go
     // before it does (child widgets would otherwise outlive the members).
     delete CurrentSearchProgress();
