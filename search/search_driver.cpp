@@ -158,6 +158,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     DiskVolume& volume = *session.volume;
     const BootSector boot = volume.bootSector;
 
+    if (!volume.accessNote.empty()) TraceLine("%s", volume.accessNote.c_str());
     if (!volume.partitionNote.empty()) TraceLine("%s", volume.partitionNote.c_str());
     if (volume.volumeKind == VolumeNone) return SearchNotAnalysed;
     if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
