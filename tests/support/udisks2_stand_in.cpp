@@ -48,8 +48,8 @@ public:
         if (member == QLatin1String("GetManagedObjects")) {
             connection.send(message.createReply(QVariant::fromValue(ManagedObjectsReply())));
         } else if (member == QLatin1String("ResolveDevice")) {
-            const QVariantMap spec = qdbus_cast<QVariantMap>(message.arguments().value(0));
-            const std::string node = spec.value(QStringLiteral("path")).toString().toStdString();
+            const QVariantMap devspec = qdbus_cast<QVariantMap>(message.arguments().value(0));
+            const std::string node = devspec.value(QStringLiteral("path")).toString().toStdString();
             QList<QDBusObjectPath> found;
             if (Find(node)) found << QDBusObjectPath(BlockPath(node));
             connection.send(message.createReply(QVariant::fromValue(found)));
