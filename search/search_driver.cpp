@@ -65,10 +65,10 @@ void ScanDeletedFolders(SearchSession& session) {
     for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
         if (session.Cancelled()) break;
         std::optional<DelFileInfo> folder = session.DelFolderList.CopyAt(i);
-        if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
-        const uint64_t start = folder->startCluster();
+        if (!folder || !IsDirectoryAttribute(folder->attributes)) continue;
+        const uint64_t start = folder->startCluster;
         std::string name = folder->name.value_or(std::string());
-        if (name.empty()) name = TrimmedShortName(folder->entry);
+        if (name.empty()) name = ShortNameOf(*folder);
         int state = ClusterState(session.gFat, start);
         if (state != FA_EMPTY) {
             TraceLine(">>Skip Search Del Dir %s is %s", name.c_str(), ClusterStateName(state));

@@ -245,7 +245,7 @@ void CWListView::ShowSelectionStatus() {
     }
     int64_t total = 0;
     for (int row : selected)
-        if (DelFileInfo* record = RecordOfRow(row)) total += int64_t(record->size());
+        if (DelFileInfo* record = RecordOfRow(row)) total += int64_t(record->fileSize);
     char text[160];
     std::snprintf(text, sizeof text, "選択ファイル数=%d %s", int(selected.size()), FormatSizeText(total).c_str());
     frame->SetStatusText(1, QString::fromUtf8(text));
