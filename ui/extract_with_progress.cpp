@@ -15,7 +15,7 @@ ExtractOutcome ExtractFoundFileWithProgress(SearchController& controller, QWidge
         none.result = ExtractCreateFailed;
         return none;
     }
-    if (!showProgress || record.size() < kExtractProgressBytes) {
+    if (!showProgress || record.fileSize < kExtractProgressBytes) {
         request.progress = nullptr;
         return ExtractFoundFile(*volume, record, request);
     }

@@ -48,7 +48,7 @@ QString SearchController::selectionSummary() {
     int64_t total = 0;
     for (int index : records)
         if (const DelFileInfo* record = index >= 0 ? session_.gcDelFileList.Get(size_t(index)) : nullptr)
-            total += int64_t(record->size());
+            total += int64_t(record->fileSize);
     char text[160];
     std::snprintf(text, sizeof text, "選択ファイル数=%d %s", int(records.size()), FormatSizeText(total).c_str());
     return QString::fromUtf8(text);

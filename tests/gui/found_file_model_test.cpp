@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "base/byte_reader.h"
 #include "finder/search_session.h"
 #include "search/found_file_columns.h"
 #include "ui/found_file_filter.h"
@@ -31,7 +30,7 @@ void AddRecords(SearchSession& session) {
         r.extension = text ? "TXT" : "JPG";
         r.isImage = text ? 0 : 1;
         r.listed = 1;
-        StoreLe32(r.entry.data() + dirent::FileSize, sizes[i]);
+        r.fileSize = sizes[i];
         session.gcDelFileList.Add(std::move(r));
     }
 }
