@@ -153,6 +153,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     if (!session.volume) return SearchOpenFailed;
     DiskVolume& volume = *session.volume;
 
+    if (!volume.accessNote.empty()) TraceLine("%s", volume.accessNote.c_str());
     if (!volume.partitionNote.empty()) TraceLine("%s", volume.partitionNote.c_str());
     if (!volume.fileSystem) return SearchNotAnalysed;
     const std::shared_ptr<FileSystem> fileSystem = volume.fileSystem;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "base/trace.h"
 #include "base/format_text.h"
 #include "volume/file_system.h"
 
@@ -47,6 +48,7 @@ int DiskImageJob::Open(char driveLetter, const std::string& sourcePath, const st
 int DiskImageJob::Open(std::unique_ptr<DiskVolume> source, const std::string& imagePath, bool replaceExisting) {
     source_ = std::move(source);
     imagePath_ = imagePath;
+    if (!source_->accessNote.empty()) TraceLine("%s", source_->accessNote.c_str());
     size_ = VolumeImageSize(*source_);
     if (size_ <= 0)
         return OpenFailed(DiskOpenSizeUnknown, source_->sourceName + " のサイズがわかりません (メディアが入っていますか)");

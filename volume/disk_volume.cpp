@@ -25,7 +25,9 @@ void RememberOpenFailure(const std::string& what) {
     int err = errno;
     gLastOpenDenied = (err == EACCES || err == EPERM);
     gLastOpenNoPartition = false;
-    gLastOpenError = what + ": " + std::strerror(err);
+    // A refused block device: the note also says what the disk service answered.
+    const std::string& note = LastDeviceOpenNote();
+    gLastOpenError = note.empty() ? what + ": " + std::strerror(err) : note;
 }
 
 std::unique_ptr<DiskVolume> Finish(std::unique_ptr<DiskVolume> volume) {
@@ -200,6 +202,7 @@ std::unique_ptr<DiskVolume> DiskIO_OpenDrive(char driveLetter, bool writable) {
     volume->sourceKind = SourceDrive;
     volume->sourceName = std::string(1, driveLetter);
     volume->devicePath = path;
+    volume->accessNote = LastDeviceOpenNote();
     return Finish(std::move(volume));
 }
 
@@ -212,6 +215,7 @@ std::unique_ptr<DiskVolume> DiskIO_OpenImage(const std::string& path, bool writa
     }
     volume->sourceKind = SourceImage;
     volume->devicePath = path;
+    volume->accessNote = LastDeviceOpenNote();  // "" unless the "image" is a device node
     auto opened = Finish(std::move(volume));
     opened->sourceName = path;
     return opened;
@@ -235,6 +239,7 @@ std::unique_ptr<DiskVolume> DiskIO_OpenDevice(const std::string& path, bool writ
     volume->sourceKind = SourceDrive;
     volume->sourceName = path;
     volume->devicePath = path;
+    volume->accessNote = LastDeviceOpenNote();
     return Finish(std::move(volume));
 }
 
@@ -262,6 +267,7 @@ bool DiskIO_Reopen(DiskVolume& volume) {
     if (volume.partitionIndex != 0)
         device = OpenPartitionWindow(std::move(device), volume.partitionOffset, volume.partitionSize);
     volume.device = std::move(device);
+    volume.accessNote = LastDeviceOpenNote();
     return true;
 }
 
@@ -303,7 +309,7 @@ int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize) {
     if (driveNumber < 0 || driveNumber > 25) return 0;
     std::string path = DevicePathOfDriveLetter(char('A' + driveNumber));
     if (path.empty()) return 0;
-    auto device = OpenRawPath(path, false);
+    auto device = OpenRawPath(path, false, DeviceAccess::DirectOnly);
     if (!device) return 0;
     int64_t bytes = device->Size();
     if (bytes <= 0) return 0;
