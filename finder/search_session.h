@@ -49,6 +49,7 @@ enum SearchResult : int {
     SearchOpenFailed = -1,
     SearchNoMarker = -3,
     SearchNotAnalysed = -4,
+    SearchFailed = -5,      // the search stopped on an error; what it found so far stays listed
 };
 
 // Why the signature search left clusters of its range unread.

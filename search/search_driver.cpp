@@ -41,11 +41,11 @@ void WorkerBody(WorkerStart start) {
     try {
         result = RunSearch(session, start.driveLetter, start.imagePath, start.options);
     } catch (...) {
-        // Nothing escapes the worker: whatever went wrong is reported and
-        // the search still ends normally with what it found.
+        // Nothing escapes the worker: the search ends with what it found so
+        // far, and its result says that it failed (the start window tells
+        // the user, "検索エラー").
         TraceLine("ERROR search worker: the search stopped on %s", CaughtExceptionText().c_str());
-        MessageBoxText("検索エラー");
-        result = 0;
+        result = SearchFailed;
     }
     session.resultCode = result;
     // Nothing registers after the search: the start window is not needed
@@ -229,6 +229,7 @@ void RequestCancel(SearchSession& session) { session.cancelFlag = 1; }
 std::string SearchErrorText(int resultCode) {
     if (resultCode == SearchOpenFailed)
         return "ドライブが開けません\n他のアプリケーションがドライブを使っていないか確認してください。";
+    if (resultCode == SearchFailed) return "検索エラー";
     return std::to_string(resultCode);
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 
 #include "base/search_progress.h"
 #include "base/trace.h"
@@ -68,6 +69,25 @@ TEST(SearchDriver, FatCardRunsDirectoryPassAndCarving) {
     auto names = Names(session);
     EXPECT_NE(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
+    ResetSearch(session);
+}
+
+// Whatever escapes the search (here from the trace, just before the signature
+// search) ends it as a failure, not as a success; what the directory pass
+// found stays listed.
+TEST(SearchDriver, ASearchThatThrowsEndsAsAFailureWithWhatItFound) {
+    SearchSession session;
+    SmallCard card;
+    SetTraceSink([](const std::string& line) {
+        if (line == "●クラスタサーチ") throw std::runtime_error("damaged");
+    });
+    const int result = Search(session, card.path, SearchOptions{});
+    SetTraceSink({});
+    EXPECT_EQ(result, SearchFailed);
+    EXPECT_EQ(session.resultCode.load(), SearchFailed);
+    auto names = Names(session);
+    EXPECT_NE(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
     ResetSearch(session);
 }
 
