@@ -227,9 +227,8 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
             offset = ClusterOffset(volume_, cluster);
         }
 
-        if (DiskIO_Seek(&volume_, offset) == -1) break;
         uint32_t done = 0;
-        if (!DiskIO_Read(&volume_, block.data(), bytes, &done) || done < bytes) break;
+        if (offset < 0 || !DiskIO_ReadAt(&volume_, uint64_t(offset), block.data(), bytes, &done) || done < bytes) break;
 
         int contentClass = ClassifyCluster(volume_, block.data(), bytes);
         bool acceptable = contentClass == CC_DIR || contentClass == CC_NONE;

@@ -70,16 +70,16 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
                record.clusterList[size_t(i + run)] == cluster + run)
             ++run;
         uint32_t done = 0;
-        if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) break;
         uint64_t whole = 0;
-        if (DiskIO_Read(&volume, buffer.get() + offset, uint32_t(run * clusterSize), &done)) {
+        if (DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster)), buffer.get() + offset,
+                          uint32_t(run * clusterSize), &done)) {
             whole = done / clusterSize;
         } else {
             // A failed run is read again cluster by cluster: the clusters
             // before the one that fails still count.
             for (; whole < run; ++whole) {
-                if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster + whole)) < 0) break;
-                if (!DiskIO_Read(&volume, buffer.get() + offset + whole * clusterSize, clusterSize, &done) ||
+                if (!DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster + whole)),
+                                   buffer.get() + offset + whole * clusterSize, clusterSize, &done) ||
                     done != clusterSize)
                     break;
             }

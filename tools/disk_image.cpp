@@ -76,8 +76,7 @@ int DiskImageJob::Work() {
         const uint32_t count = uint32_t(std::min<int64_t>(kDiskChunkBytes, size_ - offset));
         uint32_t done = 0;
         errno = 0;
-        if (DiskIO_Seek(source_.get(), offset) == -1 || !DiskIO_Read(source_.get(), buffer_.data(), count, &done) ||
-            done < count) {
+        if (!DiskIO_ReadAt(source_.get(), uint64_t(offset), buffer_.data(), count, &done) || done < count) {
             // A short read before the end the volume promised is a failure too.
             NoteFailure(offset + done, errno);
             return DiskToolReadError;

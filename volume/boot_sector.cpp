@@ -70,8 +70,7 @@ void LoadGeometry(DiskVolume& volume) {
 
     BootSector boot{};
     uint32_t done = 0;
-    bool readOk = DiskIO_Seek(&volume, 0) >= 0 && DiskIO_Read(&volume, boot.data(), 512, &done) && done == 512;
-    DiskIO_Seek(&volume, 0);
+    bool readOk = DiskIO_ReadAt(&volume, 0, boot.data(), 512, &done) && done == 512;
 
     if (readOk && NamesExfat(boot)) {
         // exFAT: the main boot region when its checksum holds, else the

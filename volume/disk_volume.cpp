@@ -277,27 +277,20 @@ void DiskIO_CloseHandle(DiskVolume& volume) {
 
 void DiskIO_Close(std::unique_ptr<DiskVolume>& volume) { volume.reset(); }
 
-int64_t DiskIO_Seek(DiskVolume* volume, int64_t offset) {
-    if (!volume) return -1;
-    if (!volume->device) return 0;
-    if (!volume->device->Seek(offset)) return -1;
-    return int64_t(uint32_t(uint64_t(offset) & 0xFFFFFFFFu));
-}
-
-bool DiskIO_Read(DiskVolume* volume, void* buffer, uint32_t count, uint32_t* done) {
+bool DiskIO_ReadAt(DiskVolume* volume, uint64_t offset, void* buffer, uint32_t count, uint32_t* done) {
     *done = 0;
     if (!volume || !volume->device) return false;
-    if (!volume->device->Read(buffer, count, done)) {
+    if (!volume->device->ReadAt(int64_t(offset), buffer, count, done)) {
         *done = 0;
         return false;
     }
     return true;
 }
 
-bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32_t* done) {
+bool DiskIO_WriteAt(DiskVolume* volume, uint64_t offset, const void* buffer, uint32_t count, uint32_t* done) {
     *done = 0;
     if (!volume || !volume->device) return false;
-    if (!volume->device->Write(buffer, count, done)) {
+    if (!volume->device->Seek(int64_t(offset)) || !volume->device->Write(buffer, count, done)) {
         *done = 0;
         return false;
     }

@@ -96,10 +96,11 @@ bool DiskIO_Reopen(DiskVolume& volume);
 void DiskIO_CloseHandle(DiskVolume& volume);
 void DiskIO_Close(std::unique_ptr<DiskVolume>& volume);
 
-// New position (low 32 bits) or -1 on failure.
-int64_t DiskIO_Seek(DiskVolume* volume, int64_t offset);
-bool DiskIO_Read(DiskVolume* volume, void* buffer, uint32_t count, uint32_t* done);
-bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32_t* done);
+// Reads count bytes at a byte offset of the volume (from the open
+// partition's first byte); done receives how many came, fewer at the source's
+// end. False (done 0) on failure or without an open device.
+bool DiskIO_ReadAt(DiskVolume* volume, uint64_t offset, void* buffer, uint32_t count, uint32_t* done);
+bool DiskIO_WriteAt(DiskVolume* volume, uint64_t offset, const void* buffer, uint32_t count, uint32_t* done);
 // Size of a raw drive in 512-byte units; sectorSize receives the device's
 // logical sector size (0 when the size cannot be found).
 int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize);

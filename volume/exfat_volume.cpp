@@ -23,7 +23,7 @@ bool ReadVolumeBytes(DiskVolume& volume, uint64_t offset, void* data, size_t siz
     while (size > 0) {
         const uint32_t chunk = uint32_t(std::min<size_t>(size, 1u << 24));
         uint32_t done = 0;
-        if (DiskIO_Seek(&volume, int64_t(offset)) == -1 || !DiskIO_Read(&volume, out, chunk, &done) || done != chunk)
+        if (!DiskIO_ReadAt(&volume, offset, out, chunk, &done) || done != chunk)
             return false;
         out += chunk;
         offset += chunk;

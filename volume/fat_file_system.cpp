@@ -99,8 +99,7 @@ int FatFileSystem::LoadAllocation(DiskVolume& volume, ClusterMap& map, SearchPro
             chunkFirst = i;
             chunkDone = 0;
             uint32_t got = 0;
-            chunkFailed = !(DiskIO_Seek(&volume, int64_t((reserved + i) * bytesPerSector)) != -1 &&
-                            DiskIO_Read(&volume, chunk.data(), uint32_t(chunk.size()), &got));
+            chunkFailed = !DiskIO_ReadAt(&volume, (reserved + i) * bytesPerSector, chunk.data(), uint32_t(chunk.size()), &got);
             chunkDone = chunkFailed ? 0 : got;
         }
         uint32_t done = 0;
@@ -109,11 +108,7 @@ int FatFileSystem::LoadAllocation(DiskVolume& volume, ClusterMap& map, SearchPro
             done = uint32_t(std::min<uint64_t>(bytesPerSector, chunkDone > at ? chunkDone - at : 0));
             std::memcpy(sector.data(), chunk.data() + at, done);
         } else {
-            if (DiskIO_Seek(&volume, int64_t((reserved + i) * bytesPerSector)) == -1) {
-                TraceLine("ERROR FAT SetFilePointer");
-                break;
-            }
-            if (!DiskIO_Read(&volume, sector.data(), bytesPerSector, &done)) done = 0;
+            if (!DiskIO_ReadAt(&volume, (reserved + i) * bytesPerSector, sector.data(), bytesPerSector, &done)) done = 0;
         }
         if (done == 0) {
             TraceLine("ERROR FAT DiskIO_Read");
