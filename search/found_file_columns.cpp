@@ -96,7 +96,7 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
     switch (column) {
     case ColName: return info.name ? *info.name : ShortNameText(info.entry);
     case ColType: return TypeNameOfExtension(info.extension);
-    case ColSize: return FormatSizeText(int64_t(info.size()));
+    case ColSize: return FormatSizeText(info.size());
     case ColFolder: return info.folder ? *info.folder : "";
     case ColDate: return info.jpeg.dateTime.empty() ? WriteDateText(info) : info.jpeg.dateTime;
     case ColState: return FoundFileStateText(info);
