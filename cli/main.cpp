@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -49,12 +50,21 @@ int main(int argc, char** argv) {
     }
     std::string command = args[0];
     args.erase(args.begin());
-    if (command == "info") return veld::RunInfoCommand(args);
-    if (command == "search") return veld::RunSearchCommand(args);
-    if (command == "image") return veld::RunImageCommand(args);
-    if (command == "restore") return veld::RunRestoreCommand(args);
-    if (command == "erase") return veld::RunEraseCommand(args);
-    if (command == "update-check") return veld::RunUpdateCheckCommand(args);
+    // Every command reports what went wrong; nothing escapes as an abort.
+    try {
+        if (command == "info") return veld::RunInfoCommand(args);
+        if (command == "search") return veld::RunSearchCommand(args);
+        if (command == "image") return veld::RunImageCommand(args);
+        if (command == "restore") return veld::RunRestoreCommand(args);
+        if (command == "erase") return veld::RunEraseCommand(args);
+        if (command == "update-check") return veld::RunUpdateCheckCommand(args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "veld-cli %s: %s\n", command.c_str(), e.what());
+        return 1;
+    } catch (...) {
+        std::fprintf(stderr, "veld-cli %s: %s\n", command.c_str(), veld::CaughtExceptionText().c_str());
+        return 1;
+    }
     std::fprintf(stderr, "unknown command: %s\n", command.c_str());
     PrintUsage();
     return 2;

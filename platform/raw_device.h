@@ -41,7 +41,9 @@ public:
 
 // Opens a file or block device by path; read-only unless writable is set.
 // Writes go straight through to the medium (O_SYNC). Returns null on failure
-// and leaves the reason in errno.
+// and leaves the reason in errno: EISDIR for a folder, ENOTBLK for anything
+// else that is neither a regular file nor a block device (a FIFO, a
+// character device, a socket), which is refused without waiting on it.
 std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable);
 
 // An in-memory source over a copy of the bytes (tests, fuzzers).

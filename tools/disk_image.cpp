@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/byte_reader.h"
@@ -61,13 +62,24 @@ int DiskImageJob::Open(std::unique_ptr<DiskVolume> source, const std::string& im
     sectorSize_ = source_->device ? source_->device->SectorSize() : 512;
     buffer_.assign(kDiskChunkBytes, 0);
 
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replaceExisting ? O_TRUNC : O_EXCL);
-    fd_ = ::open(imagePath.c_str(), flags, 0666);
+    // Without blocking: a FIFO in the image file's place would wait for a
+    // reader. Only a file (or a block device) takes an image.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (replaceExisting ? O_TRUNC : O_EXCL);
+    struct stat st {};
+    const bool other = ::stat(imagePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
+    fd_ = other ? -1 : ::open(imagePath.c_str(), flags, 0666);
     if (fd_ < 0) {
-        if (errno == EEXIST)
+        if (!other && errno == EEXIST)
             return OpenFailed(DiskOpenFileExists, imagePath + " はすでにあります。上書きしない限り作成できません");
+        return OpenFailed(DiskOpenFileFailed, std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " +
+                                                  (other ? kNotFileOrDeviceText : std::strerror(errno)));
+    }
+    if (::fstat(fd_, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) ||
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd_);
+        fd_ = -1;
         return OpenFailed(DiskOpenFileFailed,
-                          std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " + std::strerror(errno));
+                          std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " + kNotFileOrDeviceText);
     }
     return DiskOpenOk;
 }

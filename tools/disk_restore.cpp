@@ -32,7 +32,9 @@ int DiskRestoreJob::Open(const std::string& imagePath, char driveLetter, const s
 int DiskRestoreJob::Open(const std::string& imagePath, std::unique_ptr<DiskVolume> target) {
     volume_ = std::move(target);
     image_ = OpenRawPath(imagePath, false);
-    if (!image_) return OpenFailed(DiskOpenFileFailed, OpenErrorWith(imagePath + ": " + std::strerror(errno)));
+    if (!image_)
+        return OpenFailed(DiskOpenFileFailed,
+                          OpenErrorWith(imagePath + ": " + (errno == ENOTBLK ? kNotFileOrDeviceText : std::strerror(errno))));
     size_ = image_->Size();
     // The target's size is the size of an image of it (its FAT volume) or
     // its whole device; an image of either size fits exactly.

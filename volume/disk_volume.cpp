@@ -25,7 +25,10 @@ void RememberOpenFailure(const std::string& what) {
     int err = errno;
     gLastOpenDenied = (err == EACCES || err == EPERM);
     gLastOpenNoPartition = false;
-    gLastOpenError = what + ": " + std::strerror(err);
+    if (err == ENOTBLK)  // a FIFO, a character device, a socket
+        gLastOpenError = what + ": " + kNotFileOrDeviceText;
+    else
+        gLastOpenError = what + ": " + std::strerror(err);
 }
 
 std::unique_ptr<DiskVolume> Finish(std::unique_ptr<DiskVolume> volume) {
