@@ -122,10 +122,22 @@ void DiskImageJob::Release(int result) {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
-        // A cancelled image is incomplete and removed; one left by an error
-        // keeps what was copied up to the failure.
-        if (result == DiskToolCancelled) ::unlink(imagePath_.c_str());
+        // A cancelled image, and one the disk could not take (full, or
+        // failing), is incomplete and removed: it only takes space. One cut
+        // short by the card's read error keeps what could be copied, which
+        // may be all that is left of a failing card.
+        if (result == DiskToolCancelled || result == DiskToolWriteError) removed_ = ::unlink(imagePath_.c_str()) == 0;
     }
+}
+
+std::string DiskImageJob::Describe(int result) const {
+    std::string text = DiskJob::Describe(result);
+    if (result == DiskToolWriteError)
+        text += removed_ ? "\n作成途中のイメージファイル " + imagePath_ + " は削除しました"
+                         : "\n作成途中のイメージファイル " + imagePath_ + " は不完全です";
+    else if (result == DiskToolReadError)
+        text += "\nイメージファイル " + imagePath_ + " には読み取れたところまでを残しました (不完全です)";
+    return text;
 }
 
 std::string DiskImageJob::ResultText(int result) const {
