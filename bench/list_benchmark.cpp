@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "base/byte_reader.h"
 #include "base/settings.h"
 #include "finder/search_session.h"
 #include "platform/qt/qt_platform_services.h"
@@ -48,13 +47,11 @@ DelFileInfo SyntheticRecord(int index, std::mt19937& rng) {
     r.listed = 1;
     r.index = index;
     const uint32_t start = 2 + uint32_t(index) * 40;
-    StoreLe16(r.entry.data() + dirent::ClusterHigh, uint16_t(start >> 16));
-    StoreLe16(r.entry.data() + dirent::ClusterLow, uint16_t(start & 0xFFFF));
-    StoreLe32(r.entry.data() + dirent::FileSize, 100000 + uint32_t(rng() % 6000000));
+    r.startCluster = start;
+    r.fileSize = 100000 + uint32_t(rng() % 6000000);
     const uint16_t date = uint16_t(((2005 + rng() % 20 - 1980) << 9) | ((1 + rng() % 12) << 5) | (1 + rng() % 28));
     const uint16_t time = uint16_t((rng() % 24) << 11 | (rng() % 60) << 5 | (rng() % 30));
-    StoreLe16(r.entry.data() + dirent::WriteDate, date);
-    StoreLe16(r.entry.data() + dirent::WriteTime, time);
+    r.modified = FatTime{date, time};
     const int state = int(rng() % 20);
     r.state = state < 15 ? StateComplete : (state < 18 ? StateFragmented : StateBroken);
     r.clustersNeeded = 100;

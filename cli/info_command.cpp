@@ -65,6 +65,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
 
     std::vector<std::string> traceLines;
     SetTraceSink([&](const std::string& line) { traceLines.push_back(line); });
+    if (!volume->accessNote.empty()) TraceLine("%s", volume->accessNote.c_str());
     if (!volume->partitionNote.empty()) TraceLine("%s", volume->partitionNote.c_str());
     const bool markerOk = HasBootMarker(volume->bootSector);
     if (volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) {

@@ -5,6 +5,7 @@
 //   veld-cli restore [--yes] FILE TARGET
 //   veld-cli erase [--dod] [--yes] TARGET
 //   veld-cli update-check
+//   veld-cli help [COMMAND], veld-cli --version
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -14,42 +15,57 @@
 #include <vector>
 
 #include "base/trace.h"
+#include "base/version.h"
 #include "cli/commands.h"
+#include "cli/help_text.h"
 #include "platform/qt/qt_platform_services.h"
+#include "platform/qt/udisks2_client.h"
 
 namespace {
 
-void PrintUsage() {
-    std::fprintf(stderr,
-                 "使い方:\n"
-                 "  veld-cli info [--json] [--partition N] SOURCE\n"
-                 "  veld-cli search [--first N] [--last N] [--pictures-only] [--no-detail] [--trace]\n"
-                 "                  [--partition N] [--threads N] [--save DIR [--flat]] [--json] SOURCE\n"
-                 "  veld-cli image [--force] SOURCE FILE\n"
-                 "  veld-cli restore [--yes] FILE TARGET\n"
-                 "  veld-cli erase [--dod] [--yes] TARGET\n"
-                 "  veld-cli update-check\n"
-                 "SOURCE: a disk image file, a drive letter such as E:, or a block device\n"
-                 "--partition N: the partition of a whole-card image or disk to open (1, 2, ...)\n"
-                 "--threads N: thumbnail workers beside the search (0: none; one per spare core unless given)\n"
-                 "FILE: a disk image file; \".img\" is added unless the name ends in it\n"
-                 "TARGET: a drive letter, a removable block device (with --yes) or a file\n");
-}
+// --help and -h, right after a command or on their own.
+bool AsksForHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     veld::InstallQtPlatformServices();
+    // A card reader this user may not open is asked of UDisks2.
+    veld::InstallUDisks2DeviceService();
     veld::SetMessageBoxSink([](const veld::MessageBoxRequest& box) { std::fprintf(stderr, "%s\n", box.text.c_str()); });
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        PrintUsage();
-        return args.empty() ? 2 : 0;
+    if (args.empty()) {
+        std::fputs(veld::CliOverviewText().c_str(), stderr);
+        return 2;
+    }
+    if (AsksForHelp(args[0])) {
+        std::fputs(veld::CliOverviewText().c_str(), stdout);
+        return 0;
+    }
+    if (args[0] == "--version" || args[0] == "-v") {
+        std::printf("veld-cli %s\n", veld::kVersionText);
+        return 0;
     }
     std::string command = args[0];
     args.erase(args.begin());
+    // "help COMMAND" and "COMMAND --help" print the command's page.
+    if (command == "help" || (!args.empty() && AsksForHelp(args[0]))) {
+        std::string topic = command == "help" ? (args.empty() ? std::string() : args[0]) : command;
+        if (AsksForHelp(topic)) topic = "help";  // "help --help"
+        if (topic.empty()) {
+            std::fputs(veld::CliOverviewText().c_str(), stdout);
+            return 0;
+        }
+        const std::string page = veld::CliCommandHelpText(topic);
+        if (page.empty()) {
+            std::fprintf(stderr, "unknown command: %s\n%s", topic.c_str(), veld::CliOverviewText().c_str());
+            return 2;
+        }
+        std::fputs(page.c_str(), stdout);
+        return 0;
+    }
     // Every command reports what went wrong; nothing escapes as an abort.
     try {
         if (command == "info") return veld::RunInfoCommand(args);
@@ -65,7 +81,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veld-cli %s: %s\n", command.c_str(), veld::CaughtExceptionText().c_str());
         return 1;
     }
-    std::fprintf(stderr, "unknown command: %s\n", command.c_str());
-    PrintUsage();
+    std::fprintf(stderr, "unknown command: %s\n%s", command.c_str(), veld::CliOverviewText().c_str());
     return 2;
 }

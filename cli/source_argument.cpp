@@ -32,9 +32,11 @@ std::string OpenFailureText(const SourceArgument& source, const std::string& err
         return what + " にリムーバブルドライブがありません (no removable drive has this letter)";
     struct stat st {};
     if (!source.path.empty() && ::stat(source.path.c_str(), &st) != 0) return what + ": ファイルがありません (no such file)";
+    // The error names what the disk service (UDisks2) answered, when it was asked.
     if (denied)
-        return what + ": アクセスが拒否されました。読み取り権限のあるユーザー(disk グループ)で実行してください "
-                      "(permission denied: run as a user in the disk group)";
+        return what + ": アクセスが拒否されました。UDisks2 の認証でパスワードを入力するか、root で実行してください "
+                      "(permission denied: authenticate through UDisks2, or run as root)" +
+               (error.empty() ? std::string() : "\n" + error);
     return error.empty() ? what + ": 開けません" : error;
 }
 

@@ -7,13 +7,11 @@
 
 namespace veld {
 
-// The record of a file found by its signature alone: a synthesized entry
-// holding entryName (8 bytes), the first three characters of the generated
-// name's extension, the start cluster (its low 32 bits; the whole number is
-// kept beside the entry) and the length; state complete, and the consecutive
-// clusters the walk examined as its cluster list.
-DelFileInfo CarvedFileRecord(const char (&entryName)[8], const std::string& name, uint32_t length, uint64_t start,
-                             uint32_t clusterCount, int32_t firstClass);
+// The record of a file found by its signature alone: its generated name, the
+// start cluster and the length the walk found, no attributes or times; state
+// complete, and the consecutive clusters the walk examined as its cluster list.
+DelFileInfo CarvedFileRecord(const std::string& name, uint32_t length, uint64_t start, uint32_t clusterCount,
+                             int32_t firstClass);
 // The generated name of a carved file: "#", the start cluster in decimal with
 // at least eight digits (zero-padded: cluster 1234 gives #00001234), ".", and
 // the extension.

@@ -14,6 +14,18 @@ uint32_t EntrySize(const DirEntry& e) { return ByteReader(e.data(), e.size()).le
 uint16_t EntryWriteDate(const DirEntry& e) { return ByteReader(e.data(), e.size()).le16(dirent::WriteDate); }
 uint16_t EntryWriteTime(const DirEntry& e) { return ByteReader(e.data(), e.size()).le16(dirent::WriteTime); }
 
+DelFileInfo RecordOfFatEntry(const DirEntry& entry) {
+    ByteReader r(entry.data(), entry.size());
+    DelFileInfo record;
+    record.fatEntry = entry;
+    record.attributes = r.u8(dirent::Attributes);
+    record.created = FatTime{r.le16(dirent::CreateDate), r.le16(dirent::CreateTime)};
+    record.modified = FatTime{EntryWriteDate(entry), EntryWriteTime(entry)};
+    record.fileSize = EntrySize(entry);
+    record.startCluster = EntryStartCluster(entry);
+    return record;
+}
+
 void FreeDelFileInfo(DelFileInfo* info) {
     info->name.reset();
     info->folder.reset();
@@ -37,6 +49,24 @@ std::string TrimmedShortName(const DirEntry& e) {
     };
     return trimmed(std::string(reinterpret_cast<const char*>(e.data()), 8)) + "." +
            trimmed(std::string(reinterpret_cast<const char*>(e.data() + 8), 3));
+}
+
+std::string ShortNameOf(const DelFileInfo& record) {
+    if (record.fatEntry) return TrimmedShortName(*record.fatEntry);
+    return record.name.value_or(std::string());
+}
+
+std::string ShortExtensionOf(const DelFileInfo& record) {
+    std::string ext;
+    if (record.fatEntry) {
+        for (int i = 0; i < 3 && (*record.fatEntry)[size_t(dirent::Ext + i)] != 0; ++i)
+            ext += char((*record.fatEntry)[size_t(dirent::Ext + i)]);
+    } else if (record.name) {
+        if (auto dot = record.name->rfind('.'); dot != std::string::npos) ext = record.name->substr(dot + 1, 3);
+    }
+    for (char& c : ext)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return ext;
 }
 
 }  // namespace veld

@@ -74,11 +74,29 @@ enum FoundFileState : int32_t {
     StateBroken = 102,
 };
 
+// A date and time as FAT stores them, in local time: date = (year - 1980) << 9
+// | month << 5 | day, time = hours << 11 | minutes << 5 | seconds / 2. Both 0
+// when the record has no such time (a carved file).
+struct FatTime {
+    uint16_t date = 0;
+    uint16_t time = 0;
+};
+
 struct DelFileInfo {
     int32_t index = 0;
-    DirEntry entry{};
+    // The FAT short directory entry the file was found through: the on-disk
+    // bytes, except that a deleted entry's first name byte (and the second
+    // when it is not printable) reads "#". None for an exFAT entry set and for
+    // a file found by its signature.
+    std::optional<DirEntry> fatEntry;
     std::optional<std::string> name;     // long name, or the generated/short name
     std::optional<std::string> folder;   // components joined by "\"
+    uint8_t attributes = 0;              // R 0x01, H 0x02, S 0x04, V 0x08, D 0x10, A 0x20
+    FatTime created;
+    FatTime modified;
+    uint64_t fileSize = 0;               // bytes (exFAT files of 4 GiB and more exist)
+    uint64_t startCluster = 0;
+    bool carved = false;                 // found by its signature, not through a directory entry
     int32_t state = 0;
     std::optional<std::string> remarks;
     std::vector<uint64_t> clusterList;   // clustersNeeded entries (0: not collected); empty: no list
@@ -96,20 +114,13 @@ struct DelFileInfo {
     int32_t thumbnailPending = 0;
     int32_t isImage = 0;
     std::string extension;  // upper-case, trimmed, at most 31 bytes; "   " when none
-    bool carved = false;    // found by its signature, not through a directory entry
-    // A carved file's start cluster. Its synthesized entry holds only the low
-    // 32 bits (in its two 16-bit halves), and a raw source of more than 2^32
-    // sectors has cluster numbers beyond them.
-    uint64_t carvedStart = 0;
-    // The size when the entry's 32-bit field cannot hold it: an exFAT file's
-    // data length (4 GiB and more exist). 0: the entry's size stands.
-    uint64_t wideSize = 0;
 
     bool hasClusterList() const { return !clusterList.empty(); }
-    // The start cluster: the entry's (high << 16 | low), or a carved file's own.
-    uint64_t startCluster() const { return carved ? carvedStart : EntryStartCluster(entry); }
-    uint64_t size() const { return wideSize != 0 ? wideSize : EntrySize(entry); }
 };
+
+// A record of a file found through a FAT short entry: the entry kept, its
+// attributes, times, start cluster (high << 16 | low) and size as fields.
+DelFileInfo RecordOfFatEntry(const DirEntry& entry);
 
 // Releases the owned members; the fields become none.
 void FreeDelFileInfo(DelFileInfo* info);
@@ -118,5 +129,12 @@ void FreeDelFileInfo(DelFileInfo* info);
 std::string PaddedShortName(const DirEntry& e);
 // Name and extension with trailing blanks removed, joined by a dot.
 std::string TrimmedShortName(const DirEntry& e);
+// The record's short name: TrimmedShortName of its FAT entry; without one,
+// its name ("" when it has none).
+std::string ShortNameOf(const DelFileInfo& record);
+// The first three characters of the record's short extension, upper-case:
+// the FAT entry's extension bytes (up to a zero byte), else those of the
+// name's extension.
+std::string ShortExtensionOf(const DelFileInfo& record);
 
 }  // namespace veld

@@ -158,10 +158,8 @@ private:
             return;
         }
         Pending p;
-        p.record.entry = ExfatShortEntry(set);
-        if (!set.name.empty()) p.record.name = set.name;
+        p.record = RecordOfExfatSet(set);
         p.record.folder = parent.path;
-        p.record.wideSize = set.dataLength;
         p.planned = PlannedChain(set);
         if (parent.deleted)  // the live tree is done: register at once
             RegisterFoundFile(session_, std::move(p.record), p.planned.empty() ? nullptr : &p.planned);
@@ -234,12 +232,6 @@ private:
     std::vector<Folder> deletedFolders_;
 };
 
-char ShortChar(unsigned char c) {
-    if (c >= 'a' && c <= 'z') return char(c - 'a' + 'A');
-    if (c > 0x20 && c < 0x7F && c != '.') return char(c);
-    return '_';
-}
-
 }  // namespace
 
 uint32_t ExfatLocalFatTime(const ExfatTimestamp& time) {
@@ -264,34 +256,17 @@ uint32_t ExfatLocalFatTime(const ExfatTimestamp& time) {
     return localDate << 16 | localClock;
 }
 
-DirEntry ExfatShortEntry(const ExfatEntrySet& set) {
-    DirEntry e{};
-    std::fill(e.begin(), e.begin() + dirent::Attributes, uint8_t(' '));
-    const std::string& name = set.name;
-    const size_t dot = name.rfind('.');
-    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
-    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    for (size_t i = 0; i < 8 && i < base.size(); ++i) e[dirent::Name + i] = uint8_t(ShortChar(uint8_t(base[i])));
-    if (base.empty()) e[dirent::Name] = '_';
-    for (size_t i = 0; i < 3 && i < ext.size(); ++i) e[dirent::Ext + i] = uint8_t(ShortChar(uint8_t(ext[i])));
-    e[dirent::Attributes] = uint8_t(set.attributes & 0x3F);
-    auto put16 = [&](int at, uint32_t v) {
-        e[size_t(at)] = uint8_t(v);
-        e[size_t(at) + 1] = uint8_t(v >> 8);
-    };
+DelFileInfo RecordOfExfatSet(const ExfatEntrySet& set) {
+    DelFileInfo record;
+    record.name = set.name.empty() ? "#" + std::to_string(set.firstCluster) : set.name;
+    record.attributes = uint8_t(set.attributes & 0x3F);
     const uint32_t created = ExfatLocalFatTime(set.created);
     const uint32_t modified = ExfatLocalFatTime(set.modified);
-    put16(dirent::CreateTime, created & 0xFFFF);
-    put16(dirent::CreateDate, created >> 16);
-    put16(dirent::AccessDate, ExfatLocalFatTime(set.accessed) >> 16);
-    put16(dirent::WriteTime, modified & 0xFFFF);
-    put16(dirent::WriteDate, modified >> 16);
-    put16(dirent::ClusterHigh, set.firstCluster >> 16);
-    put16(dirent::ClusterLow, set.firstCluster & 0xFFFF);
-    const uint32_t size = uint32_t(std::min<uint64_t>(set.dataLength, 0xFFFFFFFFu));
-    put16(dirent::FileSize, size & 0xFFFF);
-    put16(dirent::FileSize + 2, size >> 16);
-    return e;
+    record.created = FatTime{uint16_t(created >> 16), uint16_t(created & 0xFFFF)};
+    record.modified = FatTime{uint16_t(modified >> 16), uint16_t(modified & 0xFFFF)};
+    record.fileSize = set.dataLength;
+    record.startCluster = set.firstCluster;
+    return record;
 }
 
 int ScanExfatVolume(SearchSession& session) {

@@ -17,13 +17,11 @@ namespace veld {
 // deleted folders, their own deleted folders included. Returns 0.
 int ScanExfatVolume(SearchSession& session);
 
-// The FAT-style 32-byte entry that stands for an exFAT set in the found-file
-// record: an 8.3 form of the name (upper-case ASCII, "_" for what 8.3 cannot
-// hold), the attributes, the creation and modification times in the local
-// time of this machine (the set's UTC offset applied when it is valid), the
-// first cluster and the size (capped at 0xFFFFFFFF; the record's wideSize
-// holds the real one).
-DirEntry ExfatShortEntry(const ExfatEntrySet& set);
+// The found-file record of a deleted exFAT set: its name (a set without one is
+// named "#" and its first cluster, like such a folder), the attributes, the
+// creation and modification times in the local time of this machine (the
+// set's UTC offset applied when it is valid), the first cluster and the size.
+DelFileInfo RecordOfExfatSet(const ExfatEntrySet& set);
 
 // A timestamp as FAT date (high 16 bits) and time words in this machine's
 // local time: with a valid UTC offset the moment is converted; without one

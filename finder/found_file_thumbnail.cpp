@@ -49,7 +49,7 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize ? bufferSize : 1]);
     if (!buffer) return std::nullopt;
 
-    const uint64_t fileSize = record.size();
+    const uint64_t fileSize = record.fileSize;
     const uint32_t lastPart = fileSize % clusterSize ? uint32_t(fileSize % clusterSize) : clusterSize;
     // Runs of consecutive clusters are read with one call each.
     uint64_t counted = 0;

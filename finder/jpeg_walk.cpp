@@ -214,8 +214,7 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
 
 void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                         const JpegInfo& info) {
-    static const char kEntryName[8] = {'J', 'p', 'e', 'g', 'I', 'm', 'g', 0};
-    DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_JPEG_START);
+    DelFileInfo record = CarvedFileRecord(name, length, start, info.clusterCount, CC_JPEG_START);
     record.jpeg = info;
     RegisterFoundFile(session, std::move(record));
 }

@@ -167,8 +167,7 @@ uint64_t WalkMp4Atoms(SearchSession& session, uint64_t start, Mp4Info* info) {
 
 void RegisterCarvedMp4(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                        const Mp4Info& info) {
-    static const char kEntryName[8] = {'M', 'P', 'G', '4', 'M', 'O', 'V', 0};
-    DelFileInfo record = CarvedFileRecord(kEntryName, name, length, start, info.clusterCount, CC_MP4_START);
+    DelFileInfo record = CarvedFileRecord(name, length, start, info.clusterCount, CC_MP4_START);
     record.mp4 = info;
     RegisterFoundFile(session, std::move(record));
 }

@@ -27,23 +27,15 @@ namespace {
 constexpr size_t kMaxExtensionBytes = 31;
 constexpr int32_t kThumbnailLimit = 500;
 
-// The bytes of a fixed-width entry field up to its first zero byte.
-std::string EntryField(const DirEntry& e, int offset, int width) {
-    std::string s(reinterpret_cast<const char*>(e.data() + offset), size_t(width));
-    if (auto zero = s.find('\0'); zero != std::string::npos) s.resize(zero);
-    return s;
-}
-
 // The extension text stored in the record: after the last "." of the name,
-// or the entry's three extension bytes; trimmed, upper-case ASCII, "   "
-// when nothing is left.
+// or the short extension; trimmed, upper-case ASCII, "   " when nothing is
+// left.
 std::string ExtensionOf(const DelFileInfo& r) {
     std::string ext;
     if (r.name) {
         if (auto dot = r.name->rfind('.'); dot != std::string::npos) ext = CutUtf8(r.name->substr(dot + 1), kMaxExtensionBytes);
     } else {
-        ext = EntryField(r.entry, dirent::Ext, 3);
-        UpperAscii(ext);
+        ext = ShortExtensionOf(r);
     }
     TrimBlanks(ext);
     if (ext.empty()) return "   ";
@@ -77,13 +69,22 @@ bool IsDuplicate(const DelFileInfo& r, const DelFileInfo& e) {
     return false;
 }
 
+// A FAT record shows its entry's first byte and 8.3 name; others their name.
 void TraceRegistration(const DelFileInfo& r, int startState) {
-    std::string name = std::string(reinterpret_cast<const char*>(r.entry.data()), 8);
-    std::string ext = std::string(reinterpret_cast<const char*>(r.entry.data() + 8), 3);
-    std::string attributes = FatAttributeText(r.entry[dirent::Attributes]);
-    std::string written = FatDateTimeText(EntryWriteDate(r.entry), EntryWriteTime(r.entry));
-    TraceLine("(%02x)%-8.8s.%-3.3s %s %s %s c=%4llX (0x%X)size=%6d %s tempfn=%s", r.entry[0], name.c_str(), ext.c_str(), "",
-              attributes.c_str(), written.c_str(), (unsigned long long)r.startCluster(), 0, int(r.size()), ClusterStateName(startState), "");
+    std::string attributes = FatAttributeText(r.attributes);
+    std::string written = FatDateTimeText(r.modified.date, r.modified.time);
+    if (r.fatEntry) {
+        const DirEntry& e = *r.fatEntry;
+        std::string name = std::string(reinterpret_cast<const char*>(e.data()), 8);
+        std::string ext = std::string(reinterpret_cast<const char*>(e.data() + 8), 3);
+        TraceLine("(%02x)%-8.8s.%-3.3s %s %s %s c=%4llX (0x%X)size=%6d %s tempfn=%s", e[0], name.c_str(), ext.c_str(), "",
+                  attributes.c_str(), written.c_str(), (unsigned long long)r.startCluster, 0, int(r.fileSize),
+                  ClusterStateName(startState), "");
+    } else {
+        TraceLine("%s %s %s c=%4llX (0x%X)size=%6d %s tempfn=%s", r.name.value_or(std::string()).c_str(),
+                  attributes.c_str(), written.c_str(), (unsigned long long)r.startCluster, 0, int(r.fileSize),
+                  ClusterStateName(startState), "");
+    }
 }
 
 // Whether a picture registered now gets a thumbnail: fewer than the limit
@@ -138,14 +139,14 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     r.extension = ExtensionOf(r);
     r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
 
-    const uint64_t start = r.startCluster();
+    const uint64_t start = r.startCluster;
     const int startState = ClusterState(session.gFat, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
     // Carved files are exempt: their bytes may lie in allocated clusters that
     // no entry reaches any more (lost chains), and those are worth recovering.
-    const bool fatClaimsStart = !r.carved && r.size() > 0 && start >= 2 && FatSaysInUse(session.gFat, start);
+    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && FatSaysInUse(session.gFat, start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
     } else if (fatClaimsStart) {
@@ -163,14 +164,14 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
             // Fewer planned clusters than the size needs (a damaged size, a
             // chain cut short): the file is never whole.
             needed = std::max<uint64_t>(plannedClusters->size(),
-                                        ClustersForBytes(r.size(), volume ? volume->clusterSize : 0));
+                                        ClustersForBytes(r.fileSize, volume ? volume->clusterSize : 0));
             if (claim == ClaimWhole && plannedClusters->size() < needed) claim = ClaimCutShort;
             r.state = StateOfClaim(claim);
             r.clusterList.assign(list.begin(), list.end());
             collected = decltype(collected)(taken);
         } else {
             r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
-                                                  r.size(), &r.clusterList, &collected, !r.carved, &needed));
+                                                  r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
         }
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
         r.clustersCollected = int32_t(std::min<uint64_t>(collected, INT32_MAX));
@@ -197,9 +198,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
                     r.jpeg = info;
                 }
             } else if (firstClass != CC_JPEG_DATA) {
-                std::string ext3 = EntryField(r.entry, dirent::Ext, 3);
-                UpperAscii(ext3);
-                if (ext3 == "JPG") r.state = StateBroken;
+                if (ShortExtensionOf(r) == "JPG") r.state = StateBroken;
             }
         }
 
@@ -208,7 +207,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
             thumbnailStep = r.state == StateComplete || r.state == StateFragmented;
             listable = thumbnailStep || r.state == StateBroken;
         } else {
-            listable = r.size() == 0;
+            listable = r.fileSize == 0;
         }
         if (listable) r.listed = 1;
 
@@ -228,7 +227,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         TraceRegistration(r, startState);
     }
 
-    if (!r.name) r.name = PaddedShortName(r.entry);
+    if (!r.name) r.name = r.fatEntry ? PaddedShortName(*r.fatEntry) : std::string();
     if ((session.options.flags & SearchImagesOnly) && !r.isImage) listable = false;
 
     if (listable) {
@@ -280,8 +279,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
 
 void RegisterDeletedEntry(SearchSession& session, const DirEntry& entry, const std::string& longName,
                           const std::string& path) {
-    DelFileInfo r;
-    r.entry = entry;
+    DelFileInfo r = RecordOfFatEntry(entry);
     if (!longName.empty()) r.name = longName;
     r.folder = path;
     RegisterFoundFile(session, std::move(r));
@@ -289,8 +287,7 @@ void RegisterDeletedEntry(SearchSession& session, const DirEntry& entry, const s
 
 void RegisterDeletedFolder(SearchSession& session, const DirEntry& entry, const std::string& longName,
                            const std::string& path) {
-    DelFileInfo r;
-    r.entry = entry;
+    DelFileInfo r = RecordOfFatEntry(entry);
     r.name = longName;
     r.folder = path;
     session.DelFolderList.Add(std::move(r));

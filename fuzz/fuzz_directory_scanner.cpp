@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScanDirectory(session, uint32_t(root), uint32_t(root >> 32), 0, !fat32, false, "");
     for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
         auto folder = session.DelFolderList.CopyAt(i);
-        if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
-        if (ClusterState(session.gFat, folder->startCluster()) != FA_EMPTY) continue;
-        ScanDirectory(session, folder->startCluster(), 0, 0, false, true, "");
+        if (!folder || !IsDirectoryAttribute(folder->attributes)) continue;
+        if (ClusterState(session.gFat, folder->startCluster) != FA_EMPTY) continue;
+        ScanDirectory(session, folder->startCluster, 0, 0, false, true, "");
     }
     const uint64_t last = volume.clusterCount > 0 ? std::min<uint64_t>(uint64_t(volume.clusterCount) + 1, 66) : 0;
     for (uint64_t c = 2; c <= last; ++c) ScanDirectory(session, uint32_t(c), 0, 0, false, true, "");

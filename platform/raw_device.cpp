@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/device_service.h"
+
 namespace veld {
 
 bool RawDevice::ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* done) {
@@ -144,7 +146,44 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable) {
+namespace {
+
+thread_local std::string gDeviceNote;
+
+bool IsBlockDevice(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+// A descriptor for a block device the direct open refused with `error`: the
+// disk service's, or -1 with errno set back to the refusal.
+int OpenThroughService(const std::string& path, bool writable, int error, DeviceAccess access) {
+    const char* mode = writable ? "read-write" : "read-only";
+    const std::string service = DeviceServiceName();
+    const std::string refused = path + ": " + std::strerror(error);
+    if ((error != EACCES && error != EPERM) || access == DeviceAccess::DirectOnly || service.empty()) {
+        gDeviceNote = refused + (error == EACCES || error == EPERM
+                                     ? (service.empty() ? " (no disk service to ask)" : " (direct open only)")
+                                     : "");
+        errno = error;
+        return -1;
+    }
+    std::string refusal;
+    int fd = OpenThroughDeviceService(path, writable, &refusal);
+    if (fd < 0) {
+        gDeviceNote = refused + "; " + service + " did not open it either: " + refusal;
+        errno = error;
+        return -1;
+    }
+    gDeviceNote = "Device " + path + " opened through " + service + " (" + mode +
+                  "): no permission to open it directly";
+    return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable, DeviceAccess access) {
+    gDeviceNote.clear();
     if (path.empty()) {
         errno = ENOENT;
         return nullptr;
@@ -154,11 +193,17 @@ std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable) {
     // sources and targets.
     int flags = O_CLOEXEC | O_NONBLOCK | (writable ? (O_RDWR | O_SYNC) : O_RDONLY);
     int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        const int error = errno;
+        if (!IsBlockDevice(path)) return nullptr;
+        fd = OpenThroughService(path, writable, error, access);
+        if (fd < 0) return nullptr;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
         const int error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
         ::close(fd);
+        gDeviceNote.clear();
         errno = error;
         return nullptr;
     }
@@ -166,11 +211,16 @@ std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable) {
     if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
         const int error = errno;
         ::close(fd);
+        gDeviceNote.clear();
         errno = error;
         return nullptr;
     }
+    if (gDeviceNote.empty() && S_ISBLK(st.st_mode))
+        gDeviceNote = "Device " + path + " opened directly (" + (writable ? "read-write" : "read-only") + ")";
     return std::make_unique<FileDevice>(fd);
 }
+
+const std::string& LastDeviceOpenNote() { return gDeviceNote; }
 
 std::unique_ptr<RawDevice> OpenMemoryDevice(std::vector<uint8_t> bytes) {
     return std::make_unique<MemoryDevice>(std::move(bytes));

@@ -39,12 +39,26 @@ public:
     virtual bool Flush() { return true; }
 };
 
+// Whether OpenRawPath may turn to the desktop's disk service (see
+// device_service.h) for a block device this user may not open. Listing and
+// probing drives opens directly only, so that no password is asked for
+// before the user has chosen a card.
+enum class DeviceAccess { DirectOrService, DirectOnly };
+
 // Opens a file or block device by path; read-only unless writable is set.
-// Writes go straight through to the medium (O_SYNC). Returns null on failure
-// and leaves the reason in errno: EISDIR for a folder, ENOTBLK for anything
+// Writes go straight through to the medium (O_SYNC). A block device that
+// cannot be opened for lack of permission is asked of the disk service.
+// Returns null on failure and leaves the reason in errno: EACCES when the
+// service did not open it either, EISDIR for a folder, ENOTBLK for anything
 // else that is neither a regular file nor a block device (a FIFO, a
 // character device, a socket), which is refused without waiting on it.
-std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable);
+std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable,
+                                       DeviceAccess access = DeviceAccess::DirectOrService);
+
+// How the calling thread's last OpenRawPath of a block device went, for the
+// trace: opened directly, opened through the disk service and why, or why
+// neither worked (with the service's reason). "" after any other path.
+const std::string& LastDeviceOpenNote();
 
 // An in-memory source over a copy of the bytes (tests, fuzzers).
 std::unique_ptr<RawDevice> OpenMemoryDevice(std::vector<uint8_t> bytes);

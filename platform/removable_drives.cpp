@@ -118,6 +118,24 @@ std::vector<RemovableDrive> ListRemovableDrives(const std::string& sysRoot, cons
     return drives;
 }
 
+void ApplyServiceView(std::vector<RemovableDrive>& drives, const std::vector<ServiceDriveView>& view) {
+    for (RemovableDrive& drive : drives) {
+        for (const ServiceDriveView& seen : view) {
+            std::error_code ec;
+            if (seen.devicePath != drive.devicePath && !fs::equivalent(seen.devicePath, drive.devicePath, ec))
+                continue;
+            std::string label = seen.vendor.empty() ? seen.model
+                                : seen.model.empty() ? seen.vendor
+                                                     : seen.vendor + " " + seen.model;
+            if (!label.empty()) drive.displayName = label + " (" + drive.kernelName + ")";
+            drive.sizeBytes = seen.sizeBytes > 0 ? seen.sizeBytes : -1;
+            drive.fileSystem = seen.fileSystem;
+            drive.fromService = true;
+            break;
+        }
+    }
+}
+
 std::string DevicePathOfDriveLetter(char letter) {
     if (DriveNumberOfLetter(letter) < 0) return {};
     char upper = char(std::toupper(static_cast<unsigned char>(letter)));

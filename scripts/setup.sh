@@ -11,6 +11,7 @@ packages=(
   shared-mime-info fonts-noto-cjk breeze-icon-theme
   xvfb xauth xdotool imagemagick dosfstools mtools time
   exfatprogs fdisk sleuthkit
+  dbus-daemon dpkg-dev file lintian appstream desktop-file-utils man-db
 )
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

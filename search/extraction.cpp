@@ -54,7 +54,7 @@ std::string OutputName(const DelFileInfo& record, const ExtractRequest& request)
     bool useName = record.name && !record.name->empty();
     // In the work folder a record without clusters is named after its entry.
     if (request.targetFolder.empty()) useName = useName && record.hasClusterList();
-    return SafeFileName(useName ? *record.name : TrimmedShortName(record.entry));
+    return SafeFileName(useName ? *record.name : ShortNameOf(record));
 }
 
 // The list entries worth visiting: up to the last one that names a cluster,
@@ -100,7 +100,7 @@ std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& r
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request) {
     ExtractOutcome out;
     gLastExtractedPath.clear();
-    const uint64_t size = record.size();
+    const uint64_t size = record.fileSize;
     const uint32_t clusterSize = volume.clusterSize;
     const size_t entries = clusterSize > 0 ? UsefulEntries(record, size, clusterSize) : 0;
 

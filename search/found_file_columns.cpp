@@ -22,9 +22,7 @@ const FoundFileColumnInfo kColumns[FoundFileColumnCount] = {
 
 std::string KeyText(const std::string& text) { return CutUtf8(text, KeyBytes); }
 
-std::string WriteDateText(const DelFileInfo& info) {
-    return FatDateTimeText(EntryWriteDate(info.entry), EntryWriteTime(info.entry));
-}
+std::string WriteDateText(const DelFileInfo& info) { return FatDateTimeText(info.modified.date, info.modified.time); }
 
 std::string SizePairText(int32_t width, int32_t height) {
     char text[32];
@@ -72,7 +70,7 @@ std::string FoundFileStateText(const DelFileInfo& info) {
     switch (info.state) {
     case StateComplete:
         if (info.firstClass == CC_JPEG_START && info.jpeg.partlyMissing) return "一部欠損";
-        if (info.firstClass == CC_JPEG_START && info.size() == 0) return "サイズが0";
+        if (info.firstClass == CC_JPEG_START && info.fileSize == 0) return "サイズが0";
         return "良";
     case StateFragmented: return FragmentText(info);
     case StateInUse: return "別ﾌｧｲﾙが使用";
@@ -94,14 +92,14 @@ std::string FoundFileGpsText(const JpegInfo& jpeg) {
 std::string FoundFileColumnText(const DelFileInfo& info, int column) {
     char text[64];
     switch (column) {
-    case ColName: return info.name ? *info.name : ShortNameText(info.entry);
+    case ColName: return info.name ? *info.name : (info.fatEntry ? ShortNameText(*info.fatEntry) : "");
     case ColType: return TypeNameOfExtension(info.extension);
-    case ColSize: return FormatSizeText(info.size());
+    case ColSize: return FormatSizeText(info.fileSize);
     case ColFolder: return info.folder ? *info.folder : "";
     case ColDate: return info.jpeg.dateTime.empty() ? WriteDateText(info) : info.jpeg.dateTime;
     case ColState: return FoundFileStateText(info);
     case ColPosition:
-        std::snprintf(text, sizeof text, "%llu", (unsigned long long)info.startCluster());
+        std::snprintf(text, sizeof text, "%llu", (unsigned long long)info.startCluster);
         return text;
     case ColPictureSize:
         if (info.firstClass != CC_JPEG_START) return "";
@@ -123,19 +121,19 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
         // Sizes are unsigned, ten digits wide. exFAT files may need more:
         // those keys start with "~", above every ten-digit key, and then
         // compare among themselves at twenty digits.
-        if (info.size() < 10000000000ull)
-            std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.size());
+        if (info.fileSize < 10000000000ull)
+            std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.fileSize);
         else
-            std::snprintf(text, sizeof text, "~%20llu", (unsigned long long)info.size());
+            std::snprintf(text, sizeof text, "~%20llu", (unsigned long long)info.fileSize);
         return text;
     case ColFolder: return KeyText(info.folder ? *info.folder : "");
     case ColDate: return WriteDateText(info);
     case ColState:
         std::snprintf(text, sizeof text, "%10d,%d,%d", info.state, int(info.jpeg.partlyMissing),
-                      info.size() == 0 ? 1 : 0);
+                      info.fileSize == 0 ? 1 : 0);
         return text;
     case ColPosition:
-        std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.startCluster());
+        std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.startCluster);
         return text;
     case ColPictureSize: return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
     case ColModel: return KeyText(info.jpeg.model);

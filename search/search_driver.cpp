@@ -65,10 +65,10 @@ void ScanDeletedFolders(SearchSession& session) {
     for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
         if (session.Cancelled()) break;
         std::optional<DelFileInfo> folder = session.DelFolderList.CopyAt(i);
-        if (!folder || !IsDirectoryAttribute(folder->entry[dirent::Attributes])) continue;
-        const uint64_t start = folder->startCluster();
+        if (!folder || !IsDirectoryAttribute(folder->attributes)) continue;
+        const uint64_t start = folder->startCluster;
         std::string name = folder->name.value_or(std::string());
-        if (name.empty()) name = TrimmedShortName(folder->entry);
+        if (name.empty()) name = ShortNameOf(*folder);
         int state = ClusterState(session.gFat, start);
         if (state != FA_EMPTY) {
             TraceLine(">>Skip Search Del Dir %s is %s", name.c_str(), ClusterStateName(state));
@@ -158,6 +158,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     DiskVolume& volume = *session.volume;
     const BootSector boot = volume.bootSector;
 
+    if (!volume.accessNote.empty()) TraceLine("%s", volume.accessNote.c_str());
     if (!volume.partitionNote.empty()) TraceLine("%s", volume.partitionNote.c_str());
     if (volume.volumeKind == VolumeNone) return SearchNotAnalysed;
     if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/trace.h"
+
 namespace veld {
 
 DiskEraseJob::~DiskEraseJob() { Finish(); }
@@ -22,6 +24,7 @@ int DiskEraseJob::Open(char driveLetter, const std::string& targetPath, EraseMod
 int DiskEraseJob::Open(std::unique_ptr<DiskVolume> target, EraseMode mode) {
     volume_ = std::move(target);
     mode_ = mode;
+    if (!volume_->accessNote.empty()) TraceLine("%s", volume_->accessNote.c_str());
     size_ = volume_->device ? volume_->device->Size() : -1;
     if (size_ <= 0)
         return OpenFailed(DiskOpenSizeUnknown, volume_->sourceName + " のサイズがわかりません (メディアが入っていますか)");

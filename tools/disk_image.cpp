@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/byte_reader.h"
+#include "base/trace.h"
 #include "base/format_text.h"
 #include "volume/boot_sector.h"
 
@@ -53,6 +54,7 @@ int DiskImageJob::Open(char driveLetter, const std::string& sourcePath, const st
 int DiskImageJob::Open(std::unique_ptr<DiskVolume> source, const std::string& imagePath, bool replaceExisting) {
     source_ = std::move(source);
     imagePath_ = imagePath;
+    if (!source_->accessNote.empty()) TraceLine("%s", source_->accessNote.c_str());
     size_ = VolumeImageSize(*source_);
     if (size_ <= 0)
         return OpenFailed(DiskOpenSizeUnknown, source_->sourceName + " のサイズがわかりません (メディアが入っていますか)");

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/trace.h"
 #include "tools/disk_image.h"
 
 namespace veld {
@@ -31,6 +32,7 @@ int DiskRestoreJob::Open(const std::string& imagePath, char driveLetter, const s
 
 int DiskRestoreJob::Open(const std::string& imagePath, std::unique_ptr<DiskVolume> target) {
     volume_ = std::move(target);
+    if (!volume_->accessNote.empty()) TraceLine("%s", volume_->accessNote.c_str());
     image_ = OpenRawPath(imagePath, false);
     if (!image_)
         return OpenFailed(DiskOpenFileFailed,

@@ -13,7 +13,7 @@ ExtractOutcome ExtractFoundFileWithProgress(QWidget* owner, DiskVolume* volume, 
         none.result = ExtractCreateFailed;
         return none;
     }
-    const bool withDialog = showProgress && record.size() >= kExtractProgressBytes;
+    const bool withDialog = showProgress && record.fileSize >= kExtractProgressBytes;
     if (withDialog) {
         CCommonProgress::Open(owner, QStringLiteral("ファイル展開"), QStringLiteral("ファイルオープン中"),
                               QStringLiteral("キャンセル"));

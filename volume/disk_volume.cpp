@@ -25,10 +25,12 @@ void RememberOpenFailure(const std::string& what) {
     int err = errno;
     gLastOpenDenied = (err == EACCES || err == EPERM);
     gLastOpenNoPartition = false;
+    // A refused block device: the note also says what the disk service answered.
+    const std::string& note = LastDeviceOpenNote();
     if (err == ENOTBLK)  // a FIFO, a character device, a socket
         gLastOpenError = what + ": " + kNotFileOrDeviceText;
     else
-        gLastOpenError = what + ": " + std::strerror(err);
+        gLastOpenError = note.empty() ? what + ": " + std::strerror(err) : note;
 }
 
 std::unique_ptr<DiskVolume> Finish(std::unique_ptr<DiskVolume> volume) {
@@ -179,6 +181,7 @@ std::unique_ptr<DiskVolume> DiskIO_OpenDrive(char driveLetter, bool writable) {
     volume->sourceKind = SourceDrive;
     volume->sourceName = std::string(1, driveLetter);
     volume->devicePath = path;
+    volume->accessNote = LastDeviceOpenNote();
     return Finish(std::move(volume));
 }
 
@@ -191,6 +194,7 @@ std::unique_ptr<DiskVolume> DiskIO_OpenImage(const std::string& path, bool writa
     }
     volume->sourceKind = SourceImage;
     volume->devicePath = path;
+    volume->accessNote = LastDeviceOpenNote();  // "" unless the "image" is a device node
     auto opened = Finish(std::move(volume));
     opened->sourceName = path;
     return opened;
@@ -214,6 +218,7 @@ std::unique_ptr<DiskVolume> DiskIO_OpenDevice(const std::string& path, bool writ
     volume->sourceKind = SourceDrive;
     volume->sourceName = path;
     volume->devicePath = path;
+    volume->accessNote = LastDeviceOpenNote();
     return Finish(std::move(volume));
 }
 
@@ -241,6 +246,7 @@ bool DiskIO_Reopen(DiskVolume& volume) {
     if (volume.partitionIndex != 0)
         device = OpenPartitionWindow(std::move(device), volume.partitionOffset, volume.partitionSize);
     volume.device = std::move(device);
+    volume.accessNote = LastDeviceOpenNote();
     return true;
 }
 
@@ -282,7 +288,7 @@ int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize) {
     if (driveNumber < 0 || driveNumber > 25) return 0;
     std::string path = DevicePathOfDriveLetter(char('A' + driveNumber));
     if (path.empty()) return 0;
-    auto device = OpenRawPath(path, false);
+    auto device = OpenRawPath(path, false, DeviceAccess::DirectOnly);
     if (!device) return 0;
     int64_t bytes = device->Size();
     if (bytes <= 0) return 0;

@@ -38,6 +38,8 @@ struct DiskVolume {
     int32_t driveNumber = -1;
     std::string devicePath;     // what was opened: the image path or the block device
     std::unique_ptr<RawDevice> device;  // empty while the handle is closed
+    std::string accessNote;     // trace line: how a block device was opened (directly or through
+                                // the disk service); "" for an image file
 
     // The partition table at the start of the source, when one was found,
     // and the partition this volume reads. With a partition open, device is

@@ -114,7 +114,8 @@ TEST_F(ScannerTest, DcimWithoutLongNameGivesTrailingDotPathAndHashName) {
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].name, "#SC00001.JPG");
     EXPECT_EQ(*listed[0].folder, "DCIM.");
-    EXPECT_EQ(listed[0].entry[0], '#');
+    ASSERT_TRUE(listed[0].fatEntry);
+    EXPECT_EQ((*listed[0].fatEntry)[0], '#');
     EXPECT_EQ(listed[0].state, StateComplete);
     EXPECT_EQ(listed[0].firstClass, CC_JPEG_START);
     EXPECT_EQ(ClusterState(session.gFat, 3), FA_USE_DIR);
@@ -221,7 +222,7 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     EXPECT_EQ(ClusterState(session.gFat, 5), FA_EMPTY);
     EXPECT_EQ(ClusterState(session.gFat, 7), FA_USE_DIR);
     ASSERT_EQ(session.DelFolderList.Count(), 1u);
-    EXPECT_EQ(EntryStartCluster(session.DelFolderList.Get(0)->entry), 7u);
+    EXPECT_EQ(session.DelFolderList.Get(0)->startCluster, 7u);
 }
 
 TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {

@@ -222,7 +222,7 @@ protected:
             const DelFileInfo* r = Named(session_, want.name);
             ASSERT_NE(r, nullptr);
             EXPECT_EQ(r->folder.value_or(""), want.folder);
-            EXPECT_EQ(r->size(), want.bytes->size());
+            EXPECT_EQ(r->fileSize, want.bytes->size());
             EXPECT_EQ(FoundFileStateText(*r), "良");
             EXPECT_EQ(Saved(session_, *r), *want.bytes);
         }

@@ -45,18 +45,19 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 // contiguous clusters from start (0 past those collected).
 DelFileInfo Record(const std::string& name83, uint32_t start, uint32_t size, uint32_t clusterSize,
                    uint32_t collected = UINT32_MAX) {
-    DelFileInfo r;
+    DirEntry entry{};
     auto n = test::ShortName11(name83);
-    for (size_t i = 0; i < 11; ++i) r.entry[i] = n[i];
-    r.entry[0] = '#';
-    StoreLe16(r.entry.data() + dirent::ClusterLow, uint16_t(start));
-    StoreLe32(r.entry.data() + dirent::FileSize, size);
+    for (size_t i = 0; i < 11; ++i) entry[i] = n[i];
+    entry[0] = '#';
+    StoreLe16(entry.data() + dirent::ClusterLow, uint16_t(start));
+    StoreLe32(entry.data() + dirent::FileSize, size);
+    DelFileInfo r = RecordOfFatEntry(entry);
     uint32_t needed = (size + clusterSize - 1) / clusterSize;
     r.clusterList.assign(needed, 0);
     for (uint32_t i = 0; i < needed && i < collected; ++i) r.clusterList[i] = start + i;
     r.clustersNeeded = int32_t(needed);
     r.clustersCollected = int32_t(std::min(needed, collected));
-    r.name = PaddedShortName(r.entry);
+    r.name = PaddedShortName(entry);
     return r;
 }
 
@@ -154,7 +155,7 @@ TEST_F(ExtractionTest, ShortRunsAndShortListsGiveShorterOutput) {
 
     // A damaged size far beyond the list: memory mode holds what the list gave.
     DelFileInfo huge = Record("HUGE.BIN", 30, 2 * cs, cs);
-    StoreLe32(huge.entry.data() + dirent::FileSize, 0xFFFFFFF0u);
+    huge.fileSize = 0xFFFFFFF0u;
     request.toMemory = true;
     out = ExtractFoundFile(*volume, huge, request);
     EXPECT_EQ(out.result, ExtractOk);
@@ -173,7 +174,7 @@ TEST_F(ExtractionTest, DamagedSizeReservesOnlyWhatTheClustersCanDeliver) {
     // Size 0xFFFFFFFF with a list as long as that size claims: two real
     // clusters, then entries the claim never filled.
     DelFileInfo huge = Record("HUGE.BIN", 30, 2 * cs, cs);
-    StoreLe32(huge.entry.data() + dirent::FileSize, 0xFFFFFFFFu);
+    huge.fileSize = 0xFFFFFFFFu;
     huge.clusterList.resize(size_t((0xFFFFFFFFull + cs - 1) / cs), 0);
     ExtractOutcome out = ExtractFoundFile(*volume, huge, request);
     EXPECT_EQ(out.result, ExtractOk);

@@ -19,14 +19,15 @@ void Put32(DirEntry& e, int offset, uint32_t v) {
 }
 
 DelFileInfo MakeRecord(const char* shortName, uint32_t size, uint32_t cluster) {
-    DelFileInfo info;
-    for (int i = 0; i < 11; ++i) info.entry[size_t(i)] = uint8_t(shortName[i]);
-    Put32(info.entry, dirent::FileSize, size);
-    Put16(info.entry, dirent::ClusterLow, uint16_t(cluster));
-    Put16(info.entry, dirent::ClusterHigh, uint16_t(cluster >> 16));
+    DirEntry entry{};
+    for (int i = 0; i < 11; ++i) entry[size_t(i)] = uint8_t(shortName[i]);
+    Put32(entry, dirent::FileSize, size);
+    Put16(entry, dirent::ClusterLow, uint16_t(cluster));
+    Put16(entry, dirent::ClusterHigh, uint16_t(cluster >> 16));
     // 2021-03-04 05:06:08
-    Put16(info.entry, dirent::WriteDate, uint16_t(((2021 - 1980) << 9) | (3 << 5) | 4));
-    Put16(info.entry, dirent::WriteTime, uint16_t((5 << 11) | (6 << 5) | 4));
+    Put16(entry, dirent::WriteDate, uint16_t(((2021 - 1980) << 9) | (3 << 5) | 4));
+    Put16(entry, dirent::WriteTime, uint16_t((5 << 11) | (6 << 5) | 4));
+    DelFileInfo info = RecordOfFatEntry(entry);
     info.state = StateComplete;
     info.extension = "JPG";
     return info;
@@ -39,7 +40,7 @@ TEST(FoundFileColumns, StateTexts) {
     info.jpeg.partlyMissing = 1;
     EXPECT_EQ(FoundFileStateText(info), "一部欠損");
     info.jpeg.partlyMissing = 0;
-    Put32(info.entry, dirent::FileSize, 0);
+    info.fileSize = 0;
     EXPECT_EQ(FoundFileStateText(info), "サイズが0");
     // Size 0 of a file that does not start with a JPEG is still "good".
     info.firstClass = 0;
@@ -121,7 +122,7 @@ TEST(FoundFileColumns, GpsText) {
 TEST(FoundFileColumns, NameSizeDateAndPositionCells) {
     DelFileInfo info = MakeRecord("DSC00001JPG", 0, 70000);
     EXPECT_EQ(FoundFileColumnText(info, ColName), "DSC00001.JPG");
-    info.entry[3] = 0;  // a NUL ends the short name early; padding keeps the width
+    (*info.fatEntry)[3] = 0;  // a NUL ends the short name early; padding keeps the width
     EXPECT_EQ(FoundFileColumnText(info, ColName), "DSC     .JPG");
     info.name = "休日の写真.jpg";
     EXPECT_EQ(FoundFileColumnText(info, ColName), "休日の写真.jpg");
@@ -130,14 +131,14 @@ TEST(FoundFileColumns, NameSizeDateAndPositionCells) {
     EXPECT_EQ(FoundFileSortKey(info, ColSize), "         0");
     // exFAT sizes of 4 GiB and more, past ten digits too, still sort by value.
     DelFileInfo big = info, bigger = info, biggest = info;
-    info.wideSize = 4000000000ull;
-    big.wideSize = 9999999999ull;
-    bigger.wideSize = 10000000000ull;
-    biggest.wideSize = 12000000000ull;
+    info.fileSize = 4000000000ull;
+    big.fileSize = 9999999999ull;
+    bigger.fileSize = 10000000000ull;
+    biggest.fileSize = 12000000000ull;
     EXPECT_LT(FoundFileSortKey(info, ColSize), FoundFileSortKey(big, ColSize));
     EXPECT_LT(FoundFileSortKey(big, ColSize), FoundFileSortKey(bigger, ColSize));
     EXPECT_LT(FoundFileSortKey(bigger, ColSize), FoundFileSortKey(biggest, ColSize));
-    info.wideSize = 0;
+    info.fileSize = 0;
     EXPECT_EQ(FoundFileColumnText(info, ColPosition), "70000");
     EXPECT_EQ(FoundFileSortKey(info, ColPosition), "     70000");
 

@@ -364,9 +364,7 @@ PlantedCard Plant(const std::vector<uint8_t>& jpeg, const std::vector<uint32_t>&
     card.volume->clusterSize = kClusterSize;
     card.volume->dataStart = kDataStart;
     card.volume->sectorSize = 512;
-    card.record.entry[dirent::FileSize] = uint8_t(jpeg.size());
-    card.record.entry[dirent::FileSize + 1] = uint8_t(jpeg.size() >> 8);
-    card.record.entry[dirent::FileSize + 2] = uint8_t(jpeg.size() >> 16);
+    card.record.fileSize = jpeg.size();
     card.record.clustersNeeded = int32_t((jpeg.size() + kClusterSize - 1) / kClusterSize);
     card.record.clusterList.assign(clusters.begin(), clusters.end());
     return card;
@@ -403,9 +401,7 @@ TEST(FoundFileThumbnail, LastClusterCountsOnlyTheFileSizeRemainder) {
     ASSERT_GT(jpeg.size(), 7u * kClusterSize);
     PlantedCard card = Plant(jpeg, {20, 21, 22, 23, 24, 25, 26, 27});
     const size_t claimed = 5 * kClusterSize + 100;
-    card.record.entry[dirent::FileSize] = uint8_t(claimed);
-    card.record.entry[dirent::FileSize + 1] = uint8_t(claimed >> 8);
-    card.record.entry[dirent::FileSize + 2] = uint8_t(claimed >> 16);
+    card.record.fileSize = claimed;
     card.record.clustersNeeded = 6;
     card.record.clusterList.resize(6);
     DibPtr thumb = MakeFoundFileThumbnail(*card.volume, card.record);

@@ -157,7 +157,7 @@ TEST(LargeSource, ThePictureInTheLastClusterIsFound) {
         options.flags = flags;
         ASSERT_EQ(SearchOpenVolume(session, options), SearchOk);
         ASSERT_EQ(session.gcDelFileList.Count(), 1u) << "flags " << flags;
-        EXPECT_EQ(session.gcDelFileList.CopyAt(0)->startCluster(), 2048u + 1);
+        EXPECT_EQ(session.gcDelFileList.CopyAt(0)->startCluster, 2048u + 1);
         EXPECT_TRUE(session.notExamined.empty());
     }
 
@@ -171,7 +171,7 @@ TEST(LargeSource, ThePictureInTheLastClusterIsFound) {
         ASSERT_EQ(uint64_t(session.volume->clusterCount) + 1, last);
         ASSERT_EQ(SearchOpenVolume(session, session.options), SearchOk);
         ASSERT_EQ(session.gcDelFileList.Count(), 1u) << "flags " << flags;
-        EXPECT_EQ(session.gcDelFileList.CopyAt(0)->startCluster(), last);
+        EXPECT_EQ(session.gcDelFileList.CopyAt(0)->startCluster, last);
         EXPECT_TRUE(session.notExamined.empty());
     }
 }

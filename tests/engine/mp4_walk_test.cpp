@@ -110,7 +110,7 @@ TEST(Mp4Walk, QuickTimeClipWithWideAtomIsCarvedWhole) {
     ASSERT_EQ(session.gcDelFileList.Count(), 1u);
     const DelFileInfo clip = *session.gcDelFileList.CopyAt(0);
     EXPECT_EQ(*clip.name, "#00000077.mp4");
-    EXPECT_EQ(clip.size(), mov.size());
+    EXPECT_EQ(clip.fileSize, mov.size());
     EXPECT_EQ(clip.state, StateComplete);
 }
 

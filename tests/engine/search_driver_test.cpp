@@ -172,7 +172,7 @@ TEST(SearchDriver, PictureOnAllocatedClustersNoEntryReachesIsCarved) {
         if (r.name == std::optional<std::string>("#00000300.jpg")) {
             carved = true;
             EXPECT_EQ(r.state, StateComplete);
-            EXPECT_EQ(r.size(), picture.size());
+            EXPECT_EQ(r.fileSize, picture.size());
         }
         return true;
     });

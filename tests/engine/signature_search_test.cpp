@@ -91,26 +91,26 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
 
     const DelFileInfo* a = Named(found, "#00000100.jpg");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->size(), withExif.size());
-    EXPECT_EQ(a->startCluster(), 100u);
+    EXPECT_EQ(a->fileSize, withExif.size());
+    EXPECT_EQ(a->startCluster, 100u);
     EXPECT_EQ(a->jpeg.make, "Veld Optical");
     EXPECT_EQ(a->jpeg.model, "VX-200");
     EXPECT_EQ(a->jpeg.frameWidth, 400);
     EXPECT_EQ(a->jpeg.frameHeight, 300);
     EXPECT_EQ(a->firstClass, CC_JPEG_START);
     EXPECT_EQ(a->state, StateComplete);
-    EXPECT_EQ(std::memcmp(a->entry.data(), "JpegImg\0jpg", 11), 0);
+    EXPECT_FALSE(a->fatEntry);  // no directory entry: no made-up one either
 
     const DelFileInfo* p = Named(found, "#00000150.jpg");
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->size(), plain.size());
+    EXPECT_EQ(p->fileSize, plain.size());
     EXPECT_TRUE(p->jpeg.make.empty());
 
     const DelFileInfo* m = Named(found, "#00000200.mp4");
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->size(), clip.size());
+    EXPECT_EQ(m->fileSize, clip.size());
     EXPECT_EQ(m->mp4.majorBrand, "isom");
-    EXPECT_EQ(std::memcmp(m->entry.data(), "MPG4MOV\0mp4", 11), 0);
+    EXPECT_FALSE(m->fatEntry);
 
     // A clip without moov fails: nothing is listed for it.
     EXPECT_EQ(Named(found, "#00000250.mp4"), nullptr);
@@ -154,7 +154,7 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     DiskVolume& v = UseCard(session, b);
     SearchClusters(session, 2, LastCluster(v));
     const auto found = Found(session);
-    for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.size() == 0) << *f.name;
+    for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.fileSize == 0) << *f.name;
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000600.jpg");
     EXPECT_EQ(ClusterClass(session.gFat, 300), CC_JPEG_START);
@@ -210,7 +210,7 @@ TEST(SignatureSearch, WalkedClustersAreNotReadAgain) {
     const auto found = Found(session);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000100.jpg");
-    EXPECT_EQ(found[0].size(), jpeg.size());
+    EXPECT_EQ(found[0].fileSize, jpeg.size());
     EXPECT_EQ(ClusterClass(session.gFat, 101), CC_JPEG_DATA);
 }
 
@@ -225,7 +225,7 @@ TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
 
     auto fromDirectory = [](const std::vector<DelFileInfo>& found) {
         for (const auto& f : found)
-            if (f.startCluster() == 510 && f.name && f.name->rfind("#000", 0) != 0) return true;
+            if (f.startCluster == 510 && f.name && f.name->rfind("#000", 0) != 0) return true;
         return false;
     };
 
@@ -391,7 +391,7 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
     const auto found = Found(session);
     ASSERT_NE(Named(found, "#00000100.jpg"), nullptr);
-    EXPECT_EQ(Named(found, "#00000100.jpg")->size(), whole.size());
+    EXPECT_EQ(Named(found, "#00000100.jpg")->fileSize, whole.size());
     EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);  // its end cannot be found
 }
 
@@ -428,14 +428,14 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     const auto found = Found(session);
     const DelFileInfo* p = Named(found, "photo.jpg");
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->size(), photo.size());
+    EXPECT_EQ(p->fileSize, photo.size());
     const DelFileInfo* t = Named(found, "trip.jpg");
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->size(), inFolder.size());
+    EXPECT_EQ(t->fileSize, inFolder.size());
     EXPECT_EQ(t->state, StateComplete);
     const DelFileInfo* l = Named(found, "#00001500.jpg");
     ASSERT_NE(l, nullptr);
-    EXPECT_EQ(l->size(), loose.size());
+    EXPECT_EQ(l->fileSize, loose.size());
     EXPECT_EQ(ClusterClass(session.gFat, 601), CC_FILL);
 }
 

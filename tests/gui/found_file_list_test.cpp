@@ -54,7 +54,7 @@ protected:
     int RowOf(const std::vector<uint8_t>& data) const {
         for (int row = 0; row < list_->rowCount(); ++row) {
             DelFileInfo* record = list_->RecordOfRow(row);
-            if (record->size() == data.size() && record->folder && !record->folder->empty()) return row;
+            if (record->fileSize == data.size() && record->folder && !record->folder->empty()) return row;
         }
         return -1;
     }
@@ -67,7 +67,7 @@ protected:
     std::vector<uint32_t> SizesInRowOrder() const {
         std::vector<uint32_t> sizes;
         for (int row = 0; row < list_->rowCount(); ++row)
-            sizes.push_back(list_->RecordOfRow(row)->size());
+            sizes.push_back(list_->RecordOfRow(row)->fileSize);
         return sizes;
     }
     // Runs the save dialog with the values given; returns its result.

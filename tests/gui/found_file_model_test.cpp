@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "base/byte_reader.h"
 #include "finder/search_session.h"
 #include "search/found_file_columns.h"
 #include "ui/main/found_file_model.h"
@@ -25,7 +24,7 @@ void AddRecords(SearchSession& session) {
         r.index = i;
         r.name = "FILE" + std::to_string(i) + ".JPG";
         r.listed = 1;
-        StoreLe32(r.entry.data() + dirent::FileSize, sizes[i]);
+        r.fileSize = sizes[i];
         session.gcDelFileList.Add(std::move(r));
     }
 }

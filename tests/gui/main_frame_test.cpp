@@ -185,7 +185,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     bool sawB = false, sawLong = false;
     for (int row = 0; row < list->rowCount(); ++row) {
         DelFileInfo* record = list->RecordOfRow(row);
-        if (record->size() == photoB_.size() && record->folder && !record->folder->empty()) {
+        if (record->fileSize == photoB_.size() && record->folder && !record->folder->empty()) {
             sawB = true;
             EXPECT_EQ(list->cellText(row, 0), QStringLiteral("#       .JPG"));
             EXPECT_EQ(list->cellText(row, 5), QStringLiteral("良"));
@@ -214,7 +214,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     EXPECT_EQ(DisplayFilterMode(), int(NodeOtherExtension));
     EXPECT_EQ(DisplayFilterExtension(), "TXT");
     ASSERT_EQ(list->rowCount(), 1);
-    EXPECT_EQ(list->RecordOfRow(0)->size(), note_.size());
+    EXPECT_EQ(list->RecordOfRow(0)->fileSize, note_.size());
     // The pictures group shows every picture and nothing else.
     frame_->treePane()->tree()->setCurrentItem(pictures);
     EXPECT_EQ(DisplayFilterMode(), int(NodePictures));

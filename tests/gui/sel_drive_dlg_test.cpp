@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "base/format_text.h"
 #include "base/settings.h"
 #include "tests/gui/boot_sector_images.h"
 
@@ -228,8 +229,30 @@ TEST_F(SelDriveDlgTest, DeviceWithoutPermissionIsNamedInANote) {
     dlg.prepare();
     EXPECT_EQ(dlg.driveList()->topLevelItemCount(), 0);
     EXPECT_TRUE(dlg.permissionNote().contains(QStringLiteral("権限")));
-    EXPECT_TRUE(dlg.permissionNote().contains(QStringLiteral("\"disk\"")));
+    EXPECT_TRUE(dlg.permissionNote().contains(QStringLiteral("udisks2")));
+    EXPECT_FALSE(dlg.permissionNote().contains(QStringLiteral("\"disk\"")));
     EXPECT_TRUE(dlg.permissionNote().contains(path));
+}
+
+// A device the desktop's disk service has read is listed with what the
+// service says, without being opened here: the service opens it (asking for
+// the password) only once it is chosen. Without the service such a device
+// is not listed.
+TEST_F(SelDriveDlgTest, DeviceKnownToTheDiskServiceIsListedWithoutBeingOpened) {
+    veld::RemovableDrive known = Drive('E', "absent-sdb1", "Generic SD Reader (sdb1)", 64LL << 30);
+    known.fromService = true;
+    known.fileSystem = "exFAT";
+    veld::RemovableDrive empty = Drive('F', "absent-sdc", "CF Reader (sdc)", -1);  // no card in the reader
+    empty.fromService = true;
+    UseDrives({known, empty, Drive('G', "absent-sdd", "USB Disk (sdd)", 1LL << 30)});
+    CSelDriveDlg dlg;
+    dlg.prepare();
+    ASSERT_EQ(dlg.driveList()->topLevelItemCount(), 1);
+    const QTreeWidgetItem* row = dlg.driveList()->topLevelItem(0);
+    EXPECT_EQ(row->text(0), QStringLiteral("Generic SD Reader (sdb1)"));
+    EXPECT_EQ(row->text(1), QString::fromStdString(veld::FormatSizeText(64LL << 30)));
+    EXPECT_EQ(row->text(2), QStringLiteral("exFAT"));
+    EXPECT_TRUE(dlg.permissionNote().isEmpty());
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ protected:
         std::vector<int> same;
         for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
             DelFileInfo* record = list_->RecordOfRow(row);
-            if (record->size() == photoB_.size() || record->size() == photoOld_.size()) {
+            if (record->fileSize == photoB_.size() || record->fileSize == photoOld_.size()) {
                 if (name->empty()) *name = *record->name;
                 if (*record->name == *name) same.push_back(record->index);
             }
@@ -288,7 +288,7 @@ TEST_F(ThumbnailGridTest, SortBarSortsGridAndListAndTheDirectionAloneSortsNothin
     emit bar_->keyBox()->activated(2);
     auto sizes = [&] {
         std::vector<uint32_t> s;
-        for (int row = 0; row < list_->rowCount(); ++row) s.push_back(list_->RecordOfRow(row)->size());
+        for (int row = 0; row < list_->rowCount(); ++row) s.push_back(list_->RecordOfRow(row)->fileSize);
         return s;
     };
     std::vector<uint32_t> descending = sizes();
@@ -485,7 +485,7 @@ TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     ASSERT_EQ(map->itemCount(), list_->rowCount());
     uint32_t last = 0;
     for (int record : map->items()) {
-        const uint32_t start = frame_->session().gcDelFileList.Get(size_t(record))->startCluster();
+        const uint32_t start = frame_->session().gcDelFileList.Get(size_t(record))->startCluster;
         EXPECT_GE(start, last);
         last = start;
     }

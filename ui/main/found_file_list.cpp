@@ -246,7 +246,7 @@ void CWListView::ShowSelectionStatus() {
     // Damaged 64-bit sizes must not wrap the sum: it stops at the largest size.
     uint64_t total = 0;
     for (int row : selected)
-        if (DelFileInfo* record = RecordOfRow(row)) total += std::min(record->size(), UINT64_MAX - total);
+        if (DelFileInfo* record = RecordOfRow(row)) total += std::min(record->fileSize, UINT64_MAX - total);
     char text[160];
     std::snprintf(text, sizeof text, "選択ファイル数=%d %s", int(selected.size()), FormatSizeText(total).c_str());
     frame->SetStatusText(1, QString::fromUtf8(text));

@@ -17,6 +17,7 @@
 
 #include "base/version.h"
 #include "platform/qt/qt_platform_services.h"
+#include "platform/qt/udisks2_client.h"
 #include "ui/data_files.h"
 #include "ui/dialog_units.h"
 #include "ui/main/main_frame.h"
@@ -118,6 +119,8 @@ int main(int argc, char** argv) {
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTexts);
     veld::InstallQtPlatformServices();
+    // A card reader this user may not open is asked of UDisks2 (polkit asks for the password).
+    veld::InstallUDisks2DeviceService();
     veld::InstallFontSubstitutions();
 
     veld::CMainFrame frame;

@@ -19,6 +19,7 @@
 #include "base/byte_reader.h"
 #include "base/format_text.h"
 #include "base/settings.h"
+#include "platform/qt/udisks2_client.h"
 #include "platform/raw_device.h"
 #include "ui/dialog_units.h"
 #include "ui/picture_loader.h"
@@ -106,11 +107,18 @@ CSelDriveDlg::DriveRow CSelDriveDlg::ProbeDrive(const RemovableDrive& drive) {
     row.name = QString::fromUtf8(drive.displayName).left(100);
     row.devicePath = QString::fromUtf8(drive.devicePath);
     if (drive.sizeBytes > 0) row.capacity = QString::fromUtf8(FormatSizeText(drive.sizeBytes));
-    row.fileSystem = QStringLiteral("不明");
+    // What UDisks2 read, until the first sector says otherwise.
+    row.fileSystem = drive.fileSystem.empty() ? QStringLiteral("不明") : QString::fromStdString(drive.fileSystem);
 
+    // Listing asks for no password: only what this user may open is opened.
     errno = 0;
-    std::unique_ptr<RawDevice> device = OpenRawPath(drive.devicePath, false);
+    std::unique_ptr<RawDevice> device = OpenRawPath(drive.devicePath, false, DeviceAccess::DirectOnly);
     if (!device) {
+        if (drive.fromService) {
+            // The disk service has read the medium and opens it when the card is chosen.
+            row.geometry = drive.sizeBytes > 0;
+            return row;
+        }
         row.denied = (errno == EACCES || errno == EPERM);
         return row;
     }
@@ -224,7 +232,13 @@ void CSelDriveDlg::build() {
 }
 
 void CSelDriveDlg::fillList() {
-    std::vector<RemovableDrive> drives = gLister ? gLister() : ListRemovableDrives();
+    std::vector<RemovableDrive> drives;
+    if (gLister) {
+        drives = gLister();
+    } else {
+        drives = ListRemovableDrives();
+        ApplyServiceView(drives, UDisks2DriveView());
+    }
     const QChar wanted = driveText.isEmpty() ? QChar() : driveText.at(0).toUpper();
     QTreeWidgetItem* preselect = nullptr;
     QStringList denied;
@@ -246,10 +260,12 @@ void CSelDriveDlg::fillList() {
     }
     if (preselect) list_->setCurrentItem(preselect);
     if (!denied.isEmpty()) {
+        // Without the desktop's disk service nobody can open the reader for the user.
         permissionNote_ = QStringLiteral(
                               "次のカードリーダーを開く権限がありません。\n%1\n\n"
-                              "カードを一覧に出すには、ユーザーを \"disk\" グループに追加してログインし直すか、"
-                              "カードを読む権限のあるユーザーで起動してください。")
+                              "デスクトップのディスク管理サービス (UDisks2、udisks2 パッケージ) があれば、"
+                              "カードを選んだときにパスワードを確かめてから読み取ります。"
+                              "udisks2 をインストールしてから、Veld を起動し直してください。")
                               .arg(denied.join(QLatin1Char('\n')));
     }
 }

@@ -6,8 +6,10 @@
 // name, its capacity and the file system read from its first sector
 // ("FAT12", "FAT16", "FAT32", "NTFS" or "不明"). A device is listed when it has
 // a capacity and a FAT or NTFS file system, or when it has a name and could
-// be opened. Devices that exist but cannot be opened for lack of permission
-// are named in a note telling the user how to get access.
+// be opened. Where UDisks2 knows a device, its names, size and file system
+// are shown, and a device this user may not open is listed all the same:
+// UDisks2 opens it once it is chosen. Devices that cannot be opened without
+// the service are named in a note telling the user how to get access.
 //
 // While the dialog is open the search volume's device handle is closed; it is
 // reopened on every way out.
@@ -69,7 +71,7 @@ public:
         QString name;
         QString capacity;      // "" when unknown
         QString fileSystem;    // "FAT12", "FAT16", "FAT32", "NTFS" or "不明"
-        bool geometry = false; // the device opened and reports a size
+        bool geometry = false; // the device opened (or UDisks2 read it) and reports a size
         bool denied = false;   // the device could not be opened for lack of permission
         QString devicePath;
     };

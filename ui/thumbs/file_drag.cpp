@@ -27,7 +27,7 @@ const QString kGnomeFiles = QStringLiteral("x-special/gnome-copied-files");
 
 std::string BaseName(const DelFileInfo& record) {
     const bool useName = record.name && !record.name->empty();
-    return SafeFileName(useName ? *record.name : TrimmedShortName(record.entry));
+    return SafeFileName(useName ? *record.name : ShortNameOf(record));
 }
 
 std::string Folded(std::string s) {
@@ -65,7 +65,7 @@ std::vector<std::string> DragFileNames(const std::vector<const DelFileInfo*>& re
 
 COleDataSourceEx::Identity COleDataSourceEx::IdentityOf(const DelFileInfo* record) {
     if (!record) return {};
-    return {record->size(), record->startCluster(), record->name.value_or(std::string())};
+    return {record->fileSize, record->startCluster, record->name.value_or(std::string())};
 }
 
 bool COleDataSourceEx::SameIdentity(const Identity& a, const Identity& b) {
@@ -152,7 +152,7 @@ Qt::DropAction StartFileDrag(QWidget* source, SearchSession* session, const std:
     auto* drag = new QDrag(source);
     drag->setMimeData(data);
     if (const DelFileInfo* first = session->gcDelFileList.Get(size_t(records.front()))) {
-        const QString name = QString::fromStdString(first->name ? *first->name : TrimmedShortName(first->entry));
+        const QString name = QString::fromStdString(first->name ? *first->name : ShortNameOf(*first));
         drag->setPixmap(TypeIconForName(name).pixmap(32, 32));
     }
     const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);

@@ -74,7 +74,7 @@ void CSectView::rebuild() {
     keyed.reserve(items_.size());
     for (int record : items_) {
         const DelFileInfo* info = session_->gcDelFileList.Get(size_t(record));
-        keyed.emplace_back(info ? info->startCluster() : 0u, record);
+        keyed.emplace_back(info ? info->startCluster : 0u, record);
     }
     std::sort(keyed.begin(), keyed.end());
     for (size_t i = 0; i < keyed.size(); ++i) items_[i] = keyed[i].second;

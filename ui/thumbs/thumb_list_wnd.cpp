@@ -410,7 +410,7 @@ int CThumListWnd2::TimerTick() {
         released_.erase(index);
         DecodeBatch::Item item;
         item.record = index;
-        item.size = record->size();
+        item.size = record->fileSize;
         item.firstCluster = FirstCluster(*record);
         try {
             item.bytes = ReadFoundFileForThumbnail(*session_->volume, *record);
@@ -453,7 +453,7 @@ void CThumListWnd2::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {
     int made = 0;
     for (DecodeBatch::Item& item : batch->items) {
         DelFileInfo* record = session_->gcDelFileList.Get(size_t(item.record));
-        if (!record || record->size() != item.size || FirstCluster(*record) != item.firstCluster) continue;
+        if (!record || record->fileSize != item.size || FirstCluster(*record) != item.firstCluster) continue;
         record->thumbnail = item.thumbnail;
         if (item.thumbnail) {
             session_->ThumbnailQueue.Add(item.record);
