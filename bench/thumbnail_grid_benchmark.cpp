@@ -25,6 +25,7 @@
 #include "ui/dialog_units.h"
 #include "ui/main/main_frame.h"
 #include "ui/main/start_search.h"
+#include "ui/search_controller.h"
 #include "ui/thumbs/thumb_list_view.h"
 #include "ui/thumbs/thumb_list_wnd.h"
 
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
         std::fputs("5", refs);
         std::fclose(refs);
     }
-    CMainFrame frame;
+    SearchController controller;
+    CMainFrame frame(controller);
     frame.resize(1024, 700);
     frame.show();
     SetMessageBoxSink([](const MessageBoxRequest&) {});
@@ -127,7 +129,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    QSignalSpy finished(&frame, &CMainFrame::searchFinished);
+    QSignalSpy finished(&controller, &SearchController::searchFinished);
     frame.onStartSearch();
     if (!RunUntil([&] { return !finished.isEmpty(); }, 600000)) return 1;
     const qint64 searchMs = clock.elapsed();

@@ -100,7 +100,7 @@ TEST_F(DiskToolCommandTest, ImageHoldsTheWholeCardAndItsSearchFindsTheLastCluste
     messages_.clear();
 
     Choose(card, TempPath("copy"));
-    frame_->action(CMainFrame::CmdSaveDiskImage)->trigger();
+    Action("saveDiskImage")->trigger();
 
     EXPECT_EQ(kinds_, std::vector<DiskToolKind>{DiskToolSave});
     EXPECT_EQ(messages_, std::vector<std::string>{"保存が完了しました"});
@@ -124,7 +124,7 @@ TEST_F(DiskToolCommandTest, ImageHoldsTheWholeCardAndItsSearchFindsTheLastCluste
 TEST_F(DiskToolCommandTest, ShortImagePathDoesNothingAndExistingAppendedNameIsAskedAbout) {
     const std::string card = BuildCardWithLastClusterPhoto();
     Choose(card, "a");
-    RunSaveDiskImage({frame_.get(), &frame_->session(), nullptr});
+    RunSaveDiskImage(*controller_, frame_.get());
     EXPECT_TRUE(messages_.empty());
     EXPECT_TRUE(questions_.empty());
 
@@ -132,7 +132,7 @@ TEST_F(DiskToolCommandTest, ShortImagePathDoesNothingAndExistingAppendedNameIsAs
     WriteFile(TempPath("old.img"), {1, 2, 3});
     Choose(card, TempPath("old"));
     Answer(false);
-    RunSaveDiskImage({frame_.get(), &frame_->session(), nullptr});
+    RunSaveDiskImage(*controller_, frame_.get());
     ASSERT_EQ(questions_.size(), 1u);
     EXPECT_TRUE(questions_[0].contains(QStringLiteral("old.img")));
     EXPECT_EQ(ReadWholeFile(TempPath("old.img")), (std::vector<uint8_t>{1, 2, 3}));

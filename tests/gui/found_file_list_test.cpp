@@ -25,6 +25,7 @@
 #include "platform/platform_services.h"
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
+#include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
 #include "ui/main/save_dialog.h"
@@ -72,7 +73,7 @@ protected:
     }
     // Runs the save dialog with the values given; returns its result.
     int RunSave(int mode, bool keepFolders, const std::string& folder, CSaveDlg** seen = nullptr) {
-        CSaveDlg dialog(frame_.get(), list_);
+        CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
         WhenModalAppears([&](QWidget*) {
             dialog.setTargetFolder(QString::fromStdString(folder));
             (mode == 1 ? dialog.selectedButton() : dialog.allButton())->setChecked(true);
@@ -101,10 +102,11 @@ TEST_F(FoundFileListTest, SizeColumnSortsLargestFirstThenSmallestAndResetsOnRefi
     EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
     EXPECT_EQ(list_->sortFlag(2), 0);
 
-    // Names sort by their bytes; a refill puts every flag back to descending.
+    // Names sort by their bytes; a refill (another tree node) puts every
+    // flag back to descending.
     list_->SortByColumn(0);
     EXPECT_EQ(list_->sortFlag(0), 1);
-    RefreshResultViews(UpdateFinished, nullptr);
+    frame_->treePane()->tree()->setCurrentItem(frame_->treePane()->rootNode()->child(0));
     EXPECT_EQ(list_->sortFlag(0), 0);
     EXPECT_EQ(list_->sortFlag(2), 0);
 
@@ -132,7 +134,7 @@ TEST_F(FoundFileListTest, SelectionSummaryInStatusPane) {
 
 TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     list_->clearSelection();
-    std::unique_ptr<QMenu> menu(list_->buildContextMenu(nullptr));
+    std::unique_ptr<QMenu> menu(frame_->commands()->contextMenu(nullptr));
     QList<QAction*> items;
     for (QAction* a : menu->actions())
         if (!a->isSeparator()) items << a;
@@ -148,7 +150,7 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
 
     ASSERT_GE(list_->rowCount(), 1);
     list_->setRowSelected(0, true);
-    menu.reset(list_->buildContextMenu(nullptr));
+    menu.reset(frame_->commands()->contextMenu(nullptr));
     ASSERT_FALSE(menu->actions().isEmpty());
     EXPECT_TRUE(menu->actions()[0]->isEnabled());
 
@@ -175,7 +177,7 @@ TEST_F(FoundFileListTest, ColumnWidthsPersistAndWideOnesAreForgotten) {
     frame_.reset();
     EXPECT_EQ(ReadIniInt("Config", "ListWidth1", 0), 150);
     EXPECT_EQ(ReadIniInt("Config", "ListWidth0", 0), -1);
-    frame_ = std::make_unique<CMainFrame>();
+    frame_ = std::make_unique<CMainFrame>(*controller_);
     EXPECT_EQ(frame_->listPane()->columnWidth(1), 150);
     EXPECT_EQ(frame_->listPane()->columnWidth(0), frame_->listPane()->DefaultColumnWidth(0));
     // A column left at its default is stored as the default, not as pixels.
@@ -296,7 +298,7 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     });
     bool selectedEnabled = true, allChecked = false, foldersChecked = true;
     QString shownFolder;
-    CSaveDlg dialog(frame_.get(), list_);
+    CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         // Nothing selected: "selected files" is off and the mode falls back.
         selectedEnabled = dialog.selectedButton()->isEnabled();
@@ -315,8 +317,8 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 1);
 
     // With nothing in the list the dialog does not open.
-    list_->FillList(UpdateCleared, nullptr, false);
-    CSaveDlg empty(frame_.get(), list_);
+    controller_->clearResults();
+    CSaveDlg empty(frame_.get(), *controller_, controller_->selection());
     EXPECT_EQ(empty.exec(), int(QDialog::Rejected));
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(), "保存するファイルがありません");
@@ -336,7 +338,7 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
     WriteIniString("Config", "Dir", nullptr);
 
     QString shownFolder;
-    CSaveDlg dialog(frame_.get(), list_);
+    CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         shownFolder = dialog.folderField()->toPlainText();
         dialog.cancelButton()->click();
@@ -360,7 +362,7 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
 
     // Once it exists, the documents folder is the one.
     fs::create_directory(home + "/Documents");
-    CSaveDlg again(frame_.get(), list_);
+    CSaveDlg again(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         shownFolder = again.folderField()->toPlainText();
         again.cancelButton()->click();
@@ -391,7 +393,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
         rangeAfter = preview->verticalRange();
         preview->reject();
     });
-    list_->openRecord(b);
+    frame_->commands()->openRow(b);
     EXPECT_EQ(shownSize, QSize(kPreviewWidth, kPreviewHeight));
     EXPECT_EQ(caption, QStringLiteral("#       .JPG"));
     EXPECT_EQ(modeBefore, 1);
@@ -417,7 +419,7 @@ TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
         secondPage = dump->lines();
         dump->accept();
     });
-    list_->dumpRecord(note);
+    frame_->commands()->dumpRow(note);
     // 3000 bytes in 2048-byte clusters: two pages.
     ASSERT_GE(firstPage.size(), 3);
     EXPECT_EQ(firstPage[0], QStringLiteral("全サイズ:3000 セクタサイズ:2048 PAGE:0/2"));

@@ -107,7 +107,8 @@ TEST_F(ListContextMenuTest, OpenAndDumpOfALargeFileFromTheMenuLeaveTheMenuIntact
     });
     QTimer progressProbe;
     QObject::connect(&progressProbe, &QTimer::timeout, [&] {
-        if (CCommonProgress::Current()) progressSeen = true;
+        for (CommonProgress* progress : frame_->findChildren<CommonProgress*>())
+            if (progress->isVisible()) progressSeen = true;
     });
     progressProbe.start(0);
     ChooseFromContextMenu(QStringLiteral("開く(&O)"));

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/picture_loader.h"
 #include "ui/viewers/preview_window.h"
@@ -76,7 +77,7 @@ protected:
             if (auto* preview = qobject_cast<CBmpViewSimple*>(modal)) shown = preview->picture();
             modal->close();
         });
-        list->openRecord(row);
+        frame_->commands()->openRow(row);
         return shown;
     }
     // The records found through a directory entry (carved copies have no

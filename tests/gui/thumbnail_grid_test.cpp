@@ -15,11 +15,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <set>
 
 #include "finder/found_file_thumbnail.h"
 #include "search/work_folders.h"
-#include "ui/posted_message.h"
+#include "ui/found_file_model.h"
 #include "ui/main/found_file_list.h"
 #include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/sect_view.h"
@@ -35,11 +36,10 @@ namespace fs = std::filesystem;
 
 // Geometry needs rows, not records: a plain model with n rows.
 TEST(ThumbGridGeometry, ColumnsRowsAndHitsFollowTheOuterSize) {
-    SearchSession session;
+    SearchController controller;
     QStandardItemModel rows(7, 1);
     QItemSelectionModel selection(&rows);
-    CThumListWnd2 grid(&session);
-    grid.setSelectionModel(&selection);
+    CThumListWnd2 grid(controller, &selection);
     grid.resize(250, 260);
     EXPECT_EQ(grid.columns(), 2);
     EXPECT_EQ(grid.visibleRows(), 3);  // (50 + 260) / 100
@@ -158,11 +158,11 @@ protected:
 
 TEST_F(ThumbnailGridTest, ViewsSwitchThroughMenuAndToolbar) {
     CRightPaneFrame* right = frame_->rightFrame();
-    QAction* menuThumbs = frame_->action(CMainFrame::CmdShowThumbnails);
-    QAction* menuList = frame_->action(CMainFrame::CmdShowList);
-    QAction* menuMap = frame_->action(CMainFrame::CmdShowDiskMap);
-    QAction* buttonThumbs = frame_->action(CMainFrame::CmdToolbarThumbnails);
-    QAction* buttonList = frame_->action(CMainFrame::CmdToolbarList);
+    QAction* menuThumbs = Action("showThumbnails");
+    QAction* menuList = Action("showList");
+    QAction* menuMap = Action("showDiskMap");
+    QAction* buttonThumbs = Action("toolbarThumbnails");
+    QAction* buttonList = Action("toolbarList");
     auto state = [&] {
         return std::vector<bool>{menuThumbs->isChecked(), menuList->isChecked(), menuMap->isChecked(),
                                  buttonThumbs->isChecked(), buttonList->isChecked()};
@@ -458,19 +458,21 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
     EXPECT_GE(session.ThumbnailQueue.Count(), size_t(taken));
     QTRY_VERIFY(!grid_->decoding());
 
-    // Emptied while a batch is out: nothing comes back into the new list.
+    // Emptied while a batch is out: nothing comes back into the records then
+    // at those places (here the same ones, still in the session).
     forgetThumbnails();
     ASSERT_GT(grid_->TimerTick(), 0);
-    frame_->listPane()->FillList(1, nullptr, true);
-    grid_->FillThumbnails(1, nullptr);
+    controller_->foundFiles()->clear();
+    emit controller_->resultsCleared();
     QTRY_VERIFY(!grid_->decoding());
     EXPECT_EQ(session.ThumbnailQueue.Count(), 0u);
     for (size_t i = 0; i < session.gcDelFileList.Count(); ++i)
         EXPECT_FALSE(session.gcDelFileList.Get(i)->thumbnail) << i;
 
     // Closed while a batch is out: the window goes at once, safely.
-    frame_->listPane()->FillList(0, nullptr, false);
-    grid_->FillThumbnails(0, nullptr);
+    std::vector<int> all(session.gcDelFileList.Count());
+    std::iota(all.begin(), all.end(), 0);
+    controller_->foundFiles()->setRows(all);
     forgetThumbnails();
     ASSERT_GT(grid_->TimerTick(), 0);
     ASSERT_TRUE(grid_->decoding());
@@ -480,7 +482,7 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
 
 TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     SearchTheCard();
-    frame_->action(CMainFrame::CmdShowDiskMap)->trigger();
+    Action("showDiskMap")->trigger();
     CSectView* map = frame_->rightFrame()->diskMap();
     ASSERT_EQ(map->itemCount(), list_->rowCount());
     uint32_t last = 0;
@@ -653,12 +655,12 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     EXPECT_TRUE(frame_->uiEnabled());
 
     // After the splash: the search starts with the deferred start-up message.
-    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     frame_->SearchImageAtStart(QString::fromStdString(BuildCard()), true);
     QTest::qWait(20);
     EXPECT_TRUE(finished.isEmpty());
     EXPECT_TRUE(frame_->uiEnabled());
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    QMetaObject::invokeMethod(frame_.get(), &CMainFrame::DeferredStart, Qt::QueuedConnection);
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_GE(grid_->cellCount(), 4);

@@ -14,7 +14,7 @@
 #include <QTest>
 
 #include "base/settings.h"
-#include "message_recorder.h"
+#include "event_pump.h"
 #include "support/loopback_http_server.h"
 #include "ui/main/easy_wizard.h"
 #include "ui/main/save_dialog.h"
@@ -68,7 +68,7 @@ protected:
     void RunCheck(const std::string& url, bool explicitCheck) {
         WriteIniString("Config", "UpdateUrl", url.c_str());
         if (explicitCheck)
-            frame_->action(CMainFrame::CmdUpdateCheck)->trigger();
+            Action("updateCheck")->trigger();
         else
             frame_->updateCheck().StartSilent();
         ASSERT_TRUE(frame_->updateCheck().check().Wait(5000));
@@ -135,7 +135,7 @@ TEST_F(UpdateCheckTest, WithoutAnAddressTheExplicitCheckSaysWhereToSetItAndTheSi
     Pump();
     EXPECT_TRUE(messages_.empty());
 
-    frame_->action(CMainFrame::CmdUpdateCheck)->trigger();
+    Action("updateCheck")->trigger();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_NE(messages_[0].find("UpdateUrl"), std::string::npos);
     EXPECT_NE(messages_[0].find(SettingsFilePath()), std::string::npos);
@@ -148,9 +148,9 @@ TEST_F(UpdateCheckTest, HomePageOpensTheSetAddressElseTheHelpPage) {
     EXPECT_EQ(help, (QStringList{"ヘルプ(&H)", "製品のアップデート", "Veld のホームページ",
                                  "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
     frame_->setHelpPath(QString::fromUtf8(VELD_HELP_SOURCE));
-    frame_->action(CMainFrame::CmdHomePage)->trigger();
+    Action("homePage")->trigger();
     WriteIniString("Config", "HomeUrl", "https://veld.example/");
-    frame_->action(CMainFrame::CmdHomePage)->trigger();
+    Action("homePage")->trigger();
     EXPECT_EQ(opened_, (std::vector<QString>{QString::fromUtf8(VELD_HELP_SOURCE), QStringLiteral("https://veld.example/")}));
 }
 
@@ -161,10 +161,10 @@ TEST_F(UpdateCheckTest, DeferredStartOpensTheWizardUnlessSwitchedOffThenChecksSi
     // Switched off: no wizard, straight to the check.
     WriteIniInt("Config", "NotOpenEasyWiz", 1);
     bool wizardSeen = false;
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    QMetaObject::invokeMethod(frame_.get(), &CMainFrame::DeferredStart, Qt::QueuedConnection);
     QSignalSpy started(frame_.get(), &CMainFrame::deferredStartReceived);
     ASSERT_TRUE(started.wait(5000));
-    EXPECT_EQ(CEasyWizSheet::Current(), nullptr);
+    EXPECT_EQ(frame_->findChild<CEasyWizSheet*>(), nullptr);
     EXPECT_TRUE(server.WaitForRequests(1, 5000));
 
     // On: the wizard first; the check only after it closed.
@@ -176,7 +176,7 @@ TEST_F(UpdateCheckTest, DeferredStartOpensTheWizardUnlessSwitchedOffThenChecksSi
         requestsWhileOpen = server.Requests().size();
         wizard->reject();
     });
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    QMetaObject::invokeMethod(frame_.get(), &CMainFrame::DeferredStart, Qt::QueuedConnection);
     ASSERT_TRUE(started.wait(5000));
     EXPECT_TRUE(wizardSeen);
     EXPECT_EQ(requestsWhileOpen, 1u);
@@ -208,7 +208,7 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
         EXPECT_EQ(ReadIniInt("Config", "NotOpenEasyWiz", 0), 1);
         wizard->wizPage(CEasyWizSheet::Page1)->notOpenBox()->setChecked(false);
 
-        QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
         wizard->next();
         pages.push_back(wizard->currentId());
         cancelHiddenWhileSearching = !wizard->button(QWizard::CancelButton)->isVisible();
@@ -232,7 +232,7 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
         pages.push_back(wizard->currentId());
         wizard->reject();
     });
-    frame_->action(CMainFrame::CmdEasyWizard)->trigger();
+    Action("easyWizard")->trigger();
 
     EXPECT_EQ(pages, (std::vector<int>{CEasyWizSheet::Page1, CEasyWizSheet::Page2, CEasyWizSheet::Page3,
                                        CEasyWizSheet::Page4, CEasyWizSheet::Page1}));
@@ -241,7 +241,7 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
     EXPECT_EQ(descriptions.size(), 5);
     EXPECT_TRUE(descriptions[1].contains(QStringLiteral("検索中")));
     EXPECT_FALSE(QDir(saveFolder).entryList(QDir::Files).isEmpty()) << "the wizard's save wrote nothing";
-    EXPECT_EQ(CEasyWizSheet::Current(), nullptr);
+    EXPECT_EQ(frame_->findChild<CEasyWizSheet*>(), nullptr);
     EXPECT_TRUE(frame_->uiEnabled());
 }
 
@@ -249,7 +249,7 @@ TEST_F(EasyWizardTest, SearchThatFindsNothingReturnsToPage1AndCancelledSaveStays
     ChooseSource(BuildEmptyCard());
     std::vector<int> pages;
     WhenDialogAppears<CEasyWizSheet>([&](CEasyWizSheet* wizard) {
-        QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
         wizard->next();
         if (finished.isEmpty()) {
             ASSERT_TRUE(finished.wait(30000));

@@ -5,17 +5,14 @@
 #include <QVBoxLayout>
 
 #include "base/settings.h"
-#include "search/search_driver.h"
 #include "ui/dialog_units.h"
-#include "ui/main/main_frame.h"
 #include "ui/main/save_dialog.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
+#include "ui/search_controller.h"
 
 namespace veld {
 namespace {
-
-CEasyWizSheet* gWizard = nullptr;
 
 // The picture frame of every page, in dialog units.
 constexpr int kPictureWidth = 274, kPictureHeight = 119;
@@ -112,8 +109,8 @@ bool CEasyWizPage::isComplete() const { return number_ != 2; }
 
 // ---------------------------------------------------------------------------
 
-CEasyWizSheet::CEasyWizSheet(CMainFrame& frame, QWidget* parent) : QWizard(parent), frame_(frame) {
-    gWizard = this;
+CEasyWizSheet::CEasyWizSheet(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+    : QWizard(parent), controller_(controller), shown_(shown) {
     setObjectName(QStringLiteral("CEasyWizSheet"));
     setWindowTitle(QStringLiteral("Wizard"));
     setFont(DialogFont());
@@ -129,13 +126,9 @@ CEasyWizSheet::CEasyWizSheet(CMainFrame& frame, QWidget* parent) : QWizard(paren
     disconnect(back, &QAbstractButton::clicked, this, nullptr);
     connect(back, &QAbstractButton::clicked, this, &CEasyWizSheet::onBack);
     connect(this, &QWizard::currentIdChanged, this, &CEasyWizSheet::onPageChanged);
+    connect(&controller_, &SearchController::searchFinished, this,
+            [this](int resultCode) { SearchFinished(resultCode, controller_.session().FoundCount.load()); });
 }
-
-CEasyWizSheet::~CEasyWizSheet() {
-    if (gWizard == this) gWizard = nullptr;
-}
-
-CEasyWizSheet* CEasyWizSheet::Current() { return gWizard; }
 
 void CEasyWizSheet::onPageChanged(int id) {
     // Page 2 hides every button, the sheet's Cancel included.
@@ -156,22 +149,12 @@ void CEasyWizSheet::onBack() {
 void CEasyWizSheet::showPage1() { restart(); }
 
 bool CEasyWizSheet::StartSearchFromPage1() {
-    if (StartSearch(frame_.session(), this, frame_.messageTarget()) != SearchStarted) return false;
-    frame_.EnableMainUi(false);
+    if (StartSearch(controller_, this) != SearchStarted) return false;
     searching_ = true;
     return true;
 }
 
-bool CEasyWizSheet::SaveFromPage3() {
-    frame_.EnableMainUi(false);
-    bool saved = false;
-    {
-        CSaveDlg dialog(this, frame_.listPane());
-        saved = dialog.exec() == QDialog::Accepted;
-    }
-    frame_.EnableMainUi(true);
-    return saved;
-}
+bool CEasyWizSheet::SaveFromPage3() { return SaveFoundFiles(this, controller_, shown_) == QDialog::Accepted; }
 
 void CEasyWizSheet::SearchFinished(int resultCode, long long foundCount) {
     if (!searching_) return;

@@ -7,8 +7,9 @@
 //   page 4 (165)  saved: Finish closes, Back page 1
 //   page 5 (162)  part of the sheet, never shown
 // A search that finds nothing, fails or is cancelled brings back page 1. The
-// wizard does no work of its own: the main window runs the search and the
-// save dialog, and tells the wizard when the search has finished.
+// wizard does no work of its own: it starts the window's search through the
+// controller, hears from it when the search has finished, and runs the save
+// dialog over the shown files.
 #pragma once
 
 #include <QLabel>
@@ -16,10 +17,11 @@
 #include <QWizardPage>
 
 class QCheckBox;
+class QItemSelectionModel;
 
 namespace veld {
 
-class CMainFrame;
+class SearchController;
 
 class CEasyWizPage : public QWizardPage {
     Q_OBJECT
@@ -55,14 +57,11 @@ public:
     // Page numbers as ids.
     enum Page { Page1 = 0, Page2 = 1, Page3 = 2, Page4 = 3, Page5 = 4 };
 
-    explicit CEasyWizSheet(CMainFrame& frame, QWidget* parent = nullptr);
-    ~CEasyWizSheet() override;
+    // shown: the views' selection over the rows they show (what page 3 saves).
+    CEasyWizSheet(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
-    // The open wizard, or null.
-    static CEasyWizSheet* Current();
-
-    // The main window's search-finished handling has run: page 3 when the
-    // search succeeded and found files, else page 1.
+    // The search the wizard started has finished: page 3 when it succeeded
+    // and found files, else page 1.
     void SearchFinished(int resultCode, long long foundCount);
 
     bool searching() const { return searching_; }
@@ -81,7 +80,8 @@ private:
     void onBack();
     void showPage1();
 
-    CMainFrame& frame_;
+    SearchController& controller_;
+    QItemSelectionModel* shown_;
     bool searching_ = false;
 };
 

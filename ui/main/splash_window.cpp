@@ -6,16 +6,11 @@
 #include <QScreen>
 
 #include "ui/picture_loader.h"
-#include "ui/posted_message.h"
 
 namespace veld {
 
-namespace {
-CSplashWnd* gSplash = nullptr;
-}
-
-CSplashWnd::CSplashWnd(QWidget* mainWindow)
-    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), main_(mainWindow) {
+CSplashWnd::CSplashWnd()
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("splashWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     if (!LoadJpegResource(PicSplash, &picture_)) picture_ = QImage();
@@ -27,22 +22,13 @@ CSplashWnd::CSplashWnd(QWidget* mainWindow)
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &CSplashWnd::closeSplash);
     qApp->installEventFilter(this);
-    gSplash = this;
 }
 
-CSplashWnd::~CSplashWnd() {
-    qApp->removeEventFilter(this);
-    if (gSplash == this) gSplash = nullptr;
-}
+CSplashWnd::~CSplashWnd() { qApp->removeEventFilter(this); }
 
-CSplashWnd* CSplashWnd::Current() { return gSplash; }
-
-CSplashWnd* CSplashWnd::ShowSplash(QWidget* mainWindow) {
-    if (gSplash) return nullptr;
-    auto* splash = new CSplashWnd(mainWindow);
-    splash->show();
-    splash->timer_.start(kShowMilliseconds);
-    return splash;
+void CSplashWnd::start() {
+    show();
+    timer_.start(kShowMilliseconds);
 }
 
 void CSplashWnd::closeSplash() {
@@ -50,10 +36,7 @@ void CSplashWnd::closeSplash() {
     closed_ = true;
     timer_.stop();
     qApp->removeEventFilter(this);
-    if (QWidget* main = main_.data()) {
-        main->update();
-        QCoreApplication::postEvent(main, new PostedMessage(MsgDeferredStart, 0, 0));
-    }
+    emit closed();
     close();
 }
 

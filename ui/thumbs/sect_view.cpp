@@ -10,12 +10,14 @@
 #include "base/bitmap_utils.h"
 #include "base/file_name_kind.h"
 #include "search/found_file_columns.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/found_file_model.h"
+#include "ui/search_controller.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld {
 
-CSectView::CSectView(SearchSession* session, QWidget* parent) : QAbstractScrollArea(parent), session_(session) {
+CSectView::CSectView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+    : QAbstractScrollArea(parent), session_(&controller.session()) {
     setObjectName(QStringLiteral("diskMap"));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -24,6 +26,7 @@ CSectView::CSectView(SearchSession* session, QWidget* parent) : QAbstractScrollA
     font.setPixelSize(12);
     setFont(font);
     verticalScrollBar()->setSingleStep(1);
+    setSelectionModel(shown);
 }
 
 void CSectView::setSelectionModel(QItemSelectionModel* selection) {
@@ -42,7 +45,7 @@ void CSectView::setSelectionModel(QItemSelectionModel* selection) {
             if (isVisible()) rebuild();
             else stale_ = true;
         });
-        // Sorting the list moves rows, not items: only the way back changes.
+        // Sorting moves rows, not items: only the way back changes.
         connect(model, &QAbstractItemModel::layoutChanged, this, [this] {
             mapRows();
             viewport()->update();
@@ -56,7 +59,7 @@ void CSectView::mapRows() {
     QAbstractItemModel* model = selection_ ? selection_->model() : nullptr;
     if (!model) return;
     for (int row = 0; row < model->rowCount(); ++row)
-        rowOfRecord_.insert(model->index(row, 0).data(kThumbRecordRole).toInt(), row);
+        rowOfRecord_.insert(RecordIndexOfRow(*model, row), row);
 }
 
 void CSectView::showEvent(QShowEvent* event) {

@@ -1,29 +1,25 @@
 // The thumbnail pane of the right side: the sort bar on top, the grid below.
+// The sort bar is greyed with the window's commands; the grid stays usable.
 #pragma once
 
 #include <QWidget>
 
-#include "finder/search_session.h"
+class QItemSelectionModel;
 
 namespace veld {
 
 class CThumDlgBar2;
 class CThumListWnd2;
+class SearchController;
 
 class CThumListView : public QWidget {
     Q_OBJECT
 public:
-    explicit CThumListView(SearchSession* session, QWidget* parent = nullptr);
-    ~CThumListView() override;
-
-    // The pane of the main window, or null.
-    static CThumListView* Instance();
+    // shown: the views' selection over the rows they show.
+    CThumListView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
     CThumListWnd2* grid() const { return grid_; }
     CThumDlgBar2* sortBar() const { return bar_; }
-
-    // Enables or greys the sort bar (the grid stays usable).
-    void EnableThumbnails(bool enabled);
 
 private:
     CThumListWnd2* grid_ = nullptr;

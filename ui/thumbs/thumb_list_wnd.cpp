@@ -16,8 +16,10 @@
 #include "base/trace.h"
 #include "finder/found_file_thumbnail.h"
 #include "search/found_file_columns.h"
+#include "ui/found_file_model.h"
 #include "ui/picture_loader.h"
-#include "ui/posted_message.h"
+#include "ui/search_controller.h"
+#include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld {
@@ -37,8 +39,6 @@ struct CThumListWnd2::DecodeBatch {
 };
 
 namespace {
-
-CThumListWnd2* gGrid = nullptr;
 
 // The bytes a tick hands over at most (at least one picture is always taken).
 constexpr size_t kBatchBytes = 32u << 20;
@@ -62,7 +62,8 @@ bool IsPictureName(const DelFileInfo& record) { return ClassifyFileName(FoundFil
 
 }  // namespace
 
-CThumListWnd2::CThumListWnd2(SearchSession* session, QWidget* parent) : QAbstractScrollArea(parent), session_(session) {
+CThumListWnd2::CThumListWnd2(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+    : QAbstractScrollArea(parent), controller_(controller), session_(&controller.session()) {
     setObjectName(QStringLiteral("ThumListWnd"));
     setFrameShape(QFrame::StyledPanel);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -73,17 +74,15 @@ CThumListWnd2::CThumListWnd2(SearchSession* session, QWidget* parent) : QAbstrac
     font.setPixelSize(12);
     setFont(font);
     verticalScrollBar()->setSingleStep(1);
-    gGrid = this;
+    connect(&controller, &SearchController::resultsCleared, this, &CThumListWnd2::onResultsCleared);
+    setSelectionModel(shown);
 }
 
 CThumListWnd2::~CThumListWnd2() {
-    if (gGrid == this) gGrid = nullptr;
     // A decode still running only touches its own batch; its answer, queued
     // to this object, goes with it.
     decoder_.waitForDone();
 }
-
-CThumListWnd2* CThumListWnd2::Instance() { return gGrid; }
 
 void CThumListWnd2::setSelectionModel(QItemSelectionModel* selection) {
     if (selection_) {
@@ -95,13 +94,12 @@ void CThumListWnd2::setSelectionModel(QItemSelectionModel* selection) {
     auto repaint = [this] { viewport()->update(); };
     connect(selection, &QItemSelectionModel::selectionChanged, this, repaint);
     if (QAbstractItemModel* model = selection->model()) {
-        // The rows are the list's: whatever changes them changes the grid.
+        // A sort moves the cells; a refill starts again from the top; a
+        // found file added during a search is one more cell.
         connect(model, &QAbstractItemModel::layoutChanged, this, repaint);
-        connect(model, &QAbstractItemModel::modelReset, this, [this] {
-            updateScrollRange();
-            viewport()->update();
-        });
-        connect(model, &QAbstractItemModel::rowsInserted, this, [this] { updateScrollRange(); });
+        connect(model, &QAbstractItemModel::modelReset, this, &CThumListWnd2::onRowsReset);
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex&, int first, int last) { onRowsInserted(first, last); });
     }
     updateScrollRange();
 }
@@ -191,7 +189,7 @@ QModelIndex CThumListWnd2::indexOfCell(int cell) const {
 
 int CThumListWnd2::recordOfCell(int cell) const {
     const QModelIndex index = indexOfCell(cell);
-    return index.isValid() ? index.data(kThumbRecordRole).toInt() : -1;
+    return index.isValid() ? index.data(kRecordRole).toInt() : -1;
 }
 
 DelFileInfo* CThumListWnd2::RecordOfCell(int cell) const {
@@ -229,24 +227,21 @@ void CThumListWnd2::selectRange(int from, int to, bool select) {
 // ---------------------------------------------------------------------------
 // Filling, sorting, redrawing
 
-void CThumListWnd2::FillThumbnails(int code, const DelFileInfo* record) {
-    if (code == 2) {
-        // The list appended the record's row when it passes the filter.
-        updateScrollRange();
-        const int last = cellCount() - 1;
-        if (record && last >= 0 && recordOfCell(last) == record->index && isCellVisible(last))
-            viewport()->update(pictureBox(last).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
-        return;
-    }
-    if (code == 1) {
-        released_.clear();
-        ++generation_;
-    }
-    if (code == 0 && selection_) selection_->clear();
-    setCellCount();
+void CThumListWnd2::onRowsInserted(int first, int last) {
+    updateScrollRange();
+    for (int cell = first; cell <= last; ++cell)
+        if (isCellVisible(cell))
+            viewport()->update(
+                pictureBox(cell).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
 }
 
-void CThumListWnd2::setCellCount() {
+void CThumListWnd2::onResultsCleared() {
+    // A batch still being decoded belongs to records that are gone.
+    released_.clear();
+    ++generation_;
+}
+
+void CThumListWnd2::onRowsReset() {
     if (!timer_.isActive()) timer_.start(kTimerMs, this);
     if (cellCount() == 0) {
         anchor_ = -1;
@@ -259,8 +254,9 @@ void CThumListWnd2::setCellCount() {
 }
 
 void CThumListWnd2::SortThumbnails(int key, int direction) {
-    if (key == -1) return;
-    if (sortRows) sortRows(key, direction != 0);
+    if (key == -1 || !selection_ || !selection_->model()) return;
+    // Every view shows these rows: they all follow.
+    selection_->model()->sort(key, direction ? Qt::AscendingOrder : Qt::DescendingOrder);
     viewport()->update();
 }
 
@@ -380,8 +376,12 @@ int CThumListWnd2::TimerTick() {
     if (pendingOpen_ >= 0) {
         const int record = pendingOpen_;
         pendingOpen_ = -1;
-        PostedMessage open(MsgOpenFoundFile, record, 0);
-        QCoreApplication::sendEvent(this, &open);
+        // The cell that shows the record now (a sort may have moved it).
+        for (int cell = 0; cell < cellCount(); ++cell)
+            if (recordOfCell(cell) == record) {
+                emit openRequested(cell);
+                break;
+            }
         inTick_ = false;
         return 0;
     }
@@ -560,7 +560,7 @@ void CThumListWnd2::mouseMoveEvent(QMouseEvent* event) {
     if (dragPending_) {
         if ((point - pressPoint_).manhattanLength() < QApplication::startDragDistance()) return;
         dragPending_ = false;
-        if (startDrag) startDrag();
+        startDrag();
         return;
     }
     if (banding_ && selection_) updateBand(point, event->modifiers());
@@ -569,8 +569,7 @@ void CThumListWnd2::mouseMoveEvent(QMouseEvent* event) {
 void CThumListWnd2::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::RightButton) {
-        if ((!uiEnabled || uiEnabled()) && contextMenu)
-            contextMenu(viewport()->mapToGlobal(point + QPoint(0, 24)));
+        if (controller_.commandsEnabled()) emit contextMenuRequested(viewport()->mapToGlobal(point + QPoint(0, 24)));
         return;
     }
     if (event->button() != Qt::LeftButton) return;
@@ -591,7 +590,7 @@ void CThumListWnd2::mouseReleaseEvent(QMouseEvent* event) {
 
 void CThumListWnd2::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
-    if (uiEnabled && !uiEnabled()) return;
+    if (!controller_.commandsEnabled()) return;
     const int cell = HitCell(event->position().toPoint());
     if (cell >= 0) pendingOpen_ = recordOfCell(cell);
 }
@@ -604,21 +603,10 @@ void CThumListWnd2::resizeEvent(QResizeEvent* event) {
     viewport()->update();
 }
 
-bool CThumListWnd2::event(QEvent* event) {
-    auto* message = dynamic_cast<PostedMessage*>(event);
-    if (!message) return QAbstractScrollArea::event(event);
-    switch (message->message()) {
-    case MsgSortThumbnails: SortThumbnails(int(message->wParam), int(message->lParam)); return true;
-    case MsgOpenFoundFile:
-        if (openRow)
-            for (int cell = 0; cell < cellCount(); ++cell)
-                if (recordOfCell(cell) == int(message->wParam)) {
-                    openRow(cell);
-                    break;
-                }
-        return true;
-    default: return QAbstractScrollArea::event(event);
-    }
+void CThumListWnd2::startDrag() {
+    // The volume is busy while a search or a tool runs.
+    if (!controller_.commandsEnabled() || !selection_) return;
+    StartFileDrag(this, session_, SelectedRecords(*selection_));
 }
 
 }  // namespace veld

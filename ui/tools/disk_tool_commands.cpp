@@ -9,6 +9,7 @@
 #include "tools/disk_image.h"
 #include "tools/disk_restore.h"
 #include "ui/search/sel_drive_dlg.h"
+#include "ui/search_controller.h"
 #include "ui/tools/del_disk_yn.h"
 #include "ui/tools/disk_tool_dlg.h"
 
@@ -23,11 +24,17 @@ constexpr int kPictureDiskImage = 170;
 constexpr int kPictureErase = 168;
 const char kImageFilter[] = "ディスクイメージ (*.img)";
 
+// What a command works with: the window's search and the owner of its dialogs.
+struct DiskToolContext {
+    SearchController& controller;
+    QWidget* owner;
+};
+
 // The drive selection of one command; false when it was not confirmed.
 bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoice* choice) {
     if (gChooser) return gChooser(kind, choice);
     CSelDriveDlg drive(context.owner);
-    drive.session = context.session;
+    drive.session = &context.controller.session();
     drive.hideHardDisks = true;
     switch (kind) {
         case DiskToolSave:
@@ -73,7 +80,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
 // results are discarded, the path gets ".img", its folder is remembered.
 // "" when the path names no file (nothing else happens then).
 std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoice& choice) {
-    if (context.resetResults) context.resetResults();
+    context.controller.clearResults();
     const std::string path = ImageFilePath(choice.imagePath);
     if (path.empty()) return {};
     WriteIniString("Config", "Dir", ImageFolderOf(path).c_str());
@@ -109,7 +116,9 @@ bool AskYesNo(QWidget* owner, const QString& text) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
-void RunSaveDiskImage(const DiskToolContext& context) {
+void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
+    const DiskToolContext context{controller, owner};
+    GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolSave, context, &choice)) return;
     const std::string path = PrepareImagePath(context, choice);
@@ -137,7 +146,9 @@ void RunSaveDiskImage(const DiskToolContext& context) {
     RunDialog(dialog);
 }
 
-void RunRestoreDiskImage(const DiskToolContext& context) {
+void RunRestoreDiskImage(SearchController& controller, QWidget* owner) {
+    const DiskToolContext context{controller, owner};
+    GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolRestore, context, &choice)) return;
     const std::string path = PrepareImagePath(context, choice);
@@ -161,7 +172,9 @@ void RunRestoreDiskImage(const DiskToolContext& context) {
     RunDialog(dialog);
 }
 
-void RunCompleteErase(const DiskToolContext& context) {
+void RunCompleteErase(SearchController& controller, QWidget* owner) {
+    const DiskToolContext context{controller, owner};
+    GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolErase, context, &choice)) return;
 

@@ -5,27 +5,24 @@
 // cells every 100 ms - the "%d/%d" counter, the phase line, the bitmap bar -
 // and ends with OK when the job completed, Cancel otherwise.
 //
-// Cancel asks the worker to stop after its current chunk and waits up to
-// 2000 ms for it. A worker held longer by a blocked device call keeps the
+// Cancel (the button, Escape, the close box) asks the worker to stop after
+// its current chunk and waits up to 2000 ms for it. A worker held longer by a blocked device call keeps the
 // dialog open ("中止しています"): the device, the file and the buffers are
 // released only once it has ended, and the interface never blocks on it.
 #pragma once
 
-#include <QDialog>
 #include <QString>
 #include <memory>
 
 #include "tools/disk_job.h"
+#include "ui/progress_dialog.h"
 
 class QLabel;
-class QPushButton;
 class QTimer;
 
 namespace veld {
 
-class BitmapProgressBar;
-
-class CDiskToolDlg : public QDialog {
+class CDiskToolDlg : public ProgressDialog {
     Q_OBJECT
 public:
     // Control numbers of the dialog template.
@@ -50,34 +47,25 @@ public:
     QString statusText() const;
     QString counterText() const;
     QString phaseText() const;
-    QPushButton* cancelButton() const { return cancel_; }
-    BitmapProgressBar* bar() const { return bar_; }
     bool cancelling() const { return cancelling_; }
 
 public slots:
     // The Cancel button (and Escape, and the close box).
     void onCancel();
 
-protected:
-    void reject() override;
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void build(const QString& caption, const QString& status);
-    void tick();
+    void poll();
     void finishJob();
 
     std::unique_ptr<DiskJob> job_;
     QTimer* timer_ = nullptr;
     bool inTick_ = false;
     bool cancelling_ = false;
-    bool finished_ = false;
     int result_ = DiskToolCancelled;
     QLabel* status_ = nullptr;
     QLabel* counter_ = nullptr;
     QLabel* phase_ = nullptr;
-    BitmapProgressBar* bar_ = nullptr;
-    QPushButton* cancel_ = nullptr;
 };
 
 // Disk image creation: caption "ディスクイメージの作成".

@@ -13,6 +13,7 @@
 #include "base/trace.h"
 #include "platform/qt/qt_platform_services.h"
 #include "ui/main/main_frame.h"
+#include "ui/search_controller.h"
 #include "ui/thumbs/thumb_list_view.h"
 #include "ui/thumbs/thumb_list_wnd.h"
 
@@ -28,11 +29,12 @@ int main(int argc, char** argv) {
         std::printf("message %s\n", request.text.c_str());
         std::fflush(stdout);
     });
-    veld::CMainFrame frame;
+    veld::SearchController controller;
+    veld::CMainFrame frame(controller);
     frame.move(0, 0);
     frame.resize(900, 600);
     frame.show();
-    QObject::connect(&frame, &veld::CMainFrame::searchFinished, &frame, [&frame](int code) {
+    QObject::connect(&controller, &veld::SearchController::searchFinished, &frame, [&frame](int code) {
         // Give the grid a moment to lay itself out and draw.
         QTimer::singleShot(300, &frame, [&frame, code] {
             veld::CThumListWnd2* grid = frame.thumbnailPane()->grid();
