@@ -78,7 +78,7 @@ DelFileInfo SyntheticRecord(int index, std::mt19937& rng) {
 
 double Elapsed(QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
-void Print(const char* step, double ms, const CWListView& list) {
+void Print(const char* step, double ms, const FoundFileList& list) {
     std::printf("%10.1f ms  %s (%d rows)\n", ms, step, list.model()->rowCount());
     std::fflush(stdout);
 }
@@ -95,12 +95,12 @@ int main(int argc, char** argv) {
     // The end of the search says that nothing was found (nothing was registered).
     SetMessageBoxSink([](const MessageBoxRequest&) {});
     SearchController controller;
-    CMainFrame frame(controller);
+    MainFrame frame(controller);
     frame.resize(1200, 800);
     frame.show();
     QApplication::processEvents();
     SearchSession& session = controller.session();
-    CWListView& list = *frame.listPane();
+    FoundFileList& list = *frame.listPane();
 
     std::mt19937 rng(20240101);
     for (int i = 0; i < count; ++i) session.gcDelFileList.Add(SyntheticRecord(i, rng));

@@ -26,8 +26,8 @@
 #include "ui/main/main_frame.h"
 #include "ui/main/start_search.h"
 #include "ui/search_controller.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-bool VisibleMade(CThumListWnd2* grid, SearchSession& session) {
+bool VisibleMade(ThumbnailGrid* grid, SearchSession& session) {
     if (grid->loadQueueSize() > 0 || grid->decoding()) return false;
     const int first = grid->topRow() * grid->columns();
     for (int cell = first; cell < grid->cellCount() && grid->isCellVisible(cell); ++cell) {
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
         std::fclose(refs);
     }
     SearchController controller;
-    CMainFrame frame(controller);
+    MainFrame frame(controller);
     frame.resize(1024, 700);
     frame.show();
     SetMessageBoxSink([](const MessageBoxRequest&) {});
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
         *options = SearchOptions{};
         return true;
     });
-    CThumListWnd2* grid = frame.thumbnailPane()->grid();
+    ThumbnailGrid* grid = frame.thumbnailPane()->grid();
     SearchSession& session = frame.session();
 
     // The event loop's longest stall: the largest gap between the firings of

@@ -45,7 +45,7 @@ void DrawBitmapProgressBar(QPainter& painter, const QRect& bar, const QImage& fi
 }
 
 BitmapProgressBar::BitmapProgressBar(QWidget* parent) : QWidget(parent) {
-    LoadJpegResource(PicProgressFill, &fill_);
+    LoadPicture(Picture::ProgressFill, &fill_);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 

@@ -16,9 +16,9 @@
 #include "base/settings.h"
 #include "support/scripted_device.h"
 #include "tools/disk_image.h"
-#include "ui/tools/del_disk_yn.h"
+#include "ui/tools/erase_confirm_dialog.h"
 #include "ui/tools/disk_tool_commands.h"
-#include "ui/tools/disk_tool_dlg.h"
+#include "ui/tools/disk_tool_dialog.h"
 
 namespace veld::guitest {
 namespace {
@@ -219,7 +219,7 @@ TEST_F(DiskToolCommandTest, EraseQuestionNamesTheCardAndSavesTheModeOnlyOnConfir
 
     // Cancel: nothing written, the ticked box not remembered.
     WhenModalAppears([&](QWidget* w) {
-        auto* dlg = qobject_cast<CDelDiskYN*>(w);
+        auto* dlg = qobject_cast<EraseConfirmDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("完全消去の確認"));
         EXPECT_EQ(dlg->messageLabel()->text(), DelDiskQuestionText());
@@ -236,7 +236,7 @@ TEST_F(DiskToolCommandTest, EraseQuestionNamesTheCardAndSavesTheModeOnlyOnConfir
 
     // Confirmed in plain mode: one pass of zeros over every byte.
     WhenModalAppears([](QWidget* w) {
-        auto* dlg = qobject_cast<CDelDiskYN*>(w);
+        auto* dlg = qobject_cast<EraseConfirmDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         dlg->pentagonBox()->setChecked(false);
         QTest::mouseClick(dlg->startButton(), Qt::LeftButton);
@@ -251,7 +251,7 @@ TEST_F(DiskToolCommandTest, EraseQuestionNamesTheCardAndSavesTheModeOnlyOnConfir
     WriteFile(target, original);
     messages_.clear();
     WhenModalAppears([](QWidget* w) {
-        auto* dlg = qobject_cast<CDelDiskYN*>(w);
+        auto* dlg = qobject_cast<EraseConfirmDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         EXPECT_FALSE(dlg->pentagonBox()->isChecked());
         dlg->pentagonBox()->setChecked(true);
@@ -286,7 +286,7 @@ TEST_F(DiskToolDlgTest, CancelWaitsForAHeldWorkerThenDeletesThePartialImage) {
     const std::string path = Path("partial.img");
     auto job = std::make_unique<DiskImageJob>();
     ASSERT_EQ(job->Open(medium->Volume(), path, false), DiskOpenOk);
-    CSaveDisk dialog(std::move(job));
+    SaveDiskDialog dialog(std::move(job));
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("ディスクイメージの作成"));
     EXPECT_EQ(dialog.statusText(), QStringLiteral("ディスクイメージ作成中　しばらくお待ちください"));
     EXPECT_EQ(dialog.cancelButton()->text(), QStringLiteral("キャンセル"));
@@ -319,7 +319,7 @@ TEST_F(DiskToolDlgTest, ReadErrorKeepsTheImageAndSaysWhere) {
     const std::string path = Path("failing.img");
     auto job = std::make_unique<DiskImageJob>();
     ASSERT_EQ(job->Open(medium->Volume(), path, false), DiskOpenOk);
-    CSaveDisk dialog(std::move(job));
+    SaveDiskDialog dialog(std::move(job));
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(dialog.jobResult(), DiskToolReadError);
     ASSERT_EQ(messages_.size(), 1u);

@@ -47,7 +47,7 @@ protected:
         ASSERT_GE(list_->rowCount(), 4);
     }
     void TearDown() override {
-        CSaveDlg::SetFolderPickerForTest(nullptr);
+        SaveDialog::SetFolderPickerForTest(nullptr);
         MainFrameTest::TearDown();
     }
     // The first row whose record has the size and was found through a
@@ -72,8 +72,8 @@ protected:
         return sizes;
     }
     // Runs the save dialog with the values given; returns its result.
-    int RunSave(int mode, bool keepFolders, const std::string& folder, CSaveDlg** seen = nullptr) {
-        CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
+    int RunSave(int mode, bool keepFolders, const std::string& folder, SaveDialog** seen = nullptr) {
+        SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
         WhenModalAppears([&](QWidget*) {
             dialog.setTargetFolder(QString::fromStdString(folder));
             (mode == 1 ? dialog.selectedButton() : dialog.allButton())->setChecked(true);
@@ -86,7 +86,7 @@ protected:
         return result;
     }
 
-    CWListView* list_ = nullptr;
+    FoundFileList* list_ = nullptr;
     std::vector<std::string> savedPaths_;
 };
 
@@ -177,7 +177,7 @@ TEST_F(FoundFileListTest, ColumnWidthsPersistAndWideOnesAreForgotten) {
     frame_.reset();
     EXPECT_EQ(ReadIniInt("Config", "ListWidth1", 0), 150);
     EXPECT_EQ(ReadIniInt("Config", "ListWidth0", 0), -1);
-    frame_ = std::make_unique<CMainFrame>(*controller_);
+    frame_ = std::make_unique<MainFrame>(*controller_);
     EXPECT_EQ(frame_->listPane()->columnWidth(1), 150);
     EXPECT_EQ(frame_->listPane()->columnWidth(0), frame_->listPane()->DefaultColumnWidth(0));
     // A column left at its default is stored as the default, not as pixels.
@@ -292,13 +292,13 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     WriteIniInt("Config", "SaveDirFlag", 0);
     WriteIniString("Config", "SaveDir", TempPath("old").c_str());
     list_->clearSelection();
-    CSaveDlg::SetFolderPickerForTest([this](QWidget*, const QString& start) {
+    SaveDialog::SetFolderPickerForTest([this](QWidget*, const QString& start) {
         EXPECT_EQ(start.toStdString(), TempPath("old"));
         return QString::fromStdString(TempPath("new"));
     });
     bool selectedEnabled = true, allChecked = false, foldersChecked = true;
     QString shownFolder;
-    CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
+    SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         // Nothing selected: "selected files" is off and the mode falls back.
         selectedEnabled = dialog.selectedButton()->isEnabled();
@@ -318,7 +318,7 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
 
     // With nothing in the list the dialog does not open.
     controller_->clearResults();
-    CSaveDlg empty(frame_.get(), *controller_, controller_->selection());
+    SaveDialog empty(frame_.get(), *controller_, controller_->selection());
     EXPECT_EQ(empty.exec(), int(QDialog::Rejected));
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(), "保存するファイルがありません");
@@ -338,7 +338,7 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
     WriteIniString("Config", "Dir", nullptr);
 
     QString shownFolder;
-    CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
+    SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         shownFolder = dialog.folderField()->toPlainText();
         dialog.cancelButton()->click();
@@ -362,7 +362,7 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
 
     // Once it exists, the documents folder is the one.
     fs::create_directory(home + "/Documents");
-    CSaveDlg again(frame_.get(), *controller_, controller_->selection());
+    SaveDialog again(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         shownFolder = again.folderField()->toPlainText();
         again.cancelButton()->click();
@@ -380,7 +380,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
     QString caption;
     int modeBefore = -1, modeAfter = -1, rangeAfter = -1;
     WhenModalAppears([&](QWidget* modal) {
-        auto* preview = qobject_cast<CBmpViewSimple*>(modal);
+        auto* preview = qobject_cast<PreviewWindow*>(modal);
         if (!preview) {
             modal->close();
             return;
@@ -409,7 +409,7 @@ TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
     QStringList firstPage, secondPage;
     QString workFile;
     WhenModalAppears([&](QWidget* modal) {
-        auto* dump = qobject_cast<CDumpDlg*>(modal);
+        auto* dump = qobject_cast<HexDumpDialog*>(modal);
         if (!dump) {
             modal->close();
             return;
@@ -440,7 +440,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
-    CDumpDlg dump;
+    HexDumpDialog dump;
     dump.setFilePath(QString::fromStdString(path));
     dump.setPageSize(512);
     dump.setPage(0);
@@ -468,7 +468,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     EXPECT_TRUE(dump.previousButton()->isEnabled());
     EXPECT_FALSE(dump.nextButton()->isEnabled());
 
-    CDumpDlg memory;
+    HexDumpDialog memory;
     memory.setMemory(QByteArray(2048, '\x01'));
     memory.showPage();
     ASSERT_GE(memory.lines().size(), 3);
@@ -477,7 +477,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     memory.onNext();
     EXPECT_FALSE(memory.nextButton()->isEnabled());
 
-    CDumpDlg empty;
+    HexDumpDialog empty;
     empty.setMemory(QByteArray());
     empty.showPage();
     ASSERT_FALSE(empty.lines().isEmpty());

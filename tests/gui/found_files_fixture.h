@@ -64,7 +64,7 @@ protected:
             return true;
         });
         controller_ = std::make_unique<SearchController>();
-        frame_ = std::make_unique<CMainFrame>(*controller_);
+        frame_ = std::make_unique<MainFrame>(*controller_);
         frame_->show();
     }
     void TearDown() override {
@@ -155,7 +155,7 @@ protected:
 
     QTemporaryDir dir_;
     std::unique_ptr<SearchController> controller_;
-    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<MainFrame> frame_;
     std::vector<std::string> messages_;
     std::vector<QString> opened_;
     std::vector<uint8_t> live_, photoB_, photoLong_, note_, photoOld_;

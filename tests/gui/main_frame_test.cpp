@@ -24,7 +24,7 @@
 #include "ui/found_file_filter.h"
 #include "ui/found_file_model.h"
 #include "ui/main/splash_window.h"
-#include "ui/thumbs/thumb_list_view.h"
+#include "ui/thumbs/thumbnail_pane.h"
 #include "ui/search/search_start_dlg.h"
 #include "ui/search/sel_drive_dlg.h"
 
@@ -104,7 +104,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(0)"));
     EXPECT_EQ(ChildTexts(root), (QStringList{"画像ファイル", "その他"}));
 
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     ASSERT_EQ(list->model()->columnCount(), 11);
     QStringList headings;
     for (int c = 0; c < 11; ++c) headings << list->model()->headerData(c, Qt::Horizontal).toString();
@@ -118,11 +118,11 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
 
 TEST_F(MainFrameTest, DefaultWidthsShowTheHeadingsAndTheTreeRootWhole) {
     for (int c = 0; c < 11; ++c) WriteIniInt("Config", "ListWidth" + std::to_string(c), -1);
-    frame_ = std::make_unique<CMainFrame>(*controller_);
+    frame_ = std::make_unique<MainFrame>(*controller_);
     frame_->show();
     QCoreApplication::processEvents();
 
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     QHeaderView* header = list->header();
     const QFontMetrics metrics(header->font());
     const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
@@ -167,7 +167,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     EXPECT_TRUE(messages_.empty()) << messages_.front();
 
     // Every listed record appears once, in list order, with the engine's texts.
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     std::vector<int> expected;
     frame_->session().gcDelFileList.ForEach([&](DelFileInfo& r) {
         if (r.listed) expected.push_back(r.index);
@@ -237,7 +237,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
 
 TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     const int all = list->rowCount();
     ASSERT_GE(all, 3);
     // Replay the feeding: empty the views, then deliver two 3026 messages.
@@ -381,7 +381,7 @@ TEST(FoundFileTreeFilter, ExtensionOfNodeTextAndRecordMatching) {
     DisplayFilter pictures;
     pictures.node = NodePictures;
     controller.shownFiles()->setFilter(pictures);
-    CWTreeDlgView pane(controller, *controller.shownFiles());
+    FoundFileTree pane(controller, *controller.shownFiles());
     const DisplayFilter& filter = controller.shownFiles()->filter();
     EXPECT_EQ(filter.node, int(NodeAll));
     DelFileInfo record;
@@ -420,8 +420,8 @@ TEST_F(MainFrameTest, AboutBoxShowsTheVersion) {
 TEST_F(MainFrameTest, SplashPostsDeferredStartOnceOnInputOrTimer) {
     // The deferred start opens no wizard here (the wizard has its own tests).
     WriteIniInt("Config", "NotOpenEasyWiz", 1);
-    QSignalSpy deferred(frame_.get(), &CMainFrame::deferredStartReceived);
-    CSplashWnd* splash = frame_->ShowSplash();
+    QSignalSpy deferred(frame_.get(), &MainFrame::deferredStartReceived);
+    SplashWindow* splash = frame_->ShowSplash();
     ASSERT_NE(splash, nullptr);
     EXPECT_EQ(frame_->ShowSplash(), nullptr);  // one at a time
     QTest::keyClick(frame_.get(), Qt::Key_A);

@@ -49,7 +49,7 @@ protected:
     // the card's folders recreated;
     // *stillOpen tells whether the dialog was still open after "保存(&S)".
     int RunSave(int mode, const std::string& folder, bool* stillOpen = nullptr) {
-        CSaveDlg dialog(frame_.get(), *controller_, controller_->selection());
+        SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
         WhenModalAppears([&](QWidget*) {
             dialog.setTargetFolder(QString::fromStdString(folder));
             (mode == 1 ? dialog.selectedButton() : dialog.allButton())->setChecked(true);
@@ -67,7 +67,7 @@ protected:
         return -1;
     }
 
-    CWListView* list_ = nullptr;
+    FoundFileList* list_ = nullptr;
     std::vector<uint8_t> whole_;
 };
 

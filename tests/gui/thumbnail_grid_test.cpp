@@ -23,10 +23,10 @@
 #include "ui/found_file_model.h"
 #include "ui/main/found_file_list.h"
 #include "ui/thumbs/file_drag.h"
-#include "ui/thumbs/sect_view.h"
-#include "ui/thumbs/thumb_dlg_bar.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/disk_map_view.h"
+#include "ui/thumbs/thumbnail_sort_bar.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld::guitest {
@@ -39,7 +39,7 @@ TEST(ThumbGridGeometry, ColumnsRowsAndHitsFollowTheOuterSize) {
     SearchController controller;
     QStandardItemModel rows(7, 1);
     QItemSelectionModel selection(&rows);
-    CThumListWnd2 grid(controller, &selection);
+    ThumbnailGrid grid(controller, &selection);
     grid.resize(250, 260);
     EXPECT_EQ(grid.columns(), 2);
     EXPECT_EQ(grid.visibleRows(), 3);  // (50 + 260) / 100
@@ -151,13 +151,13 @@ protected:
         return records;
     }
 
-    CThumListWnd2* grid_ = nullptr;
-    CThumDlgBar2* bar_ = nullptr;
-    CWListView* list_ = nullptr;
+    ThumbnailGrid* grid_ = nullptr;
+    ThumbnailSortBar* bar_ = nullptr;
+    FoundFileList* list_ = nullptr;
 };
 
 TEST_F(ThumbnailGridTest, ViewsSwitchThroughMenuAndToolbar) {
-    CRightPaneFrame* right = frame_->rightFrame();
+    RightPane* right = frame_->rightFrame();
     QAction* menuThumbs = Action("showThumbnails");
     QAction* menuList = Action("showList");
     QAction* menuMap = Action("showDiskMap");
@@ -380,7 +380,7 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
     ASSERT_GT(made, 0);
     ASSERT_LT(made, 2000);
     const size_t bound = size_t(grid_->heldBound());
-    EXPECT_EQ(bound, size_t(std::max({made, CThumListWnd2::kMinHeldThumbnails,
+    EXPECT_EQ(bound, size_t(std::max({made, ThumbnailGrid::kMinHeldThumbnails,
                                       2 * grid_->columns() * (grid_->visibleRows() + 1)})));
     auto held = [&] {
         size_t n = 0;
@@ -394,11 +394,11 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
     grid_->setTopRow(grid_->maxTopRow());
     grid_->viewport()->repaint();
     const int visible = grid_->cellCount() - grid_->topRow() * grid_->columns();
-    ASSERT_GT(visible, CThumListWnd2::kThumbnailsPerTick);
+    ASSERT_GT(visible, ThumbnailGrid::kThumbnailsPerTick);
     EXPECT_EQ(int(grid_->loadQueueSize()), visible);
     const int first = grid_->TimerTick();
     EXPECT_GE(first, 1);
-    EXPECT_LE(first, CThumListWnd2::kThumbnailsPerTick);
+    EXPECT_LE(first, ThumbnailGrid::kThumbnailsPerTick);
     for (int record : grid_->loadQueue()) EXPECT_GE(record, grid_->topRow() * grid_->columns());
 
     // Down and back up, a page at a time, every visible thumbnail made.
@@ -436,10 +436,10 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
     // The thumbnails made away from the interface thread are the ones the
     // search makes, pixel for pixel.
     forgetThumbnails();
-    QSignalSpy made(grid_, &CThumListWnd2::thumbnailsMade);
+    QSignalSpy made(grid_, &ThumbnailGrid::thumbnailsMade);
     const int taken = grid_->TimerTick();
     ASSERT_GE(taken, 1);
-    ASSERT_LE(taken, CThumListWnd2::kThumbnailsPerTick);
+    ASSERT_LE(taken, ThumbnailGrid::kThumbnailsPerTick);
     EXPECT_TRUE(grid_->decoding());
     // No second batch while the first is out.
     EXPECT_EQ(grid_->TimerTick(), 0);
@@ -483,7 +483,7 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
 TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     SearchTheCard();
     Action("showDiskMap")->trigger();
-    CSectView* map = frame_->rightFrame()->diskMap();
+    DiskMapView* map = frame_->rightFrame()->diskMap();
     ASSERT_EQ(map->itemCount(), list_->rowCount());
     uint32_t last = 0;
     for (int record : map->items()) {
@@ -525,7 +525,7 @@ TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem
     ASSERT_EQ(same.size(), 2u);
     ClearWorkFolders();
 
-    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    FileDragData data(&frame_->session(), same, WorkFolderPath());
     ASSERT_TRUE(data.hasUrls());
     // Nothing is written until the target asks for the files.
     EXPECT_EQ(data.extractions(), 0);
@@ -569,7 +569,7 @@ TEST_F(ThumbnailGridTest, ADropAskedAfterTheResultsChangedWritesNoOtherFile) {
     const std::vector<int> same = SameNamedPhotos(&name);
     ASSERT_EQ(same.size(), 2u);
     ClearWorkFolders();
-    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    FileDragData data(&frame_->session(), same, WorkFolderPath());
     // Another file now stands where the second dragged record was.
     DelFileInfo* moved = frame_->session().gcDelFileList.Get(size_t(same[1]));
     ASSERT_NE(moved, nullptr);
@@ -597,7 +597,7 @@ TEST_F(ThumbnailGridTest, FilesThatCannotBeWrittenForADropAreNamedAfterIt) {
     { std::ofstream(blocked / "keep") << "x"; }
     const size_t before = messages_.size();
 
-    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    FileDragData data(&frame_->session(), same, WorkFolderPath());
     const QList<QUrl> urls = data.urls();
     ASSERT_EQ(urls.size(), 1);
     EXPECT_EQ(fs::path(urls[0].toLocalFile().toStdString()).filename().string(),
@@ -660,7 +660,7 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     QTest::qWait(20);
     EXPECT_TRUE(finished.isEmpty());
     EXPECT_TRUE(frame_->uiEnabled());
-    QMetaObject::invokeMethod(frame_.get(), &CMainFrame::DeferredStart, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(frame_.get(), &MainFrame::DeferredStart, Qt::QueuedConnection);
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_GE(grid_->cellCount(), 4);

@@ -16,6 +16,8 @@
 #include <QWizard>
 #include <QWizardPage>
 
+#include "ui/picture_loader.h"
+
 class QCheckBox;
 class QItemSelectionModel;
 
@@ -23,11 +25,11 @@ namespace veld {
 
 class SearchController;
 
-class CEasyWizPage : public QWizardPage {
+class EasyWizardPage : public QWizardPage {
     Q_OBJECT
 public:
     // number: 1..5.
-    CEasyWizPage(int number, int pictureId, const QString& guidance, QWidget* parent = nullptr);
+    EasyWizardPage(int number, Picture picture, const QString& guidance, QWidget* parent = nullptr);
 
     int number() const { return number_; }
     QLabel* pictureFrame() const { return picture_; }
@@ -44,28 +46,28 @@ public:
 private:
     void loadPicture();
     int number_;
-    int pictureId_;
+    Picture artwork_;
     QString guidance_;
     bool pictureLoaded_ = false;
     QLabel* picture_ = nullptr;
     QCheckBox* notOpen_ = nullptr;
 };
 
-class CEasyWizSheet : public QWizard {
+class EasyWizard : public QWizard {
     Q_OBJECT
 public:
     // Page numbers as ids.
     enum Page { Page1 = 0, Page2 = 1, Page3 = 2, Page4 = 3, Page5 = 4 };
 
     // shown: the views' selection over the rows they show (what page 3 saves).
-    CEasyWizSheet(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
+    EasyWizard(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
     // The search the wizard started has finished: page 3 when it succeeded
     // and found files, else page 1.
     void SearchFinished(int resultCode, long long foundCount);
 
     bool searching() const { return searching_; }
-    CEasyWizPage* wizPage(int id) const { return static_cast<CEasyWizPage*>(page(id)); }
+    EasyWizardPage* wizPage(int id) const { return static_cast<EasyWizardPage*>(page(id)); }
 
     // Page 1's Next: starts the search; false when it did not start.
     bool StartSearchFromPage1();

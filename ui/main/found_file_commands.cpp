@@ -90,7 +90,7 @@ void FoundFileCommands::openRow(int row) {
     QImage picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
     if (picture.isNull()) return;
     QImage scaled = ScaleImageOnWhite(picture, kPreviewWidth, kPreviewHeight);
-    CBmpViewSimple view(window_);
+    PreviewWindow view(window_);
     view.Show(scaled, QString::fromStdString(FoundFileColumnText(*record, 0)));
 }
 
@@ -108,7 +108,7 @@ void FoundFileCommands::dumpRow(int row) {
         return;
     }
     {
-        CDumpDlg dialog(window_);
+        HexDumpDialog dialog(window_);
         dialog.setFilePath(QString::fromStdString(outcome.path));
         dialog.setPageSize(int(clusterSize ? clusterSize : 512));
         dialog.exec();
@@ -117,7 +117,7 @@ void FoundFileCommands::dumpRow(int row) {
     std::filesystem::remove(outcome.path, ignored);
 }
 
-void FoundFileCommands::openSaveFolder() { CSaveDlg::OpenSaveFolder(controller_); }
+void FoundFileCommands::openSaveFolder() { SaveDialog::OpenSaveFolder(controller_); }
 
 void FoundFileCommands::save() { SaveFoundFiles(window_, controller_, shown_); }
 

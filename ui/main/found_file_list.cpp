@@ -60,7 +60,7 @@ QString WidestCellText(int column) {
 
 }  // namespace
 
-CWListView::CWListView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+FoundFileList::FoundFileList(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
     : QTreeView(parent), controller_(controller) {
     setObjectName(QStringLiteral("foundFileList"));
     setFont(QFont(QStringLiteral("ＭＳＰ ゴシック"), 10));
@@ -95,8 +95,8 @@ CWListView::CWListView(SearchController& controller, QItemSelectionModel* shown,
     });
     // New rows and refills put every direction flag back; a sort does not.
     QAbstractItemModel* rows = model();
-    connect(rows, &QAbstractItemModel::rowsInserted, this, &CWListView::clearSortFlags);
-    connect(rows, &QAbstractItemModel::modelReset, this, &CWListView::clearSortFlags);
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &FoundFileList::clearSortFlags);
+    connect(rows, &QAbstractItemModel::modelReset, this, &FoundFileList::clearSortFlags);
     // After a sort the current cell is its row's first.
     connect(rows, &QAbstractItemModel::layoutChanged, this, [this] {
         const QModelIndex current = currentIndex();
@@ -105,7 +105,7 @@ CWListView::CWListView(SearchController& controller, QItemSelectionModel* shown,
     });
 }
 
-CWListView::~CWListView() {
+FoundFileList::~FoundFileList() {
     for (int c = 0; c < FoundFileColumnCount; ++c) {
         int width = columnWidth(c);
         // A column left at its default is stored as "default", so that it
@@ -115,7 +115,7 @@ CWListView::~CWListView() {
     }
 }
 
-int CWListView::DefaultColumnWidth(int column) const {
+int FoundFileList::DefaultColumnWidth(int column) const {
     if (column < 0 || column >= FoundFileColumnCount) return 0;
     // The built-in width was chosen for the Windows font: scale it by the
     // measured font, and never cut the heading or a fixed-format cell.
@@ -127,39 +127,39 @@ int CWListView::DefaultColumnWidth(int column) const {
     return width;
 }
 
-void CWListView::clearSortFlags() { std::fill(std::begin(sortFlags_), std::end(sortFlags_), 0); }
+void FoundFileList::clearSortFlags() { std::fill(std::begin(sortFlags_), std::end(sortFlags_), 0); }
 
-int CWListView::sortFlag(int column) const { return column >= 0 && column < 10 ? sortFlags_[column] : 0; }
+int FoundFileList::sortFlag(int column) const { return column >= 0 && column < 10 ? sortFlags_[column] : 0; }
 
-std::vector<int> CWListView::rowRecords() const { return RecordsInRowOrder(*model()); }
+std::vector<int> FoundFileList::rowRecords() const { return RecordsInRowOrder(*model()); }
 
-std::vector<int> CWListView::selectedRecords() const { return SelectedRecords(*selectionModel()); }
+std::vector<int> FoundFileList::selectedRecords() const { return SelectedRecords(*selectionModel()); }
 
-int CWListView::rowCount() const { return model()->rowCount(); }
+int FoundFileList::rowCount() const { return model()->rowCount(); }
 
-DelFileInfo* CWListView::RecordOfRow(int row) const {
+DelFileInfo* FoundFileList::RecordOfRow(int row) const {
     const int index = RecordIndexOfRow(*model(), row);
     return index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
 }
 
-QString CWListView::cellText(int row, int column) const { return model()->index(row, column).data().toString(); }
+QString FoundFileList::cellText(int row, int column) const { return model()->index(row, column).data().toString(); }
 
-bool CWListView::isRowSelected(int row) const { return selectionModel()->isRowSelected(row, QModelIndex()); }
+bool FoundFileList::isRowSelected(int row) const { return selectionModel()->isRowSelected(row, QModelIndex()); }
 
-void CWListView::setRowSelected(int row, bool selected) {
+void FoundFileList::setRowSelected(int row, bool selected) {
     const QModelIndex index = model()->index(row, 0);
     if (!index.isValid()) return;
     selectionModel()->select(index, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                                         QItemSelectionModel::Rows);
 }
 
-QRect CWListView::rowRect(int row) const {
+QRect FoundFileList::rowRect(int row) const {
     const QModelIndex first = model()->index(row, 0);
     const QModelIndex last = model()->index(row, FoundFileColumnCount - 1);
     return visualRect(first).united(visualRect(last));
 }
 
-void CWListView::SortByColumn(int column) {
+void FoundFileList::SortByColumn(int column) {
     if (column < 0 || column >= FoundFileColumnCount) return;
     const int flag = column < 10 ? sortFlags_[column] : 0;
     // The grid and the disk map show these rows: they follow.
@@ -167,7 +167,7 @@ void CWListView::SortByColumn(int column) {
     if (column < 10) sortFlags_[column] = flag ? 0 : 1;
 }
 
-void CWListView::mouseDoubleClickEvent(QMouseEvent* event) {
+void FoundFileList::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() != Qt::LeftButton || !controller_.commandsEnabled()) return;
     const QModelIndex index = indexAt(event->position().toPoint());

@@ -17,13 +17,13 @@ namespace veld {
 
 class SearchController;
 
-class CWListView : public QTreeView {
+class FoundFileList : public QTreeView {
     Q_OBJECT
 public:
     // shown: the selection over the rows to show (its model is the rows).
-    CWListView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
+    FoundFileList(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
     // Stores the column widths (-1 for a column at its default width).
-    ~CWListView() override;
+    ~FoundFileList() override;
 
     // The width a column gets when none is stored: its built-in width scaled
     // to the font, at least wide enough for the heading and, for the date,

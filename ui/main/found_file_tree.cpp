@@ -60,7 +60,7 @@ std::string FilterExtensionOfNodeText(const std::string& text) {
     return extension;
 }
 
-CWTreeDlgView::CWTreeDlgView(SearchController& controller, FoundFileFilter& filter, QWidget* parent)
+FoundFileTree::FoundFileTree(SearchController& controller, FoundFileFilter& filter, QWidget* parent)
     : QWidget(parent), controller_(controller), filter_(filter) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -76,17 +76,17 @@ CWTreeDlgView::CWTreeDlgView(SearchController& controller, FoundFileFilter& filt
     tree_->setItemDelegate(new ClippedTextTipDelegate(tree_));
     tab_->addTab(tree_, QStringLiteral("検索結果"));
     layout->addWidget(tab_);
-    connect(tree_, &QTreeWidget::itemSelectionChanged, this, &CWTreeDlgView::onSelectionChanged);
-    connect(&controller_, &SearchController::resultsCleared, this, &CWTreeDlgView::Rebuild);
-    connect(&controller_, &SearchController::searchFinished, this, &CWTreeDlgView::Rebuild);
+    connect(tree_, &QTreeWidget::itemSelectionChanged, this, &FoundFileTree::onSelectionChanged);
+    connect(&controller_, &SearchController::resultsCleared, this, &FoundFileTree::Rebuild);
+    connect(&controller_, &SearchController::searchFinished, this, &FoundFileTree::Rebuild);
     connect(&controller_, &SearchController::commandsEnabledChanged, this, &QWidget::setEnabled);
     setEnabled(controller_.commandsEnabled());
     Rebuild();
 }
 
-QTreeWidgetItem* CWTreeDlgView::rootNode() const { return tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr; }
+QTreeWidgetItem* FoundFileTree::rootNode() const { return tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr; }
 
-int CWTreeDlgView::preferredWidth() const {
+int FoundFileTree::preferredWidth() const {
     QTreeWidgetItem* root = rootNode();
     if (!root) return 0;
     // The widest of the root and its groups as drawn now, with room for more
@@ -104,12 +104,12 @@ int CWTreeDlgView::preferredWidth() const {
     return cell + digits + 2 * tree_->frameWidth() + tabFrame;
 }
 
-void CWTreeDlgView::SetTabTitle() {
+void FoundFileTree::SetTabTitle() {
     while (tab_->count() > 0) tab_->removeTab(0);
     tab_->addTab(tree_, QStringLiteral("検索結果"));
 }
 
-void CWTreeDlgView::Rebuild() {
+void FoundFileTree::Rebuild() {
     rebuilding_ = true;
     tree_->setUpdatesEnabled(false);
     tree_->clear();
@@ -151,7 +151,7 @@ void CWTreeDlgView::Rebuild() {
     tree_->setUpdatesEnabled(true);
 }
 
-void CWTreeDlgView::onSelectionChanged() {
+void FoundFileTree::onSelectionChanged() {
     if (rebuilding_) return;
     QList<QTreeWidgetItem*> selected = tree_->selectedItems();
     if (selected.isEmpty()) return;

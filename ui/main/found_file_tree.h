@@ -23,10 +23,10 @@ std::string FilterExtensionOfNodeText(const std::string& text);
 
 // The tree pane: the controller's found files by kind and extension; its
 // selection is the filter's node.
-class CWTreeDlgView : public QWidget {
+class FoundFileTree : public QWidget {
     Q_OBJECT
 public:
-    CWTreeDlgView(SearchController& controller, FoundFileFilter& filter, QWidget* parent = nullptr);
+    FoundFileTree(SearchController& controller, FoundFileFilter& filter, QWidget* parent = nullptr);
 
     // Deletes all nodes and builds them again from the found count and the
     // extension tally; selects the root and sets the filter to "all".

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
 
     // The window's search outlives the window, which shows it.
     veld::SearchController controller;
-    veld::CMainFrame frame(controller);
+    veld::MainFrame frame(controller);
     veld::InstallGuiMessageBoxSink(&frame);
     frame.show();
     // Over the main window, which it repaints when it closes.

@@ -43,9 +43,9 @@
 #include "ui/picture_loader.h"
 #include "ui/search_controller.h"
 #include "ui/shell_open.h"
-#include "ui/thumbs/sect_view.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/disk_map_view.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 #include "ui/viewers/preview_window.h"
 
 namespace veld {
@@ -55,7 +55,7 @@ namespace {
 // The text whose width sets the width of status pane 1: sixty digits.
 const QString kPane1WidthText = QStringLiteral("012345678901234567890123456789012345678901234567890123456789");
 
-// Toolbar buttons and their images in picture 166.
+// Toolbar buttons and their images in the toolbar strip.
 constexpr int kButtonWidth = 71;
 constexpr int kButtonHeight = 38;
 enum ToolbarImage { ImgSearch = 0, ImgSave = 1, ImgThumbnails = 2, ImgList = 3, ImgSearchGrey = 5, ImgSaveGrey = 6 };
@@ -86,9 +86,9 @@ QIcon ToolbarIcon(const QImage& strip, int normal, int greyed) {
 }
 
 // The about box: the application icon, the product name and the version.
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
 public:
-    explicit CAboutDlg(QWidget* parent) : QDialog(parent) {
+    explicit AboutDialog(QWidget* parent) : QDialog(parent) {
         setObjectName(QStringLiteral("aboutDialog"));
         setWindowTitle(QStringLiteral("Veld のバージョン情報"));
         setFont(DialogFont());
@@ -120,30 +120,30 @@ public:
 
 // ---------------------------------------------------------------------------
 
-CRightPaneFrame::CRightPaneFrame(SearchController& controller, FoundFileCommands& commands, QWidget* parent)
+RightPane::RightPane(SearchController& controller, FoundFileCommands& commands, QWidget* parent)
     : QStackedWidget(parent) {
     setObjectName(QStringLiteral("rightPaneFrame"));
     // The three views show the same rows with one selection.
     QItemSelectionModel* shown = controller.selection();
-    list_ = new CWListView(controller, shown, this);
-    thumbs_ = new CThumListView(controller, shown, this);
-    map_ = new CSectView(controller, shown, this);
+    list_ = new FoundFileList(controller, shown, this);
+    thumbs_ = new ThumbnailPane(controller, shown, this);
+    map_ = new DiskMapView(controller, shown, this);
     addWidget(list_);
     addWidget(thumbs_);
     addWidget(map_);
 
     // What the list and the grid ask for, the commands do.
-    CThumListWnd2* grid = thumbs_->grid();
-    connect(list_, &CWListView::openRequested, &commands, &FoundFileCommands::openRow);
-    connect(grid, &CThumListWnd2::openRequested, &commands, &FoundFileCommands::openRow);
-    connect(list_, &CWListView::contextMenuRequested, this,
+    ThumbnailGrid* grid = thumbs_->grid();
+    connect(list_, &FoundFileList::openRequested, &commands, &FoundFileCommands::openRow);
+    connect(grid, &ThumbnailGrid::openRequested, &commands, &FoundFileCommands::openRow);
+    connect(list_, &FoundFileList::contextMenuRequested, this,
             [this, &commands](const QPoint& global) { commands.popUpContextMenu(list_, global); });
-    connect(grid, &CThumListWnd2::contextMenuRequested, this,
+    connect(grid, &ThumbnailGrid::contextMenuRequested, this,
             [grid, &commands](const QPoint& global) { commands.popUpContextMenu(grid, global); });
     ShowView(ViewThumbnails);
 }
 
-void CRightPaneFrame::ShowView(int code) {
+void RightPane::ShowView(int code) {
     if (code == current_) return;
     QWidget* view = nullptr;
     if (code == ViewList) view = list_;
@@ -159,7 +159,7 @@ void CRightPaneFrame::ShowView(int code) {
 
 // ---------------------------------------------------------------------------
 
-CMainFrame::CMainFrame(SearchController& controller, QWidget* parent)
+MainFrame::MainFrame(SearchController& controller, QWidget* parent)
     : QMainWindow(parent), controller_(controller) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(QStringLiteral("Veld"));
@@ -176,8 +176,8 @@ CMainFrame::CMainFrame(SearchController& controller, QWidget* parent)
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setObjectName(QStringLiteral("paneSplitter"));
     splitter_->setChildrenCollapsible(false);
-    tree_ = new CWTreeDlgView(controller_, *controller_.shownFiles(), splitter_);
-    right_ = new CRightPaneFrame(controller_, *commands_, splitter_);
+    tree_ = new FoundFileTree(controller_, *controller_.shownFiles(), splitter_);
+    right_ = new RightPane(controller_, *commands_, splitter_);
     splitter_->addWidget(tree_);
     splitter_->addWidget(right_);
     splitter_->setStretchFactor(0, 0);
@@ -189,9 +189,9 @@ CMainFrame::CMainFrame(SearchController& controller, QWidget* parent)
     createMenus();
     createToolbar();
     createStatusBar();
-    connect(&controller_, &SearchController::commandsEnabledChanged, this, &CMainFrame::applyCommandsEnabled);
-    connect(&controller_, &SearchController::searchFinished, this, &CMainFrame::updateResultCommands);
-    connect(&controller_, &SearchController::statusText, this, &CMainFrame::showControllerStatus);
+    connect(&controller_, &SearchController::commandsEnabledChanged, this, &MainFrame::applyCommandsEnabled);
+    connect(&controller_, &SearchController::searchFinished, this, &MainFrame::updateResultCommands);
+    connect(&controller_, &SearchController::statusText, this, &MainFrame::showControllerStatus);
     applyCommandsEnabled(controller_.commandsEnabled());
     updateResultCommands();
     tree_->SetTabTitle();
@@ -202,41 +202,41 @@ CMainFrame::CMainFrame(SearchController& controller, QWidget* parent)
     resize(size);
 }
 
-CMainFrame::~CMainFrame() {
+MainFrame::~MainFrame() {
     ClearWorkFolders();
     std::error_code ignored;
     std::filesystem::remove(WorkFolderPath(), ignored);
 }
 
-SearchSession& CMainFrame::session() const { return controller_.session(); }
+SearchSession& MainFrame::session() const { return controller_.session(); }
 
-CWListView* CMainFrame::listPane() const { return right_ ? right_->listPane() : nullptr; }
+FoundFileList* MainFrame::listPane() const { return right_ ? right_->listPane() : nullptr; }
 
-CThumListView* CMainFrame::thumbnailPane() const { return right_ ? right_->thumbnailPane() : nullptr; }
+ThumbnailPane* MainFrame::thumbnailPane() const { return right_ ? right_->thumbnailPane() : nullptr; }
 
-QAction* CMainFrame::makeAction(const char* name, const QString& text, void (CMainFrame::*slot)()) {
+QAction* MainFrame::makeAction(const char* name, const QString& text, void (MainFrame::*slot)()) {
     auto* action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));
     if (slot) connect(action, &QAction::triggered, this, slot);
     return action;
 }
 
-void CMainFrame::createActions() {
-    actStart_ = makeAction("startSearch", QStringLiteral("検索の開始(&F)"), &CMainFrame::onStartSearch);
-    actClear_ = makeAction("clearResults", QStringLiteral("検索結果のクリア(&C)"), &CMainFrame::onClearResults);
-    actSave_ = makeAction("saveFoundFiles", QStringLiteral("見つかったファイルを保存(&S)"), &CMainFrame::onSave);
+void MainFrame::createActions() {
+    actStart_ = makeAction("startSearch", QStringLiteral("検索の開始(&F)"), &MainFrame::onStartSearch);
+    actClear_ = makeAction("clearResults", QStringLiteral("検索結果のクリア(&C)"), &MainFrame::onClearResults);
+    actSave_ = makeAction("saveFoundFiles", QStringLiteral("見つかったファイルを保存(&S)"), &MainFrame::onSave);
     actSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
     QAction* exit = makeAction("exit", QStringLiteral("アプリケーションの終了(&X)"), nullptr);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
-    actThumbs_ = makeAction("showThumbnails", QStringLiteral("縮小画像(&H)"), &CMainFrame::onShowThumbnails);
+    actThumbs_ = makeAction("showThumbnails", QStringLiteral("縮小画像(&H)"), &MainFrame::onShowThumbnails);
     actThumbs_->setCheckable(true);
     actThumbs_->setChecked(true);
     actThumbs_->setStatusTip(QStringLiteral("縮小表示します"));
-    actList_ = makeAction("showList", QStringLiteral("詳細リスト(&L)"), &CMainFrame::onShowList);
+    actList_ = makeAction("showList", QStringLiteral("詳細リスト(&L)"), &MainFrame::onShowList);
     actList_->setCheckable(true);
     actList_->setStatusTip(QStringLiteral("詳細リスト表示します"));
-    actDiskMap_ = makeAction("showDiskMap", QStringLiteral("ディスクマップ"), &CMainFrame::onShowDiskMap);
+    actDiskMap_ = makeAction("showDiskMap", QStringLiteral("ディスクマップ"), &MainFrame::onShowDiskMap);
     actDiskMap_->setCheckable(true);
     actDiskMap_->setStatusTip(QStringLiteral("見つかったファイルをカード上の位置の順に表示します"));
     // The view items carry one check mark among them.
@@ -244,20 +244,20 @@ void CMainFrame::createActions() {
     views->setExclusive(true);
     for (QAction* a : {actThumbs_, actList_, actDiskMap_}) views->addAction(a);
 
-    makeAction("easyWizard", QStringLiteral("簡単復活ウィザードを開く(&W)"), &CMainFrame::onEasyWizard);
-    makeAction("saveDiskImage", QStringLiteral("ディスクイメージを保存(&S)"), &CMainFrame::onSaveDiskImage);
-    makeAction("restoreDiskImage", QStringLiteral("ディスクイメージからカードに書込"), &CMainFrame::onRestoreDiskImage);
-    makeAction("completeErase", QStringLiteral("完全消去(&D)"), &CMainFrame::onCompleteErase);
+    makeAction("easyWizard", QStringLiteral("簡単復活ウィザードを開く(&W)"), &MainFrame::onEasyWizard);
+    makeAction("saveDiskImage", QStringLiteral("ディスクイメージを保存(&S)"), &MainFrame::onSaveDiskImage);
+    makeAction("restoreDiskImage", QStringLiteral("ディスクイメージからカードに書込"), &MainFrame::onRestoreDiskImage);
+    makeAction("completeErase", QStringLiteral("完全消去(&D)"), &MainFrame::onCompleteErase);
 
-    QAction* help = makeAction("help", QStringLiteral("ヘルプ(&H)"), &CMainFrame::onHelp);
+    QAction* help = makeAction("help", QStringLiteral("ヘルプ(&H)"), &MainFrame::onHelp);
     help->setShortcut(QKeySequence(Qt::Key_F1));
     help->setShortcutContext(Qt::ApplicationShortcut);
-    makeAction("updateCheck", QStringLiteral("製品のアップデート"), &CMainFrame::onUpdateCheck);
-    makeAction("homePage", QStringLiteral("Veld のホームページ"), &CMainFrame::onHomePage);
-    makeAction("about", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."), &CMainFrame::onAbout);
+    makeAction("updateCheck", QStringLiteral("製品のアップデート"), &MainFrame::onUpdateCheck);
+    makeAction("homePage", QStringLiteral("Veld のホームページ"), &MainFrame::onHomePage);
+    makeAction("about", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."), &MainFrame::onAbout);
 }
 
-void CMainFrame::createMenus() {
+void MainFrame::createMenus() {
     auto Named = [this](const char* name) {
         return findChild<QAction*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
     };
@@ -289,7 +289,7 @@ void CMainFrame::createMenus() {
     helpMenu_->addAction(Named("about"));
 }
 
-void CMainFrame::createToolbar() {
+void MainFrame::createToolbar() {
     toolbar_ = new QToolBar(QStringLiteral("ツールバー"), this);
     toolbar_->setObjectName(QStringLiteral("mainToolbar"));
     toolbar_->setMovable(true);
@@ -299,26 +299,26 @@ void CMainFrame::createToolbar() {
     addToolBar(Qt::TopToolBarArea, toolbar_);
 
     QImage strip;
-    LoadJpegResource(PicToolbar, &strip);
+    LoadPicture(Picture::Toolbar, &strip);
 
-    tbSearch_ = makeAction("toolbarSearch", QStringLiteral("検索の開始"), &CMainFrame::onToolbarSearch);
+    tbSearch_ = makeAction("toolbarSearch", QStringLiteral("検索の開始"), &MainFrame::onToolbarSearch);
     tbSearch_->setIcon(ToolbarIcon(strip, ImgSearch, ImgSearchGrey));
     tbSearch_->setToolTip(QStringLiteral("削除したファイルを検索します"));
     tbSearch_->setStatusTip(QStringLiteral("削除したファイルを検索します"));
 
-    tbSave_ = makeAction("toolbarSave", QStringLiteral("保存"), &CMainFrame::onToolbarSave);
+    tbSave_ = makeAction("toolbarSave", QStringLiteral("保存"), &MainFrame::onToolbarSave);
     tbSave_->setIcon(ToolbarIcon(strip, ImgSave, ImgSaveGrey));
     tbSave_->setToolTip(QStringLiteral("見つかったファイルを保存します"));
     tbSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
 
-    tbThumbs_ = makeAction("toolbarThumbnails", QStringLiteral("縮小画像"), &CMainFrame::onShowThumbnails);
+    tbThumbs_ = makeAction("toolbarThumbnails", QStringLiteral("縮小画像"), &MainFrame::onShowThumbnails);
     tbThumbs_->setIcon(ToolbarIcon(strip, ImgThumbnails, -1));
     tbThumbs_->setCheckable(true);
     tbThumbs_->setChecked(true);
     tbThumbs_->setToolTip(QStringLiteral("縮小表示します"));
     tbThumbs_->setStatusTip(QStringLiteral("縮小表示します"));
 
-    tbList_ = makeAction("toolbarList", QStringLiteral("詳細リスト"), &CMainFrame::onShowList);
+    tbList_ = makeAction("toolbarList", QStringLiteral("詳細リスト"), &MainFrame::onShowList);
     tbList_->setIcon(ToolbarIcon(strip, ImgList, -1));
     tbList_->setCheckable(true);
     tbList_->setToolTip(QStringLiteral("詳細リスト表示します"));
@@ -339,7 +339,7 @@ void CMainFrame::createToolbar() {
         if (QWidget* button = toolbar_->widgetForAction(a)) button->setFixedSize(kButtonWidth, kButtonHeight);
 }
 
-void CMainFrame::createStatusBar() {
+void MainFrame::createStatusBar() {
     QStatusBar* bar = statusBar();
     readyLabel_ = new QLabel(QStringLiteral("ﾚﾃﾞｨ"));
     readyLabel_->setObjectName(QStringLiteral("statusPane0"));
@@ -351,13 +351,13 @@ void CMainFrame::createStatusBar() {
     bar->addPermanentWidget(pane1_);
 }
 
-void CMainFrame::SetStatusText(int pane, const QString& text) {
+void MainFrame::SetStatusText(int pane, const QString& text) {
     if (pane != 1 || !pane1_) return;
     pane1_->setText(text);
     pane1_->repaint();
 }
 
-QString CMainFrame::statusText(int pane) const {
+QString MainFrame::statusText(int pane) const {
     if (pane == 1 && pane1_) return pane1_->text();
     if (pane == 0) {
         QString message = statusBar()->currentMessage();
@@ -366,7 +366,7 @@ QString CMainFrame::statusText(int pane) const {
     return {};
 }
 
-void CMainFrame::showControllerStatus(int pane, const QString& text) {
+void MainFrame::showControllerStatus(int pane, const QString& text) {
     if (pane == 1) {
         SetStatusText(1, text);
         return;
@@ -377,13 +377,13 @@ void CMainFrame::showControllerStatus(int pane, const QString& text) {
         statusBar()->showMessage(text);
 }
 
-void CMainFrame::EnableMainUi(bool enabled) { controller_.setCommandsEnabled(enabled); }
+void MainFrame::EnableMainUi(bool enabled) { controller_.setCommandsEnabled(enabled); }
 
-bool CMainFrame::uiEnabled() const { return controller_.commandsEnabled(); }
+bool MainFrame::uiEnabled() const { return controller_.commandsEnabled(); }
 
-bool CMainFrame::resultsAvailable() const { return controller_.resultsAvailable(); }
+bool MainFrame::resultsAvailable() const { return controller_.resultsAvailable(); }
 
-void CMainFrame::applyCommandsEnabled(bool enabled) {
+void MainFrame::applyCommandsEnabled(bool enabled) {
     // File, View and Tools grey out; Help stays usable.
     fileMenu_->menuAction()->setEnabled(enabled);
     viewMenu_->menuAction()->setEnabled(enabled);
@@ -393,18 +393,18 @@ void CMainFrame::applyCommandsEnabled(bool enabled) {
     menuBar()->update();
 }
 
-void CMainFrame::updateResultCommands() {
+void MainFrame::updateResultCommands() {
     const bool available = controller_.resultsAvailable();
     actClear_->setEnabled(available);
     actSave_->setEnabled(available);
     tbSave_->setEnabled(controller_.commandsEnabled() && available);
 }
 
-void CMainFrame::ShowRightView(int code) {
+void MainFrame::ShowRightView(int code) {
     if (right_) right_->ShowView(code);
 }
 
-void CMainFrame::showEvent(QShowEvent* event) {
+void MainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (splitterSized_) return;
     splitterSized_ = true;
@@ -415,9 +415,9 @@ void CMainFrame::showEvent(QShowEvent* event) {
     splitter_->setSizes({tree, qMax(100, width - tree)});
 }
 
-void CMainFrame::onStartSearch() { StartSearch(controller_, this); }
+void MainFrame::onStartSearch() { StartSearch(controller_, this); }
 
-void CMainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) {
+void MainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) {
     auto search = [this, imagePath] {
         if (controller_.commandsEnabled()) StartSearchOfImage(controller_, this, imagePath.toStdString());
     };
@@ -428,39 +428,39 @@ void CMainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) 
     QTimer::singleShot(0, this, search);
 }
 
-void CMainFrame::onToolbarSearch() {
+void MainFrame::onToolbarSearch() {
     if (controller_.commandsEnabled()) onStartSearch();
 }
 
-void CMainFrame::onClearResults() { controller_.clearResults(); }
+void MainFrame::onClearResults() { controller_.clearResults(); }
 
-void CMainFrame::onSave() { SaveFoundFiles(this, controller_, controller_.selection()); }
+void MainFrame::onSave() { SaveFoundFiles(this, controller_, controller_.selection()); }
 
-void CMainFrame::onToolbarSave() {
+void MainFrame::onToolbarSave() {
     if (controller_.commandsEnabled() && controller_.resultsAvailable()) onSave();
 }
 
-void CMainFrame::onShowList() {
+void MainFrame::onShowList() {
     actList_->setChecked(true);
     tbList_->setChecked(true);
-    ShowRightView(CRightPaneFrame::ViewList);
+    ShowRightView(RightPane::ViewList);
 }
 
-void CMainFrame::onShowThumbnails() {
+void MainFrame::onShowThumbnails() {
     actThumbs_->setChecked(true);
     tbThumbs_->setChecked(true);
-    ShowRightView(CRightPaneFrame::ViewThumbnails);
-    if (CThumListView* thumbs = thumbnailPane()) thumbs->grid()->RedrawThumbnails();
+    ShowRightView(RightPane::ViewThumbnails);
+    if (ThumbnailPane* thumbs = thumbnailPane()) thumbs->grid()->RedrawThumbnails();
 }
 
-void CMainFrame::onShowDiskMap() {
+void MainFrame::onShowDiskMap() {
     actDiskMap_->setChecked(true);
     tbThumbs_->setChecked(false);
     tbList_->setChecked(false);
-    ShowRightView(CRightPaneFrame::ViewDiskMap);
+    ShowRightView(RightPane::ViewDiskMap);
 }
 
-void CMainFrame::onHelp() {
+void MainFrame::onHelp() {
     if (FileExists(helpPath_.toStdString())) {
         ShellOpen(helpPath_);
         return;
@@ -483,19 +483,19 @@ void CMainFrame::onHelp() {
     ShellOpen(helpPath_);
 }
 
-void CMainFrame::onAbout() {
-    CAboutDlg dialog(this);
+void MainFrame::onAbout() {
+    AboutDialog dialog(this);
     dialog.exec();
 }
 
-CSplashWnd* CMainFrame::splash() const { return splash_.data(); }
+SplashWindow* MainFrame::splash() const { return splash_.data(); }
 
-CSplashWnd* CMainFrame::ShowSplash() {
+SplashWindow* MainFrame::ShowSplash() {
     if (splash_) return nullptr;
-    splash_ = new CSplashWnd;
+    splash_ = new SplashWindow;
     // Run once the splash's own handling is over, as a posted message would.
-    connect(splash_, &CSplashWnd::closed, this, &CMainFrame::DeferredStart, Qt::QueuedConnection);
-    connect(splash_, &CSplashWnd::closed, this, [this] { update(); });
+    connect(splash_, &SplashWindow::closed, this, &MainFrame::DeferredStart, Qt::QueuedConnection);
+    connect(splash_, &SplashWindow::closed, this, [this] { update(); });
     splash_->start();
     return splash_;
 }

@@ -23,36 +23,36 @@ class QToolBar;
 
 namespace veld {
 
-class CSectView;
-class CSplashWnd;
-class CThumListView;
-class CWListView;
-class CWTreeDlgView;
+class DiskMapView;
+class SplashWindow;
+class ThumbnailPane;
+class FoundFileList;
+class FoundFileTree;
 class FoundFileCommands;
 class SearchController;
 struct SearchSession;
 
 // The right side: holds the result views and shows one at a time. Opening a
 // file and the context menu asked for in a view go to the found-file commands.
-class CRightPaneFrame : public QStackedWidget {
+class RightPane : public QStackedWidget {
     Q_OBJECT
 public:
     // View codes (3, the file dump view, is not offered).
     enum View { ViewList = 1, ViewThumbnails = 2, ViewDiskMap = 4 };
 
-    CRightPaneFrame(SearchController& controller, FoundFileCommands& commands, QWidget* parent = nullptr);
-    CWListView* listPane() const { return list_; }
-    CThumListView* thumbnailPane() const { return thumbs_; }
-    CSectView* diskMap() const { return map_; }
+    RightPane(SearchController& controller, FoundFileCommands& commands, QWidget* parent = nullptr);
+    FoundFileList* listPane() const { return list_; }
+    ThumbnailPane* thumbnailPane() const { return thumbs_; }
+    DiskMapView* diskMap() const { return map_; }
     // Shows the view of the code; unknown codes and the current view change
     // nothing.
     void ShowView(int code);
     int currentView() const { return current_; }
 
 private:
-    CWListView* list_ = nullptr;
-    CThumListView* thumbs_ = nullptr;
-    CSectView* map_ = nullptr;
+    FoundFileList* list_ = nullptr;
+    ThumbnailPane* thumbs_ = nullptr;
+    DiskMapView* map_ = nullptr;
     int current_ = 0;
 };
 
@@ -61,13 +61,13 @@ private:
 // "showDiskMap"; Tools "easyWizard", "saveDiskImage", "restoreDiskImage",
 // "completeErase"; Help "help", "updateCheck", "homePage", "about"; toolbar
 // "toolbarSearch", "toolbarSave", "toolbarThumbnails", "toolbarList".
-class CMainFrame : public QMainWindow {
+class MainFrame : public QMainWindow {
     Q_OBJECT
 public:
     // The window shows the controller's search; the controller outlives it.
-    explicit CMainFrame(SearchController& controller, QWidget* parent = nullptr);
+    explicit MainFrame(SearchController& controller, QWidget* parent = nullptr);
     // Empties the work folders.
-    ~CMainFrame() override;
+    ~MainFrame() override;
 
     SearchController& controller() const { return controller_; }
     SearchSession& session() const;
@@ -81,10 +81,10 @@ public:
     bool resultsAvailable() const;
     void ShowRightView(int code);
 
-    CWTreeDlgView* treePane() const { return tree_; }
-    CRightPaneFrame* rightFrame() const { return right_; }
-    CWListView* listPane() const;
-    CThumListView* thumbnailPane() const;
+    FoundFileTree* treePane() const { return tree_; }
+    RightPane* rightFrame() const { return right_; }
+    FoundFileList* listPane() const;
+    ThumbnailPane* thumbnailPane() const;
     FoundFileCommands* commands() const { return commands_; }
     QSplitter* splitter() const { return splitter_; }
     QToolBar* toolbar() const { return toolbar_; }
@@ -100,9 +100,9 @@ public:
 
     // Shows the splash over the window unless one is showing (then null);
     // when it closes, the deferred start-up runs.
-    CSplashWnd* ShowSplash();
+    SplashWindow* ShowSplash();
     // The splash while it shows, or null.
-    CSplashWnd* splash() const;
+    SplashWindow* splash() const;
 
 public slots:
     void onStartSearch();
@@ -136,7 +136,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QAction* makeAction(const char* name, const QString& text, void (CMainFrame::*slot)());
+    QAction* makeAction(const char* name, const QString& text, void (MainFrame::*slot)());
     void createActions();
     void createMenus();
     void createToolbar();
@@ -149,11 +149,11 @@ private:
     bool splitterSized_ = false;
     QString helpPath_;
     QString startImage_;  // searched at the deferred start-up
-    QPointer<CSplashWnd> splash_;
+    QPointer<SplashWindow> splash_;
 
     FoundFileCommands* commands_ = nullptr;
-    CWTreeDlgView* tree_ = nullptr;
-    CRightPaneFrame* right_ = nullptr;
+    FoundFileTree* tree_ = nullptr;
+    RightPane* right_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QMenu* fileMenu_ = nullptr;

@@ -11,22 +11,22 @@
 
 namespace veld {
 
-void CMainFrame::onEasyWizard() {
-    CEasyWizSheet wizard(controller_, controller_.selection(), this);
+void MainFrame::onEasyWizard() {
+    EasyWizard wizard(controller_, controller_.selection(), this);
     wizard.exec();
 }
 
-void CMainFrame::onSaveDiskImage() { RunSaveDiskImage(controller_, this); }
-void CMainFrame::onRestoreDiskImage() { RunRestoreDiskImage(controller_, this); }
-void CMainFrame::onCompleteErase() { RunCompleteErase(controller_, this); }
+void MainFrame::onSaveDiskImage() { RunSaveDiskImage(controller_, this); }
+void MainFrame::onRestoreDiskImage() { RunRestoreDiskImage(controller_, this); }
+void MainFrame::onCompleteErase() { RunCompleteErase(controller_, this); }
 
-void CMainFrame::onUpdateCheck() { update_->StartExplicit(); }
+void MainFrame::onUpdateCheck() { update_->StartExplicit(); }
 
-void CMainFrame::onHomePage() {
+void MainFrame::onHomePage() {
     OpenHomePage([this] { onHelp(); });
 }
 
-void CMainFrame::DeferredStart() {
+void MainFrame::DeferredStart() {
     // An image named on the command line is searched in place of the wizard.
     if (!startImage_.isEmpty())
         SearchImageAtStart(std::exchange(startImage_, QString()), false);

@@ -29,7 +29,7 @@ namespace veld {
 
 namespace {
 
-CSaveDlg::FolderPicker gPicker;
+SaveDialog::FolderPicker gPicker;
 
 // At most this many failed files are named in the message box.
 constexpr size_t kFailuresShown = 10;
@@ -42,7 +42,7 @@ std::string Printf(const char* format, int a, int b = 0) {
 
 }  // namespace
 
-CSaveDlg::CSaveDlg(QWidget* parent, SearchController& controller, QItemSelectionModel* shown)
+SaveDialog::SaveDialog(QWidget* parent, SearchController& controller, QItemSelectionModel* shown)
     : QDialog(parent), controller_(controller), shown_(shown) {
     setObjectName(QStringLiteral("saveDialog"));
     setWindowTitle(QStringLiteral("保存"));
@@ -50,11 +50,11 @@ CSaveDlg::CSaveDlg(QWidget* parent, SearchController& controller, QItemSelection
     build();
 }
 
-CSaveDlg::~CSaveDlg() = default;
+SaveDialog::~SaveDialog() = default;
 
-void CSaveDlg::SetFolderPickerForTest(FolderPicker picker) { gPicker = std::move(picker); }
+void SaveDialog::SetFolderPickerForTest(FolderPicker picker) { gPicker = std::move(picker); }
 
-void CSaveDlg::build() {
+void SaveDialog::build() {
     DialogUnits du = DialogUnitsOf(font());
 
     // The picture area: white, picture 169 at its top-left corner.
@@ -66,7 +66,7 @@ void CSaveDlg::build() {
     picture_->setPalette(white);
     picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QImage artwork;
-    if (LoadJpegResource(PicSave, &artwork)) picture_->setPixmap(QPixmap::fromImage(artwork));
+    if (LoadPicture(Picture::Save, &artwork)) picture_->setPixmap(QPixmap::fromImage(artwork));
     picture_->setFixedWidth(artwork.isNull() ? du.x(54) : artwork.width());
 
     auto* heading = new QLabel(QStringLiteral("検索で見つかったファイルを保存します"));
@@ -110,21 +110,21 @@ void CSaveDlg::build() {
     layout->addLayout(right, 1);
     resize(du.size(260, 172));
 
-    connect(browse_, &QPushButton::clicked, this, &CSaveDlg::onBrowse);
-    connect(save_, &QPushButton::clicked, this, &CSaveDlg::onSave);
+    connect(browse_, &QPushButton::clicked, this, &SaveDialog::onBrowse);
+    connect(save_, &QPushButton::clicked, this, &SaveDialog::onSave);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void CSaveDlg::setTargetFolder(const QString& folder) {
+void SaveDialog::setTargetFolder(const QString& folder) {
     folder_ = folder;
     folderEdit_->setPlainText(folder);
 }
 
-int CSaveDlg::saveMode() const { return selected_->isChecked() ? 1 : 0; }
+int SaveDialog::saveMode() const { return selected_->isChecked() ? 1 : 0; }
 
-bool CSaveDlg::recreateFolders() const { return folders_->isChecked(); }
+bool SaveDialog::recreateFolders() const { return folders_->isChecked(); }
 
-void CSaveDlg::loadSettings() {
+void SaveDialog::loadSettings() {
     setTargetFolder(QString::fromStdString(ReadIniString("Config", "SaveDir", UserDocumentsFolder())));
     int folderFlag = ReadIniInt("Config", "SaveDirFlag", 1);
     int mode = ReadIniInt("Config", "SaveMode", 0);
@@ -135,7 +135,7 @@ void CSaveDlg::loadSettings() {
     folders_->setChecked(folderFlag != 0);
 }
 
-int CSaveDlg::exec() {
+int SaveDialog::exec() {
     loadSettings();
     if (shown_->model()->rowCount() == 0) {
         MessageBoxText("保存するファイルがありません");
@@ -145,7 +145,7 @@ int CSaveDlg::exec() {
     return QDialog::exec();
 }
 
-void CSaveDlg::onBrowse() {
+void SaveDialog::onBrowse() {
     QString start = folder_;
     QString chosen;
     if (gPicker) {
@@ -157,7 +157,7 @@ void CSaveDlg::onBrowse() {
     if (!chosen.isEmpty()) setTargetFolder(chosen);
 }
 
-void CSaveDlg::onSave() {
+void SaveDialog::onSave() {
     // A folder that cannot be made or written is said before anything else;
     // the dialog stays open for another choice.
     const std::string folder = folder_.toStdString();
@@ -175,7 +175,7 @@ void CSaveDlg::onSave() {
     accept();
 }
 
-void CSaveDlg::writeFiles() {
+void SaveDialog::writeFiles() {
     saved_ = 0;
     failed_ = 0;
     savedPaths_.clear();
@@ -217,7 +217,7 @@ void CSaveDlg::writeFiles() {
     }
 }
 
-void CSaveDlg::OpenSaveFolder(SearchController& controller) {
+void SaveDialog::OpenSaveFolder(SearchController& controller) {
     const std::string folder = ReadIniString("Config", "SaveDir", UserDocumentsFolder());
     struct stat st {};
     const bool exists = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -231,7 +231,7 @@ void CSaveDlg::OpenSaveFolder(SearchController& controller) {
 
 int SaveFoundFiles(QWidget* parent, SearchController& controller, QItemSelectionModel* shown) {
     GreyedCommands greyed(controller);
-    CSaveDlg dialog(parent, controller, shown);
+    SaveDialog dialog(parent, controller, shown);
     return dialog.exec();
 }
 

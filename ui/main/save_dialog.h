@@ -23,12 +23,12 @@ namespace veld {
 class SearchController;
 
 // The save dialog: which found files are saved, and where.
-class CSaveDlg : public QDialog {
+class SaveDialog : public QDialog {
     Q_OBJECT
 public:
     // shown: the views' selection over the rows they show.
-    CSaveDlg(QWidget* parent, SearchController& controller, QItemSelectionModel* shown);
-    ~CSaveDlg() override;
+    SaveDialog(QWidget* parent, SearchController& controller, QItemSelectionModel* shown);
+    ~SaveDialog() override;
 
     // Loads the settings; with no rows shows "保存するファイルがありません"
     // and returns Rejected without showing the dialog.

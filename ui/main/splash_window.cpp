@@ -9,29 +9,29 @@
 
 namespace veld {
 
-CSplashWnd::CSplashWnd()
+SplashWindow::SplashWindow()
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("splashWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
-    if (!LoadJpegResource(PicSplash, &picture_)) picture_ = QImage();
+    if (!LoadPicture(Picture::Splash, &picture_)) picture_ = QImage();
     setFixedSize(picture_.isNull() ? QSize(400, 250) : picture_.size());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect area = screen->availableGeometry();
         move(area.center() - rect().center());
     }
     timer_.setSingleShot(true);
-    connect(&timer_, &QTimer::timeout, this, &CSplashWnd::closeSplash);
+    connect(&timer_, &QTimer::timeout, this, &SplashWindow::closeSplash);
     qApp->installEventFilter(this);
 }
 
-CSplashWnd::~CSplashWnd() { qApp->removeEventFilter(this); }
+SplashWindow::~SplashWindow() { qApp->removeEventFilter(this); }
 
-void CSplashWnd::start() {
+void SplashWindow::start() {
     show();
     timer_.start(kShowMilliseconds);
 }
 
-void CSplashWnd::closeSplash() {
+void SplashWindow::closeSplash() {
     if (closed_) return;
     closed_ = true;
     timer_.stop();
@@ -40,7 +40,7 @@ void CSplashWnd::closeSplash() {
     close();
 }
 
-void CSplashWnd::paintEvent(QPaintEvent*) {
+void SplashWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!picture_.isNull()) {
         painter.drawImage(0, 0, picture_);
@@ -50,7 +50,7 @@ void CSplashWnd::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Veld"));
 }
 
-bool CSplashWnd::eventFilter(QObject* watched, QEvent* event) {
+bool SplashWindow::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::NonClientAreaMouseButtonPress:

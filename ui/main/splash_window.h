@@ -11,13 +11,13 @@
 namespace veld {
 
 // The splash picture shown over the main window while it starts.
-class CSplashWnd : public QWidget {
+class SplashWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kShowMilliseconds = 2000;
 
-    CSplashWnd();
-    ~CSplashWnd() override;
+    SplashWindow();
+    ~SplashWindow() override;
 
     // Shows the splash and starts its timer.
     void start();

@@ -5,6 +5,7 @@
 #include "base/trace.h"
 #include "ui/search/search_progress_window.h"
 #include "ui/search/search_start_dlg.h"
+#include "ui/picture_loader.h"
 #include "ui/search/sel_drive_dlg.h"
 #include "ui/search/sel_partition_dlg.h"
 #include "ui/search_controller.h"
@@ -23,7 +24,7 @@ bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, st
         return gChooser(letter, imagePath, options);
     }
     CSelDriveDlg drive(startWindow);
-    drive.pictureId = 171;
+    drive.picture = Picture::SearchDrive;
     drive.imageButton = true;
     drive.hideHardDisks = true;
     drive.session = &session;

@@ -8,10 +8,11 @@
 #include "tools/disk_erase.h"
 #include "tools/disk_image.h"
 #include "tools/disk_restore.h"
+#include "ui/picture_loader.h"
 #include "ui/search/sel_drive_dlg.h"
 #include "ui/search_controller.h"
-#include "ui/tools/del_disk_yn.h"
-#include "ui/tools/disk_tool_dlg.h"
+#include "ui/tools/erase_confirm_dialog.h"
+#include "ui/tools/disk_tool_dialog.h"
 
 namespace veld {
 namespace {
@@ -20,8 +21,6 @@ DiskToolChooser gChooser;
 QuestionAnswerer gAnswerer;
 WriteTargetRules gRules;
 
-constexpr int kPictureDiskImage = 170;
-constexpr int kPictureErase = 168;
 const char kImageFilter[] = "ディスクイメージ (*.img)";
 
 // What a command works with: the window's search and the owner of its dialogs.
@@ -42,7 +41,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
             drive.messageText =
                 QStringLiteral("ディスクのイメージを保存します。イメージを読み取るディスクを選択してください。");
             drive.selectLabel = QStringLiteral("保存(&S)");
-            drive.pictureId = kPictureDiskImage;
+            drive.picture = Picture::DiskImageDrive;
             drive.askFileOnSelect = true;
             drive.openInsteadOfSave = false;
             break;
@@ -52,7 +51,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
                 "ディスクのイメージをメモリカードに書き込みします。現在のメモリカードの内容は上書きされますので"
                 "ご注意ください。書き込み先のメモリカードを選択してください");
             drive.selectLabel = QStringLiteral("選択(&S)");
-            drive.pictureId = kPictureDiskImage;
+            drive.picture = Picture::DiskImageDrive;
             drive.askFileOnSelect = true;
             drive.openInsteadOfSave = true;
             break;
@@ -61,7 +60,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
             drive.messageText =
                 QStringLiteral("指定したディスクの全領域を消去します。消去後は検索を行っても、復活できません");
             drive.selectLabel = QStringLiteral("消去する");
-            drive.pictureId = kPictureErase;
+            drive.picture = Picture::EraseDrive;
             break;
     }
     if (kind != DiskToolErase) {
@@ -93,7 +92,7 @@ void ShowOpenFailure(const DiskJob& job) {
     MessageBoxText("%s", DiskToolAbortedText());
 }
 
-void RunDialog(CDiskToolDlg& dialog) {
+void RunDialog(DiskToolDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) MessageBoxText("%s", DiskToolAbortedText());
 }
 
@@ -142,7 +141,7 @@ void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
         ShowOpenFailure(*job);
         return;
     }
-    CSaveDisk dialog(std::move(job), context.owner);
+    SaveDiskDialog dialog(std::move(job), context.owner);
     RunDialog(dialog);
 }
 
@@ -168,7 +167,7 @@ void RunRestoreDiskImage(SearchController& controller, QWidget* owner) {
         MessageBoxText("%s", DiskToolAbortedText());
         return;
     }
-    CRestoreDisk dialog(std::move(job), context.owner);
+    RestoreDiskDialog dialog(std::move(job), context.owner);
     RunDialog(dialog);
 }
 
@@ -190,7 +189,7 @@ void RunCompleteErase(SearchController& controller, QWidget* owner) {
         return;
     }
 
-    CDelDiskYN confirm(DelDiskQuestionText(), QString::fromStdString(WriteTargetSummary(target)), context.owner);
+    EraseConfirmDialog confirm(DelDiskQuestionText(), QString::fromStdString(WriteTargetSummary(target)), context.owner);
     if (confirm.exec() != QDialog::Accepted) return;
 
     auto job = std::make_unique<DiskEraseJob>();
@@ -198,7 +197,7 @@ void RunCompleteErase(SearchController& controller, QWidget* owner) {
         ShowOpenFailure(*job);
         return;
     }
-    CEraseDisk dialog(std::move(job), context.owner);
+    EraseDiskDialog dialog(std::move(job), context.owner);
     RunDialog(dialog);
 }
 

@@ -26,7 +26,7 @@ namespace veld {
 
 class SearchController;
 
-class CThumListWnd2 : public QAbstractScrollArea {
+class ThumbnailGrid : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr int kCellWidth = 100;
@@ -43,8 +43,8 @@ public:
 
     // shown: the views' selection; its model gives the rows (record index in
     // kRecordRole), its selection is the grid's.
-    CThumListWnd2(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
-    ~CThumListWnd2() override;
+    ThumbnailGrid(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
+    ~ThumbnailGrid() override;
 
     // Shows the rows of another selection's model.
     void setSelectionModel(QItemSelectionModel* selection);

@@ -11,10 +11,10 @@ class QToolButton;
 
 namespace veld {
 
-class CThumDlgBar2 : public QWidget {
+class ThumbnailSortBar : public QWidget {
     Q_OBJECT
 public:
-    explicit CThumDlgBar2(QWidget* parent = nullptr);
+    explicit ThumbnailSortBar(QWidget* parent = nullptr);
 
     // The key chosen (a list column), -1 before any.
     int sortKey() const;

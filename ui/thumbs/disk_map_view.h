@@ -16,7 +16,7 @@ namespace veld {
 
 class SearchController;
 
-class CSectView : public QAbstractScrollArea {
+class DiskMapView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr int kCellWidth = 32;
@@ -24,7 +24,7 @@ public:
 
     // shown: the views' selection; its rows are the items (record index in
     // kRecordRole), its selection is the map's.
-    CSectView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
+    DiskMapView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
     // Takes the rows again in card order and scrolls to the top.
     void Reset();

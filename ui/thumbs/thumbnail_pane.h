@@ -8,22 +8,22 @@ class QItemSelectionModel;
 
 namespace veld {
 
-class CThumDlgBar2;
-class CThumListWnd2;
+class ThumbnailSortBar;
+class ThumbnailGrid;
 class SearchController;
 
-class CThumListView : public QWidget {
+class ThumbnailPane : public QWidget {
     Q_OBJECT
 public:
     // shown: the views' selection over the rows they show.
-    CThumListView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
+    ThumbnailPane(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
-    CThumListWnd2* grid() const { return grid_; }
-    CThumDlgBar2* sortBar() const { return bar_; }
+    ThumbnailGrid* grid() const { return grid_; }
+    ThumbnailSortBar* sortBar() const { return bar_; }
 
 private:
-    CThumListWnd2* grid_ = nullptr;
-    CThumDlgBar2* bar_ = nullptr;
+    ThumbnailGrid* grid_ = nullptr;
+    ThumbnailSortBar* bar_ = nullptr;
 };
 
 }  // namespace veld

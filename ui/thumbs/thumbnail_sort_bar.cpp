@@ -1,4 +1,4 @@
-#include "ui/thumbs/thumb_dlg_bar.h"
+#include "ui/thumbs/thumbnail_sort_bar.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 
 namespace veld {
 
-CThumDlgBar2::CThumDlgBar2(QWidget* parent) : QWidget(parent) {
+ThumbnailSortBar::ThumbnailSortBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("thumbSortBar"));
     label_ = new QLabel(QStringLiteral("並べ替え"));
     label_->setFocusPolicy(Qt::StrongFocus);
@@ -23,7 +23,7 @@ CThumDlgBar2::CThumDlgBar2(QWidget* parent) : QWidget(parent) {
     keys_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     directionButton_ = new QToolButton;
     directionButton_->setObjectName(QStringLiteral("sortDirection"));
-    directionButton_->setIcon(QIcon(ThumbPixmap(PicSortAscending)));
+    directionButton_->setIcon(QIcon(ThumbPixmap(GridPicture::SortAscending)));
     directionButton_->setToolTip(QStringLiteral("昇順"));
 
     auto* layout = new QHBoxLayout(this);
@@ -34,14 +34,14 @@ CThumDlgBar2::CThumDlgBar2(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
 
     connect(keys_, qOverload<int>(&QComboBox::activated), this, [this] { emit sortRequested(sortKey(), direction_); });
-    connect(directionButton_, &QToolButton::clicked, this, &CThumDlgBar2::toggleDirection);
+    connect(directionButton_, &QToolButton::clicked, this, &ThumbnailSortBar::toggleDirection);
 }
 
-int CThumDlgBar2::sortKey() const { return keys_->currentIndex(); }
+int ThumbnailSortBar::sortKey() const { return keys_->currentIndex(); }
 
-void CThumDlgBar2::toggleDirection() {
+void ThumbnailSortBar::toggleDirection() {
     direction_ = direction_ ? 0 : 1;
-    directionButton_->setIcon(QIcon(ThumbPixmap(direction_ ? PicSortAscending : PicSortDescending)));
+    directionButton_->setIcon(QIcon(ThumbPixmap(direction_ ? GridPicture::SortAscending : GridPicture::SortDescending)));
     directionButton_->setToolTip(direction_ ? QStringLiteral("昇順") : QStringLiteral("降順"));
     // Key -1 (none chosen yet) sorts nothing.
     emit sortRequested(sortKey(), direction_);

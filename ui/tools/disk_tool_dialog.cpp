@@ -1,4 +1,4 @@
-#include "ui/tools/disk_tool_dlg.h"
+#include "ui/tools/disk_tool_dialog.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -39,19 +39,19 @@ QString DiskPhaseText(const DiskJobCells& cells) {
     }
 }
 
-CDiskToolDlg::CDiskToolDlg(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
+DiskToolDialog::DiskToolDialog(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
                            QWidget* parent)
     : ProgressDialog(parent), job_(std::move(job)) {
     build(caption, status);
 }
 
-CDiskToolDlg::~CDiskToolDlg() {
+DiskToolDialog::~DiskToolDialog() {
     // However the dialog went, the worker has ended and everything is
     // released before the job goes (Finish waits for a worker still held).
     if (job_) job_->Finish();
 }
 
-void CDiskToolDlg::build(const QString& caption, const QString& status) {
+void DiskToolDialog::build(const QString& caption, const QString& status) {
     setModal(true);
     setWindowTitle(caption);
     const DialogUnits du = DialogUnitsOf(font());
@@ -68,14 +68,14 @@ void CDiskToolDlg::build(const QString& caption, const QString& status) {
     cancelButton()->setObjectName(QStringLiteral("item%1").arg(ItemCancel));
     cancelButton()->setGeometry(du.rect(kCancel));
     cancelButton()->setDefault(true);
-    connect(this, &ProgressDialog::cancelRequested, this, &CDiskToolDlg::onCancel);
+    connect(this, &ProgressDialog::cancelRequested, this, &DiskToolDialog::onCancel);
 
     timer_ = new QTimer(this);
     timer_->setInterval(kTimerMs);
-    connect(timer_, &QTimer::timeout, this, &CDiskToolDlg::poll);
+    connect(timer_, &QTimer::timeout, this, &DiskToolDialog::poll);
 }
 
-int CDiskToolDlg::exec() {
+int DiskToolDialog::exec() {
     if (!job_->Start()) {
         setWorkOver();
         result_ = job_->Finish();
@@ -86,11 +86,11 @@ int CDiskToolDlg::exec() {
     return QDialog::exec();
 }
 
-QString CDiskToolDlg::statusText() const { return status_->text(); }
-QString CDiskToolDlg::counterText() const { return counter_->text(); }
-QString CDiskToolDlg::phaseText() const { return phase_->text(); }
+QString DiskToolDialog::statusText() const { return status_->text(); }
+QString DiskToolDialog::counterText() const { return counter_->text(); }
+QString DiskToolDialog::phaseText() const { return phase_->text(); }
 
-void CDiskToolDlg::poll() {
+void DiskToolDialog::poll() {
     if (inTick_ || workOver()) return;
     inTick_ = true;
     const DiskJobCells& cells = job_->cells();
@@ -101,7 +101,7 @@ void CDiskToolDlg::poll() {
     inTick_ = false;
 }
 
-void CDiskToolDlg::finishJob() {
+void DiskToolDialog::finishJob() {
     setWorkOver();
     timer_->stop();
     result_ = job_->Finish();
@@ -120,7 +120,7 @@ void CDiskToolDlg::finishJob() {
     reject();
 }
 
-void CDiskToolDlg::onCancel() {
+void DiskToolDialog::onCancel() {
     if (cancelling_) return;
     cancelling_ = true;
     cancelButton()->setEnabled(false);
@@ -131,22 +131,22 @@ void CDiskToolDlg::onCancel() {
     if (job_->WaitFinished(kCancelWaitMs)) poll();
 }
 
-CSaveDisk::CSaveDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
-    : CDiskToolDlg(std::move(job), QStringLiteral("ディスクイメージの作成"),
+SaveDiskDialog::SaveDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : DiskToolDialog(std::move(job), QStringLiteral("ディスクイメージの作成"),
                    QStringLiteral("ディスクイメージ作成中　しばらくお待ちください"), parent) {
-    setObjectName(QStringLiteral("CSaveDisk"));
+    setObjectName(QStringLiteral("saveDiskDialog"));
 }
 
-CRestoreDisk::CRestoreDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
-    : CDiskToolDlg(std::move(job), QStringLiteral("ディスクイメージの書き込み"),
+RestoreDiskDialog::RestoreDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : DiskToolDialog(std::move(job), QStringLiteral("ディスクイメージの書き込み"),
                    QStringLiteral("ディスクイメージ書込中　しばらくお待ちください"), parent) {
-    setObjectName(QStringLiteral("CRestoreDisk"));
+    setObjectName(QStringLiteral("restoreDiskDialog"));
 }
 
-CEraseDisk::CEraseDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
-    : CDiskToolDlg(std::move(job), QStringLiteral("完全消去"), QStringLiteral("消去中　しばらくお待ちください"),
+EraseDiskDialog::EraseDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : DiskToolDialog(std::move(job), QStringLiteral("完全消去"), QStringLiteral("消去中　しばらくお待ちください"),
                    parent) {
-    setObjectName(QStringLiteral("CEraseDisk"));
+    setObjectName(QStringLiteral("eraseDiskDialog"));
 }
 
 }  // namespace veld
