@@ -41,6 +41,11 @@ std::vector<uint64_t> ChainOf(const ClusterMap& map, DiskVolume& volume, uint64_
 
 }  // namespace
 
+uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize) {
+    if (clusterSize == 0) return 0;
+    return bytes / clusterSize + (bytes % clusterSize != 0 ? 1 : 0);
+}
+
 void ClusterMap::Reset(uint64_t count) {
     cells.Reset(count);
     directoryScanned.Reset(count);
@@ -133,7 +138,7 @@ ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64
     if (needed) *needed = 0;
     if (size == 0) return ClaimWhole;
     if (start < 2 || volume.clusterSize == 0) return ClaimInvalidStart;
-    uint64_t capacity = (size + volume.clusterSize - 1) / volume.clusterSize;
+    uint64_t capacity = ClustersForBytes(size, volume.clusterSize);
     if (needed) *needed = capacity;
     // Clusters past the map or past the volume's last cluster do not exist:
     // the list is bounded by what lies between the start and that end.

@@ -62,6 +62,11 @@ struct ClusterMap {
 // the source can hold.
 uint64_t MapCellsFor(const DiskVolume& volume, uint64_t atLeast = 0);
 
+// Clusters that bytes of data fill, the last one partly: the size divided
+// by the cluster size, rounded up without overflow for any 64-bit size.
+// 0 for a cluster size of 0.
+uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize);
+
 // Asks the volume's file system to read its allocation records and makes the
 // map of empty cells, one per cluster number; reports the reading to progress
 // (may be null). 0, or -1 when reading a FAT sector or the allocation bitmap

@@ -76,6 +76,8 @@ public:
     void TraceBootSector(const DiskVolume& volume) const override;
 
     const ExfatBoot& Boot() const { return boot_; }
+    // True once LoadAllocation has read the bitmap.
+    bool HasBitmap() const { return !bitmap_.empty(); }
 
 private:
     ExfatBoot boot_;
