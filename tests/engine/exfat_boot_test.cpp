@@ -15,6 +15,7 @@
 #include "volume/cluster_map.h"
 #include "volume/disk_volume.h"
 #include "volume/exfat_boot.h"
+#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
