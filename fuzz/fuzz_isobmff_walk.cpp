@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "finder/mp4_walk.h"
+#include "finder/isobmff_walk.h"
 #include "walk_card.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool modeBit = false;
     if (!veld::fuzz::OpenWalkCard(session, data, size, &modeBit)) return 0;
     veld::Mp4Info info;
-    veld::WalkMp4Atoms(session, 2, &info);
+    veld::WalkIsoBmff(session, 2, &info);
     return 0;
 }
