@@ -75,13 +75,18 @@ uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media) {
     const uint64_t cs = window.clusterSize();
     uint64_t p = 0;  // next start code, from the clip's first byte
     uint64_t end = 0;
-    bool complete = false;
+    bool cut = false;  // the source ended before the packs did
     bool first = true;
     uint64_t firstScr = 0, lastScr = 0;
     bool haveScr = false;
     for (;;) {
-        if (!window.Read() || window.FirstClusterUniform()) {
-            end = p;  // the packs stop here: what came before is kept
+        if (!window.Read()) {
+            end = p;  // the source ends: what came before is kept
+            cut = !first;
+            break;
+        }
+        if (window.FirstClusterUniform()) {
+            end = p;  // the packs stop here (many recorders write no end code)
             break;
         }
         const uint64_t windowStart = (window.cluster() - start) * cs;
@@ -100,7 +105,6 @@ uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media) {
                 stopped = true;
             } else if (code == kEndCode) {
                 p += 4;
-                complete = true;
                 stopped = true;
             } else if (code == kPackHeader) {
                 uint64_t scr = 0;
@@ -131,7 +135,7 @@ uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media) {
     if (end == 0 || end > kMaxCarvedLength) return 0;
     media->format = FormatMpg;
     media->length = uint32_t(end);
-    media->partlyMissing = complete ? 0 : 1;
+    media->partlyMissing = cut ? 1 : 0;
     if (haveScr) media->durationMs = uint32_t(((lastScr + kScrWrap - firstScr) % kScrWrap) / 90);
     const uint64_t last = start + (end - 1) / cs;
     media->clusterCount = uint32_t(last - start + 1);

@@ -16,8 +16,9 @@ namespace veld {
 bool IsMpegPsStart(const uint8_t* bytes, size_t length);
 
 // Follows the packs from a start cluster of the session's volume. Returns the
-// clip's last cluster, or 0 when no clip was found. A clip whose packs stop
-// without the end code is kept as far as they go, partly missing.
+// clip's last cluster, or 0 when no clip was found. The clip ends after the
+// end code, or where the packs stop (many recorders write no end code); one
+// that the source's end cuts short is kept as far as it goes, partly missing.
 uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media);
 
 }  // namespace veld

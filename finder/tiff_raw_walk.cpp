@@ -176,6 +176,9 @@ public:
             return;
         }
         Cover(base + ifd, ifdBytes, true);
+        // IFD0's chain (IFD1, and CR2's further IFDs) follows the next-IFD field.
+        if (makerDepth == 0 && bytes.size() >= ifdBytes)
+            if (const uint32_t next = U32(bytes, ifdBytes - 4); next != 0) queue->push_back(next);
 
         std::vector<uint64_t> strips, stripCounts, tiles, tileCounts;
         uint64_t jpegOffset = 0, jpegLength = 0;

@@ -67,6 +67,18 @@ std::string PictureSizeText(const DelFileInfo& info) {
     return SizePairText(info.jpeg.frameWidth, info.jpeg.frameHeight);
 }
 
+// A clip's running time as the remarks show it: "再生時間 m:ss" (h:mm:ss
+// from an hour on).
+std::string DurationText(uint32_t ms) {
+    const uint32_t seconds = (ms + 500) / 1000;
+    char text[48];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "再生時間 %u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    else
+        std::snprintf(text, sizeof text, "再生時間 %u:%02u", seconds / 60, seconds % 60);
+    return text;
+}
+
 }  // namespace
 
 const FoundFileColumnInfo& FoundFileColumnAt(int column) {
@@ -129,7 +141,9 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
         return PictureSizeText(info);
     case ColModel: return HasPictureColumns(info) ? info.jpeg.model : "";
     case ColGps: return HasPictureColumns(info) ? FoundFileGpsText(info.jpeg) : "";
-    case ColRemarks: return info.remarks ? *info.remarks : "";
+    case ColRemarks:
+        if (info.remarks) return *info.remarks;
+        return info.media.durationMs ? DurationText(info.media.durationMs) : "";
     default: return "";
     }
 }
