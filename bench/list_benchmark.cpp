@@ -1,7 +1,8 @@
-// Times the found-file list of the main window with many found files: filling
-// it after a search, appending rows one at a time as a search reports them,
-// sorting by a header click, and selecting rows with the selection summary in
-// the status bar. Runs offscreen and prints one line per step.
+// Times the found-file list of the main window with many found files:
+// appending rows one at a time as a search reports them, filling it at the
+// end of the search, showing one group of the tree, sorting by a header click,
+// and selecting rows with the selection summary in the status bar. Runs
+// offscreen and prints one line per step.
 //
 //   QT_QPA_PLATFORM=offscreen list_benchmark [RECORDS]   (default 50000)
 #include <QApplication>
@@ -21,9 +22,14 @@
 #include "finder/search_session.h"
 #include "platform/qt/qt_platform_services.h"
 #include "search/found_file_columns.h"
+#include <QTreeWidget>
+
+#include "base/trace.h"
+#include "platform/window_message.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
 #include "ui/main/main_frame.h"
+#include "ui/search_controller.h"
 #include "volume/cluster_map.h"
 
 namespace {
@@ -72,7 +78,7 @@ DelFileInfo SyntheticRecord(int index, std::mt19937& rng) {
 
 double Elapsed(QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
-void Print(const char* step, double ms, const CWListView& list) {
+void Print(const char* step, double ms, const FoundFileList& list) {
     std::printf("%10.1f ms  %s (%d rows)\n", ms, step, list.model()->rowCount());
     std::fflush(stdout);
 }
@@ -86,29 +92,45 @@ int main(int argc, char** argv) {
     SetSettingsFilePath(settings.filePath(QStringLiteral("Veld.ini")).toStdString());
     InstallQtPlatformServices();
 
-    CMainFrame frame;
+    // The end of the search says that nothing was found (nothing was registered).
+    SetMessageBoxSink([](const MessageBoxRequest&) {});
+    SearchController controller;
+    MainFrame frame(controller);
     frame.resize(1200, 800);
     frame.show();
     QApplication::processEvents();
-    SearchSession& session = frame.session();
-    CWListView& list = *frame.listPane();
+    SearchSession& session = controller.session();
+    FoundFileList& list = *frame.listPane();
 
     std::mt19937 rng(20240101);
     for (int i = 0; i < count; ++i) session.gcDelFileList.Add(SyntheticRecord(i, rng));
     std::printf("found-file list, %d records\n", count);
 
     QElapsedTimer timer;
-    // As a running search reports them: one row at a time, painted as it goes.
+    // As a running search reports them: one message and one row per found
+    // file, painted as it goes.
     timer.start();
-    for (int i = 0; i < count; ++i) list.FillList(UpdateAdded, session.gcDelFileList.Get(size_t(i)), true);
+    for (int i = 0; i < count; ++i) controller.messageTarget()->PostMessage(MsgFoundFile, 0, 0);
+    QCoreApplication::sendPostedEvents(&controller);
     list.viewport()->repaint();
     Print("append one by one (search running)", Elapsed(timer), list);
 
-    // The end of the search: the list is refilled from the found files.
+    // The end of the search: the views are refilled from the found files.
     timer.restart();
-    list.FillList(UpdateFinished, nullptr, true);
+    controller.messageTarget()->PostMessage(MsgSearchFinished, 0, 0);
+    QCoreApplication::sendPostedEvents(&controller);
     list.viewport()->repaint();
     Print("fill after the search", Elapsed(timer), list);
+
+    // The tree's pictures group, then every file again.
+    QTreeWidgetItem* root = frame.treePane()->rootNode();
+    for (QTreeWidgetItem* node : {root->child(0), root}) {
+        timer.restart();
+        frame.treePane()->tree()->setCurrentItem(node);
+        list.viewport()->repaint();
+        const std::string step = "show " + node->text(0).toStdString();
+        Print(step.c_str(), Elapsed(timer), list);
+    }
 
     for (int column : {int(ColName), int(ColSize), int(ColDate), int(ColState), int(ColName)}) {
         timer.restart();

@@ -25,8 +25,9 @@
 #include "ui/dialog_units.h"
 #include "ui/main/main_frame.h"
 #include "ui/main/start_search.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/search_controller.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-bool VisibleMade(CThumListWnd2* grid, SearchSession& session) {
+bool VisibleMade(ThumbnailGrid* grid, SearchSession& session) {
     if (grid->loadQueueSize() > 0 || grid->decoding()) return false;
     const int first = grid->topRow() * grid->columns();
     for (int cell = first; cell < grid->cellCount() && grid->isCellVisible(cell); ++cell) {
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
         std::fputs("5", refs);
         std::fclose(refs);
     }
-    CMainFrame frame;
+    SearchController controller;
+    MainFrame frame(controller);
     frame.resize(1024, 700);
     frame.show();
     SetMessageBoxSink([](const MessageBoxRequest&) {});
@@ -110,7 +112,7 @@ int main(int argc, char** argv) {
         *options = SearchOptions{};
         return true;
     });
-    CThumListWnd2* grid = frame.thumbnailPane()->grid();
+    ThumbnailGrid* grid = frame.thumbnailPane()->grid();
     SearchSession& session = frame.session();
 
     // The event loop's longest stall: the largest gap between the firings of
@@ -127,7 +129,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    QSignalSpy finished(&frame, &CMainFrame::searchFinished);
+    QSignalSpy finished(&controller, &SearchController::searchFinished);
     frame.onStartSearch();
     if (!RunUntil([&] { return !finished.isEmpty(); }, 600000)) return 1;
     const qint64 searchMs = clock.elapsed();

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Draws the application's own pictures with ImageMagick and writes them as
-# small JPEG files to resources/pictures/<id>.jpg (compiled in through
+# small JPEG files to resources/pictures/<name>.jpg (compiled in through
 # resources/veld.qrc). Run from anywhere; needs `convert` and a CJK font
 # (Noto Sans CJK JP). The sizes and layouts are described in
 # ui/picture_loader.h.
@@ -33,13 +33,13 @@ magnifier() {
     }'
 }
 
-# --- 172: progress bar fill, 343 x 16 -----------------------------------
+# --- progress bar fill, 343 x 16 ----------------------------------------
 convert -size 16x343 gradient:'#7fd4ff'-'#1a5fb4' -rotate 90 \
     \( -size 343x16 xc:none -fill '#ffffff40' -draw "rectangle 0,0 342,5" \) -composite \
     -fill '#ffffff30' -draw "$(awk 'BEGIN{for(x=0;x<343;x+=12) printf "polygon %d,0 %d,0 %d,15 %d,15 ", x, x+5, x+1, x-4}')" \
-    $JPEG 172.jpg
+    $JPEG progress_fill.jpg
 
-# --- 171, 170, 168, 169: tall artwork of the selection and save dialogs ---
+# --- tall artwork of the drive selections and the save dialog ------------
 side() {
     out=$1 top=$2 bottom=$3 extra=$4 label=$5
     convert -size 80x257 gradient:"$top"-"$bottom" \
@@ -48,26 +48,26 @@ side() {
         -font "$FONT" -pointsize 12 -fill '#ffffff' -gravity south -annotate +0+14 "$label" \
         $JPEG "$out"
 }
-side 171.jpg '#2d6bc2' '#0e2a55' "$(magnifier 44 140 11 '#ffd24a')" "検索"
-side 170.jpg '#2f8f6a' '#0f3a2c' "fill #d0e8ff stroke #203040 stroke-width 1.5 rectangle 24,150 56,182 fill #203040 stroke none rectangle 30,150 50,162 fill #f0f0f0 rectangle 28,168 52,180 stroke #ffffff stroke-width 3 line 40,134 40,146 fill #ffffff stroke none polygon 34,144 46,144 40,150" "イメージ"
-side 168.jpg '#b03a2e' '#4a1210' "stroke #ffffff stroke-width 5 line 22,150 58,186 line 58,150 22,186" "消去"
+side search_drive.jpg '#2d6bc2' '#0e2a55' "$(magnifier 44 140 11 '#ffd24a')" "検索"
+side disk_image_drive.jpg '#2f8f6a' '#0f3a2c' "fill #d0e8ff stroke #203040 stroke-width 1.5 rectangle 24,150 56,182 fill #203040 stroke none rectangle 30,150 50,162 fill #f0f0f0 rectangle 28,168 52,180 stroke #ffffff stroke-width 3 line 40,134 40,146 fill #ffffff stroke none polygon 34,144 46,144 40,150" "イメージ"
+side erase_drive.jpg '#b03a2e' '#4a1210' "stroke #ffffff stroke-width 5 line 22,150 58,186 line 58,150 22,186" "消去"
 convert -size 80x257 xc:white \
     -draw "fill #f2c14e stroke #8a6a10 stroke-width 1.5 polygon 12,120 32,120 38,128 68,128 68,170 12,170" \
     -draw "fill #1a5fb4 stroke none polygon 32,70 48,70 48,96 58,96 40,116 22,96 32,96" \
     -draw "$(card 26 18 0.7 '#f4f4f8')" \
     -font "$FONT" -pointsize 12 -fill '#1a3a6a' -gravity south -annotate +0+14 "保存" \
-    $JPEG 169.jpg
+    $JPEG save.jpg
 
-# --- 167: splash, 400 x 250 ---------------------------------------------
+# --- splash, 400 x 250 --------------------------------------------------
 convert -size 250x400 gradient:'#18386e'-'#3a7fd0' -rotate -90 \
     -draw "$(card 300 60 2.0 '#f4f4f8')" \
     -draw "$(magnifier 360 150 22 '#ffd24a')" \
     -font "$BOLD" -pointsize 72 -fill '#ffffff' -gravity northwest -annotate +28+40 'Veld' \
     -font "$FONT" -pointsize 16 -fill '#e0ecff' -annotate +32+140 '削除した写真と動画を復活' \
     -font "$FONT" -pointsize 12 -fill '#c0d4f0' -annotate +32+210 'Version 2.100' \
-    $JPEG 167.jpg
+    $JPEG splash.jpg
 
-# --- 166: toolbar strip, 448 x 32 (seven 64 x 32 images on light grey) ---
+# --- toolbar strip, 448 x 32 (seven 64 x 32 images on light grey) ------
 icon() {
     kind=$1 ink=$2 paper=$3 accent=$4 label=$5 out=$6
     case $kind in
@@ -93,10 +93,10 @@ icon blank '' '' '' '' "$tmp/4.png"
 icon search '#808080' '#d8d8d8' '#909090' '検索' "$tmp/5.png"
 icon save '#808080' '#d8d8d8' '#a0a0a0' '保存' "$tmp/6.png"
 convert "$tmp/0.png" "$tmp/1.png" "$tmp/2.png" "$tmp/3.png" "$tmp/4.png" "$tmp/5.png" "$tmp/6.png" \
-    +append -strip -quality 90 166.jpg
+    +append -strip -quality 90 toolbar.jpg
 rm -rf "$tmp"
 
-# --- 162-165: easy wizard pages, 411 x 193, guidance drawn in ------------
+# --- easy wizard pages, 411 x 193, guidance drawn in ---------------------
 page() {
     out=$1 step=$2 title=$3 text=$4 extra=$5
     convert -size 411x193 xc:white \
@@ -109,17 +109,17 @@ page() {
         -gravity northwest -geometry +100+56 -composite \
         $JPEG "$out"
 }
-page 162.jpg 'ステップ 1/3' 'かんたんウィザード' \
+page wizard_page1.jpg 'ステップ 1/3' 'かんたんウィザード' \
     'メモリカードから削除した写真や動画を探します。カードをカードリーダーに入れてから［次へ］を押し、カードまたはディスクイメージを選んでください。' \
     "$(magnifier 62 140 9 '#c08000')"
-page 163.jpg 'ステップ 2/3' '検索中' \
+page wizard_page2.jpg 'ステップ 2/3' '検索中' \
     '削除されたファイルを検索しています。検索が終わるまでお待ちください。' \
     "$(magnifier 62 140 9 '#c08000')"
-page 164.jpg 'ステップ 3/3' '検索が終了しました' \
+page wizard_page3.jpg 'ステップ 3/3' '検索が終了しました' \
     '［次へ］を押すと、見つかったファイルを保存します。保存先はカードとは別のドライブを選んでください。' \
     "fill #1a5fb4 stroke none polygon 56,150 66,150 66,160 72,160 61,172 50,160 56,160"
-page 165.jpg '完了' '保存が終了しました' \
+page wizard_page4.jpg '完了' '保存が終了しました' \
     'もう一度検索するには［戻る］を押してください。［完了］を押すとウィザードを終了します。' \
     "stroke #2f8f6a stroke-width 5 fill none polyline 48,152 58,164 78,138"
 
-ls -l 16?.jpg 17?.jpg
+ls -l *.jpg

@@ -44,13 +44,8 @@ void DrawBitmapProgressBar(QPainter& painter, const QRect& bar, const QImage& fi
     painter.restore();
 }
 
-QString SpinnerText(int step) {
-    static const char* const kSteps[8] = {"／", "－", "＼", "｜", "／", "－", "＼", "｜"};
-    return QString::fromUtf8(kSteps[((step % 8) + 8) % 8]);
-}
-
 BitmapProgressBar::BitmapProgressBar(QWidget* parent) : QWidget(parent) {
-    LoadJpegResource(PicProgressFill, &fill_);
+    LoadPicture(Picture::ProgressFill, &fill_);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 

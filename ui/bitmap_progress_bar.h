@@ -38,8 +38,3 @@ private:
 };
 
 }  // namespace veld
-
-namespace veld {
-// The spinner's eight steps: "／", "－", "＼", "｜" twice; step wraps at 8.
-QString SpinnerText(int step);
-}  // namespace veld

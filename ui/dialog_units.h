@@ -27,6 +27,8 @@ struct DialogUnits {
     QPoint point(int ux, int uy) const { return {x(ux), y(uy)}; }
     QSize size(int uw, int uh) const { return {x(uw), y(uh)}; }
     QRect rect(int ux, int uy, int uw, int uh) const { return {x(ux), y(uy), x(uw), y(uh)}; }
+    // A template rectangle: x, y, width, height.
+    QRect rect(const int (&r)[4]) const { return rect(r[0], r[1], r[2], r[3]); }
 };
 
 // The units of a font (measured with QFontMetrics).

@@ -3,31 +3,32 @@
 #include <QCoreApplication>
 
 #include "ui/common_progress.h"
+#include "ui/search_controller.h"
 
 namespace veld {
 
-ExtractOutcome ExtractFoundFileWithProgress(QWidget* owner, DiskVolume* volume, const DelFileInfo& record,
+ExtractOutcome ExtractFoundFileWithProgress(SearchController& controller, QWidget* owner, const DelFileInfo& record,
                                             ExtractRequest request, bool showProgress) {
+    DiskVolume* volume = controller.session().volume.get();
     if (!volume) {
         ExtractOutcome none;
         none.result = ExtractCreateFailed;
         return none;
     }
-    const bool withDialog = showProgress && record.fileSize >= kExtractProgressBytes;
-    if (withDialog) {
-        CCommonProgress::Open(owner, QStringLiteral("ファイル展開"), QStringLiteral("ファイルオープン中"),
-                              QStringLiteral("キャンセル"));
-        request.progress = [](int percent) {
-            CCommonProgress::SetPercent(percent);
-            QCoreApplication::processEvents();
-            return !CCommonProgress::Cancelled();
-        };
-    } else {
+    if (!showProgress || record.fileSize < kExtractProgressBytes) {
         request.progress = nullptr;
+        return ExtractFoundFile(*volume, record, request);
     }
-    ExtractOutcome outcome = ExtractFoundFile(*volume, record, request);
-    if (withDialog) CCommonProgress::Close();
-    return outcome;
+    // The event loop runs while the dialog is up: nothing else may start.
+    GreyedCommands greyed(controller);
+    CommonProgress progress(owner, QStringLiteral("ファイル展開"), QStringLiteral("ファイルオープン中"),
+                            QStringLiteral("キャンセル"));
+    request.progress = [&progress](int percent) {
+        progress.setPercent(percent);
+        QCoreApplication::processEvents();
+        return !progress.cancelled();
+    };
+    return ExtractFoundFile(*volume, record, request);
 }
 
 }  // namespace veld

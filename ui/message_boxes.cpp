@@ -11,10 +11,8 @@
 namespace veld {
 namespace {
 
-QPointer<QWidget> gDefaultOwner;
-
-void ShowBox(const MessageBoxRequest& request) {
-    QWidget* owner = request.owner ? static_cast<QWidget*>(request.owner) : gDefaultOwner.data();
+void ShowBox(const MessageBoxRequest& request, QWidget* defaultOwner) {
+    QWidget* owner = request.owner ? static_cast<QWidget*>(request.owner) : defaultOwner;
     QString text = QString::fromUtf8(request.text.c_str());
     if (request.isError) {
         QMessageBox::warning(owner, QStringLiteral("エラー"), text);
@@ -26,19 +24,19 @@ void ShowBox(const MessageBoxRequest& request) {
 }  // namespace
 
 void InstallGuiMessageBoxSink(QWidget* defaultOwner) {
-    gDefaultOwner = defaultOwner;
-    SetMessageBoxSink([](const MessageBoxRequest& request) {
+    SetMessageBoxSink([defaultOwner = QPointer<QWidget>(defaultOwner)](const MessageBoxRequest& request) {
         QCoreApplication* app = QCoreApplication::instance();
         if (!app) return;
         if (QThread::currentThread() == app->thread()) {
-            ShowBox(request);
+            ShowBox(request, defaultOwner.data());
             return;
         }
         // Owner pointers of other threads are not trusted; the box goes to
         // the default owner.
         MessageBoxRequest copy = request;
         copy.owner = nullptr;
-        QMetaObject::invokeMethod(app, [copy] { ShowBox(copy); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [copy, defaultOwner] { ShowBox(copy, defaultOwner.data()); }, Qt::QueuedConnection);
     });
 }
 

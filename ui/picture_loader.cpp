@@ -63,19 +63,39 @@ QImage UprightPicture(const QImage& picture, int orientation) {
     }
 }
 
-QByteArray JpegResourceBytes(int id) {
+QString PictureFileName(Picture picture) {
+    switch (picture) {
+    case Picture::WizardPage1: return QStringLiteral("wizard_page1.jpg");
+    case Picture::WizardPage2: return QStringLiteral("wizard_page2.jpg");
+    case Picture::WizardPage3: return QStringLiteral("wizard_page3.jpg");
+    case Picture::WizardPage4: return QStringLiteral("wizard_page4.jpg");
+    case Picture::Toolbar: return QStringLiteral("toolbar.jpg");
+    case Picture::Splash: return QStringLiteral("splash.jpg");
+    case Picture::EraseDrive: return QStringLiteral("erase_drive.jpg");
+    case Picture::Save: return QStringLiteral("save.jpg");
+    case Picture::DiskImageDrive: return QStringLiteral("disk_image_drive.jpg");
+    case Picture::SearchDrive: return QStringLiteral("search_drive.jpg");
+    case Picture::ProgressFill: return QStringLiteral("progress_fill.jpg");
+    case Picture::None: break;
+    }
+    return {};
+}
+
+QByteArray PictureBytes(Picture picture) {
     static const bool initialised = [] {
         InitPictureResources();
         return true;
     }();
     (void)initialised;
-    QFile file(QStringLiteral(":/JPEG/%1").arg(id));
+    const QString name = PictureFileName(picture);
+    if (name.isEmpty()) return {};
+    QFile file(QStringLiteral(":/pictures/") + name);
     if (!file.open(QIODevice::ReadOnly)) return {};
     return file.readAll();
 }
 
-bool LoadJpegResource(int id, QImage* out) {
-    QByteArray bytes = JpegResourceBytes(id);
+bool LoadPicture(Picture picture, QImage* out) {
+    QByteArray bytes = PictureBytes(picture);
     if (bytes.isEmpty()) return false;
     QImage image = LoadPictureBitmap(bytes);
     if (image.isNull()) return false;

@@ -1,4 +1,5 @@
 #include "ui/bitmap_progress_bar.h"
+#include "ui/progress_dialog.h"
 
 #include <gtest/gtest.h>
 

@@ -16,9 +16,9 @@
 #include "base/settings.h"
 #include "support/scripted_device.h"
 #include "tools/disk_image.h"
-#include "ui/tools/del_disk_yn.h"
+#include "ui/tools/erase_confirm_dialog.h"
 #include "ui/tools/disk_tool_commands.h"
-#include "ui/tools/disk_tool_dlg.h"
+#include "ui/tools/disk_tool_dialog.h"
 
 namespace veld::guitest {
 namespace {
@@ -100,7 +100,7 @@ TEST_F(DiskToolCommandTest, ImageHoldsTheWholeCardAndItsSearchFindsTheLastCluste
     messages_.clear();
 
     Choose(card, TempPath("copy"));
-    frame_->action(CMainFrame::CmdSaveDiskImage)->trigger();
+    Action("saveDiskImage")->trigger();
 
     EXPECT_EQ(kinds_, std::vector<DiskToolKind>{DiskToolSave});
     EXPECT_EQ(messages_, std::vector<std::string>{"保存が完了しました"});
@@ -124,7 +124,7 @@ TEST_F(DiskToolCommandTest, ImageHoldsTheWholeCardAndItsSearchFindsTheLastCluste
 TEST_F(DiskToolCommandTest, ShortImagePathDoesNothingAndExistingAppendedNameIsAskedAbout) {
     const std::string card = BuildCardWithLastClusterPhoto();
     Choose(card, "a");
-    RunSaveDiskImage({frame_.get(), &frame_->session(), nullptr});
+    RunSaveDiskImage(*controller_, frame_.get());
     EXPECT_TRUE(messages_.empty());
     EXPECT_TRUE(questions_.empty());
 
@@ -132,7 +132,7 @@ TEST_F(DiskToolCommandTest, ShortImagePathDoesNothingAndExistingAppendedNameIsAs
     WriteFile(TempPath("old.img"), {1, 2, 3});
     Choose(card, TempPath("old"));
     Answer(false);
-    RunSaveDiskImage({frame_.get(), &frame_->session(), nullptr});
+    RunSaveDiskImage(*controller_, frame_.get());
     ASSERT_EQ(questions_.size(), 1u);
     EXPECT_TRUE(questions_[0].contains(QStringLiteral("old.img")));
     EXPECT_EQ(ReadWholeFile(TempPath("old.img")), (std::vector<uint8_t>{1, 2, 3}));
@@ -219,7 +219,7 @@ TEST_F(DiskToolCommandTest, EraseQuestionNamesTheCardAndSavesTheModeOnlyOnConfir
 
     // Cancel: nothing written, the ticked box not remembered.
     WhenModalAppears([&](QWidget* w) {
-        auto* dlg = qobject_cast<CDelDiskYN*>(w);
+        auto* dlg = qobject_cast<EraseConfirmDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("完全消去の確認"));
         EXPECT_EQ(dlg->messageLabel()->text(), DelDiskQuestionText());
@@ -236,7 +236,7 @@ TEST_F(DiskToolCommandTest, EraseQuestionNamesTheCardAndSavesTheModeOnlyOnConfir
 
     // Confirmed in plain mode: one pass of zeros over every byte.
     WhenModalAppears([](QWidget* w) {
-        auto* dlg = qobject_cast<CDelDiskYN*>(w);
+        auto* dlg = qobject_cast<EraseConfirmDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         dlg->pentagonBox()->setChecked(false);
         QTest::mouseClick(dlg->startButton(), Qt::LeftButton);
@@ -251,7 +251,7 @@ TEST_F(DiskToolCommandTest, EraseQuestionNamesTheCardAndSavesTheModeOnlyOnConfir
     WriteFile(target, original);
     messages_.clear();
     WhenModalAppears([](QWidget* w) {
-        auto* dlg = qobject_cast<CDelDiskYN*>(w);
+        auto* dlg = qobject_cast<EraseConfirmDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         EXPECT_FALSE(dlg->pentagonBox()->isChecked());
         dlg->pentagonBox()->setChecked(true);
@@ -286,7 +286,7 @@ TEST_F(DiskToolDlgTest, CancelWaitsForAHeldWorkerThenDeletesThePartialImage) {
     const std::string path = Path("partial.img");
     auto job = std::make_unique<DiskImageJob>();
     ASSERT_EQ(job->Open(medium->Volume(), path, false), DiskOpenOk);
-    CSaveDisk dialog(std::move(job));
+    SaveDiskDialog dialog(std::move(job));
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("ディスクイメージの作成"));
     EXPECT_EQ(dialog.statusText(), QStringLiteral("ディスクイメージ作成中　しばらくお待ちください"));
     EXPECT_EQ(dialog.cancelButton()->text(), QStringLiteral("キャンセル"));
@@ -319,7 +319,7 @@ TEST_F(DiskToolDlgTest, ReadErrorKeepsTheImageAndSaysWhere) {
     const std::string path = Path("failing.img");
     auto job = std::make_unique<DiskImageJob>();
     ASSERT_EQ(job->Open(medium->Volume(), path, false), DiskOpenOk);
-    CSaveDisk dialog(std::move(job));
+    SaveDiskDialog dialog(std::move(job));
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(dialog.jobResult(), DiskToolReadError);
     ASSERT_EQ(messages_.size(), 1u);

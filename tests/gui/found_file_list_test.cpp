@@ -25,6 +25,7 @@
 #include "platform/platform_services.h"
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
+#include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
 #include "ui/main/save_dialog.h"
@@ -46,7 +47,7 @@ protected:
         ASSERT_GE(list_->rowCount(), 4);
     }
     void TearDown() override {
-        CSaveDlg::SetFolderPickerForTest(nullptr);
+        SaveDialog::SetFolderPickerForTest(nullptr);
         MainFrameTest::TearDown();
     }
     // The first row whose record has the size and was found through a
@@ -71,8 +72,8 @@ protected:
         return sizes;
     }
     // Runs the save dialog with the values given; returns its result.
-    int RunSave(int mode, bool keepFolders, const std::string& folder, CSaveDlg** seen = nullptr) {
-        CSaveDlg dialog(frame_.get(), list_);
+    int RunSave(int mode, bool keepFolders, const std::string& folder, SaveDialog** seen = nullptr) {
+        SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
         WhenModalAppears([&](QWidget*) {
             dialog.setTargetFolder(QString::fromStdString(folder));
             (mode == 1 ? dialog.selectedButton() : dialog.allButton())->setChecked(true);
@@ -85,7 +86,7 @@ protected:
         return result;
     }
 
-    CWListView* list_ = nullptr;
+    FoundFileList* list_ = nullptr;
     std::vector<std::string> savedPaths_;
 };
 
@@ -101,10 +102,11 @@ TEST_F(FoundFileListTest, SizeColumnSortsLargestFirstThenSmallestAndResetsOnRefi
     EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
     EXPECT_EQ(list_->sortFlag(2), 0);
 
-    // Names sort by their bytes; a refill puts every flag back to descending.
+    // Names sort by their bytes; a refill (another tree node) puts every
+    // flag back to descending.
     list_->SortByColumn(0);
     EXPECT_EQ(list_->sortFlag(0), 1);
-    RefreshResultViews(UpdateFinished, nullptr);
+    frame_->treePane()->tree()->setCurrentItem(frame_->treePane()->rootNode()->child(0));
     EXPECT_EQ(list_->sortFlag(0), 0);
     EXPECT_EQ(list_->sortFlag(2), 0);
 
@@ -132,7 +134,7 @@ TEST_F(FoundFileListTest, SelectionSummaryInStatusPane) {
 
 TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     list_->clearSelection();
-    std::unique_ptr<QMenu> menu(list_->buildContextMenu(nullptr));
+    std::unique_ptr<QMenu> menu(frame_->commands()->contextMenu(nullptr));
     QList<QAction*> items;
     for (QAction* a : menu->actions())
         if (!a->isSeparator()) items << a;
@@ -148,7 +150,7 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
 
     ASSERT_GE(list_->rowCount(), 1);
     list_->setRowSelected(0, true);
-    menu.reset(list_->buildContextMenu(nullptr));
+    menu.reset(frame_->commands()->contextMenu(nullptr));
     ASSERT_FALSE(menu->actions().isEmpty());
     EXPECT_TRUE(menu->actions()[0]->isEnabled());
 
@@ -175,7 +177,7 @@ TEST_F(FoundFileListTest, ColumnWidthsPersistAndWideOnesAreForgotten) {
     frame_.reset();
     EXPECT_EQ(ReadIniInt("Config", "ListWidth1", 0), 150);
     EXPECT_EQ(ReadIniInt("Config", "ListWidth0", 0), -1);
-    frame_ = std::make_unique<CMainFrame>();
+    frame_ = std::make_unique<MainFrame>(*controller_);
     EXPECT_EQ(frame_->listPane()->columnWidth(1), 150);
     EXPECT_EQ(frame_->listPane()->columnWidth(0), frame_->listPane()->DefaultColumnWidth(0));
     // A column left at its default is stored as the default, not as pixels.
@@ -290,13 +292,13 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     WriteIniInt("Config", "SaveDirFlag", 0);
     WriteIniString("Config", "SaveDir", TempPath("old").c_str());
     list_->clearSelection();
-    CSaveDlg::SetFolderPickerForTest([this](QWidget*, const QString& start) {
+    SaveDialog::SetFolderPickerForTest([this](QWidget*, const QString& start) {
         EXPECT_EQ(start.toStdString(), TempPath("old"));
         return QString::fromStdString(TempPath("new"));
     });
     bool selectedEnabled = true, allChecked = false, foldersChecked = true;
     QString shownFolder;
-    CSaveDlg dialog(frame_.get(), list_);
+    SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         // Nothing selected: "selected files" is off and the mode falls back.
         selectedEnabled = dialog.selectedButton()->isEnabled();
@@ -315,8 +317,8 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 1);
 
     // With nothing in the list the dialog does not open.
-    list_->FillList(UpdateCleared, nullptr, false);
-    CSaveDlg empty(frame_.get(), list_);
+    controller_->clearResults();
+    SaveDialog empty(frame_.get(), *controller_, controller_->selection());
     EXPECT_EQ(empty.exec(), int(QDialog::Rejected));
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(), "保存するファイルがありません");
@@ -336,7 +338,7 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
     WriteIniString("Config", "Dir", nullptr);
 
     QString shownFolder;
-    CSaveDlg dialog(frame_.get(), list_);
+    SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         shownFolder = dialog.folderField()->toPlainText();
         dialog.cancelButton()->click();
@@ -360,7 +362,7 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
 
     // Once it exists, the documents folder is the one.
     fs::create_directory(home + "/Documents");
-    CSaveDlg again(frame_.get(), list_);
+    SaveDialog again(frame_.get(), *controller_, controller_->selection());
     WhenModalAppears([&](QWidget*) {
         shownFolder = again.folderField()->toPlainText();
         again.cancelButton()->click();
@@ -378,7 +380,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
     QString caption;
     int modeBefore = -1, modeAfter = -1, rangeAfter = -1;
     WhenModalAppears([&](QWidget* modal) {
-        auto* preview = qobject_cast<CBmpViewSimple*>(modal);
+        auto* preview = qobject_cast<PreviewWindow*>(modal);
         if (!preview) {
             modal->close();
             return;
@@ -391,7 +393,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
         rangeAfter = preview->verticalRange();
         preview->reject();
     });
-    list_->openRecord(b);
+    frame_->commands()->openRow(b);
     EXPECT_EQ(shownSize, QSize(kPreviewWidth, kPreviewHeight));
     EXPECT_EQ(caption, QStringLiteral("#       .JPG"));
     EXPECT_EQ(modeBefore, 1);
@@ -407,7 +409,7 @@ TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
     QStringList firstPage, secondPage;
     QString workFile;
     WhenModalAppears([&](QWidget* modal) {
-        auto* dump = qobject_cast<CDumpDlg*>(modal);
+        auto* dump = qobject_cast<HexDumpDialog*>(modal);
         if (!dump) {
             modal->close();
             return;
@@ -417,7 +419,7 @@ TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
         secondPage = dump->lines();
         dump->accept();
     });
-    list_->dumpRecord(note);
+    frame_->commands()->dumpRow(note);
     // 3000 bytes in 2048-byte clusters: two pages.
     ASSERT_GE(firstPage.size(), 3);
     EXPECT_EQ(firstPage[0], QStringLiteral("全サイズ:3000 セクタサイズ:2048 PAGE:0/2"));
@@ -438,7 +440,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
-    CDumpDlg dump;
+    HexDumpDialog dump;
     dump.setFilePath(QString::fromStdString(path));
     dump.setPageSize(512);
     dump.setPage(0);
@@ -466,7 +468,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     EXPECT_TRUE(dump.previousButton()->isEnabled());
     EXPECT_FALSE(dump.nextButton()->isEnabled());
 
-    CDumpDlg memory;
+    HexDumpDialog memory;
     memory.setMemory(QByteArray(2048, '\x01'));
     memory.showPage();
     ASSERT_GE(memory.lines().size(), 3);
@@ -475,7 +477,7 @@ TEST(HexDumpDialog, FileAndMemoryPages) {
     memory.onNext();
     EXPECT_FALSE(memory.nextButton()->isEnabled());
 
-    CDumpDlg empty;
+    HexDumpDialog empty;
     empty.setMemory(QByteArray());
     empty.showPage();
     ASSERT_FALSE(empty.lines().isEmpty());

@@ -1,9 +1,10 @@
 // Shared set-up of the main-window tests: a FAT16 card image with live,
-// deleted and long-named photos, a deleted folder and a text file; a main
-// window; message boxes captured instead of shown; the search source chosen
-// by code instead of the two dialogs.
+// deleted and long-named photos, a deleted folder and a text file; a search
+// controller and a main window showing it; message boxes captured instead of
+// shown; the search source chosen by code instead of the two dialogs.
 #pragma once
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -25,6 +26,8 @@
 #include "support/test_jpeg.h"
 #include "ui/main/main_frame.h"
 #include "ui/main/start_search.h"
+#include "ui/search/search_progress_window.h"
+#include "ui/search_controller.h"
 #include "ui/shell_open.h"
 
 namespace veld::guitest {
@@ -60,14 +63,29 @@ protected:
             opened_.push_back(path);
             return true;
         });
-        frame_ = std::make_unique<CMainFrame>();
+        controller_ = std::make_unique<SearchController>();
+        frame_ = std::make_unique<MainFrame>(*controller_);
         frame_->show();
     }
     void TearDown() override {
         SetSearchSourceForTest(nullptr);
         frame_.reset();
+        controller_.reset();
         SetMessageBoxSink(nullptr);
         SetShellOpenerForTest(nullptr);
+    }
+
+    // A command of the window, found by its action's object name.
+    QAction* Action(const char* name) const {
+        QAction* action = frame_->findChild<QAction*>(QString::fromLatin1(name));
+        EXPECT_NE(action, nullptr) << name;
+        return action;
+    }
+    // The search's progress window while it shows, or null.
+    SearchProgressWindow* ShownSearchProgress() const {
+        for (SearchProgressWindow* window : frame_->findChildren<SearchProgressWindow*>())
+            if (window->isVisible()) return window;
+        return nullptr;
     }
 
     std::string TempPath(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
@@ -126,7 +144,7 @@ protected:
     // Starts a search through the menu command and waits for its end.
     int SearchAndWait(const std::string& imagePath) {
         ChooseSource(imagePath);
-        QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
         frame_->onStartSearch();
         if (finished.isEmpty() && !finished.wait(30000)) {
             ADD_FAILURE() << "the search did not finish";
@@ -136,7 +154,8 @@ protected:
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<SearchController> controller_;
+    std::unique_ptr<MainFrame> frame_;
     std::vector<std::string> messages_;
     std::vector<QString> opened_;
     std::vector<uint8_t> live_, photoB_, photoLong_, note_, photoOld_;

@@ -90,7 +90,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    CWListView* list_ = nullptr;
+    FoundFileList* list_ = nullptr;
     int bigRow_ = -1;
     std::vector<uint8_t> big_;
 };
@@ -102,12 +102,13 @@ TEST_F(ListContextMenuTest, OpenAndDumpOfALargeFileFromTheMenuLeaveTheMenuIntact
     bool progressSeen = false;
     QSize previewSize;
     WhenModalAppears([&](QWidget* modal) {
-        if (auto* preview = qobject_cast<CBmpViewSimple*>(modal)) previewSize = preview->pictureSize();
+        if (auto* preview = qobject_cast<PreviewWindow*>(modal)) previewSize = preview->pictureSize();
         modal->close();
     });
     QTimer progressProbe;
     QObject::connect(&progressProbe, &QTimer::timeout, [&] {
-        if (CCommonProgress::Current()) progressSeen = true;
+        for (CommonProgress* progress : frame_->findChildren<CommonProgress*>())
+            if (progress->isVisible()) progressSeen = true;
     });
     progressProbe.start(0);
     ChooseFromContextMenu(QStringLiteral("開く(&O)"));
@@ -116,7 +117,7 @@ TEST_F(ListContextMenuTest, OpenAndDumpOfALargeFileFromTheMenuLeaveTheMenuIntact
     // Data dump: the whole file is paged through.
     QString header;
     WhenModalAppears([&](QWidget* modal) {
-        if (auto* dump = qobject_cast<CDumpDlg*>(modal)) header = dump->lines().value(0);
+        if (auto* dump = qobject_cast<HexDumpDialog*>(modal)) header = dump->lines().value(0);
         modal->close();
     });
     ChooseFromContextMenu(QStringLiteral("データダンプ表示(&D)"));

@@ -21,9 +21,10 @@
 #include "search/found_file_columns.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
+#include "ui/found_file_filter.h"
+#include "ui/found_file_model.h"
 #include "ui/main/splash_window.h"
-#include "ui/posted_message.h"
-#include "ui/thumbs/thumb_list_view.h"
+#include "ui/thumbs/thumbnail_pane.h"
 #include "ui/search/search_start_dlg.h"
 #include "ui/search/sel_drive_dlg.h"
 
@@ -55,24 +56,24 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
                            "アプリケーションの終了(&X)"}));
     // The thumbnails are shown at start.
     EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"縮小画像(&H)", "詳細リスト(&L)", "ディスクマップ"}));
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdShowThumbnails)->isChecked());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdShowList)->isChecked());
+    EXPECT_TRUE(Action("showThumbnails")->isChecked());
+    EXPECT_FALSE(Action("showList")->isChecked());
     EXPECT_EQ(ActionTexts(frame_->helpMenu()),
               (QStringList{"ヘルプ(&H)", "製品のアップデート", "Veld のホームページ", "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
 
     // Nothing found yet: clear and save are greyed, search is available.
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdToolbarSearch)->isEnabled());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
+    EXPECT_FALSE(Action("clearResults")->isEnabled());
+    EXPECT_FALSE(Action("saveFoundFiles")->isEnabled());
+    EXPECT_TRUE(Action("toolbarSearch")->isEnabled());
+    EXPECT_FALSE(Action("toolbarSave")->isEnabled());
 
     QList<QAction*> buttons = frame_->toolbar()->actions();
     ASSERT_EQ(buttons.size(), 5);
-    EXPECT_EQ(buttons[0]->data().toInt(), 32819);
-    EXPECT_EQ(buttons[1]->data().toInt(), 32827);
+    EXPECT_EQ(buttons[0]->objectName(), QStringLiteral("toolbarSearch"));
+    EXPECT_EQ(buttons[1]->objectName(), QStringLiteral("toolbarSave"));
     EXPECT_TRUE(buttons[2]->isSeparator());
-    EXPECT_EQ(buttons[3]->data().toInt(), 32828);
-    EXPECT_EQ(buttons[4]->data().toInt(), 32818);
+    EXPECT_EQ(buttons[3]->objectName(), QStringLiteral("toolbarThumbnails"));
+    EXPECT_EQ(buttons[4]->objectName(), QStringLiteral("toolbarList"));
     EXPECT_TRUE(buttons[3]->isChecked());
     EXPECT_FALSE(buttons[4]->isChecked());
     EXPECT_EQ(frame_->toolbar()->iconSize(), QSize(64, 32));
@@ -103,7 +104,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(root->text(0), QStringLiteral("見つかったファイル(0)"));
     EXPECT_EQ(ChildTexts(root), (QStringList{"画像ファイル", "その他"}));
 
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     ASSERT_EQ(list->model()->columnCount(), 11);
     QStringList headings;
     for (int c = 0; c < 11; ++c) headings << list->model()->headerData(c, Qt::Horizontal).toString();
@@ -117,11 +118,11 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
 
 TEST_F(MainFrameTest, DefaultWidthsShowTheHeadingsAndTheTreeRootWhole) {
     for (int c = 0; c < 11; ++c) WriteIniInt("Config", "ListWidth" + std::to_string(c), -1);
-    frame_ = std::make_unique<CMainFrame>();
+    frame_ = std::make_unique<MainFrame>(*controller_);
     frame_->show();
     QCoreApplication::processEvents();
 
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     QHeaderView* header = list->header();
     const QFontMetrics metrics(header->font());
     const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
@@ -145,7 +146,7 @@ TEST_F(MainFrameTest, DefaultWidthsShowTheHeadingsAndTheTreeRootWhole) {
 TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     std::string card = BuildCard();
     ChooseSource(card);
-    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     frame_->onStartSearch();
     // While the worker runs the commands are greyed.
     EXPECT_FALSE(frame_->uiEnabled());
@@ -153,20 +154,20 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     EXPECT_FALSE(frame_->viewMenu()->menuAction()->isEnabled());
     EXPECT_TRUE(frame_->helpMenu()->menuAction()->isEnabled());
     EXPECT_FALSE(frame_->treePane()->isEnabled());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSearch)->isEnabled());
+    EXPECT_FALSE(Action("toolbarSearch")->isEnabled());
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
 
     EXPECT_TRUE(frame_->uiEnabled());
     EXPECT_TRUE(frame_->resultsAvailable());
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
+    EXPECT_TRUE(Action("clearResults")->isEnabled());
+    EXPECT_TRUE(Action("toolbarSave")->isEnabled());
     EXPECT_EQ(frame_->statusText(1), QStringLiteral(" "));
-    EXPECT_EQ(CurrentSearchProgress(), nullptr);
+    EXPECT_EQ(ShownSearchProgress(), nullptr);
     EXPECT_TRUE(messages_.empty()) << messages_.front();
 
     // Every listed record appears once, in list order, with the engine's texts.
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     std::vector<int> expected;
     frame_->session().gcDelFileList.ForEach([&](DelFileInfo& r) {
         if (r.listed) expected.push_back(r.index);
@@ -211,13 +212,13 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
 
     // Selecting the text files' node leaves only them in the list.
     frame_->treePane()->tree()->setCurrentItem(others->child(0));
-    EXPECT_EQ(DisplayFilterMode(), int(NodeOtherExtension));
-    EXPECT_EQ(DisplayFilterExtension(), "TXT");
+    EXPECT_EQ(controller_->shownFiles()->filter().node, int(NodeOtherExtension));
+    EXPECT_EQ(controller_->shownFiles()->filter().extension, "TXT");
     ASSERT_EQ(list->rowCount(), 1);
     EXPECT_EQ(list->RecordOfRow(0)->fileSize, note_.size());
     // The pictures group shows every picture and nothing else.
     frame_->treePane()->tree()->setCurrentItem(pictures);
-    EXPECT_EQ(DisplayFilterMode(), int(NodePictures));
+    EXPECT_EQ(controller_->shownFiles()->filter().node, int(NodePictures));
     for (int row = 0; row < list->rowCount(); ++row)
         EXPECT_EQ(list->RecordOfRow(row)->isImage, 1);
     EXPECT_EQ(list->rowCount(), int(expected.size()) - 1);
@@ -231,26 +232,26 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     EXPECT_EQ(frame_->treePane()->rootNode()->child(0)->childCount(), 0);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(1)->childCount(), 0);
     EXPECT_EQ(list->rowCount(), 0);
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
+    EXPECT_TRUE(Action("clearResults")->isEnabled());
 }
 
 TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
-    CWListView* list = frame_->listPane();
+    FoundFileList* list = frame_->listPane();
     const int all = list->rowCount();
     ASSERT_GE(all, 3);
-    // Replay the feeding: empty the list, then deliver two 3026 messages.
-    list->FillList(UpdateCleared, nullptr, false);
+    // Replay the feeding: empty the views, then deliver two 3026 messages.
+    controller_->foundFiles()->clear();
     frame_->session().shownCount = 0;
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
-    QCoreApplication::sendPostedEvents(frame_.get());
+    controller_->messageTarget()->PostMessage(MsgFoundFile, 0, 0);
+    controller_->messageTarget()->PostMessage(MsgFoundFile, 0, 0);
+    QCoreApplication::sendPostedEvents(controller_.get());
     EXPECT_EQ(list->rowCount(), 2);
     EXPECT_EQ(frame_->session().shownCount.load(), 2);
     EXPECT_EQ(list->rowRecords(), (std::vector<int>{0, 1}));
     // More messages than entries add nothing further.
-    for (int i = 0; i < all + 3; ++i) QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgFoundFile, 0, 0));
-    QCoreApplication::sendPostedEvents(frame_.get());
+    for (int i = 0; i < all + 3; ++i) controller_->messageTarget()->PostMessage(MsgFoundFile, 0, 0);
+    QCoreApplication::sendPostedEvents(controller_.get());
     EXPECT_EQ(list->rowCount(), all);
 }
 
@@ -260,20 +261,18 @@ TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], "ファイルは見つかりませんでした");
     // A search that ended with code 0 leaves clear and save usable.
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
-    EXPECT_TRUE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
+    EXPECT_TRUE(Action("clearResults")->isEnabled());
+    EXPECT_TRUE(Action("saveFoundFiles")->isEnabled());
 
-    // The progress window's cancel (31024, -1) stops the search; no message.
+    // The progress window's Cancel stops the search; no message.
     messages_.clear();
     ChooseSource(empty);
-    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     frame_->onStartSearch();
-    ASSERT_NE(CurrentSearchProgress(), nullptr);
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgProgressCancel, 0, 0));
-    QCoreApplication::sendPostedEvents(frame_.get(), MsgProgressCancel);
-    EXPECT_EQ(frame_->session().cancelFlag.load(), 0);  // only -1 asks to cancel
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgProgressCancel, -1, 0));
-    QCoreApplication::sendPostedEvents(frame_.get(), MsgProgressCancel);
+    SearchProgressWindow* progress = ShownSearchProgress();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(frame_->session().cancelFlag.load(), 0);
+    progress->cancelButton()->click();
     EXPECT_EQ(frame_->session().cancelFlag.load(), 1);
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
@@ -312,9 +311,9 @@ TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
     EXPECT_EQ(messages_[0], "検索中にエラーが発生しました \n(ドライブが開けません\n"
                             "他のアプリケーションがドライブを使っていないか確認してください。)");
     EXPECT_FALSE(frame_->resultsAvailable());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdClearResults)->isEnabled());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdSaveFound)->isEnabled());
-    EXPECT_FALSE(frame_->action(CMainFrame::CmdToolbarSave)->isEnabled());
+    EXPECT_FALSE(Action("clearResults")->isEnabled());
+    EXPECT_FALSE(Action("saveFoundFiles")->isEnabled());
+    EXPECT_FALSE(Action("toolbarSave")->isEnabled());
     EXPECT_TRUE(frame_->uiEnabled());
     EXPECT_EQ(frame_->listPane()->rowCount(), 0);
 }
@@ -323,11 +322,11 @@ TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     const int rows = frame_->listPane()->rowCount();
     SetSearchSourceForTest([](char*, std::string*, SearchOptions*) { return false; });
-    EXPECT_EQ(StartSearch(frame_->session(), frame_.get(), frame_->messageTarget()), int(SearchDriveCancelled));
+    EXPECT_EQ(StartSearch(*controller_, frame_.get()), int(SearchDriveCancelled));
     frame_->onStartSearch();
     EXPECT_TRUE(frame_->uiEnabled());
     EXPECT_EQ(frame_->listPane()->rowCount(), rows);
-    EXPECT_EQ(CurrentSearchProgress(), nullptr);
+    EXPECT_EQ(ShownSearchProgress(), nullptr);
 }
 
 TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
@@ -355,7 +354,7 @@ TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
             options->startButton()->click();
         });
     });
-    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     frame_->onStartSearch();
     CSelDriveDlg::SetDriveListerForTest(nullptr);
     CSelDriveDlg::SetFileChooserForTest(nullptr);
@@ -378,16 +377,20 @@ TEST(FoundFileTreeFilter, ExtensionOfNodeTextAndRecordMatching) {
     EXPECT_EQ(FilterExtensionOfNodeText(""), "");
 
     // Mode 1 after a rebuild shows every listed record, never an unlisted one.
-    SearchSession session;
-    CWTreeDlgView pane(&session);
-    EXPECT_EQ(DisplayFilterMode(), int(NodeAll));
+    SearchController controller;
+    DisplayFilter pictures;
+    pictures.node = NodePictures;
+    controller.shownFiles()->setFilter(pictures);
+    FoundFileTree pane(controller, *controller.shownFiles());
+    const DisplayFilter& filter = controller.shownFiles()->filter();
+    EXPECT_EQ(filter.node, int(NodeAll));
     DelFileInfo record;
     record.listed = 1;
     record.isImage = 1;
     record.extension = "JPG";
-    EXPECT_TRUE(RecordPassesFilter(record));
+    EXPECT_TRUE(filter.Passes(record));
     record.listed = 0;
-    EXPECT_FALSE(RecordPassesFilter(record));
+    EXPECT_FALSE(filter.Passes(record));
 }
 
 TEST_F(MainFrameTest, HelpOpensTheHelpFileOrSaysItIsMissing) {
@@ -417,17 +420,17 @@ TEST_F(MainFrameTest, AboutBoxShowsTheVersion) {
 TEST_F(MainFrameTest, SplashPostsDeferredStartOnceOnInputOrTimer) {
     // The deferred start opens no wizard here (the wizard has its own tests).
     WriteIniInt("Config", "NotOpenEasyWiz", 1);
-    QSignalSpy deferred(frame_.get(), &CMainFrame::deferredStartReceived);
-    CSplashWnd* splash = CSplashWnd::ShowSplash(frame_.get());
+    QSignalSpy deferred(frame_.get(), &MainFrame::deferredStartReceived);
+    SplashWindow* splash = frame_->ShowSplash();
     ASSERT_NE(splash, nullptr);
-    EXPECT_EQ(CSplashWnd::ShowSplash(frame_.get()), nullptr);  // one at a time
+    EXPECT_EQ(frame_->ShowSplash(), nullptr);  // one at a time
     QTest::keyClick(frame_.get(), Qt::Key_A);
     ASSERT_TRUE(deferred.wait(5000));
     EXPECT_EQ(deferred.count(), 1);
-    EXPECT_TRUE(QTest::qWaitFor([] { return CSplashWnd::Current() == nullptr; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return frame_->splash() == nullptr; }, 5000));
 
     // Without input the timer closes it.
-    ASSERT_NE(CSplashWnd::ShowSplash(frame_.get()), nullptr);
+    ASSERT_NE(frame_->ShowSplash(), nullptr);
     ASSERT_TRUE(deferred.wait(5000));
     EXPECT_EQ(deferred.count(), 2);
     WriteIniInt("Config", "NotOpenEasyWiz", 0);

@@ -7,22 +7,23 @@
 namespace {
 
 TEST(PictureLoader, EveryApplicationPictureDecodes) {
-    for (int id : {162, 163, 164, 165, 166, 167, 168, 169, 170, 171, 172}) {
+    for (veld::Picture picture : veld::kAllPictures) {
+        const std::string name = veld::PictureFileName(picture).toStdString();
         QImage image;
-        EXPECT_TRUE(veld::LoadJpegResource(id, &image)) << id;
-        EXPECT_FALSE(image.isNull()) << id;
+        EXPECT_TRUE(veld::LoadPicture(picture, &image)) << name;
+        EXPECT_FALSE(image.isNull()) << name;
         // Our own artwork stays small.
-        EXPECT_LT(veld::JpegResourceBytes(id).size(), 32 * 1024) << id;
+        EXPECT_LT(veld::PictureBytes(picture).size(), 32 * 1024) << name;
     }
 }
 
 TEST(PictureLoader, PictureSizesMatchTheirUse) {
     QImage toolbar, splash, fill, drive, wizard;
-    ASSERT_TRUE(veld::LoadJpegResource(veld::PicToolbar, &toolbar));
-    ASSERT_TRUE(veld::LoadJpegResource(veld::PicSplash, &splash));
-    ASSERT_TRUE(veld::LoadJpegResource(veld::PicProgressFill, &fill));
-    ASSERT_TRUE(veld::LoadJpegResource(veld::PicSearchDrive, &drive));
-    ASSERT_TRUE(veld::LoadJpegResource(veld::PicWizardPage1, &wizard));
+    ASSERT_TRUE(veld::LoadPicture(veld::Picture::Toolbar, &toolbar));
+    ASSERT_TRUE(veld::LoadPicture(veld::Picture::Splash, &splash));
+    ASSERT_TRUE(veld::LoadPicture(veld::Picture::ProgressFill, &fill));
+    ASSERT_TRUE(veld::LoadPicture(veld::Picture::SearchDrive, &drive));
+    ASSERT_TRUE(veld::LoadPicture(veld::Picture::WizardPage1, &wizard));
     // The toolbar strip is cut into 64 x 32 images: seven of them.
     EXPECT_EQ(toolbar.height(), veld::kToolbarImageHeight);
     EXPECT_EQ(toolbar.width(), 7 * veld::kToolbarImageWidth);
@@ -41,16 +42,16 @@ TEST(PictureLoader, PictureSizesMatchTheirUse) {
 TEST(PictureLoader, MissingPictureLeavesTheTargetAlone) {
     QImage keep(3, 3, QImage::Format_RGB32);
     keep.fill(Qt::red);
-    EXPECT_FALSE(veld::LoadJpegResource(9999, &keep));
+    EXPECT_FALSE(veld::LoadPicture(veld::Picture::None, &keep));
     EXPECT_EQ(keep.size(), QSize(3, 3));
     EXPECT_EQ(keep.pixelColor(1, 1), QColor(Qt::red));
-    EXPECT_TRUE(veld::JpegResourceBytes(9999).isEmpty());
+    EXPECT_TRUE(veld::PictureBytes(veld::Picture::None).isEmpty());
 }
 
 TEST(PictureLoader, FilePathNeedsADotAndReadableData) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QByteArray jpeg = veld::JpegResourceBytes(veld::PicProgressFill);
+    const QByteArray jpeg = veld::PictureBytes(veld::Picture::ProgressFill);
     ASSERT_FALSE(jpeg.isEmpty());
     for (const QString& name : {QStringLiteral("withdot.jpg"), QStringLiteral("nodot")}) {
         QFile file(dir.filePath(name));
@@ -66,7 +67,7 @@ TEST(PictureLoader, FilePathNeedsADotAndReadableData) {
 TEST(PictureLoader, MemoryDecodingRejectsGarbageAndAcceptsTruncation) {
     EXPECT_TRUE(veld::LoadPictureBitmap(QByteArray()).isNull());
     EXPECT_TRUE(veld::LoadPictureBitmap(QByteArray("not a picture at all", 20)).isNull());
-    QByteArray jpeg = veld::JpegResourceBytes(veld::PicSplash);
+    QByteArray jpeg = veld::PictureBytes(veld::Picture::Splash);
     ASSERT_GT(jpeg.size(), 1000);
     QImage whole = veld::LoadPictureBitmap(jpeg);
     ASSERT_FALSE(whole.isNull());

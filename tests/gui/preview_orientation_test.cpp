@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/picture_loader.h"
 #include "ui/viewers/preview_window.h"
@@ -65,7 +66,7 @@ class PreviewOrientationTest : public MainFrameTest {
 protected:
     // Opens the record's picture as the list does; the picture the preview got.
     QImage OpenAndCapture(DelFileInfo* record) {
-        CWListView* list = frame_->listPane();
+        FoundFileList* list = frame_->listPane();
         int row = -1;
         for (int i = 0; i < list->rowCount() && row < 0; ++i)
             if (list->RecordOfRow(i) == record) row = i;
@@ -73,10 +74,10 @@ protected:
         if (row < 0) return {};
         QImage shown;
         WhenModalAppears([&](QWidget* modal) {
-            if (auto* preview = qobject_cast<CBmpViewSimple*>(modal)) shown = preview->picture();
+            if (auto* preview = qobject_cast<PreviewWindow*>(modal)) shown = preview->picture();
             modal->close();
         });
-        list->openRecord(row);
+        frame_->commands()->openRow(row);
         return shown;
     }
     // The records found through a directory entry (carved copies have no

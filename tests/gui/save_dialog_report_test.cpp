@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "base/settings.h"
+#include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/save_dialog.h"
 
@@ -48,7 +49,7 @@ protected:
     // the card's folders recreated;
     // *stillOpen tells whether the dialog was still open after "保存(&S)".
     int RunSave(int mode, const std::string& folder, bool* stillOpen = nullptr) {
-        CSaveDlg dialog(frame_.get(), list_);
+        SaveDialog dialog(frame_.get(), *controller_, controller_->selection());
         WhenModalAppears([&](QWidget*) {
             dialog.setTargetFolder(QString::fromStdString(folder));
             (mode == 1 ? dialog.selectedButton() : dialog.allButton())->setChecked(true);
@@ -66,7 +67,7 @@ protected:
         return -1;
     }
 
-    CWListView* list_ = nullptr;
+    FoundFileList* list_ = nullptr;
     std::vector<uint8_t> whole_;
 };
 
@@ -113,7 +114,7 @@ TEST_F(SaveReportTest, OpenSaveFolderSaysWhenItCannot) {
     });
     fs::create_directories(TempPath("photos"));
     WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
-    list_->runCommand(CWListView::CmdOpenSaveFolder);
+    frame_->commands()->openSaveFolder();
     ASSERT_EQ(opened_.size(), 1u);
     EXPECT_EQ(frame_->statusText(0), QStringLiteral("保存先フォルダを開けませんでした"));
     ASSERT_FALSE(messages_.empty());
@@ -121,7 +122,7 @@ TEST_F(SaveReportTest, OpenSaveFolderSaysWhenItCannot) {
 
     // A folder that is not there is not handed to the desktop at all.
     WriteIniString("Config", "SaveDir", TempPath("missing").c_str());
-    list_->runCommand(CWListView::CmdOpenSaveFolder);
+    frame_->commands()->openSaveFolder();
     EXPECT_EQ(opened_.size(), 1u);
     EXPECT_EQ(messages_.back(), "保存先フォルダを開けませんでした\n" + TempPath("missing") + "\nフォルダがありません");
 }

@@ -10,24 +10,26 @@
 #include <thread>
 #include <vector>
 
-#include "message_recorder.h"
+#include <QSignalSpy>
+
+#include "event_pump.h"
 #include "ui/bitmap_progress_bar.h"
 #include "ui/dialog_units.h"
-#include "ui/posted_message.h"
+#include "ui/search_controller.h"
 
 namespace {
 
-using veld::CSearchProgress;
+using veld::SearchController;
+using veld::SearchProgressWindow;
 
 using veld::guitest::Pump;
-using Recorder = veld::guitest::MessageRecorder;
 
-TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
-    veld::SearchProgress progress;  // the reports of one search
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"),
-                 &progress);
+TEST(SearchProgressWindow, OpenSetsTextsAndFollowsTheReports) {
+    SearchController controller;
+    veld::SearchProgress& progress = controller.session().progress;  // the reports of the search
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("削除ファイル検索"));
     EXPECT_EQ(window->lineText(1), QStringLiteral("検索中"));
     EXPECT_TRUE(window->buttonShown());
@@ -62,17 +64,17 @@ TEST(SearchProgressWindow, OpenSetsTextsAndAttaches) {
     EXPECT_EQ(window->percent(), 50);
 
     delete window;
-    // Detached: a report after the window is gone is ignored.
+    // A report after the window is gone reaches nobody.
     progress.Report(veld::PhaseFatRead, 10, "x");
     Pump();
 }
 
 TEST(SearchProgressWindow, WorkerReportsNeverWaitForTheInterfaceThread) {
-    veld::SearchProgress progress;  // the reports of one search
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"),
-                 &progress);
+    SearchController controller;
+    veld::SearchProgress& progress = controller.session().progress;  // the reports of the search
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
 
     // The interface thread blocks in join() (as FinishSearch waits for the
     // worker) while the worker reports: the reports must not need it.
@@ -101,11 +103,11 @@ TEST(SearchProgressWindow, WorkerReportsNeverWaitForTheInterfaceThread) {
 }
 
 TEST(SearchProgressWindow, ConcurrentReportsWhileTheEventLoopRuns) {
-    veld::SearchProgress progress;  // the reports of one search
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"),
-                 &progress);
+    SearchController controller;
+    veld::SearchProgress& progress = controller.session().progress;  // the reports of the search
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
     std::atomic<bool> stop{false};
     std::thread worker([&] {
         for (int i = 0; !stop.load(); ++i) progress.Report(veld::PhaseFatRead, i % 101, "r" + std::to_string(i));
@@ -120,28 +122,29 @@ TEST(SearchProgressWindow, ConcurrentReportsWhileTheEventLoopRuns) {
     delete window;
 }
 
-TEST(SearchProgressWindow, CancelPostsToTheParentAndStaysOpen) {
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+TEST(SearchProgressWindow, CancelAsksTheSearchToStopAndStaysOpen) {
+    SearchController controller;
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    QSignalSpy cancel(window, &SearchProgressWindow::cancelRequested);
     auto* button = window->findChild<QPushButton*>();
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), QStringLiteral("キャンセル"));
     QTest::mouseClick(button, Qt::LeftButton);
     QTest::keyClick(window, Qt::Key_Escape);
     Pump();
-    ASSERT_EQ(parent.messages.size(), 2u);
-    EXPECT_EQ(parent.messages[0].first, veld::MsgProgressCancel);
-    EXPECT_EQ(parent.messages[0].second, -1);
-    EXPECT_EQ(parent.messages[1].second, -1);
+    EXPECT_EQ(cancel.count(), 2);
+    EXPECT_EQ(controller.session().cancelFlag.load(), 1);
     EXPECT_TRUE(window->isVisible());
     delete window;
 }
 
 TEST(SearchProgressWindow, SpinnerTurnsEveryHalfSecond) {
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("t"), QStringLiteral("l"), QStringLiteral("キャンセル"));
+    SearchController controller;
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("t"), QStringLiteral("l"), QStringLiteral("キャンセル"));
     QTest::qWait(1150);
     // Two ticks: steps 0 and 1 shown, the second is "－".
     EXPECT_EQ(window->spinnerText(), QStringLiteral("－"));
@@ -149,32 +152,32 @@ TEST(SearchProgressWindow, SpinnerTurnsEveryHalfSecond) {
 }
 
 TEST(SearchProgressWindow, CompactWindowWithoutButton) {
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("処理中"), QStringLiteral("準備中"), QString());
+    SearchController controller;
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("処理中"), QStringLiteral("準備中"), QString());
     EXPECT_FALSE(window->buttonShown());
     EXPECT_FALSE(window->barShown());
     const veld::DialogUnits du = veld::DialogUnitsOf(window->font());
     EXPECT_EQ(window->size(), du.size(186, 35));
     // Lines still work in the compact window.
-    window->SetLine(2, std::string("detail"));
-    window->SetLine(7, std::string("ignored"));
-    window->applyPending();
+    window->setLine(2, QStringLiteral("detail"));
+    window->setLine(7, QStringLiteral("ignored"));
     EXPECT_EQ(window->lineText(2), QStringLiteral("detail"));
     EXPECT_EQ(window->lineText(1), QStringLiteral("準備中"));
     delete window;
 }
 
 TEST(SearchProgressWindow, BarNeverDrawsBoundaryAtTheEnds) {
-    Recorder parent;
-    auto* window = new CSearchProgress(&parent);
-    window->Open(&parent, QStringLiteral("t"), QStringLiteral("l"), QStringLiteral("キャンセル"));
+    SearchController controller;
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    window->Open(QStringLiteral("t"), QStringLiteral("l"), QStringLiteral("キャンセル"));
     veld::BitmapProgressBar* bar = window->bar();
     ASSERT_NE(bar, nullptr);
     const QRect r = bar->barRect();
     auto blackColumns = [&](int percent) {
-        window->SetPercent(percent);
-        window->applyPending();
+        window->setPercent(percent);
         QImage shot = bar->grab().toImage();
         int black = 0;
         for (int x = r.left(); x <= r.right(); ++x)

@@ -49,7 +49,7 @@ protected:
 TEST_F(SelDriveDlgTest, EmptyDeviceListStillOffersTheImageButton) {
     UseDrives({});
     CSelDriveDlg dlg;
-    dlg.pictureId = 171;
+    dlg.picture = veld::Picture::SearchDrive;
     dlg.imageButton = true;
     dlg.prepare();
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("削除ファイル検索"));
@@ -108,7 +108,7 @@ TEST_F(SelDriveDlgTest, CancelledFileDialogKeepsTheDialogOpen) {
     CSelDriveDlg::SetFileChooserForTest([](const QString&, const QString&, const QString&, bool) { return QString(); });
     CSelDriveDlg dlg;
     dlg.imageButton = true;
-    dlg.pictureId = 171;
+    dlg.picture = veld::Picture::SearchDrive;
     dlg.show();
     // Showing builds the window: every control is on screen.
     ASSERT_NE(dlg.driveList(), nullptr);

@@ -80,11 +80,11 @@ TEST_F(PartitionChooserTest, TwoVolumesAskWhichAndTheChoiceIsSearched) {
     // Cancelled: no search starts, nothing is cleared.
     StartWithImage(card, [](CSelPartitionDlg* chooser) { chooser->reject(); });
     EXPECT_TRUE(sawChooser_);
-    EXPECT_EQ(CurrentSearchProgress(), nullptr);
+    EXPECT_EQ(ShownSearchProgress(), nullptr);
     EXPECT_TRUE(frame_->uiEnabled());
 
     sawChooser_ = false;
-    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     StartWithImage(card, [](CSelPartitionDlg* chooser) {
         EXPECT_EQ(chooser->windowTitle(), QStringLiteral("パーティションの選択"));
         QTreeWidget* list = chooser->partitionList();

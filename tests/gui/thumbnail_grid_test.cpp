@@ -15,17 +15,18 @@
 
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <set>
 
 #include "finder/found_file_thumbnail.h"
 #include "search/work_folders.h"
-#include "ui/posted_message.h"
+#include "ui/found_file_model.h"
 #include "ui/main/found_file_list.h"
 #include "ui/thumbs/file_drag.h"
-#include "ui/thumbs/sect_view.h"
-#include "ui/thumbs/thumb_dlg_bar.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/disk_map_view.h"
+#include "ui/thumbs/thumbnail_sort_bar.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld::guitest {
@@ -35,11 +36,10 @@ namespace fs = std::filesystem;
 
 // Geometry needs rows, not records: a plain model with n rows.
 TEST(ThumbGridGeometry, ColumnsRowsAndHitsFollowTheOuterSize) {
-    SearchSession session;
+    SearchController controller;
     QStandardItemModel rows(7, 1);
     QItemSelectionModel selection(&rows);
-    CThumListWnd2 grid(&session);
-    grid.setSelectionModel(&selection);
+    ThumbnailGrid grid(controller, &selection);
     grid.resize(250, 260);
     EXPECT_EQ(grid.columns(), 2);
     EXPECT_EQ(grid.visibleRows(), 3);  // (50 + 260) / 100
@@ -151,18 +151,18 @@ protected:
         return records;
     }
 
-    CThumListWnd2* grid_ = nullptr;
-    CThumDlgBar2* bar_ = nullptr;
-    CWListView* list_ = nullptr;
+    ThumbnailGrid* grid_ = nullptr;
+    ThumbnailSortBar* bar_ = nullptr;
+    FoundFileList* list_ = nullptr;
 };
 
 TEST_F(ThumbnailGridTest, ViewsSwitchThroughMenuAndToolbar) {
-    CRightPaneFrame* right = frame_->rightFrame();
-    QAction* menuThumbs = frame_->action(CMainFrame::CmdShowThumbnails);
-    QAction* menuList = frame_->action(CMainFrame::CmdShowList);
-    QAction* menuMap = frame_->action(CMainFrame::CmdShowDiskMap);
-    QAction* buttonThumbs = frame_->action(CMainFrame::CmdToolbarThumbnails);
-    QAction* buttonList = frame_->action(CMainFrame::CmdToolbarList);
+    RightPane* right = frame_->rightFrame();
+    QAction* menuThumbs = Action("showThumbnails");
+    QAction* menuList = Action("showList");
+    QAction* menuMap = Action("showDiskMap");
+    QAction* buttonThumbs = Action("toolbarThumbnails");
+    QAction* buttonList = Action("toolbarList");
     auto state = [&] {
         return std::vector<bool>{menuThumbs->isChecked(), menuList->isChecked(), menuMap->isChecked(),
                                  buttonThumbs->isChecked(), buttonList->isChecked()};
@@ -380,7 +380,7 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
     ASSERT_GT(made, 0);
     ASSERT_LT(made, 2000);
     const size_t bound = size_t(grid_->heldBound());
-    EXPECT_EQ(bound, size_t(std::max({made, CThumListWnd2::kMinHeldThumbnails,
+    EXPECT_EQ(bound, size_t(std::max({made, ThumbnailGrid::kMinHeldThumbnails,
                                       2 * grid_->columns() * (grid_->visibleRows() + 1)})));
     auto held = [&] {
         size_t n = 0;
@@ -394,11 +394,11 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
     grid_->setTopRow(grid_->maxTopRow());
     grid_->viewport()->repaint();
     const int visible = grid_->cellCount() - grid_->topRow() * grid_->columns();
-    ASSERT_GT(visible, CThumListWnd2::kThumbnailsPerTick);
+    ASSERT_GT(visible, ThumbnailGrid::kThumbnailsPerTick);
     EXPECT_EQ(int(grid_->loadQueueSize()), visible);
     const int first = grid_->TimerTick();
     EXPECT_GE(first, 1);
-    EXPECT_LE(first, CThumListWnd2::kThumbnailsPerTick);
+    EXPECT_LE(first, ThumbnailGrid::kThumbnailsPerTick);
     for (int record : grid_->loadQueue()) EXPECT_GE(record, grid_->topRow() * grid_->columns());
 
     // Down and back up, a page at a time, every visible thumbnail made.
@@ -436,10 +436,10 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
     // The thumbnails made away from the interface thread are the ones the
     // search makes, pixel for pixel.
     forgetThumbnails();
-    QSignalSpy made(grid_, &CThumListWnd2::thumbnailsMade);
+    QSignalSpy made(grid_, &ThumbnailGrid::thumbnailsMade);
     const int taken = grid_->TimerTick();
     ASSERT_GE(taken, 1);
-    ASSERT_LE(taken, CThumListWnd2::kThumbnailsPerTick);
+    ASSERT_LE(taken, ThumbnailGrid::kThumbnailsPerTick);
     EXPECT_TRUE(grid_->decoding());
     // No second batch while the first is out.
     EXPECT_EQ(grid_->TimerTick(), 0);
@@ -458,19 +458,21 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
     EXPECT_GE(session.ThumbnailQueue.Count(), size_t(taken));
     QTRY_VERIFY(!grid_->decoding());
 
-    // Emptied while a batch is out: nothing comes back into the new list.
+    // Emptied while a batch is out: nothing comes back into the records then
+    // at those places (here the same ones, still in the session).
     forgetThumbnails();
     ASSERT_GT(grid_->TimerTick(), 0);
-    frame_->listPane()->FillList(1, nullptr, true);
-    grid_->FillThumbnails(1, nullptr);
+    controller_->foundFiles()->clear();
+    emit controller_->resultsCleared();
     QTRY_VERIFY(!grid_->decoding());
     EXPECT_EQ(session.ThumbnailQueue.Count(), 0u);
     for (size_t i = 0; i < session.gcDelFileList.Count(); ++i)
         EXPECT_FALSE(session.gcDelFileList.Get(i)->thumbnail) << i;
 
     // Closed while a batch is out: the window goes at once, safely.
-    frame_->listPane()->FillList(0, nullptr, false);
-    grid_->FillThumbnails(0, nullptr);
+    std::vector<int> all(session.gcDelFileList.Count());
+    std::iota(all.begin(), all.end(), 0);
+    controller_->foundFiles()->setRows(all);
     forgetThumbnails();
     ASSERT_GT(grid_->TimerTick(), 0);
     ASSERT_TRUE(grid_->decoding());
@@ -480,8 +482,8 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
 
 TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     SearchTheCard();
-    frame_->action(CMainFrame::CmdShowDiskMap)->trigger();
-    CSectView* map = frame_->rightFrame()->diskMap();
+    Action("showDiskMap")->trigger();
+    DiskMapView* map = frame_->rightFrame()->diskMap();
     ASSERT_EQ(map->itemCount(), list_->rowCount());
     uint32_t last = 0;
     for (int record : map->items()) {
@@ -523,7 +525,7 @@ TEST_F(ThumbnailGridTest, DropReceivesTwoSameNamedFilesAsTheCommandLineSavesThem
     ASSERT_EQ(same.size(), 2u);
     ClearWorkFolders();
 
-    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    FileDragData data(&frame_->session(), same, WorkFolderPath());
     ASSERT_TRUE(data.hasUrls());
     // Nothing is written until the target asks for the files.
     EXPECT_EQ(data.extractions(), 0);
@@ -567,7 +569,7 @@ TEST_F(ThumbnailGridTest, ADropAskedAfterTheResultsChangedWritesNoOtherFile) {
     const std::vector<int> same = SameNamedPhotos(&name);
     ASSERT_EQ(same.size(), 2u);
     ClearWorkFolders();
-    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    FileDragData data(&frame_->session(), same, WorkFolderPath());
     // Another file now stands where the second dragged record was.
     DelFileInfo* moved = frame_->session().gcDelFileList.Get(size_t(same[1]));
     ASSERT_NE(moved, nullptr);
@@ -595,7 +597,7 @@ TEST_F(ThumbnailGridTest, FilesThatCannotBeWrittenForADropAreNamedAfterIt) {
     { std::ofstream(blocked / "keep") << "x"; }
     const size_t before = messages_.size();
 
-    COleDataSourceEx data(&frame_->session(), same, WorkFolderPath());
+    FileDragData data(&frame_->session(), same, WorkFolderPath());
     const QList<QUrl> urls = data.urls();
     ASSERT_EQ(urls.size(), 1);
     EXPECT_EQ(fs::path(urls[0].toLocalFile().toStdString()).filename().string(),
@@ -653,12 +655,12 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     EXPECT_TRUE(frame_->uiEnabled());
 
     // After the splash: the search starts with the deferred start-up message.
-    QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     frame_->SearchImageAtStart(QString::fromStdString(BuildCard()), true);
     QTest::qWait(20);
     EXPECT_TRUE(finished.isEmpty());
     EXPECT_TRUE(frame_->uiEnabled());
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    QMetaObject::invokeMethod(frame_.get(), &MainFrame::DeferredStart, Qt::QueuedConnection);
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_GE(grid_->cellCount(), 4);

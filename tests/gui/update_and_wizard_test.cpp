@@ -14,7 +14,7 @@
 #include <QTest>
 
 #include "base/settings.h"
-#include "message_recorder.h"
+#include "event_pump.h"
 #include "support/loopback_http_server.h"
 #include "ui/main/easy_wizard.h"
 #include "ui/main/save_dialog.h"
@@ -68,7 +68,7 @@ protected:
     void RunCheck(const std::string& url, bool explicitCheck) {
         WriteIniString("Config", "UpdateUrl", url.c_str());
         if (explicitCheck)
-            frame_->action(CMainFrame::CmdUpdateCheck)->trigger();
+            Action("updateCheck")->trigger();
         else
             frame_->updateCheck().StartSilent();
         ASSERT_TRUE(frame_->updateCheck().check().Wait(5000));
@@ -135,7 +135,7 @@ TEST_F(UpdateCheckTest, WithoutAnAddressTheExplicitCheckSaysWhereToSetItAndTheSi
     Pump();
     EXPECT_TRUE(messages_.empty());
 
-    frame_->action(CMainFrame::CmdUpdateCheck)->trigger();
+    Action("updateCheck")->trigger();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_NE(messages_[0].find("UpdateUrl"), std::string::npos);
     EXPECT_NE(messages_[0].find(SettingsFilePath()), std::string::npos);
@@ -148,9 +148,9 @@ TEST_F(UpdateCheckTest, HomePageOpensTheSetAddressElseTheHelpPage) {
     EXPECT_EQ(help, (QStringList{"ヘルプ(&H)", "製品のアップデート", "Veld のホームページ",
                                  "ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."}));
     frame_->setHelpPath(QString::fromUtf8(VELD_HELP_SOURCE));
-    frame_->action(CMainFrame::CmdHomePage)->trigger();
+    Action("homePage")->trigger();
     WriteIniString("Config", "HomeUrl", "https://veld.example/");
-    frame_->action(CMainFrame::CmdHomePage)->trigger();
+    Action("homePage")->trigger();
     EXPECT_EQ(opened_, (std::vector<QString>{QString::fromUtf8(VELD_HELP_SOURCE), QStringLiteral("https://veld.example/")}));
 }
 
@@ -161,22 +161,22 @@ TEST_F(UpdateCheckTest, DeferredStartOpensTheWizardUnlessSwitchedOffThenChecksSi
     // Switched off: no wizard, straight to the check.
     WriteIniInt("Config", "NotOpenEasyWiz", 1);
     bool wizardSeen = false;
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
-    QSignalSpy started(frame_.get(), &CMainFrame::deferredStartReceived);
+    QMetaObject::invokeMethod(frame_.get(), &MainFrame::DeferredStart, Qt::QueuedConnection);
+    QSignalSpy started(frame_.get(), &MainFrame::deferredStartReceived);
     ASSERT_TRUE(started.wait(5000));
-    EXPECT_EQ(CEasyWizSheet::Current(), nullptr);
+    EXPECT_EQ(frame_->findChild<EasyWizard*>(), nullptr);
     EXPECT_TRUE(server.WaitForRequests(1, 5000));
 
     // On: the wizard first; the check only after it closed.
     WriteIniInt("Config", "NotOpenEasyWiz", 0);
     size_t requestsWhileOpen = 99;
-    WhenDialogAppears<CEasyWizSheet>([&](CEasyWizSheet* wizard) {
+    WhenDialogAppears<EasyWizard>([&](EasyWizard* wizard) {
         wizardSeen = true;
-        EXPECT_EQ(wizard->currentId(), CEasyWizSheet::Page1);
+        EXPECT_EQ(wizard->currentId(), EasyWizard::Page1);
         requestsWhileOpen = server.Requests().size();
         wizard->reject();
     });
-    QCoreApplication::postEvent(frame_.get(), new PostedMessage(MsgDeferredStart, 0, 0));
+    QMetaObject::invokeMethod(frame_.get(), &MainFrame::DeferredStart, Qt::QueuedConnection);
     ASSERT_TRUE(started.wait(5000));
     EXPECT_TRUE(wizardSeen);
     EXPECT_EQ(requestsWhileOpen, 1u);
@@ -198,17 +198,17 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
     bool cancelHiddenWhileSearching = false, escapeIgnored = false;
     QStringList descriptions;
 
-    WhenDialogAppears<CEasyWizSheet>([&](CEasyWizSheet* wizard) {
+    WhenDialogAppears<EasyWizard>([&](EasyWizard* wizard) {
         EXPECT_EQ(wizard->windowTitle(), QStringLiteral("Wizard"));
         for (int id : wizard->pageIds()) descriptions << wizard->wizPage(id)->accessibleDescription();
         pages.push_back(wizard->currentId());
         EXPECT_FALSE(wizard->button(QWizard::BackButton)->isEnabled());
         // Ticking the box is stored at once.
-        wizard->wizPage(CEasyWizSheet::Page1)->notOpenBox()->setChecked(true);
+        wizard->wizPage(EasyWizard::Page1)->notOpenBox()->setChecked(true);
         EXPECT_EQ(ReadIniInt("Config", "NotOpenEasyWiz", 0), 1);
-        wizard->wizPage(CEasyWizSheet::Page1)->notOpenBox()->setChecked(false);
+        wizard->wizPage(EasyWizard::Page1)->notOpenBox()->setChecked(false);
 
-        QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
         wizard->next();
         pages.push_back(wizard->currentId());
         cancelHiddenWhileSearching = !wizard->button(QWizard::CancelButton)->isVisible();
@@ -221,7 +221,7 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
         EXPECT_TRUE(wizard->button(QWizard::CancelButton)->isVisible());
 
         // Page 3: Next runs the save dialog; saving moves on to page 4.
-        WhenDialogAppears<CSaveDlg>([&](CSaveDlg* save) {
+        WhenDialogAppears<SaveDialog>([&](SaveDialog* save) {
             save->setTargetFolder(saveFolder);
             QTest::mouseClick(save->saveButton(), Qt::LeftButton);
         });
@@ -232,24 +232,24 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
         pages.push_back(wizard->currentId());
         wizard->reject();
     });
-    frame_->action(CMainFrame::CmdEasyWizard)->trigger();
+    Action("easyWizard")->trigger();
 
-    EXPECT_EQ(pages, (std::vector<int>{CEasyWizSheet::Page1, CEasyWizSheet::Page2, CEasyWizSheet::Page3,
-                                       CEasyWizSheet::Page4, CEasyWizSheet::Page1}));
+    EXPECT_EQ(pages, (std::vector<int>{EasyWizard::Page1, EasyWizard::Page2, EasyWizard::Page3,
+                                       EasyWizard::Page4, EasyWizard::Page1}));
     EXPECT_TRUE(cancelHiddenWhileSearching);
     EXPECT_TRUE(escapeIgnored);
     EXPECT_EQ(descriptions.size(), 5);
     EXPECT_TRUE(descriptions[1].contains(QStringLiteral("検索中")));
     EXPECT_FALSE(QDir(saveFolder).entryList(QDir::Files).isEmpty()) << "the wizard's save wrote nothing";
-    EXPECT_EQ(CEasyWizSheet::Current(), nullptr);
+    EXPECT_EQ(frame_->findChild<EasyWizard*>(), nullptr);
     EXPECT_TRUE(frame_->uiEnabled());
 }
 
 TEST_F(EasyWizardTest, SearchThatFindsNothingReturnsToPage1AndCancelledSaveStaysOnPage3) {
     ChooseSource(BuildEmptyCard());
     std::vector<int> pages;
-    WhenDialogAppears<CEasyWizSheet>([&](CEasyWizSheet* wizard) {
-        QSignalSpy finished(frame_.get(), &CMainFrame::searchFinished);
+    WhenDialogAppears<EasyWizard>([&](EasyWizard* wizard) {
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
         wizard->next();
         if (finished.isEmpty()) {
             ASSERT_TRUE(finished.wait(30000));
@@ -263,13 +263,13 @@ TEST_F(EasyWizardTest, SearchThatFindsNothingReturnsToPage1AndCancelledSaveStays
             ASSERT_TRUE(finished.wait(30000));
         }
         pages.push_back(wizard->currentId());
-        WhenDialogAppears<CSaveDlg>([](CSaveDlg* save) { save->reject(); });
+        WhenDialogAppears<SaveDialog>([](SaveDialog* save) { save->reject(); });
         QTest::mouseClick(wizard->button(QWizard::NextButton), Qt::LeftButton);
         pages.push_back(wizard->currentId());
         wizard->reject();
     });
     frame_->onEasyWizard();
-    EXPECT_EQ(pages, (std::vector<int>{CEasyWizSheet::Page1, CEasyWizSheet::Page3, CEasyWizSheet::Page3}));
+    EXPECT_EQ(pages, (std::vector<int>{EasyWizard::Page1, EasyWizard::Page3, EasyWizard::Page3}));
     EXPECT_NE(std::find(messages_.begin(), messages_.end(), "ファイルは見つかりませんでした"), messages_.end());
 }
 

@@ -5,17 +5,14 @@
 #include <QVBoxLayout>
 
 #include "base/settings.h"
-#include "search/search_driver.h"
 #include "ui/dialog_units.h"
-#include "ui/main/main_frame.h"
 #include "ui/main/save_dialog.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
+#include "ui/search_controller.h"
 
 namespace veld {
 namespace {
-
-CEasyWizSheet* gWizard = nullptr;
 
 // The picture frame of every page, in dialog units.
 constexpr int kPictureWidth = 274, kPictureHeight = 119;
@@ -29,13 +26,14 @@ const char* const kGuidance[5] = {
     "保存が終了しました 再度検索するには戻るを押してください。完了を押すとウィザードを終了します",
     "かんたんウィザード",
 };
-constexpr int kPictures[5] = {PicWizardPage1, PicWizardPage2, PicWizardPage3, PicWizardPage4, PicWizardPage1};
+constexpr Picture kPictures[5] = {Picture::WizardPage1, Picture::WizardPage2, Picture::WizardPage3,
+                                   Picture::WizardPage4, Picture::WizardPage1};
 
 }  // namespace
 
-CEasyWizPage::CEasyWizPage(int number, int pictureId, const QString& guidance, QWidget* parent)
-    : QWizardPage(parent), number_(number), pictureId_(pictureId), guidance_(guidance) {
-    setObjectName(QStringLiteral("CEasyWizPage%1").arg(number));
+EasyWizardPage::EasyWizardPage(int number, Picture picture, const QString& guidance, QWidget* parent)
+    : QWizardPage(parent), number_(number), artwork_(picture), guidance_(guidance) {
+    setObjectName(QStringLiteral("easyWizardPage%1").arg(number));
     setWindowTitle(QStringLiteral("かんたんウィザード"));
     setAccessibleName(QStringLiteral("かんたんウィザード"));
     setAccessibleDescription(guidance);
@@ -67,11 +65,11 @@ CEasyWizPage::CEasyWizPage(int number, int pictureId, const QString& guidance, Q
     layout->addStretch(1);
 }
 
-void CEasyWizPage::loadPicture() {
+void EasyWizardPage::loadPicture() {
     if (pictureLoaded_) return;
     pictureLoaded_ = true;
     QImage image;
-    if (!LoadJpegResource(pictureId_, &image)) return;
+    if (!LoadPicture(artwork_, &image)) return;
     // At its own size, from the frame's top left; fitted only when the
     // frame is smaller (a small dialog font).
     if (image.width() > picture_->width() || image.height() > picture_->height())
@@ -79,7 +77,7 @@ void CEasyWizPage::loadPicture() {
     picture_->setPixmap(QPixmap::fromImage(image));
 }
 
-void CEasyWizPage::initializePage() {
+void EasyWizardPage::initializePage() {
     loadPicture();
     if (notOpen_) {
         QSignalBlocker quiet(notOpen_);
@@ -87,8 +85,8 @@ void CEasyWizPage::initializePage() {
     }
 }
 
-bool CEasyWizPage::validatePage() {
-    auto* sheet = qobject_cast<CEasyWizSheet*>(wizard());
+bool EasyWizardPage::validatePage() {
+    auto* sheet = qobject_cast<EasyWizard*>(wizard());
     if (!sheet) return true;
     if (number_ == 1) {
         WriteIniInt("Config", "NotOpenEasyWiz", notOpen_->isChecked() ? 1 : 0);
@@ -98,46 +96,42 @@ bool CEasyWizPage::validatePage() {
     return true;
 }
 
-int CEasyWizPage::nextId() const {
+int EasyWizardPage::nextId() const {
     switch (number_) {
-        case 1: return CEasyWizSheet::Page2;
-        case 2: return CEasyWizSheet::Page3;
-        case 3: return CEasyWizSheet::Page4;
+        case 1: return EasyWizard::Page2;
+        case 2: return EasyWizard::Page3;
+        case 3: return EasyWizard::Page4;
         default: return -1;
     }
 }
 
 // Page 2 offers no button while the search runs.
-bool CEasyWizPage::isComplete() const { return number_ != 2; }
+bool EasyWizardPage::isComplete() const { return number_ != 2; }
 
 // ---------------------------------------------------------------------------
 
-CEasyWizSheet::CEasyWizSheet(CMainFrame& frame, QWidget* parent) : QWizard(parent), frame_(frame) {
-    gWizard = this;
-    setObjectName(QStringLiteral("CEasyWizSheet"));
+EasyWizard::EasyWizard(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+    : QWizard(parent), controller_(controller), shown_(shown) {
+    setObjectName(QStringLiteral("easyWizardSheet"));
     setWindowTitle(QStringLiteral("Wizard"));
     setFont(DialogFont());
     setWizardStyle(QWizard::ClassicStyle);
     // No system menu and so no close box: the wizard ends by its buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     for (int i = 0; i < 5; ++i)
-        setPage(Page1 + i, new CEasyWizPage(i + 1, kPictures[i], QString::fromUtf8(kGuidance[i])));
+        setPage(Page1 + i, new EasyWizardPage(i + 1, kPictures[i], QString::fromUtf8(kGuidance[i])));
     setStartId(Page1);
 
     // Back on pages 3 and 4 goes straight to page 1 (page 2 is skipped).
     QAbstractButton* back = button(QWizard::BackButton);
     disconnect(back, &QAbstractButton::clicked, this, nullptr);
-    connect(back, &QAbstractButton::clicked, this, &CEasyWizSheet::onBack);
-    connect(this, &QWizard::currentIdChanged, this, &CEasyWizSheet::onPageChanged);
+    connect(back, &QAbstractButton::clicked, this, &EasyWizard::onBack);
+    connect(this, &QWizard::currentIdChanged, this, &EasyWizard::onPageChanged);
+    connect(&controller_, &SearchController::searchFinished, this,
+            [this](int resultCode) { SearchFinished(resultCode, controller_.session().FoundCount.load()); });
 }
 
-CEasyWizSheet::~CEasyWizSheet() {
-    if (gWizard == this) gWizard = nullptr;
-}
-
-CEasyWizSheet* CEasyWizSheet::Current() { return gWizard; }
-
-void CEasyWizSheet::onPageChanged(int id) {
+void EasyWizard::onPageChanged(int id) {
     // Page 2 hides every button, the sheet's Cancel included.
     if (id == Page2)
         setButtonLayout({QWizard::Stretch});
@@ -146,34 +140,24 @@ void CEasyWizSheet::onPageChanged(int id) {
                          QWizard::CancelButton});
 }
 
-void CEasyWizSheet::onBack() {
+void EasyWizard::onBack() {
     if (currentId() == Page3 || currentId() == Page4)
         showPage1();
     else
         back();
 }
 
-void CEasyWizSheet::showPage1() { restart(); }
+void EasyWizard::showPage1() { restart(); }
 
-bool CEasyWizSheet::StartSearchFromPage1() {
-    if (StartSearch(frame_.session(), this, frame_.messageTarget()) != SearchStarted) return false;
-    frame_.EnableMainUi(false);
+bool EasyWizard::StartSearchFromPage1() {
+    if (StartSearch(controller_, this) != SearchStarted) return false;
     searching_ = true;
     return true;
 }
 
-bool CEasyWizSheet::SaveFromPage3() {
-    frame_.EnableMainUi(false);
-    bool saved = false;
-    {
-        CSaveDlg dialog(this, frame_.listPane());
-        saved = dialog.exec() == QDialog::Accepted;
-    }
-    frame_.EnableMainUi(true);
-    return saved;
-}
+bool EasyWizard::SaveFromPage3() { return SaveFoundFiles(this, controller_, shown_) == QDialog::Accepted; }
 
-void CEasyWizSheet::SearchFinished(int resultCode, long long foundCount) {
+void EasyWizard::SearchFinished(int resultCode, long long foundCount) {
     if (!searching_) return;
     searching_ = false;
     onPageChanged(-1);  // the buttons and Cancel come back
@@ -183,7 +167,7 @@ void CEasyWizSheet::SearchFinished(int resultCode, long long foundCount) {
         showPage1();
 }
 
-void CEasyWizSheet::reject() {
+void EasyWizard::reject() {
     // While the search runs the wizard stays (Escape does nothing).
     if (searching_) return;
     QWizard::reject();

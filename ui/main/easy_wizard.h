@@ -7,25 +7,29 @@
 //   page 4 (165)  saved: Finish closes, Back page 1
 //   page 5 (162)  part of the sheet, never shown
 // A search that finds nothing, fails or is cancelled brings back page 1. The
-// wizard does no work of its own: the main window runs the search and the
-// save dialog, and tells the wizard when the search has finished.
+// wizard does no work of its own: it starts the window's search through the
+// controller, hears from it when the search has finished, and runs the save
+// dialog over the shown files.
 #pragma once
 
 #include <QLabel>
 #include <QWizard>
 #include <QWizardPage>
 
+#include "ui/picture_loader.h"
+
 class QCheckBox;
+class QItemSelectionModel;
 
 namespace veld {
 
-class CMainFrame;
+class SearchController;
 
-class CEasyWizPage : public QWizardPage {
+class EasyWizardPage : public QWizardPage {
     Q_OBJECT
 public:
     // number: 1..5.
-    CEasyWizPage(int number, int pictureId, const QString& guidance, QWidget* parent = nullptr);
+    EasyWizardPage(int number, Picture picture, const QString& guidance, QWidget* parent = nullptr);
 
     int number() const { return number_; }
     QLabel* pictureFrame() const { return picture_; }
@@ -42,31 +46,28 @@ public:
 private:
     void loadPicture();
     int number_;
-    int pictureId_;
+    Picture artwork_;
     QString guidance_;
     bool pictureLoaded_ = false;
     QLabel* picture_ = nullptr;
     QCheckBox* notOpen_ = nullptr;
 };
 
-class CEasyWizSheet : public QWizard {
+class EasyWizard : public QWizard {
     Q_OBJECT
 public:
     // Page numbers as ids.
     enum Page { Page1 = 0, Page2 = 1, Page3 = 2, Page4 = 3, Page5 = 4 };
 
-    explicit CEasyWizSheet(CMainFrame& frame, QWidget* parent = nullptr);
-    ~CEasyWizSheet() override;
+    // shown: the views' selection over the rows they show (what page 3 saves).
+    EasyWizard(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
-    // The open wizard, or null.
-    static CEasyWizSheet* Current();
-
-    // The main window's search-finished handling has run: page 3 when the
-    // search succeeded and found files, else page 1.
+    // The search the wizard started has finished: page 3 when it succeeded
+    // and found files, else page 1.
     void SearchFinished(int resultCode, long long foundCount);
 
     bool searching() const { return searching_; }
-    CEasyWizPage* wizPage(int id) const { return static_cast<CEasyWizPage*>(page(id)); }
+    EasyWizardPage* wizPage(int id) const { return static_cast<EasyWizardPage*>(page(id)); }
 
     // Page 1's Next: starts the search; false when it did not start.
     bool StartSearchFromPage1();
@@ -81,7 +82,8 @@ private:
     void onBack();
     void showPage1();
 
-    CMainFrame& frame_;
+    SearchController& controller_;
+    QItemSelectionModel* shown_;
     bool searching_ = false;
 };
 

@@ -13,22 +13,12 @@
 
 #include "base/format_text.h"
 #include "ui/clipped_text_tip.h"
-#include "ui/common_progress.h"
-#include "ui/main/found_file_list.h"
-#include "ui/main/main_frame.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/found_file_filter.h"
+#include "ui/search_controller.h"
 
 namespace veld {
 
 namespace {
-
-struct DisplayFilter {
-    int mode = NodeAll;
-    std::string extension;  // modes 20/21: upper case, or three blanks
-};
-DisplayFilter gFilter;
-
-CWTreeDlgView* gTreePane = nullptr;
 
 // Item data role of a node's code.
 constexpr int kNodeCodeRole = Qt::UserRole + 1;
@@ -52,21 +42,6 @@ bool IsPictureContentType(const std::string& type) {
 
 }  // namespace
 
-int DisplayFilterMode() { return gFilter.mode; }
-std::string DisplayFilterExtension() { return gFilter.extension; }
-
-bool RecordPassesFilter(const DelFileInfo& record) {
-    if (!record.listed) return false;
-    switch (gFilter.mode) {
-    case NodeAll: return true;
-    case NodePictures: return record.isImage == 1;
-    case NodeOthers: return record.isImage == 0;
-    case NodePictureExtension:
-    case NodeOtherExtension: return record.extension == gFilter.extension;
-    default: return false;
-    }
-}
-
 std::string FilterExtensionOfNodeText(const std::string& text) {
     // The last "[" that follows a blank ends the extension.
     size_t bracket = std::string::npos;
@@ -85,15 +60,8 @@ std::string FilterExtensionOfNodeText(const std::string& text) {
     return extension;
 }
 
-void RefreshResultViews(int code, const DelFileInfo* record) {
-    if (code == UpdateFinished || code == UpdateCleared) {
-        if (CWTreeDlgView* tree = CWTreeDlgView::Instance()) tree->Rebuild();
-    }
-    if (CWListView* list = CWListView::Instance()) list->FillList(code, record, true);
-    if (CThumListWnd2* grid = CThumListWnd2::Instance()) grid->FillThumbnails(code, record);
-}
-
-CWTreeDlgView::CWTreeDlgView(SearchSession* session, QWidget* parent) : QWidget(parent), session_(session) {
+FoundFileTree::FoundFileTree(SearchController& controller, FoundFileFilter& filter, QWidget* parent)
+    : QWidget(parent), controller_(controller), filter_(filter) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     tab_ = new QTabWidget(this);
@@ -108,20 +76,17 @@ CWTreeDlgView::CWTreeDlgView(SearchSession* session, QWidget* parent) : QWidget(
     tree_->setItemDelegate(new ClippedTextTipDelegate(tree_));
     tab_->addTab(tree_, QStringLiteral("検索結果"));
     layout->addWidget(tab_);
-    connect(tree_, &QTreeWidget::itemSelectionChanged, this, &CWTreeDlgView::onSelectionChanged);
-    gTreePane = this;
+    connect(tree_, &QTreeWidget::itemSelectionChanged, this, &FoundFileTree::onSelectionChanged);
+    connect(&controller_, &SearchController::resultsCleared, this, &FoundFileTree::Rebuild);
+    connect(&controller_, &SearchController::searchFinished, this, &FoundFileTree::Rebuild);
+    connect(&controller_, &SearchController::commandsEnabledChanged, this, &QWidget::setEnabled);
+    setEnabled(controller_.commandsEnabled());
     Rebuild();
 }
 
-CWTreeDlgView::~CWTreeDlgView() {
-    if (gTreePane == this) gTreePane = nullptr;
-}
+QTreeWidgetItem* FoundFileTree::rootNode() const { return tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr; }
 
-CWTreeDlgView* CWTreeDlgView::Instance() { return gTreePane; }
-
-QTreeWidgetItem* CWTreeDlgView::rootNode() const { return tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr; }
-
-int CWTreeDlgView::preferredWidth() const {
+int FoundFileTree::preferredWidth() const {
     QTreeWidgetItem* root = rootNode();
     if (!root) return 0;
     // The widest of the root and its groups as drawn now, with room for more
@@ -139,19 +104,19 @@ int CWTreeDlgView::preferredWidth() const {
     return cell + digits + 2 * tree_->frameWidth() + tabFrame;
 }
 
-void CWTreeDlgView::SetTabTitle() {
+void FoundFileTree::SetTabTitle() {
     while (tab_->count() > 0) tab_->removeTab(0);
     tab_->addTab(tree_, QStringLiteral("検索結果"));
 }
 
-void CWTreeDlgView::Rebuild() {
+void FoundFileTree::Rebuild() {
     rebuilding_ = true;
     tree_->setUpdatesEnabled(false);
     tree_->clear();
-    gFilter = DisplayFilter{};
+    filter_.setFilter(DisplayFilter{});
 
     char text[128];
-    std::snprintf(text, sizeof text, "見つかったファイル(%d)", int(session_->FoundCount.load()));
+    std::snprintf(text, sizeof text, "見つかったファイル(%d)", int(controller_.session().FoundCount.load()));
     auto* root = new QTreeWidgetItem(QStringList(QString::fromUtf8(text)));
     root->setIcon(0, StockIcon(QStyle::SP_DriveHDIcon));
     root->setData(0, kNodeCodeRole, NodeAll);
@@ -164,7 +129,7 @@ void CWTreeDlgView::Rebuild() {
     others->setData(0, kNodeCodeRole, NodeOthers);
 
     // Extension nodes in the order the search met the extensions.
-    session_->ExtensionTally.ForEach([&](ExtensionCount& tally) {
+    controller_.session().ExtensionTally.ForEach([&](ExtensionCount& tally) {
         std::string typeName = TypeNameOfExtension(tally.extension);
         std::string label(tally.extension.size() + typeName.size() + 32, '\0');
         int n = std::snprintf(label.data(), label.size(), ".%s [(%3d)%s]", tally.extension.c_str(), int(tally.count),
@@ -186,23 +151,16 @@ void CWTreeDlgView::Rebuild() {
     tree_->setUpdatesEnabled(true);
 }
 
-void CWTreeDlgView::onSelectionChanged() {
+void FoundFileTree::onSelectionChanged() {
     if (rebuilding_) return;
     QList<QTreeWidgetItem*> selected = tree_->selectedItems();
     if (selected.isEmpty()) return;
     QTreeWidgetItem* node = selected.first();
-    gFilter.mode = node->data(0, kNodeCodeRole).toInt();
-    gFilter.extension.clear();
-    if (gFilter.mode == NodePictureExtension || gFilter.mode == NodeOtherExtension)
-        gFilter.extension = FilterExtensionOfNodeText(node->text(0).toStdString());
-
-    CWListView* list = CWListView::Instance();
-    if (!list) return;
-    CCommonProgress::Open(CMainFrame::Instance(), QStringLiteral("表示データ準備中"),
-                          QStringLiteral("しばらくおまちください"), QStringLiteral("キャンセル"));
-    list->FillList(UpdateFinished, nullptr, true);
-    if (CThumListWnd2* grid = CThumListWnd2::Instance()) grid->FillThumbnails(UpdateFinished, nullptr);
-    CCommonProgress::Close();
+    DisplayFilter chosen;
+    chosen.node = node->data(0, kNodeCodeRole).toInt();
+    if (chosen.node == NodePictureExtension || chosen.node == NodeOtherExtension)
+        chosen.extension = FilterExtensionOfNodeText(node->text(0).toStdString());
+    filter_.setFilter(chosen);
 }
 
 }  // namespace veld

@@ -21,8 +21,8 @@
 #include "ui/data_files.h"
 #include "ui/dialog_units.h"
 #include "ui/main/main_frame.h"
-#include "ui/main/splash_window.h"
 #include "ui/message_boxes.h"
+#include "ui/search_controller.h"
 
 namespace {
 
@@ -123,11 +123,13 @@ int main(int argc, char** argv) {
     veld::InstallUDisks2DeviceService();
     veld::InstallFontSubstitutions();
 
-    veld::CMainFrame frame;
+    // The window's search outlives the window, which shows it.
+    veld::SearchController controller;
+    veld::MainFrame frame(controller);
     veld::InstallGuiMessageBoxSink(&frame);
     frame.show();
     // Over the main window, which it repaints when it closes.
-    if (splash) veld::CSplashWnd::ShowSplash(&frame);
+    if (splash) frame.ShowSplash();
     // A disk image to open (a file manager's "Open with"): the first argument
     // that is not an option; Qt has taken its own options out already.
     const QStringList arguments = QCoreApplication::arguments();

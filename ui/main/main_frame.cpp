@@ -30,35 +30,32 @@
 #include "base/settings.h"
 #include "base/trace.h"
 #include "base/version.h"
-#include "search/search_driver.h"
 #include "search/work_folders.h"
 #include "ui/data_files.h"
 #include "ui/dialog_units.h"
+#include "ui/found_file_filter.h"
+#include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
-#include "ui/main/easy_wizard.h"
 #include "ui/main/save_dialog.h"
+#include "ui/main/splash_window.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
-#include "ui/search/search_progress_window.h"
+#include "ui/search_controller.h"
 #include "ui/shell_open.h"
-#include "ui/thumbs/file_drag.h"
-#include "ui/thumbs/sect_view.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/disk_map_view.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 #include "ui/viewers/preview_window.h"
-#include "volume/cluster_map.h"
 
 namespace veld {
 
 namespace {
 
-CMainFrame* gMainFrame = nullptr;
-
 // The text whose width sets the width of status pane 1: sixty digits.
 const QString kPane1WidthText = QStringLiteral("012345678901234567890123456789012345678901234567890123456789");
 
-// Toolbar buttons and their images in picture 166.
+// Toolbar buttons and their images in the toolbar strip.
 constexpr int kButtonWidth = 71;
 constexpr int kButtonHeight = 38;
 enum ToolbarImage { ImgSearch = 0, ImgSave = 1, ImgThumbnails = 2, ImgList = 3, ImgSearchGrey = 5, ImgSaveGrey = 6 };
@@ -89,9 +86,9 @@ QIcon ToolbarIcon(const QImage& strip, int normal, int greyed) {
 }
 
 // The about box: the application icon, the product name and the version.
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
 public:
-    explicit CAboutDlg(QWidget* parent) : QDialog(parent) {
+    explicit AboutDialog(QWidget* parent) : QDialog(parent) {
         setObjectName(QStringLiteral("aboutDialog"));
         setWindowTitle(QStringLiteral("Veld のバージョン情報"));
         setFont(DialogFont());
@@ -123,41 +120,30 @@ public:
 
 // ---------------------------------------------------------------------------
 
-CRightPaneFrame::CRightPaneFrame(SearchSession* session, QWidget* parent) : QStackedWidget(parent) {
+RightPane::RightPane(SearchController& controller, FoundFileCommands& commands, QWidget* parent)
+    : QStackedWidget(parent) {
     setObjectName(QStringLiteral("rightPaneFrame"));
-    list_ = new CWListView(session, this);
-    thumbs_ = new CThumListView(session, this);
-    map_ = new CSectView(session, this);
+    // The three views show the same rows with one selection.
+    QItemSelectionModel* shown = controller.selection();
+    list_ = new FoundFileList(controller, shown, this);
+    thumbs_ = new ThumbnailPane(controller, shown, this);
+    map_ = new DiskMapView(controller, shown, this);
     addWidget(list_);
     addWidget(thumbs_);
     addWidget(map_);
 
-    // The grid and the map show the list's rows and share its selection;
-    // what they do with a file is what the list does.
-    CThumListWnd2* grid = thumbs_->grid();
-    grid->setSelectionModel(list_->selectionModel());
-    map_->setSelectionModel(list_->selectionModel());
-    auto uiEnabled = [] {
-        CMainFrame* frame = CMainFrame::Instance();
-        return !frame || frame->uiEnabled();
-    };
-    grid->uiEnabled = uiEnabled;
-    grid->openRow = [this](int row) { list_->openRecord(row); };
-    grid->contextMenu = [this, grid](const QPoint& global) {
-        QMenu* menu = list_->buildContextMenu(grid);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(global);
-    };
-    grid->sortRows = [this](int key, bool ascending) { list_->SortRows(key, ascending); };
-    grid->startDrag = [this, grid, session, uiEnabled] {
-        // The volume is busy while a search or a tool runs.
-        if (!uiEnabled()) return;
-        StartFileDrag(grid, session, list_->selectedRecords());
-    };
+    // What the list and the grid ask for, the commands do.
+    ThumbnailGrid* grid = thumbs_->grid();
+    connect(list_, &FoundFileList::openRequested, &commands, &FoundFileCommands::openRow);
+    connect(grid, &ThumbnailGrid::openRequested, &commands, &FoundFileCommands::openRow);
+    connect(list_, &FoundFileList::contextMenuRequested, this,
+            [this, &commands](const QPoint& global) { commands.popUpContextMenu(list_, global); });
+    connect(grid, &ThumbnailGrid::contextMenuRequested, this,
+            [grid, &commands](const QPoint& global) { commands.popUpContextMenu(grid, global); });
     ShowView(ViewThumbnails);
 }
 
-void CRightPaneFrame::ShowView(int code) {
+void RightPane::ShowView(int code) {
     if (code == current_) return;
     QWidget* view = nullptr;
     if (code == ViewList) view = list_;
@@ -173,8 +159,8 @@ void CRightPaneFrame::ShowView(int code) {
 
 // ---------------------------------------------------------------------------
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
-    gMainFrame = this;
+MainFrame::MainFrame(SearchController& controller, QWidget* parent)
+    : QMainWindow(parent), controller_(controller) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(QStringLiteral("Veld"));
     setFont(DialogFont());
@@ -186,119 +172,101 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     helpPath_ = QString::fromStdString(
         DataFilePath(QCoreApplication::applicationDirPath().toStdString(), kHelpPageName));
 
+    commands_ = new FoundFileCommands(controller_, controller_.selection(), this);
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setObjectName(QStringLiteral("paneSplitter"));
     splitter_->setChildrenCollapsible(false);
-    tree_ = new CWTreeDlgView(session_.get(), splitter_);
-    right_ = new CRightPaneFrame(session_.get(), splitter_);
+    tree_ = new FoundFileTree(controller_, *controller_.shownFiles(), splitter_);
+    right_ = new RightPane(controller_, *commands_, splitter_);
     splitter_->addWidget(tree_);
     splitter_->addWidget(right_);
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
 
-    update_ = std::make_unique<UpdateCheckUi>(this, &target_);
+    update_ = std::make_unique<UpdateCheckUi>(this);
     createActions();
-    createToolsActions();
     createMenus();
     createToolbar();
     createStatusBar();
+    connect(&controller_, &SearchController::commandsEnabledChanged, this, &MainFrame::applyCommandsEnabled);
+    connect(&controller_, &SearchController::searchFinished, this, &MainFrame::updateResultCommands);
+    connect(&controller_, &SearchController::statusText, this, &MainFrame::showControllerStatus);
+    applyCommandsEnabled(controller_.commandsEnabled());
+    updateResultCommands();
     tree_->SetTabTitle();
     tree_->setFocus();
-    updateToolbarState();
     // The built-in size grows with the font, within the screen.
     QSize size(ScaledWindowsPixels(900), ScaledWindowsPixels(600));
     if (QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size());
     resize(size);
 }
 
-CMainFrame::~CMainFrame() {
-    // A search still running is stopped and joined before its lists go.
-    RequestCancel(*session_);
-    ResetSearch(*session_);
-    if (session_->startWindow == &target_) session_->startWindow = nullptr;
-    FreeFat(session_->gFat);
-    // The progress window and the views point into the session: they go
-    // before it does (child widgets would otherwise outlive the members).
-    delete CurrentSearchProgress();
-    delete splitter_;
-    splitter_ = nullptr;
-    tree_ = nullptr;
-    right_ = nullptr;
+MainFrame::~MainFrame() {
     ClearWorkFolders();
     std::error_code ignored;
     std::filesystem::remove(WorkFolderPath(), ignored);
-    if (gMainFrame == this) gMainFrame = nullptr;
 }
 
-CMainFrame* CMainFrame::Instance() { return gMainFrame; }
+SearchSession& MainFrame::session() const { return controller_.session(); }
 
-CWListView* CMainFrame::listPane() const { return right_ ? right_->listPane() : nullptr; }
+FoundFileList* MainFrame::listPane() const { return right_ ? right_->listPane() : nullptr; }
 
-CThumListView* CMainFrame::thumbnailPane() const { return right_ ? right_->thumbnailPane() : nullptr; }
+ThumbnailPane* MainFrame::thumbnailPane() const { return right_ ? right_->thumbnailPane() : nullptr; }
 
-void CMainFrame::createActions() {
-    actStart_ = new QAction(QStringLiteral("検索の開始(&F)"), this);
-    actStart_->setData(int(CmdStartSearch));
-    connect(actStart_, &QAction::triggered, this, &CMainFrame::onStartSearch);
+QAction* MainFrame::makeAction(const char* name, const QString& text, void (MainFrame::*slot)()) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (slot) connect(action, &QAction::triggered, this, slot);
+    return action;
+}
 
-    actClear_ = new QAction(QStringLiteral("検索結果のクリア(&C)"), this);
-    actClear_->setData(int(CmdClearResults));
-    connect(actClear_, &QAction::triggered, this, &CMainFrame::onClearResults);
-
-    actSave_ = new QAction(QStringLiteral("見つかったファイルを保存(&S)"), this);
-    actSave_->setData(int(CmdSaveFound));
+void MainFrame::createActions() {
+    actStart_ = makeAction("startSearch", QStringLiteral("検索の開始(&F)"), &MainFrame::onStartSearch);
+    actClear_ = makeAction("clearResults", QStringLiteral("検索結果のクリア(&C)"), &MainFrame::onClearResults);
+    actSave_ = makeAction("saveFoundFiles", QStringLiteral("見つかったファイルを保存(&S)"), &MainFrame::onSave);
     actSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
-    connect(actSave_, &QAction::triggered, this, &CMainFrame::onSave);
+    QAction* exit = makeAction("exit", QStringLiteral("アプリケーションの終了(&X)"), nullptr);
+    connect(exit, &QAction::triggered, this, &QWidget::close);
 
-    actExit_ = new QAction(QStringLiteral("アプリケーションの終了(&X)"), this);
-    actExit_->setData(int(CmdExit));
-    connect(actExit_, &QAction::triggered, this, &QWidget::close);
-
-    actThumbs_ = new QAction(QStringLiteral("縮小画像(&H)"), this);
-    actThumbs_->setData(int(CmdShowThumbnails));
+    actThumbs_ = makeAction("showThumbnails", QStringLiteral("縮小画像(&H)"), &MainFrame::onShowThumbnails);
     actThumbs_->setCheckable(true);
     actThumbs_->setChecked(true);
     actThumbs_->setStatusTip(QStringLiteral("縮小表示します"));
-    connect(actThumbs_, &QAction::triggered, this, &CMainFrame::onShowThumbnails);
-
-    actList_ = new QAction(QStringLiteral("詳細リスト(&L)"), this);
-    actList_->setData(int(CmdShowList));
+    actList_ = makeAction("showList", QStringLiteral("詳細リスト(&L)"), &MainFrame::onShowList);
     actList_->setCheckable(true);
     actList_->setStatusTip(QStringLiteral("詳細リスト表示します"));
-    connect(actList_, &QAction::triggered, this, &CMainFrame::onShowList);
-
-    actDiskMap_ = new QAction(QStringLiteral("ディスクマップ"), this);
-    actDiskMap_->setData(int(CmdShowDiskMap));
+    actDiskMap_ = makeAction("showDiskMap", QStringLiteral("ディスクマップ"), &MainFrame::onShowDiskMap);
     actDiskMap_->setCheckable(true);
     actDiskMap_->setStatusTip(QStringLiteral("見つかったファイルをカード上の位置の順に表示します"));
-    connect(actDiskMap_, &QAction::triggered, this, &CMainFrame::onShowDiskMap);
-
     // The view items carry one check mark among them.
     auto* views = new QActionGroup(this);
     views->setExclusive(true);
     for (QAction* a : {actThumbs_, actList_, actDiskMap_}) views->addAction(a);
 
-    actHelp_ = new QAction(QStringLiteral("ヘルプ(&H)"), this);
-    actHelp_->setData(int(CmdHelp));
-    actHelp_->setShortcut(QKeySequence(Qt::Key_F1));
-    actHelp_->setShortcutContext(Qt::ApplicationShortcut);
-    connect(actHelp_, &QAction::triggered, this, &CMainFrame::onHelp);
+    makeAction("easyWizard", QStringLiteral("簡単復活ウィザードを開く(&W)"), &MainFrame::onEasyWizard);
+    makeAction("saveDiskImage", QStringLiteral("ディスクイメージを保存(&S)"), &MainFrame::onSaveDiskImage);
+    makeAction("restoreDiskImage", QStringLiteral("ディスクイメージからカードに書込"), &MainFrame::onRestoreDiskImage);
+    makeAction("completeErase", QStringLiteral("完全消去(&D)"), &MainFrame::onCompleteErase);
 
-    actAbout_ = new QAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."), this);
-    actAbout_->setData(int(CmdAbout));
-    connect(actAbout_, &QAction::triggered, this, &CMainFrame::onAbout);
-
-    SetResultsAvailable(false);
+    QAction* help = makeAction("help", QStringLiteral("ヘルプ(&H)"), &MainFrame::onHelp);
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    help->setShortcutContext(Qt::ApplicationShortcut);
+    makeAction("updateCheck", QStringLiteral("製品のアップデート"), &MainFrame::onUpdateCheck);
+    makeAction("homePage", QStringLiteral("Veld のホームページ"), &MainFrame::onHomePage);
+    makeAction("about", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Veld) (&A)..."), &MainFrame::onAbout);
 }
 
-void CMainFrame::createMenus() {
+void MainFrame::createMenus() {
+    auto Named = [this](const char* name) {
+        return findChild<QAction*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    };
     fileMenu_ = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     fileMenu_->addAction(actStart_);
     fileMenu_->addAction(actClear_);
     fileMenu_->addAction(actSave_);
     fileMenu_->addSeparator();
-    fileMenu_->addAction(actExit_);
+    fileMenu_->addAction(Named("exit"));
 
     viewMenu_ = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     viewMenu_->addAction(actThumbs_);
@@ -306,22 +274,22 @@ void CMainFrame::createMenus() {
     viewMenu_->addAction(actDiskMap_);
 
     toolsMenu_ = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
-    toolsMenu_->addAction(actWizard_);
+    toolsMenu_->addAction(Named("easyWizard"));
     toolsMenu_->addSeparator();
-    toolsMenu_->addAction(actSaveImage_);
-    toolsMenu_->addAction(actRestoreImage_);
+    toolsMenu_->addAction(Named("saveDiskImage"));
+    toolsMenu_->addAction(Named("restoreDiskImage"));
     toolsMenu_->addSeparator();
-    toolsMenu_->addAction(actErase_);
+    toolsMenu_->addAction(Named("completeErase"));
 
     helpMenu_ = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
-    helpMenu_->addAction(actHelp_);
-    helpMenu_->addAction(actUpdate_);
-    helpMenu_->addAction(actHome_);
+    helpMenu_->addAction(Named("help"));
+    helpMenu_->addAction(Named("updateCheck"));
+    helpMenu_->addAction(Named("homePage"));
     helpMenu_->addSeparator();
-    helpMenu_->addAction(actAbout_);
+    helpMenu_->addAction(Named("about"));
 }
 
-void CMainFrame::createToolbar() {
+void MainFrame::createToolbar() {
     toolbar_ = new QToolBar(QStringLiteral("ツールバー"), this);
     toolbar_->setObjectName(QStringLiteral("mainToolbar"));
     toolbar_->setMovable(true);
@@ -331,34 +299,30 @@ void CMainFrame::createToolbar() {
     addToolBar(Qt::TopToolBarArea, toolbar_);
 
     QImage strip;
-    LoadJpegResource(PicToolbar, &strip);
+    LoadPicture(Picture::Toolbar, &strip);
 
-    tbSearch_ = new QAction(ToolbarIcon(strip, ImgSearch, ImgSearchGrey), QStringLiteral("検索の開始"), this);
-    tbSearch_->setData(int(CmdToolbarSearch));
+    tbSearch_ = makeAction("toolbarSearch", QStringLiteral("検索の開始"), &MainFrame::onToolbarSearch);
+    tbSearch_->setIcon(ToolbarIcon(strip, ImgSearch, ImgSearchGrey));
     tbSearch_->setToolTip(QStringLiteral("削除したファイルを検索します"));
     tbSearch_->setStatusTip(QStringLiteral("削除したファイルを検索します"));
-    connect(tbSearch_, &QAction::triggered, this, &CMainFrame::onToolbarSearch);
 
-    tbSave_ = new QAction(ToolbarIcon(strip, ImgSave, ImgSaveGrey), QStringLiteral("保存"), this);
-    tbSave_->setData(int(CmdToolbarSave));
+    tbSave_ = makeAction("toolbarSave", QStringLiteral("保存"), &MainFrame::onToolbarSave);
+    tbSave_->setIcon(ToolbarIcon(strip, ImgSave, ImgSaveGrey));
     tbSave_->setToolTip(QStringLiteral("見つかったファイルを保存します"));
     tbSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
-    connect(tbSave_, &QAction::triggered, this, &CMainFrame::onToolbarSave);
 
-    tbThumbs_ = new QAction(ToolbarIcon(strip, ImgThumbnails, -1), QStringLiteral("縮小画像"), this);
-    tbThumbs_->setData(int(CmdToolbarThumbnails));
+    tbThumbs_ = makeAction("toolbarThumbnails", QStringLiteral("縮小画像"), &MainFrame::onShowThumbnails);
+    tbThumbs_->setIcon(ToolbarIcon(strip, ImgThumbnails, -1));
     tbThumbs_->setCheckable(true);
     tbThumbs_->setChecked(true);
     tbThumbs_->setToolTip(QStringLiteral("縮小表示します"));
     tbThumbs_->setStatusTip(QStringLiteral("縮小表示します"));
-    connect(tbThumbs_, &QAction::triggered, this, &CMainFrame::onShowThumbnails);
 
-    tbList_ = new QAction(ToolbarIcon(strip, ImgList, -1), QStringLiteral("詳細リスト"), this);
-    tbList_->setData(int(CmdToolbarList));
+    tbList_ = makeAction("toolbarList", QStringLiteral("詳細リスト"), &MainFrame::onShowList);
+    tbList_->setIcon(ToolbarIcon(strip, ImgList, -1));
     tbList_->setCheckable(true);
     tbList_->setToolTip(QStringLiteral("詳細リスト表示します"));
     tbList_->setStatusTip(QStringLiteral("詳細リスト表示します"));
-    connect(tbList_, &QAction::triggered, this, &CMainFrame::onShowList);
     // The view buttons form a group in which one is pressed (none while the
     // disk map, which has no button, is shown).
     auto* views = new QActionGroup(this);
@@ -375,7 +339,7 @@ void CMainFrame::createToolbar() {
         if (QWidget* button = toolbar_->widgetForAction(a)) button->setFixedSize(kButtonWidth, kButtonHeight);
 }
 
-void CMainFrame::createStatusBar() {
+void MainFrame::createStatusBar() {
     QStatusBar* bar = statusBar();
     readyLabel_ = new QLabel(QStringLiteral("ﾚﾃﾞｨ"));
     readyLabel_->setObjectName(QStringLiteral("statusPane0"));
@@ -387,21 +351,13 @@ void CMainFrame::createStatusBar() {
     bar->addPermanentWidget(pane1_);
 }
 
-QAction* CMainFrame::action(int command) const {
-    for (QAction* a : {actStart_, actClear_, actSave_, actExit_, actThumbs_, actList_, actDiskMap_, actHelp_,
-                       actAbout_, tbSearch_, tbSave_, tbThumbs_, tbList_, actWizard_, actSaveImage_, actRestoreImage_,
-                       actErase_, actUpdate_, actHome_})
-        if (a && a->data().toInt() == command) return a;
-    return nullptr;
-}
-
-void CMainFrame::SetStatusText(int pane, const QString& text) {
+void MainFrame::SetStatusText(int pane, const QString& text) {
     if (pane != 1 || !pane1_) return;
     pane1_->setText(text);
     pane1_->repaint();
 }
 
-QString CMainFrame::statusText(int pane) const {
+QString MainFrame::statusText(int pane) const {
     if (pane == 1 && pane1_) return pane1_->text();
     if (pane == 0) {
         QString message = statusBar()->currentMessage();
@@ -410,35 +366,45 @@ QString CMainFrame::statusText(int pane) const {
     return {};
 }
 
-void CMainFrame::EnableMainUi(bool enabled) {
-    uiEnabled_ = enabled;
+void MainFrame::showControllerStatus(int pane, const QString& text) {
+    if (pane == 1) {
+        SetStatusText(1, text);
+        return;
+    }
+    if (text.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(text);
+}
+
+void MainFrame::EnableMainUi(bool enabled) { controller_.setCommandsEnabled(enabled); }
+
+bool MainFrame::uiEnabled() const { return controller_.commandsEnabled(); }
+
+bool MainFrame::resultsAvailable() const { return controller_.resultsAvailable(); }
+
+void MainFrame::applyCommandsEnabled(bool enabled) {
     // File, View and Tools grey out; Help stays usable.
     fileMenu_->menuAction()->setEnabled(enabled);
     viewMenu_->menuAction()->setEnabled(enabled);
-    if (toolsMenu_) toolsMenu_->menuAction()->setEnabled(enabled);
-    if (tree_) tree_->setEnabled(enabled);
-    if (CThumListView* thumbs = thumbnailPane()) thumbs->EnableThumbnails(enabled);
-    updateToolbarState();
+    toolsMenu_->menuAction()->setEnabled(enabled);
+    tbSearch_->setEnabled(enabled);
+    tbSave_->setEnabled(enabled && controller_.resultsAvailable());
     menuBar()->update();
 }
 
-void CMainFrame::SetResultsAvailable(bool available) {
-    resultsAvailable_ = available;
+void MainFrame::updateResultCommands() {
+    const bool available = controller_.resultsAvailable();
     actClear_->setEnabled(available);
     actSave_->setEnabled(available);
-    updateToolbarState();
+    tbSave_->setEnabled(controller_.commandsEnabled() && available);
 }
 
-void CMainFrame::updateToolbarState() {
-    if (tbSearch_) tbSearch_->setEnabled(uiEnabled_);
-    if (tbSave_) tbSave_->setEnabled(uiEnabled_ && resultsAvailable_);
-}
-
-void CMainFrame::ShowRightView(int code) {
+void MainFrame::ShowRightView(int code) {
     if (right_) right_->ShowView(code);
 }
 
-void CMainFrame::showEvent(QShowEvent* event) {
+void MainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (splitterSized_) return;
     splitterSized_ = true;
@@ -449,15 +415,11 @@ void CMainFrame::showEvent(QShowEvent* event) {
     splitter_->setSizes({tree, qMax(100, width - tree)});
 }
 
-void CMainFrame::onStartSearch() {
-    if (StartSearch(*session_, this, &target_) == SearchStarted) EnableMainUi(false);
-}
+void MainFrame::onStartSearch() { StartSearch(controller_, this); }
 
-void CMainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) {
+void MainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) {
     auto search = [this, imagePath] {
-        if (!uiEnabled_) return;
-        if (StartSearchOfImage(*session_, this, &target_, imagePath.toStdString()) == SearchStarted)
-            EnableMainUi(false);
+        if (controller_.commandsEnabled()) StartSearchOfImage(controller_, this, imagePath.toStdString());
     };
     if (afterSplash) {
         startImage_ = imagePath;
@@ -466,46 +428,39 @@ void CMainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) 
     QTimer::singleShot(0, this, search);
 }
 
-void CMainFrame::onToolbarSearch() {
-    if (uiEnabled_) onStartSearch();
+void MainFrame::onToolbarSearch() {
+    if (controller_.commandsEnabled()) onStartSearch();
 }
 
-void CMainFrame::onClearResults() { ResetSearchAndViews(*session_); }
+void MainFrame::onClearResults() { controller_.clearResults(); }
 
-void CMainFrame::onSave() {
-    EnableMainUi(false);
-    {
-        CSaveDlg dialog(this, listPane());
-        dialog.exec();
-    }
-    EnableMainUi(true);
+void MainFrame::onSave() { SaveFoundFiles(this, controller_, controller_.selection()); }
+
+void MainFrame::onToolbarSave() {
+    if (controller_.commandsEnabled() && controller_.resultsAvailable()) onSave();
 }
 
-void CMainFrame::onToolbarSave() {
-    if (uiEnabled_ && resultsAvailable_) onSave();
-}
-
-void CMainFrame::onShowList() {
+void MainFrame::onShowList() {
     actList_->setChecked(true);
     tbList_->setChecked(true);
-    ShowRightView(CRightPaneFrame::ViewList);
+    ShowRightView(RightPane::ViewList);
 }
 
-void CMainFrame::onShowThumbnails() {
+void MainFrame::onShowThumbnails() {
     actThumbs_->setChecked(true);
     tbThumbs_->setChecked(true);
-    ShowRightView(CRightPaneFrame::ViewThumbnails);
-    if (CThumListView* thumbs = thumbnailPane()) thumbs->grid()->RedrawThumbnails();
+    ShowRightView(RightPane::ViewThumbnails);
+    if (ThumbnailPane* thumbs = thumbnailPane()) thumbs->grid()->RedrawThumbnails();
 }
 
-void CMainFrame::onShowDiskMap() {
+void MainFrame::onShowDiskMap() {
     actDiskMap_->setChecked(true);
     tbThumbs_->setChecked(false);
     tbList_->setChecked(false);
-    ShowRightView(CRightPaneFrame::ViewDiskMap);
+    ShowRightView(RightPane::ViewDiskMap);
 }
 
-void CMainFrame::onHelp() {
+void MainFrame::onHelp() {
     if (FileExists(helpPath_.toStdString())) {
         ShellOpen(helpPath_);
         return;
@@ -528,57 +483,21 @@ void CMainFrame::onHelp() {
     ShellOpen(helpPath_);
 }
 
-void CMainFrame::onAbout() {
-    CAboutDlg dialog(this);
+void MainFrame::onAbout() {
+    AboutDialog dialog(this);
     dialog.exec();
 }
 
-void CMainFrame::feedOneFoundFile() {
-    if (feeding_) return;
-    feeding_ = true;
-    size_t shown = size_t(session_->shownCount.load());
-    if (shown < session_->gcDelFileList.Count()) {
-        try {
-            if (DelFileInfo* record = session_->gcDelFileList.Get(shown)) {
-                RefreshResultViews(UpdateAdded, record);
-                ++session_->shownCount;
-            }
-        } catch (...) {
-            // The entry is offered again on the next message.
-            TraceLine("ERROR main window: showing found file %zu failed: %s", shown, CaughtExceptionText().c_str());
-        }
-    }
-    feeding_ = false;
-}
+SplashWindow* MainFrame::splash() const { return splash_.data(); }
 
-void CMainFrame::onSearchFinished(int resultCode) {
-    SetStatusText(1, QStringLiteral(" "));
-    if (resultCode == 0 && !session_->notExamined.empty())
-        statusBar()->showMessage(
-            QStringLiteral("検査できなかったクラスタがあります (%1 範囲)").arg(session_->notExamined.size()));
-    else
-        statusBar()->clearMessage();
-    SetResultsAvailable(resultCode == 0);
-    EnableMainUi(true);
-    FinishSearch(*session_);
-    if (CEasyWizSheet* wizard = CEasyWizSheet::Current()) wizard->SearchFinished(resultCode, session_->FoundCount.load());
-    emit searchFinished(resultCode);
-}
-
-bool CMainFrame::event(QEvent* event) {
-    auto* message = dynamic_cast<PostedMessage*>(event);
-    if (!message) return QMainWindow::event(event);
-    switch (message->message()) {
-    case MsgSearchFinished: onSearchFinished(int(message->wParam)); return true;
-    case MsgFoundFile: feedOneFoundFile(); return true;
-    case MsgDeferredStart: onDeferredStart(); return true;
-    case MsgUpdateResult: update_->ShowOutcome(int(message->wParam)); return true;
-    case MsgProgressCancel:
-        if (message->wParam == -1) RequestCancel(*session_);
-        return true;
-    case MsgCommonProgressState: EnableMainUi(message->wParam != 0); return true;
-    default: return QMainWindow::event(event);
-    }
+SplashWindow* MainFrame::ShowSplash() {
+    if (splash_) return nullptr;
+    splash_ = new SplashWindow;
+    // Run once the splash's own handling is over, as a posted message would.
+    connect(splash_, &SplashWindow::closed, this, &MainFrame::DeferredStart, Qt::QueuedConnection);
+    connect(splash_, &SplashWindow::closed, this, [this] { update(); });
+    splash_->start();
+    return splash_;
 }
 
 }  // namespace veld

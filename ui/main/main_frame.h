@@ -1,18 +1,21 @@
 // The main window: menu bar, toolbar, status bar and the two panes (the
 // found-file tree on the left, the right-pane frame with the thumbnails, the
-// list and the disk map on the right). It starts searches, greys its commands while one runs, and receives
-// the messages of the search worker and the progress windows.
+// list and the disk map on the right). It is a view of the window's search
+// controller: its commands start and clear searches and run the tools, its
+// menus and toolbar grey with the controller's commands, and its status bar
+// shows the controller's texts. Every command is a QAction with an object
+// name (below).
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStackedWidget>
 #include <memory>
 
-#include "finder/search_session.h"
-#include "ui/posted_message.h"
 #include "ui/tools/update_check_ui.h"
 
 class QAction;
+class QItemSelectionModel;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -20,100 +23,86 @@ class QToolBar;
 
 namespace veld {
 
-class CWTreeDlgView;
-class CWListView;
-class CThumListView;
-class CSectView;
+class DiskMapView;
+class SplashWindow;
+class ThumbnailPane;
+class FoundFileList;
+class FoundFileTree;
+class FoundFileCommands;
+class SearchController;
+struct SearchSession;
 
-// The right side: holds the result views and shows one at a time.
-class CRightPaneFrame : public QStackedWidget {
+// The right side: holds the result views and shows one at a time. Opening a
+// file and the context menu asked for in a view go to the found-file commands.
+class RightPane : public QStackedWidget {
     Q_OBJECT
 public:
     // View codes (3, the file dump view, is not offered).
     enum View { ViewList = 1, ViewThumbnails = 2, ViewDiskMap = 4 };
 
-    // The views show the session's results.
-    explicit CRightPaneFrame(SearchSession* session, QWidget* parent = nullptr);
-    CWListView* listPane() const { return list_; }
-    CThumListView* thumbnailPane() const { return thumbs_; }
-    CSectView* diskMap() const { return map_; }
+    RightPane(SearchController& controller, FoundFileCommands& commands, QWidget* parent = nullptr);
+    FoundFileList* listPane() const { return list_; }
+    ThumbnailPane* thumbnailPane() const { return thumbs_; }
+    DiskMapView* diskMap() const { return map_; }
     // Shows the view of the code; unknown codes and the current view change
     // nothing.
     void ShowView(int code);
     int currentView() const { return current_; }
 
 private:
-    CWListView* list_ = nullptr;
-    CThumListView* thumbs_ = nullptr;
-    CSectView* map_ = nullptr;
+    FoundFileList* list_ = nullptr;
+    ThumbnailPane* thumbs_ = nullptr;
+    DiskMapView* map_ = nullptr;
     int current_ = 0;
 };
 
-// The main window: owns the search session and the views that show it, and runs the commands.
-class CMainFrame : public QMainWindow {
+// The main window. Its actions, by object name: File "startSearch",
+// "clearResults", "saveFoundFiles", "exit"; View "showThumbnails", "showList",
+// "showDiskMap"; Tools "easyWizard", "saveDiskImage", "restoreDiskImage",
+// "completeErase"; Help "help", "updateCheck", "homePage", "about"; toolbar
+// "toolbarSearch", "toolbarSave", "toolbarThumbnails", "toolbarList".
+class MainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // Command numbers of the menus and the toolbar.
-    enum Command {
-        CmdStartSearch = 32813,
-        CmdClearResults = 32838,
-        CmdSaveFound = 32815,
-        CmdExit = 32829,
-        CmdShowList = 32811,
-        CmdShowThumbnails = 32812,
-        CmdShowDiskMap = 32832,
-        CmdHelp = 65535,
-        CmdAbout = 57664,
-        CmdToolbarSearch = 32819,
-        CmdToolbarSave = 32827,
-        CmdToolbarList = 32818,
-        CmdToolbarThumbnails = 32828,
-        // Tools and Help: disk tools, wizard, update check, home page.
-        CmdEasyWizard = 32816,
-        CmdSaveDiskImage = 32833,
-        CmdRestoreDiskImage = 32845,
-        CmdCompleteErase = 32817,
-        CmdUpdateCheck = 32843,
-        CmdHomePage = 32840,
-    };
+    // The window shows the controller's search; the controller outlives it.
+    explicit MainFrame(SearchController& controller, QWidget* parent = nullptr);
+    // Empties the work folders.
+    ~MainFrame() override;
 
-    explicit CMainFrame(QWidget* parent = nullptr);
-    // Stops a running search, frees its results and empties the work folders.
-    ~CMainFrame() override;
-
-    static CMainFrame* Instance();
-
-    // The window's search: what the search commands fill and the views show.
-    SearchSession& session() { return *session_; }
+    SearchController& controller() const { return controller_; }
+    SearchSession& session() const;
 
     // Pane 1 takes the text and repaints at once; other panes do nothing.
     void SetStatusText(int pane, const QString& text);
     QString statusText(int pane) const;
+    // Greys (false) or enables the window's commands: the controller's state.
     void EnableMainUi(bool enabled);
-    bool uiEnabled() const { return uiEnabled_; }
-    void SetResultsAvailable(bool available);
-    bool resultsAvailable() const { return resultsAvailable_; }
+    bool uiEnabled() const;
+    bool resultsAvailable() const;
     void ShowRightView(int code);
 
-    CWTreeDlgView* treePane() const { return tree_; }
-    CRightPaneFrame* rightFrame() const { return right_; }
-    CWListView* listPane() const;
-    CThumListView* thumbnailPane() const;
+    FoundFileTree* treePane() const { return tree_; }
+    RightPane* rightFrame() const { return right_; }
+    FoundFileList* listPane() const;
+    ThumbnailPane* thumbnailPane() const;
+    FoundFileCommands* commands() const { return commands_; }
     QSplitter* splitter() const { return splitter_; }
     QToolBar* toolbar() const { return toolbar_; }
-    // The action of a command number, or null.
-    QAction* action(int command) const;
     QMenu* fileMenu() const { return fileMenu_; }
     QMenu* viewMenu() const { return viewMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
     QMenu* toolsMenu() const { return toolsMenu_; }
     UpdateCheckUi& updateCheck() { return *update_; }
-    // The target the search worker posts 3025 and 3026 to.
-    MessageTarget* messageTarget() { return &target_; }
     // The help file: doc/VELD.HTM beside the executable (the build folder),
     // or in the installed data folder.
     QString helpPath() const { return helpPath_; }
     void setHelpPath(const QString& path) { helpPath_ = path; }
+
+    // Shows the splash over the window unless one is showing (then null);
+    // when it closes, the deferred start-up runs.
+    SplashWindow* ShowSplash();
+    // The splash while it shows, or null.
+    SplashWindow* splash() const;
 
 public slots:
     void onStartSearch();
@@ -135,42 +124,36 @@ public slots:
     void onCompleteErase();
     void onUpdateCheck();
     void onHomePage();
+    // After the splash: the easy wizard (unless switched off) or the image
+    // named at start, then the silent update check.
+    void DeferredStart();
 
 signals:
-    // After the handling of 3025 (tests and the status of the caller).
-    void searchFinished(int resultCode);
-    // After the deferred start-up message (3028).
+    // After the deferred start-up.
     void deferredStartReceived();
 
 protected:
-    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    QAction* makeAction(const char* name, const QString& text, void (MainFrame::*slot)());
     void createActions();
     void createMenus();
     void createToolbar();
     void createStatusBar();
-    void updateToolbarState();
-    void feedOneFoundFile();
-    void onSearchFinished(int resultCode);
-    void createToolsActions();
-    void onDeferredStart();
-    // Runs a Tools menu disk command (its command number) with the commands greyed.
-    void runDiskTool(int command);
+    void applyCommandsEnabled(bool enabled);
+    void updateResultCommands();
+    void showControllerStatus(int pane, const QString& text);
 
-    // Created first and destroyed last: the views keep a pointer to it.
-    std::unique_ptr<SearchSession> session_ = std::make_unique<SearchSession>();
-    QtMessageTarget target_{this};
-    bool uiEnabled_ = true;
-    bool resultsAvailable_ = false;
-    bool feeding_ = false;
+    SearchController& controller_;
     bool splitterSized_ = false;
     QString helpPath_;
     QString startImage_;  // searched at the deferred start-up
+    QPointer<SplashWindow> splash_;
 
-    CWTreeDlgView* tree_ = nullptr;
-    CRightPaneFrame* right_ = nullptr;
+    FoundFileCommands* commands_ = nullptr;
+    FoundFileTree* tree_ = nullptr;
+    RightPane* right_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QMenu* fileMenu_ = nullptr;
@@ -184,22 +167,13 @@ private:
     QAction* actStart_ = nullptr;
     QAction* actClear_ = nullptr;
     QAction* actSave_ = nullptr;
-    QAction* actExit_ = nullptr;
     QAction* actList_ = nullptr;
     QAction* actThumbs_ = nullptr;
     QAction* actDiskMap_ = nullptr;
-    QAction* actHelp_ = nullptr;
-    QAction* actAbout_ = nullptr;
     QAction* tbSearch_ = nullptr;
     QAction* tbSave_ = nullptr;
     QAction* tbList_ = nullptr;
     QAction* tbThumbs_ = nullptr;
-    QAction* actWizard_ = nullptr;
-    QAction* actSaveImage_ = nullptr;
-    QAction* actRestoreImage_ = nullptr;
-    QAction* actErase_ = nullptr;
-    QAction* actUpdate_ = nullptr;
-    QAction* actHome_ = nullptr;
 };
 
 }  // namespace veld

@@ -4,13 +4,12 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
-
-#include <QStatusBar>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -21,24 +20,19 @@
 #include "search/save_target.h"
 #include "ui/dialog_units.h"
 #include "ui/extract_with_progress.h"
-#include "ui/main/found_file_list.h"
-#include "ui/main/main_frame.h"
+#include "ui/found_file_model.h"
 #include "ui/picture_loader.h"
+#include "ui/search_controller.h"
 #include "ui/shell_open.h"
 
 namespace veld {
 
 namespace {
 
-CSaveDlg::FolderPicker gPicker;
+SaveDialog::FolderPicker gPicker;
 
 // At most this many failed files are named in the message box.
 constexpr size_t kFailuresShown = 10;
-
-// A text for the status bar of the main window.
-void ShowStatus(const std::string& text) {
-    if (CMainFrame* frame = CMainFrame::Instance()) frame->statusBar()->showMessage(QString::fromStdString(text));
-}
 
 std::string Printf(const char* format, int a, int b = 0) {
     char text[256];
@@ -48,18 +42,19 @@ std::string Printf(const char* format, int a, int b = 0) {
 
 }  // namespace
 
-CSaveDlg::CSaveDlg(QWidget* parent, CWListView* list) : QDialog(parent), list_(list) {
+SaveDialog::SaveDialog(QWidget* parent, SearchController& controller, QItemSelectionModel* shown)
+    : QDialog(parent), controller_(controller), shown_(shown) {
     setObjectName(QStringLiteral("saveDialog"));
     setWindowTitle(QStringLiteral("保存"));
     setFont(DialogFont());
     build();
 }
 
-CSaveDlg::~CSaveDlg() = default;
+SaveDialog::~SaveDialog() = default;
 
-void CSaveDlg::SetFolderPickerForTest(FolderPicker picker) { gPicker = std::move(picker); }
+void SaveDialog::SetFolderPickerForTest(FolderPicker picker) { gPicker = std::move(picker); }
 
-void CSaveDlg::build() {
+void SaveDialog::build() {
     DialogUnits du = DialogUnitsOf(font());
 
     // The picture area: white, picture 169 at its top-left corner.
@@ -71,7 +66,7 @@ void CSaveDlg::build() {
     picture_->setPalette(white);
     picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QImage artwork;
-    if (LoadJpegResource(PicSave, &artwork)) picture_->setPixmap(QPixmap::fromImage(artwork));
+    if (LoadPicture(Picture::Save, &artwork)) picture_->setPixmap(QPixmap::fromImage(artwork));
     picture_->setFixedWidth(artwork.isNull() ? du.x(54) : artwork.width());
 
     auto* heading = new QLabel(QStringLiteral("検索で見つかったファイルを保存します"));
@@ -115,34 +110,34 @@ void CSaveDlg::build() {
     layout->addLayout(right, 1);
     resize(du.size(260, 172));
 
-    connect(browse_, &QPushButton::clicked, this, &CSaveDlg::onBrowse);
-    connect(save_, &QPushButton::clicked, this, &CSaveDlg::onSave);
+    connect(browse_, &QPushButton::clicked, this, &SaveDialog::onBrowse);
+    connect(save_, &QPushButton::clicked, this, &SaveDialog::onSave);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void CSaveDlg::setTargetFolder(const QString& folder) {
+void SaveDialog::setTargetFolder(const QString& folder) {
     folder_ = folder;
     folderEdit_->setPlainText(folder);
 }
 
-int CSaveDlg::saveMode() const { return selected_->isChecked() ? 1 : 0; }
+int SaveDialog::saveMode() const { return selected_->isChecked() ? 1 : 0; }
 
-bool CSaveDlg::recreateFolders() const { return folders_->isChecked(); }
+bool SaveDialog::recreateFolders() const { return folders_->isChecked(); }
 
-void CSaveDlg::loadSettings() {
+void SaveDialog::loadSettings() {
     setTargetFolder(QString::fromStdString(ReadIniString("Config", "SaveDir", UserDocumentsFolder())));
     int folderFlag = ReadIniInt("Config", "SaveDirFlag", 1);
     int mode = ReadIniInt("Config", "SaveMode", 0);
-    bool anySelected = list_ && !list_->selectedRecords().empty();
+    bool anySelected = shown_->hasSelection();
     selected_->setEnabled(anySelected);
     if (!anySelected) mode = 0;
     (mode == 1 ? selected_ : all_)->setChecked(true);
     folders_->setChecked(folderFlag != 0);
 }
 
-int CSaveDlg::exec() {
+int SaveDialog::exec() {
     loadSettings();
-    if (!list_ || list_->rowCount() == 0) {
+    if (shown_->model()->rowCount() == 0) {
         MessageBoxText("保存するファイルがありません");
         setResult(Rejected);
         return Rejected;
@@ -150,7 +145,7 @@ int CSaveDlg::exec() {
     return QDialog::exec();
 }
 
-void CSaveDlg::onBrowse() {
+void SaveDialog::onBrowse() {
     QString start = folder_;
     QString chosen;
     if (gPicker) {
@@ -162,7 +157,7 @@ void CSaveDlg::onBrowse() {
     if (!chosen.isEmpty()) setTargetFolder(chosen);
 }
 
-void CSaveDlg::onSave() {
+void SaveDialog::onSave() {
     // A folder that cannot be made or written is said before anything else;
     // the dialog stays open for another choice.
     const std::string folder = folder_.toStdString();
@@ -180,24 +175,22 @@ void CSaveDlg::onSave() {
     accept();
 }
 
-void CSaveDlg::writeFiles() {
+void SaveDialog::writeFiles() {
     saved_ = 0;
     failed_ = 0;
     savedPaths_.clear();
-    if (!list_) return;
-    std::vector<int> records = saveMode() == 1 ? list_->selectedRecords() : list_->rowRecords();
+    std::vector<int> records = saveMode() == 1 ? SelectedRecords(*shown_) : RecordsInRowOrder(*shown_->model());
     std::vector<std::string> failures;  // "name: reason" of the files not saved
     bool cancelled = false;
     for (int index : records) {
-        DelFileInfo* record = list_->RecordAt(index);
+        DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
         if (!record) continue;
         // The extraction creates each file new: a name that is taken, also by
         // a file of this save, gets a number.
         ExtractRequest request;
         request.targetFolder = folder_.toStdString();
         request.keepFolders = recreateFolders();
-        ExtractOutcome outcome =
-            ExtractFoundFileWithProgress(this, list_->session()->volume.get(), *record, request, true);
+        ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, this, *record, request, true);
         if (outcome.result == ExtractCancelled) {
             cancelled = true;
             break;
@@ -215,7 +208,7 @@ void CSaveDlg::writeFiles() {
     std::string status = Printf("%d 個のファイルを保存しました", saved_);
     if (failed_ > 0) status += Printf(" (保存できなかったファイル %d 個)", failed_);
     if (cancelled) status = "保存を中断しました (" + status + ")";
-    ShowStatus(status);
+    controller_.showStatus(0, QString::fromStdString(status));
     if (failed_ > 0) {
         std::string list;
         for (size_t i = 0; i < failures.size() && i < kFailuresShown; ++i) list += "\n" + failures[i];
@@ -224,16 +217,22 @@ void CSaveDlg::writeFiles() {
     }
 }
 
-void CSaveDlg::OpenSaveFolder() {
+void SaveDialog::OpenSaveFolder(SearchController& controller) {
     const std::string folder = ReadIniString("Config", "SaveDir", UserDocumentsFolder());
     struct stat st {};
     const bool exists = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     if (exists && ShellOpen(QString::fromStdString(folder))) return;
-    ShowStatus("保存先フォルダを開けませんでした");
+    controller.showStatus(0, QStringLiteral("保存先フォルダを開けませんでした"));
     if (!exists)
         MessageBoxText("保存先フォルダを開けませんでした\n%s\nフォルダがありません", folder.c_str());
     else
         MessageBoxText("保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", folder.c_str());
+}
+
+int SaveFoundFiles(QWidget* parent, SearchController& controller, QItemSelectionModel* shown) {
+    GreyedCommands greyed(controller);
+    SaveDialog dialog(parent, controller, shown);
+    return dialog.exec();
 }
 
 }  // namespace veld

@@ -1,7 +1,7 @@
-// The save dialog: all rows of the list or the selected ones, the target
-// folder and whether the found files' folders are recreated below it. The
-// choices persist in [Config] SaveMode, SaveDirFlag and SaveDir. After saving,
-// the main window's status bar says how many files were saved and failed,
+// The save dialog: all found files the views show or the selected ones, the
+// target folder and whether the found files' folders are recreated below it.
+// The choices persist in [Config] SaveMode, SaveDirFlag and SaveDir. After
+// saving, the window's status bar says how many files were saved and failed,
 // and a message box names the files that failed, with the reason.
 #pragma once
 
@@ -15,20 +15,22 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QItemSelectionModel;
 class QRadioButton;
 
 namespace veld {
 
-class CWListView;
+class SearchController;
 
 // The save dialog: which found files are saved, and where.
-class CSaveDlg : public QDialog {
+class SaveDialog : public QDialog {
     Q_OBJECT
 public:
-    CSaveDlg(QWidget* parent, CWListView* list);
-    ~CSaveDlg() override;
+    // shown: the views' selection over the rows they show.
+    SaveDialog(QWidget* parent, SearchController& controller, QItemSelectionModel* shown);
+    ~SaveDialog() override;
 
-    // Loads the settings; with an empty list shows "保存するファイルがありません"
+    // Loads the settings; with no rows shows "保存するファイルがありません"
     // and returns Rejected without showing the dialog.
     int exec() override;
 
@@ -46,7 +48,7 @@ public:
 
     // Opens the folder of the last save ([Config] SaveDir) with the desktop;
     // says so in the status bar and a message box when that fails.
-    static void OpenSaveFolder();
+    static void OpenSaveFolder(SearchController& controller);
 
     // Tests replace the folder picker: the function gets the starting
     // folder and returns the chosen one ("" for cancel).
@@ -71,7 +73,8 @@ private:
     void loadSettings();
     void writeFiles();
 
-    CWListView* list_ = nullptr;
+    SearchController& controller_;
+    QItemSelectionModel* shown_;
     QString folder_;
     int saved_ = 0;
     int failed_ = 0;
@@ -86,5 +89,10 @@ private:
     QPushButton* save_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };
+
+// The save command of the window, the wizard and the context menu: the dialog
+// over the shown files, with the window's commands greyed while it is open.
+// Its exec() result.
+int SaveFoundFiles(QWidget* parent, SearchController& controller, QItemSelectionModel* shown);
 
 }  // namespace veld

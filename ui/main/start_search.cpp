@@ -1,27 +1,20 @@
 #include "ui/main/start_search.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include "base/trace.h"
-#include "search/search_driver.h"
-#include "ui/main/found_file_tree.h"
-#include "ui/main/main_frame.h"
 #include "ui/search/search_progress_window.h"
 #include "ui/search/search_start_dlg.h"
+#include "ui/picture_loader.h"
 #include "ui/search/sel_drive_dlg.h"
 #include "ui/search/sel_partition_dlg.h"
+#include "ui/search_controller.h"
 
 namespace veld {
 
 namespace {
 
-QPointer<CSearchProgress> gProgress;
 SearchSourceChooser gChooser;
-
-void SetMainStatus(const char* text) {
-    if (CMainFrame* frame = CMainFrame::Instance()) frame->SetStatusText(1, QString::fromUtf8(text));
-}
 
 // The two dialogs; false when either was cancelled (result in *cancelCode).
 bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, std::string* imagePath,
@@ -31,7 +24,7 @@ bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, st
         return gChooser(letter, imagePath, options);
     }
     CSelDriveDlg drive(startWindow);
-    drive.pictureId = 171;
+    drive.picture = Picture::SearchDrive;
     drive.imageButton = true;
     drive.hideHardDisks = true;
     drive.session = &session;
@@ -57,77 +50,38 @@ bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, st
     return true;
 }
 
+// From the progress window to the running worker, once the source and
+// options are known.
+int BeginSearch(SearchController& controller, QWidget* startWindow, char letter, const std::string& imagePath,
+                const SearchOptions& options) {
+    auto* progress = new SearchProgressWindow(controller, startWindow);
+    progress->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+    return controller.start(letter, imagePath, options) ? SearchStarted : SearchOptionsCancelled;
+}
+
 }  // namespace
 
 void SetSearchSourceForTest(SearchSourceChooser chooser) { gChooser = std::move(chooser); }
 
-CSearchProgress* CurrentSearchProgress() { return gProgress.data(); }
-
-void ResetSearchAndViews(SearchSession& session) {
-    ResetSearch(session);
-    RefreshResultViews(UpdateCleared, nullptr);
-}
-
-namespace {
-
-// From the reset to the running worker, once the source and options are known.
-int BeginSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target, char letter,
-                const std::string& imagePath, const SearchOptions& options) {
-    ResetSearchAndViews(session);
-    SetMainStatus("検索開始");
-
-    delete gProgress.data();
-    gProgress = new CSearchProgress(startWindow);
-    gProgress->Open(startWindow, QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"),
-                    QStringLiteral("キャンセル"), &session.progress);
-
-    if (StartSearchWorker(session, target, letter, imagePath, options) != 0) {
-        SetMainStatus("スレッド起動エラー");
-        FinishSearch(session);
-        return SearchOptionsCancelled;
-    }
-    return SearchStarted;
-}
-
-}  // namespace
-
-int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target) {
+int StartSearch(SearchController& controller, QWidget* startWindow) {
     char letter = 0;
     std::string imagePath;
     SearchOptions options;
     int cancelCode = SearchDriveCancelled;
-    if (!ChooseSource(session, startWindow, &letter, &imagePath, &options, &cancelCode)) return cancelCode;
-    return BeginSearch(session, startWindow, target, letter, imagePath, options);
+    if (!ChooseSource(controller.session(), startWindow, &letter, &imagePath, &options, &cancelCode))
+        return cancelCode;
+    return BeginSearch(controller, startWindow, letter, imagePath, options);
 }
 
-int StartSearchOfImage(SearchSession& session, QWidget* startWindow, MessageTarget* target,
-                       const std::string& imagePath) {
+int StartSearchOfImage(SearchController& controller, QWidget* startWindow, const std::string& imagePath) {
     // The options dialog, not shown: it opens the source, reads the saved
     // options and sets the range to the whole volume.
-    CSearchStartDlg start(0, QString::fromStdString(imagePath), startWindow, &session, kPartitionAuto);
+    CSearchStartDlg start(0, QString::fromStdString(imagePath), startWindow, &controller.session(), kPartitionAuto);
     if (start.failed()) {
         MessageBoxText("%s", start.errorText().toUtf8().constData());
         return SearchOptionsCancelled;
     }
-    return BeginSearch(session, startWindow, target, 0, imagePath, start.options());
-}
-
-void FinishSearch(SearchSession& session) {
-    WaitForSearchWorker(session, 2000);
-    RefreshResultViews(UpdateFinished, nullptr);
-    if (gProgress) gProgress->hide();
-    const int result = session.resultCode.load();
-    if (result != SearchOk) {
-        MessageBoxText("検索中にエラーが発生しました \n(%s)", SearchErrorText(result).c_str());
-    } else if (session.FoundCount.load() == 0 && !session.Cancelled()) {
-        MessageBoxText("ファイルは見つかりませんでした");
-    }
-    if (result == SearchOk && !session.notExamined.empty())
-        MessageBoxText("%s", NotExaminedMessage(session.notExamined).c_str());
-    // The window detaches itself from the engine's progress reports when it
-    // is destroyed.
-    delete gProgress.data();
-    gProgress = nullptr;
+    return BeginSearch(controller, startWindow, 0, imagePath, start.options());
 }
 
 }  // namespace veld

@@ -1,7 +1,7 @@
-// Starting and finishing a search from a window of the interface: the drive
-// selection and options dialogs, the reset of the previous results, the
-// progress window and the worker; at the end the final refresh of the views
-// and the message to the user.
+// Starting a search from a window of the interface (the main window or the
+// wizard's first page): the drive selection and options dialogs, then the
+// progress window (owned by that window) and the controller's worker. The
+// controller ends the search; the progress window goes with it.
 #pragma once
 
 #include <functional>
@@ -13,9 +13,7 @@ class QWidget;
 
 namespace veld {
 
-class CSearchProgress;
-
-class MessageTarget;
+class SearchController;
 
 // Results of StartSearch.
 enum SearchStartResult : int {
@@ -25,24 +23,15 @@ enum SearchStartResult : int {
     SearchResetFailed = -3,
 };
 
-// Runs the drive selection and the options dialog, resets the session (and
-// empties the views), opens the progress window owned by startWindow and
-// starts the session's worker, which posts 3025 and 3026 to target.
-int StartSearch(SearchSession& session, QWidget* startWindow, MessageTarget* target);
+// Runs the drive selection and the options dialog, then starts the
+// controller's search (its previous results are cleared) with the progress
+// window owned by startWindow.
+int StartSearch(SearchController& controller, QWidget* startWindow);
 // Searches a disk-image file without the two dialogs, as if it had been
 // chosen in the drive selection and started with the saved options over the
 // whole volume (a program started with an image to open). A path that cannot
 // be opened or read gets the message the options dialog gives.
-int StartSearchOfImage(SearchSession& session, QWidget* startWindow, MessageTarget* target,
-                       const std::string& imagePath);
-// Called by every receiver of 3025: waits for the worker (at most 2000 ms),
-// refreshes the views with update code 0, closes the progress window and
-// tells the user about an error or an empty result.
-void FinishSearch(SearchSession& session);
-// Resets the session and empties the result views (update code 1).
-void ResetSearchAndViews(SearchSession& session);
-// The open search progress window, or null.
-CSearchProgress* CurrentSearchProgress();
+int StartSearchOfImage(SearchController& controller, QWidget* startWindow, const std::string& imagePath);
 
 // Tests choose the source and options instead of the two dialogs: the
 // function fills letter, image path and options and returns false to act as

@@ -1,17 +1,14 @@
 #include "ui/search/search_progress_window.h"
 
-#include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
-#include <algorithm>
 
 #include "ui/bitmap_progress_bar.h"
 #include "ui/dialog_units.h"
-#include "ui/posted_message.h"
+#include "ui/search_controller.h"
 
 namespace veld {
 
@@ -37,23 +34,9 @@ constexpr int kCompactSpinner[4] = {166, 2, 16, 11};
 constexpr int kCompactSecond[4] = {2, 14, 182, 9};
 constexpr int kCompactThird[4] = {2, 25, 182, 9};
 
-QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
-
 }  // namespace
 
-CSearchProgress::CSearchProgress(QWidget* parent) : QDialog(parent) {
-    build();
-}
-
-CSearchProgress::~CSearchProgress() {
-    if (reports_) reports_->Attach(nullptr);
-    // Serialise with a SetLine/SetPercent that may still be inside this
-    // object on the worker thread.
-    std::lock_guard<std::mutex> lock(mutex_);
-}
-
-void CSearchProgress::build() {
-    setFont(DialogFont());
+SearchProgressWindow::SearchProgressWindow(SearchController& controller, QWidget* parent) : ProgressDialog(parent) {
     setModal(false);
     setWindowTitle(QStringLiteral("Title"));
     for (QLabel*& line : lines_) {
@@ -62,180 +45,79 @@ void CSearchProgress::build() {
         line->setWordWrap(false);
     }
     lines_[0]->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    spinner_ = new QLabel(this);
-    spinner_->setAlignment(Qt::AlignCenter);
-    spinner_->setText(SpinnerText(0));
-    bar_ = new BitmapProgressBar(this);
     for (QLabel*& sep : separators_) {
         sep = new QLabel(this);
         sep->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     }
-    button_ = new QPushButton(this);
-    button_->setAutoDefault(false);
-    connect(button_, &QPushButton::clicked, this, &CSearchProgress::onCancel);
-    timer_ = new QTimer(this);
-    timer_->setInterval(500);
-    connect(timer_, &QTimer::timeout, this, &CSearchProgress::tick);
+    connect(&controller, &SearchController::progressText, this, &SearchProgressWindow::setLine);
+    connect(&controller, &SearchController::progressPercent, this, &ProgressDialog::setPercent);
+    connect(this, &ProgressDialog::cancelRequested, &controller, &SearchController::requestCancel);
+    connect(&controller, &SearchController::searchFinished, this, [this] {
+        stopSpinner();
+        hide();
+        deleteLater();
+    });
 }
 
-void CSearchProgress::layoutControls() {
+void SearchProgressWindow::layoutControls(bool compact) {
     const DialogUnits du = DialogUnitsOf(font());
-    if (compact_) {
-        lines_[0]->setGeometry(Place(du, kCompactFirst));
-        spinner_->setGeometry(Place(du, kCompactSpinner));
-        lines_[1]->setGeometry(Place(du, kCompactSecond));
-        lines_[2]->setGeometry(Place(du, kCompactThird));
-        bar_->hide();
-        button_->hide();
+    if (compact) {
+        lines_[0]->setGeometry(du.rect(kCompactFirst));
+        spinner()->setGeometry(du.rect(kCompactSpinner));
+        lines_[1]->setGeometry(du.rect(kCompactSecond));
+        lines_[2]->setGeometry(du.rect(kCompactThird));
+        bar()->hide();
+        cancelButton()->hide();
         for (QLabel* sep : separators_) sep->hide();
         setFixedSize(du.size(kCompactArea[2], kCompactArea[3]));
         return;
     }
-    lines_[0]->setGeometry(Place(du, kFirstLine));
-    spinner_->setGeometry(Place(du, kSpinner));
-    lines_[1]->setGeometry(Place(du, kSecondLine));
-    lines_[2]->setGeometry(Place(du, kThirdLine));
+    lines_[0]->setGeometry(du.rect(kFirstLine));
+    spinner()->setGeometry(du.rect(kSpinner));
+    lines_[1]->setGeometry(du.rect(kSecondLine));
+    lines_[2]->setGeometry(du.rect(kThirdLine));
     // The bar frame's rectangle is the bar; the widget adds one pixel on each
     // side for the outline. Bar width = frame width + 1.
-    QRect frame = Place(du, kBarFrame);
-    bar_->setGeometry(frame.adjusted(-1, -1, 2, 1));
-    button_->setGeometry(Place(du, kButton));
+    bar()->setGeometry(du.rect(kBarFrame).adjusted(-1, -1, 2, 1));
+    cancelButton()->setGeometry(du.rect(kButton));
     separators_[0]->setGeometry(QRect(du.point(kSeparator1[0], kSeparator1[1]), QSize(du.x(kSeparatorWidth), 2)));
     separators_[1]->setGeometry(QRect(du.point(kSeparator2[0], kSeparator2[1]), QSize(du.x(kSeparatorWidth), 2)));
-    bar_->show();
-    button_->show();
+    bar()->show();
+    cancelButton()->show();
     for (QLabel* sep : separators_) sep->show();
     setFixedSize(du.size(kWindowWidth, kWindowHeight));
 }
 
-void CSearchProgress::Open(QWidget* parent, const QString& caption, const QString& firstLine,
-                           const QString& buttonLabel, SearchProgress* reports) {
-    caption_ = caption;
-    firstLine_ = firstLine;
-    buttonLabel_ = buttonLabel;
-    owner_ = parent;
-    if (parent && parentWidget() != parent) setParent(parent, windowFlags() | Qt::Dialog);
-    compact_ = buttonLabel.isEmpty();
+void SearchProgressWindow::Open(const QString& caption, const QString& firstLine, const QString& buttonLabel) {
+    setWindowTitle(caption);
+    lines_[0]->setText(firstLine);
+    cancelButton()->setText(buttonLabel);
+    setPercent(0);
+    layoutControls(buttonLabel.isEmpty());
 
-    setWindowTitle(caption_);
-    lines_[0]->setText(firstLine_);
-    button_->setText(buttonLabel_);
-    bar_->setPercent(0);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pendingPercent_ = 0;
-        percentDirty_ = false;
-    }
-    layoutControls();
-
-    if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+    QWidget* owner = parentWidget();
+    if (QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen()) {
         QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
-    step_ = 0;
-    activatedOnce_ = false;
-    timer_->start();
+    startSpinner();
     showNormal();
-    raise();
-    activateWindow();
-    if (reports_ && reports_ != reports) reports_->Attach(nullptr);
-    reports_ = reports;
-    if (reports_) reports_->Attach(this);
+    bringToFront();
 }
 
-void CSearchProgress::SetLine(int line, const std::string& text) { SetLine(line, QString::fromUtf8(text)); }
-
-void CSearchProgress::SetLine(int line, const QString& text) {
+void SearchProgressWindow::setLine(int line, const QString& text) {
     if (line < 1 || line > 3) return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pendingLines_[line - 1] = text;
-        lineDirty_[line - 1] = true;
-    }
-    scheduleApply();
+    lines_[line - 1]->setText(text);
 }
 
-void CSearchProgress::SetPercent(int percent) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pendingPercent_ = std::clamp(percent, 0, 100);
-        percentDirty_ = true;
-    }
-    scheduleApply();
-}
-
-void CSearchProgress::scheduleApply() {
-    // One queued update covers any number of reports made before it runs.
-    if (applyScheduled_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this] { applyPending(); }, Qt::QueuedConnection);
-}
-
-void CSearchProgress::applyPending() {
-    applyScheduled_.store(false);
-    QString texts[3];
-    bool dirty[3];
-    int percent = 0;
-    bool percentDirty = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (int i = 0; i < 3; ++i) {
-            dirty[i] = lineDirty_[i];
-            lineDirty_[i] = false;
-            if (dirty[i]) texts[i] = pendingLines_[i];
-        }
-        percentDirty = percentDirty_;
-        percentDirty_ = false;
-        percent = pendingPercent_;
-    }
-    for (int i = 0; i < 3; ++i)
-        if (dirty[i] && lines_[i]) lines_[i]->setText(texts[i]);
-    if (percentDirty && bar_) bar_->setPercent(percent);
-}
-
-void CSearchProgress::tick() {
-    spinner_->setText(SpinnerText(step_));
-    step_ = (step_ + 1) % 8;
-    if (!activatedOnce_) {
-        activatedOnce_ = true;
-        if (!isActiveWindow()) activateWindow();
-    }
-}
-
-void CSearchProgress::onCancel() {
-    if (QWidget* owner = owner_.data())
-        QCoreApplication::postEvent(owner, new PostedMessage(MsgProgressCancel, -1, 0));
-}
-
-void CSearchProgress::reject() { onCancel(); }
-
-void CSearchProgress::closeEvent(QCloseEvent* event) {
-    // The user's close box asks for a cancel; a close by the program (the
-    // application shutting down) goes through.
-    if (!event->spontaneous()) {
-        QDialog::closeEvent(event);
-        return;
-    }
-    event->ignore();
-    onCancel();
-}
-
-bool CSearchProgress::event(QEvent* event) {
-    if (int(event->type()) == kActivateMessage) {
-        raise();
-        activateWindow();
-        return true;
-    }
-    return QDialog::event(event);
-}
-
-QString CSearchProgress::lineText(int line) const {
+QString SearchProgressWindow::lineText(int line) const {
     if (line < 1 || line > 3) return {};
     return lines_[line - 1]->text();
 }
 
-QString CSearchProgress::spinnerText() const { return spinner_->text(); }
-int CSearchProgress::percent() const { return bar_->percent(); }
-bool CSearchProgress::buttonShown() const { return !button_->isHidden(); }
-bool CSearchProgress::barShown() const { return !bar_->isHidden(); }
+void SearchProgressWindow::bringToFront() {
+    raise();
+    activateWindow();
+}
 
 }  // namespace veld

@@ -166,7 +166,7 @@ void CSelDriveDlg::build() {
     pal.setColor(QPalette::Window, Qt::white);
     picture_->setPalette(pal);
     QImage image;
-    if (pictureId != 0 && LoadJpegResource(pictureId, &image)) {
+    if (LoadPicture(picture, &image)) {
         // Drawn at the top left on white; a picture larger than the area
         // (or one much smaller, with a large dialog font) is fitted to it.
         const QSize area = picture_->size();

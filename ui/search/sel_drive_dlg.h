@@ -22,6 +22,7 @@
 
 #include "finder/search_session.h"
 #include "platform/removable_drives.h"
+#include "ui/picture_loader.h"
 
 class QLabel;
 class QPushButton;
@@ -41,7 +42,7 @@ public:
     QString caption;
     QString messageText;
     QString selectLabel;
-    int pictureId = 0;               // 0: no picture; the search passes 171
+    Picture picture = Picture::None;  // the artwork on the left
     bool hideHardDisks = true;
     bool imageButton = false;        // shows "ディスクイメージを選択する"
     bool askFileOnSelect = false;    // ask for an image file name after a drive

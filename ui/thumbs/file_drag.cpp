@@ -63,16 +63,16 @@ std::vector<std::string> DragFileNames(const std::vector<const DelFileInfo*>& re
     return names;
 }
 
-COleDataSourceEx::Identity COleDataSourceEx::IdentityOf(const DelFileInfo* record) {
+FileDragData::Identity FileDragData::IdentityOf(const DelFileInfo* record) {
     if (!record) return {};
     return {record->fileSize, record->startCluster, record->name.value_or(std::string())};
 }
 
-bool COleDataSourceEx::SameIdentity(const Identity& a, const Identity& b) {
+bool FileDragData::SameIdentity(const Identity& a, const Identity& b) {
     return a.size == b.size && a.start == b.start && a.name == b.name;
 }
 
-COleDataSourceEx::COleDataSourceEx(SearchSession* session, std::vector<int> records, std::string folder)
+FileDragData::FileDragData(SearchSession* session, std::vector<int> records, std::string folder)
     : session_(session), records_(std::move(records)), folder_(std::move(folder)) {
     while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
     std::vector<const DelFileInfo*> dragged;
@@ -81,18 +81,18 @@ COleDataSourceEx::COleDataSourceEx(SearchSession* session, std::vector<int> reco
     names_ = DragFileNames(dragged);
 }
 
-QStringList COleDataSourceEx::formats() const { return {kUriList, kGnomeFiles}; }
+QStringList FileDragData::formats() const { return {kUriList, kGnomeFiles}; }
 
-bool COleDataSourceEx::hasFormat(const QString& mimeType) const { return formats().contains(mimeType); }
+bool FileDragData::hasFormat(const QString& mimeType) const { return formats().contains(mimeType); }
 
-QStringList COleDataSourceEx::plannedPaths() const {
+QStringList FileDragData::plannedPaths() const {
     QStringList paths;
     for (const std::string& name : names_)
         paths << QString::fromStdString(folder_ + "/" + name);
     return paths;
 }
 
-void COleDataSourceEx::render() const {
+void FileDragData::render() const {
     if (rendered_) return;
     rendered_ = true;
     ++extractions_;
@@ -128,7 +128,7 @@ void COleDataSourceEx::render() const {
     QTimer::singleShot(0, QCoreApplication::instance(), [text] { ErrorBox(nullptr, "%s", text.c_str()); });
 }
 
-QVariant COleDataSourceEx::retrieveData(const QString& mimeType, QMetaType type) const {
+QVariant FileDragData::retrieveData(const QString& mimeType, QMetaType type) const {
     if (mimeType != kUriList && mimeType != kGnomeFiles) return {};
     render();
     if (urls_.isEmpty()) return {};
@@ -148,7 +148,7 @@ QVariant COleDataSourceEx::retrieveData(const QString& mimeType, QMetaType type)
 
 Qt::DropAction StartFileDrag(QWidget* source, SearchSession* session, const std::vector<int>& records) {
     if (records.empty() || !session) return Qt::IgnoreAction;
-    auto* data = new COleDataSourceEx(session, records, WorkFolderPath());
+    auto* data = new FileDragData(session, records, WorkFolderPath());
     auto* drag = new QDrag(source);
     drag->setMimeData(data);
     if (const DelFileInfo* first = session->gcDelFileList.Get(size_t(records.front()))) {

@@ -31,10 +31,10 @@ std::string DropFailureText(const QStringList& names);
 // it: every record is extracted into the folder under its drag name, and
 // only the files written are listed. Files that could not be written are
 // named in an error box after the drop.
-class COleDataSourceEx : public QMimeData {
+class FileDragData : public QMimeData {
     Q_OBJECT
 public:
-    COleDataSourceEx(SearchSession* session, std::vector<int> records, std::string folder);
+    FileDragData(SearchSession* session, std::vector<int> records, std::string folder);
 
     bool hasFiles() const { return !records_.empty(); }
     QStringList formats() const override;

@@ -39,9 +39,9 @@ void DrawPictureGlyph(QPainter& g, QRectF r, QColor ink) {
     g.drawPath(hill);
 }
 
-QPixmap MakePicture(int id) {
-    switch (id) {
-    case PicThumbNotMade: {
+QPixmap MakePicture(GridPicture picture) {
+    switch (picture) {
+    case GridPicture::ThumbnailNotMade: {
         // Light grey with a faint picture: the thumbnail is on its way.
         QPixmap p = Blank(80, 70, QColor(236, 236, 236));
         QPainter g(&p);
@@ -49,7 +49,7 @@ QPixmap MakePicture(int id) {
         DrawPictureGlyph(g, QRectF(24, 20, 32, 26), QColor(190, 190, 190));
         return p;
     }
-    case PicThumbReleased: {
+    case GridPicture::ThumbnailReleased: {
         // The same picture in a slightly darker grey: made before, given up.
         QPixmap p = Blank(80, 70, QColor(224, 224, 224));
         QPainter g(&p);
@@ -57,7 +57,7 @@ QPixmap MakePicture(int id) {
         DrawPictureGlyph(g, QRectF(24, 20, 32, 26), QColor(170, 170, 170));
         return p;
     }
-    case PicThumbFailed: {
+    case GridPicture::ThumbnailFailed: {
         // A picture crossed out in red: the data does not decode.
         QPixmap p = Blank(80, 70, Qt::white);
         QPainter g(&p);
@@ -68,21 +68,21 @@ QPixmap MakePicture(int id) {
         g.drawLine(QPointF(62, 15), QPointF(18, 53));
         return p;
     }
-    case PicSortAscending:
-    case PicSortDescending: {
+    case GridPicture::SortAscending:
+    case GridPicture::SortDescending: {
         QPixmap p(16, 16);
         p.fill(Qt::transparent);
         QPainter g(&p);
         g.setRenderHint(QPainter::Antialiasing);
         g.setPen(Qt::NoPen);
         g.setBrush(QColor(40, 40, 40));
-        QPolygonF arrow = id == PicSortAscending
+        QPolygonF arrow = picture == GridPicture::SortAscending
                               ? QPolygonF({QPointF(8, 2), QPointF(14, 12), QPointF(2, 12)})
                               : QPolygonF({QPointF(2, 4), QPointF(14, 4), QPointF(8, 14)});
         g.drawPolygon(arrow);
         return p;
     }
-    case PicMapMovie: {
+    case GridPicture::MapMovie: {
         // A strip of film.
         QPixmap p = Blank(32, 32, Qt::white);
         QPainter g(&p);
@@ -94,7 +94,7 @@ QPixmap MakePicture(int id) {
         g.fillRect(8, 12, 16, 8, QColor(120, 170, 230));
         return p;
     }
-    case PicMapArchive: {
+    case GridPicture::MapArchive: {
         // A box with a band.
         QPixmap p = Blank(32, 32, Qt::white);
         QPainter g(&p);
@@ -102,19 +102,16 @@ QPixmap MakePicture(int id) {
         g.fillRect(14, 8, 4, 18, QColor(120, 90, 40));
         return p;
     }
-    case PicMapUnused:
-    case PicMapOther: return Blank(32, 32, Qt::white);
-    default: {
-        // 174 also serves the disk map's picture kind at 32 x 32 (scaled).
-        return {};
+    case GridPicture::MapUnused:
+    case GridPicture::MapOther: return Blank(32, 32, Qt::white);
     }
-    }
+    return {};
 }
 
 // The caches of pictures and icons, emptied while the application object
 // still exists (pixmaps must not outlive it).
-std::map<int, QPixmap>& MadePictures() {
-    static std::map<int, QPixmap> made;
+std::map<GridPicture, QPixmap>& MadePictures() {
+    static std::map<GridPicture, QPixmap> made;
     return made;
 }
 QHash<QString, QIcon>& IconsByType() {
@@ -133,11 +130,11 @@ void RegisterCacheCleanup() {
 
 }  // namespace
 
-const QPixmap& ThumbPixmap(int id) {
+const QPixmap& ThumbPixmap(GridPicture picture) {
     RegisterCacheCleanup();
-    std::map<int, QPixmap>& made = MadePictures();
-    auto it = made.find(id);
-    if (it == made.end()) it = made.emplace(id, MakePicture(id)).first;
+    std::map<GridPicture, QPixmap>& made = MadePictures();
+    auto it = made.find(picture);
+    if (it == made.end()) it = made.emplace(picture, MakePicture(picture)).first;
     return it->second;
 }
 

@@ -10,21 +10,21 @@
 
 namespace veld {
 
-enum ThumbPicture : int {
-    PicThumbFailed = 174,     // the thumbnail could not be made
-    PicMapMovie = 177,        // disk map: movie or sound
-    PicMapUnused = 178,
-    PicMapArchive = 179,
-    PicMapOther = 180,
-    PicSortAscending = 186,
-    PicSortDescending = 187,
-    PicThumbReleased = 191,   // the thumbnail was made and given up again
-    PicThumbNotMade = 195,    // the thumbnail is not made yet
+enum class GridPicture {
+    ThumbnailFailed,    // the thumbnail could not be made (also the disk map's picture kind)
+    ThumbnailReleased,  // the thumbnail was made and given up again
+    ThumbnailNotMade,   // the thumbnail is not made yet
+    MapMovie,           // disk map: movie or sound
+    MapArchive,
+    MapUnused,
+    MapOther,
+    SortAscending,
+    SortDescending,
 };
 
 // One of the pictures above at its natural size (80 x 70 for the
 // placeholders, 16 x 16 for the arrows, 32 x 32 for the kinds); made once.
-const QPixmap& ThumbPixmap(int id);
+const QPixmap& ThumbPixmap(GridPicture picture);
 
 // The icon of the file type a name has: the icon theme's icon for its MIME
 // type (or the type's generic icon), else a generic file icon. Cached by

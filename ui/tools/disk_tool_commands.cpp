@@ -8,9 +8,11 @@
 #include "tools/disk_erase.h"
 #include "tools/disk_image.h"
 #include "tools/disk_restore.h"
+#include "ui/picture_loader.h"
 #include "ui/search/sel_drive_dlg.h"
-#include "ui/tools/del_disk_yn.h"
-#include "ui/tools/disk_tool_dlg.h"
+#include "ui/search_controller.h"
+#include "ui/tools/erase_confirm_dialog.h"
+#include "ui/tools/disk_tool_dialog.h"
 
 namespace veld {
 namespace {
@@ -19,15 +21,19 @@ DiskToolChooser gChooser;
 QuestionAnswerer gAnswerer;
 WriteTargetRules gRules;
 
-constexpr int kPictureDiskImage = 170;
-constexpr int kPictureErase = 168;
 const char kImageFilter[] = "ディスクイメージ (*.img)";
+
+// What a command works with: the window's search and the owner of its dialogs.
+struct DiskToolContext {
+    SearchController& controller;
+    QWidget* owner;
+};
 
 // The drive selection of one command; false when it was not confirmed.
 bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoice* choice) {
     if (gChooser) return gChooser(kind, choice);
     CSelDriveDlg drive(context.owner);
-    drive.session = context.session;
+    drive.session = &context.controller.session();
     drive.hideHardDisks = true;
     switch (kind) {
         case DiskToolSave:
@@ -35,7 +41,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
             drive.messageText =
                 QStringLiteral("ディスクのイメージを保存します。イメージを読み取るディスクを選択してください。");
             drive.selectLabel = QStringLiteral("保存(&S)");
-            drive.pictureId = kPictureDiskImage;
+            drive.picture = Picture::DiskImageDrive;
             drive.askFileOnSelect = true;
             drive.openInsteadOfSave = false;
             break;
@@ -45,7 +51,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
                 "ディスクのイメージをメモリカードに書き込みします。現在のメモリカードの内容は上書きされますので"
                 "ご注意ください。書き込み先のメモリカードを選択してください");
             drive.selectLabel = QStringLiteral("選択(&S)");
-            drive.pictureId = kPictureDiskImage;
+            drive.picture = Picture::DiskImageDrive;
             drive.askFileOnSelect = true;
             drive.openInsteadOfSave = true;
             break;
@@ -54,7 +60,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
             drive.messageText =
                 QStringLiteral("指定したディスクの全領域を消去します。消去後は検索を行っても、復活できません");
             drive.selectLabel = QStringLiteral("消去する");
-            drive.pictureId = kPictureErase;
+            drive.picture = Picture::EraseDrive;
             break;
     }
     if (kind != DiskToolErase) {
@@ -73,7 +79,7 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
 // results are discarded, the path gets ".img", its folder is remembered.
 // "" when the path names no file (nothing else happens then).
 std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoice& choice) {
-    if (context.resetResults) context.resetResults();
+    context.controller.clearResults();
     const std::string path = ImageFilePath(choice.imagePath);
     if (path.empty()) return {};
     WriteIniString("Config", "Dir", ImageFolderOf(path).c_str());
@@ -86,7 +92,7 @@ void ShowOpenFailure(const DiskJob& job) {
     MessageBoxText("%s", DiskToolAbortedText());
 }
 
-void RunDialog(CDiskToolDlg& dialog) {
+void RunDialog(DiskToolDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) MessageBoxText("%s", DiskToolAbortedText());
 }
 
@@ -109,7 +115,9 @@ bool AskYesNo(QWidget* owner, const QString& text) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
-void RunSaveDiskImage(const DiskToolContext& context) {
+void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
+    const DiskToolContext context{controller, owner};
+    GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolSave, context, &choice)) return;
     const std::string path = PrepareImagePath(context, choice);
@@ -133,11 +141,13 @@ void RunSaveDiskImage(const DiskToolContext& context) {
         ShowOpenFailure(*job);
         return;
     }
-    CSaveDisk dialog(std::move(job), context.owner);
+    SaveDiskDialog dialog(std::move(job), context.owner);
     RunDialog(dialog);
 }
 
-void RunRestoreDiskImage(const DiskToolContext& context) {
+void RunRestoreDiskImage(SearchController& controller, QWidget* owner) {
+    const DiskToolContext context{controller, owner};
+    GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolRestore, context, &choice)) return;
     const std::string path = PrepareImagePath(context, choice);
@@ -157,11 +167,13 @@ void RunRestoreDiskImage(const DiskToolContext& context) {
         MessageBoxText("%s", DiskToolAbortedText());
         return;
     }
-    CRestoreDisk dialog(std::move(job), context.owner);
+    RestoreDiskDialog dialog(std::move(job), context.owner);
     RunDialog(dialog);
 }
 
-void RunCompleteErase(const DiskToolContext& context) {
+void RunCompleteErase(SearchController& controller, QWidget* owner) {
+    const DiskToolContext context{controller, owner};
+    GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolErase, context, &choice)) return;
 
@@ -177,7 +189,7 @@ void RunCompleteErase(const DiskToolContext& context) {
         return;
     }
 
-    CDelDiskYN confirm(DelDiskQuestionText(), QString::fromStdString(WriteTargetSummary(target)), context.owner);
+    EraseConfirmDialog confirm(DelDiskQuestionText(), QString::fromStdString(WriteTargetSummary(target)), context.owner);
     if (confirm.exec() != QDialog::Accepted) return;
 
     auto job = std::make_unique<DiskEraseJob>();
@@ -185,7 +197,7 @@ void RunCompleteErase(const DiskToolContext& context) {
         ShowOpenFailure(*job);
         return;
     }
-    CEraseDisk dialog(std::move(job), context.owner);
+    EraseDiskDialog dialog(std::move(job), context.owner);
     RunDialog(dialog);
 }
 

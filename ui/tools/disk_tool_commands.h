@@ -18,7 +18,7 @@ class QWidget;
 
 namespace veld {
 
-struct SearchSession;
+class SearchController;
 
 // Which command asks for a source or target.
 enum DiskToolKind : int { DiskToolSave = 1, DiskToolRestore = 2, DiskToolErase = 3 };
@@ -31,17 +31,13 @@ struct DiskToolChoice {
     std::string imagePath;
 };
 
-// The hooks of the main window: discarding the current search results (and
-// emptying the views) once a card was chosen for an image command.
-struct DiskToolContext {
-    QWidget* owner = nullptr;
-    SearchSession* session = nullptr;  // its device is closed while the selection runs
-    std::function<void()> resetResults;
-};
-
-void RunSaveDiskImage(const DiskToolContext& context);
-void RunRestoreDiskImage(const DiskToolContext& context);
-void RunCompleteErase(const DiskToolContext& context);
+// Each command runs from the drive selection to its closing message, with the
+// window's commands greyed. Once a card is chosen for an image command, the
+// results of the controller's search are discarded (its device is closed
+// while the selection runs). owner: the window the dialogs belong to.
+void RunSaveDiskImage(SearchController& controller, QWidget* owner);
+void RunRestoreDiskImage(SearchController& controller, QWidget* owner);
+void RunCompleteErase(SearchController& controller, QWidget* owner);
 
 // The folder part of a chosen path, as stored in Config/Dir: everything
 // before the last "/" (the path itself when it has none).

@@ -1,5 +1,7 @@
 #include "ui/tools/update_check_ui.h"
 
+#include <QWidget>
+
 #include "base/settings.h"
 #include "base/trace.h"
 #include "ui/shell_open.h"
@@ -7,10 +9,15 @@
 
 namespace veld {
 
-void UpdateCheckUi::StartSilent() { check_.Start(target_, false); }
+UpdateCheckUi::UpdateCheckUi(QWidget* owner)
+    : owner_(owner), target_(owner, [this](int message, intptr_t outcome, intptr_t) {
+          if (message == MsgUpdateResult) ShowOutcome(int(outcome));
+      }) {}
+
+void UpdateCheckUi::StartSilent() { check_.Start(&target_, false); }
 
 void UpdateCheckUi::StartExplicit() {
-    switch (check_.Start(target_, true)) {
+    switch (check_.Start(&target_, true)) {
         case UpdateCheck::NotConfigured: MessageBoxText("%s", UpdateNotConfiguredText().c_str()); break;
         case UpdateCheck::StartFailed: MessageBoxText("%s", UpdateOutcomeText(UpdateFailed).c_str()); break;
         default: break;

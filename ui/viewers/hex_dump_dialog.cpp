@@ -28,7 +28,7 @@ QString ListText(const char* text) {
 
 }  // namespace
 
-CDumpDlg::CDumpDlg(QWidget* parent) : QDialog(parent) {
+HexDumpDialog::HexDumpDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dumpDialog"));
     setWindowTitle(QStringLiteral("Dump"));
     setFont(DialogFont());
@@ -50,36 +50,36 @@ CDumpDlg::CDumpDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
     resize(du.size(414, 303));
-    connect(previous_, &QPushButton::clicked, this, &CDumpDlg::onPrevious);
-    connect(next_, &QPushButton::clicked, this, &CDumpDlg::onNext);
+    connect(previous_, &QPushButton::clicked, this, &HexDumpDialog::onPrevious);
+    connect(next_, &QPushButton::clicked, this, &HexDumpDialog::onNext);
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-CDumpDlg::~CDumpDlg() = default;
+HexDumpDialog::~HexDumpDialog() = default;
 
-void CDumpDlg::setMemory(const QByteArray& bytes) {
+void HexDumpDialog::setMemory(const QByteArray& bytes) {
     memory_ = bytes;
     size_ = bytes.size();
     pageSize_ = 1024;
     page_ = 0;
 }
 
-void CDumpDlg::setFilePath(const QString& path) { path_ = path; }
-void CDumpDlg::setPageSize(int bytes) { pageSize_ = bytes > 0 ? bytes : 1024; }
-void CDumpDlg::setPage(int page) { page_ = page < 0 ? 0 : page; }
+void HexDumpDialog::setFilePath(const QString& path) { path_ = path; }
+void HexDumpDialog::setPageSize(int bytes) { pageSize_ = bytes > 0 ? bytes : 1024; }
+void HexDumpDialog::setPage(int page) { page_ = page < 0 ? 0 : page; }
 
-int CDumpDlg::pageCount() const {
+int HexDumpDialog::pageCount() const {
     if (pageSize_ <= 0) return 0;
     return int((size_ + pageSize_ - 1) / pageSize_);
 }
 
-QStringList CDumpDlg::lines() const {
+QStringList HexDumpDialog::lines() const {
     QStringList out;
     for (int i = 0; i < list_->count(); ++i) out << list_->item(i)->text();
     return out;
 }
 
-QString CDumpDlg::RowText(int64_t offset, const uint8_t* bytes, size_t count, int64_t dataSize) {
+QString HexDumpDialog::RowText(int64_t offset, const uint8_t* bytes, size_t count, int64_t dataSize) {
     uint8_t row[kRowBytes] = {};
     if (bytes) std::memcpy(row, bytes, count < size_t(kRowBytes) ? count : size_t(kRowBytes));
     char text[128];
@@ -94,7 +94,7 @@ QString CDumpDlg::RowText(int64_t offset, const uint8_t* bytes, size_t count, in
     return QString::fromLatin1(text) + QStringLiteral("| ");
 }
 
-void CDumpDlg::showPage() {
+void HexDumpDialog::showPage() {
     previous_->setEnabled(false);
     next_->setEnabled(false);
     const bool fileMode = !path_.isEmpty();
@@ -136,17 +136,17 @@ void CDumpDlg::showPage() {
     next_->setEnabled(page_ + 1 < pageCount());
 }
 
-void CDumpDlg::onPrevious() {
+void HexDumpDialog::onPrevious() {
     if (page_ > 0) --page_;
     showPage();
 }
 
-void CDumpDlg::onNext() {
+void HexDumpDialog::onNext() {
     ++page_;
     showPage();
 }
 
-void CDumpDlg::showEvent(QShowEvent* event) {
+void HexDumpDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (shownOnce_) return;
     shownOnce_ = true;

@@ -13,11 +13,11 @@ class QPushButton;
 namespace veld {
 
 // The hex dump of an extracted found file, one page at a time.
-class CDumpDlg : public QDialog {
+class HexDumpDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CDumpDlg(QWidget* parent = nullptr);
-    ~CDumpDlg() override;
+    explicit HexDumpDialog(QWidget* parent = nullptr);
+    ~HexDumpDialog() override;
 
     // Memory source: page size 1024, page 0.
     void setMemory(const QByteArray& bytes);

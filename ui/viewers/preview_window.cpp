@@ -52,7 +52,7 @@ QImage ScaleImageOnWhite(const QImage& picture, int width, int height) {
 void SetPreviewSavesWindowRect(bool save) { gSaveRect = save; }
 bool PreviewSavesWindowRect() { return gSaveRect; }
 
-CBmpViewSimple::CBmpViewSimple(QWidget* parent) : QDialog(parent) {
+PreviewWindow::PreviewWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("previewWindow"));
     setWindowTitle(QStringLiteral("No image"));
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
@@ -69,9 +69,9 @@ CBmpViewSimple::CBmpViewSimple(QWidget* parent) : QDialog(parent) {
     layoutBars();
 }
 
-CBmpViewSimple::~CBmpViewSimple() = default;
+PreviewWindow::~PreviewWindow() = default;
 
-void CBmpViewSimple::AddPage(const QImage& picture, const QString& caption) {
+void PreviewWindow::AddPage(const QImage& picture, const QString& caption) {
     if (pages_.size() >= kMaxPages) return;
     pages_.push_back(picture);
     current_ = picture;
@@ -97,22 +97,22 @@ void CBmpViewSimple::AddPage(const QImage& picture, const QString& caption) {
     update();
 }
 
-int CBmpViewSimple::Show(const QImage& picture, const QString& caption) {
+int PreviewWindow::Show(const QImage& picture, const QString& caption) {
     AddPage(picture, caption);
     return exec();
 }
 
-int CBmpViewSimple::horizontalRange() const {
+int PreviewWindow::horizontalRange() const {
     if (fitMode_) return 0;
     return qMax(0, current_.width() - (width() - (vbar_->isVisible() ? vbar_->width() : 0)));
 }
 
-int CBmpViewSimple::verticalRange() const {
+int PreviewWindow::verticalRange() const {
     if (fitMode_) return 0;
     return qMax(0, current_.height() - (height() - (hbar_->isVisible() ? hbar_->height() : 0)));
 }
 
-void CBmpViewSimple::updateRanges() {
+void PreviewWindow::updateRanges() {
     // Bars are shown only in actual-size mode and only with something to
     // scroll; showing one bar narrows the client, so settle twice.
     for (int pass = 0; pass < 2; ++pass) {
@@ -128,21 +128,21 @@ void CBmpViewSimple::updateRanges() {
     layoutBars();
 }
 
-void CBmpViewSimple::layoutBars() {
+void PreviewWindow::layoutBars() {
     const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     const bool both = hbar_->isVisible() && vbar_->isVisible();
     hbar_->setGeometry(0, height() - extent, width() - (both ? extent : 0), extent);
     vbar_->setGeometry(width() - extent, 0, extent, height() - (both ? extent : 0));
 }
 
-void CBmpViewSimple::toggleDisplayMode() {
+void PreviewWindow::toggleDisplayMode() {
     fitMode_ = !fitMode_;
     WriteIniInt("BMPV", "DISPALL", fitMode_ ? 1 : 0);
     updateRanges();
     update();
 }
 
-void CBmpViewSimple::paintEvent(QPaintEvent*) {
+void PreviewWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     if (current_.isNull()) return;
@@ -165,19 +165,19 @@ void CBmpViewSimple::paintEvent(QPaintEvent*) {
     }
 }
 
-void CBmpViewSimple::resizeEvent(QResizeEvent* event) {
+void PreviewWindow::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     updateRanges();
     update();
 }
 
-void CBmpViewSimple::keyPressEvent(QKeyEvent* event) {
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
     // The space bar acts on release; it must not press the default button.
     if (event->key() == Qt::Key_Space) return;
     QDialog::keyPressEvent(event);
 }
 
-void CBmpViewSimple::keyReleaseEvent(QKeyEvent* event) {
+void PreviewWindow::keyReleaseEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
         toggleDisplayMode();
         return;
@@ -185,7 +185,7 @@ void CBmpViewSimple::keyReleaseEvent(QKeyEvent* event) {
     QDialog::keyReleaseEvent(event);
 }
 
-void CBmpViewSimple::done(int result) {
+void PreviewWindow::done(int result) {
     if (PreviewSavesWindowRect() && windowState() == Qt::WindowNoState) {
         QRect frame = frameGeometry();
         QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();

@@ -28,11 +28,11 @@ void SetPreviewSavesWindowRect(bool save);
 bool PreviewSavesWindowRect();
 
 // The picture preview of a found file.
-class CBmpViewSimple : public QDialog {
+class PreviewWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit CBmpViewSimple(QWidget* parent = nullptr);
-    ~CBmpViewSimple() override;
+    explicit PreviewWindow(QWidget* parent = nullptr);
+    ~PreviewWindow() override;
 
     // Makes the picture page 0 with the caption and runs the window modally.
     int Show(const QImage& picture, const QString& caption);

@@ -13,8 +13,9 @@
 #include "base/trace.h"
 #include "platform/qt/qt_platform_services.h"
 #include "ui/main/main_frame.h"
-#include "ui/thumbs/thumb_list_view.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/search_controller.h"
+#include "ui/thumbs/thumbnail_pane.h"
+#include "ui/thumbs/thumbnail_grid.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -28,14 +29,15 @@ int main(int argc, char** argv) {
         std::printf("message %s\n", request.text.c_str());
         std::fflush(stdout);
     });
-    veld::CMainFrame frame;
+    veld::SearchController controller;
+    veld::MainFrame frame(controller);
     frame.move(0, 0);
     frame.resize(900, 600);
     frame.show();
-    QObject::connect(&frame, &veld::CMainFrame::searchFinished, &frame, [&frame](int code) {
+    QObject::connect(&controller, &veld::SearchController::searchFinished, &frame, [&frame](int code) {
         // Give the grid a moment to lay itself out and draw.
         QTimer::singleShot(300, &frame, [&frame, code] {
-            veld::CThumListWnd2* grid = frame.thumbnailPane()->grid();
+            veld::ThumbnailGrid* grid = frame.thumbnailPane()->grid();
             for (int cell = 0; cell < grid->cellCount(); ++cell) {
                 if (!grid->isCellVisible(cell)) continue;
                 const veld::DelFileInfo* record = grid->RecordOfCell(cell);

@@ -1,4 +1,4 @@
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/thumbs/thumbnail_grid.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -16,15 +16,17 @@
 #include "base/trace.h"
 #include "finder/found_file_thumbnail.h"
 #include "search/found_file_columns.h"
+#include "ui/found_file_model.h"
 #include "ui/picture_loader.h"
-#include "ui/posted_message.h"
+#include "ui/search_controller.h"
+#include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld {
 
 // Pictures read on the interface thread, decoded on the worker. A record is
 // known again by its index and the fingerprint it had when it was read.
-struct CThumListWnd2::DecodeBatch {
+struct ThumbnailGrid::DecodeBatch {
     struct Item {
         int record = -1;
         uint64_t size = 0;
@@ -37,8 +39,6 @@ struct CThumListWnd2::DecodeBatch {
 };
 
 namespace {
-
-CThumListWnd2* gGrid = nullptr;
 
 // The bytes a tick hands over at most (at least one picture is always taken).
 constexpr size_t kBatchBytes = 32u << 20;
@@ -62,8 +62,9 @@ bool IsPictureName(const DelFileInfo& record) { return ClassifyFileName(FoundFil
 
 }  // namespace
 
-CThumListWnd2::CThumListWnd2(SearchSession* session, QWidget* parent) : QAbstractScrollArea(parent), session_(session) {
-    setObjectName(QStringLiteral("ThumListWnd"));
+ThumbnailGrid::ThumbnailGrid(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+    : QAbstractScrollArea(parent), controller_(controller), session_(&controller.session()) {
+    setObjectName(QStringLiteral("thumbnailGrid"));
     setFrameShape(QFrame::StyledPanel);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -73,19 +74,17 @@ CThumListWnd2::CThumListWnd2(SearchSession* session, QWidget* parent) : QAbstrac
     font.setPixelSize(12);
     setFont(font);
     verticalScrollBar()->setSingleStep(1);
-    gGrid = this;
+    connect(&controller, &SearchController::resultsCleared, this, &ThumbnailGrid::onResultsCleared);
+    setSelectionModel(shown);
 }
 
-CThumListWnd2::~CThumListWnd2() {
-    if (gGrid == this) gGrid = nullptr;
+ThumbnailGrid::~ThumbnailGrid() {
     // A decode still running only touches its own batch; its answer, queued
     // to this object, goes with it.
     decoder_.waitForDone();
 }
 
-CThumListWnd2* CThumListWnd2::Instance() { return gGrid; }
-
-void CThumListWnd2::setSelectionModel(QItemSelectionModel* selection) {
+void ThumbnailGrid::setSelectionModel(QItemSelectionModel* selection) {
     if (selection_) {
         disconnect(selection_, nullptr, this, nullptr);
         if (selection_->model()) disconnect(selection_->model(), nullptr, this, nullptr);
@@ -95,13 +94,12 @@ void CThumListWnd2::setSelectionModel(QItemSelectionModel* selection) {
     auto repaint = [this] { viewport()->update(); };
     connect(selection, &QItemSelectionModel::selectionChanged, this, repaint);
     if (QAbstractItemModel* model = selection->model()) {
-        // The rows are the list's: whatever changes them changes the grid.
+        // A sort moves the cells; a refill starts again from the top; a
+        // found file added during a search is one more cell.
         connect(model, &QAbstractItemModel::layoutChanged, this, repaint);
-        connect(model, &QAbstractItemModel::modelReset, this, [this] {
-            updateScrollRange();
-            viewport()->update();
-        });
-        connect(model, &QAbstractItemModel::rowsInserted, this, [this] { updateScrollRange(); });
+        connect(model, &QAbstractItemModel::modelReset, this, &ThumbnailGrid::onRowsReset);
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex&, int first, int last) { onRowsInserted(first, last); });
     }
     updateScrollRange();
 }
@@ -109,22 +107,22 @@ void CThumListWnd2::setSelectionModel(QItemSelectionModel* selection) {
 // ---------------------------------------------------------------------------
 // Geometry
 
-int CThumListWnd2::columns() const { return std::max(1, width() / kCellWidth); }
+int ThumbnailGrid::columns() const { return std::max(1, width() / kCellWidth); }
 
-int CThumListWnd2::visibleRows() const { return std::max(1, (kCellHeight / 2 + height()) / kCellHeight); }
+int ThumbnailGrid::visibleRows() const { return std::max(1, (kCellHeight / 2 + height()) / kCellHeight); }
 
-int CThumListWnd2::cellCount() const {
+int ThumbnailGrid::cellCount() const {
     return selection_ && selection_->model() ? selection_->model()->rowCount() : 0;
 }
 
-int CThumListWnd2::maxTopRow() const { return std::max(0, rowsOfCells() - visibleRows()); }
+int ThumbnailGrid::maxTopRow() const { return std::max(0, rowsOfCells() - visibleRows()); }
 
-int CThumListWnd2::rowsOfCells() const {
+int ThumbnailGrid::rowsOfCells() const {
     const int cols = columns();
     return (cellCount() + cols - 1) / cols;
 }
 
-void CThumListWnd2::updateScrollRange() {
+void ThumbnailGrid::updateScrollRange() {
     maxTopRow_ = maxTopRow();
     pageStep_ = std::max(1, maxTopRow_ / 10);
     QScrollBar* bar = verticalScrollBar();
@@ -135,7 +133,7 @@ void CThumListWnd2::updateScrollRange() {
     bar->setValue(topRow_);
 }
 
-void CThumListWnd2::setTopRow(int row) {
+void ThumbnailGrid::setTopRow(int row) {
     // A hidden grid gets its resize event only when shown: the range follows
     // the size it has now.
     updateScrollRange();
@@ -147,7 +145,7 @@ void CThumListWnd2::setTopRow(int row) {
     }
 }
 
-void CThumListWnd2::scrollContentsBy(int, int) {
+void ThumbnailGrid::scrollContentsBy(int, int) {
     // The scroll bar counts rows: line steps move one row, page steps the
     // page step, the thumb and Home/End set the row.
     const int row = std::clamp(verticalScrollBar()->value(), 0, maxTopRow_);
@@ -156,20 +154,20 @@ void CThumListWnd2::scrollContentsBy(int, int) {
     viewport()->update();
 }
 
-QRect CThumListWnd2::pictureBox(int cell) const {
+QRect ThumbnailGrid::pictureBox(int cell) const {
     const int cols = columns();
     const int column = cell % cols;
     const int row = cell / cols - topRow_;
     return QRect(kBoxLeft + kCellWidth * column, kBoxTop + kCellHeight * row, kBoxWidth, kBoxHeight);
 }
 
-bool CThumListWnd2::isCellVisible(int cell) const {
+bool ThumbnailGrid::isCellVisible(int cell) const {
     if (cell < 0 || cell >= cellCount()) return false;
     const int row = cell / columns();
     return row >= topRow_ && row < topRow_ + visibleRows();
 }
 
-int CThumListWnd2::HitCell(const QPoint& point) const {
+int ThumbnailGrid::HitCell(const QPoint& point) const {
     if (point.x() < 0 || point.y() < 0) return -1;
     const int cols = columns();
     const int column = point.x() / kCellWidth;
@@ -184,40 +182,40 @@ int CThumListWnd2::HitCell(const QPoint& point) const {
 // ---------------------------------------------------------------------------
 // Rows and selection
 
-QModelIndex CThumListWnd2::indexOfCell(int cell) const {
+QModelIndex ThumbnailGrid::indexOfCell(int cell) const {
     if (!selection_ || !selection_->model()) return {};
     return selection_->model()->index(cell, 0);
 }
 
-int CThumListWnd2::recordOfCell(int cell) const {
+int ThumbnailGrid::recordOfCell(int cell) const {
     const QModelIndex index = indexOfCell(cell);
-    return index.isValid() ? index.data(kThumbRecordRole).toInt() : -1;
+    return index.isValid() ? index.data(kRecordRole).toInt() : -1;
 }
 
-DelFileInfo* CThumListWnd2::RecordOfCell(int cell) const {
+DelFileInfo* ThumbnailGrid::RecordOfCell(int cell) const {
     const int record = recordOfCell(cell);
     return record >= 0 ? session_->gcDelFileList.Get(size_t(record)) : nullptr;
 }
 
-bool CThumListWnd2::isCellSelected(int cell) const {
+bool ThumbnailGrid::isCellSelected(int cell) const {
     return selection_ && selection_->isRowSelected(cell, QModelIndex());
 }
 
-void CThumListWnd2::selectOnly(int cell) {
+void ThumbnailGrid::selectOnly(int cell) {
     const QModelIndex index = indexOfCell(cell);
     if (!index.isValid()) return;
     selection_->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     selection_->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
 }
 
-void CThumListWnd2::setCellSelected(int cell, bool selected) {
+void ThumbnailGrid::setCellSelected(int cell, bool selected) {
     const QModelIndex index = indexOfCell(cell);
     if (!index.isValid()) return;
     selection_->select(index, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                                   QItemSelectionModel::Rows);
 }
 
-void CThumListWnd2::selectRange(int from, int to, bool select) {
+void ThumbnailGrid::selectRange(int from, int to, bool select) {
     const QModelIndex first = indexOfCell(std::min(from, to));
     const QModelIndex last = indexOfCell(std::max(from, to));
     if (!first.isValid() || !last.isValid()) return;
@@ -229,24 +227,21 @@ void CThumListWnd2::selectRange(int from, int to, bool select) {
 // ---------------------------------------------------------------------------
 // Filling, sorting, redrawing
 
-void CThumListWnd2::FillThumbnails(int code, const DelFileInfo* record) {
-    if (code == 2) {
-        // The list appended the record's row when it passes the filter.
-        updateScrollRange();
-        const int last = cellCount() - 1;
-        if (record && last >= 0 && recordOfCell(last) == record->index && isCellVisible(last))
-            viewport()->update(pictureBox(last).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
-        return;
-    }
-    if (code == 1) {
-        released_.clear();
-        ++generation_;
-    }
-    if (code == 0 && selection_) selection_->clear();
-    setCellCount();
+void ThumbnailGrid::onRowsInserted(int first, int last) {
+    updateScrollRange();
+    for (int cell = first; cell <= last; ++cell)
+        if (isCellVisible(cell))
+            viewport()->update(
+                pictureBox(cell).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
 }
 
-void CThumListWnd2::setCellCount() {
+void ThumbnailGrid::onResultsCleared() {
+    // A batch still being decoded belongs to records that are gone.
+    released_.clear();
+    ++generation_;
+}
+
+void ThumbnailGrid::onRowsReset() {
     if (!timer_.isActive()) timer_.start(kTimerMs, this);
     if (cellCount() == 0) {
         anchor_ = -1;
@@ -258,13 +253,14 @@ void CThumListWnd2::setCellCount() {
     RedrawThumbnails();
 }
 
-void CThumListWnd2::SortThumbnails(int key, int direction) {
-    if (key == -1) return;
-    if (sortRows) sortRows(key, direction != 0);
+void ThumbnailGrid::SortThumbnails(int key, int direction) {
+    if (key == -1 || !selection_ || !selection_->model()) return;
+    // Every view shows these rows: they all follow.
+    selection_->model()->sort(key, direction ? Qt::AscendingOrder : Qt::DescendingOrder);
     viewport()->update();
 }
 
-void CThumListWnd2::RedrawThumbnails() {
+void ThumbnailGrid::RedrawThumbnails() {
     loadQueue_.clear();
     viewport()->update();
 }
@@ -272,7 +268,7 @@ void CThumListWnd2::RedrawThumbnails() {
 // ---------------------------------------------------------------------------
 // Drawing
 
-void CThumListWnd2::paintEvent(QPaintEvent*) {
+void ThumbnailGrid::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), kBackground);
     painter.setFont(font());
@@ -294,7 +290,7 @@ void CThumListWnd2::paintEvent(QPaintEvent*) {
     }
 }
 
-void CThumListWnd2::drawCell(QPainter& painter, int cell) {
+void ThumbnailGrid::drawCell(QPainter& painter, int cell) {
     DelFileInfo* record = RecordOfCell(cell);
     if (!record) return;
     const QRect box = pictureBox(cell);
@@ -307,12 +303,12 @@ void CThumListWnd2::drawCell(QPainter& painter, int cell) {
     drawPicture(painter, box, *record);
 }
 
-void CThumListWnd2::queueIfNeeded(DelFileInfo& record) {
+void ThumbnailGrid::queueIfNeeded(DelFileInfo& record) {
     if (std::find(loadQueue_.begin(), loadQueue_.end(), record.index) == loadQueue_.end())
         loadQueue_.push_back(record.index);
 }
 
-void CThumListWnd2::drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record) {
+void ThumbnailGrid::drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record) {
     const QColor frame(128, 128, 128);
     auto drawFitted = [&](const QImage& image) {
         const FittedRect fit = FitRectangle(image.width(), image.height(), box.width(), box.height());
@@ -338,7 +334,7 @@ void CThumListWnd2::drawPicture(QPainter& painter, const QRect& box, DelFileInfo
     }
     if (!record.thumbnailTried) {
         queueIfNeeded(record);
-        drawFitted(ThumbPixmap(released_.count(record.index) ? PicThumbReleased : PicThumbNotMade).toImage());
+        drawFitted(ThumbPixmap(released_.count(record.index) ? GridPicture::ThumbnailReleased : GridPicture::ThumbnailNotMade).toImage());
         return;
     }
     if (record.thumbnail && record.thumbnail->width > 0 && record.thumbnail->height > 0) {
@@ -346,13 +342,13 @@ void CThumListWnd2::drawPicture(QPainter& painter, const QRect& box, DelFileInfo
         return;
     }
     if (record.state != StateComplete) {
-        drawFitted(ThumbPixmap(PicThumbFailed).toImage());
+        drawFitted(ThumbPixmap(GridPicture::ThumbnailFailed).toImage());
         return;
     }
     drawIcon();
 }
 
-void CThumListWnd2::redrawRecord(int record) {
+void ThumbnailGrid::redrawRecord(int record) {
     const int cols = columns();
     const int first = topRow_ * cols;
     const int end = std::min(cellCount(), first + visibleRows() * cols + cols);
@@ -363,25 +359,29 @@ void CThumListWnd2::redrawRecord(int record) {
 // ---------------------------------------------------------------------------
 // Making thumbnails
 
-bool CThumListWnd2::makingAllowed() const {
+bool ThumbnailGrid::makingAllowed() const {
     // The volume is read by the search worker while it runs: thumbnails wait
     // for its end (the search makes its own meanwhile).
     return session_->volume && session_->runningState.load() == 0;
 }
 
-int CThumListWnd2::heldBound() const {
+int ThumbnailGrid::heldBound() const {
     const int screen = 2 * columns() * (visibleRows() + 1);
     return std::max({int(session_->ThumbnailCount.load()), screen, kMinHeldThumbnails});
 }
 
-int CThumListWnd2::TimerTick() {
+int ThumbnailGrid::TimerTick() {
     if (inTick_) return 0;
     inTick_ = true;
     if (pendingOpen_ >= 0) {
         const int record = pendingOpen_;
         pendingOpen_ = -1;
-        PostedMessage open(MsgOpenFoundFile, record, 0);
-        QCoreApplication::sendEvent(this, &open);
+        // The cell that shows the record now (a sort may have moved it).
+        for (int cell = 0; cell < cellCount(); ++cell)
+            if (recordOfCell(cell) == record) {
+                emit openRequested(cell);
+                break;
+            }
         inTick_ = false;
         return 0;
     }
@@ -427,7 +427,7 @@ int CThumListWnd2::TimerTick() {
     return int(batch->items.size());
 }
 
-void CThumListWnd2::decodeBatch(std::shared_ptr<DecodeBatch> batch) {
+void ThumbnailGrid::decodeBatch(std::shared_ptr<DecodeBatch> batch) {
     batch_ = batch;
     decoder_.setMaxThreadCount(1);
     decoder_.start([this, batch] {
@@ -446,7 +446,7 @@ void CThumListWnd2::decodeBatch(std::shared_ptr<DecodeBatch> batch) {
     });
 }
 
-void CThumListWnd2::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {
+void ThumbnailGrid::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {
     if (batch_ == batch) batch_.reset();
     // The found files were emptied since: these records are gone.
     if (batch->generation != generation_) return;
@@ -465,7 +465,7 @@ void CThumListWnd2::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {
     emit thumbnailsMade(int(batch->items.size()));
 }
 
-void CThumListWnd2::releaseOldestThumbnails() {
+void ThumbnailGrid::releaseOldestThumbnails() {
     // The oldest thumbnails go first; their cells show placeholder 191 and
     // make them again when they are drawn.
     const size_t bound = size_t(heldBound());
@@ -484,7 +484,7 @@ void CThumListWnd2::releaseOldestThumbnails() {
     }
 }
 
-void CThumListWnd2::timerEvent(QTimerEvent* event) {
+void ThumbnailGrid::timerEvent(QTimerEvent* event) {
     if (event->timerId() != timer_.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;
@@ -495,7 +495,7 @@ void CThumListWnd2::timerEvent(QTimerEvent* event) {
 // ---------------------------------------------------------------------------
 // Mouse
 
-void CThumListWnd2::mousePressEvent(QMouseEvent* event) {
+void ThumbnailGrid::mousePressEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     const int cell = HitCell(point);
     const Qt::KeyboardModifiers mods = event->modifiers();
@@ -533,7 +533,7 @@ void CThumListWnd2::mousePressEvent(QMouseEvent* event) {
     banding_ = true;
 }
 
-void CThumListWnd2::updateBand(const QPoint& point, Qt::KeyboardModifiers modifiers) {
+void ThumbnailGrid::updateBand(const QPoint& point, Qt::KeyboardModifiers modifiers) {
     bandEnd_ = point;
     const QRect band = QRect(bandStart_, bandEnd_).normalized();
     QItemSelection chosen;
@@ -554,23 +554,22 @@ void CThumListWnd2::updateBand(const QPoint& point, Qt::KeyboardModifiers modifi
     viewport()->update();
 }
 
-void CThumListWnd2::mouseMoveEvent(QMouseEvent* event) {
+void ThumbnailGrid::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton)) return;
     const QPoint point = event->position().toPoint();
     if (dragPending_) {
         if ((point - pressPoint_).manhattanLength() < QApplication::startDragDistance()) return;
         dragPending_ = false;
-        if (startDrag) startDrag();
+        startDrag();
         return;
     }
     if (banding_ && selection_) updateBand(point, event->modifiers());
 }
 
-void CThumListWnd2::mouseReleaseEvent(QMouseEvent* event) {
+void ThumbnailGrid::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::RightButton) {
-        if ((!uiEnabled || uiEnabled()) && contextMenu)
-            contextMenu(viewport()->mapToGlobal(point + QPoint(0, 24)));
+        if (controller_.commandsEnabled()) emit contextMenuRequested(viewport()->mapToGlobal(point + QPoint(0, 24)));
         return;
     }
     if (event->button() != Qt::LeftButton) return;
@@ -589,14 +588,14 @@ void CThumListWnd2::mouseReleaseEvent(QMouseEvent* event) {
     if (wasBanding) viewport()->update();
 }
 
-void CThumListWnd2::mouseDoubleClickEvent(QMouseEvent* event) {
+void ThumbnailGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
-    if (uiEnabled && !uiEnabled()) return;
+    if (!controller_.commandsEnabled()) return;
     const int cell = HitCell(event->position().toPoint());
     if (cell >= 0) pendingOpen_ = recordOfCell(cell);
 }
 
-void CThumListWnd2::resizeEvent(QResizeEvent* event) {
+void ThumbnailGrid::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
     topRow_ = 0;
@@ -604,21 +603,10 @@ void CThumListWnd2::resizeEvent(QResizeEvent* event) {
     viewport()->update();
 }
 
-bool CThumListWnd2::event(QEvent* event) {
-    auto* message = dynamic_cast<PostedMessage*>(event);
-    if (!message) return QAbstractScrollArea::event(event);
-    switch (message->message()) {
-    case MsgSortThumbnails: SortThumbnails(int(message->wParam), int(message->lParam)); return true;
-    case MsgOpenFoundFile:
-        if (openRow)
-            for (int cell = 0; cell < cellCount(); ++cell)
-                if (recordOfCell(cell) == int(message->wParam)) {
-                    openRow(cell);
-                    break;
-                }
-        return true;
-    default: return QAbstractScrollArea::event(event);
-    }
+void ThumbnailGrid::startDrag() {
+    // The volume is busy while a search or a tool runs.
+    if (!controller_.commandsEnabled() || !selection_) return;
+    StartFileDrag(this, session_, SelectedRecords(*selection_));
 }
 
 }  // namespace veld

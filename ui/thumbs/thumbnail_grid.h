@@ -1,7 +1,7 @@
-// The thumbnail grid: one 100 x 100 cell per row of the found-file list, in
-// the list's order, each a picture box with the file's name under it. The
-// grid has no selection of its own: it reads and changes the list's
-// selection model, so both views always show the same chosen files.
+// The thumbnail grid: one 100 x 100 cell per row of the shown found files, in
+// their order, each a picture box with the file's name under it. The grid has
+// no selection of its own: it reads and changes the views' shared selection
+// model, so every view always shows the same chosen files.
 // Thumbnails the search did not make are made here on demand, a few per timer
 // tick and only for cells that were drawn: a tick reads their bytes from the
 // volume, a worker thread decodes them, and the interface thread takes the
@@ -16,7 +16,6 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -25,17 +24,9 @@
 
 namespace veld {
 
-// Messages of the grid (custom event types with the same numbers).
-enum ThumbMessage : int {
-    MsgSortThumbnails = 2024,  // wParam: sort key (list column), lParam: 1 ascending, 0 descending
-    MsgOpenFoundFile = 33025,  // wParam: record index
-    MsgDropConfirm = 33030,    // the drop target asks for the files: answer 0, or -1 to cancel
-};
+class SearchController;
 
-// The item data role of a list row that holds its record's index.
-constexpr int kThumbRecordRole = Qt::UserRole;
-
-class CThumListWnd2 : public QAbstractScrollArea {
+class ThumbnailGrid : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr int kCellWidth = 100;
@@ -50,29 +41,17 @@ public:
     // pictures (see heldBound()).
     static constexpr int kMinHeldThumbnails = 200;
 
-    explicit CThumListWnd2(SearchSession* session, QWidget* parent = nullptr);
-    ~CThumListWnd2() override;
+    // shown: the views' selection; its model gives the rows (record index in
+    // kRecordRole), its selection is the grid's.
+    ThumbnailGrid(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
+    ~ThumbnailGrid() override;
 
-    // The grid of the main window, or null.
-    static CThumListWnd2* Instance();
-
-    // The list's selection model: its model gives the rows (record index in
-    // kThumbRecordRole), its selection is the grid's.
+    // Shows the rows of another selection's model.
     void setSelectionModel(QItemSelectionModel* selection);
     QItemSelectionModel* selectionModel() const { return selection_; }
 
-    // What the main window lends the grid.
-    std::function<bool()> uiEnabled;                         // double click and right click act only then
-    std::function<void(int row)> openRow;                    // the list's open action
-    std::function<void(const QPoint& global)> contextMenu;   // the list's context menu
-    std::function<void(int key, bool ascending)> sortRows;   // the list's rows by a column
-    std::function<void()> startDrag;                         // drag-and-drop export of the selection
-
-    // Code 1: emptied; code 0: refilled from the list's rows (selection
-    // cleared, scrolled to the top); code 2: one record was added (drawn when
-    // it passes the filter, that is when the list took it as a row).
-    void FillThumbnails(int code, const DelFileInfo* record);
-    // Sorts the list's rows by a key (list column) and redraws; -1 does nothing.
+    // Sorts the rows by a key (a list column; direction 1 ascending, 0
+    // descending) and redraws; key -1 does nothing.
     void SortThumbnails(int key, int direction);
     // Empties the load queue and redraws the visible cells.
     void RedrawThumbnails();
@@ -116,9 +95,12 @@ public:
 signals:
     // After the thumbnails of a tick came back from decoding (benchmarks and tests).
     void thumbnailsMade(int count);
+    // A double click on a cell, taken on the next tick (the row it shows).
+    void openRequested(int row);
+    // The right button over the grid, at a global point.
+    void contextMenuRequested(const QPoint& global);
 
 protected:
-    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -129,7 +111,10 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    void setCellCount();
+    void onRowsReset();
+    void onRowsInserted(int first, int last);
+    void onResultsCleared();
+    void startDrag();
     void updateScrollRange();
     void drawCell(QPainter& painter, int cell);
     void drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record);
@@ -147,6 +132,7 @@ private:
     int rowsOfCells() const;
     bool makingAllowed() const;
 
+    SearchController& controller_;
     SearchSession* session_;
     QPointer<QItemSelectionModel> selection_;
     int topRow_ = 0;

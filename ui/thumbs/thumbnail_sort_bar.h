@@ -11,11 +11,10 @@ class QToolButton;
 
 namespace veld {
 
-class CThumDlgBar2 : public QWidget {
+class ThumbnailSortBar : public QWidget {
     Q_OBJECT
 public:
-    // Messages 2024 go to target (the grid).
-    explicit CThumDlgBar2(QObject* target, QWidget* parent = nullptr);
+    explicit ThumbnailSortBar(QWidget* parent = nullptr);
 
     // The key chosen (a list column), -1 before any.
     int sortKey() const;
@@ -26,11 +25,14 @@ public:
     QToolButton* directionButton() const { return directionButton_; }
     QLabel* label() const { return label_; }
 
+signals:
+    // A key was chosen or the direction turned: sort by the key (-1 before
+    // any was chosen) in the direction (1 ascending, 0 descending).
+    void sortRequested(int key, int direction);
+
 private:
-    void sendSort();
     void toggleDirection();
 
-    QObject* target_;
     QLabel* label_ = nullptr;
     QComboBox* keys_ = nullptr;
     QToolButton* directionButton_ = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/tools/del_disk_yn.h"
+#include "ui/tools/erase_confirm_dialog.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -15,8 +15,8 @@ QString DelDiskQuestionText() {
     return QStringLiteral("[はい]を押すと消去します。\n消去後は検索を行っても、復活できません");
 }
 
-CDelDiskYN::CDelDiskYN(const QString& message, const QString& target, QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("CDelDiskYN"));
+EraseConfirmDialog::EraseConfirmDialog(const QString& message, const QString& target, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("eraseConfirmDialog"));
     setFont(DialogFont());
     setWindowTitle(QStringLiteral("完全消去の確認"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -45,7 +45,7 @@ CDelDiskYN::CDelDiskYN(const QString& message, const QString& target, QWidget* p
     cancel_->setObjectName(QStringLiteral("item%1").arg(ItemCancel));
     // Erasing is not what Enter should do by accident.
     cancel_->setDefault(true);
-    connect(start_, &QPushButton::clicked, this, &CDelDiskYN::onStart);
+    connect(start_, &QPushButton::clicked, this, &EraseConfirmDialog::onStart);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* buttons = new QHBoxLayout;
@@ -61,7 +61,7 @@ CDelDiskYN::CDelDiskYN(const QString& message, const QString& target, QWidget* p
     setMinimumWidth(du.x(220));
 }
 
-void CDelDiskYN::onStart() {
+void EraseConfirmDialog::onStart() {
     pentagon_ = pentagonBox_->isChecked();
     WriteIniInt("Config", "DelPentagon", pentagon_ ? 1 : 0);
     fatErase_ = fatEraseBox_->isChecked();

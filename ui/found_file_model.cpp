@@ -1,7 +1,8 @@
-#include "ui/main/found_file_model.h"
+#include "ui/found_file_model.h"
+
+#include <QItemSelectionModel>
 
 #include <algorithm>
-#include <string>
 
 #include "search/found_file_columns.h"
 
@@ -68,38 +69,35 @@ void FoundFileModel::appendRow(int record) {
     endInsertRows();
 }
 
-void FoundFileModel::sortRows(int column, bool descending) {
-    struct Row {
-        std::string key;
-        int record;
-        int oldRow;
-    };
-    std::vector<Row> keyed;
-    keyed.reserve(rows_.size());
-    for (size_t i = 0; i < rows_.size(); ++i) {
-        const DelFileInfo* info = session_->gcDelFileList.Get(size_t(rows_[i]));
-        keyed.push_back({info ? FoundFileSortKey(*info, column) : std::string(), rows_[i], int(i)});
-    }
-    // Keys compare byte by byte as unsigned characters (std::string's compare).
-    std::stable_sort(keyed.begin(), keyed.end(), [descending](const Row& a, const Row& b) {
-        const int order = a.key.compare(b.key);
-        return descending ? order > 0 : order < 0;
-    });
+int RecordIndexOfRow(const QAbstractItemModel& model, int row) {
+    const QModelIndex index = model.index(row, 0);
+    return index.isValid() ? index.data(kRecordRole).toInt() : -1;
+}
 
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> newRowOf(rows_.size());
-    for (size_t i = 0; i < keyed.size(); ++i) {
-        newRowOf[size_t(keyed[i].oldRow)] = int(i);
-        rows_[i] = keyed[i].record;
-    }
-    // The selection and the current row are persistent indexes: they move
-    // with their rows.
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& index : before) after << this->index(newRowOf[size_t(index.row())], index.column());
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+std::vector<int> SelectedRows(const QItemSelectionModel& selection) {
+    // Rows are selected whole, so a range names whole rows.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selection.selection())
+        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+std::vector<int> SelectedRecords(const QItemSelectionModel& selection) {
+    std::vector<int> records;
+    const QAbstractItemModel* model = selection.model();
+    if (!model) return records;
+    for (int row : SelectedRows(selection)) records.push_back(RecordIndexOfRow(*model, row));
+    return records;
+}
+
+std::vector<int> RecordsInRowOrder(const QAbstractItemModel& model) {
+    std::vector<int> records;
+    const int rows = model.rowCount();
+    records.reserve(size_t(rows));
+    for (int row = 0; row < rows; ++row) records.push_back(RecordIndexOfRow(model, row));
+    return records;
 }
 
 }  // namespace veld

@@ -1,7 +1,7 @@
-// The disk map: the found files that pass the tree's filter as a grid of
-// small 32 x 32 cells, in the order of their position on the card (start
-// cluster), each with a picture of its kind and its name; the pointer's item
-// is named in a tool tip. Its selection is the list's.
+// The disk map: the shown found files as a grid of small 32 x 32 cells, in
+// the order of their position on the card (start cluster), each with a
+// picture of its kind and its name; the pointer's item is named in a tool
+// tip. Its selection is the one all views share.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -14,19 +14,19 @@
 
 namespace veld {
 
-class CSectView : public QAbstractScrollArea {
+class SearchController;
+
+class DiskMapView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr int kCellWidth = 32;
     static constexpr int kCellHeight = 32;
 
-    explicit CSectView(SearchSession* session, QWidget* parent = nullptr);
+    // shown: the views' selection; its rows are the items (record index in
+    // kRecordRole), its selection is the map's.
+    DiskMapView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent = nullptr);
 
-    // The list's selection model: its rows are the items (record index in
-    // the row's user role), its selection is the map's.
-    void setSelectionModel(QItemSelectionModel* selection);
-
-    // Takes the list's rows again in card order and scrolls to the top.
+    // Takes the rows again in card order and scrolls to the top.
     void Reset();
 
     int itemCount() const { return int(items_.size()); }
@@ -52,6 +52,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void setSelectionModel(QItemSelectionModel* selection);
     void rebuild();
     void mapRows();
     void updateScrollRange();

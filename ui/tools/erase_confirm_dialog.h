@@ -1,6 +1,6 @@
-// CDelDiskYN: the last question before a complete erase. It names the card
-// (device and size), asks for "消去を開始" or "キャンセル(&C)", and offers the
-// US Department of Defense mode (check box 1039), remembered as
+// The last question before a complete erase. It names the card (device and
+// size), asks for "消去を開始" or "キャンセル(&C)", and offers the US
+// Department of Defense mode (check box 1039), remembered as
 // Config/DelPentagon - saved only when the erase is confirmed. The FAT-erase
 // box (1050) is part of the dialog but stays hidden, so it is never ticked.
 #pragma once
@@ -14,13 +14,13 @@ class QPushButton;
 
 namespace veld {
 
-class CDelDiskYN : public QDialog {
+class EraseConfirmDialog : public QDialog {
     Q_OBJECT
 public:
     enum Item { ItemMessage = 1034, ItemPentagon = 1039, ItemStart = 1041, ItemCancel = 1043, ItemFatErase = 1050 };
 
     // message: the question; target: the device's name and size.
-    CDelDiskYN(const QString& message, const QString& target, QWidget* parent = nullptr);
+    EraseConfirmDialog(const QString& message, const QString& target, QWidget* parent = nullptr);
 
     // The options read on confirmation.
     bool pentagon() const { return pentagon_; }
@@ -48,7 +48,7 @@ private:
     QPushButton* cancel_ = nullptr;
 };
 
-// The question CDelDiskYN asks.
+// The question EraseConfirmDialog asks.
 QString DelDiskQuestionText();
 
 }  // namespace veld

@@ -1,31 +1,29 @@
-// The modal progress dialog of the disk tools: CSaveDisk (card -> image
-// file), CRestoreDisk (image file -> card) and CEraseDisk (complete erase).
-// Each drives one DiskJob whose open step the caller has run (and, for the
-// writing tools, had confirmed): the dialog starts the worker, polls its
-// cells every 100 ms - the "%d/%d" counter, the phase line, the bitmap bar -
-// and ends with OK when the job completed, Cancel otherwise.
+// The modal progress dialog of the disk tools: SaveDiskDialog (card -> image
+// file), RestoreDiskDialog (image file -> card) and EraseDiskDialog (complete
+// erase). Each drives one DiskJob whose open step the caller has run (and,
+// for the writing tools, had confirmed): the dialog starts the worker, polls
+// its cells every 100 ms - the "%d/%d" counter, the phase line, the bitmap
+// bar - and ends with OK when the job completed, Cancel otherwise.
 //
-// Cancel asks the worker to stop after its current chunk and waits up to
-// 2000 ms for it. A worker held longer by a blocked device call keeps the
-// dialog open ("中止しています"): the device, the file and the buffers are
-// released only once it has ended, and the interface never blocks on it.
+// Cancel (the button, Escape, the close box) asks the worker to stop after
+// its current chunk and waits up to 2000 ms for it. A worker held longer by
+// a blocked device call keeps the dialog open ("中止しています"): the device,
+// the file and the buffers are released only once it has ended, and the
+// interface never blocks on it.
 #pragma once
 
-#include <QDialog>
 #include <QString>
 #include <memory>
 
 #include "tools/disk_job.h"
+#include "ui/progress_dialog.h"
 
 class QLabel;
-class QPushButton;
 class QTimer;
 
 namespace veld {
 
-class BitmapProgressBar;
-
-class CDiskToolDlg : public QDialog {
+class DiskToolDialog : public ProgressDialog {
     Q_OBJECT
 public:
     // Control numbers of the dialog template.
@@ -34,9 +32,9 @@ public:
     static constexpr int kCancelWaitMs = 2000;
 
     // The job's open step must have succeeded.
-    CDiskToolDlg(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
+    DiskToolDialog(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
                  QWidget* parent = nullptr);
-    ~CDiskToolDlg() override;
+    ~DiskToolDialog() override;
 
     // Starts the worker and runs the dialog modally. When no worker can be
     // started: "オープンエラー", everything released, Rejected.
@@ -50,55 +48,46 @@ public:
     QString statusText() const;
     QString counterText() const;
     QString phaseText() const;
-    QPushButton* cancelButton() const { return cancel_; }
-    BitmapProgressBar* bar() const { return bar_; }
     bool cancelling() const { return cancelling_; }
 
 public slots:
     // The Cancel button (and Escape, and the close box).
     void onCancel();
 
-protected:
-    void reject() override;
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void build(const QString& caption, const QString& status);
-    void tick();
+    void poll();
     void finishJob();
 
     std::unique_ptr<DiskJob> job_;
     QTimer* timer_ = nullptr;
     bool inTick_ = false;
     bool cancelling_ = false;
-    bool finished_ = false;
     int result_ = DiskToolCancelled;
     QLabel* status_ = nullptr;
     QLabel* counter_ = nullptr;
     QLabel* phase_ = nullptr;
-    BitmapProgressBar* bar_ = nullptr;
-    QPushButton* cancel_ = nullptr;
 };
 
 // Disk image creation: caption "ディスクイメージの作成".
-class CSaveDisk : public CDiskToolDlg {
+class SaveDiskDialog : public DiskToolDialog {
     Q_OBJECT
 public:
-    explicit CSaveDisk(std::unique_ptr<DiskJob> job, QWidget* parent = nullptr);
+    explicit SaveDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent = nullptr);
 };
 
 // Disk image writing: caption "ディスクイメージの書き込み".
-class CRestoreDisk : public CDiskToolDlg {
+class RestoreDiskDialog : public DiskToolDialog {
     Q_OBJECT
 public:
-    explicit CRestoreDisk(std::unique_ptr<DiskJob> job, QWidget* parent = nullptr);
+    explicit RestoreDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent = nullptr);
 };
 
 // Complete erase: caption "完全消去".
-class CEraseDisk : public CDiskToolDlg {
+class EraseDiskDialog : public DiskToolDialog {
     Q_OBJECT
 public:
-    explicit CEraseDisk(std::unique_ptr<DiskJob> job, QWidget* parent = nullptr);
+    explicit EraseDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent = nullptr);
 };
 
 // The phase line under the bar: what the worker does now.

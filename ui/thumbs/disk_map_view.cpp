@@ -1,4 +1,4 @@
-#include "ui/thumbs/sect_view.h"
+#include "ui/thumbs/disk_map_view.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -6,16 +6,19 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <optional>
 
 #include "base/bitmap_utils.h"
 #include "base/file_name_kind.h"
 #include "search/found_file_columns.h"
-#include "ui/thumbs/thumb_list_wnd.h"
+#include "ui/found_file_model.h"
+#include "ui/search_controller.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld {
 
-CSectView::CSectView(SearchSession* session, QWidget* parent) : QAbstractScrollArea(parent), session_(session) {
+DiskMapView::DiskMapView(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
+    : QAbstractScrollArea(parent), session_(&controller.session()) {
     setObjectName(QStringLiteral("diskMap"));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -24,9 +27,10 @@ CSectView::CSectView(SearchSession* session, QWidget* parent) : QAbstractScrollA
     font.setPixelSize(12);
     setFont(font);
     verticalScrollBar()->setSingleStep(1);
+    setSelectionModel(shown);
 }
 
-void CSectView::setSelectionModel(QItemSelectionModel* selection) {
+void DiskMapView::setSelectionModel(QItemSelectionModel* selection) {
     if (selection_) {
         disconnect(selection_, nullptr, this, nullptr);
         if (selection_->model()) disconnect(selection_->model(), nullptr, this, nullptr);
@@ -35,14 +39,14 @@ void CSectView::setSelectionModel(QItemSelectionModel* selection) {
     if (!selection) return;
     connect(selection, &QItemSelectionModel::selectionChanged, this, [this] { viewport()->update(); });
     if (QAbstractItemModel* model = selection->model()) {
-        connect(model, &QAbstractItemModel::modelReset, this, &CSectView::rebuild);
+        connect(model, &QAbstractItemModel::modelReset, this, &DiskMapView::rebuild);
         // Rows arrive one by one during a search: the map sorts them again
         // only when it is shown.
         connect(model, &QAbstractItemModel::rowsInserted, this, [this] {
             if (isVisible()) rebuild();
             else stale_ = true;
         });
-        // Sorting the list moves rows, not items: only the way back changes.
+        // Sorting moves rows, not items: only the way back changes.
         connect(model, &QAbstractItemModel::layoutChanged, this, [this] {
             mapRows();
             viewport()->update();
@@ -51,20 +55,20 @@ void CSectView::setSelectionModel(QItemSelectionModel* selection) {
     rebuild();
 }
 
-void CSectView::mapRows() {
+void DiskMapView::mapRows() {
     rowOfRecord_.clear();
     QAbstractItemModel* model = selection_ ? selection_->model() : nullptr;
     if (!model) return;
     for (int row = 0; row < model->rowCount(); ++row)
-        rowOfRecord_.insert(model->index(row, 0).data(kThumbRecordRole).toInt(), row);
+        rowOfRecord_.insert(RecordIndexOfRow(*model, row), row);
 }
 
-void CSectView::showEvent(QShowEvent* event) {
+void DiskMapView::showEvent(QShowEvent* event) {
     QAbstractScrollArea::showEvent(event);
     if (stale_) rebuild();
 }
 
-void CSectView::rebuild() {
+void DiskMapView::rebuild() {
     stale_ = false;
     items_.clear();
     mapRows();
@@ -83,7 +87,7 @@ void CSectView::rebuild() {
     viewport()->update();
 }
 
-void CSectView::Reset() {
+void DiskMapView::Reset() {
     rebuild();
     anchor_ = -1;
     top_ = 0;
@@ -91,13 +95,13 @@ void CSectView::Reset() {
     viewport()->update();
 }
 
-int CSectView::columns() const { return std::max(1, viewport()->width() / kCellWidth); }
+int DiskMapView::columns() const { return std::max(1, viewport()->width() / kCellWidth); }
 
-int CSectView::visibleRows() const {
+int DiskMapView::visibleRows() const {
     return std::max(1, (viewport()->height() + kCellHeight / 2) / kCellHeight);
 }
 
-void CSectView::updateScrollRange() {
+void DiskMapView::updateScrollRange() {
     const int cols = columns();
     maxTop_ = std::max(0, (itemCount() + cols - 1) / cols - visibleRows());
     page_ = std::max(1, maxTop_ / 10);
@@ -109,19 +113,19 @@ void CSectView::updateScrollRange() {
     bar->setValue(top_);
 }
 
-void CSectView::scrollContentsBy(int, int) {
+void DiskMapView::scrollContentsBy(int, int) {
     const int position = std::clamp(verticalScrollBar()->value(), 0, maxTop_);
     if (position == top_) return;
     top_ = position;
     viewport()->update();
 }
 
-void CSectView::resizeEvent(QResizeEvent* event) {
+void DiskMapView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
 }
 
-QRect CSectView::pictureBox(int item) const {
+QRect DiskMapView::pictureBox(int item) const {
     const int cols = columns();
     const int x = (item % cols) * kCellWidth;
     const int y = (item / cols - top_) * kCellHeight;
@@ -129,7 +133,7 @@ QRect CSectView::pictureBox(int item) const {
     return QRect(x + (kCellWidth - w) / 2, y + 5, w, h);
 }
 
-int CSectView::ItemAt(const QPoint& point) const {
+int DiskMapView::ItemAt(const QPoint& point) const {
     if (point.x() < 0 || point.y() < 0) return -1;
     const int column = point.x() / kCellWidth;
     if (column >= columns()) return -1;
@@ -137,24 +141,24 @@ int CSectView::ItemAt(const QPoint& point) const {
     return item < itemCount() ? item : -1;
 }
 
-QModelIndex CSectView::indexOfItem(int item) const {
+QModelIndex DiskMapView::indexOfItem(int item) const {
     if (item < 0 || item >= itemCount() || !selection_ || !selection_->model()) return {};
     auto it = rowOfRecord_.constFind(items_[size_t(item)]);
     return it == rowOfRecord_.constEnd() ? QModelIndex() : selection_->model()->index(*it, 0);
 }
 
-bool CSectView::isItemSelected(int item) const {
+bool DiskMapView::isItemSelected(int item) const {
     const QModelIndex index = indexOfItem(item);
     return index.isValid() && selection_->isRowSelected(index.row(), QModelIndex());
 }
 
-QString CSectView::nameOf(int item) const {
+QString DiskMapView::nameOf(int item) const {
     const DelFileInfo* info =
         item >= 0 && item < itemCount() ? session_->gcDelFileList.Get(size_t(items_[size_t(item)])) : nullptr;
     return info ? QString::fromStdString(FoundFileColumnText(*info, 0)) : QStringLiteral("no name");
 }
 
-void CSectView::paintEvent(QPaintEvent*) {
+void DiskMapView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), Qt::white);
     painter.setFont(font());
@@ -165,16 +169,16 @@ void CSectView::paintEvent(QPaintEvent*) {
         const QRect box = pictureBox(item);
         painter.fillRect(box, Qt::white);
         const QString name = nameOf(item);
-        int picture = -1;
+        std::optional<GridPicture> picture;
         switch (ClassifyFileName(name.toStdString())) {
-        case KindPicture: picture = PicThumbFailed; break;  // the picture kind's image
+        case KindPicture: picture = GridPicture::ThumbnailFailed; break;  // the picture kind's image
         case KindMovie:
-        case KindSound: picture = PicMapMovie; break;
-        case KindArchive: picture = PicMapArchive; break;
+        case KindSound: picture = GridPicture::MapMovie; break;
+        case KindArchive: picture = GridPicture::MapArchive; break;
         default: break;
         }
-        if (picture >= 0) {
-            const QPixmap& pixmap = ThumbPixmap(picture);
+        if (picture) {
+            const QPixmap& pixmap = ThumbPixmap(*picture);
             const FittedRect fit = FitRectangle(pixmap.width(), pixmap.height(), box.width(), box.height());
             const QRect target(box.left() + fit.x, box.top() + fit.y, fit.width, fit.height);
             painter.drawPixmap(target, pixmap);
@@ -193,7 +197,7 @@ void CSectView::paintEvent(QPaintEvent*) {
         if (isItemSelected(item)) painter.drawRect(pictureBox(item).adjusted(-2, -2, 2, 2));
 }
 
-void CSectView::mousePressEvent(QMouseEvent* event) {
+void DiskMapView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !selection_) return;
     const int item = ItemAt(event->position().toPoint());
     const QModelIndex index = indexOfItem(item);
@@ -221,7 +225,7 @@ void CSectView::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-void CSectView::mouseMoveEvent(QMouseEvent* event) {
+void DiskMapView::mouseMoveEvent(QMouseEvent* event) {
     const int item = ItemAt(event->position().toPoint());
     hover_ = item >= 0 ? nameOf(item) : QString();
     viewport()->setToolTip(hover_);

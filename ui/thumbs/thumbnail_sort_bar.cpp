@@ -1,18 +1,15 @@
-#include "ui/thumbs/thumb_dlg_bar.h"
+#include "ui/thumbs/thumbnail_sort_bar.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
 
-#include "ui/posted_message.h"
-#include "ui/thumbs/thumb_list_wnd.h"
 #include "ui/thumbs/thumb_pictures.h"
 
 namespace veld {
 
-CThumDlgBar2::CThumDlgBar2(QObject* target, QWidget* parent) : QWidget(parent), target_(target) {
+ThumbnailSortBar::ThumbnailSortBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("thumbSortBar"));
     label_ = new QLabel(QStringLiteral("並べ替え"));
     label_->setFocusPolicy(Qt::StrongFocus);
@@ -26,7 +23,7 @@ CThumDlgBar2::CThumDlgBar2(QObject* target, QWidget* parent) : QWidget(parent), 
     keys_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     directionButton_ = new QToolButton;
     directionButton_->setObjectName(QStringLiteral("sortDirection"));
-    directionButton_->setIcon(QIcon(ThumbPixmap(PicSortAscending)));
+    directionButton_->setIcon(QIcon(ThumbPixmap(GridPicture::SortAscending)));
     directionButton_->setToolTip(QStringLiteral("昇順"));
 
     auto* layout = new QHBoxLayout(this);
@@ -36,24 +33,18 @@ CThumDlgBar2::CThumDlgBar2(QObject* target, QWidget* parent) : QWidget(parent), 
     layout->addWidget(directionButton_);
     layout->addStretch(1);
 
-    connect(keys_, qOverload<int>(&QComboBox::activated), this, [this] { sendSort(); });
-    connect(directionButton_, &QToolButton::clicked, this, &CThumDlgBar2::toggleDirection);
+    connect(keys_, qOverload<int>(&QComboBox::activated), this, [this] { emit sortRequested(sortKey(), direction_); });
+    connect(directionButton_, &QToolButton::clicked, this, &ThumbnailSortBar::toggleDirection);
 }
 
-int CThumDlgBar2::sortKey() const { return keys_->currentIndex(); }
+int ThumbnailSortBar::sortKey() const { return keys_->currentIndex(); }
 
-void CThumDlgBar2::sendSort() {
-    if (!target_) return;
-    PostedMessage sort(MsgSortThumbnails, sortKey(), direction_);
-    QCoreApplication::sendEvent(target_, &sort);
-}
-
-void CThumDlgBar2::toggleDirection() {
+void ThumbnailSortBar::toggleDirection() {
     direction_ = direction_ ? 0 : 1;
-    directionButton_->setIcon(QIcon(ThumbPixmap(direction_ ? PicSortAscending : PicSortDescending)));
+    directionButton_->setIcon(QIcon(ThumbPixmap(direction_ ? GridPicture::SortAscending : GridPicture::SortDescending)));
     directionButton_->setToolTip(direction_ ? QStringLiteral("昇順") : QStringLiteral("降順"));
     // Key -1 (none chosen yet) sorts nothing.
-    sendSort();
+    emit sortRequested(sortKey(), direction_);
     label_->setFocus();
 }
 

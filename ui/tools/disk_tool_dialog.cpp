@@ -1,7 +1,5 @@
-#include "ui/tools/disk_tool_dlg.h"
+#include "ui/tools/disk_tool_dialog.h"
 
-#include <QCloseEvent>
-#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -21,12 +19,10 @@ constexpr int kCounter[4] = {7, 42, 229, 9};
 constexpr int kPhase[4] = {7, 54, 229, 9};
 constexpr int kCancel[4] = {92, 70, 59, 18};
 
-QRect Place(const DialogUnits& du, const int r[4]) { return du.rect(r[0], r[1], r[2], r[3]); }
-
-QLabel* Label(QWidget* parent, int item, const DialogUnits& du, const int r[4]) {
+QLabel* Label(QWidget* parent, int item, const DialogUnits& du, const int (&r)[4]) {
     auto* label = new QLabel(parent);
     label->setObjectName(QStringLiteral("item%1").arg(item));
-    label->setGeometry(Place(du, r));
+    label->setGeometry(du.rect(r));
     return label;
 }
 
@@ -43,48 +39,45 @@ QString DiskPhaseText(const DiskJobCells& cells) {
     }
 }
 
-CDiskToolDlg::CDiskToolDlg(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
+DiskToolDialog::DiskToolDialog(std::unique_ptr<DiskJob> job, const QString& caption, const QString& status,
                            QWidget* parent)
-    : QDialog(parent), job_(std::move(job)) {
+    : ProgressDialog(parent), job_(std::move(job)) {
     build(caption, status);
 }
 
-CDiskToolDlg::~CDiskToolDlg() {
+DiskToolDialog::~DiskToolDialog() {
     // However the dialog went, the worker has ended and everything is
     // released before the job goes (Finish waits for a worker still held).
     if (job_) job_->Finish();
 }
 
-void CDiskToolDlg::build(const QString& caption, const QString& status) {
-    setFont(DialogFont());
+void DiskToolDialog::build(const QString& caption, const QString& status) {
     setModal(true);
     setWindowTitle(caption);
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     const DialogUnits du = DialogUnitsOf(font());
     setFixedSize(du.size(kWidth, kHeight));
 
     status_ = Label(this, ItemStatus, du, kStatus);
     status_->setText(status);
-    bar_ = new BitmapProgressBar(this);
-    bar_->setObjectName(QStringLiteral("item%1").arg(ItemBar));
+    bar()->setObjectName(QStringLiteral("item%1").arg(ItemBar));
     // One pixel around the bar for its outline.
-    bar_->setGeometry(Place(du, kBar).adjusted(-1, -1, 1, 1));
+    bar()->setGeometry(du.rect(kBar).adjusted(-1, -1, 1, 1));
     counter_ = Label(this, ItemCounter, du, kCounter);
     phase_ = Label(this, ItemPhase, du, kPhase);
-    cancel_ = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancel_->setObjectName(QStringLiteral("item%1").arg(ItemCancel));
-    cancel_->setGeometry(Place(du, kCancel));
-    cancel_->setDefault(true);
-    connect(cancel_, &QPushButton::clicked, this, &CDiskToolDlg::onCancel);
+    cancelButton()->setText(QStringLiteral("キャンセル"));
+    cancelButton()->setObjectName(QStringLiteral("item%1").arg(ItemCancel));
+    cancelButton()->setGeometry(du.rect(kCancel));
+    cancelButton()->setDefault(true);
+    connect(this, &ProgressDialog::cancelRequested, this, &DiskToolDialog::onCancel);
 
     timer_ = new QTimer(this);
     timer_->setInterval(kTimerMs);
-    connect(timer_, &QTimer::timeout, this, &CDiskToolDlg::tick);
+    connect(timer_, &QTimer::timeout, this, &DiskToolDialog::poll);
 }
 
-int CDiskToolDlg::exec() {
+int DiskToolDialog::exec() {
     if (!job_->Start()) {
-        finished_ = true;
+        setWorkOver();
         result_ = job_->Finish();
         MessageBoxText("%s", DiskToolOpenErrorText());
         return Rejected;
@@ -93,23 +86,23 @@ int CDiskToolDlg::exec() {
     return QDialog::exec();
 }
 
-QString CDiskToolDlg::statusText() const { return status_->text(); }
-QString CDiskToolDlg::counterText() const { return counter_->text(); }
-QString CDiskToolDlg::phaseText() const { return phase_->text(); }
+QString DiskToolDialog::statusText() const { return status_->text(); }
+QString DiskToolDialog::counterText() const { return counter_->text(); }
+QString DiskToolDialog::phaseText() const { return phase_->text(); }
 
-void CDiskToolDlg::tick() {
-    if (inTick_ || finished_) return;
+void DiskToolDialog::poll() {
+    if (inTick_ || workOver()) return;
     inTick_ = true;
     const DiskJobCells& cells = job_->cells();
     counter_->setText(QString::fromStdString(DiskProgressCounterText(cells)));
     if (!cancelling_) phase_->setText(DiskPhaseText(cells));
-    bar_->setPercent(DiskProgressPercent(cells));
+    setPercent(DiskProgressPercent(cells));
     if (cells.running.load() == 0) finishJob();
     inTick_ = false;
 }
 
-void CDiskToolDlg::finishJob() {
-    finished_ = true;
+void DiskToolDialog::finishJob() {
+    setWorkOver();
     timer_->stop();
     result_ = job_->Finish();
     if (result_ == DiskToolOk) {
@@ -124,51 +117,36 @@ void CDiskToolDlg::finishJob() {
         if (!detail.empty()) text += "\n" + detail;
         MessageBoxText("%s", text.c_str());
     }
-    QDialog::reject();
+    reject();
 }
 
-void CDiskToolDlg::onCancel() {
-    if (finished_) {
-        QDialog::reject();
-        return;
-    }
+void DiskToolDialog::onCancel() {
     if (cancelling_) return;
     cancelling_ = true;
-    cancel_->setEnabled(false);
+    cancelButton()->setEnabled(false);
     phase_->setText(QStringLiteral("中止しています"));
     job_->RequestCancel();
     // The worker stops after its current chunk; one blocked in a device call
     // is waited for by the timer, which ends the dialog once it is done.
-    if (job_->WaitFinished(kCancelWaitMs)) tick();
+    if (job_->WaitFinished(kCancelWaitMs)) poll();
 }
 
-void CDiskToolDlg::reject() { onCancel(); }
-
-void CDiskToolDlg::closeEvent(QCloseEvent* event) {
-    if (finished_) {
-        QDialog::closeEvent(event);
-        return;
-    }
-    event->ignore();
-    onCancel();
-}
-
-CSaveDisk::CSaveDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
-    : CDiskToolDlg(std::move(job), QStringLiteral("ディスクイメージの作成"),
+SaveDiskDialog::SaveDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : DiskToolDialog(std::move(job), QStringLiteral("ディスクイメージの作成"),
                    QStringLiteral("ディスクイメージ作成中　しばらくお待ちください"), parent) {
-    setObjectName(QStringLiteral("CSaveDisk"));
+    setObjectName(QStringLiteral("saveDiskDialog"));
 }
 
-CRestoreDisk::CRestoreDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
-    : CDiskToolDlg(std::move(job), QStringLiteral("ディスクイメージの書き込み"),
+RestoreDiskDialog::RestoreDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : DiskToolDialog(std::move(job), QStringLiteral("ディスクイメージの書き込み"),
                    QStringLiteral("ディスクイメージ書込中　しばらくお待ちください"), parent) {
-    setObjectName(QStringLiteral("CRestoreDisk"));
+    setObjectName(QStringLiteral("restoreDiskDialog"));
 }
 
-CEraseDisk::CEraseDisk(std::unique_ptr<DiskJob> job, QWidget* parent)
-    : CDiskToolDlg(std::move(job), QStringLiteral("完全消去"), QStringLiteral("消去中　しばらくお待ちください"),
+EraseDiskDialog::EraseDiskDialog(std::unique_ptr<DiskJob> job, QWidget* parent)
+    : DiskToolDialog(std::move(job), QStringLiteral("完全消去"), QStringLiteral("消去中　しばらくお待ちください"),
                    parent) {
-    setObjectName(QStringLiteral("CEraseDisk"));
+    setObjectName(QStringLiteral("eraseDiskDialog"));
 }
 
 }  // namespace veld

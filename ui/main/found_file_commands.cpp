@@ -1,0 +1,124 @@
+#include "ui/main/found_file_commands.h"
+
+#include <QAction>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QWidget>
+
+#include <filesystem>
+
+#include "base/trace.h"
+#include "search/found_file_columns.h"
+#include "search/work_folders.h"
+#include "ui/extract_with_progress.h"
+#include "ui/found_file_model.h"
+#include "ui/main/save_dialog.h"
+#include "ui/picture_loader.h"
+#include "ui/search_controller.h"
+#include "ui/viewers/hex_dump_dialog.h"
+#include "ui/viewers/preview_window.h"
+
+namespace veld {
+
+FoundFileCommands::FoundFileCommands(SearchController& controller, QItemSelectionModel* shown, QWidget* window)
+    : QObject(window), controller_(controller), shown_(shown), window_(window) {
+    addAction("openFoundFile", QStringLiteral("開く(&O)"), [this] {
+        if (const int row = firstSelectedRow(); row >= 0) openRow(row);
+    });
+    addAction("saveShownFiles", QStringLiteral("保存(&S)"), [this] { save(); });
+    addAction("openSaveFolder", QStringLiteral("保存先フォルダを開く(&O)"), [this] { openSaveFolder(); });
+    addAction("dumpFoundFile", QStringLiteral("データダンプ表示(&D)"), [this] {
+        if (const int row = firstSelectedRow(); row >= 0) dumpRow(row);
+    });
+}
+
+QAction* FoundFileCommands::addAction(const char* name, const QString& text, std::function<void()> command) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    // Open and dump let the event loop run while they extract: the menu,
+    // deleted when it closes, must not be in the middle of triggering then.
+    connect(action, &QAction::triggered, this, [this, command] {
+        QMetaObject::invokeMethod(this, command, Qt::QueuedConnection);
+    });
+    return action;
+}
+
+QAction* FoundFileCommands::action(const char* name) const {
+    return findChild<QAction*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+}
+
+int FoundFileCommands::firstSelectedRow() const {
+    const std::vector<int> rows = SelectedRows(*shown_);
+    return rows.empty() ? -1 : rows.front();
+}
+
+QMenu* FoundFileCommands::contextMenu(QWidget* parent) {
+    const size_t selected = SelectedRows(*shown_).size();
+    action("openFoundFile")->setEnabled(selected == 1);
+    action("saveShownFiles")->setEnabled(shown_->model()->rowCount() > 0);
+    action("dumpFoundFile")->setEnabled(selected == 1);
+    auto* menu = new QMenu(parent);
+    menu->addAction(action("openFoundFile"));
+    menu->addSeparator();
+    menu->addAction(action("saveShownFiles"));
+    menu->addAction(action("openSaveFolder"));
+    menu->addSeparator();
+    menu->addAction(action("dumpFoundFile"));
+    return menu;
+}
+
+void FoundFileCommands::popUpContextMenu(QWidget* view, const QPoint& global) {
+    QMenu* menu = contextMenu(view);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(global);
+}
+
+void FoundFileCommands::openRow(int row) {
+    const int index = RecordIndexOfRow(*shown_->model(), row);
+    DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
+    if (!record) return;
+    ClearWorkFolders();
+    // Only pictures open; other files have no viewer here.
+    if (record->isImage != 1) return;
+    ExtractRequest request;
+    request.toMemory = true;
+    ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, window_, *record, request, true);
+    if (outcome.memory.empty()) return;
+    QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
+    // Shown upright as the camera's orientation tag says (portrait photos
+    // are stored turned on their side).
+    QImage picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
+    if (picture.isNull()) return;
+    QImage scaled = ScaleImageOnWhite(picture, kPreviewWidth, kPreviewHeight);
+    PreviewWindow view(window_);
+    view.Show(scaled, QString::fromStdString(FoundFileColumnText(*record, 0)));
+}
+
+void FoundFileCommands::dumpRow(int row) {
+    const int index = RecordIndexOfRow(*shown_->model(), row);
+    DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
+    if (!record || !controller_.session().volume) return;
+    const uint32_t clusterSize = controller_.session().volume->clusterSize;
+    ExtractRequest request;  // file mode into the work folder
+    ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, window_, *record, request, true);
+    if (outcome.path.empty()) {
+        if (outcome.result == ExtractCreateFailed || outcome.result == ExtractWriteFailed)
+            MessageBoxText("プレビューを表示できませんでした\n書き込みエラー");
+        else if (outcome.result == -2) MessageBoxText("プレビューを表示できませんでした\n読み込みエラー");
+        return;
+    }
+    {
+        HexDumpDialog dialog(window_);
+        dialog.setFilePath(QString::fromStdString(outcome.path));
+        dialog.setPageSize(int(clusterSize ? clusterSize : 512));
+        dialog.exec();
+    }
+    std::error_code ignored;
+    std::filesystem::remove(outcome.path, ignored);
+}
+
+void FoundFileCommands::openSaveFolder() { SaveDialog::OpenSaveFolder(controller_); }
+
+void FoundFileCommands::save() { SaveFoundFiles(window_, controller_, shown_); }
+
+}  // namespace veld
