@@ -553,4 +553,59 @@ MediaBytes MakeTestAvi(const TestAvi& avi) {
     return out.b;
 }
 
+MediaBytes MakeTestTs(size_t packets) {
+    Out out(true);
+    for (size_t k = 0; k < packets; ++k) {
+        out.U32(uint32_t(k * 1000));  // arrival time stamp
+        const size_t start = out.b.size();
+        out.U8(0x47);
+        const bool pcr = k % 10 == 1;
+        const uint16_t pid = k == 0 ? 0x0000 : 0x1011;
+        out.U16(uint16_t((k == 0 || pcr ? 0x4000 : 0) | pid));
+        out.U8(uint8_t((pcr ? 0x30 : 0x10) | (k & 15)));
+        if (pcr) {
+            out.U8(7);
+            out.U8(0x10);
+            const uint64_t base = uint64_t(k / 10) * 3600;  // 40 ms at 90 kHz
+            out.U32(uint32_t(base >> 1));
+            out.U8(uint8_t((base & 1) << 7 | 0x7E));
+            out.U8(0);
+        }
+        const MediaBytes payload = Payload(188 - (out.b.size() - start), uint32_t(k));
+        out.Bytes(payload);
+    }
+    return out.b;
+}
+
+MediaBytes MakeTestPs(size_t packs, bool endCode, uint16_t width, uint16_t height) {
+    Out out(true);
+    for (size_t k = 0; k < packs; ++k) {
+        const uint64_t scr = uint64_t(k) * 3600;
+        out.U32(0x000001BA);
+        out.U8(uint8_t(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)));
+        out.U8(uint8_t(scr >> 20));
+        out.U8(uint8_t(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)));
+        out.U8(uint8_t(scr >> 5));
+        out.U8(uint8_t(((scr << 3) & 0xF8) | 0x04));
+        out.U8(0x01);  // SCR extension, marker
+        out.U8(0x89);  // mux rate
+        out.U8(0xC3);
+        out.U8(0xF8);  // no stuffing
+        const size_t body = 2048 - 14 - 6;
+        out.U32(0x000001E0);
+        out.U16(uint16_t(body));
+        MediaBytes payload = Payload(body, uint32_t(k));
+        for (auto& v : payload)
+            if (v == 0) v = 1;  // no start code inside the payload by chance
+        if (k == 0) {
+            const uint8_t sequence[] = {0x00, 0x00, 0x01, 0xB3, uint8_t(width >> 4),
+                                        uint8_t((width & 15) << 4 | height >> 8), uint8_t(height)};
+            std::copy(std::begin(sequence), std::end(sequence), payload.begin() + 8);
+        }
+        out.Bytes(payload);
+    }
+    if (endCode) out.U32(0x000001B9);
+    return out.b;
+}
+
 }  // namespace veld::test

@@ -94,4 +94,13 @@ struct TestAvi {
 };
 MediaBytes MakeTestAvi(const TestAvi& avi);
 
+// An MPEG transport stream in 192-byte packets: a program association table
+// first, then packets carrying a program clock reference every tenth packet,
+// 40 ms apart.
+MediaBytes MakeTestTs(size_t packets);
+// An MPEG-2 program stream: packs of one 2 KiB packet each, a video sequence
+// header of width x height in the first, 40 ms between packs, and with
+// endCode the program end code last.
+MediaBytes MakeTestPs(size_t packs, bool endCode, uint16_t width = 352, uint16_t height = 288);
+
 }  // namespace veld::test
