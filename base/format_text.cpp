@@ -7,13 +7,11 @@
 
 namespace veld {
 
-std::string FormatSizeText(int64_t v) {
+std::string FormatSizeText(uint64_t v) {
     char text[64];
-    if (v < 0)
-        std::snprintf(text, sizeof text, "%dﾊﾞｲﾄ", int32_t(uint32_t(uint64_t(v) & 0xFFFFFFFFu)));
-    else if (v > 1073741824LL)
+    if (v > 1073741824ull)
         std::snprintf(text, sizeof text, "%.1lfGﾊﾞｲﾄ", double(v) / 1073741824.0);
-    else if (v > 1048576LL)
+    else if (v > 1048576ull)
         std::snprintf(text, sizeof text, "%.1lfMﾊﾞｲﾄ", double(v) / 1048576.0);
     else if (v > 1024)
         std::snprintf(text, sizeof text, "%.1lfKﾊﾞｲﾄ", double(v) / 1024.0);

@@ -10,7 +10,8 @@
 namespace veld {
 
 // "%dﾊﾞｲﾄ", or K/M/G with one decimal once the size exceeds 1024, 2^20, 2^30.
-std::string FormatSizeText(int64_t bytes);
+// Sizes are unsigned: a damaged 64-bit size shows as the huge number it is.
+std::string FormatSizeText(uint64_t bytes);
 // The desktop's type name for the extension, or "%sﾌｧｲﾙ".
 std::string TypeNameOfExtension(const std::string& ext);
 // The content type registered for the extension (or, failing that, for its

@@ -24,8 +24,8 @@ int RunEraseCommand(const std::vector<std::string>& args) {
         } else
             operands.push_back(a);
     }
-    if (operands.size() != 1) {
-        std::fprintf(stderr, "veld-cli erase: TARGET is needed\n");
+    if (operands.size() != 1 || operands[0].empty()) {
+        std::fprintf(stderr, "veld-cli erase: TARGET is needed (an empty name is none)\n");
         return kExitUsage;
     }
     SourceArgument target = ParseSource(operands[0]);

@@ -22,8 +22,8 @@ int RunImageCommand(const std::vector<std::string>& args) {
         } else
             operands.push_back(a);
     }
-    if (operands.size() != 2) {
-        std::fprintf(stderr, "veld-cli image: SOURCE and FILE are needed\n");
+    if (operands.size() != 2 || operands[0].empty() || operands[1].empty()) {
+        std::fprintf(stderr, "veld-cli image: SOURCE and FILE are needed (an empty name is none)\n");
         return kExitUsage;
     }
     SourceArgument source = ParseSource(operands[0]);

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -65,12 +66,21 @@ int main(int argc, char** argv) {
         std::fputs(page.c_str(), stdout);
         return 0;
     }
-    if (command == "info") return veld::RunInfoCommand(args);
-    if (command == "search") return veld::RunSearchCommand(args);
-    if (command == "image") return veld::RunImageCommand(args);
-    if (command == "restore") return veld::RunRestoreCommand(args);
-    if (command == "erase") return veld::RunEraseCommand(args);
-    if (command == "update-check") return veld::RunUpdateCheckCommand(args);
+    // Every command reports what went wrong; nothing escapes as an abort.
+    try {
+        if (command == "info") return veld::RunInfoCommand(args);
+        if (command == "search") return veld::RunSearchCommand(args);
+        if (command == "image") return veld::RunImageCommand(args);
+        if (command == "restore") return veld::RunRestoreCommand(args);
+        if (command == "erase") return veld::RunEraseCommand(args);
+        if (command == "update-check") return veld::RunUpdateCheckCommand(args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "veld-cli %s: %s\n", command.c_str(), e.what());
+        return 1;
+    } catch (...) {
+        std::fprintf(stderr, "veld-cli %s: %s\n", command.c_str(), veld::CaughtExceptionText().c_str());
+        return 1;
+    }
     std::fprintf(stderr, "unknown command: %s\n%s", command.c_str(), veld::CliOverviewText().c_str());
     return 2;
 }

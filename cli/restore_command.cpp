@@ -23,8 +23,8 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
         } else
             operands.push_back(a);
     }
-    if (operands.size() != 2) {
-        std::fprintf(stderr, "veld-cli restore: FILE and TARGET are needed\n");
+    if (operands.size() != 2 || operands[0].empty() || operands[1].empty()) {
+        std::fprintf(stderr, "veld-cli restore: FILE and TARGET are needed (an empty name is none)\n");
         return kExitUsage;
     }
     // The image is looked for under its name with ".img", as the tool names it.

@@ -154,7 +154,7 @@ private:
     void File(const Folder& parent, const ExfatEntrySet& set, bool deleted) {
         ++session_.fileCount;
         if (!deleted) {
-            ClaimLive(set);
+            ClaimLive(set, JoinPath(parent.path, set.name));
             return;
         }
         Pending p;
@@ -168,19 +168,48 @@ private:
     }
 
     // A live file's clusters become FA_USE_FILE, except those a deleted
-    // file has claimed (as on FAT, the deleted claim wins).
-    void ClaimLive(const ExfatEntrySet& set) {
+    // file has claimed (as on FAT, the deleted claim wins). The allocation
+    // bitmap has the last word: a cluster it calls free holds no live data,
+    // so a damaged size (or chain) cannot hide free space from the search. A
+    // contiguous file ends at its first free cluster; a chain skips them.
+    // Without a bitmap the heap alone bounds the claim.
+    void ClaimLive(const ExfatEntrySet& set, const std::string& path) {
         if (set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return;
         FatTables& map = session_.gFat;
-        for (const ClusterRun& run : fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs)
-            for (uint64_t c = run.first; c < run.first + run.count; ++c)
+        const bool bitmap = !map.allocationBitmap.empty();
+        uint64_t claimed = 0, free = 0, firstFree = 0;
+        for (const ClusterRun& run : fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs) {
+            for (uint64_t c = run.first; c < run.first + run.count; ++c) {
+                if (bitmap && !FatSaysInUse(map, c)) {
+                    if (free++ == 0) firstFree = c;
+                    if (set.NoFatChain()) break;
+                    continue;
+                }
+                ++claimed;
                 if (ClusterState(map, c) != FA_DEL_FILE) SetClusterState(map, c, FA_USE_FILE);
+            }
+            if (free > 0 && set.NoFatChain()) break;
+        }
+        if (free == 0) return;
+        if (set.NoFatChain())
+            TraceLine("ERROR exFAT: damaged live entry %s (cluster %u, size %llu): the clusters from %llu on are free "
+                      "in the allocation bitmap; %llu clusters claimed",
+                      path.c_str(), unsigned(set.firstCluster), (unsigned long long)set.dataLength,
+                      (unsigned long long)firstFree, (unsigned long long)claimed);
+        else
+            TraceLine("ERROR exFAT: damaged live entry %s (cluster %u, size %llu): %llu clusters of its chain (the "
+                      "first %llu) are free in the allocation bitmap; %llu clusters claimed",
+                      path.c_str(), unsigned(set.firstCluster), (unsigned long long)set.dataLength,
+                      (unsigned long long)free, (unsigned long long)firstFree, (unsigned long long)claimed);
     }
 
     // The clusters a deleted chained file's FAT still leads through, then
     // consecutive ones for the rest; empty for a NoFatChain file or a chain
     // that leads nowhere beyond its start (the registration then assumes the
-    // file contiguous from its first cluster).
+    // file contiguous from its first cluster). The rest runs only over
+    // clusters that belong to nothing - free in the bitmap and in no FAT
+    // chain (a deleted file keeps its chain) - so a damaged size plans no
+    // more than the chain and the free run after it can deliver.
     std::vector<uint64_t> PlannedChain(const ExfatEntrySet& set) {
         if (set.NoFatChain() || set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return {};
         const uint64_t wanted = std::min<uint64_t>(ExfatClustersFor(boot_, set.dataLength), boot_.clusterCount);
@@ -188,7 +217,10 @@ private:
         if (chain.clusters <= 1) return {};
         std::vector<uint64_t> planned = ClustersOfRuns(chain.runs);
         const uint64_t heapEnd = uint64_t(boot_.clusterCount) + 2;
-        for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) planned.push_back(c);
+        for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) {
+            if (FatSaysInUse(session_.gFat, c) || fat_.Entry(uint32_t(c)) != 0) break;
+            planned.push_back(c);
+        }
         return planned;
     }
 

@@ -168,10 +168,15 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         if (plannedClusters && !plannedClusters->empty()) {
             std::vector<uint64_t> list;
             uint64_t taken = 0;
-            r.state = StateOfClaim(ClaimClusterList(session.gFat, *plannedClusters, FA_DEL_FILE, &list, &taken));
+            ContiguousClaim claim = ClaimClusterList(session.gFat, *plannedClusters, FA_DEL_FILE, &list, &taken);
+            // Fewer planned clusters than the size needs (a damaged size, a
+            // chain cut short): the file is never whole.
+            needed = std::max<uint64_t>(plannedClusters->size(),
+                                        ClustersForBytes(r.fileSize, volume ? volume->clusterSize : 0));
+            if (claim == ClaimWhole && plannedClusters->size() < needed) claim = ClaimCutShort;
+            r.state = StateOfClaim(claim);
             r.clusterList.assign(list.begin(), list.end());
             collected = decltype(collected)(taken);
-            needed = plannedClusters->size();
         } else {
             r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
                                                   r.fileSize, &r.clusterList, &collected, !r.carved, &needed));

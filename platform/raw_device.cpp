@@ -188,7 +188,10 @@ std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable, D
         errno = ENOENT;
         return nullptr;
     }
-    int flags = O_CLOEXEC | (writable ? (O_RDWR | O_SYNC) : O_RDONLY);
+    // Opened without blocking, so that a FIFO (which would wait for a
+    // writer) is seen for what it is; only files and block devices are
+    // sources and targets.
+    int flags = O_CLOEXEC | O_NONBLOCK | (writable ? (O_RDWR | O_SYNC) : O_RDONLY);
     int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
         const int error = errno;
@@ -197,10 +200,19 @@ std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable, D
         if (fd < 0) return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
         ::close(fd);
         gDeviceNote.clear();
-        errno = EISDIR;
+        errno = error;
+        return nullptr;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        gDeviceNote.clear();
+        errno = error;
         return nullptr;
     }
     if (gDeviceNote.empty() && S_ISBLK(st.st_mode))

@@ -48,8 +48,10 @@ enum class DeviceAccess { DirectOrService, DirectOnly };
 // Opens a file or block device by path; read-only unless writable is set.
 // Writes go straight through to the medium (O_SYNC). A block device that
 // cannot be opened for lack of permission is asked of the disk service.
-// Returns null on failure and leaves the reason in errno (EACCES when the
-// service did not open it either).
+// Returns null on failure and leaves the reason in errno: EACCES when the
+// service did not open it either, EISDIR for a folder, ENOTBLK for anything
+// else that is neither a regular file nor a block device (a FIFO, a
+// character device, a socket), which is refused without waiting on it.
 std::unique_ptr<RawDevice> OpenRawPath(const std::string& path, bool writable,
                                        DeviceAccess access = DeviceAccess::DirectOrService);
 

@@ -14,6 +14,7 @@
 #include "search/saved_file_names.h"
 #include "search/work_folders.h"
 #include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
 
 namespace veld {
 namespace {
@@ -62,7 +63,7 @@ std::string OutputName(const DelFileInfo& record, const ExtractRequest& request)
 // The list entries worth visiting: up to the last one that names a cluster,
 // and no more than the size needs. Past it nothing would be written.
 size_t UsefulEntries(const DelFileInfo& record, uint64_t size, uint32_t clusterSize) {
-    size_t needed = size_t(std::min<uint64_t>(record.clusterList.size(), (size + clusterSize - 1) / clusterSize));
+    size_t needed = size_t(std::min<uint64_t>(record.clusterList.size(), ClustersForBytes(size, clusterSize)));
     while (needed > 0 && record.clusterList[needed - 1] < 2) --needed;
     return needed;
 }

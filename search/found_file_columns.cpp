@@ -125,7 +125,7 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
     switch (column) {
     case ColName: return info.name ? *info.name : (info.fatEntry ? ShortNameText(*info.fatEntry) : "");
     case ColType: return TypeNameOfExtension(info.extension);
-    case ColSize: return FormatSizeText(int64_t(info.fileSize));
+    case ColSize: return FormatSizeText(info.fileSize);
     case ColFolder: return info.folder ? *info.folder : "";
     case ColDate: {
         const std::string shot = FoundFileShootingDate(info);

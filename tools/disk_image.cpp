@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/byte_reader.h"
@@ -63,13 +64,24 @@ int DiskImageJob::Open(std::unique_ptr<DiskVolume> source, const std::string& im
     sectorSize_ = source_->device ? source_->device->SectorSize() : 512;
     buffer_.assign(kDiskChunkBytes, 0);
 
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replaceExisting ? O_TRUNC : O_EXCL);
-    fd_ = ::open(imagePath.c_str(), flags, 0666);
+    // Without blocking: a FIFO in the image file's place would wait for a
+    // reader. Only a file (or a block device) takes an image.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (replaceExisting ? O_TRUNC : O_EXCL);
+    struct stat st {};
+    const bool other = ::stat(imagePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
+    fd_ = other ? -1 : ::open(imagePath.c_str(), flags, 0666);
     if (fd_ < 0) {
-        if (errno == EEXIST)
+        if (!other && errno == EEXIST)
             return OpenFailed(DiskOpenFileExists, imagePath + " はすでにあります。上書きしない限り作成できません");
+        return OpenFailed(DiskOpenFileFailed, std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " +
+                                                  (other ? kNotFileOrDeviceText : std::strerror(errno)));
+    }
+    if (::fstat(fd_, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) ||
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd_);
+        fd_ = -1;
         return OpenFailed(DiskOpenFileFailed,
-                          std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " + std::strerror(errno));
+                          std::string(DiskToolOpenErrorText()) + "\n" + imagePath + ": " + kNotFileOrDeviceText);
     }
     return DiskOpenOk;
 }
@@ -112,10 +124,22 @@ void DiskImageJob::Release(int result) {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
-        // A cancelled image is incomplete and removed; one left by an error
-        // keeps what was copied up to the failure.
-        if (result == DiskToolCancelled) ::unlink(imagePath_.c_str());
+        // A cancelled image, and one the disk could not take (full, or
+        // failing), is incomplete and removed: it only takes space. One cut
+        // short by the card's read error keeps what could be copied, which
+        // may be all that is left of a failing card.
+        if (result == DiskToolCancelled || result == DiskToolWriteError) removed_ = ::unlink(imagePath_.c_str()) == 0;
     }
+}
+
+std::string DiskImageJob::Describe(int result) const {
+    std::string text = DiskJob::Describe(result);
+    if (result == DiskToolWriteError)
+        text += removed_ ? "\n作成途中のイメージファイル " + imagePath_ + " は削除しました"
+                         : "\n作成途中のイメージファイル " + imagePath_ + " は不完全です";
+    else if (result == DiskToolReadError)
+        text += "\nイメージファイル " + imagePath_ + " には読み取れたところまでを残しました (不完全です)";
+    return text;
 }
 
 std::string DiskImageJob::ResultText(int result) const {

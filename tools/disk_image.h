@@ -3,7 +3,10 @@
 // whole volume: for a FAT volume the boot sector's total sectors times its
 // sector size (bounded by what the device holds), for any other source the
 // whole device. The source is only ever opened for reading, so a card with
-// its write-protect switch set images like any other.
+// its write-protect switch set images like any other. An image that could
+// not be finished is removed when cancelled or when the file could not be
+// written (a full disk); one cut short by a read error is kept, and the
+// message says that it is incomplete.
 #pragma once
 
 #include <cstdint>
@@ -42,12 +45,14 @@ private:
     int Work() override;
     void Release(int result) override;
     std::string ResultText(int result) const override;
+    std::string Describe(int result) const override;
 
     std::unique_ptr<DiskVolume> source_;
     std::string imagePath_;
     int fd_ = -1;
     int64_t size_ = 0;
     std::vector<uint8_t> buffer_;
+    bool removed_ = false;  // the partial image was removed at the end
 };
 
 }  // namespace veld

@@ -34,7 +34,9 @@ int DiskRestoreJob::Open(const std::string& imagePath, std::unique_ptr<DiskVolum
     volume_ = std::move(target);
     if (!volume_->accessNote.empty()) TraceLine("%s", volume_->accessNote.c_str());
     image_ = OpenRawPath(imagePath, false);
-    if (!image_) return OpenFailed(DiskOpenFileFailed, OpenErrorWith(imagePath + ": " + std::strerror(errno)));
+    if (!image_)
+        return OpenFailed(DiskOpenFileFailed,
+                          OpenErrorWith(imagePath + ": " + (errno == ENOTBLK ? kNotFileOrDeviceText : std::strerror(errno))));
     size_ = image_->Size();
     // The target's size is the size of an image of it (its FAT volume) or
     // its whole device; an image of either size fits exactly.

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -140,6 +141,16 @@ int ParseHttpUrl(const char* url, HttpUrl* out, HttpError* error) {
     return 0;
 }
 
+int HttpStatusCode(const std::string& reply) {
+    // "HTTP/" digit "." digit, one blank, three digits, then a blank or the line's end.
+    if (reply.size() < 12 || reply.compare(0, 5, "HTTP/") != 0) return -1;
+    auto digit = [&](size_t at) { return reply[at] >= '0' && reply[at] <= '9'; };
+    if (!digit(5) || reply[6] != '.' || !digit(7) || reply[8] != ' ' || !digit(9) || !digit(10) || !digit(11))
+        return -1;
+    if (reply.size() > 12 && reply[12] != ' ' && reply[12] != '\r' && reply[12] != '\n') return -1;
+    return (reply[9] - '0') * 100 + (reply[10] - '0') * 10 + (reply[11] - '0');
+}
+
 CHTTPSocket::~CHTTPSocket() { CloseSocket(); }
 
 void CHTTPSocket::SetProxy(bool use, const std::string& host, int port) {
@@ -232,7 +243,16 @@ int CHTTPSocket::Get(const char* url) {
     TraceLine("Proxy: %s", useProxy_ ? "YES" : "NO");
     TraceLine("URL/URI: %s HOST: %s", requestTarget_.c_str(), hostName_.c_str());
 
-    // Connection.
+    // Connection. From here the whole exchange keeps to the deadline.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        deadlineMs_ > 0 ? Clock::now() + std::chrono::milliseconds(deadlineMs_) : Clock::time_point::max();
+    // Milliseconds left before the deadline, at most limitMs.
+    auto left = [&](int limitMs) {
+        if (deadline == Clock::time_point::max()) return limitMs;
+        const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return int(std::max<int64_t>(0, std::min<int64_t>(limitMs, rest)));
+    };
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return Fail(-10, HttpErrorSocket, errno, "Error when socket.");
     {
@@ -242,7 +262,8 @@ int CHTTPSocket::Get(const char* url) {
     linger reset{1, 0};  // close resets the connection
     if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset) != 0)
         return Fail(-11, HttpErrorSocket, errno, "Error when setsockopt(LINGER).");
-    timeval receive = TimeVal(receiveTimeoutMs_), send = TimeVal(sendTimeoutMs_);
+    timeval receive = TimeVal(receiveTimeoutMs_);
+    timeval send = TimeVal(deadlineMs_ > 0 ? std::min(sendTimeoutMs_, deadlineMs_) : sendTimeoutMs_);
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive) != 0)
         return Fail(-12, HttpErrorSocket, errno, "Error when setsockopt(RCVTIME).");
     // On Linux the send time-out also bounds connect.
@@ -282,7 +303,7 @@ int CHTTPSocket::Get(const char* url) {
     timeval zero{};
     if (::select(fd + 1, &readable, nullptr, nullptr, &zero) < 0)
         return Fail(-16, HttpErrorSocket, errno, "Error when select.");
-    if (int error = ConnectWithin(fd, remote, sendTimeoutMs_, aborted_))
+    if (int error = ConnectWithin(fd, remote, left(sendTimeoutMs_), aborted_))
         return Fail(Aborted() ? -1 : -17, HttpErrorSocket, error, "Error when connect.");
 
     // Request: a failed piece closes the socket; the rest are still tried
@@ -305,6 +326,18 @@ int CHTTPSocket::Get(const char* url) {
         {
             std::lock_guard<std::mutex> guard(socketLock_);
             current = socket_;
+        }
+        // Each receive waits at most its time-out, and never past the deadline.
+        if (current >= 0) {
+            pollfd p{current, POLLIN, 0};
+            const int wait = left(receiveTimeoutMs_);
+            const int ready = wait > 0 ? ::poll(&p, 1, wait) : 0;
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0) {
+                failed = true;
+                receiveError = ETIMEDOUT;
+                break;
+            }
         }
         ssize_t n = current >= 0 ? ::recv(current, buffer, 1023, 0) : -1;
         if (current < 0) errno = EBADF;

@@ -57,6 +57,10 @@ struct HttpError {
 // A null URL gives -2, an empty one -3.
 int ParseHttpUrl(const char* url, HttpUrl* out, HttpError* error);
 
+// The status code of a reply's status line ("HTTP/1.0 200 OK" gives 200);
+// -1 when the reply does not start with one.
+int HttpStatusCode(const std::string& reply);
+
 class CHTTPSocket {
 public:
     CHTTPSocket() = default;
@@ -68,6 +72,10 @@ public:
     void SetProxy(bool use, const std::string& host, int port);
     // Receive and send time-outs in milliseconds (90 s unless set).
     void SetTimeouts(int receiveMs, int sendMs);
+    // The longest the whole exchange may take, from connecting to the last
+    // byte (0: only the time-outs of each step). A server that trickles its
+    // reply a byte at a time is cut off there.
+    void SetDeadline(int ms) { deadlineMs_ = ms; }
 
     // Options, all off unless set.
     void SetStripHeader(bool strip) { stripHeader_ = strip; }
@@ -106,6 +114,7 @@ private:
     std::string serverAddress_;  // tried as a dotted address when resolution fails
     int receiveTimeoutMs_ = kDefaultHttpTimeoutMs;
     int sendTimeoutMs_ = kDefaultHttpTimeoutMs;
+    int deadlineMs_ = 0;
     int port_ = 80;
     bool useProxy_ = false;
     std::string proxyHost_;

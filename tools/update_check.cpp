@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <chrono>
+#include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "base/settings.h"
 #include "base/trace.h"
@@ -26,6 +28,27 @@ double LeadingNumber(const std::string& text) {
     if (first < text.data() + text.size() && *first == '+') ++first;
     auto [end, error] = std::from_chars(first, text.data() + text.size(), value);
     return error == std::errc() ? value : 0.0;
+}
+
+// A version as the server writes it: digits with at most one point, then
+// nothing that could continue a number or a word. None for anything else.
+std::optional<double> StrictVersion(const std::string& text) {
+    size_t end = 0;
+    int points = 0, digits = 0;
+    for (; end < text.size(); ++end) {
+        const char c = text[end];
+        if (c >= '0' && c <= '9') ++digits;
+        else if (c == '.' && points == 0) ++points;
+        else break;
+    }
+    if (digits == 0) return std::nullopt;
+    if (end < text.size()) {
+        const unsigned char next = static_cast<unsigned char>(text[end]);
+        if (std::isalnum(next) || next == '.' || next == '+' || next == '-' || next == '_') return std::nullopt;
+    }
+    double value = 0;
+    std::from_chars(text.data(), text.data() + end, value);
+    return value;
 }
 
 std::string HomeLines() {
@@ -53,8 +76,10 @@ int UpdateOutcomeOfReply(const std::string& reply) {
     // The marker, then one prefix character ("V" of "V2.100"), then five.
     size_t start = at + 8;
     std::string version = start < reply.size() ? reply.substr(start, 5) : std::string();
+    const std::optional<double> theirs = StrictVersion(version);
+    if (!theirs) return UpdateFailed;
     double ours = LeadingNumber(ProgramVersionText() + 1);
-    return LeadingNumber(version) > ours ? UpdateNewer : UpdateCurrent;
+    return *theirs > ours ? UpdateNewer : UpdateCurrent;
 }
 
 void PostUpdateResult(int code, const std::string& data, MessageTarget* owner) {
@@ -136,6 +161,7 @@ bool UpdateCheck::StartRequest(const std::string& url, UpdateResultCallback call
                 CComWebSock client;
                 client.SetProxy(false, "", 8080);
                 client.SetTimeouts(timeoutMs, timeoutMs);
+                client.SetDeadline(timeoutMs);
                 {
                     std::lock_guard<std::mutex> guard(socketLock_);
                     socket_ = &client;
@@ -146,9 +172,15 @@ bool UpdateCheck::StartRequest(const std::string& url, UpdateResultCallback call
                     std::lock_guard<std::mutex> guard(socketLock_);
                     socket_ = nullptr;
                 }
-                if (rc == 0 && !client.HasError()) {
+                // Only a page the server found is a reply: a 404 or 500 page
+                // (or no status line at all) is a failure, not a version.
+                const int status = rc == 0 && !client.HasError() ? HttpStatusCode(client.Reply()) : 0;
+                if (status >= 200 && status <= 299) {
                     code = UpdateReplyOk;
                     data = client.Reply();
+                } else if (status != 0) {
+                    data = status < 0 ? std::string("no HTTP status line") : "HTTP status " + std::to_string(status);
+                    TraceLine("Update check: the server answered with status %d", status);
                 } else {
                     data = client.ErrorText();
                 }

@@ -21,6 +21,8 @@ namespace veld {
 const char* ProgramVersionText();
 
 enum UpdateOutcome : int { UpdateCurrent = 0, UpdateNewer = 1, UpdateFailed = 2 };
+// The whole exchange of a check, from connecting to the reply's last byte.
+constexpr int kUpdateCheckDeadlineMs = 30000;
 // Codes handed to the result callback.
 enum UpdateReplyCode : int { UpdateReplyOk = 10, UpdateReplyError = 99 };
 
@@ -32,6 +34,10 @@ std::string UpdateEndpoint();
 
 // The outcome a reply gives: the five characters that follow "CurVer=" and
 // one prefix character, read as a number and compared with our version.
+// The number is digits with at most one point, ended by the fifth
+// character, a blank, a line end, a markup or query character or the
+// reply's end; anything else ("inf", "1e9", "0x10") is no version, and a
+// reply without a readable version is a failure.
 int UpdateOutcomeOfReply(const std::string& reply);
 
 // The result callback: (code, the reply or the error text, owner).
@@ -70,7 +76,8 @@ public:
     // Whether the outcome of the latest check is to be shown in every case.
     bool IsExplicit() const { return explicit_.load(); }
     bool Running() const { return running_.load(); }
-    // Receive and send time-outs of later checks (90 s unless set).
+    // The longest a later check may take as a whole, connecting, asking and
+    // receiving (30 s unless set); a slower server counts as a failure.
     void SetTimeout(int ms) { timeoutMs_ = ms; }
     // Waits for the running check to end; false when it has not within ms.
     bool Wait(int ms);
@@ -80,7 +87,7 @@ private:
     std::thread worker_;
     std::atomic<bool> running_{false};
     std::atomic<bool> explicit_{false};
-    int timeoutMs_ = kDefaultHttpTimeoutMs;
+    int timeoutMs_ = kUpdateCheckDeadlineMs;
     std::mutex socketLock_;
     CHTTPSocket* socket_ = nullptr;  // the running check's client, for Abort
     bool stopping_ = false;          // set once the owner goes: no exchange may start

@@ -4,12 +4,14 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
 #include "platform/raw_device.h"
 #include "platform/removable_drives.h"
 #include "tools/disk_job.h"
+#include "volume/disk_volume.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -58,6 +60,19 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
+// A regular file's device and inode numbers.
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> RegularFileIdentity(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
 // Kernel names of the partitions of a disk, from its sysfs folder.
 std::vector<std::string> PartitionsOf(const std::string& kernelName, const std::string& sysRoot) {
     std::vector<std::string> names;
@@ -103,6 +118,24 @@ std::vector<std::string> MountPointsOf(const std::string& path, const WriteTarge
             addDevice(node);
         }
     }
+    // A file is known by its inode, not by its name: a hard link, a bind
+    // mount or any other path to the same file is the same file.
+    const std::optional<FileIdentity> file = RegularFileIdentity(path);
+    auto isTheFile = [&](const std::string& p) {
+        const std::optional<FileIdentity> other = RegularFileIdentity(p);
+        return file && other && *other == *file;
+    };
+    // Loop devices over the file, and their partitions (loop3, loop3p1).
+    std::set<std::string> loops;
+    std::error_code ec;
+    for (const auto& disk : fs::directory_iterator(fs::path(rules.sysRoot) / "block", ec)) {
+        const std::string name = disk.path().filename().string();
+        if (name.rfind("loop", 0) != 0) continue;
+        const std::string backing = FirstLine(disk.path() / "loop" / "backing_file");
+        if (backing.empty() || !(isTheFile(backing) || Canonical(backing) == real)) continue;
+        loops.insert(name);
+        for (const auto& part : PartitionsOf(name, rules.sysRoot)) loops.insert(part);
+    }
 
     std::vector<std::string> points;
     std::ifstream table(rules.mountTable);
@@ -116,17 +149,13 @@ std::vector<std::string> MountPointsOf(const std::string& path, const WriteTarge
         const std::string point = Unescape(line.substr(pointStart, pointEnd - pointStart));
         if (source.empty() || source[0] != '/') continue;  // proc, tmpfs and the like
 
-        bool match = names.count(Canonical(source)) > 0;
+        bool match = names.count(Canonical(source)) > 0 || isTheFile(source);
         if (!match && !devices.empty()) {
             struct stat st {};
             match = ::stat(source.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && devices.count(st.st_rdev) > 0;
         }
-        // A file mounted through a loop device.
-        std::string base = fs::path(source).filename().string();
-        if (!match && base.rfind("loop", 0) == 0) {
-            std::string backing = FirstLine(fs::path(rules.sysRoot) / "block" / base / "loop" / "backing_file");
-            match = !backing.empty() && Canonical(backing) == real;
-        }
+        // A file mounted through a loop device, or through one of its partitions.
+        if (!match) match = loops.count(fs::path(Canonical(source)).filename().string()) > 0;
         if (match && std::find(points.begin(), points.end(), point) == points.end()) points.push_back(point);
     }
     return points;
@@ -156,6 +185,10 @@ bool LocateWriteTarget(char letter, const std::string& path, const WriteTargetRu
     }
     if (S_ISDIR(st.st_mode)) {
         *message = path + ": フォルダには書き込めません";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        *message = path + ": " + kNotFileOrDeviceText;
         return false;
     }
     target->path = path;

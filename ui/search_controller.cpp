@@ -45,10 +45,11 @@ void SearchController::setCommandsEnabled(bool enabled) {
 QString SearchController::selectionSummary() {
     const std::vector<int> records = SelectedRecords(*selection_);
     if (records.empty()) return QStringLiteral(" ");
-    int64_t total = 0;
+    // Damaged 64-bit sizes must not wrap the sum: it stops at the largest size.
+    uint64_t total = 0;
     for (int index : records)
         if (const DelFileInfo* record = index >= 0 ? session_.gcDelFileList.Get(size_t(index)) : nullptr)
-            total += int64_t(record->fileSize);
+            total += std::min(record->fileSize, UINT64_MAX - total);
     char text[160];
     std::snprintf(text, sizeof text, "選択ファイル数=%d %s", int(records.size()), FormatSizeText(total).c_str());
     return QString::fromUtf8(text);

@@ -105,6 +105,11 @@ private:
 
 }  // namespace
 
+uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize) {
+    if (clusterSize == 0) return 0;
+    return bytes / clusterSize + (bytes % clusterSize != 0 ? 1 : 0);
+}
+
 int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, SearchProgress* progress) {
     if (volume.volumeKind == VolumeNone) return 0;
     FreeFat(tables);
@@ -318,7 +323,7 @@ ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint
     if (needed) *needed = 0;
     if (size == 0) return ClaimWhole;
     if (start < 2 || volume.clusterSize == 0) return ClaimInvalidStart;
-    uint64_t capacity = (size + volume.clusterSize - 1) / volume.clusterSize;
+    uint64_t capacity = ClustersForBytes(size, volume.clusterSize);
     if (needed) *needed = capacity;
     // Clusters past the map or past the volume's last cluster do not exist:
     // the list is bounded by what lies between the start and that end.

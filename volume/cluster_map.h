@@ -64,6 +64,11 @@ struct FatTables {
     uint64_t size() const { return cells.size(); }
 };
 
+// Clusters that bytes of data fill, the last one partly: the size divided
+// by the cluster size, rounded up without overflow for any 64-bit size.
+// 0 for a cluster size of 0.
+uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize);
+
 // Copies the first FAT of the volume into the tables and makes a map of
 // empty cells, one per cluster number; reports the reading to progress (may be
 // null). 0, or -1 when reading a FAT sector failed (the partial table is kept).

@@ -27,7 +27,10 @@ void RememberOpenFailure(const std::string& what) {
     gLastOpenNoPartition = false;
     // A refused block device: the note also says what the disk service answered.
     const std::string& note = LastDeviceOpenNote();
-    gLastOpenError = note.empty() ? what + ": " + std::strerror(err) : note;
+    if (err == ENOTBLK)  // a FIFO, a character device, a socket
+        gLastOpenError = what + ": " + kNotFileOrDeviceText;
+    else
+        gLastOpenError = note.empty() ? what + ": " + std::strerror(err) : note;
 }
 
 std::unique_ptr<DiskVolume> Finish(std::unique_ptr<DiskVolume> volume) {

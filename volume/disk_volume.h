@@ -92,6 +92,10 @@ bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32
 // logical sector size (0 when the size cannot be found).
 int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize);
 
+// What a path that is neither a file nor a block device is told.
+inline constexpr const char* kNotFileOrDeviceText =
+    "通常のファイルでもブロックデバイスでもありません (not a regular file or block device)";
+
 // Why the calling thread's last open failed, as the platform describes it
 // (for messages); like errno, each thread has its own.
 const std::string& DiskIO_LastOpenError();

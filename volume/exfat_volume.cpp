@@ -107,6 +107,17 @@ int ReadExfatBitmap(FatTables& tables, DiskVolume& volume) {
     tables.allocationBitmap.clear();
     std::optional<ExfatBoot> boot = ExfatBootOf(volume);
     if (!boot) return -1;
+    // Nothing is allocated from the boot sector's counts that the source
+    // cannot hold: a small (or sparse) image that claims four billion
+    // clusters must not cost a bitmap of 512 MiB.
+    const int64_t sourceBytes = volume.device ? volume.device->Size() : -1;
+    auto onSource = [&](uint64_t offset, uint64_t length) {
+        return sourceBytes < 0 || (offset <= uint64_t(sourceBytes) && length <= uint64_t(sourceBytes) - offset);
+    };
+    if (!onSource(boot->ClusterOffset(boot->rootCluster), boot->ClusterSize())) {
+        TraceLine("ERROR exFAT: the root directory lies past the end of the source; every cluster counts as free");
+        return -1;
+    }
     // The volume entries come first in the root directory: its first cluster holds them.
     std::vector<uint8_t> root(size_t(boot->ClusterSize()));
     if (!ReadVolumeBytes(volume, boot->HeapOffset() + (uint64_t(boot->rootCluster) - 2) * boot->ClusterSize(),
@@ -127,9 +138,24 @@ int ReadExfatBitmap(FatTables& tables, DiskVolume& volume) {
     ExfatFatReader fat(volume, *boot);
     ExfatChain chain = fat.Clusters(bitmap->firstCluster, bytes, false);
     if (!chain.complete) chain = fat.Clusters(bitmap->firstCluster, bytes, true);
+    if (!chain.complete) {
+        TraceLine("ERROR exFAT: the allocation bitmap cannot be read (%s); every cluster counts as free", chain.why.c_str());
+        return -1;
+    }
+    uint64_t placed = 0;
+    for (const ClusterRun& run : chain.runs) {
+        const uint64_t take = std::min<uint64_t>(bytes - placed, run.count * boot->ClusterSize());
+        if (!onSource(boot->ClusterOffset(run.first), take)) {
+            TraceLine("ERROR exFAT: the allocation bitmap of %u clusters (%llu bytes) runs past the end of the source; "
+                      "every cluster counts as free",
+                      unsigned(boot->clusterCount), (unsigned long long)bytes);
+            return -1;
+        }
+        placed += take;
+    }
     std::vector<uint8_t> bits(size_t(bytes), 0);
     uint64_t at = 0;
-    bool ok = chain.complete;
+    bool ok = true;
     for (const ClusterRun& run : chain.runs) {
         if (!ok || at >= bytes) break;
         const uint64_t take = std::min<uint64_t>(bytes - at, run.count * boot->ClusterSize());

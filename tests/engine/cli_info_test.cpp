@@ -4,6 +4,9 @@
 // images must come out as raw volumes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -138,11 +141,50 @@ TEST(CliInfo, MarkerWithZeroSizesIsRawAndDoesNotCrash) {
     }
 }
 
-TEST(CliInfo, MissingSourceFails) {
+// Every command given a missing file, an empty name or a FIFO as a source,
+// target or image file ends at once with a message and its exit status:
+// nothing aborts, nothing waits for a FIFO's other end. (A hang shows as
+// status 124 of the time limit.)
+TEST(CliArguments, MissingEmptyAndFifoPathsAreRefusedWithAMessage) {
     TempDir dir;
-    CommandResult r = Info(dir.File("absent.img"));
-    EXPECT_NE(r.exitCode, 0);
-    EXPECT_FALSE(r.err.empty());
+    const std::string image = dir.File("card.img"), fifo = dir.File("pipe"), absent = dir.File("absent.img");
+    std::ofstream(image, std::ios::binary) << std::string(1 << 20, '\0');
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string fifoImg = dir.File("pipe.img");
+    ASSERT_EQ(::mkfifo(fifoImg.c_str(), 0600), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"info", absent}, 1, "ファイルがありません"},
+        {{"info", ""}, 2, "SOURCE is missing"},
+        {{"search", ""}, 2, "SOURCE is missing"},
+        {{"image", image, ""}, 2, "an empty name is none"},
+        {{"image", "", dir.File("out.img")}, 2, "an empty name is none"},
+        {{"restore", "", image}, 2, "an empty name is none"},
+        {{"restore", image, ""}, 2, "an empty name is none"},
+        {{"erase", ""}, 2, "an empty name is none"},
+        {{"info", fifo}, 1, "通常のファイルでもブロックデバイスでもありません"},
+        {{"search", fifo}, 1, "通常のファイルでもブロックデバイスでもありません"},
+        {{"image", fifo, dir.File("copy.img")}, 1, "通常のファイルでもブロックデバイスでもありません"},
+        {{"image", "--force", image, fifoImg}, 1, "通常のファイルでもブロックデバイスでもありません"},
+        {{"restore", fifoImg, image}, 1, "通常のファイルでもブロックデバイスでもありません"},
+        {{"restore", image, fifo}, 1, "通常のファイルでもブロックデバイスでもありません"},
+        {{"erase", fifo}, 1, "通常のファイルでもブロックデバイスでもありません"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{"timeout", "20", VELD_CLI_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string shown;
+        for (const auto& a : c.args) shown += "'" + a + "' ";
+        SCOPED_TRACE(shown);
+        const CommandResult r = RunCommand(argv);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("copy.img")));
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -236,10 +238,39 @@ TEST(DiskImageJob, ReadErrorKeepsWhatWasCopied) {
     EXPECT_EQ(job.Finish(), DiskToolReadError);
     EXPECT_EQ(job.OutcomeText(), "書き込み中にエラーが発生しました");
     EXPECT_NE(job.DetailText().find("読み取り"), std::string::npos) << job.DetailText();
+    EXPECT_NE(job.DetailText().find(path + " には読み取れたところまでを残しました (不完全です)"), std::string::npos)
+        << job.DetailText();
     // The chunks before the failing one are in the file.
     std::vector<uint8_t> kept = ReadAll(path);
     ASSERT_EQ(kept.size(), size_t(2 << 20));
     EXPECT_TRUE(std::equal(kept.begin(), kept.end(), bytes.begin()));
+}
+
+// The disk holding the image fills up (a file size limit stands in for it):
+// the partial image is removed, and the message says so.
+TEST(DiskImageJob, WriteErrorRemovesThePartialImageAndSaysSo) {
+    auto medium = std::make_shared<ScriptedMedium>(std::vector<uint8_t>(5 << 20, 0x3C), DeviceScript{});
+    TempDir dir;
+    const std::string path = dir.File("full.img");
+    DiskImageJob job;
+    ASSERT_EQ(job.Open(medium->Volume(), path, false), DiskOpenOk);
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &before), 0);
+    rlimit limit {}, saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    limit.rlim_cur = (2 << 20) + 100;
+    limit.rlim_max = saved.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool started = job.Start();
+    const int result = job.Finish();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(result, DiskToolWriteError);
+    EXPECT_FALSE(fs::exists(path)) << "a partial image must not stay beside the error";
+    EXPECT_NE(job.DetailText().find("書き込みに失敗しました"), std::string::npos) << job.DetailText();
+    EXPECT_NE(job.DetailText().find(path + " は削除しました"), std::string::npos) << job.DetailText();
 }
 
 TEST(DiskRestoreJob, ReadBackCatchesACardThatDropsWrites) {

@@ -3,11 +3,17 @@
 // when the main one is damaged, rejection when both are, and the volume
 // entries of the root (allocation bitmap, up-case table, label).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "support/exfat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/partitioned_image.h"
 #include "volume/boot_sector_kind.h"
+#include "volume/cluster_map.h"
+#include "volume/disk_volume.h"
 #include "volume/exfat_boot.h"
 
 namespace veld {
@@ -159,6 +165,73 @@ TEST(ExfatBoot, InconsistentFieldsAreRefused) {
     put32(pastEnd, 92, uint32_t(card.ClusterCount() + 10));
     EXPECT_FALSE(ParseExfatBootSector(pastEnd, &why));
     EXPECT_NE(why.find("runs past the end of the volume"), std::string::npos) << why;
+}
+
+// A sparse image, small on disk, whose boot sector claims 2^32 - 16 clusters
+// of 4 KiB: its root directory is there and lists an allocation bitmap of
+// 512 MiB, which would run far past the end of the source. Opening it
+// allocates nothing of that size (an address-space limit would stop it).
+TEST(ExfatBoot, ABitmapLargerThanTheSourceIsNeverAllocated) {
+    test::TempDir dir;
+    const std::string img = dir.File("claims.img");
+    constexpr uint32_t kSector = 4096, kCount = 0xFFFFFFF0, kFatOffset = 24, kFatLength = 0x400000;
+    constexpr uint64_t kHeap = kFatOffset + kFatLength;  // sectors; clusters are one sector
+    auto put = [](std::vector<uint8_t>& b, size_t at, uint64_t v, int width) {
+        for (int k = 0; k < width; ++k) b[at + size_t(k)] = uint8_t(v >> (8 * k));
+    };
+    std::vector<uint8_t> region(12 * kSector, 0);
+    const uint8_t jump[] = {0xEB, 0x76, 0x90, 'E', 'X', 'F', 'A', 'T', ' ', ' ', ' '};
+    std::copy(std::begin(jump), std::end(jump), region.begin());
+    put(region, 72, kHeap + kCount, 8);  // volume length
+    put(region, 80, kFatOffset, 4);
+    put(region, 84, kFatLength, 4);
+    put(region, 88, kHeap, 4);
+    put(region, 92, kCount, 4);
+    put(region, 96, 2, 4);  // root directory
+    put(region, 104, 0x0100, 2);
+    region[108] = 12;       // 4096-byte sectors
+    region[110] = 1;        // one FAT
+    region[112] = 0xFF;
+    put(region, 510, 0xAA55, 2);
+    const uint32_t sum = ExfatBootChecksum(region, kSector);
+    for (size_t at = 11 * kSector; at < 12 * kSector; at += 4) put(region, at, sum, 4);
+    std::vector<uint8_t> root(2 * kSector, 0);  // the root, then the bitmap's first cluster
+    root[0] = 0x81;
+    put(root, 20, 3, 4);
+    put(root, 24, (uint64_t(kCount) + 7) / 8, 8);
+    root[32] = 0x82;
+    put(root, 32 + 20, 2, 4);
+    put(root, 32 + 24, 5836, 8);
+    {
+        std::ofstream out(img, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(region.data()), std::streamsize(region.size()));
+        out.seekp(std::streamoff(kHeap * kSector));
+        out.write(reinterpret_cast<const char*>(root.data()), std::streamsize(root.size()));
+    }
+
+    auto volume = DiskIO_Open(img, 0);
+    ASSERT_TRUE(volume);
+    ASSERT_EQ(volume->volumeKind, VolumeExfat);
+    ASSERT_EQ(uint64_t(volume->clusterCount), kCount);
+#if !defined(__SANITIZE_ADDRESS__)
+    // Room for 256 MiB more than the process holds now.
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
+    rlimit limit = saved;
+    limit.rlim_cur = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (256u << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
+#endif
+    FatTables map;
+    int read = 0;
+    EXPECT_NO_THROW(read = ReadFat(map, *volume, volume->bootSector));
+#if !defined(__SANITIZE_ADDRESS__)
+    ::setrlimit(RLIMIT_AS, &saved);
+#endif
+    EXPECT_EQ(read, -1) << "the bitmap is refused: every cluster counts as free";
+    EXPECT_TRUE(map.allocationBitmap.empty());
+    EXPECT_LE(map.size(), 4u) << "the map holds the two clusters on the source and the reserved numbers";
 }
 
 }  // namespace

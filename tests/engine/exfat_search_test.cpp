@@ -10,9 +10,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
 
+#include "base/trace.h"
 #include "finder/exfat_directory_scanner.h"
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
@@ -66,6 +68,24 @@ void Patch(const std::string& path, uint64_t offset, uint8_t value) {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(std::streamoff(offset));
     f.put(char(value));
+}
+
+// Writes a new data length into a file's stream entry and makes the set's
+// checksum agree again: the entry is damaged, not torn.
+void SetDataLength(const ExfatImageBuilder& card, ExfatImageBuilder::Node node, uint64_t length) {
+    const uint64_t at = card.EntryOffset(node);
+    std::vector<uint8_t> set = test::ReadFileRange(card.path(), at, 32);
+    set = test::ReadFileRange(card.path(), at, 32 * (size_t(set[1]) + 1));
+    for (int k = 0; k < 8; ++k) {
+        set[32 + 8 + k] = uint8_t(length >> (8 * k));   // ValidDataLength
+        set[32 + 24 + k] = uint8_t(length >> (8 * k));  // DataLength
+    }
+    const uint16_t sum = ExfatImageBuilder::SetChecksum(set);
+    set[2] = uint8_t(sum);
+    set[3] = uint8_t(sum >> 8);
+    std::fstream f(card.path(), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(at));
+    f.write(reinterpret_cast<const char*>(set.data()), std::streamsize(set.size()));
 }
 
 const DelFileInfo* Named(SearchSession& session, const std::string& name) {
@@ -144,7 +164,7 @@ protected:
         // chained photo's first cluster takes: its clusters are not consecutive.
         auto filler = card.AddFile(canon, "FILLER.TXT", std::vector<uint8_t>(100, 'x'));
         live_ = test::MakeTestJpeg(320, 240);
-        card.AddFile(canon, "IMG_0001.JPG", live_);
+        liveNode_ = card.AddFile(canon, "IMG_0001.JPG", live_);
         card.Delete(filler);
         night_ = test::MakeTestJpeg(800, 600);
         auto night = card.AddFile(canon, "夜景_長秒露光_三脚使用.JPG", night_, {.noFatChain = false});
@@ -185,10 +205,34 @@ protected:
         ASSERT_EQ(session_.volume->volumeKind, VolumeExfat);
     }
 
+    // The deleted photos, the clip and the photo of the deleted folder come
+    // back whole and "良".
+    void ExpectIntactDeletedFiles() {
+        const struct {
+            const char* name;
+            const char* folder;
+            const std::vector<uint8_t>* bytes;
+        } intact[] = {{"IMG_0002.JPG", "DCIM\\100CANON", &photo_},
+                      {"夜景_長秒露光_三脚使用.JPG", "DCIM\\100CANON", &night_},
+                      {"京都の桜 2024年春 まとめて撮った一枚.JPG", "DCIM\\100CANON", &kyoto_},
+                      {"MVI_0004.MP4", "DCIM\\100CANON", &clip_},
+                      {"IMG_0101.JPG", "DCIM\\101CANON", &folderPhoto_}};
+        for (const auto& want : intact) {
+            SCOPED_TRACE(want.name);
+            const DelFileInfo* r = Named(session_, want.name);
+            ASSERT_NE(r, nullptr);
+            EXPECT_EQ(r->folder.value_or(""), want.folder);
+            EXPECT_EQ(r->fileSize, want.bytes->size());
+            EXPECT_EQ(FoundFileStateText(*r), "良");
+            EXPECT_EQ(Saved(session_, *r), *want.bytes);
+        }
+    }
+
     test::TempDir dir_;
     std::unique_ptr<ExfatImageBuilder> card_;
     SearchSession session_;
     std::vector<uint8_t> live_, photo_, night_, kyoto_, clip_, folderPhoto_;
+    ExfatImageBuilder::Node liveNode_;
     bool chainedApart_ = false;
 };
 
@@ -196,25 +240,8 @@ TEST_F(ExfatCameraCard, DeletedFilesComeBackWithNamesFoldersTimesAndBytes) {
     ZoneForTest zone("Asia/Tokyo");
     Search(card_->path());
     EXPECT_TRUE(chainedApart_) << "the chained photo was meant to be fragmented";
+    ExpectIntactDeletedFiles();
 
-    const struct {
-        const char* name;
-        const char* folder;
-        const std::vector<uint8_t>* bytes;
-    } intact[] = {{"IMG_0002.JPG", "DCIM\\100CANON", &photo_},
-                  {"夜景_長秒露光_三脚使用.JPG", "DCIM\\100CANON", &night_},
-                  {"京都の桜 2024年春 まとめて撮った一枚.JPG", "DCIM\\100CANON", &kyoto_},
-                  {"MVI_0004.MP4", "DCIM\\100CANON", &clip_},
-                  {"IMG_0101.JPG", "DCIM\\101CANON", &folderPhoto_}};
-    for (const auto& want : intact) {
-        SCOPED_TRACE(want.name);
-        const DelFileInfo* r = Named(session_, want.name);
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->folder.value_or(""), want.folder);
-        EXPECT_EQ(r->fileSize, want.bytes->size());
-        EXPECT_EQ(FoundFileStateText(*r), "良");
-        EXPECT_EQ(Saved(session_, *r), *want.bytes);
-    }
     // Times in this machine's zone: +09:00 as written; UTC moved on by nine hours.
     EXPECT_EQ(FoundFileColumnText(*Named(session_, "IMG_0002.JPG"), ColDate), "2024/05/03 10:20:30");
     EXPECT_EQ(FoundFileColumnText(*Named(session_, "MVI_0004.MP4"), ColDate), "2024/01/01 05:00:00");
@@ -248,6 +275,26 @@ TEST_F(ExfatCameraCard, DeletedFilesComeBackWithNamesFoldersTimesAndBytes) {
     EXPECT_EQ(ours, FlsDeletedFiles(card_->path()));
 }
 
+// A live photo's size with bit 40 set: its claim ends at the first cluster
+// the allocation bitmap calls free, so the deleted files after it are still
+// found, and the trace names the damaged entry.
+TEST_F(ExfatCameraCard, ADamagedLiveSizeHidesNoDeletedFile) {
+    SetDataLength(*card_, liveNode_, live_.size() | (uint64_t(1) << 40));
+    std::mutex lock;
+    std::vector<std::string> trace;
+    SetTraceSink([&](const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        trace.push_back(line);
+    });
+    Search(card_->path());
+    SetTraceSink({});
+    ExpectIntactDeletedFiles();
+    const auto damaged = std::find_if(trace.begin(), trace.end(), [](const std::string& line) {
+        return line.find("damaged live entry DCIM\\100CANON\\IMG_0001.JPG") != std::string::npos;
+    });
+    EXPECT_NE(damaged, trace.end());
+}
+
 TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
     if (!test::PartitionToolsMissing().empty()) GTEST_SKIP() << test::PartitionToolsMissing();
     const std::string whole = dir_.File("whole.img");
@@ -261,6 +308,47 @@ TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->state, StateComplete);
     EXPECT_EQ(Saved(session_, *r), kyoto_);
+}
+
+// Thirty deleted two-cluster chains whose sizes say 2^64 - 1 or 1 TiB: each
+// plans its chain and the free clusters after it, not the whole heap; none
+// of them is listed as whole, no size shows negative, and saving one gives
+// the bytes its clusters hold.
+TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
+    if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TempDir dir;
+    ExfatImageBuilder card(dir.File("card.img"), {.sizeBytes = 64ull << 20, .clusterSize = 4096});
+    ASSERT_EQ(card.error(), "");
+    const std::vector<uint8_t> bytes(4096 + 100, 'x');
+    std::vector<ExfatImageBuilder::Node> files;
+    for (int i = 0; i < 30; ++i)
+        files.push_back(card.AddFile(card.Root(), "FILE" + std::to_string(i) + ".JPG", bytes, {.noFatChain = false}));
+    for (auto node : files) card.Delete(node);
+    ASSERT_EQ(card.Finish(), "");
+    for (size_t i = 0; i < files.size(); ++i) SetDataLength(card, files[i], i % 2 ? 1ull << 40 : UINT64_MAX);
+
+    SearchSession session;
+    SearchOptions options;
+    options.flags = 0;
+    ASSERT_EQ(RunSearch(session, 0, card.path(), options), SearchOk);
+    uint64_t planned = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        const DelFileInfo* r = Named(session, "FILE" + std::to_string(i) + ".JPG");
+        ASSERT_NE(r, nullptr);
+        EXPECT_NE(r->state, StateComplete);
+        if (i + 1 < files.size()) {
+            EXPECT_EQ(r->clusterList.size(), 2u) << "the next file's chain ends the run";
+        }
+        planned += r->clusterList.size();
+        if (i % 2 == 0) {
+            EXPECT_EQ(FoundFileColumnText(*r, ColSize), "17179869184.0Gﾊﾞｲﾄ");
+            const std::vector<uint8_t> saved = Saved(session, *r);
+            ASSERT_GE(saved.size(), bytes.size());
+            EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), saved.begin()));
+        }
+    }
+    EXPECT_LT(planned, card.ClusterCount()) << "no list runs over the whole heap";
 }
 
 uint32_t Crc(std::istream& in, uint64_t bytes) {

@@ -5,6 +5,7 @@
 // command line's update-check.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +86,17 @@ TEST_F(UpdateCheckTest, NewerAndCurrentVersionsFromTheServer) {
 TEST_F(UpdateCheckTest, FailuresGiveOutcomeTwo) {
     LoopbackHttpServer noMarker(Reply("<html>maintenance</html>"));
     EXPECT_EQ(Check(noMarker.Url(), true), UpdateFailed);
+    // An error page is no version, whatever it holds.
+    LoopbackHttpServer notFound("HTTP/1.0 404 Not Found\r\n\r\nCurVer=V9.999");
+    EXPECT_EQ(Check(notFound.Url(), true), UpdateFailed);
+    LoopbackHttpServer broken("HTTP/1.1 500 Internal Server Error\r\n\r\nCurVer=V9.999");
+    EXPECT_EQ(Check(broken.Url(), true), UpdateFailed);
+    // A server that sends a byte every 100 ms: each receive is quick, but the
+    // whole exchange (20 s) outlasts the check's one-second deadline.
+    LoopbackHttpServer trickle(Reply("CurVer=V9.999" + std::string(200, ' ')), false, 100);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Check(trickle.Url(), true, 1000), UpdateFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(Check("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()), false), UpdateFailed);
     LoopbackHttpServer silent("", true);
     EXPECT_EQ(Check(silent.Url(), true, 300), UpdateFailed);
@@ -112,8 +124,12 @@ TEST(UpdateOutcome, WhichOutcomesAreShownAndTheirTexts) {
     EXPECT_EQ(UpdateOutcomeText(UpdateNewer), "お使いのプログラムは古いバージョンです。\n最新版の詳しい情報を表示しますか？");
     EXPECT_EQ(UpdateOutcomeText(UpdateFailed).rfind("通信エラーによりアップデートを確認できませんでした。\n", 0), 0u);
     EXPECT_EQ(UpdateOutcomeOfReply("CurVer=V2.10"), UpdateCurrent) << "a reply ending early is read as far as it goes";
-    EXPECT_EQ(UpdateOutcomeOfReply("CurVer="), UpdateCurrent);
+    EXPECT_EQ(UpdateOutcomeOfReply("CurVer=V2.1\r\n"), UpdateCurrent);
     EXPECT_EQ(UpdateOutcomeOfReply("curver=V9.999"), UpdateFailed);
+    // What is no version number is a failure, never a newer version.
+    for (const char* reply : {"CurVer=", "CurVer=V", "CurVer=Vinf..", "CurVer=VINF..", "CurVer=Vnan..", "CurVer=V1e9..",
+                              "CurVer=V0x9..", "CurVer=V9.9.9", "CurVer=V 9.99", "CurVer=V+9.99", "CurVer=V9.99x"})
+        EXPECT_EQ(UpdateOutcomeOfReply(reply), UpdateFailed) << reply;
 }
 
 TEST(UpdateCheckCli, ReportsTheOutcomeFromTheConfiguredServer) {

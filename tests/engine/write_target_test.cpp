@@ -82,6 +82,25 @@ TEST_F(WriteTargetRulesTest, FileMountedThroughALoopDeviceIsRefused) {
     Put(rules_.sysRoot + "/block/loop3/loop/backing_file", card_ + "\n");
     Mount("/dev/loop3", "/mnt/loop");
     ExpectRefused(card_, DiskOpenMounted, "/mnt/loop");
+    // The same file under another name: a hard link is refused too.
+    const std::string hardLink = dir_.File("other name.img");
+    fs::create_hard_link(card_, hardLink);
+    ExpectRefused(hardLink, DiskOpenMounted, "/mnt/loop");
+    // A file whose loop device is partitioned, with a partition mounted; the
+    // loop device names the file by a hard link of it.
+    const std::string partitioned = dir_.File("whole.img");
+    Put(partitioned, std::string(4 << 20, 'w'));
+    fs::create_hard_link(partitioned, dir_.File("whole-link.img"));
+    Put(rules_.sysRoot + "/block/loop5/loop/backing_file", dir_.File("whole-link.img") + "\n");
+    Put(rules_.sysRoot + "/block/loop5/loop5p1/partition", "1\n");
+    Mount("/dev/loop5p1", "/mnt/part");
+    ExpectRefused(partitioned, DiskOpenMounted, "/mnt/part");
+    // A file listed as the mount's source under another name (a hard link).
+    const std::string direct = dir_.File("direct.img");
+    Put(direct, std::string(4 << 20, 'd'));
+    fs::create_hard_link(direct, dir_.File("direct-link.img"));
+    Mount(dir_.File("direct-link.img"), "/mnt/direct");
+    ExpectRefused(direct, DiskOpenMounted, "/mnt/direct");
     // A loop device over some other file does not count.
     DiskEraseJob erase;
     EXPECT_EQ(erase.Open(0, image_, ErasePlain, rules_), DiskOpenOk) << erase.OpenFailureText();

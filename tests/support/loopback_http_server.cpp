@@ -29,8 +29,8 @@ int Listen(int* port) {
 
 }  // namespace
 
-LoopbackHttpServer::LoopbackHttpServer(std::string reply, bool neverReply)
-    : reply_(std::move(reply)), neverReply_(neverReply) {
+LoopbackHttpServer::LoopbackHttpServer(std::string reply, bool neverReply, int dripMs)
+    : reply_(std::move(reply)), neverReply_(neverReply), dripMs_(dripMs) {
     listener_ = Listen(&port_);
     thread_ = std::thread([this] { Serve(); });
 }
@@ -81,10 +81,12 @@ void LoopbackHttpServer::Serve() {
             held_.push_back(fd);
             continue;
         }
-        for (size_t sent = 0; sent < reply_.size();) {
-            ssize_t n = ::send(fd, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
+        for (size_t sent = 0; sent < reply_.size() && !stop_.load();) {
+            const size_t piece = dripMs_ > 0 ? 1 : reply_.size() - sent;
+            ssize_t n = ::send(fd, reply_.data() + sent, piece, MSG_NOSIGNAL);
             if (n <= 0) break;
             sent += size_t(n);
+            if (dripMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(dripMs_));
         }
         ::close(fd);
     }

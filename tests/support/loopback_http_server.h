@@ -1,7 +1,7 @@
 // A small HTTP server on 127.0.0.1 for the client's tests: it accepts
 // connections on a port of its own, reads each request up to its empty line,
-// remembers it, and answers with the scripted reply - or, when told to,
-// accepts and never answers. A port with nothing listening stands in for a
+// remembers it, and answers with the scripted reply - all at once, a byte at
+// a time with a pause after each, or, when told to, never. A port with nothing listening stands in for a
 // server that refuses connections.
 #pragma once
 
@@ -16,8 +16,9 @@ namespace veld::test {
 
 class LoopbackHttpServer {
 public:
-    // reply: the bytes sent back, then the connection is closed.
-    explicit LoopbackHttpServer(std::string reply, bool neverReply = false);
+    // reply: the bytes sent back, then the connection is closed; with dripMs,
+    // one byte every dripMs milliseconds.
+    explicit LoopbackHttpServer(std::string reply, bool neverReply = false, int dripMs = 0);
     ~LoopbackHttpServer();
 
     int port() const { return port_; }
@@ -31,6 +32,7 @@ private:
     void Serve();
     std::string reply_;
     bool neverReply_;
+    int dripMs_;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
