@@ -27,8 +27,8 @@ constexpr uint64_t kMaxFileBuffer = 512ull * 1024 * 1024;
 constexpr uint64_t kMaxRunBytes = 64ull << 20;
 constexpr uint64_t kMaxRunClusters(uint32_t clusterSize) { return kMaxRunBytes / clusterSize; }
 // What a clip's thumbnail reads: its first bytes, and an index kept at its end.
-constexpr uint64_t kClipHeadBytes = 16ull << 20;
-constexpr uint64_t kClipTailBytes = 8ull << 20;
+constexpr uint64_t kClipHeadBytes = 4ull << 20;
+constexpr uint64_t kClipTailBytes = 4ull << 20;
 
 // Bytes [offset, offset + length) of a found file, read through its cluster
 // list; none when a cluster of the range is not listed or cannot be read.
