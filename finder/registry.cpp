@@ -15,6 +15,8 @@
 #include "finder/cluster_classifier.h"
 #include "finder/found_file_thumbnail.h"
 #include "finder/jpeg_walk.h"
+#include "finder/media_carving.h"
+#include "finder/media_format.h"
 #include "finder/thumbnail_pool.h"
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
@@ -136,7 +138,13 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     if (session.thumbnailPool) PublishThumbnails(session, false);
 
     r.extension = ExtensionOf(r);
-    r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
+    // HEIF and RAW pictures are pictures even where the desktop's type
+    // database has no entry for their extension.
+    r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ||
+                        MediaFormatIsPicture(MediaFormat(r.media.format)) ||
+                        MediaFormatIsPicture(MediaFormatOfExtension(r.extension))
+                    ? 1
+                    : 0;
 
     const uint64_t start = r.startCluster;
     const int startState = ClusterState(session.clusterMap, start);
@@ -198,6 +206,10 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
                 }
             } else if (firstClass != CC_JPEG_DATA) {
                 if (ShortExtensionOf(r) == "JPG") r.state = StateBroken;
+                // A HEIF, RAW or clip found through its entry: its metadata
+                // from the walk a carved one gets.
+                if (r.media.format == 0 && volume && IsMediaStartClass(firstClass))
+                    ReadMediaOfRecord(session, r, first, firstClass);
             }
         }
 
@@ -212,7 +224,8 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
 
         if (thumbnailStep && ThumbnailRoom(session)) {
             const std::string& ext = r.extension;
-            if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP")) {
+            if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP" ||
+                              HasMediaThumbnail(r))) {
                 if (volume) {
                     // With workers the bytes are read here and decoded there.
                     if (session.thumbnailPool)

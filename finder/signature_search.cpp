@@ -1,7 +1,8 @@
 // The signature search over a range of clusters: every cluster that no
-// directory entry accounted for is read once and classified; JPEG and MP4/MOV
-// starts are walked and registered as carved files, directory-like clusters
-// are scanned as deleted folders.
+// directory entry accounted for is read once and classified; starts of
+// JPEG, ISO media (MP4/MOV/3GP, HEIF, CR3), RAW, AVI and MPEG files are walked
+// and registered as carved files, directory-like clusters are scanned as
+// deleted folders.
 #include "finder/signature_search.h"
 
 #include <algorithm>
@@ -14,7 +15,7 @@
 #include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
 #include "finder/jpeg_walk.h"
-#include "finder/mp4_walk.h"
+#include "finder/media_carving.h"
 #include "volume/boot_sector.h"
 #include "volume/file_system.h"
 #include "volume/cluster_map.h"
@@ -184,19 +185,17 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                     RegisterCarvedJpeg(session, CarvedFileName(c, "jpg"), info.length, c, info);
                 MarkWalked(map, c, walkedTo, CC_JPEG_DATA);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
-            } else if (cls == CC_MP4_START) {
-                Mp4Info info;
+            } else if (IsMediaStartClass(cls)) {
+                // ISO media (MP4, MOV, 3GP, HEIF, CR3), RAW, AVI and MPEG
+                // streams: a walk that finds nothing registers nothing.
                 uint64_t walkedTo = 0;
                 {
                     SequentialWalk through(session, reader);
-                    walkedTo = WalkMp4Atoms(session, c, &info);
+                    walkedTo = CarveMediaFile(session, c, cls);
                 }
-                if (walkedTo != 0 && info.length > 0)
-                    RegisterCarvedMp4(session, CarvedFileName(c, "mp4"), info.length, c, info);
-                MarkWalked(map, c, walkedTo, CC_MP4_DATA);
+                MarkWalked(map, c, walkedTo, MediaDataClass(cls));
                 if (walkedTo > c) c = walkedTo;
             }
-
             progress.Report(PhaseCluster, double(c), "");
             if (session.Cancelled() || c >= last) break;
         }

@@ -3,10 +3,13 @@
 #include "search/extraction.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "search/found_file_columns.h"
 #include "search/save_target.h"
 #include "search/saved_file_names.h"
 #include "search/work_folders.h"
@@ -73,7 +76,34 @@ uint64_t DeliverableBytes(const DiskVolume& volume, const DelFileInfo& record, u
     return std::min(size, clusters * volume.clusterSize);
 }
 
+// Seconds since 1970 of a local "yyyy/mm/dd hh:mm:ss", or of a FAT date and
+// time; 0 when there is none.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&t);
+    return seconds == std::time_t(-1) ? 0 : int64_t(seconds);
+}
+
 }  // namespace
+
+int64_t SavedFileTime(const DelFileInfo& record) {
+    int year, month, day, hour, minute, second;
+    const std::string shot = FoundFileShootingDate(record);
+    if (std::sscanf(shot.c_str(), "%d/%d/%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) == 6 &&
+        year >= 1980 && month >= 1 && month <= 12 && day >= 1 && day <= 31)
+        return LocalSeconds(year, month, day, hour, minute, second);
+    const FatTime& m = record.modified;
+    if (m.date == 0) return 0;
+    return LocalSeconds(1980 + (m.date >> 9), (m.date >> 5) & 15, m.date & 31, m.time >> 11, (m.time >> 5) & 63,
+                        (m.time & 31) * 2);
+}
 
 std::string ExtractResultText(int result) {
     switch (result) {
@@ -170,6 +200,9 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     }
     const std::string path = file->path();
     out.note = file->note();
+    // The file carries the time its picture was taken (else its entry's
+    // write time), as the camera left it on the card.
+    if (const int64_t taken = SavedFileTime(record); taken > 0) file->SetModifiedTime(taken);
     if (!file->Finish()) {
         out.result = ExtractWriteFailed;
         out.reason = file->failure();

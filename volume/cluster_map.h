@@ -37,8 +37,15 @@ enum ContentClass : uint8_t {
     CC_JPEG_DATA = 101,
     CC_JPEG_END = 102,
     CC_TEXT = 120,
-    CC_MP4_START = 130,
+    CC_MP4_START = 130,  // ISO base media: MP4, MOV, 3GP, HEIF/HEIC/AVIF, CR3
     CC_MP4_DATA = 131,
+    CC_RAW_START = 140,  // TIFF-based camera RAW, TIFF, Fujifilm RAF
+    CC_RAW_DATA = 141,
+    CC_AVI_START = 150,  // RIFF AVI
+    CC_AVI_DATA = 151,
+    CC_TS_START = 160,   // MPEG transport stream in 192-byte packets (MTS, M2TS)
+    CC_PS_START = 161,   // MPEG program stream (MPG, MOD, TOD)
+    CC_MPEG_DATA = 162,
 };
 
 // The cluster map of one search. It has a cell for every cluster number of

@@ -11,6 +11,7 @@
 #include "finder/cluster_classifier.h"
 #include "finder/search_session.h"
 #include "finder/signature_search.h"
+#include "search/found_file_columns.h"
 #include "search/search_driver.h"
 #include "support/counting_device.h"
 #include "support/fat_image_builder.h"
@@ -88,7 +89,7 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
 
     EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
     const auto found = Found(session);
-    ASSERT_EQ(found.size(), 3u);
+    ASSERT_EQ(found.size(), 4u);
 
     const DelFileInfo* a = Named(found, "#00000100.jpg");
     ASSERT_NE(a, nullptr);
@@ -113,15 +114,17 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
     EXPECT_EQ(m->mp4.majorBrand, "isom");
     EXPECT_FALSE(m->fatEntry);
 
-    // A clip without moov fails: nothing is listed for it.
-    EXPECT_EQ(Named(found, "#00000250.mp4"), nullptr);
+    // A clip without moov (a recording cut short) keeps its frames, partly missing.
+    const DelFileInfo* cut = Named(found, "#00000250.mp4");
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->fileSize, cutClip.size());
+    EXPECT_EQ(FoundFileStateText(*cut), "一部欠損");
 
     // The walked clusters carry the data classes, the start cluster included.
     const uint32_t jpegLast = 100 + uint32_t((withExif.size() - 2) / cs);
     for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), CC_JPEG_DATA) << k;
     const uint32_t clipLast = 200 + uint32_t(clip.size() / cs);
     for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), CC_MP4_DATA) << k;
-    EXPECT_EQ(ClusterClass(session.clusterMap, 250), CC_MP4_START);  // a failed walk leaves the start's class
     EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_FILL);
 }
 
@@ -149,7 +152,6 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     ASSERT_GT(start.size(), size_t(cs));
     start.resize(cs);  // the next cluster stays zero
     b.WriteCluster(300, start);
-    b.WriteCluster(400, test::MakeTestMp4(7000, test::TestMp4{.order = {"mdat"}}));  // no moov
     b.WriteCluster(500, test::MakeTestMp4(7000, test::TestMp4{.order = {"junk", "moov", "mdat"}}));
     b.WriteCluster(600, Picture());
     DiskVolume& v = UseCard(session, b);
@@ -160,7 +162,7 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     EXPECT_EQ(*found[0].name, "#00000600.jpg");
     EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_JPEG_START);
     EXPECT_EQ(ClusterClass(session.clusterMap, 301), CC_FILL);
-    EXPECT_EQ(ClusterClass(session.clusterMap, 400), CC_MP4_START);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_MP4_START);
 }
 
 TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
