@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "base/format_text.h"
+#include "finder/media_format.h"
 #include "ui/clipped_text_tip.h"
 #include "ui/found_file_filter.h"
 #include "ui/search_controller.h"
@@ -34,10 +35,6 @@ QIcon ExtensionIcon(const std::string& extension) {
     if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull()) icon = StockIcon(QStyle::SP_FileIcon);
     return icon;
-}
-
-bool IsPictureContentType(const std::string& type) {
-    return type.size() >= 5 && CompareNoCase(type.substr(0, 5), "image") == 0;
 }
 
 }  // namespace
@@ -135,7 +132,7 @@ void FoundFileTree::Rebuild() {
         int n = std::snprintf(label.data(), label.size(), ".%s [(%3d)%s]", tally.extension.c_str(), int(tally.count),
                               typeName.c_str());
         label.resize(size_t(n > 0 ? n : 0));
-        bool picture = IsPictureContentType(ContentTypeOfExtension(tally.extension));
+        bool picture = ExtensionIsPicture(tally.extension);
         auto* node = new QTreeWidgetItem(picture ? pictures : others, QStringList(QString::fromStdString(label)));
         node->setIcon(0, ExtensionIcon(tally.extension));
         node->setData(0, kNodeCodeRole, picture ? NodePictureExtension : NodeOtherExtension);
