@@ -30,8 +30,10 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     return bytes ? DecodeFoundFileThumbnail(*bytes) : nullptr;
 }
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) {
-    return JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true);
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) { return DecodeFoundFileThumbnail(bytes, kThumbnailSize); }
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge) {
+    return JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true);
 }
 
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record) {

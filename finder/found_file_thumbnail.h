@@ -26,5 +26,7 @@ struct FoundFileBytes {
 };
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record);
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes);
+// The same at another size: within edge x edge pixels (enlarged grid cells).
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge);
 
 }  // namespace veld
