@@ -371,7 +371,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
     ASSERT_GE(b, 0);
     WriteIniInt("BMPV", "DISPALL", 1);
     QSize shownSize;
-    QString caption;
+    QString caption, nextCaption, backCaption;
     int modeBefore = -1, modeAfter = -1, rangeAfter = -1;
     WhenModalAppears([&](QWidget* modal) {
         auto* preview = qobject_cast<PreviewWindow*>(modal);
@@ -385,9 +385,25 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
         QTest::keyRelease(preview, Qt::Key_Space);
         modeAfter = preview->displayMode();
         rangeAfter = preview->verticalRange();
+        // The arrow keys page to the next picture in the list's order; the
+        // list's current row follows.
+        QTest::keyClick(preview, Qt::Key_Right);
+        nextCaption = preview->windowTitle();
+        QTest::keyClick(preview, Qt::Key_Left);
+        backCaption = preview->windowTitle();
         preview->reject();
     });
-    frame_->commands()->openRow(b);
+    // Enter in the list opens the current row.
+    list_->setFocus();
+    list_->setCurrentIndex(list_->model()->index(b, 0));
+    QTest::keyClick(list_, Qt::Key_Return);
+    int nextPicture = -1;
+    for (int row = b + 1; row < list_->rowCount() && nextPicture < 0; ++row)
+        if (list_->RecordOfRow(row)->isImage == 1) nextPicture = row;
+    ASSERT_GE(nextPicture, 0) << "the card has a photo after B.JPG";
+    EXPECT_EQ(nextCaption, list_->cellText(nextPicture, 0));
+    EXPECT_EQ(backCaption, caption);
+    EXPECT_EQ(list_->currentIndex().row(), b);
     EXPECT_EQ(shownSize, QSize(kPreviewWidth, kPreviewHeight));
     EXPECT_EQ(caption, QStringLiteral("#       .JPG"));
     EXPECT_EQ(modeBefore, 1);
