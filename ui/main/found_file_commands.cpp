@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "base/trace.h"
+#include "finder/found_file_thumbnail.h"
 #include "search/found_file_columns.h"
 #include "search/work_folders.h"
 #include "ui/extract_with_progress.h"
@@ -84,8 +85,13 @@ bool FoundFileCommands::loadPicture(int row, QImage* picture, QString* caption) 
     if (outcome.memory.empty()) return false;
     QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
     // Shown upright as the camera's orientation tag says (portrait photos
-    // are stored turned on their side).
-    const QImage upright = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
+    // are stored turned on their side). HEIF and RAW pictures (a RAW through
+    // its embedded JPEG) are decoded by the engine, upright already.
+    QImage upright;
+    if (DibPtr decoded = DecodeFoundFilePicture(*record, outcome.memory.data(), outcome.memory.size()))
+        upright = ImageFromDib(*decoded);
+    else
+        upright = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
     if (upright.isNull()) return false;
     *picture = ScaleImageOnWhite(upright, kPreviewWidth, kPreviewHeight);
     *caption = QString::fromStdString(FoundFileColumnText(*record, 0));
