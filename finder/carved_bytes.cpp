@@ -27,8 +27,7 @@ std::vector<uint8_t> CarvedBytes::Read(uint64_t offset, size_t count) {
     if (n == 0 || n > 0xFFFFFFFFull) return bytes;
     bytes.resize(size_t(n));
     uint32_t done = 0;
-    if (DiskIO_Seek(&volume_, ClusterOffset(volume_, start_) + int64_t(offset)) < 0 ||
-        !DiskIO_Read(&volume_, bytes.data(), uint32_t(n), &done))
+    if (!DiskIO_ReadAt(&volume_, uint64_t(ClusterOffset(volume_, start_)) + offset, bytes.data(), uint32_t(n), &done))
         done = 0;
     bytes.resize(done);
     return bytes;
@@ -40,7 +39,7 @@ uint64_t LengthBeforeLiveCluster(const SearchSession& session, uint64_t start, u
     const uint64_t cs = volume->clusterSize;
     const uint64_t clusters = (length + cs - 1) / cs;
     for (uint64_t k = 0; k < clusters; ++k) {
-        const int state = ClusterState(session.gFat, start + k);
+        const int state = ClusterState(session.clusterMap, start + k);
         if (state == FA_USE_FILE || state == FA_USE_DIR) return k * cs;
     }
     return length;

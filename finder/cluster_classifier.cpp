@@ -136,9 +136,9 @@ int ReadAndClassifyCluster(DiskVolume& volume, uint64_t cluster) {
     // Cluster numbers below 2 have no data area (their offset would be the boot sector).
     if (cluster < 2 || volume.clusterSize == 0) return CC_NONE;
     std::vector<uint8_t> buffer(volume.clusterSize, 0);
-    if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) return CC_NONE;
     uint32_t done = 0;
-    if (!DiskIO_Read(&volume, buffer.data(), volume.clusterSize, &done) || done == 0) return CC_NONE;
+    if (!DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster)), buffer.data(), volume.clusterSize, &done) || done == 0)
+        return CC_NONE;
     // At the end of the source only the bytes actually read are judged.
     return ClassifyCluster(volume, buffer.data(), done);
 }

@@ -52,14 +52,15 @@ std::unique_ptr<uint8_t[]> ReadFileRange(DiskVolume& volume, const DelFileInfo& 
                (run + 1) * cs <= length - done && run < kMaxRunClusters(uint32_t(cs)))
             ++run;
         if (c < 2) return nullptr;
-        if (DiskIO_Seek(&volume, ClusterOffset(volume, c)) < 0) return nullptr;
+        const uint64_t where = uint64_t(ClusterOffset(volume, c));
         uint32_t got = 0;
         if (within == 0 && run * cs <= length - done) {
-            if (!DiskIO_Read(&volume, buffer.get() + done, uint32_t(run * cs), &got) || got != run * cs) return nullptr;
+            if (!DiskIO_ReadAt(&volume, where, buffer.get() + done, uint32_t(run * cs), &got) || got != run * cs)
+                return nullptr;
             done += run * cs;
             continue;
         }
-        if (!DiskIO_Read(&volume, cluster.get(), uint32_t(cs), &got) || got <= within) return nullptr;
+        if (!DiskIO_ReadAt(&volume, where, cluster.get(), uint32_t(cs), &got) || got <= within) return nullptr;
         const uint64_t take = std::min<uint64_t>(got - within, length - done);
         std::memcpy(buffer.get() + done, cluster.get() + within, size_t(take));
         done += take;
@@ -108,21 +109,23 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     return bytes ? DecodeFoundFileThumbnail(*bytes) : nullptr;
 }
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) {
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) { return DecodeFoundFileThumbnail(bytes, kThumbnailSize); }
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge) {
     DibPtr picture;
     switch (bytes.source) {
     case ThumbnailSource::Jpeg:
-        picture = JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true);
+        picture = JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true);
         break;
     case ThumbnailSource::Heif:
         if (DibPtr whole = HeifMemoryDecode(bytes.data.get(), bytes.size, true))
-            picture = ScaleBitmap(*whole, kThumbnailSize, kThumbnailSize, true);
+            picture = ScaleBitmap(*whole, edge, edge, true);
         break;
     case ThumbnailSource::Clip: {
         std::vector<FilePart> parts{FilePart{0, bytes.data.get(), bytes.size}};
         if (bytes.tail) parts.push_back(FilePart{bytes.tailOffset, bytes.tail.get(), bytes.tailSize});
         if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize))
-            picture = ScaleBitmap(*frame, kThumbnailSize, kThumbnailSize, true);
+            picture = ScaleBitmap(*frame, edge, edge, true);
         break;
     }
     }
@@ -184,16 +187,16 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
                record.clusterList[size_t(i + run)] == cluster + run)
             ++run;
         uint32_t done = 0;
-        if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) break;
         uint64_t whole = 0;
-        if (DiskIO_Read(&volume, buffer.get() + offset, uint32_t(run * clusterSize), &done)) {
+        if (DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster)), buffer.get() + offset,
+                          uint32_t(run * clusterSize), &done)) {
             whole = done / clusterSize;
         } else {
             // A failed run is read again cluster by cluster: the clusters
             // before the one that fails still count.
             for (; whole < run; ++whole) {
-                if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster + whole)) < 0) break;
-                if (!DiskIO_Read(&volume, buffer.get() + offset + whole * clusterSize, clusterSize, &done) ||
+                if (!DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster + whole)),
+                                   buffer.get() + offset + whole * clusterSize, clusterSize, &done) ||
                     done != clusterSize)
                     break;
             }

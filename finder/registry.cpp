@@ -21,7 +21,6 @@
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
-#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -137,13 +136,13 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     r.isImage = ExtensionIsPicture(r.extension) || MediaFormatIsPicture(MediaFormat(r.media.format)) ? 1 : 0;
 
     const uint64_t start = r.startCluster;
-    const int startState = ClusterState(session.gFat, start);
+    const int startState = ClusterState(session.clusterMap, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
     // Carved files are exempt: their bytes may lie in allocated clusters that
     // no entry reaches any more (lost chains), and those are worth recovering.
-    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && FatSaysInUse(session.gFat, start);
+    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && AllocatedOnCard(session.clusterMap, start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
     } else if (fatClaimsStart) {
@@ -157,7 +156,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         if (plannedClusters && !plannedClusters->empty()) {
             std::vector<uint64_t> list;
             uint64_t taken = 0;
-            ContiguousClaim claim = ClaimClusterList(session.gFat, *plannedClusters, FA_DEL_FILE, &list, &taken);
+            ContiguousClaim claim = ClaimClusterList(session.clusterMap, *plannedClusters, FA_DEL_FILE, &list, &taken);
             // Fewer planned clusters than the size needs (a damaged size, a
             // chain cut short): the file is never whole.
             needed = std::max<uint64_t>(plannedClusters->size(),
@@ -167,7 +166,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
             r.clusterList.assign(list.begin(), list.end());
             collected = decltype(collected)(taken);
         } else {
-            r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+            r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
                                                   r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
         }
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));

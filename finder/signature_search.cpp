@@ -10,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "base/byte_reader.h"
 #include "base/trace.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_classifier.h"
@@ -18,6 +17,7 @@
 #include "finder/jpeg_walk.h"
 #include "finder/media_carving.h"
 #include "volume/boot_sector.h"
+#include "volume/file_system.h"
 #include "volume/cluster_map.h"
 #include "volume/read_ahead.h"
 
@@ -26,12 +26,12 @@ namespace {
 
 // Whether the outer loop reads the cluster, by the state the directory
 // passes left in the map. Directory clusters are marked as such either way.
-bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
+bool ShouldExamine(ClusterMap& map, uint64_t cluster, bool detailed, bool skipAllocated) {
     const int state = ClusterState(map, cluster);
     // exFAT: what the allocation bitmap marks in use belongs to a live file or
     // folder, whether or not a directory entry led there; only free clusters
     // (and, in the detailed search, those of deleted files) are examined.
-    if (map.exfat && FatSaysInUse(map, cluster)) {
+    if (skipAllocated && AllocatedOnCard(map, cluster)) {
         if (state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
         return false;
     }
@@ -40,7 +40,7 @@ bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
     return detailed;
 }
 
-void MarkWalked(FatTables& map, uint64_t from, uint64_t last, uint8_t contentClass) {
+void MarkWalked(ClusterMap& map, uint64_t from, uint64_t last, uint8_t contentClass) {
     for (uint64_t k = from; k < last; ++k) SetClusterClass(map, k, contentClass);
 }
 
@@ -65,13 +65,12 @@ private:
 // volume's sectors end there: its cluster count is rounded up, so the last
 // cluster may be partly outside the volume, and nothing of the volume is lost.
 bool EndsWithTheVolume(const DiskVolume& volume, uint64_t cluster) {
-    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return false;
+    if (!volume.fileSystem) return false;
+    const uint64_t declared = volume.fileSystem->DeclaredBytes(volume);
+    if (declared == 0) return false;
     if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1 || !volume.device) return false;
-    const ByteReader boot(volume.bootSector.data(), volume.bootSector.size());
-    uint64_t sectors = boot.le16(bpb::TotalSectors16);
-    if (sectors == 0) sectors = boot.le32(bpb::TotalSectors32);
     const int64_t size = volume.device->Size();
-    return size >= 0 && uint64_t(size) >= sectors * boot.le16(bpb::BytesPerSector);
+    return size >= 0 && uint64_t(size) >= declared;
 }
 
 }  // namespace
@@ -100,10 +99,14 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
     }
 
     DiskVolume& volume = *session.volume;
-    FatTables& map = session.gFat;
+    ClusterMap& map = session.clusterMap;
     const uint32_t cs = volume.clusterSize;
     const bool detailed = (session.options.flags & SearchDetailed) != 0;
-    const bool fatVolume = volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32;
+    // Folder-like free clusters are read as deleted folders where the volume's
+    // directory scan reads such blocks (FAT); exFAT's allocated clusters are
+    // left out altogether.
+    const bool fatFolders = volume.fileSystem && volume.fileSystem->Scan() == DirectoryScan::Fat;
+    const bool skipAllocated = map.fileSystem && map.fileSystem->SkipsAllocatedClusters();
 
     const uint64_t begin = std::max<uint64_t>(first, 2);
     if (cs != 0 && volume.device && begin <= last) {
@@ -125,7 +128,7 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 NoteNotExamined(session, c, last, NotExaminedPastMap);
                 break;
             }
-            if (!ShouldExamine(map, c, detailed)) {
+            if (!ShouldExamine(map, c, detailed, skipAllocated)) {
                 if (c == UINT64_MAX) break;
                 continue;
             }
@@ -160,9 +163,9 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             SetClusterClass(map, c, uint8_t(cls));
 
             if (cls == CC_DIR) {
-                if (fatVolume) {
+                if (fatFolders) {
                     try {
-                        ScanDirectory(session, c, 0, 0, false, true, "");
+                        ScanDirectory(session, c, 0, false, true, "");
                     } catch (...) {
                         // A damaged folder must not end the search.
                         TraceLine("ERROR signature search: folder scan of cluster %llu failed: %s", (unsigned long long)c,

@@ -22,10 +22,6 @@ namespace {
 // Below this size a file is extracted without a progress display.
 constexpr uint64_t kProgressThreshold = 1024000;
 
-// Like errno, per thread: the extraction and whoever asks for its path run on
-// one thread, and another thread's extraction never changes the answer.
-thread_local std::string gLastExtractedPath;
-
 // The record's folder text ("DCIM\100CANON") as folder names; components that
 // would leave the target ("", ".", "..") are dropped.
 std::vector<std::string> FolderNames(const DelFileInfo& record) {
@@ -120,8 +116,6 @@ std::string ExtractResultText(int result) {
     }
 }
 
-const std::string& LastExtractedPath() { return gLastExtractedPath; }
-
 std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& request) {
     std::string folder = OutputFolder(record, request);
     return folder + (folder.back() == '/' ? "" : "/") + OutputName(record, request);
@@ -129,7 +123,6 @@ std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& r
 
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request) {
     ExtractOutcome out;
-    gLastExtractedPath.clear();
     const uint64_t size = record.fileSize;
     const uint32_t clusterSize = volume.clusterSize;
     const size_t entries = clusterSize > 0 ? UsefulEntries(record, size, clusterSize) : 0;
@@ -165,8 +158,7 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
         uint32_t want = uint32_t(std::min<uint64_t>(clusterSize, size - position));
         if (c >= 2) {
             uint32_t done = 0;
-            bool ok = DiskIO_Seek(&volume, ClusterOffset(volume, c)) != -1 &&
-                      DiskIO_Read(&volume, buffer.data(), clusterSize, &done);
+            bool ok = DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, c)), buffer.data(), clusterSize, &done);
             uint32_t take = ok ? std::min(done, want) : 0;
             if (take > 0) {
                 if (file)
@@ -216,7 +208,6 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
         out.reason = file->failure();
         return out;
     }
-    gLastExtractedPath = path;
     out.path = path;
     return out;
 }

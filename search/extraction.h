@@ -55,9 +55,6 @@ struct ExtractOutcome {
 int64_t SavedFileTime(const DelFileInfo& record);
 
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request);
-// The path of the calling thread's most recent successful extraction to a
-// file ("" after a failed one).
-const std::string& LastExtractedPath();
 // The path a record would be written to when nothing is in the way and no
 // name is too long (folders are not created).
 std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& request);

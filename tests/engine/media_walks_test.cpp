@@ -148,7 +148,7 @@ TEST(MediaWalks, RawFilesAreCarvedWholeWithTheirMakeDateAndPreview) {
         if (f.ext != "dng" && f.ext != "raf") EXPECT_EQ(r->jpeg.latRef, 'N');
         ASSERT_TRUE(r->thumbnail) << "the embedded JPEG makes the thumbnail";
         // The walked clusters are data of the file, the next start is not.
-        EXPECT_EQ(ClusterClass(session.gFat, starts[k] + 1), f.bytes.size() > cs ? CC_RAW_DATA : CC_FILL);
+        EXPECT_EQ(ClusterClass(session.clusterMap, starts[k] + 1), f.bytes.size() > cs ? CC_RAW_DATA : CC_FILL);
     }
     // The NEF is stored turned a quarter (orientation 6): its landscape
     // preview stands upright, white beside it, not above it.
@@ -196,7 +196,7 @@ TEST(MediaWalks, RawCutByTheCardOrALiveFileIsKeptPartlyMissing) {
     ASSERT_GT(clusters, 6u);
     b.WriteCluster(100, raw);
     DiskVolume& v = UseCard(session, b);
-    SetClusterState(session.gFat, 100 + clusters - 2, FA_USE_FILE);  // as the live tree's scan leaves it
+    SetClusterState(session.clusterMap, 100 + clusters - 2, FA_USE_FILE);  // as the live tree's scan leaves it
     SearchClusters(session, 2, v.clusterCount + 1);
     const auto found = Found(session);
     const DelFileInfo* r = Named(found, CarvedName(100, "cr2"));
