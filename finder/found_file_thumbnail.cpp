@@ -129,22 +129,26 @@ DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> byte
 }
 
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt) {
+    return DecodeFoundFileThumbnail(bytes, kThumbnailSize, corrupt);
+}
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt) {
     DibPtr picture;
     JpegDecodeReport report;
     switch (bytes.source) {
     case ThumbnailSource::Jpeg:
-        picture = JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true, &report);
+        picture = JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true, &report);
         if (corrupt) *corrupt = report.corrupt;
         break;
     case ThumbnailSource::Heif:
         if (DibPtr whole = HeifMemoryDecode(bytes.data.get(), bytes.size, true))
-            picture = ScaleBitmap(*whole, kThumbnailSize, kThumbnailSize, true);
+            picture = ScaleBitmap(*whole, edge, edge, true);
         break;
     case ThumbnailSource::Clip: {
         std::vector<FilePart> parts{FilePart{0, bytes.data.get(), bytes.size}};
         if (bytes.tail) parts.push_back(FilePart{bytes.tailOffset, bytes.tail.get(), bytes.tailSize});
         if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize))
-            picture = ScaleBitmap(*frame, kThumbnailSize, kThumbnailSize, true);
+            picture = ScaleBitmap(*frame, edge, edge, true);
         break;
     }
     }

@@ -48,6 +48,8 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
 // corrupt (when not null) is set when the bytes were decoded as JPEG (a
 // picture or a RAW's preview) and the decoder found them corrupt.
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt = nullptr);
+// The same at another size: within edge x edge pixels (enlarged grid cells).
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt = nullptr);
 // What a thumbnail decode that found corrupt data means for its record: a
 // record called good becomes one whose bytes do not match its entry.
 void NoteCorruptPicture(DelFileInfo& record);
