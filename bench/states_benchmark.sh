@@ -155,8 +155,9 @@ score() {
     }
     {
       # A deleted short name has lost its first character ("#MG_0001.JPG").
-      # Folders named by their short names keep the dot ("DCIM.").
-      h = $1; n = toupper($2); f = $3; gsub(/\\/, "/", f); gsub(/\.\//, "/", f); sub(/\.$/, "", f); s = $4
+      # Folders named by their short names keep the dot ("DCIM."); the
+      # separators come escaped from jq ("\\").
+      h = $1; n = toupper($2); f = $3; gsub(/\\+/, "/", f); gsub(/\.\//, "/", f); sub(/\.$/, "", f); s = $4
       if (n ~ /^[#_?]/) n = substr(n, 2)
       records++
       if (seen[h]++) dups++
