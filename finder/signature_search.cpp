@@ -60,17 +60,22 @@ private:
     SearchSession& session_;
 };
 
-// Whether the source ends inside the volume's last cluster only because the
-// volume's sectors end there: its cluster count is rounded up, so the last
-// cluster may be partly outside the volume, and nothing of the volume is lost.
-bool EndsWithTheVolume(const DiskVolume& volume, uint64_t cluster) {
+// Whether the cluster is a FAT volume's partial last cluster: the cluster
+// count is rounded up, so when the data sectors are no whole number of
+// clusters the last one lies partly past the volume's end. The volume's own
+// count leaves it out - no file can be given it - so a source that ends in
+// it (or before it) loses nothing of the volume's files there.
+bool PartialLastCluster(const DiskVolume& volume, uint64_t cluster) {
     if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return false;
-    if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1 || !volume.device) return false;
+    if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1) return false;
     const ByteReader boot(volume.bootSector.data(), volume.bootSector.size());
+    const uint64_t sectorsPerCluster = boot.u8(bpb::SectorsPerCluster);
+    const uint64_t bytesPerSector = boot.le16(bpb::BytesPerSector);
     uint64_t sectors = boot.le16(bpb::TotalSectors16);
     if (sectors == 0) sectors = boot.le32(bpb::TotalSectors32);
-    const int64_t size = volume.device->Size();
-    return size >= 0 && uint64_t(size) >= sectors * boot.le16(bpb::BytesPerSector);
+    if (sectorsPerCluster == 0 || bytesPerSector == 0 || volume.dataStart % bytesPerSector != 0) return false;
+    const uint64_t firstData = volume.dataStart / bytesPerSector;
+    return sectors > firstData && (sectors - firstData) % sectorsPerCluster != 0;
 }
 
 }  // namespace
@@ -121,7 +126,10 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             // beyond it (the claimed size of a damaged boot sector) lies past
             // the source's end.
             if (!detailed && map.present && c >= map.size()) {
-                NoteNotExamined(session, c, last, NotExaminedPastMap);
+                if (c == last && PartialLastCluster(volume, c))
+                    TraceLine("The volume's partial last cluster %llu lies past the source's end", (unsigned long long)c);
+                else
+                    NoteNotExamined(session, c, last, NotExaminedPastMap);
                 break;
             }
             if (!ShouldExamine(map, c, detailed)) {
@@ -139,9 +147,9 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 continue;
             }
             if (span.status != ReadStatus::Ok || span.bytes < cs) {
-                // The source ends here.
-                if (EndsWithTheVolume(volume, c))
-                    TraceLine("The volume ends inside its last cluster %llu", (unsigned long long)c);
+                // The source (or the partition it is read through) ends here.
+                if (c == last && PartialLastCluster(volume, c))
+                    TraceLine("The volume ends inside its partial last cluster %llu", (unsigned long long)c);
                 else
                     NoteNotExamined(session, c, last, NotExaminedUnreadable);
                 break;
