@@ -8,24 +8,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "finder/search_session.h"
-#include "search/extraction.h"
-#include "search/search_driver.h"
+#include "search_and_extract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;
     SearchSession session;
     session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
     if (!session.volume || session.volume->volumeKind != VolumeExfat) return 0;
-    SearchOptions options;  // the detailed search over the whole card
-    session.options = options;
-    SearchOpenVolume(session, options);
-
-    ExtractRequest request;
-    request.toMemory = true;
-    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
-        auto record = session.gcDelFileList.CopyAt(i);
-        if (record) ExtractFoundFile(*session.volume, *record, request);
-    }
+    fuzz::SearchAndExtract(session);
     return 0;
 }

@@ -239,23 +239,21 @@ void PartitionSeeds() {
         bytes.insert(bytes.begin(), reported);
         Write("partition_table", name, bytes);
     };
-    const std::string basicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
-    if (const std::string why = veld::test::WriteGpt(file.string(), 128 * 1024, 512,
-                                                     {{.startSector = 40, .sectors = 128, .type = basicData}});
-        !why.empty()) {
-        std::fprintf(stderr, "make_fuzz_seeds: GPT: %s\n", why.c_str());
-        std::exit(1);
-    }
-    withContents(40 * 512, fat12);
+    // A GPT of sectorSize sectors around the FAT12 card, which starts at sector start.
+    auto gpt = [&](uint64_t totalBytes, uint32_t sectorSize, uint64_t start) {
+        const std::string why = veld::test::WriteGpt(
+            file.string(), totalBytes, sectorSize,
+            {{.startSector = start, .sectors = fat12.size() / sectorSize, .type = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}});
+        if (!why.empty()) {
+            std::fprintf(stderr, "make_fuzz_seeds: GPT: %s\n", why.c_str());
+            std::exit(1);
+        }
+        withContents(start * sectorSize, fat12);
+    };
+    gpt(128 * 1024, 512, 40);
     seed("gpt-512", 0);
     seed("gpt-512-device", 1);
-    if (const std::string why = veld::test::WriteGpt(file.string(), 256 * 1024, 4096,
-                                                     {{.startSector = 10, .sectors = 16, .type = basicData}});
-        !why.empty()) {
-        std::fprintf(stderr, "make_fuzz_seeds: GPT: %s\n", why.c_str());
-        std::exit(1);
-    }
-    withContents(10 * 4096, fat12);
+    gpt(256 * 1024, 4096, 10);
     seed("gpt-4096", 0);
     seed("gpt-4096-device", 2);
 
