@@ -327,10 +327,13 @@ TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
     EXPECT_EQ(Saved(session_, *r), kyoto_);
 }
 
-// Thirty deleted two-cluster chains whose sizes say 2^64 - 1 or 1 TiB: each
-// plans its chain and the free clusters after it, not the whole heap; none
-// of them is listed as whole, no size shows negative, and saving one gives
-// the bytes its clusters hold.
+// Thirty deleted two-cluster chains side by side whose sizes say 40
+// clusters (the chain, then the free clusters after it: none, the next
+// file's chain follows), 2^64 - 1 or 1 TiB (more than the heap holds: the
+// chain alone, also for the last, which free space follows); and one more
+// far from them whose 40 clusters the free space after its chain delivers.
+// No list runs over the heap, only that one is whole, no size shows
+// negative, and saving one of 2^64 - 1 bytes gives what its clusters hold.
 TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
     if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
@@ -339,10 +342,14 @@ TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
     const std::vector<uint8_t> bytes(4096 + 100, 'x');
     std::vector<ExfatImageBuilder::Node> files;
     for (int i = 0; i < 30; ++i)
-        files.push_back(card.AddFile(card.Root(), "FILE" + std::to_string(i) + ".JPG", bytes, {.noFatChain = false}));
+        files.push_back(card.AddFile(card.Root(), "FILE" + std::to_string(i) + ".BIN", bytes, {.noFatChain = false}));
+    auto spare = card.AddFile(card.Root(), "SPARE.BIN", bytes, {.noFatChain = false, .firstCluster = 10000});
     for (auto node : files) card.Delete(node);
+    card.Delete(spare);
     ASSERT_EQ(card.Finish(), "");
-    for (size_t i = 0; i < files.size(); ++i) SetDataLength(card, files[i], i % 2 ? 1ull << 40 : UINT64_MAX);
+    const uint64_t sizes[] = {40 * 4096, UINT64_MAX, 1ull << 40};
+    for (size_t i = 0; i < files.size(); ++i) SetDataLength(card, files[i], sizes[i % 3]);
+    SetDataLength(card, spare, 40 * 4096);
 
     SearchSession session;
     SearchOptions options;
@@ -351,21 +358,23 @@ TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
     uint64_t planned = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(i);
-        const DelFileInfo* r = Named(session, "FILE" + std::to_string(i) + ".JPG");
+        const DelFileInfo* r = Named(session, "FILE" + std::to_string(i) + ".BIN");
         ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->clusterList.size(), 2u);
         EXPECT_NE(r->state, StateComplete);
-        if (i + 1 < files.size()) {
-            EXPECT_EQ(r->clusterList.size(), 2u) << "the next file's chain ends the run";
-        }
         planned += r->clusterList.size();
-        if (i % 2 == 0) {
+        if (i % 3 == 1) {
             EXPECT_EQ(FoundFileColumnText(*r, ColSize), "17179869184.0Gﾊﾞｲﾄ");
             const std::vector<uint8_t> saved = Saved(session, *r);
             ASSERT_GE(saved.size(), bytes.size());
             EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), saved.begin()));
         }
     }
-    EXPECT_LT(planned, card.ClusterCount()) << "no list runs over the whole heap";
+    const DelFileInfo* r = Named(session, "SPARE.BIN");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->clusterList.size(), 40u);
+    EXPECT_EQ(r->state, StateComplete);
+    EXPECT_LT(planned + r->clusterList.size(), card.ClusterCount()) << "no list runs over the whole heap";
 }
 
 // Chains and folders that reach into the corners of a card of 40,000
