@@ -125,4 +125,33 @@ DibPtr ScaleBitmap(const Dib24& source, int width, int height, bool keepAspect) 
     return target;
 }
 
+DibPtr OrientedDib(const Dib24& source, int orientation) {
+    if (orientation < 2 || orientation > 8) return std::make_shared<Dib24>(source);
+    const int w = source.width, h = source.height;
+    const bool swap = orientation >= 5;
+    DibPtr out = CreateDib24(swap ? h : w, swap ? w : h);
+    if (!out) return nullptr;
+    // For each pixel of the upright picture, the stored pixel it shows.
+    for (int y = 0; y < out->height; ++y) {
+        uint8_t* target = out->row(y);
+        for (int x = 0; x < out->width; ++x) {
+            int sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = w - 1 - x; break;
+            case 3: sx = w - 1 - x; sy = h - 1 - y; break;
+            case 4: sy = h - 1 - y; break;
+            case 5: sx = y; sy = x; break;
+            case 6: sx = y; sy = h - 1 - x; break;
+            case 7: sx = w - 1 - y; sy = h - 1 - x; break;
+            case 8: sx = w - 1 - y; sy = x; break;
+            }
+            const uint8_t* pixel = source.row(sy) + 3 * sx;
+            target[3 * x] = pixel[0];
+            target[3 * x + 1] = pixel[1];
+            target[3 * x + 2] = pixel[2];
+        }
+    }
+    return out;
+}
+
 }  // namespace veld

@@ -33,6 +33,12 @@ ScalePlan PlanScale(int sourceWidth, int sourceHeight, int width, int height, bo
 // Paints the planned columns of one target row from one source row (blue,
 // green, red pixels, sourceWidth of them).
 void ScaleRow(const ScalePlan& plan, const uint8_t* sourceRow, uint8_t* targetRow);
+// The bitmap turned and mirrored so that it stands upright, for an EXIF
+// orientation (1 as stored, 2 mirrored left to right, 3 turned half round, 4
+// mirrored top to bottom, 5 transposed, 6 stored turned a quarter to the
+// left, 7 transversed, 8 stored turned a quarter to the right); other values
+// give a copy as it is.
+DibPtr OrientedDib(const Dib24& source, int orientation);
 // A new bitmap, optionally filled with a 0xRRGGBB colour (-1: zeros).
 DibPtr CreateDib24(int width, int height, int64_t fillColour = -1);
 

@@ -1,6 +1,8 @@
 // Sorting of file names into picture, movie, sound and archive kinds.
 #include "base/file_name_kind.h"
 
+#include <vector>
+
 namespace veld {
 
 int ClassifyFileName(const std::string& name) {
@@ -11,16 +13,19 @@ int ClassifyFileName(const std::string& name) {
     // ("photo.jpg.txt" is a picture); the first matching group wins.
     static const struct {
         int kind;
-        const char* parts[5];
+        std::vector<const char*> parts;
     } groups[] = {
-        {KindPicture, {".BMP", ".JPG", ".JPEG", ".TIF", ".GIF"}},
-        {KindMovie, {".MPEG", ".MPG", ".AVI", ".MOV", nullptr}},
-        {KindSound, {".WAV", ".MP3", nullptr, nullptr, nullptr}},
-        {KindArchive, {".LZH", ".ZIP", nullptr, nullptr, nullptr}},
+        {KindPicture, {".BMP", ".JPG", ".JPEG", ".TIF", ".GIF", ".HEIC", ".HEIF", ".HIF", ".AVIF", ".CR2", ".CR3",
+                       ".NEF", ".NRW", ".ARW", ".SR2", ".DNG", ".ORF", ".RW2", ".PEF", ".SRW", ".ERF", ".3FR",
+                       ".RAF"}},
+        {KindMovie, {".MPEG", ".MPG", ".AVI", ".MOV", ".MP4", ".M4V", ".MTS", ".M2TS", ".3GP", ".3G2", ".MOD",
+                     ".TOD"}},
+        {KindSound, {".WAV", ".MP3"}},
+        {KindArchive, {".LZH", ".ZIP"}},
     };
     for (const auto& g : groups)
         for (const char* part : g.parts)
-            if (part && upper.find(part) != std::string::npos) return g.kind;
+            if (upper.find(part) != std::string::npos) return g.kind;
     return KindOther;
 }
 

@@ -26,10 +26,16 @@ std::string TypeNameOfExtension(const std::string& ext) {
 }
 
 std::string ContentTypeOfExtension(const std::string& ext) {
-    // The lookup key is the first three characters, blanks trimmed.
+    // The whole extension first ("HEIC", "M2TS"), then its first three
+    // characters as the desktop's older table keys them ("JPEG" as "JPE").
+    std::string whole = ext;
+    TrimBlanks(whole);
     std::string key = ext.substr(0, 3);
     TrimBlanks(key);
-    if (auto type = Platform().contentType(key); type && !type->empty()) return CutUtf8(*type, 100);
+    for (const std::string* k : {&whole, &key}) {
+        if (k->empty()) continue;
+        if (auto type = Platform().contentType(*k); type && !type->empty()) return CutUtf8(*type, 100);
+    }
     return "Unknown";
 }
 

@@ -14,8 +14,8 @@ namespace veld {
 std::string FormatSizeText(uint64_t bytes);
 // The desktop's type name for the extension, or "%sﾌｧｲﾙ".
 std::string TypeNameOfExtension(const std::string& ext);
-// The content type registered for the extension's first three characters,
-// or "Unknown".
+// The content type registered for the extension (or, failing that, for its
+// first three characters), or "Unknown".
 std::string ContentTypeOfExtension(const std::string& ext);
 
 // Removes blanks (space, tab, ideographic space U+3000) from both ends.

@@ -73,8 +73,8 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         TraceBootSector(volume->bootSector);
     }
     const size_t bootLines = traceLines.size();
-    FatTables map;
-    ReadFat(map, *volume, volume->bootSector);
+    ClusterMap map;
+    ReadFat(map, *volume);
     SetTraceSink({});
 
     std::map<std::string, uint64_t> states;

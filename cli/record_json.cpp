@@ -2,6 +2,7 @@
 
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
+#include "finder/media_format.h"
 #include "search/found_file_columns.h"
 
 namespace veld {
@@ -38,6 +39,18 @@ std::string FoundFileJson(const DelFileInfo& r, const std::optional<std::string>
         .Add("compatible_brand1", m.compatibleBrand1)
         .Add("compatible_brand2", m.compatibleBrand2)
         .Add("cluster_count", m.clusterCount);
+    const MediaInfo& f = r.media;
+    JsonObject media;
+    media.Add("format", std::string(MediaFormatExtension(MediaFormat(f.format))))
+        .Add("length", f.length)
+        .Add("partly_missing", f.partlyMissing != 0)
+        .Add("width", f.width)
+        .Add("height", f.height)
+        .Add("duration_ms", f.durationMs)
+        .Add("created", f.created)
+        .Add("preview_offset", f.previewOffset)
+        .Add("preview_length", f.previewLength)
+        .Add("cluster_count", f.clusterCount);
 
     JsonObject out;
     out.Add("index", r.index)
@@ -52,12 +65,14 @@ std::string FoundFileJson(const DelFileInfo& r, const std::optional<std::string>
         .Add("clusters_collected", r.clustersCollected)
         .Add("first_class", r.firstClass)
         .Add("is_image", r.isImage != 0)
-        .Add("has_thumbnail", r.thumbnail != nullptr);
+        .Add("has_thumbnail", r.thumbnail != nullptr)
+        .Add("shot", FoundFileShootingDate(r))
+        .Add("orientation", int(r.jpeg.orientation));
     if (savedPath)
         out.Add("saved", *savedPath);
     else
         out.AddNull("saved");
-    out.AddRaw("jpeg", jpeg.str()).AddRaw("mp4", mp4.str());
+    out.AddRaw("jpeg", jpeg.str()).AddRaw("mp4", mp4.str()).AddRaw("media", media.str());
     return out.str();
 }
 

@@ -261,7 +261,10 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     progress.Finish();
     SetTraceSink({});
 
-    if (result != SearchOk) {
+    // A search that stopped on an error still lists (and saves) what it found.
+    const bool stoppedOnError = result == SearchFailed;
+    if (stoppedOnError) std::fprintf(stderr, "検索中にエラーが発生しました \n(%s)\n", SearchErrorText(result).c_str());
+    if (result != SearchOk && !stoppedOnError) {
         std::signal(SIGINT, SIG_DFL);
         std::fprintf(stderr, "検索中にエラーが発生しました \n(%s)\n", SearchErrorText(result).c_str());
         if (result == SearchOpenFailed)
@@ -322,7 +325,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     for (const ClusterRange& skipped : session.notExamined)
         std::fprintf(stderr, "%s\n", NotExaminedText(skipped.first, skipped.last, skipped.reason).c_str());
     if (gInterrupts) return kExitInterrupted;
-    return failed == 0 && listed ? kExitOk : kExitFailed;
+    return failed == 0 && listed && !stoppedOnError ? kExitOk : kExitFailed;
 }
 
 }  // namespace veld

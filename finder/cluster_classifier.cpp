@@ -6,6 +6,10 @@
 
 #include "base/byte_reader.h"
 #include "finder/directory_slot.h"
+#include "finder/mpeg_ps_walk.h"
+#include "finder/mpeg_ts_walk.h"
+#include "finder/riff_avi_walk.h"
+#include "finder/tiff_raw_walk.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 
@@ -113,6 +117,10 @@ int ClassifyContent(const uint8_t* buffer, size_t length) {
     if (IsJpegStart(buffer, length)) return CC_JPEG_START;
     if (IsText(buffer, length)) return CC_TEXT;
     if (IsMp4Start(buffer, length)) return CC_MP4_START;
+    if (IsRawStart(buffer, length)) return CC_RAW_START;
+    if (IsAviStart(buffer, length)) return CC_AVI_START;
+    if (IsMpegTsStart(buffer, length)) return CC_TS_START;
+    if (IsMpegPsStart(buffer, length)) return CC_PS_START;
     return JpegDataClass(buffer, length);
 }
 
@@ -128,9 +136,9 @@ int ReadAndClassifyCluster(DiskVolume& volume, uint64_t cluster) {
     // Cluster numbers below 2 have no data area (their offset would be the boot sector).
     if (cluster < 2 || volume.clusterSize == 0) return CC_NONE;
     std::vector<uint8_t> buffer(volume.clusterSize, 0);
-    if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) return CC_NONE;
     uint32_t done = 0;
-    if (!DiskIO_Read(&volume, buffer.data(), volume.clusterSize, &done) || done == 0) return CC_NONE;
+    if (!DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster)), buffer.data(), volume.clusterSize, &done) || done == 0)
+        return CC_NONE;
     // At the end of the source only the bytes actually read are judged.
     return ClassifyCluster(volume, buffer.data(), done);
 }

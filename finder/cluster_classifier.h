@@ -12,9 +12,10 @@ namespace veld {
 
 // Content class of one cluster's bytes (CC_ values of the cluster map).
 int ClassifyCluster(const DiskVolume& volume, const uint8_t* buffer, size_t length);
-// The content tests alone (JPEG start, text, MP4 start, JPEG data, in that
-// order), without the directory, fill and pattern tests: what a clip's first
-// cluster must answer CC_MP4_START to.
+// The content tests alone (JPEG start, text, ISO media start, RAW start, AVI
+// start, MPEG transport and program stream starts, JPEG data, in that order),
+// without the directory, fill and pattern tests: what a clip's first cluster
+// must answer CC_MP4_START to.
 int ClassifyContent(const uint8_t* buffer, size_t length);
 // 0xFF 0xD8 followed by an application marker 0xFFE0..0xFFEF.
 bool IsJpegStart(const uint8_t* buffer, size_t length);

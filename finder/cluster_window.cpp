@@ -38,7 +38,7 @@ bool ClusterWindow::Read() {
     if (bytes_.empty()) bytes_.resize(size_t(cs_) * 2);
     data_ = bytes_.data();
     uint32_t done = 0;
-    if (DiskIO_Seek(&volume_, offset_) < 0 || !DiskIO_Read(&volume_, bytes_.data(), uint32_t(bytes_.size()), &done))
+    if (offset_ < 0 || !DiskIO_ReadAt(&volume_, uint64_t(offset_), bytes_.data(), uint32_t(bytes_.size()), &done))
         return false;
     done_ = done;
     return done >= cs_;  // the first cluster must be all there

@@ -66,6 +66,23 @@ struct Mp4Info {
     uint32_t clusterCount = 0;
 };
 
+// What the walk of a HEIF, RAW or clip file found (MediaFormat in
+// finder/media_format.h). Such pictures keep their EXIF data in the record's
+// JpegInfo (make, model, date, pixel size, orientation, GPS), which the EXIF
+// reader fills for them as for a JPEG. All zero for JPEG and other files.
+struct MediaInfo {
+    uint8_t format = 0;          // MediaFormat; 0 none
+    uint32_t length = 0;         // bytes the walk found the file to span; 0 unknown
+    uint32_t clusterCount = 0;   // clusters from the start to the last one examined
+    uint32_t partlyMissing = 0;  // no end was found: the record holds what came before
+    int32_t width = 0;           // picture or frame size in pixels; 0 unknown
+    int32_t height = 0;
+    uint32_t durationMs = 0;     // clips: running time
+    std::string created;         // clips: creation time, local, "yyyy/mm/dd hh:mm:ss"
+    uint64_t previewOffset = 0;  // an embedded JPEG picture (RAW, CR3): its offset in the file,
+    uint32_t previewLength = 0;  // and its length; 0 when there is none
+};
+
 enum FoundFileState : int32_t {
     StateInvalidStart = 0,
     StateComplete = 1,
@@ -105,6 +122,7 @@ struct DelFileInfo {
     int32_t firstClass = 0;
     JpegInfo jpeg;
     Mp4Info mp4;
+    MediaInfo media;
     int32_t listed = 0;
     int32_t thumbnailTried = 0;
     DibPtr thumbnail;

@@ -16,6 +16,7 @@
 #include "finder/directory_slot.h"
 #include "finder/registry.h"
 #include "volume/boot_sector.h"
+#include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
 
 namespace veld {
@@ -140,7 +141,7 @@ public:
         : session_(session), volume_(*session.volume), boot_(session.volume->bootSector), context_(context),
           depth_(depth), contiguous_(contiguous), path_(path), indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
 
-    void Run(uint64_t start, uint32_t startHigh, bool fixedRoot);
+    void Run(uint64_t start, bool fixedRoot);
 
 private:
     void WalkEntries(uint8_t* block, size_t bytes);
@@ -163,7 +164,7 @@ private:
     bool end_ = false;
 };
 
-void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
+void FolderScan::Run(uint64_t start, bool fixedRoot) {
     ByteReader b(boot_.data(), boot_.size());
     const uint32_t bytesPerSector = b.le16(bpb::BytesPerSector);
     const uint32_t sectorsPerCluster = b.u8(bpb::SectorsPerCluster);
@@ -177,7 +178,7 @@ void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
     // The last cluster number that names a data cluster on this volume, and
     // the map's size: contiguous mode never walks past either.
     const uint64_t lastCluster = volume_.clusterCount > 0 ? uint64_t(volume_.clusterCount) + 1 : 0;
-    const FatTables& map = session_.gFat;
+    const ClusterMap& map = session_.clusterMap;
     const uint64_t mapSize = map.size();
 
     // A start cluster outside the volume or the map names no folder.
@@ -189,7 +190,7 @@ void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
         session_.progress.Report(PhaseFolder, -1, "フォルダ検索 " + path_);
     }
 
-    std::vector<uint32_t> chain;  // the FAT chain (FAT entries are 32-bit)
+    std::vector<uint64_t> chain;  // the FAT chain
     uint64_t blockCount = 0;
     uint64_t rootBytes = 0;
     if (fixedRoot) {
@@ -200,7 +201,7 @@ void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
     } else {
         // Contiguous mode only needs the start; the chain is not walked.
         // Contiguous mode, and a start no FAT entry can name, read on from the start.
-        if (!contiguous_ && start <= 0xFFFFFFFFu) blockCount = uint64_t(CollectChain(map, boot_, uint32_t(start), &chain));
+        if (!contiguous_ && start <= 0xFFFFFFFFu) blockCount = uint64_t(CollectChain(map, volume_, start, &chain));
         if (chain.empty()) blockCount = std::max<uint64_t>(blockCount, 1);
     }
 
@@ -213,8 +214,7 @@ void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
         int64_t offset = 0;
         uint32_t bytes = blockBytes;
         if (fixedRoot) {
-            const uint64_t sector = (uint64_t(startHigh) << 32) | (start & 0xFFFFFFFFu);
-            offset = int64_t(sector * bytesPerSector + i * blockBytes);
+            offset = int64_t(start * bytesPerSector + i * blockBytes);
             uint64_t left = rootBytes - i * blockBytes;
             if (left < bytes) bytes = uint32_t(left);
         } else {
@@ -227,9 +227,8 @@ void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
             offset = ClusterOffset(volume_, cluster);
         }
 
-        if (DiskIO_Seek(&volume_, offset) == -1) break;
         uint32_t done = 0;
-        if (!DiskIO_Read(&volume_, block.data(), bytes, &done) || done < bytes) break;
+        if (offset < 0 || !DiskIO_ReadAt(&volume_, uint64_t(offset), block.data(), bytes, &done) || done < bytes) break;
 
         int contentClass = ClassifyCluster(volume_, block.data(), bytes);
         bool acceptable = contentClass == CC_DIR || contentClass == CC_NONE;
@@ -240,13 +239,13 @@ void FolderScan::Run(uint64_t start, uint32_t startHigh, bool fixedRoot) {
         if (contiguous_ && !BlockHasNamedEntry(block.data(), bytes)) acceptable = false;
         if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes)) break;
         if (!acceptable) break;
-        if (!fixedRoot) MarkDirectoryBlockScanned(session_.gFat, cluster);
+        if (!fixedRoot) MarkDirectoryBlockScanned(session_.clusterMap, cluster);
 
         blockFiles_ = 0;
         blockFolders_ = 0;
         WalkEntries(block.data(), bytes);
         if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
-            SetClusterState(session_.gFat, cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
+            SetClusterState(session_.clusterMap, cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
         if (end_) break;
     }
     TraceLine("%s<<End OF Dir", indent_.c_str());
@@ -331,9 +330,9 @@ void FolderScan::ShortEntry(uint8_t* slotBytes, bool deleted) {
         ++session_.fileCount;
         ++blockFiles_;
         if (deleted)
-            MarkChain(session_.gFat, boot_, start, FA_DEL_FILE, false);
+            MarkChain(session_.clusterMap, volume_, start, FA_DEL_FILE, false);
         else
-            MarkChain(session_.gFat, boot_, start, FA_USE_FILE, true);
+            MarkChain(session_.clusterMap, volume_, start, FA_USE_FILE, true);
     }
 
     if (deleted) {
@@ -363,19 +362,25 @@ void FolderScan::Descend(const DirEntry& entry, const std::string& longName) {
     path += longName.empty() ? ShortComponent(entry) : longName;
 
     FolderScan sub(session_, context_, depth_ + 1, contiguous_, path);
-    sub.Run(start, 0, false);
+    sub.Run(start, false);
 }
 
 }  // namespace
 
-int ScanDirectory(SearchSession& session, uint64_t start, uint32_t startHigh, int depth, bool fixedRoot,
-                  bool contiguous, const std::string& path) {
+int ScanDirectory(SearchSession& session, uint64_t start, int depth, bool fixedRoot, bool contiguous,
+                  const std::string& path) {
     if (!session.volume) return 0;
     ScanContext context;
     if (!fixedRoot) context.visited.insert(start);
     FolderScan scan(session, context, depth, contiguous, path);
-    scan.Run(start, startHigh, fixedRoot);
+    scan.Run(start, fixedRoot);
     return 0;
+}
+
+int ScanFatRoot(SearchSession& session) {
+    if (!session.volume) return 0;
+    const BootSector& boot = session.volume->bootSector;
+    return ScanDirectory(session, RootDirectoryPosition(boot), 0, !IsFat32Layout(boot), false, "");
 }
 
 }  // namespace veld

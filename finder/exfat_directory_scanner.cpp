@@ -85,7 +85,7 @@ private:
     // a cluster that the bitmap or a live object claims: it was reused.
     std::vector<uint8_t> ReadFolder(const Folder& f) {
         std::vector<uint8_t> bytes;
-        FatTables& map = session_.gFat;
+        ClusterMap& map = session_.clusterMap;
         DiskVolume& volume = *session_.volume;
         const uint64_t cs = boot_.ClusterSize();
         for (uint64_t c : ClustersOfRuns(FolderClusters(f).runs)) {
@@ -93,7 +93,7 @@ private:
             if (DirectoryBlockScanned(map, c)) break;
             if (f.deleted) {
                 const int state = ClusterState(map, c);
-                if (FatSaysInUse(map, c) || (state != FA_EMPTY && state != FA_DEL_DIR && state != FA_DEL_FILE)) {
+                if (AllocatedOnCard(map, c) || (state != FA_EMPTY && state != FA_DEL_DIR && state != FA_DEL_FILE)) {
                     TraceLine("%s  cluster %llu of the deleted folder is in use: read up to it", f.path.c_str(),
                               (unsigned long long)c);
                     break;
@@ -175,12 +175,13 @@ private:
     // Without a bitmap the heap alone bounds the claim.
     void ClaimLive(const ExfatEntrySet& set, const std::string& path) {
         if (set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return;
-        FatTables& map = session_.gFat;
-        const bool bitmap = !map.allocationBitmap.empty();
+        ClusterMap& map = session_.clusterMap;
+        const auto* exfat = dynamic_cast<const ExfatFileSystem*>(map.fileSystem.get());
+        const bool bitmap = exfat && exfat->HasBitmap();
         uint64_t claimed = 0, free = 0, firstFree = 0;
         for (const ClusterRun& run : fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs) {
             for (uint64_t c = run.first; c < run.first + run.count; ++c) {
-                if (bitmap && !FatSaysInUse(map, c)) {
+                if (bitmap && !AllocatedOnCard(map, c)) {
                     if (free++ == 0) firstFree = c;
                     if (set.NoFatChain()) break;
                     continue;
@@ -228,7 +229,7 @@ private:
         }
         const uint64_t heapEnd = uint64_t(boot_.clusterCount) + 2;
         for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) {
-            if (FatSaysInUse(session_.gFat, c) || fat_.Entry(uint32_t(c)) != 0) break;
+            if (AllocatedOnCard(session_.clusterMap, c) || fat_.Entry(uint32_t(c)) != 0) break;
             planned.push_back(c);
         }
         return planned;

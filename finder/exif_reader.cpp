@@ -159,7 +159,11 @@ const char* ExifValueText(const ByteReader& tiff, uint64_t entryOffset, bool big
     return text;
 }
 
-int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
+namespace {
+
+// The walk itself: from IFD0 in the given mode; pointers to the EXIF and GPS
+// IFDs are masked with pointerMask.
+int ParseTiffIfds(const uint8_t* data, size_t length, JpegInfo* info, Mode startMode, uint32_t pointerMask) {
     const ByteReader tiff(data, data ? length : 0);
     bool bigEndian;
     if (tiff.equals(tiff::ByteOrder, "II", 2)) bigEndian = false;
@@ -169,7 +173,7 @@ int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
     uint64_t ifd = tiff.u32(tiff::FirstIfd, bigEndian);
     uint32_t pendingExif = 0;
     uint32_t pendingGps = 0;
-    Mode mode = Mode::Main;
+    Mode mode = startMode;
     std::set<uint64_t> visited;
 
     for (;;) {
@@ -213,11 +217,10 @@ int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
                     }
                     break;
                 case tag::ExifIfdPointer:
-                    // Only the low 16 bits are kept: an EXIF segment is at most 64 KiB.
-                    pendingExif = tiff.u32(entry + tiff::EntryValue, bigEndian) & 0xFFFF;
+                    pendingExif = tiff.u32(entry + tiff::EntryValue, bigEndian) & pointerMask;
                     break;
                 case tag::GpsIfdPointer:
-                    pendingGps = tiff.u32(entry + tiff::EntryValue, bigEndian) & 0xFFFF;
+                    pendingGps = tiff.u32(entry + tiff::EntryValue, bigEndian) & pointerMask;
                     break;
                 case tag::PixelXDimension:
                     info->exifWidth = DecimalValue(text);
@@ -256,6 +259,22 @@ int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
             return 1;
         }
     }
+}
+
+}  // namespace
+
+// Only the low 16 bits of the EXIF and GPS pointers are kept: an EXIF segment
+// is at most 64 KiB.
+int ParseExif(const uint8_t* data, size_t length, JpegInfo* info) {
+    return ParseTiffIfds(data, length, info, Mode::Main, 0xFFFF);
+}
+
+int ParseTiffMetadata(const uint8_t* data, size_t length, JpegInfo* info) {
+    return ParseTiffIfds(data, length, info, Mode::Main, 0xFFFFFFFFu);
+}
+
+int ParseGpsTiff(const uint8_t* data, size_t length, JpegInfo* info) {
+    return ParseTiffIfds(data, length, info, Mode::Gps, 0xFFFFFFFFu);
 }
 
 }  // namespace veld

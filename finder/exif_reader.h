@@ -13,6 +13,11 @@ namespace veld {
 // checked against length and IFD chains are bounded. 1 when the walk
 // completed, 0 when the byte-order mark is neither "II" nor "MM".
 int ParseExif(const uint8_t* tiff, size_t length, JpegInfo* info);
+// The same for a whole TIFF file (RAW) or a block cut out of one: the EXIF
+// and GPS pointers are taken at their full 32 bits.
+int ParseTiffMetadata(const uint8_t* tiff, size_t length, JpegInfo* info);
+// A TIFF block whose IFD0 holds the GPS tags themselves (CR3's GPS box).
+int ParseGpsTiff(const uint8_t* tiff, size_t length, JpegInfo* info);
 
 // The value of the 12-byte directory entry at entryOffset as text: ASCII and
 // UNDEFINED values as their bytes (at most 100), rationals as "%8.1lf, " per

@@ -1,14 +1,18 @@
-// Thumbnails of found JPEG files: the file's clusters are read from the
-// volume through its cluster list, decoded and reduced to 64 x 64. Only the
-// picture rows the reduction samples are decoded.
+// Thumbnails of found files: the file's clusters (or the part of them that
+// holds the picture) are read from the volume through its cluster list,
+// decoded and reduced to 64 x 64. For JPEG only the picture rows the
+// reduction samples are decoded.
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "base/bitmap_utils.h"
+#include "base/clip_frame_decode.h"
+#include "base/heif_decode.h"
 #include "base/jpeg_memory_decode.h"
 #include "finder/found_file_thumbnail.h"
+#include "finder/media_format.h"
 #include "volume/boot_sector.h"
 
 namespace veld {
@@ -22,8 +26,83 @@ constexpr uint64_t kMaxFileBuffer = 512ull * 1024 * 1024;
 // The most bytes one read asks for.
 constexpr uint64_t kMaxRunBytes = 64ull << 20;
 constexpr uint64_t kMaxRunClusters(uint32_t clusterSize) { return kMaxRunBytes / clusterSize; }
+// What a clip's thumbnail reads: its first bytes, and an index kept at its end.
+constexpr uint64_t kClipHeadBytes = 4ull << 20;
+constexpr uint64_t kClipTailBytes = 4ull << 20;
+
+// Bytes [offset, offset + length) of a found file, read through its cluster
+// list; none when a cluster of the range is not listed or cannot be read.
+std::unique_ptr<uint8_t[]> ReadFileRange(DiskVolume& volume, const DelFileInfo& record, uint64_t offset,
+                                         uint64_t length) {
+    const uint64_t cs = volume.clusterSize;
+    if (cs == 0 || length == 0 || length > kMaxFileBuffer || offset + length > record.fileSize) return nullptr;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size_t(length)]);
+    if (!buffer) return nullptr;
+    std::unique_ptr<uint8_t[]> cluster(new (std::nothrow) uint8_t[size_t(cs)]);
+    if (!cluster) return nullptr;
+    uint64_t done = 0;
+    while (done < length) {
+        const uint64_t at = offset + done;
+        const uint64_t index = at / cs, within = at % cs;
+        if (index >= record.clusterList.size() || index >= uint64_t(std::max(record.clustersNeeded, 0))) return nullptr;
+        const uint64_t c = record.clusterList[size_t(index)];
+        // Whole runs of consecutive clusters go straight into the buffer.
+        uint64_t run = 1;
+        while (within == 0 && index + run < record.clusterList.size() && record.clusterList[size_t(index + run)] == c + run &&
+               (run + 1) * cs <= length - done && run < kMaxRunClusters(uint32_t(cs)))
+            ++run;
+        if (c < 2) return nullptr;
+        const uint64_t where = uint64_t(ClusterOffset(volume, c));
+        uint32_t got = 0;
+        if (within == 0 && run * cs <= length - done) {
+            if (!DiskIO_ReadAt(&volume, where, buffer.get() + done, uint32_t(run * cs), &got) || got != run * cs)
+                return nullptr;
+            done += run * cs;
+            continue;
+        }
+        if (!DiskIO_ReadAt(&volume, where, cluster.get(), uint32_t(cs), &got) || got <= within) return nullptr;
+        const uint64_t take = std::min<uint64_t>(got - within, length - done);
+        std::memcpy(buffer.get() + done, cluster.get() + within, size_t(take));
+        done += take;
+    }
+    return buffer;
+}
+
+std::optional<FoundFileBytes> ReadMediaForThumbnail(DiskVolume& volume, const DelFileInfo& record) {
+    const MediaFormat format = MediaFormat(record.media.format);
+    FoundFileBytes bytes;
+    if (MediaFormatIsRaw(format)) {
+        if (record.media.previewLength == 0) return std::nullopt;
+        bytes.data = ReadFileRange(volume, record, record.media.previewOffset, record.media.previewLength);
+        bytes.size = record.media.previewLength;
+        bytes.orientation = record.jpeg.orientation;
+    } else if (MediaFormatIsHeif(format)) {
+        bytes.data = ReadFileRange(volume, record, 0, record.fileSize);
+        bytes.size = size_t(record.fileSize);
+        bytes.source = ThumbnailSource::Heif;
+    } else {
+        bytes.source = ThumbnailSource::Clip;
+        bytes.fileSize = record.fileSize;
+        const uint64_t head = std::min(record.fileSize, kClipHeadBytes);
+        bytes.data = ReadFileRange(volume, record, 0, head);
+        bytes.size = size_t(head);
+        if (record.fileSize > head) {
+            const uint64_t tail = std::min(record.fileSize - head, kClipTailBytes);
+            bytes.tailOffset = record.fileSize - tail;
+            bytes.tail = ReadFileRange(volume, record, bytes.tailOffset, tail);
+            bytes.tailSize = bytes.tail ? size_t(tail) : 0;
+        }
+    }
+    if (!bytes.data) return std::nullopt;
+    return bytes;
+}
 
 }  // namespace
+
+bool HasMediaThumbnail(const DelFileInfo& record) {
+    const MediaFormat format = MediaFormat(record.media.format);
+    return MediaFormatIsHeif(format) || (MediaFormatIsRaw(format) && record.media.previewLength > 0);
+}
 
 DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     const std::optional<FoundFileBytes> bytes = ReadFoundFileForThumbnail(volume, record);
@@ -31,10 +110,46 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
 }
 
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) {
-    return JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true);
+    DibPtr picture;
+    switch (bytes.source) {
+    case ThumbnailSource::Jpeg:
+        picture = JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true);
+        break;
+    case ThumbnailSource::Heif:
+        if (DibPtr whole = HeifMemoryDecode(bytes.data.get(), bytes.size, true))
+            picture = ScaleBitmap(*whole, kThumbnailSize, kThumbnailSize, true);
+        break;
+    case ThumbnailSource::Clip: {
+        std::vector<FilePart> parts{FilePart{0, bytes.data.get(), bytes.size}};
+        if (bytes.tail) parts.push_back(FilePart{bytes.tailOffset, bytes.tail.get(), bytes.tailSize});
+        if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize))
+            picture = ScaleBitmap(*frame, kThumbnailSize, kThumbnailSize, true);
+        break;
+    }
+    }
+    if (picture && bytes.orientation >= 2 && bytes.orientation <= 8) picture = OrientedDib(*picture, bytes.orientation);
+    return picture;
+}
+
+DibPtr DecodeFoundFilePicture(const DelFileInfo& record, const uint8_t* data, size_t size) {
+    const MediaFormat format = MediaFormat(record.media.format);
+    DibPtr picture;
+    if (MediaFormatIsRaw(format)) {
+        const uint64_t at = record.media.previewOffset, length = record.media.previewLength;
+        if (length == 0 || at > size || length > size - at) return nullptr;
+        picture = JpegMemoryDecode(data + at, size_t(length));
+    } else if (MediaFormatIsHeif(format)) {
+        return HeifMemoryDecode(data, size, false);  // upright already
+    } else if (format != FormatNone && !MediaFormatIsPicture(format)) {
+        picture = ClipFrameDecode({FilePart{0, data, size}}, size);
+        return picture;
+    }
+    if (picture && record.jpeg.orientation >= 2) picture = OrientedDib(*picture, record.jpeg.orientation);
+    return picture;
 }
 
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record) {
+    if (record.media.format != FormatNone) return ReadMediaForThumbnail(volume, record);
     if (record.jpeg.partlyMissing) return std::nullopt;
     const uint32_t clusterSize = volume.clusterSize;
     if (clusterSize == 0) return std::nullopt;
@@ -70,16 +185,16 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
                record.clusterList[size_t(i + run)] == cluster + run)
             ++run;
         uint32_t done = 0;
-        if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster)) < 0) break;
         uint64_t whole = 0;
-        if (DiskIO_Read(&volume, buffer.get() + offset, uint32_t(run * clusterSize), &done)) {
+        if (DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster)), buffer.get() + offset,
+                          uint32_t(run * clusterSize), &done)) {
             whole = done / clusterSize;
         } else {
             // A failed run is read again cluster by cluster: the clusters
             // before the one that fails still count.
             for (; whole < run; ++whole) {
-                if (DiskIO_Seek(&volume, ClusterOffset(volume, cluster + whole)) < 0) break;
-                if (!DiskIO_Read(&volume, buffer.get() + offset + whole * clusterSize, clusterSize, &done) ||
+                if (!DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster + whole)),
+                                   buffer.get() + offset + whole * clusterSize, clusterSize, &done) ||
                     done != clusterSize)
                     break;
             }
@@ -94,7 +209,11 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
 
     record.firstClass = kClassJpegStart;
 
-    return FoundFileBytes{std::move(buffer), size_t(std::min<uint64_t>(counted, bufferSize))};
+    FoundFileBytes bytes;
+    bytes.data = std::move(buffer);
+    bytes.size = size_t(std::min<uint64_t>(counted, bufferSize));
+    bytes.orientation = record.jpeg.orientation;
+    return bytes;
 }
 
 }  // namespace veld

@@ -1,5 +1,7 @@
-// Thumbnails of found JPEG files, read from the volume through the record's
-// cluster list.
+// Thumbnails of found pictures and clips, read from the volume through the
+// record's cluster list: JPEG pictures, the embedded JPEG of a RAW file, HEIF
+// pictures (their stored thumbnail where they have one), and a clip's first
+// picture. Thumbnails stand upright as the EXIF orientation says.
 #pragma once
 
 #include <cstddef>
@@ -13,18 +15,37 @@
 
 namespace veld {
 
-// A 64 x 64 thumbnail of a found JPEG (read through its cluster list); null
-// when it cannot be made. Sets the record's first-cluster class to 100.
+// Whether the record is a HEIF picture or a RAW file with an embedded JPEG:
+// the pictures beyond JPEG that get a thumbnail.
+bool HasMediaThumbnail(const DelFileInfo& record);
+
+// A 64 x 64 thumbnail of a found picture or clip (read through its cluster
+// list); null when it cannot be made. A record that is not of a format
+// beyond JPEG gets its first-cluster class set to 100.
 DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record);
 
 // The two halves of it, so that the decoding can run on another thread: the
 // bytes read for the thumbnail (the same reads, the same class mark), and the
 // decoding of them. None when the record gets no thumbnail without decoding.
+enum class ThumbnailSource : uint8_t { Jpeg, Heif, Clip };
 struct FoundFileBytes {
     std::unique_ptr<uint8_t[]> data;
     size_t size = 0;
+    ThumbnailSource source = ThumbnailSource::Jpeg;
+    uint16_t orientation = 0;   // EXIF orientation to apply (JPEG and RAW previews)
+    // Clips: the file's length, and a second run of its bytes (the index an
+    // MP4 clip keeps after its frames) at tailOffset.
+    uint64_t fileSize = 0;
+    std::unique_ptr<uint8_t[]> tail;
+    size_t tailSize = 0;
+    uint64_t tailOffset = 0;
 };
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record);
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes);
+
+// The whole picture of a found file's bytes (as extracted) for the preview,
+// upright: a RAW's embedded JPEG, a HEIF picture, a clip's first picture;
+// null for other files, which the caller's own decoder shows.
+DibPtr DecodeFoundFilePicture(const DelFileInfo& record, const uint8_t* data, size_t size);
 
 }  // namespace veld

@@ -65,9 +65,9 @@ void ReadExifSegment(DiskVolume& volume, const ClusterWindow& window, uint64_t m
     if (bytes > 0xFFFFFFFFull) return;
     try {
         std::vector<uint8_t> block(size_t(bytes), 0);
-        if (DiskIO_Seek(&volume, windowOffset) < 0) return;
         uint32_t done = 0;
-        if (!DiskIO_Read(&volume, block.data(), uint32_t(bytes), &done)) return;
+        if (windowOffset < 0 || !DiskIO_ReadAt(&volume, uint64_t(windowOffset), block.data(), uint32_t(bytes), &done))
+            return;
         const uint64_t tiffAt = markerAt + kExifTiff;
         if (done <= tiffAt) return;
         const uint64_t available = std::min<uint64_t>(segmentLength - 8, done - tiffAt);

@@ -15,11 +15,12 @@
 #include "finder/cluster_classifier.h"
 #include "finder/found_file_thumbnail.h"
 #include "finder/jpeg_walk.h"
+#include "finder/media_carving.h"
+#include "finder/media_format.h"
 #include "finder/thumbnail_pool.h"
 #include "platform/window_message.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
-#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -137,16 +138,22 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     if (session.thumbnailPool) PublishThumbnails(session, false);
 
     r.extension = ExtensionOf(r);
-    r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ? 1 : 0;
+    // HEIF and RAW pictures are pictures even where the desktop's type
+    // database has no entry for their extension.
+    r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ||
+                        MediaFormatIsPicture(MediaFormat(r.media.format)) ||
+                        MediaFormatIsPicture(MediaFormatOfExtension(r.extension))
+                    ? 1
+                    : 0;
 
     const uint64_t start = r.startCluster;
-    const int startState = ClusterState(session.gFat, start);
+    const int startState = ClusterState(session.clusterMap, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
     // Carved files are exempt: their bytes may lie in allocated clusters that
     // no entry reaches any more (lost chains), and those are worth recovering.
-    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && FatSaysInUse(session.gFat, start);
+    const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && AllocatedOnCard(session.clusterMap, start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
     } else if (fatClaimsStart) {
@@ -160,7 +167,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         if (plannedClusters && !plannedClusters->empty()) {
             std::vector<uint64_t> list;
             uint64_t taken = 0;
-            ContiguousClaim claim = ClaimClusterList(session.gFat, *plannedClusters, FA_DEL_FILE, &list, &taken);
+            ContiguousClaim claim = ClaimClusterList(session.clusterMap, *plannedClusters, FA_DEL_FILE, &list, &taken);
             // Fewer planned clusters than the size needs (a damaged size, a
             // chain cut short): the file is never whole.
             needed = std::max<uint64_t>(plannedClusters->size(),
@@ -170,7 +177,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
             r.clusterList.assign(list.begin(), list.end());
             collected = decltype(collected)(taken);
         } else {
-            r.state = StateOfClaim(MarkContiguous(session.gFat, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+            r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
                                                   r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
         }
         r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
@@ -199,6 +206,10 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
                 }
             } else if (firstClass != CC_JPEG_DATA) {
                 if (ShortExtensionOf(r) == "JPG") r.state = StateBroken;
+                // A HEIF, RAW or clip found through its entry: its metadata
+                // from the walk a carved one gets.
+                if (r.media.format == 0 && volume && IsMediaStartClass(firstClass))
+                    ReadMediaOfRecord(session, r, first, firstClass);
             }
         }
 
@@ -213,7 +224,8 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
 
         if (thumbnailStep && ThumbnailRoom(session)) {
             const std::string& ext = r.extension;
-            if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP")) {
+            if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP" ||
+                              HasMediaThumbnail(r))) {
                 if (volume) {
                     // With workers the bytes are read here and decoded there.
                     if (session.thumbnailPool)

@@ -49,6 +49,7 @@ enum SearchResult : int {
     SearchOpenFailed = -1,
     SearchNoMarker = -3,
     SearchNotAnalysed = -4,
+    SearchFailed = -5,      // the search stopped on an error; what it found so far stays listed
 };
 
 // Why the signature search left clusters of its range unread.
@@ -86,7 +87,7 @@ struct SearchSession {
     SearchSession& operator=(const SearchSession&) = delete;
 
     std::unique_ptr<DiskVolume> volume;       // kept after the search for the views and extraction
-    FatTables gFat;                           // FAT copy and cluster map of the volume
+    ClusterMap clusterMap;                    // the cluster map of the volume
     // The found files in the order they were registered; only registration
     // appends. m_iNum is gcDelFileList.Count().
     RecordArray<DelFileInfo> gcDelFileList;

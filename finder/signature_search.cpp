@@ -1,7 +1,8 @@
 // The signature search over a range of clusters: every cluster that no
-// directory entry accounted for is read once and classified; JPEG and MP4/MOV
-// starts are walked and registered as carved files, directory-like clusters
-// are scanned as deleted folders.
+// directory entry accounted for is read once and classified; starts of
+// JPEG, ISO media (MP4/MOV/3GP, HEIF, CR3), RAW, AVI and MPEG files are walked
+// and registered as carved files, directory-like clusters are scanned as
+// deleted folders.
 #include "finder/signature_search.h"
 
 #include <algorithm>
@@ -9,14 +10,14 @@
 #include <cstring>
 #include <vector>
 
-#include "base/byte_reader.h"
 #include "base/trace.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
 #include "finder/jpeg_walk.h"
-#include "finder/mp4_walk.h"
+#include "finder/media_carving.h"
 #include "volume/boot_sector.h"
+#include "volume/file_system.h"
 #include "volume/cluster_map.h"
 #include "volume/read_ahead.h"
 
@@ -25,12 +26,12 @@ namespace {
 
 // Whether the outer loop reads the cluster, by the state the directory
 // passes left in the map. Directory clusters are marked as such either way.
-bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
+bool ShouldExamine(ClusterMap& map, uint64_t cluster, bool detailed, bool skipAllocated) {
     const int state = ClusterState(map, cluster);
     // exFAT: what the allocation bitmap marks in use belongs to a live file or
     // folder, whether or not a directory entry led there; only free clusters
     // (and, in the detailed search, those of deleted files) are examined.
-    if (map.exfat && FatSaysInUse(map, cluster)) {
+    if (skipAllocated && AllocatedOnCard(map, cluster)) {
         if (state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
         return false;
     }
@@ -39,7 +40,7 @@ bool ShouldExamine(FatTables& map, uint64_t cluster, bool detailed) {
     return detailed;
 }
 
-void MarkWalked(FatTables& map, uint64_t from, uint64_t last, uint8_t contentClass) {
+void MarkWalked(ClusterMap& map, uint64_t from, uint64_t last, uint8_t contentClass) {
     for (uint64_t k = from; k < last; ++k) SetClusterClass(map, k, contentClass);
 }
 
@@ -60,22 +61,16 @@ private:
     SearchSession& session_;
 };
 
-// Whether the cluster is a FAT volume's partial last cluster: the cluster
+// Whether the cluster is the volume's partial last cluster: a FAT cluster
 // count is rounded up, so when the data sectors are no whole number of
-// clusters the last one lies partly past the volume's end. The volume's own
-// count leaves it out - no file can be given it - so a source that ends in
-// it (or before it) loses nothing of the volume's files there.
+// clusters the last one lies partly past the volume's declared end. The
+// volume's own count leaves it out - no file can be given it - so a source
+// that ends in it (or before it) loses nothing of the volume's files there.
 bool PartialLastCluster(const DiskVolume& volume, uint64_t cluster) {
-    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return false;
+    if (!volume.fileSystem || volume.clusterSize == 0) return false;
     if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1) return false;
-    const ByteReader boot(volume.bootSector.data(), volume.bootSector.size());
-    const uint64_t sectorsPerCluster = boot.u8(bpb::SectorsPerCluster);
-    const uint64_t bytesPerSector = boot.le16(bpb::BytesPerSector);
-    uint64_t sectors = boot.le16(bpb::TotalSectors16);
-    if (sectors == 0) sectors = boot.le32(bpb::TotalSectors32);
-    if (sectorsPerCluster == 0 || bytesPerSector == 0 || volume.dataStart % bytesPerSector != 0) return false;
-    const uint64_t firstData = volume.dataStart / bytesPerSector;
-    return sectors > firstData && (sectors - firstData) % sectorsPerCluster != 0;
+    const uint64_t declared = volume.fileSystem->DeclaredBytes(volume);
+    return declared != 0 && volume.dataStart + uint64_t(volume.clusterCount) * volume.clusterSize > declared;
 }
 
 }  // namespace
@@ -104,10 +99,14 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
     }
 
     DiskVolume& volume = *session.volume;
-    FatTables& map = session.gFat;
+    ClusterMap& map = session.clusterMap;
     const uint32_t cs = volume.clusterSize;
     const bool detailed = (session.options.flags & SearchDetailed) != 0;
-    const bool fatVolume = volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32;
+    // Folder-like free clusters are read as deleted folders where the volume's
+    // directory scan reads such blocks (FAT); exFAT's allocated clusters are
+    // left out altogether.
+    const bool fatFolders = volume.fileSystem && volume.fileSystem->Scan() == DirectoryScan::Fat;
+    const bool skipAllocated = map.fileSystem && map.fileSystem->SkipsAllocatedClusters();
 
     const uint64_t begin = std::max<uint64_t>(first, 2);
     if (cs != 0 && volume.device && begin <= last) {
@@ -132,7 +131,7 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                     NoteNotExamined(session, c, last, NotExaminedPastMap);
                 break;
             }
-            if (!ShouldExamine(map, c, detailed)) {
+            if (!ShouldExamine(map, c, detailed, skipAllocated)) {
                 if (c == UINT64_MAX) break;
                 continue;
             }
@@ -167,9 +166,9 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             SetClusterClass(map, c, uint8_t(cls));
 
             if (cls == CC_DIR) {
-                if (fatVolume) {
+                if (fatFolders) {
                     try {
-                        ScanDirectory(session, c, 0, 0, false, true, "");
+                        ScanDirectory(session, c, 0, false, true, "");
                     } catch (...) {
                         // A damaged folder must not end the search.
                         TraceLine("ERROR signature search: folder scan of cluster %llu failed: %s", (unsigned long long)c,
@@ -189,19 +188,17 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                     RegisterCarvedJpeg(session, CarvedFileName(c, "jpg"), info.length, c, info);
                 MarkWalked(map, c, walkedTo, CC_JPEG_DATA);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
-            } else if (cls == CC_MP4_START) {
-                Mp4Info info;
+            } else if (IsMediaStartClass(cls)) {
+                // ISO media (MP4, MOV, 3GP, HEIF, CR3), RAW, AVI and MPEG
+                // streams: a walk that finds nothing registers nothing.
                 uint64_t walkedTo = 0;
                 {
                     SequentialWalk through(session, reader);
-                    walkedTo = WalkMp4Atoms(session, c, &info);
+                    walkedTo = CarveMediaFile(session, c, cls);
                 }
-                if (walkedTo != 0 && info.length > 0)
-                    RegisterCarvedMp4(session, CarvedFileName(c, "mp4"), info.length, c, info);
-                MarkWalked(map, c, walkedTo, CC_MP4_DATA);
+                MarkWalked(map, c, walkedTo, MediaDataClass(cls));
                 if (walkedTo > c) c = walkedTo;
             }
-
             progress.Report(PhaseCluster, double(c), "");
             if (session.Cancelled() || c >= last) break;
         }

@@ -7,20 +7,21 @@
 
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
+#include "volume/fat_file_system.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veld;
     auto volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
-    FatTables map;
+    ClusterMap map;
     const BootSector boot = volume->bootSector;
-    ReadFat(map, *volume, boot);
+    ReadFat(map, *volume);
     ClusterCountOf(boot);
-    std::vector<uint32_t> chain;
+    std::vector<uint64_t> chain;
     std::vector<uint64_t> list;
     const uint64_t walks = std::min<uint64_t>(map.size(), 66);
     for (uint64_t c = 2; c < walks; ++c) {
-        CollectChain(map, boot, uint32_t(c), &chain);
-        MarkChain(map, boot, uint32_t(c), (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
+        CollectChain(map, *volume, c, &chain);
+        MarkChain(map, *volume, c, (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
         uint64_t collected = 0;
         uint64_t needed = 0;
         MarkContiguous(map, *volume, c, FA_DEL_FILE, uint64_t(FatEntry(map, c)) * 977, &list, &collected,

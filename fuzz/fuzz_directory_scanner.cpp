@@ -10,7 +10,6 @@
 #include "finder/directory_scanner.h"
 #include "finder/search_session.h"
 #include "volume/boot_sector.h"
-#include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,20 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SearchSession session;
     session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data, data + size));
     DiskVolume& volume = *session.volume;
-    if (volume.volumeKind != VolumeFat16 && volume.volumeKind != VolumeFat32) return 0;
-    const BootSector boot = volume.bootSector;
-    ReadFat(session.gFat, volume, boot);
+    if (!volume.fileSystem || volume.fileSystem->Scan() != DirectoryScan::Fat) return 0;
+    ReadFat(session.clusterMap, volume);
 
-    const bool fat32 = IsFat32Layout(boot);
-    const uint64_t root = RootDirectoryPosition(boot);
-    ScanDirectory(session, uint32_t(root), uint32_t(root >> 32), 0, !fat32, false, "");
+    ScanFatRoot(session);
     for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
         auto folder = session.DelFolderList.CopyAt(i);
         if (!folder || !IsDirectoryAttribute(folder->attributes)) continue;
-        if (ClusterState(session.gFat, folder->startCluster) != FA_EMPTY) continue;
-        ScanDirectory(session, folder->startCluster, 0, 0, false, true, "");
+        if (ClusterState(session.clusterMap, folder->startCluster) != FA_EMPTY) continue;
+        ScanDirectory(session, folder->startCluster, 0, false, true, "");
     }
     const uint64_t last = volume.clusterCount > 0 ? std::min<uint64_t>(uint64_t(volume.clusterCount) + 1, 66) : 0;
-    for (uint64_t c = 2; c <= last; ++c) ScanDirectory(session, uint32_t(c), 0, 0, false, true, "");
+    for (uint64_t c = 2; c <= last; ++c) ScanDirectory(session, c, 0, false, true, "");
     return 0;
 }

@@ -19,6 +19,7 @@
 #include "support/fat_image_builder.h"
 #include "support/partitioned_image.h"
 #include "support/test_jpeg.h"
+#include "support/test_media.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -162,11 +163,35 @@ void WalkSeeds() {
     cut.resize(cut.size() + 1024, 0);  // the rest overwritten with zeros
     Write("jpeg_walk", "cut-512", WalkInput(0, cut));
 
-    Write("mp4_walk", "mp4-512", WalkInput(0, Clip(3000)));
-    Write("mp4_walk", "mov-1024", WalkInput(1, QuickTimeClip(2500)));
-    Write("mp4_walk", "mdat-first-512",
-          WalkInput(0, veld::test::MakeTestMp4(2000, veld::test::TestMp4{.order = {"mdat", "free", "moov"}})));
-    Write("mp4_walk", "cut-short-512", WalkInput(0, veld::test::MakeTestMp4(900, veld::test::TestMp4{.order = {"mdat"}})));
+    // media_walk: bits 3 to 5 choose the walk (0 ISO media, 1 TIFF/RAF, 2
+    // AVI, 3 transport stream, 4 program stream, 5 the search's own path).
+    using namespace veld::test;
+    auto media = [](int walk, uint8_t size) { return uint8_t(walk << 3 | size); };
+    Write("media_walk", "mp4-512", WalkInput(media(0, 0), Clip(3000)));
+    Write("media_walk", "mov-1024", WalkInput(media(0, 1), QuickTimeClip(2500)));
+    Write("media_walk", "mdat-first-512",
+          WalkInput(media(0, 0), MakeTestMp4(2000, TestMp4{.order = {"mdat", "free", "moov"}})));
+    Write("media_walk", "cut-short-512", WalkInput(media(0, 0), MakeTestMp4(900, TestMp4{.order = {"mdat"}})));
+    TestHeif heif;
+    heif.exif = CameraExif(false);
+    heif.pictureBytes = 3000;
+    Write("media_walk", "heic-512", WalkInput(media(0, 0), MakeTestHeif(heif)));
+    heif.mdatSizeZero = true;
+    Write("media_walk", "heic-mdat-zero-1024", WalkInput(media(5, 1), MakeTestHeif(heif)));
+    Write("media_walk", "cr3-512", WalkInput(media(0, 0), MakeTestCr3({.mdatBytes = 2000})));
+    Write("media_walk", "cr2-512", WalkInput(media(1, 0), MakeTestRaw({.cr2Marker = true, .preview = RawPreview::Ifd0Strip})));
+    Write("media_walk", "nef-1024", WalkInput(media(1, 1), MakeTestRaw({.bigEndian = true, .make = "NIKON CORPORATION",
+                                                                       .preview = RawPreview::NikonMakerNote})));
+    Write("media_walk", "orf-512", WalkInput(media(5, 0), MakeTestRaw({.magic = 0x4F52, .make = "OLYMPUS",
+                                                                      .preview = RawPreview::MakerNote})));
+    Write("media_walk", "rw2-512", WalkInput(media(1, 0), MakeTestRaw({.magic = 0x55, .make = "Panasonic",
+                                                                      .preview = RawPreview::Rw2JpgFromRaw})));
+    Write("media_walk", "raf-512", WalkInput(media(1, 0), MakeTestRaf("X-T3", "2024:05:06 07:08:09", 3000)));
+    Write("media_walk", "avi-512", WalkInput(media(2, 0), MakeTestAvi({.framesPerPiece = 3, .frameBytes = 600,
+                                                                      .extraPieces = 2})));
+    Write("media_walk", "ts-512", WalkInput(media(3, 0), MakeTestTs(40)));
+    Write("media_walk", "ps-2048", WalkInput(media(4, 2), MakeTestPs(4, true)));
+    Write("media_walk", "ps-search-512", WalkInput(media(5, 0), MakeTestPs(3, false)));
 }
 
 // An exFAT card of 1 MiB in 512-byte clusters (or 4 MiB in 4096-byte sectors

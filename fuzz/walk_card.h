@@ -10,6 +10,7 @@
 #include "finder/search_session.h"
 #include "volume/cluster_map.h"
 #include "volume/disk_volume.h"
+#include "volume/raw_file_system.h"
 
 namespace veld::fuzz {
 
@@ -22,12 +23,13 @@ inline bool OpenWalkCard(SearchSession& session, const uint8_t* data, size_t siz
     session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(data + 1, data + size));
     DiskVolume& v = *session.volume;
     v.volumeKind = VolumeRaw;
+    v.fileSystem = std::make_shared<RawFileSystem>();
     v.dataStart = 0;
     v.clusterSize = clusterSize;
     v.sectorSize = 512;
     v.clusterCount = int64_t((size - 1) / clusterSize);
     v.bootSector.fill(0);
-    ReadFat(session.gFat, v, v.bootSector);
+    ReadFat(session.clusterMap, v);
     return true;
 }
 

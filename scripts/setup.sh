@@ -8,6 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-translations-l10n libqt6svg6
   libjpeg62-turbo-dev libssl-dev zlib1g-dev libgtest-dev libbenchmark-dev
+  libheif-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  ffmpeg libimage-exiftool-perl testdisk
   shared-mime-info fonts-noto-cjk breeze-icon-theme
   xvfb xauth xdotool imagemagick dosfstools mtools time
   exfatprogs fdisk sleuthkit

@@ -3,10 +3,13 @@
 #include "search/extraction.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "search/found_file_columns.h"
 #include "search/save_target.h"
 #include "search/saved_file_names.h"
 #include "search/work_folders.h"
@@ -18,10 +21,6 @@ namespace {
 
 // Below this size a file is extracted without a progress display.
 constexpr uint64_t kProgressThreshold = 1024000;
-
-// Like errno, per thread: the extraction and whoever asks for its path run on
-// one thread, and another thread's extraction never changes the answer.
-thread_local std::string gLastExtractedPath;
 
 // The record's folder text ("DCIM\100CANON") as folder names; components that
 // would leave the target ("", ".", "..") are dropped.
@@ -77,7 +76,34 @@ uint64_t DeliverableBytes(const DiskVolume& volume, const DelFileInfo& record, u
     return std::min(size, clusters * volume.clusterSize);
 }
 
+// Seconds since 1970 of a local "yyyy/mm/dd hh:mm:ss", or of a FAT date and
+// time; 0 when there is none.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&t);
+    return seconds == std::time_t(-1) ? 0 : int64_t(seconds);
+}
+
 }  // namespace
+
+int64_t SavedFileTime(const DelFileInfo& record) {
+    int year, month, day, hour, minute, second;
+    const std::string shot = FoundFileShootingDate(record);
+    if (std::sscanf(shot.c_str(), "%d/%d/%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) == 6 &&
+        year >= 1980 && month >= 1 && month <= 12 && day >= 1 && day <= 31)
+        return LocalSeconds(year, month, day, hour, minute, second);
+    const FatTime& m = record.modified;
+    if (m.date == 0) return 0;
+    return LocalSeconds(1980 + (m.date >> 9), (m.date >> 5) & 15, m.date & 31, m.time >> 11, (m.time >> 5) & 63,
+                        (m.time & 31) * 2);
+}
 
 std::string ExtractResultText(int result) {
     switch (result) {
@@ -90,8 +116,6 @@ std::string ExtractResultText(int result) {
     }
 }
 
-const std::string& LastExtractedPath() { return gLastExtractedPath; }
-
 std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& request) {
     std::string folder = OutputFolder(record, request);
     return folder + (folder.back() == '/' ? "" : "/") + OutputName(record, request);
@@ -99,7 +123,6 @@ std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& r
 
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request) {
     ExtractOutcome out;
-    gLastExtractedPath.clear();
     const uint64_t size = record.fileSize;
     const uint32_t clusterSize = volume.clusterSize;
     const size_t entries = clusterSize > 0 ? UsefulEntries(record, size, clusterSize) : 0;
@@ -135,8 +158,7 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
         uint32_t want = uint32_t(std::min<uint64_t>(clusterSize, size - position));
         if (c >= 2) {
             uint32_t done = 0;
-            bool ok = DiskIO_Seek(&volume, ClusterOffset(volume, c)) != -1 &&
-                      DiskIO_Read(&volume, buffer.data(), clusterSize, &done);
+            bool ok = DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, c)), buffer.data(), clusterSize, &done);
             uint32_t take = ok ? std::min(done, want) : 0;
             if (take > 0) {
                 if (file)
@@ -178,12 +200,14 @@ ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, c
     }
     const std::string path = file->path();
     out.note = file->note();
+    // The file carries the time its picture was taken (else its entry's
+    // write time), as the camera left it on the card.
+    if (const int64_t taken = SavedFileTime(record); taken > 0) file->SetModifiedTime(taken);
     if (!file->Finish()) {
         out.result = ExtractWriteFailed;
         out.reason = file->failure();
         return out;
     }
-    gLastExtractedPath = path;
     out.path = path;
     return out;
 }

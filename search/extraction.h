@@ -49,10 +49,12 @@ struct ExtractOutcome {
     std::string note;             // why a saved file is not where its names put it, or ""
 };
 
+// The modification time a saved file gets, in seconds since 1970: when the
+// picture was taken or the clip recorded (local time, as the camera keeps
+// it), else the write time of its directory entry; 0 when neither is known.
+int64_t SavedFileTime(const DelFileInfo& record);
+
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request);
-// The path of the calling thread's most recent successful extraction to a
-// file ("" after a failed one).
-const std::string& LastExtractedPath();
 // The path a record would be written to when nothing is in the way and no
 // name is too long (folders are not created).
 std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& request);

@@ -54,6 +54,31 @@ std::string FragmentText(const DelFileInfo& info) {
     return text;
 }
 
+// Whether the record shows EXIF-style columns (date, picture size, model,
+// GPS): a JPEG, or a picture or clip whose walk read its format.
+bool HasPictureColumns(const DelFileInfo& info) { return info.firstClass == CC_JPEG_START || info.media.format != 0; }
+
+// The size its container gives (a HEIF picture's, a RAW's sensor data, a
+// clip's frames) before the EXIF one, which an edited picture may keep from
+// before the edit.
+std::string PictureSizeText(const DelFileInfo& info) {
+    if (info.media.width != 0) return SizePairText(info.media.width, info.media.height);
+    if (info.jpeg.exifWidth != 0) return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
+    return SizePairText(info.jpeg.frameWidth, info.jpeg.frameHeight);
+}
+
+// A clip's running time as the remarks show it: "再生時間 m:ss" (h:mm:ss
+// from an hour on).
+std::string DurationText(uint32_t ms) {
+    const uint32_t seconds = (ms + 500) / 1000;
+    char text[48];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "再生時間 %u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    else
+        std::snprintf(text, sizeof text, "再生時間 %u:%02u", seconds / 60, seconds % 60);
+    return text;
+}
+
 }  // namespace
 
 const FoundFileColumnInfo& FoundFileColumnAt(int column) {
@@ -66,9 +91,15 @@ std::string FoundFileColumnHeading(int column) {
     return kColumns[column].heading;
 }
 
+std::string FoundFileShootingDate(const DelFileInfo& info) {
+    if (!info.jpeg.dateTime.empty()) return info.jpeg.dateTime;
+    return info.media.created;
+}
+
 std::string FoundFileStateText(const DelFileInfo& info) {
     switch (info.state) {
     case StateComplete:
+        if (info.media.partlyMissing) return "一部欠損";
         if (info.firstClass == CC_JPEG_START && info.jpeg.partlyMissing) return "一部欠損";
         if (info.firstClass == CC_JPEG_START && info.fileSize == 0) return "サイズが0";
         return "良";
@@ -96,18 +127,23 @@ std::string FoundFileColumnText(const DelFileInfo& info, int column) {
     case ColType: return TypeNameOfExtension(info.extension);
     case ColSize: return FormatSizeText(info.fileSize);
     case ColFolder: return info.folder ? *info.folder : "";
-    case ColDate: return info.jpeg.dateTime.empty() ? WriteDateText(info) : info.jpeg.dateTime;
+    case ColDate: {
+        const std::string shot = FoundFileShootingDate(info);
+        return shot.empty() ? WriteDateText(info) : shot;
+    }
     case ColState: return FoundFileStateText(info);
     case ColPosition:
         std::snprintf(text, sizeof text, "%llu", (unsigned long long)info.startCluster);
         return text;
     case ColPictureSize:
-        if (info.firstClass != CC_JPEG_START) return "";
-        if (info.jpeg.exifWidth != 0) return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
-        return SizePairText(info.jpeg.frameWidth, info.jpeg.frameHeight);
-    case ColModel: return info.firstClass == CC_JPEG_START ? info.jpeg.model : "";
-    case ColGps: return info.firstClass == CC_JPEG_START ? FoundFileGpsText(info.jpeg) : "";
-    case ColRemarks: return info.remarks ? *info.remarks : "";
+        if (!HasPictureColumns(info)) return "";
+        if (info.media.format != 0 && info.jpeg.exifWidth == 0 && info.media.width == 0) return "";
+        return PictureSizeText(info);
+    case ColModel: return HasPictureColumns(info) ? info.jpeg.model : "";
+    case ColGps: return HasPictureColumns(info) ? FoundFileGpsText(info.jpeg) : "";
+    case ColRemarks:
+        if (info.remarks) return *info.remarks;
+        return info.media.durationMs ? DurationText(info.media.durationMs) : "";
     default: return "";
     }
 }
@@ -135,7 +171,8 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
     case ColPosition:
         std::snprintf(text, sizeof text, "%10llu", (unsigned long long)info.startCluster);
         return text;
-    case ColPictureSize: return SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
+    case ColPictureSize:
+        return info.media.format != 0 ? PictureSizeText(info) : SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
     case ColModel: return KeyText(info.jpeg.model);
     case ColGps: return FoundFileGpsText(info.jpeg);
     default: return "";

@@ -255,6 +255,12 @@ bool SaveTarget::Write(const void* data, size_t size) {
     return true;
 }
 
+bool SaveTarget::SetModifiedTime(int64_t unixSeconds) {
+    if (fd_ < 0) return false;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(unixSeconds), 0}};
+    return ::futimens(fd_, times) == 0;
+}
+
 bool SaveTarget::Finish() {
     if (fd_ < 0) return false;
     int result = ::close(std::exchange(fd_, -1));

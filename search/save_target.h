@@ -54,6 +54,9 @@ public:
 
     // Appends bytes; false (and failure()) when the write fails.
     bool Write(const void* data, size_t size);
+    // Sets the file's modification time (seconds since 1970 UTC); false when
+    // the file system refuses it, which leaves the file as it is.
+    bool SetModifiedTime(int64_t unixSeconds);
     // Closes the file; false (and failure()) when closing reports an error,
     // and then the file is removed too.
     bool Finish();

@@ -1,8 +1,5 @@
 #include "search/search_driver.h"
 
-#include "finder/registry.h"
-#include "finder/thumbnail_pool.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,9 +13,8 @@
 #include "finder/registry.h"
 #include "finder/signature_search.h"
 #include "finder/thumbnail_pool.h"
-#include "volume/boot_sector.h"
-#include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
+#include "volume/file_system.h"
 
 namespace veld {
 namespace {
@@ -45,11 +41,11 @@ void WorkerBody(WorkerStart start) {
     try {
         result = RunSearch(session, start.driveLetter, start.imagePath, start.options);
     } catch (...) {
-        // Nothing escapes the worker: whatever went wrong is reported and
-        // the search still ends normally with what it found.
+        // Nothing escapes the worker: the search ends with what it found so
+        // far, and its result says that it failed (the start window tells
+        // the user, "検索エラー").
         TraceLine("ERROR search worker: the search stopped on %s", CaughtExceptionText().c_str());
-        MessageBoxText("検索エラー");
-        result = 0;
+        result = SearchFailed;
     }
     session.resultCode = result;
     // Nothing registers after the search: the start window is not needed
@@ -69,13 +65,13 @@ void ScanDeletedFolders(SearchSession& session) {
         const uint64_t start = folder->startCluster;
         std::string name = folder->name.value_or(std::string());
         if (name.empty()) name = ShortNameOf(*folder);
-        int state = ClusterState(session.gFat, start);
+        int state = ClusterState(session.clusterMap, start);
         if (state != FA_EMPTY) {
             TraceLine(">>Skip Search Del Dir %s is %s", name.c_str(), ClusterStateName(state));
             continue;
         }
         TraceLine(">>Search Del Dir %s", name.c_str());
-        ScanDirectory(session, start, 0, 0, false, true, "");
+        ScanDirectory(session, start, 0, false, true, "");
     }
 }
 
@@ -114,7 +110,7 @@ void ResetSearch(SearchSession& session) {
     session.startWindow = nullptr;
     session.volume.reset();
     session.notExamined.clear();
-    FreeFat(session.gFat);
+    FreeFat(session.clusterMap);
 }
 
 int StartSearchWorker(SearchSession& session, MessageTarget* startWindow, char driveLetter,
@@ -156,40 +152,30 @@ int RunSearch(SearchSession& session, char driveLetter, const std::string& image
 int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     if (!session.volume) return SearchOpenFailed;
     DiskVolume& volume = *session.volume;
-    const BootSector boot = volume.bootSector;
 
     if (!volume.accessNote.empty()) TraceLine("%s", volume.accessNote.c_str());
     if (!volume.partitionNote.empty()) TraceLine("%s", volume.partitionNote.c_str());
-    if (volume.volumeKind == VolumeNone) return SearchNotAnalysed;
-    if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
-        if (!HasBootMarker(boot)) {
-            TraceLine("Marker NG %x %x", boot[bpb::Marker], boot[bpb::Marker + 1]);
-            return SearchNoMarker;
-        }
-    }
+    if (!volume.fileSystem) return SearchNotAnalysed;
+    const std::shared_ptr<FileSystem> fileSystem = volume.fileSystem;
+    if (!fileSystem->BootSectorSound(volume)) return SearchNoMarker;
     TraceLine("Marker OK");
-    const bool exfat = volume.volumeKind == VolumeExfat;
-    if (exfat)
-        TraceLine("exFAT: sector %u, cluster %u, heap at %llu, %lld clusters", volume.sectorSize, volume.clusterSize,
-                  (unsigned long long)volume.dataStart, (long long)volume.clusterCount);
-    else
-        TraceBootSector(boot);
+    fileSystem->TraceBootSector(volume);
 
     ThumbnailWorkers workers(session, options);
-    const bool fat32 = IsFat32Layout(boot);
-    const uint64_t rootPosition = RootDirectoryPosition(boot);
-    ReadFat(session.gFat, volume, boot, &session.progress);  // a partial FAT still lets the search go on
+    ReadFat(session.clusterMap, volume, &session.progress);  // a partial FAT still lets the search go on
 
-    if (options.rangeOnly == 0 && exfat) {
+    switch (options.rangeOnly == 0 ? fileSystem->Scan() : DirectoryScan::None) {
+    case DirectoryScan::Exfat:
         // Deleted folders are descended by the exFAT scanner itself, with their paths.
         session.directoryPhase = 1;
         ScanExfatVolume(session);
         session.progress.Report(PhaseLiveTreeDone, 0, "");
         session.directoryPhase = 0;
         TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
-    } else if (options.rangeOnly == 0 && volume.volumeKind != VolumeRaw && volume.volumeKind != VolumeNtfs) {
+        break;
+    case DirectoryScan::Fat:
         session.directoryPhase = 1;
-        ScanDirectory(session, uint32_t(rootPosition), uint32_t(rootPosition >> 32), 0, !fat32, false, "");
+        ScanFatRoot(session);
         session.progress.Report(PhaseLiveTreeDone, 0, "");
         session.directoryPhase = 0;
         TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
@@ -200,6 +186,9 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
         ScanDeletedFolders(session);
         TraceLine("%s", "");
         TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
+        break;
+    case DirectoryScan::None:
+        break;
     }
 
     session.progress.Report(PhaseBeforeClusters, 0, "");
@@ -240,6 +229,7 @@ void RequestCancel(SearchSession& session) { session.cancelFlag = 1; }
 std::string SearchErrorText(int resultCode) {
     if (resultCode == SearchOpenFailed)
         return "ドライブが開けません\n他のアプリケーションがドライブを使っていないか確認してください。";
+    if (resultCode == SearchFailed) return "検索エラー";
     return std::to_string(resultCode);
 }
 

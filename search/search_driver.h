@@ -18,7 +18,8 @@ void ResetSearch(SearchSession& session);
 // search of the session still runs).
 int StartSearchWorker(SearchSession& session, MessageTarget* startWindow, char driveLetter,
                       const std::string& imagePath, const SearchOptions& options);
-// The search itself (on the worker); a SearchResult code.
+// The search itself (on the worker); a SearchResult code. Whatever it throws
+// the worker catches: the search then ends with SearchFailed.
 int RunSearch(SearchSession& session, char driveLetter, const std::string& imagePath, const SearchOptions& options);
 // The same search over the source already open in session.volume (for
 // example an in-memory card); the signature search reads its flags from

@@ -7,10 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/byte_reader.h"
 #include "base/trace.h"
 #include "base/format_text.h"
-#include "volume/boot_sector.h"
+#include "volume/file_system.h"
 
 namespace veld {
 
@@ -19,14 +18,10 @@ int64_t VolumeImageSize(const DiskVolume& volume) {
     // Sector 0 of a partitioned card is its table, not a boot sector: every
     // partition is kept.
     if (volume.partitionScheme != PartitionScheme::None && volume.partitionIndex == 0) return deviceBytes;
-    if (volume.volumeKind == VolumeFat16 || volume.volumeKind == VolumeFat32) {
-        ByteReader r(volume.bootSector.data(), volume.bootSector.size());
-        int64_t total = r.le16(bpb::TotalSectors16);
-        if (total == 0) total = r.le32(bpb::TotalSectors32);
-        const int64_t bytes = total * r.le16(bpb::BytesPerSector);
-        // A boot sector without a total is damaged: then keep the whole device.
-        if (bytes > 0) return deviceBytes >= 0 ? std::min(bytes, deviceBytes) : bytes;
-    }
+    // A FAT volume: every sector its boot sector counts. A boot sector without
+    // a total is damaged: then keep the whole device.
+    const int64_t bytes = volume.fileSystem ? int64_t(volume.fileSystem->DeclaredBytes(volume)) : 0;
+    if (bytes > 0) return deviceBytes >= 0 ? std::min(bytes, deviceBytes) : bytes;
     return deviceBytes;
 }
 
@@ -93,8 +88,7 @@ int DiskImageJob::Work() {
         const uint32_t count = uint32_t(std::min<int64_t>(kDiskChunkBytes, size_ - offset));
         uint32_t done = 0;
         errno = 0;
-        if (DiskIO_Seek(source_.get(), offset) == -1 || !DiskIO_Read(source_.get(), buffer_.data(), count, &done) ||
-            done < count) {
+        if (!DiskIO_ReadAt(source_.get(), uint64_t(offset), buffer_.data(), count, &done) || done < count) {
             // A short read before the end the volume promised is a failure too.
             NoteFailure(offset + done, errno);
             return DiskToolReadError;

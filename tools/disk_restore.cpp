@@ -75,8 +75,7 @@ int DiskRestoreJob::Work() {
         if (!readImage(offset, count)) return DiskToolReadError;
         uint32_t done = 0;
         errno = 0;
-        if (DiskIO_Seek(volume_.get(), offset) == -1 || !DiskIO_Write(volume_.get(), buffer_.data(), count, &done) ||
-            done < count) {
+        if (!DiskIO_WriteAt(volume_.get(), uint64_t(offset), buffer_.data(), count, &done) || done < count) {
             NoteFailure(offset + done, errno);
             return DiskToolWriteError;
         }
@@ -97,8 +96,7 @@ int DiskRestoreJob::Work() {
         if (!readImage(offset, count)) return DiskToolReadError;
         uint32_t done = 0;
         errno = 0;
-        if (DiskIO_Seek(volume_.get(), offset) == -1 ||
-            !DiskIO_Read(volume_.get(), readBack_.data(), count, &done) || done < count) {
+        if (!DiskIO_ReadAt(volume_.get(), uint64_t(offset), readBack_.data(), count, &done) || done < count) {
             NoteFailure(offset + done, errno);
             return DiskToolVerifyReadError;
         }

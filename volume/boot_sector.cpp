@@ -7,6 +7,8 @@
 #include "base/byte_reader.h"
 #include "base/trace.h"
 #include "volume/exfat_volume.h"
+#include "volume/fat_file_system.h"
+#include "volume/raw_file_system.h"
 
 namespace veld {
 namespace {
@@ -60,6 +62,7 @@ int64_t ClusterCountOf(const BootSector& boot) {
 
 void LoadGeometry(DiskVolume& volume) {
     volume.volumeKind = VolumeRaw;
+    volume.fileSystem = std::make_shared<RawFileSystem>();
     volume.dataStart = 0;
     volume.clusterSize = 512;
     volume.sectorSize = 512;
@@ -67,8 +70,7 @@ void LoadGeometry(DiskVolume& volume) {
 
     BootSector boot{};
     uint32_t done = 0;
-    bool readOk = DiskIO_Seek(&volume, 0) >= 0 && DiskIO_Read(&volume, boot.data(), 512, &done) && done == 512;
-    DiskIO_Seek(&volume, 0);
+    bool readOk = DiskIO_ReadAt(&volume, 0, boot.data(), 512, &done) && done == 512;
 
     if (readOk && NamesExfat(boot)) {
         // exFAT: the main boot region when its checksum holds, else the
@@ -92,6 +94,7 @@ void LoadGeometry(DiskVolume& volume) {
     if (usable) {
         if (IsNtfsBootSector(boot)) {
             volume.volumeKind = VolumeNtfs;
+            volume.fileSystem = std::make_shared<RawFileSystem>();
             volume.dataStart = 0;
             volume.clusterSize = bytesPerSector * sectorsPerCluster;
             volume.sectorSize = bytesPerSector;
@@ -101,6 +104,7 @@ void LoadGeometry(DiskVolume& volume) {
             uint64_t firstData = uint64_t(r.le16(bpb::RootEntries)) * 32 / bytesPerSector +
                                  uint64_t(r.u8(bpb::NumberOfFats)) * sectorsPerFat + r.le16(bpb::ReservedSectors);
             volume.volumeKind = fat32 ? VolumeFat32 : VolumeFat16;
+            volume.fileSystem = std::make_shared<FatFileSystem>();
             volume.sectorSize = bytesPerSector;
             volume.dataStart = uint32_t(firstData * bytesPerSector);
             volume.clusterSize = sectorsPerCluster * bytesPerSector;
@@ -114,6 +118,7 @@ void LoadGeometry(DiskVolume& volume) {
 
 void LoadRawGeometry(DiskVolume& volume) {
     volume.volumeKind = VolumeRaw;
+    volume.fileSystem = std::make_shared<RawFileSystem>();
     volume.dataStart = 0;
     volume.clusterSize = 512;
     volume.sectorSize = 512;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace veld {
 
@@ -20,5 +21,11 @@ enum class BootSectorKind { None, Fat, Exfat, Ntfs };
 BootSectorKind BootSectorKindOf(std::span<const uint8_t> sector);
 
 const char* BootSectorKindName(BootSectorKind kind);  // "none", "fat", "exfat", "ntfs"
+
+// The file system a first sector starts, by the same tests, as the drive
+// list names it: "FAT12", "FAT16" or "FAT32" (FAT32 when the root entry count
+// is 0; FAT12 and FAT16 by the type text, else by the cluster count), "exFAT",
+// "NTFS"; "" for anything else (a partition table among it).
+std::string FileSystemNameOf(std::span<const uint8_t> sector);
 
 }  // namespace veld

@@ -1,16 +1,18 @@
-// The in-memory copy of the first FAT and the cluster map: one cell per
-// cluster number recording which kind of object claimed the cluster (byte 0,
-// FA_ state) and what the signature search saw in it (byte 1, content class).
-// Both belong to one search (its session holds them) and are passed to every
-// routine here.
+// The cluster map: one cell per cluster number recording which kind of object
+// claimed the cluster (byte 0, FA_ state) and what the signature search saw in
+// it (byte 1, content class). It belongs to one search (its session holds it)
+// and is passed to every routine here; what the card records about allocation
+// (its FAT, its bitmap) is asked of the volume's file system.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "base/search_progress.h"
 #include "volume/cluster_cells.h"
 #include "volume/disk_volume.h"
+#include "volume/file_system.h"
 
 namespace veld {
 
@@ -35,60 +37,69 @@ enum ContentClass : uint8_t {
     CC_JPEG_DATA = 101,
     CC_JPEG_END = 102,
     CC_TEXT = 120,
-    CC_MP4_START = 130,
+    CC_MP4_START = 130,  // ISO base media: MP4, MOV, 3GP, HEIF/HEIC/AVIF, CR3
     CC_MP4_DATA = 131,
+    CC_RAW_START = 140,  // TIFF-based camera RAW, TIFF, Fujifilm RAF
+    CC_RAW_DATA = 141,
+    CC_AVI_START = 150,  // RIFF AVI
+    CC_AVI_DATA = 151,
+    CC_TS_START = 160,   // MPEG transport stream in 192-byte packets (MTS, M2TS)
+    CC_PS_START = 161,   // MPEG program stream (MPG, MOD, TOD)
+    CC_MPEG_DATA = 162,
 };
 
-// The tables of one search. The map has a cell for every cluster number of
+// The cluster map of one search. It has a cell for every cluster number of
 // the volume, from 0 to its last data cluster (cluster count + 1), or to the
 // end of the FAT when that is longer; only what the source cannot hold is
 // left out. Its cells cost nothing until written (ClusterCells), so a raw
-// source of any size is mapped whole.
-struct FatTables {
+// source of any size is mapped whole. What the card itself records about
+// allocation stays with the volume's file system, which the map keeps.
+struct ClusterMap {
     bool present = false;
-    int fatType = 0;                 // FatTypeOf of the volume; 0 for NTFS and raw
-    std::vector<uint32_t> fat;       // the first FAT's entries (FAT12/16 widened); empty for NTFS and raw
     ClusterCells cells;              // state and content class per cluster number
     ClusterMarks directoryScanned;   // the scanner's record: clusters already read as directory blocks
-    // exFAT: the FAT is read on demand (ExfatFatReader); the allocation bitmap,
-    // one bit per heap cluster (cluster 2 is bit 0), says which are in use.
-    bool exfat = false;
-    std::vector<uint8_t> allocationBitmap;
+    std::shared_ptr<FileSystem> fileSystem;  // the volume's, from ReadFat on
     uint64_t size() const { return cells.size(); }
+    // Makes count empty cells (and scanner marks).
+    void Reset(uint64_t count);
 };
+
+// The number of cells a volume needs: its cluster numbers up to the last data
+// cluster, at least atLeast (a FAT longer than the card), but never more than
+// the source can hold.
+uint64_t MapCellsFor(const DiskVolume& volume, uint64_t atLeast = 0);
 
 // Clusters that bytes of data fill, the last one partly: the size divided
 // by the cluster size, rounded up without overflow for any 64-bit size.
 // 0 for a cluster size of 0.
 uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize);
 
-// Copies the first FAT of the volume into the tables and makes a map of
-// empty cells, one per cluster number; reports the reading to progress (may be
-// null). 0, or -1 when reading a FAT sector failed (the partial table is kept).
-int ReadFat(FatTables& tables, DiskVolume& volume, const BootSector& boot, SearchProgress* progress = nullptr);
-void FreeFat(FatTables& tables);
+// Asks the volume's file system to read its allocation records and makes the
+// map of empty cells, one per cluster number; reports the reading to progress
+// (may be null). 0, or -1 when reading a FAT sector or the allocation bitmap
+// failed (what was read is kept). A volume that was not analysed gets no map.
+int ReadFat(ClusterMap& map, DiskVolume& volume, SearchProgress* progress = nullptr);
+void FreeFat(ClusterMap& map);
 
-int ClusterState(const FatTables& tables, uint64_t cluster);  // 99 without a map
-void SetClusterState(FatTables& tables, uint64_t cluster, uint8_t state);
-int ClusterClass(const FatTables& tables, uint64_t cluster);  // 0 without a map or beyond it
-void SetClusterClass(FatTables& tables, uint64_t cluster, uint8_t contentClass);
-// The FAT entry of a cluster (0 beyond the FAT).
-uint32_t FatEntry(const FatTables& tables, uint64_t cluster);
-// True when the card's own FAT says the cluster is allocated (a non-zero
-// entry; the top four bits are ignored on FAT32); on exFAT when its bit in
-// the allocation bitmap is set.
-bool FatSaysInUse(const FatTables& tables, uint64_t cluster);
+int ClusterState(const ClusterMap& map, uint64_t cluster);  // 99 without a map
+void SetClusterState(ClusterMap& map, uint64_t cluster, uint8_t state);
+int ClusterClass(const ClusterMap& map, uint64_t cluster);  // 0 without a map or beyond it
+void SetClusterClass(ClusterMap& map, uint64_t cluster, uint8_t contentClass);
+// True when the card's own records call the cluster allocated (FAT: a
+// non-zero entry, the top four bits ignored on FAT32; exFAT: its bit in the
+// allocation bitmap); false without a map.
+bool AllocatedOnCard(const ClusterMap& map, uint64_t cluster);
 const char* ClusterStateName(int state);
 inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }
 
 // The directory scanner's record for the search: whether a cluster's entries
 // have already been read as a directory block. Without a map, or for numbers
 // beyond it, nothing is recorded (and nothing counts as read).
-bool DirectoryBlockScanned(const FatTables& tables, uint64_t cluster);
-void MarkDirectoryBlockScanned(FatTables& tables, uint64_t cluster);
+bool DirectoryBlockScanned(const ClusterMap& map, uint64_t cluster);
+void MarkDirectoryBlockScanned(ClusterMap& map, uint64_t cluster);
 
 // Claims the chain from start; returns the number of clusters visited.
-int64_t MarkChain(FatTables& tables, const BootSector& boot, uint32_t start, uint8_t state, bool keepDeleted);
+int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, uint8_t state, bool keepDeleted);
 
 // How far MarkContiguous got with an extent. The values are those of the
 // found-file states the registration gives such a file (complete, fragmented,
@@ -110,11 +121,20 @@ enum ContiguousClaim : int32_t {
 // the run as well (a deleted entry's extent never runs into a live file);
 // files found by their signature pass false, so pictures in allocated
 // clusters that no entry reaches (lost chains) can still be recovered.
-ContiguousClaim MarkContiguous(FatTables& tables, const DiskVolume& volume, uint64_t start, uint8_t state,
+ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64_t start, uint8_t state,
                                uint64_t size, std::vector<uint64_t>* list, uint64_t* collected,
                                bool fatMarksInUse = true, uint64_t* needed = nullptr);
 
-// Lists the FAT chain from start (the start itself unchecked).
-int64_t CollectChain(const FatTables& tables, const BootSector& boot, uint32_t start, std::vector<uint32_t>* list);
+// Lists the chain from start (the start itself unchecked), bounded by the map.
+int64_t CollectChain(const ClusterMap& map, DiskVolume& volume, uint64_t start, std::vector<uint64_t>* list);
+
+// Claims a deleted file's planned clusters (a chain that the card's records
+// still hold) like MarkContiguous claims an assumed extent: each cluster in
+// turn takes the state; one that another object claimed, or that the card
+// calls allocated, stops the run (and still takes the state). list receives
+// the planned clusters, zero from where the run stopped; collected the count
+// taken.
+ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, uint8_t state,
+                                 std::vector<uint64_t>* list, uint64_t* collected);
 
 }  // namespace veld

@@ -162,7 +162,31 @@ std::unique_ptr<DiskVolume> WithPartition(std::unique_ptr<DiskVolume> volume, in
 
 std::string DevicePathFor(char letter) { return DevicePathOfDriveLetter(letter); }
 
+// The name of what the partition's first sector starts; "" when it cannot be read.
+std::string PartitionFileSystemName(RawDevice& device, const Partition& partition) {
+    uint8_t sector[512];
+    uint32_t done = 0;
+    if (!device.ReadAt(int64_t(partition.offset), sector, sizeof sector, &done) || done != sizeof sector) return "";
+    return FileSystemNameOf(sector);
+}
+
 }  // namespace
+
+std::string SourceFileSystemName(RawDevice& device, bool isDrive) {
+    const int64_t size = device.Size();
+    std::vector<uint8_t> head = ReadHead(device, size >= 0 ? size_t(std::min<int64_t>(size, kPartitionTableHeadBytes)) : 0);
+    if (head.size() < 512) return "";
+    const std::string own = FileSystemNameOf(std::span<const uint8_t>(head).first(512));
+    if (!own.empty()) return own;
+    PartitionTable table = ReadPartitionTable(head, size > 0 ? uint64_t(size) : 0, isDrive ? device.SectorSize() : 0);
+    if (table.scheme == PartitionScheme::None) return "";
+    for (Partition& p : table.partitions) p.content = ContentOf(device, p);
+    if (std::optional<size_t> pick = DefaultPartition(table, HoldsSearchableVolume))
+        return PartitionFileSystemName(device, table.partitions[*pick]);
+    for (const Partition& p : table.partitions)
+        if (p.content != BootSectorKind::None) return PartitionFileSystemName(device, p);
+    return "";
+}
 
 std::unique_ptr<DiskVolume> DiskIO_OpenDrive(char driveLetter, bool writable) {
     auto volume = std::make_unique<DiskVolume>();
@@ -256,27 +280,20 @@ void DiskIO_CloseHandle(DiskVolume& volume) {
 
 void DiskIO_Close(std::unique_ptr<DiskVolume>& volume) { volume.reset(); }
 
-int64_t DiskIO_Seek(DiskVolume* volume, int64_t offset) {
-    if (!volume) return -1;
-    if (!volume->device) return 0;
-    if (!volume->device->Seek(offset)) return -1;
-    return int64_t(uint32_t(uint64_t(offset) & 0xFFFFFFFFu));
-}
-
-bool DiskIO_Read(DiskVolume* volume, void* buffer, uint32_t count, uint32_t* done) {
+bool DiskIO_ReadAt(DiskVolume* volume, uint64_t offset, void* buffer, uint32_t count, uint32_t* done) {
     *done = 0;
     if (!volume || !volume->device) return false;
-    if (!volume->device->Read(buffer, count, done)) {
+    if (!volume->device->ReadAt(int64_t(offset), buffer, count, done)) {
         *done = 0;
         return false;
     }
     return true;
 }
 
-bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32_t* done) {
+bool DiskIO_WriteAt(DiskVolume* volume, uint64_t offset, const void* buffer, uint32_t count, uint32_t* done) {
     *done = 0;
     if (!volume || !volume->device) return false;
-    if (!volume->device->Write(buffer, count, done)) {
+    if (!volume->device->Seek(int64_t(offset)) || !volume->device->Write(buffer, count, done)) {
         *done = 0;
         return false;
     }

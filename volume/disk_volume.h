@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/raw_device.h"
+#include "volume/file_system.h"
 #include "volume/partition_table.h"
 
 namespace veld {
@@ -51,6 +52,10 @@ struct DiskVolume {
     uint64_t partitionOffset = 0; // bytes from the start of the source
     uint64_t partitionSize = 0;
     std::string partitionNote;    // trace line: which partition was opened, or why none; "" for a plain volume
+
+    // What the search asks of the volume, by its format (LoadGeometry gives
+    // every analysed volume one; none while volumeKind is VolumeNone).
+    std::shared_ptr<FileSystem> fileSystem;
 };
 
 // Which part of a source an open reads. Numbers from 1 name a partition of
@@ -61,6 +66,13 @@ constexpr int kPartitionWhole = -1;  // the whole source even when it carries a 
 // A partition that kPartitionAuto would open: its first sector is a FAT or
 // exFAT boot sector (an NTFS volume is not searched by name).
 bool HoldsSearchableVolume(const Partition& partition);
+
+// The file system of a source (a device or image already open) as the drive
+// list names it: its first sector's (FileSystemNameOf), or, when that sector
+// is a partition table, that of the partition a search would open, else of
+// the first partition that starts one. "" when none is known. Drives count
+// the table in their logical sectors (isDrive).
+std::string SourceFileSystemName(RawDevice& device, bool isDrive);
 
 // Opens a source for searching: a non-empty image path opens that file
 // read-only, otherwise the drive letter's device is opened read-only. When
@@ -84,10 +96,11 @@ bool DiskIO_Reopen(DiskVolume& volume);
 void DiskIO_CloseHandle(DiskVolume& volume);
 void DiskIO_Close(std::unique_ptr<DiskVolume>& volume);
 
-// New position (low 32 bits) or -1 on failure.
-int64_t DiskIO_Seek(DiskVolume* volume, int64_t offset);
-bool DiskIO_Read(DiskVolume* volume, void* buffer, uint32_t count, uint32_t* done);
-bool DiskIO_Write(DiskVolume* volume, const void* buffer, uint32_t count, uint32_t* done);
+// Reads count bytes at a byte offset of the volume (from the open
+// partition's first byte); done receives how many came, fewer at the source's
+// end. False (done 0) on failure or without an open device.
+bool DiskIO_ReadAt(DiskVolume* volume, uint64_t offset, void* buffer, uint32_t count, uint32_t* done);
+bool DiskIO_WriteAt(DiskVolume* volume, uint64_t offset, const void* buffer, uint32_t count, uint32_t* done);
 // Size of a raw drive in 512-byte units; sectorSize receives the device's
 // logical sector size (0 when the size cannot be found).
 int64_t DiskIO_QueryRawSize(int driveNumber, uint32_t* sectorSize);

@@ -23,7 +23,7 @@ bool ReadVolumeBytes(DiskVolume& volume, uint64_t offset, void* data, size_t siz
     while (size > 0) {
         const uint32_t chunk = uint32_t(std::min<size_t>(size, 1u << 24));
         uint32_t done = 0;
-        if (DiskIO_Seek(&volume, int64_t(offset)) == -1 || !DiskIO_Read(&volume, out, chunk, &done) || done != chunk)
+        if (!DiskIO_ReadAt(&volume, offset, out, chunk, &done) || done != chunk)
             return false;
         out += chunk;
         offset += chunk;
@@ -61,13 +61,15 @@ bool LoadExfatGeometry(DiskVolume& volume, std::string* why, std::string* note) 
     volume.dataStart = boot.HeapOffset();
     volume.clusterCount = int64_t(boot.clusterCount);
     volume.bootSector = copy;
+    volume.fileSystem = std::make_shared<ExfatFileSystem>(boot);
     if (note) *note = region.note;
     return true;
 }
 
 std::optional<ExfatBoot> ExfatBootOf(const DiskVolume& volume) {
-    if (volume.volumeKind != VolumeExfat) return std::nullopt;
-    return ParseExfatBootSector(volume.bootSector);
+    const auto* exfat = dynamic_cast<const ExfatFileSystem*>(volume.fileSystem.get());
+    if (!exfat) return std::nullopt;
+    return exfat->Boot();
 }
 
 ExfatFatReader::ExfatFatReader(DiskVolume& volume, const ExfatBoot& boot) : volume_(volume), boot_(boot) {}
@@ -102,11 +104,14 @@ ExfatChain ExfatFatReader::ClustersUpTo(uint64_t first, uint64_t wanted, bool no
     return FollowExfatChain(boot_, first, wanted, [this](uint32_t c) { return Entry(c); });
 }
 
-int ReadExfatBitmap(FatTables& tables, DiskVolume& volume) {
-    tables.exfat = true;
-    tables.allocationBitmap.clear();
-    std::optional<ExfatBoot> boot = ExfatBootOf(volume);
-    if (!boot) return -1;
+int ExfatFileSystem::LoadAllocation(DiskVolume& volume, ClusterMap& map, SearchProgress*) {
+    // A cell for every cluster number up to the heap's last; the FAT stays
+    // on the card and the allocation bitmap is read instead.
+    const uint64_t cells = MapCellsFor(volume);
+    map.Reset(cells);
+    TraceLine("FAT entrys(2) = %llu", (unsigned long long)cells);
+    FreeAllocation();
+    const ExfatBoot* boot = &boot_;
     // Nothing is allocated from the boot sector's counts that the source
     // cannot hold: a small (or sparse) image that claims four billion
     // clusters must not cost a bitmap of 512 MiB.
@@ -166,10 +171,24 @@ int ReadExfatBitmap(FatTables& tables, DiskVolume& volume) {
         TraceLine("ERROR exFAT: the allocation bitmap cannot be read; every cluster counts as free");
         return -1;
     }
-    tables.allocationBitmap = std::move(bits);
+    bitmap_ = std::move(bits);
     TraceLine("exFAT allocation bitmap: cluster %u, %llu bytes", unsigned(bitmap->firstCluster),
               (unsigned long long)bytes);
     return 0;
+}
+
+void ExfatFileSystem::FreeAllocation() { std::vector<uint8_t>().swap(bitmap_); }
+
+std::vector<uint64_t> ExfatFileSystem::Chain(DiskVolume& volume, uint64_t start, uint64_t limit) const {
+    ExfatFatReader fat(volume, boot_);
+    std::vector<uint64_t> chain = ClustersOfRuns(fat.ClustersUpTo(start, limit, false).runs);
+    if (chain.empty()) chain.push_back(start);
+    return chain;
+}
+
+void ExfatFileSystem::TraceBootSector(const DiskVolume& volume) const {
+    TraceLine("exFAT: sector %u, cluster %u, heap at %llu, %lld clusters", volume.sectorSize, volume.clusterSize,
+              (unsigned long long)volume.dataStart, (long long)volume.clusterCount);
 }
 
 std::vector<uint64_t> ClustersOfRuns(const std::vector<ClusterRun>& runs) {
@@ -177,24 +196,6 @@ std::vector<uint64_t> ClustersOfRuns(const std::vector<ClusterRun>& runs) {
     for (const ClusterRun& run : runs)
         for (uint64_t k = 0; k < run.count; ++k) clusters.push_back(run.first + k);
     return clusters;
-}
-
-ContiguousClaim ClaimClusterList(FatTables& tables, const std::vector<uint64_t>& planned, uint8_t state,
-                                 std::vector<uint64_t>* list, uint64_t* collected) {
-    list->assign(planned.size(), 0);
-    *collected = 0;
-    if (planned.empty()) return ClaimWhole;
-    if (planned[0] < 2) return ClaimInvalidStart;
-    for (size_t i = 0; i < planned.size(); ++i) {
-        const uint64_t c = planned[i];
-        const int old = ClusterState(tables, c);
-        SetClusterState(tables, c, state);
-        const bool free = (old == FA_EMPTY && !FatSaysInUse(tables, c)) || old == FA_DEL_FILE;
-        if (!free || c < 2 || c >= tables.size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
-        (*list)[i] = c;
-        ++*collected;
-    }
-    return ClaimWhole;
 }
 
 }  // namespace veld

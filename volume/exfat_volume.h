@@ -13,6 +13,7 @@
 #include "volume/disk_volume.h"
 #include "volume/exfat_boot.h"
 #include "volume/exfat_chain.h"
+#include "volume/file_system.h"
 
 namespace veld {
 
@@ -54,21 +55,37 @@ private:
     uint64_t blockEntries_ = 0;
 };
 
-// Reads the root directory's volume entries and the allocation bitmap into
-// the tables (which ReadFat has made for the volume's clusters): from then on
-// FatSaysInUse answers by the bitmap. 0; -1 when the bitmap could not be read
-// (every cluster then counts as free, so nothing is kept from the search).
-int ReadExfatBitmap(FatTables& tables, DiskVolume& volume);
+// An exFAT volume as the search asks of it: the allocation bitmap (read from
+// the root directory's volume entries) says which clusters are in use and is
+// exact enough that the signature search leaves those out; chains are read
+// from the FAT on the card as they are asked for; the names come from the
+// exFAT directory scan.
+class ExfatFileSystem : public FileSystem {
+public:
+    explicit ExfatFileSystem(const ExfatBoot& boot) : boot_(boot) {}
+
+    // Makes the map and reads the bitmap. 0; -1 when the bitmap could not be
+    // read (every cluster then counts as free, so nothing is kept from the
+    // search).
+    int LoadAllocation(DiskVolume& volume, ClusterMap& map, SearchProgress* progress) override;
+    void FreeAllocation() override;
+    bool ClusterInUse(uint64_t cluster) const override { return ExfatClusterInUse(bitmap_, cluster); }
+    std::vector<uint64_t> Chain(DiskVolume& volume, uint64_t start, uint64_t limit) const override;
+    DirectoryScan Scan() const override { return DirectoryScan::Exfat; }
+    bool SkipsAllocatedClusters() const override { return true; }
+    void TraceBootSector(const DiskVolume& volume) const override;
+
+    const ExfatBoot& Boot() const { return boot_; }
+    // True once LoadAllocation has read the bitmap.
+    bool HasBitmap() const { return !bitmap_.empty(); }
+
+private:
+    ExfatBoot boot_;
+    std::vector<uint8_t> bitmap_;  // one bit per heap cluster, cluster 2 is bit 0
+};
 
 // Expands runs into their cluster numbers in order.
 std::vector<uint64_t> ClustersOfRuns(const std::vector<ClusterRun>& runs);
 
-// Claims a deleted file's planned clusters (a chain that the FAT still
-// holds) like MarkContiguous claims an assumed extent: each cluster in turn
-// takes the state; one that another object claimed, or that the bitmap marks
-// in use, stops the run (and still takes the state). list receives the
-// planned clusters, zero from where the run stopped; collected the count taken.
-ContiguousClaim ClaimClusterList(FatTables& tables, const std::vector<uint64_t>& planned, uint8_t state,
-                                 std::vector<uint64_t>* list, uint64_t* collected);
 
 }  // namespace veld

@@ -72,18 +72,11 @@ protected:
     void Use(const FatImageBuilder& b) {
         session.volume = b.Open();
         ASSERT_TRUE(session.volume);
-        ReadFat(session.gFat, *session.volume, session.volume->bootSector);
+        ReadFat(session.clusterMap, *session.volume);
     }
     // The root pass as the search driver makes it.
-    void ScanRoot(const FatImageBuilder& b) {
-        if (b.geometry().fatType == 32) {
-            ScanDirectory(session, b.geometry().rootCluster, 0, 0, false, false, "");
-        } else {
-            uint64_t sector = b.RootDirOffset() / b.geometry().bytesPerSector;
-            ScanDirectory(session, uint32_t(sector), uint32_t(sector >> 32), 0, true, false, "");
-        }
-    }
-    void ScanContiguous(uint32_t start) { ScanDirectory(session, start, 0, 0, false, true, ""); }
+    void ScanRoot(const FatImageBuilder&) { ScanFatRoot(session); }
+    void ScanContiguous(uint32_t start) { ScanDirectory(session, start, 0, false, true, ""); }
     std::vector<DelFileInfo> Listed() {
         std::vector<DelFileInfo> out;
         session.gcDelFileList.ForEach([&](DelFileInfo& r) {
@@ -118,9 +111,9 @@ TEST_F(ScannerTest, DcimWithoutLongNameGivesTrailingDotPathAndHashName) {
     EXPECT_EQ((*listed[0].fatEntry)[0], '#');
     EXPECT_EQ(listed[0].state, StateComplete);
     EXPECT_EQ(listed[0].firstClass, CC_JPEG_START);
-    EXPECT_EQ(ClusterState(session.gFat, 3), FA_USE_DIR);
-    EXPECT_EQ(ClusterState(session.gFat, 20), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(session.gFat, 10), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 3), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 20), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 10), FA_DEL_FILE);
     EXPECT_EQ(session.folderCount.load(), 1);  // DCIM; dot entries do not count
     EXPECT_EQ(session.fileCount.load(), 2);
 }
@@ -219,8 +212,8 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     const auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].folder, "#LDDIR.");
-    EXPECT_EQ(ClusterState(session.gFat, 5), FA_EMPTY);
-    EXPECT_EQ(ClusterState(session.gFat, 7), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 5), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.clusterMap, 7), FA_USE_DIR);
     ASSERT_EQ(session.DelFolderList.Count(), 1u);
     EXPECT_EQ(session.DelFolderList.Get(0)->startCluster, 7u);
 }
@@ -242,9 +235,9 @@ TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
     EXPECT_EQ(names.size(), 15u);
     EXPECT_TRUE(names.count("#14     .TXT"));
     EXPECT_FALSE(names.count("#15     .TXT"));
-    EXPECT_EQ(ClusterState(session.gFat, 20), FA_DEL_DIR);
-    EXPECT_EQ(ClusterState(session.gFat, 21), FA_DEL_DIR);
-    EXPECT_EQ(ClusterState(session.gFat, 22), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.clusterMap, 20), FA_DEL_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 21), FA_DEL_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 22), FA_EMPTY);
 }
 
 TEST_F(ScannerTest, ContiguousModeEndsAtLastCluster) {
@@ -288,7 +281,7 @@ TEST_F(ScannerTest, FixedRootReadAsWholeArea) {
         ScanRoot(b);
         EXPECT_EQ(ListedNames(), (std::set<std::string>{"#AST    .TXT"}));
         EXPECT_EQ(session.fileCount.exchange(0), c.rootEntries);
-        EXPECT_EQ(ClusterState(session.gFat, 2), FA_EMPTY);
+        EXPECT_EQ(ClusterState(session.clusterMap, 2), FA_EMPTY);
     }
 }
 
@@ -345,8 +338,8 @@ TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {
 
     ScanRoot(b);
     EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EL1    .JPG", "#EL2    .JPG"}));
-    EXPECT_EQ(ClusterState(session.gFat, 0x01FF), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(session.gFat, 3), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 0x01FF), FA_USE_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 3), FA_USE_DIR);
 }
 
 // Bytes like the entropy-coded part of a JPEG: pseudo-random, every 0xFF
@@ -377,7 +370,7 @@ TEST_F(ScannerTest, JpegDataIsNotReadAsDirectory) {
         if (contentClass != CC_JPEG_DATA && contentClass != CC_JPEG_END) continue;
         ++tried;
         ScanContiguous(c);
-        EXPECT_EQ(ClusterState(session.gFat, c), FA_EMPTY) << c;
+        EXPECT_EQ(ClusterState(session.clusterMap, c), FA_EMPTY) << c;
     }
     EXPECT_GT(tried, 0);
     EXPECT_EQ(session.gcDelFileList.Count(), 0u);
@@ -434,7 +427,7 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         // No listed record holds a cluster of the live file.
         for (const auto& r : listed)
             for (uint32_t c : r.clusterList) EXPECT_FALSE(c >= 10 && c < 10 + liveClusters) << c;
-        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(session.gFat, c), FA_USE_FILE) << c;
+        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(session.clusterMap, c), FA_USE_FILE) << c;
     }
     // The deleted entry and the live one alone: in use in either order.
     for (bool liveFirst : {true, false}) {
@@ -455,7 +448,7 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         ScanRoot(b);
         EXPECT_EQ(session.lastRegistrationState, StateInUse);
         EXPECT_EQ(session.gcDelFileList.Count(), 0u);
-        EXPECT_EQ(ClusterState(session.gFat, 11), FA_USE_FILE);
+        EXPECT_EQ(ClusterState(session.clusterMap, 11), FA_USE_FILE);
     }
 }
 
@@ -494,7 +487,7 @@ TEST_F(ScannerTest, ProgressCancelAndDamagedStarts) {
     ScanRoot(b);
     session.cancelFlag = 0;
     EXPECT_EQ(session.gcDelFileList.Count(), 0u);
-    EXPECT_EQ(ClusterState(session.gFat, 3), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.clusterMap, 3), FA_EMPTY);
 }
 
 // Damaged cards: random FAT links and random directory slots (with the dot

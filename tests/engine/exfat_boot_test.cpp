@@ -15,6 +15,7 @@
 #include "volume/cluster_map.h"
 #include "volume/disk_volume.h"
 #include "volume/exfat_boot.h"
+#include "volume/exfat_volume.h"
 
 namespace veld {
 namespace {
@@ -256,14 +257,16 @@ TEST(ExfatBoot, ABitmapLargerThanTheSourceIsNeverAllocated) {
     limit.rlim_cur = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (256u << 20);
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
 #endif
-    FatTables map;
+    ClusterMap map;
     int read = 0;
-    EXPECT_NO_THROW(read = ReadFat(map, *volume, volume->bootSector));
+    EXPECT_NO_THROW(read = ReadFat(map, *volume));
 #if !defined(__SANITIZE_ADDRESS__)
     ::setrlimit(RLIMIT_AS, &saved);
 #endif
     EXPECT_EQ(read, -1) << "the bitmap is refused: every cluster counts as free";
-    EXPECT_TRUE(map.allocationBitmap.empty());
+    const auto* exfat = dynamic_cast<const ExfatFileSystem*>(map.fileSystem.get());
+    ASSERT_NE(exfat, nullptr);
+    EXPECT_FALSE(exfat->HasBitmap());
     EXPECT_LE(map.size(), 4u) << "the map holds the two clusters on the source and the reserved numbers";
 }
 

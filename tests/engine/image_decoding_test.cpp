@@ -186,7 +186,10 @@ TEST(ClassifyFileName, SubstringsAfterUpperCasing) {
     EXPECT_EQ(ClassifyFileName("song.mp3"), KindSound);
     EXPECT_EQ(ClassifyFileName("old.lzh"), KindArchive);
     EXPECT_EQ(ClassifyFileName("pics.zip"), KindArchive);
-    EXPECT_EQ(ClassifyFileName("clip.mp4"), KindOther);  // not among the movie texts
+    EXPECT_EQ(ClassifyFileName("clip.mp4"), KindMovie);
+    EXPECT_EQ(ClassifyFileName("IMG_0001.HEIC"), KindPicture);
+    EXPECT_EQ(ClassifyFileName("DSC_0002.nef"), KindPicture);
+    EXPECT_EQ(ClassifyFileName("00003.MTS"), KindMovie);
     EXPECT_EQ(ClassifyFileName("readme.txt"), KindOther);
     EXPECT_EQ(ClassifyFileName("JPG"), KindOther);  // no dot
     EXPECT_EQ(ClassifyFileName(""), KindOther);

@@ -243,7 +243,7 @@ TEST(LargeSource, ClustersTheSearchCannotReachAreReportedByRange) {
     // Past the map of a raw source (which ends where the source does).
     SearchSession session;
     session.volume = DiskIO_OpenMemory(std::vector<uint8_t>(100 * 512, 0));
-    ReadFat(session.gFat, *session.volume, session.volume->bootSector);
+    ReadFat(session.clusterMap, *session.volume);
     session.options.flags = 0;
     SearchClusters(session, 2, 150);
     ASSERT_EQ(session.notExamined.size(), 1u);

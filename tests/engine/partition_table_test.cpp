@@ -14,13 +14,13 @@
 namespace veld {
 namespace {
 
-using test::PartitionSpec;
+using test::PartitionLayout;
 
 constexpr uint64_t kCardBytes = 80ull << 20;
 // Partition 1 without a volume, partition 2 a FAT32 volume at 4 MiB.
-const std::vector<PartitionSpec> kTwoPartitionsMbr = {{.startSector = 2048, .sectors = 4096, .type = "83"},
+const std::vector<PartitionLayout> kTwoPartitionsMbr = {{.startSector = 2048, .sectors = 4096, .type = "83"},
                                                       {.startSector = 8192, .sectors = 131072, .type = "c"}};
-const std::vector<PartitionSpec> kTwoPartitionsGpt = {
+const std::vector<PartitionLayout> kTwoPartitionsGpt = {
     {.startSector = 2048, .sectors = 4096, .type = "0FC63DAF-8483-4772-8E79-3D69D8477DE4"},
     {.startSector = 8192, .sectors = 131072, .type = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}};
 
@@ -135,7 +135,7 @@ TEST_F(PartitionTableTest, GptBySfdiskListsTypesAndNamesAndRejectsDamagedChecksu
 
 TEST_F(PartitionTableTest, GptWith4096ByteSectorsIsFoundWhenTheSectorSizeIsUnknown) {
     const std::string card = dir_.File("4kn.img");
-    const std::vector<PartitionSpec> parts = {{.startSector = 1024, .sectors = 4096, .type = kTwoPartitionsGpt[1].type}};
+    const std::vector<PartitionLayout> parts = {{.startSector = 1024, .sectors = 4096, .type = kTwoPartitionsGpt[1].type}};
     ASSERT_EQ(test::WriteGpt(card, 32u << 20, 4096, parts), "");
     const PartitionTable table = ReadTable(card);
     ASSERT_EQ(table.scheme, PartitionScheme::Gpt) << table.why;

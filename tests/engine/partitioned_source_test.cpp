@@ -159,13 +159,11 @@ TEST_F(PartitionedSource, MbrAndGptCardsGiveTheRecordsAndBytesOfTheBarePartition
     ASSERT_TRUE(DiskIO_Reopen(*volume));
     std::vector<uint8_t> sector(512);
     uint32_t done = 0;
-    ASSERT_GE(DiskIO_Seek(volume.get(), 0), 0);
-    ASSERT_TRUE(DiskIO_Read(volume.get(), sector.data(), 512, &done));
+    ASSERT_TRUE(DiskIO_ReadAt(volume.get(), 0, sector.data(), 512, &done));
     EXPECT_TRUE(std::equal(sector.begin(), sector.end(), b.bytes().begin()));
     EXPECT_EQ(volume->device->Size(), int64_t(sectors * 512));
     // Nothing past the partition's end is read.
-    ASSERT_GE(DiskIO_Seek(volume.get(), int64_t(sectors * 512) - 100), 0);
-    ASSERT_TRUE(DiskIO_Read(volume.get(), sector.data(), 512, &done));
+    ASSERT_TRUE(DiskIO_ReadAt(volume.get(), sectors * 512 - 100, sector.data(), 512, &done));
     EXPECT_EQ(done, 100u);
 }
 

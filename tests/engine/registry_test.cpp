@@ -73,7 +73,7 @@ protected:
     void Use(const FatImageBuilder& b) {
         session.volume = b.Open();
         ASSERT_TRUE(session.volume);
-        ReadFat(session.gFat, *session.volume, session.volume->bootSector);
+        ReadFat(session.clusterMap, *session.volume);
     }
     std::vector<DelFileInfo> Listed() {
         std::vector<DelFileInfo> out;
@@ -106,8 +106,8 @@ TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
     EXPECT_EQ(*listed[0].folder, "DCIM.");
     EXPECT_EQ(listed[0].clustersNeeded, 2);
     EXPECT_EQ(listed[0].clustersCollected, 2);
-    EXPECT_EQ(ClusterState(session.gFat, 10), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(session.gFat, 11), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 10), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 11), FA_DEL_FILE);
     EXPECT_EQ(session.ThumbnailQueue.Count(), 0u);
 
     // A text file over the same kind of bytes is fine: only "JPG" entries break.
@@ -210,7 +210,7 @@ TEST_F(RegistryTest, ImagesOnlyDropsTextButReportsIt) {
     ASSERT_GE(display.found.size(), 1u);
     EXPECT_EQ(display.found[0], "見つかったファイル 0(既に登録済み #12)");
     // The text file still claimed its cluster.
-    EXPECT_EQ(ClusterState(session.gFat, 12), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 12), FA_DEL_FILE);
 }
 
 TEST_F(RegistryTest, ExtensionRulesAndShortNames) {
@@ -262,7 +262,7 @@ TEST_F(RegistryTest, InvalidStartAndClaimedStartAreNotListed) {
     Use(b);
     RegisterDeletedEntry(session, DeletedEntry("ZERO.TXT", 0, 500), "", "");
     EXPECT_EQ(session.lastRegistrationState, StateInvalidStart);
-    SetClusterState(session.gFat, 40, FA_USE_DIR);
+    SetClusterState(session.clusterMap, 40, FA_USE_DIR);
     RegisterDeletedEntry(session, DeletedEntry("DIR.TXT", 40, 100), "", "");
     EXPECT_EQ(session.lastRegistrationState, StateInUse);
     EXPECT_EQ(session.gcDelFileList.Count(), 0u);
@@ -353,7 +353,7 @@ TEST_F(RegistryTest, WithoutVolumeNothingIsRead) {
     EXPECT_EQ(session.gcDelFileList.Count(), 1u);
 
     // Without a map every start counts as claimed.
-    FreeFat(session.gFat);
+    FreeFat(session.clusterMap);
     RegisterDeletedEntry(session, DeletedEntry("C.TXT", 0, 0), "", "");
     EXPECT_EQ(session.gcDelFileList.Count(), 1u);
 }

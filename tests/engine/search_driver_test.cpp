@@ -7,15 +7,18 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 
 #include "base/search_progress.h"
 #include "base/trace.h"
 #include "platform/finish_waiter.h"
 #include "search/search_driver.h"
+#include "volume/fat_file_system.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
+#include "volume/fat_file_system.h"
 
 namespace veld::test {
 namespace {
@@ -69,6 +72,25 @@ TEST(SearchDriver, FatCardRunsDirectoryPassAndCarving) {
     ResetSearch(session);
 }
 
+// Whatever escapes the search (here from the trace, just before the signature
+// search) ends it as a failure, not as a success; what the directory pass
+// found stays listed.
+TEST(SearchDriver, ASearchThatThrowsEndsAsAFailureWithWhatItFound) {
+    SearchSession session;
+    SmallCard card;
+    SetTraceSink([](const std::string& line) {
+        if (line == "●クラスタサーチ") throw std::runtime_error("damaged");
+    });
+    const int result = Search(session, card.path, SearchOptions{});
+    SetTraceSink({});
+    EXPECT_EQ(result, SearchFailed);
+    EXPECT_EQ(session.resultCode.load(), SearchFailed);
+    auto names = Names(session);
+    EXPECT_NE(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
+    ResetSearch(session);
+}
+
 TEST(SearchDriver, RangeOnlySearchesExactlyTheRangeWithoutDirectoryPass) {
     SearchSession session;
     SmallCard card;
@@ -117,11 +139,15 @@ TEST(SearchDriver, TwoSessionsSearchTwoCardsSideBySide) {
     ASSERT_TRUE(one.volume && two.volume);
     EXPECT_EQ(one.volume->volumeKind, VolumeFat16);
     EXPECT_EQ(two.volume->volumeKind, VolumeFat32);
-    EXPECT_EQ(one.gFat.fatType, 16);
-    EXPECT_EQ(two.gFat.fatType, 32);
-    EXPECT_EQ(ClusterState(one.gFat, first.deletedStart), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(two.gFat, 40), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(one.gFat, 40), FA_EMPTY);
+    auto fatType = [](const SearchSession& s) {
+        const auto* fat = dynamic_cast<const FatFileSystem*>(s.clusterMap.fileSystem.get());
+        return fat ? fat->FatType() : 0;
+    };
+    EXPECT_EQ(fatType(one), 16);
+    EXPECT_EQ(fatType(two), 32);
+    EXPECT_EQ(ClusterState(one.clusterMap, first.deletedStart), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(two.clusterMap, 40), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(one.clusterMap, 40), FA_EMPTY);
 
     // Clearing one leaves the other as it was.
     const size_t twoCount = two.gcDelFileList.Count();

@@ -11,6 +11,7 @@
 #include "finder/cluster_classifier.h"
 #include "finder/search_session.h"
 #include "finder/signature_search.h"
+#include "search/found_file_columns.h"
 #include "search/search_driver.h"
 #include "support/counting_device.h"
 #include "support/fat_image_builder.h"
@@ -18,6 +19,7 @@
 #include "support/search_card.h"
 #include "support/test_jpeg.h"
 #include "volume/cluster_map.h"
+#include "volume/raw_file_system.h"
 
 namespace veld {
 namespace {
@@ -87,7 +89,7 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
 
     EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
     const auto found = Found(session);
-    ASSERT_EQ(found.size(), 3u);
+    ASSERT_EQ(found.size(), 4u);
 
     const DelFileInfo* a = Named(found, "#00000100.jpg");
     ASSERT_NE(a, nullptr);
@@ -112,16 +114,18 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
     EXPECT_EQ(m->mp4.majorBrand, "isom");
     EXPECT_FALSE(m->fatEntry);
 
-    // A clip without moov fails: nothing is listed for it.
-    EXPECT_EQ(Named(found, "#00000250.mp4"), nullptr);
+    // A clip without moov (a recording cut short) keeps its frames, partly missing.
+    const DelFileInfo* cut = Named(found, "#00000250.mp4");
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->fileSize, cutClip.size());
+    EXPECT_EQ(FoundFileStateText(*cut), "一部欠損");
 
     // The walked clusters carry the data classes, the start cluster included.
     const uint32_t jpegLast = 100 + uint32_t((withExif.size() - 2) / cs);
-    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(session.gFat, k), CC_JPEG_DATA) << k;
+    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), CC_JPEG_DATA) << k;
     const uint32_t clipLast = 200 + uint32_t(clip.size() / cs);
-    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(session.gFat, k), CC_MP4_DATA) << k;
-    EXPECT_EQ(ClusterClass(session.gFat, 250), CC_MP4_START);  // a failed walk leaves the start's class
-    EXPECT_EQ(ClusterClass(session.gFat, 300), CC_FILL);
+    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), CC_MP4_DATA) << k;
+    EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_FILL);
 }
 
 TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
@@ -148,7 +152,6 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     ASSERT_GT(start.size(), size_t(cs));
     start.resize(cs);  // the next cluster stays zero
     b.WriteCluster(300, start);
-    b.WriteCluster(400, test::MakeTestMp4(7000, test::TestMp4{.order = {"mdat"}}));  // no moov
     b.WriteCluster(500, test::MakeTestMp4(7000, test::TestMp4{.order = {"junk", "moov", "mdat"}}));
     b.WriteCluster(600, Picture());
     DiskVolume& v = UseCard(session, b);
@@ -157,9 +160,9 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.fileSize == 0) << *f.name;
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000600.jpg");
-    EXPECT_EQ(ClusterClass(session.gFat, 300), CC_JPEG_START);
-    EXPECT_EQ(ClusterClass(session.gFat, 301), CC_FILL);
-    EXPECT_EQ(ClusterClass(session.gFat, 400), CC_MP4_START);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_JPEG_START);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 301), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_MP4_START);
 }
 
 TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
@@ -173,20 +176,20 @@ TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
 
     for (int32_t flags : {0, int32_t(SearchDetailed)}) {
         DiskVolume& v = UseCard(session, b, flags);
-        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(session.gFat, k, FA_DEL_FILE);
-        SetClusterState(session.gFat, 500, FA_USE_DIR);
+        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(session.clusterMap, k, FA_DEL_FILE);
+        SetClusterState(session.clusterMap, 500, FA_USE_DIR);
         SearchClusters(session, 2, LastCluster(v));
         const auto found = Found(session);
         EXPECT_NE(Named(found, "#00000600.jpg"), nullptr) << flags;  // free: always examined
         if (flags == 0) {
-            EXPECT_EQ(ClusterClass(session.gFat, 500), CC_DIR);  // a folder's cluster is marked without reading it
+            EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_DIR);  // a folder's cluster is marked without reading it
             EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);
-            EXPECT_EQ(ClusterClass(session.gFat, 400), CC_NONE);
+            EXPECT_EQ(ClusterClass(session.clusterMap, 400), CC_NONE);
             EXPECT_EQ(found.size(), 1u);
         } else {
             EXPECT_NE(Named(found, "#00000400.jpg"), nullptr);
-            EXPECT_EQ(ClusterClass(session.gFat, 400), CC_JPEG_DATA);
-            EXPECT_EQ(ClusterClass(session.gFat, 500), CC_FILL);  // read like any other: it holds zeros
+            EXPECT_EQ(ClusterClass(session.clusterMap, 400), CC_JPEG_DATA);
+            EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_FILL);  // read like any other: it holds zeros
         }
     }
 }
@@ -211,7 +214,7 @@ TEST(SignatureSearch, WalkedClustersAreNotReadAgain) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000100.jpg");
     EXPECT_EQ(found[0].fileSize, jpeg.size());
-    EXPECT_EQ(ClusterClass(session.gFat, 101), CC_JPEG_DATA);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 101), CC_JPEG_DATA);
 }
 
 TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
@@ -235,11 +238,12 @@ TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
     ASSERT_EQ(ClassifyCluster(v, cluster.data(), cluster.size()), CC_DIR);
     SearchClusters(session, 2, LastCluster(v));
     EXPECT_TRUE(fromDirectory(Found(session)));
-    EXPECT_EQ(ClusterClass(session.gFat, 500), CC_DIR);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_DIR);
 
     // The same card taken as a volume without FAT directories: not scanned.
     DiskVolume& w = UseCard(session, b);
     w.volumeKind = VolumeNtfs;
+    w.fileSystem = std::make_shared<RawFileSystem>();
     SearchClusters(session, 2, LastCluster(w));
     EXPECT_FALSE(fromDirectory(Found(session)));
     EXPECT_NE(Named(Found(session), "#00000510.jpg"), nullptr);  // the data is still carved
@@ -287,7 +291,7 @@ TEST(SignatureSearch, CancelStopsAfterTheCurrentCluster) {
     const auto found = Found(session);
     ASSERT_EQ(found.size(), 1u);  // the cluster in hand is finished
     EXPECT_EQ(*found[0].name, "#00000010.jpg");
-    EXPECT_EQ(ClusterClass(session.gFat, 500), CC_NONE);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_NONE);
     ASSERT_FALSE(rec.percents.empty());
     EXPECT_EQ(rec.percents.back(), 100);  // the end is still reported
 }
@@ -301,8 +305,8 @@ TEST(SignatureSearch, ReadFailureEndsTheSearch) {
     Recorder rec(session);
     EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
     EXPECT_NE(Named(Found(session), "#00000100.jpg"), nullptr);
-    EXPECT_EQ(ClusterClass(session.gFat, 299), CC_FILL);
-    EXPECT_EQ(ClusterClass(session.gFat, 300), CC_NONE);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 299), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_NONE);
     EXPECT_EQ(rec.percents.back(), 100);
 
     // Ranges that start below the data area or end at the largest number.
@@ -363,7 +367,7 @@ TEST(SignatureSearch, UnreadableClustersAreSkippedListedAndTheSearchGoesOn) {
         EXPECT_EQ(session.notExamined[0].first, 400u);
         EXPECT_EQ(session.notExamined[0].last, 402u);
         EXPECT_EQ(session.notExamined[0].reason, NotExaminedReadError);
-        EXPECT_EQ(ClusterClass(session.gFat, 403), CC_FILL);
+        EXPECT_EQ(ClusterClass(session.clusterMap, 403), CC_FILL);
     }
 }
 
@@ -384,7 +388,7 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     session.volume = DiskIO_OpenImage(path, false);
     ASSERT_TRUE(session.volume);
     DiskVolume& v = *session.volume;
-    ReadFat(session.gFat, v, v.bootSector);
+    ReadFat(session.clusterMap, v);
     session.ClearFoundFileLists();
     session.options = SearchOptions{};
     session.startWindow = nullptr;
@@ -436,7 +440,7 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     const DelFileInfo* l = Named(found, "#00001500.jpg");
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->fileSize, loose.size());
-    EXPECT_EQ(ClusterClass(session.gFat, 601), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 601), CC_FILL);
 }
 
 // A long run of clusters that all look like deleted folders (each full of
@@ -466,8 +470,8 @@ TEST(SignatureSearch, RunOfFolderClustersIsScannedAsDirectoryOnce) {
     EXPECT_FALSE(device->exhausted());
     EXPECT_LE(device->reads(), uint64_t(last) + 2 * count);
     for (uint32_t c = first; c < first + count; ++c) {
-        EXPECT_EQ(ClusterState(session.gFat, c), FA_DEL_DIR) << c;
-        EXPECT_EQ(ClusterClass(session.gFat, c), CC_DIR) << c;
+        EXPECT_EQ(ClusterState(session.clusterMap, c), FA_DEL_DIR) << c;
+        EXPECT_EQ(ClusterClass(session.clusterMap, c), CC_DIR) << c;
     }
 }
 

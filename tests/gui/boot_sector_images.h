@@ -58,6 +58,7 @@ inline void Fat32BootSector(uint8_t* b, uint32_t totalSectors) {
     Put16(b, 14, 32);
     b[16] = 2;
     Put16(b, 17, 0);
+    b[21] = 0xF8;
     Put32(b, 32, totalSectors);
     Put32(b, 36, 1000);
     Put32(b, 44, 2);
@@ -71,6 +72,23 @@ inline bool WriteCard(const QString& path, const uint8_t* sector, int64_t bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     if (sector && file.write(reinterpret_cast<const char*>(sector), 512) != 512) return false;
+    return file.resize(bytes);
+}
+
+// A whole card of bytes with an MBR whose one partition (type 0x0E) starts at
+// sector 2048 with the given boot sector.
+inline bool WritePartitionedCard(const QString& path, const uint8_t* sector, int64_t bytes) {
+    uint8_t mbr[512] = {};
+    uint8_t* entry = mbr + 446;
+    entry[4] = 0x0E;
+    Put32(entry, 8, 2048);
+    Put32(entry, 12, uint32_t(bytes / 512 - 2048));
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    if (file.write(reinterpret_cast<const char*>(mbr), 512) != 512 || !file.seek(2048 * 512)) return false;
+    if (file.write(reinterpret_cast<const char*>(sector), 512) != 512) return false;
     return file.resize(bytes);
 }
 

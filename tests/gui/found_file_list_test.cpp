@@ -406,6 +406,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
 TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
     int note = RowOf(note_);
     ASSERT_GE(note, 0);
+    const std::string workFilePath = ExtractTargetPath(*list_->RecordOfRow(note), ExtractRequest{});
     QStringList firstPage, secondPage;
     QString workFile;
     WhenModalAppears([&](QWidget* modal) {
@@ -429,7 +430,7 @@ TEST_F(FoundFileListTest, DataDumpPagesThroughTheExtractedFile) {
     EXPECT_EQ(secondPage[2].left(10), QStringLiteral("00000800: "));
     EXPECT_EQ(secondPage.last(), QStringLiteral("...Done"));
     // The work file is gone once the dialog closed.
-    EXPECT_FALSE(fs::exists(LastExtractedPath()));
+    EXPECT_FALSE(fs::exists(workFilePath));
 }
 
 // The dump dialog on its own: page layout, blanks past the end, characters.

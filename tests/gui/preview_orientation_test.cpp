@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "base/bitmap_utils.h"
 #include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/picture_loader.h"
@@ -43,12 +44,20 @@ TEST(UprightPicture, EveryExifOrientationPlacesEveryPixel) {
     for (int orientation = 0; orientation <= 9; ++orientation) {
         SCOPED_TRACE(orientation);
         QImage shown = UprightPicture(stored, orientation);
+        // The thumbnails are turned by the engine's own routine: the same placement.
+        const DibPtr dib = DibFromImage(stored);
+        ASSERT_TRUE(dib);
+        const DibPtr turnedDib = OrientedDib(*dib, orientation);
+        ASSERT_TRUE(turnedDib);
+        const QImage engine = ImageFromDib(*turnedDib);
         const bool turned = orientation >= 5 && orientation <= 8;
         ASSERT_EQ(shown.size(), turned ? QSize(h, w) : QSize(w, h));
+        ASSERT_EQ(engine.size(), shown.size());
         for (int y = 0; y < shown.height(); ++y)
             for (int x = 0; x < shown.width(); ++x) {
                 QPoint from = StoredPixelOf(orientation, x, y, w, h);
                 EXPECT_EQ(shown.pixel(x, y), stored.pixel(from)) << x << "," << y;
+                EXPECT_EQ(engine.pixel(x, y), stored.pixel(from)) << "engine " << x << "," << y;
             }
     }
     EXPECT_TRUE(UprightPicture(QImage(), 6).isNull());

@@ -125,17 +125,25 @@ TEST_F(SelDriveDlgTest, CancelledFileDialogKeepsTheDialogOpen) {
 TEST_F(SelDriveDlgTest, ListingRuleAndPreselection) {
     Fat16Card("fat.img");
     ASSERT_TRUE(veld::guitest::WriteCard(dir_.filePath("raw.img"), nullptr, 1 << 20));
+    // A whole card whose first sector is a partition table: named by the
+    // partition a search opens; listed without a name as well.
+    uint8_t boot[512];
+    uint32_t total = 0;
+    veld::guitest::Fat16BootSector(boot, 30000, &total);
+    ASSERT_TRUE(veld::guitest::WritePartitionedCard(dir_.filePath("whole.img"), boot, (2048LL + total) * 512));
     UseDrives({
         Drive('f', "raw.img", "", 1 << 20),                          // no name, unknown: skipped
         Drive('E', "fat.img", "Card Reader", 30000LL * 512),          // FAT16 card
         Drive('G', "missing.img", "Empty Reader", -1),                // reader without card
         Drive('H', "raw.img", "Raw Card", 1 << 20),                   // name and geometry: "不明"
+        Drive('i', "whole.img", "", (2048LL + total) * 512),          // partitioned card
     });
     CSelDriveDlg dlg;
     dlg.driveText = QStringLiteral("h:\\");
     dlg.prepare();
     QTreeWidget* list = dlg.driveList();
-    ASSERT_EQ(list->topLevelItemCount(), 2);
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(2)->text(2), QStringLiteral("FAT16"));
     EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("Card Reader"));
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("14.6Mﾊﾞｲﾄ"));
     EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("FAT16"));
@@ -208,6 +216,10 @@ TEST_F(SelDriveDlgTest, FileSystemNameFromTheFirstSector) {
     EXPECT_EQ(CSelDriveDlg::FileSystemNameOf(sector, 512), QStringLiteral("FAT32"));
     std::memcpy(sector + 3, "NTFS    ", 8);
     EXPECT_EQ(CSelDriveDlg::FileSystemNameOf(sector, 512), QStringLiteral("NTFS"));
+    std::memcpy(sector + 3, "EXFAT   ", 8);
+    std::memset(sector + 11, 0, 53);
+    sector[108] = 9;  // 512-byte sectors
+    EXPECT_EQ(CSelDriveDlg::FileSystemNameOf(sector, 512), QStringLiteral("exFAT"));
     // A partition table carries the marker but no boot-sector fields.
     uint8_t mbr[512] = {};
     mbr[510] = 0x55;

@@ -91,7 +91,7 @@ std::string CopyInto(const std::string& path, uint64_t offset, const std::string
 }
 
 std::string MakePartitionedImage(const std::string& path, const std::string& label, uint64_t totalBytes,
-                                 const std::vector<PartitionSpec>& partitions) {
+                                 const std::vector<PartitionLayout>& partitions) {
     if (::truncate(path.c_str(), 0) != 0 && errno != ENOENT) return "cannot reset " + path;
     int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
     if (fd < 0 || ::ftruncate(fd, off_t(totalBytes)) != 0) {
@@ -133,7 +133,7 @@ std::string FormatFatPartition(const std::string& path, uint64_t startSector, ui
 }
 
 std::string WriteGpt(const std::string& path, uint64_t totalBytes, uint32_t sectorSize,
-                     const std::vector<PartitionSpec>& partitions) {
+                     const std::vector<PartitionLayout>& partitions) {
     constexpr uint32_t kEntries = 128, kEntrySize = 128;
     const uint64_t sectors = totalBytes / sectorSize;
     const uint64_t arraySectors = (kEntries * kEntrySize + sectorSize - 1) / sectorSize;

@@ -15,7 +15,7 @@
 
 namespace veld::test {
 
-struct PartitionSpec {
+struct PartitionLayout {
     uint64_t startSector = 0;   // in the table's sectors
     uint64_t sectors = 0;       // 0: to the end of the usable area (sfdisk only)
     std::string type;           // sfdisk type: "c", "7", "83" (dos); "L" or a type GUID (gpt)
@@ -29,7 +29,7 @@ std::string PartitionToolsMissing();
 // the partitions' contents; "" or why not. Only the data regions of a
 // sparse contents file are copied, so sparse stays sparse.
 std::string MakePartitionedImage(const std::string& path, const std::string& label, uint64_t totalBytes,
-                                 const std::vector<PartitionSpec>& partitions);
+                                 const std::vector<PartitionLayout>& partitions);
 
 // mkfs.fat on the partition at startSector (512-byte units) of sectors.
 std::string FormatFatPartition(const std::string& path, uint64_t startSector, uint64_t sectors, int fatType);
@@ -44,6 +44,6 @@ uint64_t FileSize(const std::string& path);
 // A protective MBR and a GPT (primary and backup) counted in sectorSize
 // sectors, 128 entries; each partition's type is a GUID text. "" or why not.
 std::string WriteGpt(const std::string& path, uint64_t totalBytes, uint32_t sectorSize,
-                     const std::vector<PartitionSpec>& partitions);
+                     const std::vector<PartitionLayout>& partitions);
 
 }  // namespace veld::test

@@ -6,7 +6,7 @@ namespace veld::test {
 
 DiskVolume& UseCard(SearchSession& session, const FatImageBuilder& builder, int32_t flags) {
     session.volume = builder.Open();
-    ReadFat(session.gFat, *session.volume, session.volume->bootSector);
+    ReadFat(session.clusterMap, *session.volume);
     session.ClearFoundFileLists();
     session.options = SearchOptions{};
     session.options.flags = flags;

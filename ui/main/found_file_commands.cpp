@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "base/trace.h"
+#include "finder/found_file_thumbnail.h"
 #include "search/found_file_columns.h"
 #include "search/work_folders.h"
 #include "ui/extract_with_progress.h"
@@ -86,8 +87,13 @@ void FoundFileCommands::openRow(int row) {
     if (outcome.memory.empty()) return;
     QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
     // Shown upright as the camera's orientation tag says (portrait photos
-    // are stored turned on their side).
-    QImage picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
+    // are stored turned on their side). HEIF and RAW pictures (a RAW through
+    // its embedded JPEG) are decoded by the engine, upright already.
+    QImage picture;
+    if (DibPtr decoded = DecodeFoundFilePicture(*record, outcome.memory.data(), outcome.memory.size()))
+        picture = ImageFromDib(*decoded);
+    else
+        picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
     if (picture.isNull()) return;
     QImage scaled = ScaleImageOnWhite(picture, kPreviewWidth, kPreviewHeight);
     PreviewWindow view(window_);

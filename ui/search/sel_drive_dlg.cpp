@@ -16,14 +16,14 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/byte_reader.h"
 #include "base/format_text.h"
 #include "base/settings.h"
 #include "platform/qt/udisks2_client.h"
 #include "platform/raw_device.h"
 #include "ui/dialog_units.h"
 #include "ui/picture_loader.h"
-#include "volume/boot_sector.h"
+#include "volume/boot_sector_kind.h"
+#include "volume/disk_volume.h"
 
 namespace veld {
 
@@ -60,8 +60,10 @@ QString FilterWithAllFiles(const QString& filter) {
     return base + QStringLiteral(";;") + QString::fromUtf8(kAllFilesFilter);
 }
 
-// Boot-sector fields checked before a first sector is called FAT.
-bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+// The volume layer's name of a file system, "不明" when it knows none.
+QString NameOrUnknown(const std::string& name) {
+    return name.empty() ? QStringLiteral("不明") : QString::fromStdString(name);
+}
 
 }  // namespace
 
@@ -78,27 +80,8 @@ char CSelDriveDlg::chosenLetter() const {
 }
 
 QString CSelDriveDlg::FileSystemNameOf(const uint8_t* sector, size_t size) {
-    const QString unknown = QStringLiteral("不明");
-    if (!sector || size < 512) return unknown;
-    BootSector boot{};
-    std::memcpy(boot.data(), sector, boot.size());
-    ByteReader r(boot.data(), boot.size());
-    if (!HasBootMarker(boot)) return unknown;
-    if (IsNtfsBootSector(boot)) return QStringLiteral("NTFS");
-    // A FAT boot sector has sane sizes; a partition table (MBR) in the first
-    // sector carries the same marker but no such fields.
-    const uint32_t bytesPerSector = r.le16(bpb::BytesPerSector);
-    const uint32_t sectorsPerCluster = r.u8(bpb::SectorsPerCluster);
-    const uint32_t reserved = r.le16(bpb::ReservedSectors);
-    const uint32_t fats = r.u8(bpb::NumberOfFats);
-    if (!IsPowerOfTwo(bytesPerSector) || bytesPerSector < 512 || bytesPerSector > 4096) return unknown;
-    if (!IsPowerOfTwo(sectorsPerCluster) || reserved == 0 || fats == 0 || fats > 4) return unknown;
-    if (IsFat32Layout(boot)) return QStringLiteral("FAT32");
-    int type = FatTypeOf(boot);
-    if (type == 12) return QStringLiteral("FAT12");
-    if (type == 16) return QStringLiteral("FAT16");
-    // No type string: decide by the cluster count as FAT itself does.
-    return ClusterCountOf(boot) < 4085 ? QStringLiteral("FAT12") : QStringLiteral("FAT16");
+    if (!sector || size < 512) return QStringLiteral("不明");
+    return NameOrUnknown(veld::FileSystemNameOf(std::span<const uint8_t>(sector, 512)));
 }
 
 CSelDriveDlg::DriveRow CSelDriveDlg::ProbeDrive(const RemovableDrive& drive) {
@@ -125,15 +108,13 @@ CSelDriveDlg::DriveRow CSelDriveDlg::ProbeDrive(const RemovableDrive& drive) {
     const int64_t size = device->Size();
     row.geometry = size > 0;
     if (row.capacity.isEmpty() && size > 0) row.capacity = QString::fromUtf8(FormatSizeText(size));
-    uint8_t sector[512] = {};
-    uint32_t done = 0;
-    if (device->Seek(0) && device->Read(sector, sizeof sector, &done) && done == sizeof sector)
-        row.fileSystem = FileSystemNameOf(sector, sizeof sector);
+    row.fileSystem = NameOrUnknown(SourceFileSystemName(*device, true));
     return row;
 }
 
 bool CSelDriveDlg::ShouldList(const DriveRow& row) {
     const bool knownFs = row.fileSystem.startsWith(QLatin1String("FAT"), Qt::CaseInsensitive) ||
+                         row.fileSystem.startsWith(QLatin1String("exFAT"), Qt::CaseInsensitive) ||
                          row.fileSystem.startsWith(QLatin1String("NTFS"), Qt::CaseInsensitive);
     return (!row.capacity.isEmpty() && knownFs) || (!row.name.isEmpty() && row.geometry);
 }

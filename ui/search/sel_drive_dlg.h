@@ -71,7 +71,8 @@ public:
         char letter = 0;
         QString name;
         QString capacity;      // "" when unknown
-        QString fileSystem;    // "FAT12", "FAT16", "FAT32", "NTFS" or "不明"
+        QString fileSystem;    // "FAT12", "FAT16", "FAT32", "exFAT", "NTFS" or "不明"; a partitioned
+                               // card's is that of the partition a search opens
         bool geometry = false; // the device opened (or UDisks2 read it) and reports a size
         bool denied = false;   // the device could not be opened for lack of permission
         QString devicePath;
@@ -80,7 +81,7 @@ public:
     static bool ShouldList(const DriveRow& row);
     // Probes one device: capacity, first sector, open permission.
     static DriveRow ProbeDrive(const RemovableDrive& drive);
-    // The file-system name of a first sector.
+    // The file-system name of a first sector (as the volume layer tells it).
     static QString FileSystemNameOf(const uint8_t* sector, size_t size);
 
     // Tests replace the device list (an empty function restores the real one).

@@ -58,7 +58,11 @@ const QColor kBandColour(30, 10, 20);
 
 QString CellName(const DelFileInfo& record) { return QString::fromStdString(FoundFileColumnText(record, 0)); }
 
-bool IsPictureName(const DelFileInfo& record) { return ClassifyFileName(FoundFileColumnText(record, 0)) == KindPicture; }
+// Pictures by their name, and clips whose walk read their format: those get
+// a thumbnail (a clip's first frame); other files show their type's icon.
+bool HasThumbnailPicture(const DelFileInfo& record) {
+    return ClassifyFileName(FoundFileColumnText(record, 0)) == KindPicture || record.media.format != 0;
+}
 
 }  // namespace
 
@@ -328,7 +332,7 @@ void ThumbnailGrid::drawPicture(QPainter& painter, const QRect& box, DelFileInfo
         painter.setPen(frame);
         painter.drawRect(target.adjusted(-1, -1, 0, 0));
     };
-    if (!IsPictureName(record)) {
+    if (!HasThumbnailPicture(record)) {
         drawIcon();
         return;
     }

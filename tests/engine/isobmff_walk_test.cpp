@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "finder/cluster_classifier.h"
-#include "finder/mp4_walk.h"
+#include "finder/isobmff_walk.h"
 #include "finder/search_session.h"
 #include "finder/signature_search.h"
 #include "support/fat_image_builder.h"
@@ -51,7 +51,7 @@ TEST(Mp4Walk, FtypMoovMdatThenZeroSlack) {
     UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), kStart + clip.size() / cs);
+    EXPECT_EQ(WalkIsoBmff(session, kStart, &info), kStart + clip.size() / cs);
     EXPECT_EQ(info.length, clip.size());
     EXPECT_EQ(info.clusterCount, clip.size() / cs + 1);
     EXPECT_EQ(info.found, 1);
@@ -75,14 +75,17 @@ TEST(Mp4Walk, AtomOrderDoesNotMatterButAllThreeAreNeeded) {
     UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_NE(WalkMp4Atoms(session, 100, &info), 0u);
+    EXPECT_NE(WalkIsoBmff(session, 100, &info), 0u);
     EXPECT_EQ(info.length, mdatFirst.size());
 
-    EXPECT_EQ(WalkMp4Atoms(session, 200, &info), 0u);  // a recording cut short
-    EXPECT_EQ(info.length, 0u);
+    // A recording cut short (no moov) keeps its frames, partly missing.
+    MediaInfo media;
+    EXPECT_EQ(WalkIsoBmff(session, 200, &info, &media), 200 + cutShort.size() / b.ClusterSize());
+    EXPECT_EQ(media.length, cutShort.size());
+    EXPECT_EQ(media.partlyMissing, 1u);
     EXPECT_EQ(info.found, 1);
 
-    EXPECT_EQ(WalkMp4Atoms(session, 300, &info), 0u);  // a foreign atom before moov and mdat
+    EXPECT_EQ(WalkIsoBmff(session, 300, &info), 0u);  // a foreign atom before moov and mdat
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.clusterCount, 1u);
 }
@@ -102,19 +105,21 @@ TEST(Mp4Walk, QuickTimeClipWithWideAtomIsCarvedWhole) {
     DiskVolume& v = UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), kStart + mov.size() / b.ClusterSize());
+    EXPECT_EQ(WalkIsoBmff(session, kStart, &info), kStart + mov.size() / b.ClusterSize());
     EXPECT_EQ(info.length, mov.size());
     EXPECT_EQ(info.majorBrand, "qt  ");
 
     SearchClusters(session, 2, uint32_t(v.clusterCount + 1));
     ASSERT_EQ(session.gcDelFileList.Count(), 1u);
     const DelFileInfo clip = *session.gcDelFileList.CopyAt(0);
-    EXPECT_EQ(*clip.name, "#00000077.mp4");
+    EXPECT_EQ(*clip.name, "#00000077.mov");  // named by its brand
     EXPECT_EQ(clip.fileSize, mov.size());
     EXPECT_EQ(clip.state, StateComplete);
 }
 
-TEST(Mp4Walk, MdatRunningIntoZeroClusterFails) {
+// The clusters before the zero one are kept, partly missing: the box sizes
+// say how far the clip reached.
+TEST(Mp4Walk, MdatRunningIntoZeroClusterIsKeptPartlyMissing) {
     SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
@@ -124,8 +129,12 @@ TEST(Mp4Walk, MdatRunningIntoZeroClusterFails) {
     UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), 0u);
-    EXPECT_EQ(info.length, 0u);
+    MediaInfo media;
+    const uint64_t last = WalkIsoBmff(session, kStart, &info, &media);
+    ASSERT_NE(last, 0u);
+    EXPECT_EQ(media.partlyMissing, 1u);
+    EXPECT_EQ(media.length, (last - kStart + 1) * cs);
+    EXPECT_GE(media.length, clip.size());
 }
 
 TEST(Mp4Walk, ClipEndingExactlyAtClusterBoundary) {
@@ -143,11 +152,11 @@ TEST(Mp4Walk, ClipEndingExactlyAtClusterBoundary) {
     UseCard(session, b);
 
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), kStart + 2);
+    EXPECT_EQ(WalkIsoBmff(session, kStart, &info), kStart + 2);
     EXPECT_EQ(info.length, 3 * cs);
     EXPECT_EQ(info.clusterCount, 3u);
 
-    EXPECT_EQ(WalkMp4Atoms(session, 200, &info), 203u);
+    EXPECT_EQ(WalkIsoBmff(session, 200, &info), 203u);
     EXPECT_EQ(info.length, 3 * cs);
 }
 
@@ -197,16 +206,16 @@ TEST(Mp4Walk, AtomSizeZeroAndOne) {
 
     UseCard(session, b);
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, 100, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 100, &info), 0u);
     EXPECT_EQ(info.length, 0u);
-    EXPECT_EQ(WalkMp4Atoms(session, 110, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 110, &info), 0u);
 
-    EXPECT_EQ(WalkMp4Atoms(session, 120, &info), 120u + largeMdat.size() / cs);
+    EXPECT_EQ(WalkIsoBmff(session, 120, &info), 120u + largeMdat.size() / cs);
     EXPECT_EQ(info.length, largeMdat.size());
 
-    EXPECT_EQ(WalkMp4Atoms(session, 130, &info), 0u);
-    EXPECT_EQ(WalkMp4Atoms(session, 140, &info), 0u);
-    EXPECT_EQ(WalkMp4Atoms(session, 150, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 130, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 140, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 150, &info), 0u);
     EXPECT_EQ(info.length, 0u);
 }
 
@@ -223,10 +232,10 @@ TEST(Mp4Walk, StartsThatAreNotClips) {
 
     EXPECT_EQ(ReadAndClassifyCluster(v, 100), CC_TEXT);
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, 100, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 100, &info), 0u);
     EXPECT_EQ(info.found, 0);
-    EXPECT_EQ(WalkMp4Atoms(session, 110, &info), 0u);
-    EXPECT_EQ(WalkMp4Atoms(session, 1, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 110, &info), 0u);
+    EXPECT_EQ(WalkIsoBmff(session, 1, &info), 0u);
 }
 
 TEST(Mp4Walk, ClipCutByTheEndOfTheSource) {
@@ -237,9 +246,12 @@ TEST(Mp4Walk, ClipCutByTheEndOfTheSource) {
     b.bytes().resize(b.ClusterOffset(kStart) + 7000);
     UseCard(session, b);
 
+    // What the image holds of the clip is kept, in whole clusters.
     Mp4Info info;
-    EXPECT_EQ(WalkMp4Atoms(session, kStart, &info), 0u);
-    EXPECT_EQ(info.length, 0u);
+    MediaInfo media;
+    EXPECT_EQ(WalkIsoBmff(session, kStart, &info, &media), kStart + 7000 / b.ClusterSize() - 1);
+    EXPECT_EQ(media.length, 7000 / b.ClusterSize() * b.ClusterSize());
+    EXPECT_EQ(media.partlyMissing, 1u);
     EXPECT_EQ(info.majorBrand, "isom");  // the first window was read
 }
 
@@ -275,7 +287,7 @@ TEST(Mp4Walk, RandomAtomSizesNeverHang) {
         ASSERT_TRUE(v);
         ASSERT_EQ(v->volumeKind, VolumeRaw);
         Mp4Info info;
-        const uint32_t last = WalkMp4Atoms(session, 2, &info);
+        const uint32_t last = WalkIsoBmff(session, 2, &info);
         if (last != 0) {
             EXPECT_LE(uint64_t(last - 2) * 512, src.size());
             EXPECT_LE(info.length, src.size());

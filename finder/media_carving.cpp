@@ -1,0 +1,84 @@
+#include "finder/media_carving.h"
+
+#include "base/trace.h"
+#include "finder/carved_file.h"
+#include "finder/isobmff_walk.h"
+#include "finder/media_format.h"
+#include "finder/mpeg_ps_walk.h"
+#include "finder/mpeg_ts_walk.h"
+#include "finder/registry.h"
+#include "finder/riff_avi_walk.h"
+#include "finder/tiff_raw_walk.h"
+#include "volume/cluster_map.h"
+
+namespace veld {
+namespace {
+
+struct WalkOutcome {
+    uint64_t last = 0;
+    MediaInfo media;
+    JpegInfo exif;
+    Mp4Info mp4;
+};
+
+WalkOutcome Walk(SearchSession& session, uint64_t start, int startClass) {
+    WalkOutcome out;
+    switch (startClass) {
+    case CC_MP4_START: out.last = WalkIsoBmff(session, start, &out.mp4, &out.media, &out.exif); break;
+    case CC_RAW_START: out.last = WalkTiffRaw(session, start, &out.media, &out.exif); break;
+    case CC_AVI_START: out.last = WalkRiffAvi(session, start, &out.media); break;
+    case CC_TS_START: out.last = WalkMpegTs(session, start, &out.media); break;
+    case CC_PS_START: out.last = WalkMpegPs(session, start, &out.media); break;
+    default: break;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool IsMediaStartClass(int c) {
+    return c == CC_MP4_START || c == CC_RAW_START || c == CC_AVI_START || c == CC_TS_START || c == CC_PS_START;
+}
+
+uint8_t MediaDataClass(int startClass) {
+    switch (startClass) {
+    case CC_MP4_START: return CC_MP4_DATA;
+    case CC_RAW_START: return CC_RAW_DATA;
+    case CC_AVI_START: return CC_AVI_DATA;
+    case CC_TS_START:
+    case CC_PS_START: return CC_MPEG_DATA;
+    default: return CC_NONE;
+    }
+}
+
+uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass) {
+    WalkOutcome out = Walk(session, start, startClass);
+    if (out.last == 0 || out.media.length == 0) return 0;
+    const MediaFormat format = MediaFormat(out.media.format);
+    DelFileInfo record = CarvedFileRecord(CarvedFileName(start, MediaFormatExtension(format)), out.media.length,
+                                          start, out.media.clusterCount, startClass);
+    record.media = out.media;
+    record.jpeg = out.exif;
+    record.mp4 = out.mp4;
+    RegisterFoundFile(session, std::move(record));
+    return out.last;
+}
+
+void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass) {
+    if (firstClass != CC_MP4_START && firstClass != CC_RAW_START && firstClass != CC_AVI_START) return;
+    try {
+        WalkOutcome out = Walk(session, firstCluster, firstClass);
+        if (out.media.format == FormatNone) return;
+        out.media.length = 0;  // the entry's size stands
+        out.media.clusterCount = 0;
+        out.media.partlyMissing = 0;
+        record.media = out.media;
+        record.jpeg = out.exif;
+        record.mp4 = out.mp4;
+    } catch (...) {
+        TraceLine("ERROR registry: metadata walk from cluster %llu failed: %s", (unsigned long long)firstCluster,
+                  CaughtExceptionText().c_str());
+    }
+}
+
+}  // namespace veld

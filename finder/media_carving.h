@@ -1,0 +1,31 @@
+// The formats beyond JPEG in the signature search: which cluster classes
+// start them, the walk each one takes, and the registration of what it found
+// (a carved file named after its start cluster with its format's extension,
+// "#00001234.heic"). Files found through their directory entry get the same
+// metadata from the same walks.
+#pragma once
+
+#include <cstdint>
+
+#include "finder/del_file_info.h"
+#include "finder/search_session.h"
+
+namespace veld {
+
+// Whether a content class starts an ISO media, RAW, AVI or MPEG file.
+bool IsMediaStartClass(int contentClass);
+// The class the following clusters of such a file get in the map.
+uint8_t MediaDataClass(int startClass);
+
+// Walks the file whose first cluster has the start class, registers it when
+// the walk found it (whole, or partly missing), and returns the last cluster
+// the walk claimed (0 when it found nothing).
+uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass);
+
+// For a file found through its directory entry whose first cluster starts one
+// of these formats: its format and metadata, as a carved file of it would
+// have them. Its size stays the entry's. Clips in MPEG streams are left out
+// (their walk reads the whole clip).
+void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass);
+
+}  // namespace veld

@@ -1,0 +1,429 @@
+// The formats beyond JPEG and MP4 on cards: RAW files of every maker's layout
+// (built by our own builder, which exiftool reads as the format it claims),
+// RAF, HEIF and CR3 boxes, AVI with OpenDML pieces, clips made by ffmpeg in
+// every container, and real HEIF pictures from phones on a quick-formatted
+// card. Each is carved whole, named and described; damaged ones are kept.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "finder/found_file_thumbnail.h"
+#include "finder/isobmff_walk.h"
+#include "finder/media_format.h"
+#include "finder/search_session.h"
+#include "finder/signature_search.h"
+#include "search/extraction.h"
+#include "search/found_file_columns.h"
+#include "support/fat_image_builder.h"
+#include "support/mkfs_tools.h"
+#include "support/search_card.h"
+#include "support/test_media.h"
+#include "volume/cluster_map.h"
+
+namespace veld {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using test::UseCard;
+
+Bytes ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<DelFileInfo> Found(SearchSession& session) {
+    std::vector<DelFileInfo> all;
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) all.push_back(*session.gcDelFileList.CopyAt(i));
+    return all;
+}
+
+const DelFileInfo* Named(const std::vector<DelFileInfo>& found, const std::string& name) {
+    for (const DelFileInfo& f : found)
+        if (f.name && *f.name == name) return &f;
+    return nullptr;
+}
+
+std::string CarvedName(uint32_t cluster, const std::string& ext) {
+    char name[32];
+    std::snprintf(name, sizeof name, "#%08u.%s", cluster, ext.c_str());
+    return name;
+}
+
+Bytes Extracted(DiskVolume& volume, const DelFileInfo& record) {
+    ExtractRequest request;
+    request.toMemory = true;
+    return ExtractFoundFile(volume, record, request).memory;
+}
+
+bool White(const Dib24& dib, int x, int y) {
+    const uint8_t* p = dib.row(y) + 3 * x;
+    return p[0] > 240 && p[1] > 240 && p[2] > 240;
+}
+
+struct Planted {
+    std::string label;
+    Bytes bytes;
+    std::string ext;  // the carved file's extension
+    std::string make, model;
+    test::PlacedRun preview;
+};
+
+std::vector<Planted> RawFiles() {
+    using test::RawPreview;
+    using test::TestRaw;
+    std::vector<Planted> files;
+    auto add = [&](const std::string& ext, TestRaw raw) {
+        Bytes bytes = test::MakeTestRaw(raw);
+        files.push_back(Planted{ext, bytes, ext, raw.make, raw.model, test::LastRawPreview()});
+    };
+    add("cr2", TestRaw{.cr2Marker = true, .preview = RawPreview::Ifd0Strip});
+    add("nef", TestRaw{.bigEndian = true, .make = "NIKON CORPORATION", .model = "NIKON D850", .orientation = 6,
+                       .preview = RawPreview::NikonMakerNote, .previewWidth = 192, .previewHeight = 128});
+    add("nrw", TestRaw{.make = "NIKON", .model = "COOLPIX P7800"});
+    add("arw", TestRaw{.make = "SONY", .model = "ILCE-7M3"});
+    add("sr2", TestRaw{.make = "SONY", .model = "DSC-R1"});
+    add("dng", TestRaw{.dng = true, .make = "Apple", .model = "iPhone 12 Pro", .hasGps = false});
+    add("orf", TestRaw{.magic = 0x4F52, .make = "OLYMPUS CORPORATION", .model = "E-M1MarkII",
+                       .preview = RawPreview::MakerNote});
+    add("rw2", TestRaw{.magic = 0x55, .make = "Panasonic", .model = "DC-GH5", .preview = RawPreview::Rw2JpgFromRaw});
+    add("pef", TestRaw{.bigEndian = true, .make = "PENTAX", .model = "PENTAX K-1", .preview = RawPreview::MakerNote});
+    add("srw", TestRaw{.make = "SAMSUNG", .model = "NX1", .rawInTiles = true});
+    add("erf", TestRaw{.make = "SEIKO EPSON CORP.", .model = "R-D1"});
+    add("3fr", TestRaw{.make = "Hasselblad", .model = "CFV-50"});
+    Bytes raf = test::MakeTestRaf("X-T3", "2024:05:06 07:08:09");
+    // The RAF's JPEG sits at byte 160 (the builder's layout).
+    files.push_back(Planted{"raf", raf, "raf", "FUJIFILM", "X-T3", test::PlacedRun{160, 0}});
+    return files;
+}
+
+TEST(MediaWalks, RawFilesAreCarvedWholeWithTheirMakeDateAndPreview) {
+    SearchSession session;
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t cs = b.ClusterSize();
+    const std::vector<Planted> files = RawFiles();
+    std::vector<uint32_t> starts;
+    uint32_t at = 100;
+    for (const Planted& f : files) {
+        starts.push_back(at);
+        b.WriteCluster(at, f.bytes);
+        at += b.ClustersFor(f.bytes.size()) + 3;  // zero slack between them
+    }
+    ASSERT_LT(at, b.ClusterCount());
+    DiskVolume& v = UseCard(session, b);
+    SearchClusters(session, 2, v.clusterCount + 1);
+    const auto found = Found(session);
+    EXPECT_EQ(found.size(), files.size());
+
+    for (size_t k = 0; k < files.size(); ++k) {
+        const Planted& f = files[k];
+        SCOPED_TRACE(f.label);
+        const DelFileInfo* r = Named(found, CarvedName(starts[k], f.ext));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->fileSize, f.bytes.size());
+        EXPECT_EQ(Extracted(v, *r), f.bytes);
+        EXPECT_EQ(FoundFileStateText(*r), "良");
+        EXPECT_EQ(r->isImage, 1);
+        EXPECT_EQ(r->jpeg.make, f.make);
+        EXPECT_EQ(r->jpeg.model, f.model);
+        EXPECT_EQ(FoundFileShootingDate(*r), "2024/05/06 07:08:09");
+        EXPECT_EQ(FoundFileColumnText(*r, ColModel), f.model);
+        if (f.ext != "raf") {
+            EXPECT_EQ(r->media.previewOffset, f.preview.offset);
+            EXPECT_EQ(r->media.previewLength, f.preview.length);
+        }
+        if (f.ext != "dng" && f.ext != "raf") EXPECT_EQ(r->jpeg.latRef, 'N');
+        ASSERT_TRUE(r->thumbnail) << "the embedded JPEG makes the thumbnail";
+        // The walked clusters are data of the file, the next start is not.
+        EXPECT_EQ(ClusterClass(session.clusterMap, starts[k] + 1), f.bytes.size() > cs ? CC_RAW_DATA : CC_FILL);
+    }
+    // The NEF is stored turned a quarter (orientation 6): its landscape
+    // preview stands upright, white beside it, not above it.
+    const DelFileInfo* nef = Named(found, CarvedName(starts[1], "nef"));
+    ASSERT_TRUE(nef && nef->thumbnail);
+    EXPECT_TRUE(White(*nef->thumbnail, 2, 32));
+    EXPECT_FALSE(White(*nef->thumbnail, 32, 2));
+}
+
+TEST(MediaWalks, ExiftoolReadsTheBuiltRawFilesAsTheirFormats) {
+    if (test::FindTool("exiftool").empty()) GTEST_SKIP() << "exiftool is not installed";
+    test::TempDir dir;
+    std::vector<std::string> argv{"exiftool", "-j", "-FileType", "-Make", "-Model", "-DateTimeOriginal",
+                                  "-PreviewImageLength", "-JpgFromRawLength", "-Error"};
+    const std::vector<Planted> files = RawFiles();
+    for (const Planted& f : files) {
+        const std::string path = dir.File("file." + f.ext);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size());
+        argv.push_back(path);
+    }
+    const test::CommandResult r = test::RunCommand(argv);
+    const QJsonArray all = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).array();
+    ASSERT_EQ(size_t(all.size()), files.size()) << r.err;
+    for (size_t k = 0; k < files.size(); ++k) {
+        const QJsonObject o = all[qsizetype(k)].toObject();
+        const Planted& f = files[k];
+        SCOPED_TRACE(f.label);
+        std::string type = o["FileType"].toString().toStdString();
+        for (char& c : type) c = char(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(type, f.ext);
+        EXPECT_EQ(o["Make"].toString().toStdString(), f.make);
+        EXPECT_EQ(o["DateTimeOriginal"].toString().toStdString(), "2024:05:06 07:08:09");
+        EXPECT_FALSE(o.contains("Error")) << o["Error"].toString().toStdString();
+    }
+}
+
+// A RAW's structures reach past its clusters when the card ends inside it or
+// a live file took some of them: it is kept up to there, partly missing.
+TEST(MediaWalks, RawCutByTheCardOrALiveFileIsKeptPartlyMissing) {
+    SearchSession session;
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t cs = b.ClusterSize();
+    const Bytes raw = test::MakeTestRaw(test::TestRaw{.rawWidth = 256, .rawHeight = 64});
+    const uint32_t clusters = b.ClustersFor(raw.size());
+    ASSERT_GT(clusters, 6u);
+    b.WriteCluster(100, raw);
+    DiskVolume& v = UseCard(session, b);
+    SetClusterState(session.clusterMap, 100 + clusters - 2, FA_USE_FILE);  // as the live tree's scan leaves it
+    SearchClusters(session, 2, v.clusterCount + 1);
+    const auto found = Found(session);
+    const DelFileInfo* r = Named(found, CarvedName(100, "cr2"));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->fileSize, uint64_t(clusters - 2) * cs);
+    EXPECT_EQ(FoundFileStateText(*r), "一部欠損");
+
+    SearchSession cut;
+    test::FatImageBuilder c(test::FatGeometry::Fat16());
+    c.WriteCluster(100, raw);
+    c.bytes().resize(c.ClusterOffset(100) + raw.size() / 2);
+    UseCard(cut, c);
+    SearchClusters(cut, 2, 100 + clusters);
+    const auto part = Found(cut);
+    ASSERT_EQ(part.size(), 1u);
+    EXPECT_EQ(part[0].media.partlyMissing, 1u);
+    EXPECT_LE(part[0].fileSize, raw.size() / 2);
+}
+
+TEST(MediaWalks, BrandsNameTheFormat) {
+    const struct {
+        const char* major;
+        std::vector<std::string> compatible;
+        MediaFormat format;
+    } cases[] = {
+        {"heic", {"mif1", "heic"}, FormatHeic}, {"mif1", {"mif1", "heic"}, FormatHeic},
+        {"mif1", {"avif", "mif1"}, FormatAvif}, {"avif", {}, FormatAvif},
+        {"mif1", {"miaf"}, FormatHeif},         {"msf1", {"iso8"}, FormatHeif},
+        {"crx ", {"crx ", "isom"}, FormatCr3},  {"qt  ", {"qt  "}, FormatMov},
+        {"3gp5", {"3gp5", "isom"}, Format3gp},  {"3g2a", {"3g2a"}, Format3g2},
+        {"isom", {"3gp4"}, Format3gp},          {"isom", {"isom", "avc1"}, FormatMp4},
+        {"mp42", {"mp42", "mp41"}, FormatMp4},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsoBmffFormatOfBrands(c.major, c.compatible.data(), c.compatible.size()), c.format) << c.major;
+}
+
+// HEIF ends at its last box, checked against where its items lie: items
+// beyond the boxes mean a damaged picture; a last mdat of size 0 ends where
+// the items end. The EXIF item found through iloc gives make, model and date.
+TEST(MediaWalks, HeifEndsAtItsLastBoxCheckedAgainstItsItems) {
+    test::TestHeif heif;
+    heif.exif.make = "Apple";
+    heif.exif.model = "iPhone 13 Pro Max";
+    heif.exif.dateTimeOriginal = "2022:02:16 12:55:41";
+    heif.exif.orientation = 6;
+    heif.exif.hasGps = true;
+    test::TestHeif zero = heif;
+    zero.mdatSizeZero = true;
+    test::TestHeif beyond = heif;
+    beyond.itemsPastEnd = true;
+    test::TestHeif avif = heif;
+    avif.majorBrand = "avif";
+    avif.compatibleBrands = {"avif", "mif1", "miaf"};
+    const Bytes files[] = {test::MakeTestHeif(heif), test::MakeTestHeif(zero), test::MakeTestHeif(beyond),
+                           test::MakeTestHeif(avif), test::MakeTestCr3({})};
+
+    SearchSession session;
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    const uint32_t starts[] = {100, 200, 300, 400, 500};
+    for (size_t k = 0; k < 5; ++k) b.WriteCluster(starts[k], files[k]);
+    DiskVolume& v = UseCard(session, b);
+    SearchClusters(session, 2, v.clusterCount + 1);
+    const auto found = Found(session);
+    ASSERT_EQ(found.size(), 5u);
+
+    const char* names[] = {"heic", "heic", "heic", "avif", "cr3"};
+    for (size_t k = 0; k < 5; ++k) {
+        SCOPED_TRACE(k);
+        const DelFileInfo* r = Named(found, CarvedName(starts[k], names[k]));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->fileSize, files[k].size());
+        EXPECT_EQ(r->isImage, 1);
+        EXPECT_EQ(FoundFileStateText(*r), k == 2 ? "一部欠損" : "良");
+        if (k < 4) {
+            EXPECT_EQ(r->jpeg.model, "iPhone 13 Pro Max");
+            EXPECT_EQ(FoundFileShootingDate(*r), "2022/02/16 12:55:41");
+            EXPECT_EQ(r->jpeg.orientation, 6);
+            EXPECT_EQ(FoundFileColumnText(*r, ColPictureSize), " 4032x 3024");
+            EXPECT_EQ(r->jpeg.latRef, 'N');
+        }
+    }
+    const DelFileInfo* cr3 = Named(found, CarvedName(500, "cr3"));
+    ASSERT_NE(cr3, nullptr);
+    EXPECT_EQ(cr3->jpeg.make, "Canon");
+    EXPECT_EQ(cr3->jpeg.model, "Canon EOS R5");
+    EXPECT_EQ(FoundFileShootingDate(*cr3), "2023/11/12 13:14:15");
+    EXPECT_EQ(cr3->jpeg.latRef, 'S');  // from the GPS box
+    EXPECT_EQ(cr3->media.previewOffset, test::LastCr3Preview().offset);
+    EXPECT_EQ(cr3->media.previewLength, test::LastCr3Preview().length);
+    EXPECT_TRUE(cr3->thumbnail);
+}
+
+TEST(MediaWalks, AviEndsAfterItsLastOpenDmlPiece) {
+    const Bytes big = test::MakeTestAvi({.extraPieces = 2});
+    const Bytes small = test::MakeTestAvi({.width = 640, .height = 480, .framesPerPiece = 5, .recorded = "2019:01:02 03:04:05"});
+    SearchSession session;
+    test::FatImageBuilder b(test::FatGeometry::Fat16());
+    b.WriteCluster(100, big);
+    // The next clip right after the first one's last cluster: not a piece of it.
+    const uint32_t next = 100 + b.ClustersFor(big.size());
+    b.WriteCluster(next, small);
+    DiskVolume& v = UseCard(session, b);
+    SearchClusters(session, 2, v.clusterCount + 1);
+    const auto found = Found(session);
+    ASSERT_EQ(found.size(), 2u);
+    const DelFileInfo* a = Named(found, CarvedName(100, "avi"));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->fileSize, big.size());
+    EXPECT_EQ(a->media.durationMs, 30u * 40u);  // the frames of all three pieces
+    EXPECT_EQ(FoundFileShootingDate(*a), "2023/10/05 12:34:56");
+    EXPECT_EQ(FoundFileColumnText(*a, ColPictureSize), "  320x  240");
+    EXPECT_EQ(FoundFileColumnText(*a, ColRemarks), "再生時間 0:01");
+    EXPECT_EQ(a->isImage, 0);
+    const DelFileInfo* c = Named(found, CarvedName(next, "avi"));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->fileSize, small.size());
+    EXPECT_EQ(FoundFileShootingDate(*c), "2019/01/02 03:04:05");
+}
+
+std::string LocalText(std::time_t utc) {
+    std::tm local{};
+    localtime_r(&utc, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+// Clips of every container, made by ffmpeg: carved byte for byte, with their
+// recording time, frame size, running time and a first-frame thumbnail.
+TEST(MediaWalks, ClipsMadeByFfmpegAreCarvedWithTheirTimesAndFirstFrame) {
+    if (test::FindTool("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    test::TempDir dir;
+    const test::CommandResult made = test::RunCommand({"bash", VELD_CLIP_SCRIPT, dir.File("clips")});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const struct {
+        const char* file;
+        const char* ext;
+        int width, height;
+        bool dated;
+    } clips[] = {
+        {"clip.avi", "avi", 160, 120, false}, {"clip.mts", "mts", 0, 0, false},  {"clip.mpg", "mpg", 160, 120, false},
+        {"clip.mod", "mpg", 160, 120, false}, {"clip.3gp", "3gp", 176, 144, true}, {"clip.mov", "mov", 160, 120, true},
+        {"clip.mp4", "mp4", 160, 120, true},
+    };
+    SearchSession session;
+    test::FatImageBuilder b(test::FatGeometry::Fat32());
+    std::vector<Bytes> bytes;
+    std::vector<uint32_t> starts;
+    uint32_t at = 50;
+    for (const auto& c : clips) {
+        bytes.push_back(ReadAll(dir.File(std::string("clips/") + c.file)));
+        ASSERT_FALSE(bytes.back().empty()) << c.file;
+        starts.push_back(at);
+        b.WriteCluster(at, bytes.back());
+        at += b.ClustersFor(bytes.back().size()) + 2;
+    }
+    ASSERT_LT(at, b.ClusterCount());
+    DiskVolume& v = UseCard(session, b);
+    SearchClusters(session, 2, v.clusterCount + 1);
+    const auto found = Found(session);
+    EXPECT_EQ(found.size(), std::size(clips));
+    for (size_t k = 0; k < std::size(clips); ++k) {
+        const auto& c = clips[k];
+        SCOPED_TRACE(c.file);
+        const DelFileInfo* r = Named(found, CarvedName(starts[k], c.ext));
+        ASSERT_NE(r, nullptr);
+        DelFileInfo record = *r;
+        EXPECT_EQ(Extracted(v, record), bytes[k]);
+        EXPECT_EQ(FoundFileStateText(record), "良");
+        EXPECT_EQ(record.media.width, c.width);
+        EXPECT_EQ(record.media.height, c.height);
+        // Program streams give it from their packs' clock, which stops at the last pack.
+        EXPECT_NEAR(double(record.media.durationMs), 1000.0, 250.0);
+        EXPECT_EQ(FoundFileShootingDate(record), c.dated ? LocalText(1696509296) : "");
+        const DibPtr thumbnail = MakeFoundFileThumbnail(v, record);
+        ASSERT_TRUE(thumbnail) << "the first frame decodes";
+        EXPECT_FALSE(White(*thumbnail, 32, 32));
+    }
+}
+
+// Real HEIF pictures from phones, copied by mtools onto a card made by
+// mkfs.fat that is then quick-formatted: all come back byte for byte, named
+// .heic, dated and with a thumbnail.
+TEST(MediaWalks, RealHeifPicturesComeBackFromAQuickFormattedCard) {
+    const fs::path folder = VELD_SHARED_FORMATS;
+    if (!fs::is_directory(folder)) GTEST_SKIP() << "no sample HEIF pictures here";
+    if (auto why = test::MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        std::string ext = e.path().extension().string();
+        for (char& ch : ext) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+        if (ext == ".heic" || ext == ".heif") files.push_back(e.path());
+    }
+    ASSERT_FALSE(files.empty());
+    std::sort(files.begin(), files.end());
+
+    test::TempDir dir;
+    const std::string image = dir.File("card.img");
+    const test::MkfsOptions options{.fatType = 16, .sizeKiB = 32 * 1024, .sectorsPerCluster = 8};
+    ASSERT_EQ(test::MakeFatImage(image, options), "");
+    test::MtoolsImage card(image);
+    ASSERT_EQ(card.Mkdir("DCIM"), "");
+    for (const auto& f : files) ASSERT_EQ(card.Put(f.string(), "DCIM/" + f.filename().string()), "");
+    // Quick format: a new file system over the old one, the data left in place.
+    const test::CommandResult format = test::RunCommand({test::FindTool("mkfs.fat"), "-F", "16", "-s", "8", image});
+    ASSERT_EQ(format.exitCode, 0) << format.err;
+
+    const test::CommandResult r =
+        test::RunCommand({VELD_CLI_PATH, "search", "--json", "--save", dir.File("out"), "--flat", image});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::map<std::string, QJsonObject> saved;  // by the saved file's bytes' size
+    std::istringstream lines(r.out);
+    std::vector<QJsonObject> records;
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    ASSERT_EQ(records.size(), files.size());
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.filename().string());
+        const Bytes original = ReadAll(f);
+        const QJsonObject* match = nullptr;
+        for (const QJsonObject& o : records)
+            if (ReadAll(o["saved"].toString().toStdString()) == original) match = &o;
+        ASSERT_NE(match, nullptr) << "no saved file equals the original";
+        EXPECT_EQ((*match)["ext"].toString().toStdString(), "HEIC");
+        EXPECT_EQ((*match)["state_text"].toString().toStdString(), "良");
+        EXPECT_TRUE((*match)["is_image"].toBool());
+        EXPECT_TRUE((*match)["has_thumbnail"].toBool());
+        EXPECT_GT((*match)["media"].toObject()["width"].toInt(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace veld
