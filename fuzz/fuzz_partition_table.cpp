@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int64_t end = volume->device->Size();
         uint8_t sector[1024];
         uint32_t done = 0;
-        if (end >= 0 && DiskIO_Seek(volume.get(), std::max<int64_t>(0, end - 512)) != -1)
-            DiskIO_Read(volume.get(), sector, sizeof sector, &done);
+        if (end >= 0) DiskIO_ReadAt(volume.get(), uint64_t(std::max<int64_t>(0, end - 512)), sector, sizeof sector, &done);
     }
     return 0;
 }
