@@ -76,10 +76,15 @@ std::string TempFolderPath() {
 }
 
 std::string UserDocumentsFolder() {
-    for (const std::string& folder : {Platform().documentsFolder(), Platform().homeFolder()}) {
-        std::error_code ec;
+    std::error_code ec;
+    const std::string documents = Platform().documentsFolder();
+    // A home without its documents folder gets one (inside an existing home
+    // only: a missing home is no place to make folders in).
+    if (!documents.empty() && !std::filesystem::is_directory(documents, ec) &&
+        std::filesystem::is_directory(std::filesystem::path(documents).parent_path(), ec))
+        std::filesystem::create_directory(documents, ec);
+    for (const std::string& folder : {documents, Platform().homeFolder()})
         if (!folder.empty() && std::filesystem::is_directory(folder, ec)) return folder;
-    }
     return "";
 }
 

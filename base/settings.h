@@ -3,6 +3,7 @@
 //
 //   [Config]       SaveDir, SaveMode, SaveDirFlag, Dir, ListWidth0..10,
 //                  NotOpenEasyWiz, DelPentagon, UpdateUrl, HomeUrl
+//   [Recent]       Image1..Image8 (the disk images searched last, newest first)
 //   [SearchOption] Option, Pic, SearchDetail
 //   [VELD]         SaveWndPos
 //   [WindowPos]    BmpViewSimple-L/-T/-R/-B
@@ -30,10 +31,12 @@ bool WriteIniString(const std::string& section, const std::string& key, const ch
 
 // The system's temporary folder, ending with "/".
 std::string TempFolderPath();
-// The user's documents folder, the folder dialogs start in and the default
-// of the save and image folders. When it does not exist (a desktop without
-// one), the home folder instead; "" when neither exists. Dialogs therefore
-// never start in, or pre-type, a folder that is not there.
+// The user's documents folder (the XDG one), the folder dialogs start in and
+// the default of the save and image folders. One that does not exist yet is
+// created, so that files are never saved into the home folder itself; only
+// when it cannot be created, the home folder instead; "" when neither
+// exists. Dialogs therefore never start in, or pre-type, a folder that is
+// not there.
 std::string UserDocumentsFolder();
 
 struct ScreenRect {

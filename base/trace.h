@@ -22,7 +22,7 @@ std::string CaughtExceptionText();
 // The diagnostic log; without a sink it returns at once.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Shows an error box (caption "エラー", warning icon) owned by the window.
+// Shows an error box (caption "エラー", the error icon) owned by the window.
 void ErrorBox(void* ownerWindow, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Shows the application's standard message box.
 void MessageBoxText(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -30,7 +30,7 @@ void MessageBoxText(const char* format, ...) __attribute__((format(printf, 1, 2)
 struct MessageBoxRequest {
     void* owner = nullptr;
     std::string text;
-    bool isError = false;  // ErrorBox: caption "エラー" and the warning icon
+    bool isError = false;  // ErrorBox: caption "エラー" and the error icon
 };
 using MessageBoxSink = std::function<void(const MessageBoxRequest&)>;
 

@@ -109,21 +109,23 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     return bytes ? DecodeFoundFileThumbnail(*bytes) : nullptr;
 }
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) {
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) { return DecodeFoundFileThumbnail(bytes, kThumbnailSize); }
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge) {
     DibPtr picture;
     switch (bytes.source) {
     case ThumbnailSource::Jpeg:
-        picture = JpegScaledDecode(bytes.data.get(), bytes.size, kThumbnailSize, kThumbnailSize, true);
+        picture = JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true);
         break;
     case ThumbnailSource::Heif:
         if (DibPtr whole = HeifMemoryDecode(bytes.data.get(), bytes.size, true))
-            picture = ScaleBitmap(*whole, kThumbnailSize, kThumbnailSize, true);
+            picture = ScaleBitmap(*whole, edge, edge, true);
         break;
     case ThumbnailSource::Clip: {
         std::vector<FilePart> parts{FilePart{0, bytes.data.get(), bytes.size}};
         if (bytes.tail) parts.push_back(FilePart{bytes.tailOffset, bytes.tail.get(), bytes.tailSize});
         if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize))
-            picture = ScaleBitmap(*frame, kThumbnailSize, kThumbnailSize, true);
+            picture = ScaleBitmap(*frame, edge, edge, true);
         break;
     }
     }

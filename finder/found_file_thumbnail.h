@@ -42,6 +42,8 @@ struct FoundFileBytes {
 };
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record);
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes);
+// The same at another size: within edge x edge pixels (enlarged grid cells).
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge);
 
 // The whole picture of a found file's bytes (as extracted) for the preview,
 // upright: a RAW's embedded JPEG, a HEIF picture, a clip's first picture;

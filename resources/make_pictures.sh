@@ -97,6 +97,9 @@ convert "$tmp/0.png" "$tmp/1.png" "$tmp/2.png" "$tmp/3.png" "$tmp/4.png" "$tmp/5
 rm -rf "$tmp"
 
 # --- easy wizard pages, 411 x 193, guidance drawn in ---------------------
+# The guidance is broken into lines here, between phrases, so that no line
+# starts with a closing mark such as "。" or "、" (caption: would break
+# anywhere).
 page() {
     out=$1 step=$2 title=$3 text=$4 extra=$5
     convert -size 411x193 xc:white \
@@ -110,16 +113,30 @@ page() {
         $JPEG "$out"
 }
 page wizard_page1.jpg 'ステップ 1/3' 'かんたんウィザード' \
-    'メモリカードから削除した写真や動画を探します。カードをカードリーダーに入れてから［次へ］を押し、カードまたはディスクイメージを選んでください。' \
+    'メモリカードから削除した写真や動画を
+探します。カードをカードリーダーに入れて
+から［次へ］を押し、カードまたは
+ディスクイメージを選んでください。' \
     "$(magnifier 62 140 9 '#c08000')"
 page wizard_page2.jpg 'ステップ 2/3' '検索中' \
-    '削除されたファイルを検索しています。検索が終わるまでお待ちください。' \
+    '削除されたファイルを検索しています。
+検索が終わるまでお待ちください。' \
     "$(magnifier 62 140 9 '#c08000')"
 page wizard_page3.jpg 'ステップ 3/3' '検索が終了しました' \
-    '［次へ］を押すと、見つかったファイルを保存します。保存先はカードとは別のドライブを選んでください。' \
+    '［次へ］を押すと、見つかったファイルを
+保存します。保存先はカードとは別の
+ドライブを選んでください。' \
     "fill #1a5fb4 stroke none polygon 56,150 66,150 66,160 72,160 61,172 50,160 56,160"
+page wizard_page3_partial.jpg 'ステップ 3/3' '検索を中断しました' \
+    '見つかったのは中断までのファイルだけです。
+［次へ］を押すと、それらを保存します。
+残りを探すには［戻る］から検索し直して
+ください。' \
+    "fill #e0a000 stroke none polygon 56,150 66,150 66,160 72,160 61,172 50,160 56,160"
 page wizard_page4.jpg '完了' '保存が終了しました' \
-    'もう一度検索するには［戻る］を押してください。［完了］を押すとウィザードを終了します。' \
+    'もう一度検索するには［戻る］を押して
+ください。［完了］を押すとウィザードを
+終了します。' \
     "stroke #2f8f6a stroke-width 5 fill none polyline 48,152 58,164 78,138"
 
 ls -l *.jpg

@@ -163,7 +163,9 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
             std::snprintf(text, sizeof text, "~%20llu", (unsigned long long)info.fileSize);
         return text;
     case ColFolder: return KeyText(info.folder ? *info.folder : "");
-    case ColDate: return WriteDateText(info);
+    // The date the column shows (the shooting date where there is one), so
+    // that a column sorted by it looks sorted.
+    case ColDate: return FoundFileColumnText(info, ColDate);
     case ColState:
         std::snprintf(text, sizeof text, "%10d,%d,%d", info.state, int(info.jpeg.partlyMissing),
                       info.fileSize == 0 ? 1 : 0);
@@ -175,6 +177,7 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column) {
         return info.media.format != 0 ? PictureSizeText(info) : SizePairText(info.jpeg.exifWidth, info.jpeg.exifHeight);
     case ColModel: return KeyText(info.jpeg.model);
     case ColGps: return FoundFileGpsText(info.jpeg);
+    case ColRemarks: return KeyText(info.remarks ? *info.remarks : "");
     default: return "";
     }
 }

@@ -39,8 +39,9 @@ std::string FoundFileColumnHeading(int column);
 
 // The text of one cell; empty for an unknown column.
 std::string FoundFileColumnText(const DelFileInfo& info, int column);
-// The text the list compares (byte by byte, unsigned) to sort by a column.
-// Column 10 (remarks) and unknown columns have no key: always empty.
+// The text the list compares (byte by byte, unsigned) to sort by a column:
+// the date and the remarks by the text they show. Unknown columns have no
+// key: always empty.
 std::string FoundFileSortKey(const DelFileInfo& info, int column);
 // The date and time the picture was taken or the clip recorded, as its EXIF
 // data or its container gives it ("yyyy/mm/dd hh:mm:ss"); "" when unknown.

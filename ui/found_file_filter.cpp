@@ -5,7 +5,7 @@
 
 namespace veld {
 
-bool DisplayFilter::Passes(const DelFileInfo& record) const {
+bool DisplayFilter::NodeTakes(const DelFileInfo& record) const {
     if (!record.listed) return false;
     switch (node) {
     case NodeAll: return true;
@@ -17,8 +17,16 @@ bool DisplayFilter::Passes(const DelFileInfo& record) const {
     }
 }
 
+bool DisplayFilter::Passes(const DelFileInfo& record) const {
+    return NodeTakes(record) && (stateGroups & GroupBit(StateLookOf(record).group)) &&
+           (kinds & GroupBit(KindGroupOf(record)));
+}
+
 FoundFileFilter::FoundFileFilter(FoundFileModel* files, QObject* parent)
     : QSortFilterProxyModel(parent), files_(files) {
+    // Emptied before the proxy hears of the reset: after the found files are
+    // cleared, the same record numbers stand for other files.
+    connect(files, &QAbstractItemModel::modelAboutToBeReset, this, [this] { traits_.clear(); });
     setSourceModel(files);
 }
 
@@ -38,15 +46,42 @@ void FoundFileFilter::unsort() {
 
 int FoundFileFilter::recordOfRow(int row) const { return RecordIndexOfRow(*this, row); }
 
-bool FoundFileFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+const DelFileInfo* FoundFileFilter::recordAt(int sourceRow) const {
     const int record = files_->recordOfRow(sourceRow);
-    const DelFileInfo* info = record >= 0 ? files_->session()->gcDelFileList.Get(size_t(record)) : nullptr;
-    return info && filter_.Passes(*info);
+    return record >= 0 ? files_->session()->gcDelFileList.Get(size_t(record)) : nullptr;
+}
+
+FoundFileFilter::Traits FoundFileFilter::traitsOf(const DelFileInfo& record) const {
+    const size_t index = size_t(record.index);
+    if (index >= traits_.size()) traits_.resize(index + 1, 0);
+    uint8_t& made = traits_[index];
+    if (!made)
+        made = uint8_t(0x80 | unsigned(KindGroupOf(record)) << 2 | unsigned(StateLookOf(record).group));
+    return {StateGroup(made & 3), KindGroup((made >> 2) & 3)};
+}
+
+bool FoundFileFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    const DelFileInfo* info = recordAt(sourceRow);
+    if (!info || !filter_.NodeTakes(*info)) return false;
+    const Traits traits = traitsOf(*info);
+    return (filter_.stateGroups & GroupBit(traits.group)) && (filter_.kinds & GroupBit(traits.kind));
+}
+
+FilterCounts FoundFileFilter::counts() const {
+    FilterCounts counts;
+    const int rows = files_->rowCount();
+    for (int row = 0; row < rows; ++row) {
+        const DelFileInfo* info = recordAt(row);
+        if (!info || !filter_.NodeTakes(*info)) continue;
+        const Traits traits = traitsOf(*info);
+        if (filter_.kinds & GroupBit(traits.kind)) ++counts.states[int(traits.group)];
+        if (filter_.stateGroups & GroupBit(traits.group)) ++counts.kinds[int(traits.kind)];
+    }
+    return counts;
 }
 
 std::string FoundFileFilter::keyOf(int sourceRow, int column) const {
-    const int record = files_->recordOfRow(sourceRow);
-    const DelFileInfo* info = record >= 0 ? files_->session()->gcDelFileList.Get(size_t(record)) : nullptr;
+    const DelFileInfo* info = recordAt(sourceRow);
     return info ? FoundFileSortKey(*info, column) : std::string();
 }
 

@@ -69,6 +69,7 @@ QString PictureFileName(Picture picture) {
     case Picture::WizardPage2: return QStringLiteral("wizard_page2.jpg");
     case Picture::WizardPage3: return QStringLiteral("wizard_page3.jpg");
     case Picture::WizardPage4: return QStringLiteral("wizard_page4.jpg");
+    case Picture::WizardPage3Partial: return QStringLiteral("wizard_page3_partial.jpg");
     case Picture::Toolbar: return QStringLiteral("toolbar.jpg");
     case Picture::Splash: return QStringLiteral("splash.jpg");
     case Picture::EraseDrive: return QStringLiteral("erase_drive.jpg");

@@ -5,6 +5,8 @@
 //
 // The application's pictures (drawn by resources/make_pictures.sh):
 //   wizard_page1..4   easy wizard pages 1-4, 411 x 193, guidance text drawn in
+//   wizard_page3_partial  page 3 after a cancelled search (the files found
+//                     are only part of what the card holds), 411 x 193
 //   toolbar           toolbar strip, 448 x 32: seven 64 x 32 images side by
 //                     side, index 0 search, 1 save, 2 thumbnails, 3 list,
 //                     4 unused (all light grey), 5 search greyed, 6 save
@@ -33,6 +35,7 @@ enum class Picture {
     WizardPage2,
     WizardPage3,
     WizardPage4,
+    WizardPage3Partial,
     Toolbar,
     Splash,
     EraseDrive,
@@ -45,7 +48,7 @@ enum class Picture {
 inline constexpr Picture kAllPictures[] = {
     Picture::WizardPage1, Picture::WizardPage2, Picture::WizardPage3,    Picture::WizardPage4,
     Picture::Toolbar,     Picture::Splash,      Picture::EraseDrive,     Picture::Save,
-    Picture::DiskImageDrive, Picture::SearchDrive, Picture::ProgressFill,
+    Picture::DiskImageDrive, Picture::SearchDrive, Picture::ProgressFill, Picture::WizardPage3Partial,
 };
 // The picture's file name ("toolbar.jpg"; "" for None).
 QString PictureFileName(Picture picture);

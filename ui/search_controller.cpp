@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <vector>
 
+#include <QFileInfo>
+
 #include "base/format_text.h"
 #include "base/trace.h"
+#include "platform/removable_drives.h"
 #include "search/search_driver.h"
 #include "ui/found_file_filter.h"
 #include "ui/found_file_model.h"
+#include "ui/recent_images.h"
 
 namespace veld {
 
@@ -57,6 +61,14 @@ QString SearchController::selectionSummary() {
 
 bool SearchController::start(char driveLetter, const std::string& imagePath, const SearchOptions& options) {
     clearResults();
+    if (driveLetter != 0) {
+        const QString device = QString::fromStdString(DevicePathOfDriveLetter(driveLetter));
+        sourceName_ = device.isEmpty() ? QStringLiteral("%1:").arg(QChar::fromLatin1(driveLetter))
+                                       : QStringLiteral("%1: (%2)").arg(QChar::fromLatin1(driveLetter), device);
+    } else {
+        sourceName_ = QFileInfo(QString::fromStdString(imagePath)).fileName();
+    }
+    imagePath_ = imagePath;
     showStatus(1, QStringLiteral("検索開始"));
     if (StartSearchWorker(session_, &target_, driveLetter, imagePath, options) != 0) {
         finishSearch(session_.resultCode.load());
@@ -73,7 +85,15 @@ void SearchController::requestCancel() { RequestCancel(session_); }
 void SearchController::clearResults() {
     emptyViews();
     ResetSearch(session_);
+    cancelled_ = false;
+    unsaved_ = false;
+    sourceName_.clear();
     emit resultsCleared();
+}
+
+void SearchController::reportSaved(const QString& folder, int saved, int failed, bool cancelled) {
+    if (saved > 0) unsaved_ = false;
+    emit filesSaved(folder, saved, failed, cancelled);
 }
 
 void SearchController::emptyViews() {
@@ -125,18 +145,32 @@ void SearchController::feedOneFoundFile() {
 void SearchController::finishSearch(int resultCode) {
     WaitForSearchWorker(session_, 2000);
     resultsAvailable_ = resultCode == 0;
+    cancelled_ = session_.Cancelled();
+    const int found = int(session_.FoundCount.load());
+    unsaved_ = found > 0;
+    // An image that could be searched is offered again in the File menu.
+    if (resultCode == 0 && !imagePath_.empty()) RememberRecentImage(imagePath_);
     showStatus(1, QStringLiteral(" "));
+    // What the results are: all the search could find, or only part of it.
+    QString status;
+    if (cancelled_)
+        status = QStringLiteral("検索を中断しました: 見つかったファイル %1 個は一部です").arg(found);
+    else if (resultCode == 0)
+        status = QStringLiteral("検索が終了しました: 見つかったファイル %1 個").arg(found);
     if (resultCode == 0 && !session_.notExamined.empty())
-        showStatus(0, QStringLiteral("検査できなかったクラスタがあります (%1 範囲)").arg(session_.notExamined.size()));
-    else
-        showStatus(0, QString());
+        status += QStringLiteral(" (検査できなかったクラスタがあります: %1 範囲)").arg(session_.notExamined.size());
+    showStatus(0, status);
     setCommandsEnabled(true);
     showEveryFoundFile();
     emit searchFinished(resultCode);
 
     const int result = session_.resultCode.load();
     if (result != SearchOk) {
-        MessageBoxText("検索中にエラーが発生しました \n(%s)", SearchErrorText(result).c_str());
+        // Where and why: the source and, for a source that would not open,
+        // the system's reason.
+        std::string detail = session_.lastOpenError;
+        if (detail.empty()) detail = imagePath_.empty() ? sourceName_.toStdString() : imagePath_;
+        ErrorBox(nullptr, "検索中にエラーが発生しました \n(%s)\n%s", SearchErrorText(result).c_str(), detail.c_str());
     } else if (session_.FoundCount.load() == 0 && !session_.Cancelled()) {
         MessageBoxText("ファイルは見つかりませんでした");
     }

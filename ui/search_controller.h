@@ -54,6 +54,16 @@ public:
     QString selectionSummary();
 
     bool running() const;
+    // The last search was cancelled: its results are only part of what the
+    // card holds (false again once the results are cleared).
+    bool lastSearchCancelled() const { return cancelled_; }
+    // What is searched (or was, while its results are shown): the image
+    // file's name or the card's device; "" when nothing is.
+    QString sourceName() const { return sourceName_; }
+    // Files were found and none of them has been saved since.
+    bool unsavedFiles() const { return unsaved_; }
+    // The save dialog's report: how many files went into which folder.
+    void reportSaved(const QString& folder, int saved, int failed, bool cancelled);
     // A search finished with result code 0, even one that found nothing;
     // clearing the results leaves it as it is.
     bool resultsAvailable() const { return resultsAvailable_; }
@@ -90,6 +100,9 @@ signals:
     // The worker has ended and the views show every found file; the
     // messages about errors or an empty result follow.
     void searchFinished(int resultCode);
+    // Found files were saved into folder (saved written, failed not written;
+    // cancelled: the user stopped the saving).
+    void filesSaved(const QString& folder, int saved, int failed, bool cancelled);
     void commandsEnabledChanged(bool enabled);
     void statusText(int pane, const QString& text);
 
@@ -112,6 +125,10 @@ private:
     std::unique_ptr<FoundFileFilter> shown_;
     std::unique_ptr<QItemSelectionModel> selection_;
     bool resultsAvailable_ = false;
+    bool cancelled_ = false;
+    bool unsaved_ = false;
+    QString sourceName_;
+    std::string imagePath_;  // the image searched last ("" for a card)
     bool commandsEnabled_ = true;
     bool feeding_ = false;
 

@@ -145,14 +145,15 @@ TEST(FoundFileColumns, NameSizeDateAndPositionCells) {
     EXPECT_EQ(FoundFileColumnText(info, ColDate), "2021/03/04 05:06:08");
     info.jpeg.dateTime = "2019/12/31 23:59:58";
     EXPECT_EQ(FoundFileColumnText(info, ColDate), "2019/12/31 23:59:58");
-    EXPECT_EQ(FoundFileSortKey(info, ColDate), "2021/03/04 05:06:08");
+    // Sorted by the date shown: the shooting date, not the entry's.
+    EXPECT_EQ(FoundFileSortKey(info, ColDate), "2019/12/31 23:59:58");
 
     EXPECT_EQ(FoundFileColumnText(info, ColFolder), "");
     info.folder = "DCIM\\100CASIO";
     EXPECT_EQ(FoundFileColumnText(info, ColFolder), "DCIM\\100CASIO");
     info.remarks = "note";
     EXPECT_EQ(FoundFileColumnText(info, ColRemarks), "note");
-    EXPECT_EQ(FoundFileSortKey(info, ColRemarks), "");
+    EXPECT_EQ(FoundFileSortKey(info, ColRemarks), "note");
     EXPECT_EQ(FoundFileColumnText(info, 11), "");
     EXPECT_EQ(FoundFileColumnText(info, -1), "");
 }

@@ -86,21 +86,24 @@ TEST_F(Settings, WindowRectIsNotSavedOffScreen) {
     EXPECT_EQ(stored("-B"), 900);
 }
 
-// The documents folder is where dialogs start; one that does not exist is
-// never offered: the home folder is, or nothing.
-TEST_F(Settings, DocumentsFolderFallsBackToAnExistingHome) {
+// The documents folder is where dialogs start and files are saved: one that
+// does not exist is made (not the home folder offered in its place); where it
+// cannot be made, the home folder is offered, or nothing.
+TEST_F(Settings, DocumentsFolderIsMadeWhenMissingElseTheHomeIsOffered) {
     const PlatformServices saved = Platform();
     PlatformServices services = saved;
-    const std::string documents = dir_.File("Documents");
+    std::string documents = dir_.File("Documents");
     std::string home = dir_.path();
     services.documentsFolder = [&] { return documents; };
     services.homeFolder = [&] { return home; };
     InstallPlatformServices(services);
 
-    EXPECT_EQ(UserDocumentsFolder(), home);
-    std::filesystem::create_directory(documents);
     EXPECT_EQ(UserDocumentsFolder(), documents);
-    std::filesystem::remove(documents);
+    EXPECT_TRUE(std::filesystem::is_directory(documents));
+    // Its parent is missing: nothing is made, the home stands in.
+    documents = dir_.File("nowhere/Documents");
+    EXPECT_EQ(UserDocumentsFolder(), home);
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("nowhere")));
     home = dir_.File("gone");
     EXPECT_EQ(UserDocumentsFolder(), "");
 

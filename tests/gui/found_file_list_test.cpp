@@ -324,14 +324,15 @@ TEST_F(FoundFileListTest, SaveDialogOpensWithStoredChoicesAndCancelStoresNothing
     EXPECT_EQ(messages_.back(), "保存するファイルがありません");
 }
 
-// Without a documents folder the save and image dialogs start in the home
-// folder, never in a folder that is not there.
-TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
+// Without a documents folder the save and image dialogs do not fall back to
+// the home folder itself: the documents folder is made and offered.
+TEST_F(FoundFileListTest, DialogsStartInTheDocumentsFolderMadeWhenMissing) {
     const PlatformServices saved = Platform();
     PlatformServices services = saved;
     const std::string home = TempPath("home");
+    const std::string documents = home + "/Documents";
     fs::create_directory(home);
-    services.documentsFolder = [home] { return home + "/Documents"; };
+    services.documentsFolder = [documents] { return documents; };
     services.homeFolder = [home] { return home; };
     InstallPlatformServices(services);
     WriteIniString("Config", "SaveDir", nullptr);
@@ -344,8 +345,10 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
         dialog.cancelButton()->click();
     });
     dialog.exec();
-    EXPECT_EQ(shownFolder.toStdString(), home);
+    EXPECT_EQ(shownFolder.toStdString(), documents);
+    EXPECT_TRUE(fs::is_directory(documents));
 
+    fs::remove(documents);
     QString chooserFolder;
     CSelDriveDlg::SetDriveListerForTest([] { return std::vector<RemovableDrive>{}; });
     CSelDriveDlg::SetFileChooserForTest([&](const QString& folder, const QString&, const QString&, bool) {
@@ -356,19 +359,10 @@ TEST_F(FoundFileListTest, DialogsStartInTheHomeFolderWhenDocumentsIsMissing) {
     drives.imageButton = true;
     drives.prepare();
     drives.imageFileButton()->click();
-    EXPECT_EQ(chooserFolder.toStdString(), home);
+    EXPECT_EQ(chooserFolder.toStdString(), documents);
+    EXPECT_TRUE(fs::is_directory(documents));
     CSelDriveDlg::SetDriveListerForTest({});
     CSelDriveDlg::SetFileChooserForTest({});
-
-    // Once it exists, the documents folder is the one.
-    fs::create_directory(home + "/Documents");
-    SaveDialog again(frame_.get(), *controller_, controller_->selection());
-    WhenModalAppears([&](QWidget*) {
-        shownFolder = again.folderField()->toPlainText();
-        again.cancelButton()->click();
-    });
-    again.exec();
-    EXPECT_EQ(shownFolder.toStdString(), home + "/Documents");
     InstallPlatformServices(saved);
 }
 
@@ -377,7 +371,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
     ASSERT_GE(b, 0);
     WriteIniInt("BMPV", "DISPALL", 1);
     QSize shownSize;
-    QString caption;
+    QString caption, nextCaption, backCaption;
     int modeBefore = -1, modeAfter = -1, rangeAfter = -1;
     WhenModalAppears([&](QWidget* modal) {
         auto* preview = qobject_cast<PreviewWindow*>(modal);
@@ -391,9 +385,25 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
         QTest::keyRelease(preview, Qt::Key_Space);
         modeAfter = preview->displayMode();
         rangeAfter = preview->verticalRange();
+        // The arrow keys page to the next picture in the list's order; the
+        // list's current row follows.
+        QTest::keyClick(preview, Qt::Key_Right);
+        nextCaption = preview->windowTitle();
+        QTest::keyClick(preview, Qt::Key_Left);
+        backCaption = preview->windowTitle();
         preview->reject();
     });
-    frame_->commands()->openRow(b);
+    // Enter in the list opens the current row.
+    list_->setFocus();
+    list_->setCurrentIndex(list_->model()->index(b, 0));
+    QTest::keyClick(list_, Qt::Key_Return);
+    int nextPicture = -1;
+    for (int row = b + 1; row < list_->rowCount() && nextPicture < 0; ++row)
+        if (list_->RecordOfRow(row)->isImage == 1) nextPicture = row;
+    ASSERT_GE(nextPicture, 0) << "the card has a photo after B.JPG";
+    EXPECT_EQ(nextCaption, list_->cellText(nextPicture, 0));
+    EXPECT_EQ(backCaption, caption);
+    EXPECT_EQ(list_->currentIndex().row(), b);
     EXPECT_EQ(shownSize, QSize(kPreviewWidth, kPreviewHeight));
     EXPECT_EQ(caption, QStringLiteral("#       .JPG"));
     EXPECT_EQ(modeBefore, 1);

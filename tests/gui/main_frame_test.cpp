@@ -1,8 +1,11 @@
 // The main window: its menus, toolbar and panes, and a whole search driven
-// through it (start, found files fed to the list, finish, errors, cancel).
+// through it (start, found files fed to the list, finish, errors, cancel);
+// the filters beside the tree, closing with files not saved, recent images
+// and an image handed over by a second "veld IMAGE".
 #include "found_files_fixture.h"  // first: see there
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <fstream>
@@ -10,10 +13,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -21,10 +27,15 @@
 #include "search/found_file_columns.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
+#include "ui/main/instance_guard.h"
+#include "ui/message_boxes.h"
+#include "ui/recent_images.h"
 #include "ui/found_file_filter.h"
+#include "ui/found_file_states.h"
 #include "ui/found_file_model.h"
 #include "ui/main/splash_window.h"
 #include "ui/thumbs/thumbnail_pane.h"
+#include "ui/viewers/help_browser.h"
 #include "ui/search/search_start_dlg.h"
 #include "ui/search/sel_drive_dlg.h"
 
@@ -53,7 +64,10 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     EXPECT_EQ(menus, (QStringList{"ファイル(&F)", "表示(&V)", "ツール(&T)", "ﾍﾙﾌﾟ(&H)"}));
     EXPECT_EQ(ActionTexts(frame_->fileMenu()),
               (QStringList{"検索の開始(&F)", "検索結果のクリア(&C)", "見つかったファイルを保存(&S)",
-                           "アプリケーションの終了(&X)"}));
+                           "最近検索したディスクイメージ(&R)", "アプリケーションの終了(&X)"}));
+    EXPECT_EQ(Action("startSearch")->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+    EXPECT_EQ(Action("saveFoundFiles")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    EXPECT_EQ(Action("exit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     // The thumbnails are shown at start.
     EXPECT_EQ(ActionTexts(frame_->viewMenu()), (QStringList{"縮小画像(&H)", "詳細リスト(&L)", "ディスクマップ"}));
     EXPECT_TRUE(Action("showThumbnails")->isChecked());
@@ -92,7 +106,7 @@ TEST_F(MainFrameTest, WindowHasCaptionMenusToolbarStatusAndPanes) {
     // thumbnails on the right.
     ASSERT_EQ(frame_->splitter()->count(), 2);
     EXPECT_EQ(frame_->splitter()->widget(0), frame_->treePane());
-    EXPECT_EQ(frame_->splitter()->widget(1), frame_->rightFrame());
+    EXPECT_TRUE(frame_->splitter()->widget(1)->isAncestorOf(frame_->rightFrame()));
     QList<int> sizes = frame_->splitter()->sizes();
     int total = sizes[0] + sizes[1];
     EXPECT_GE(sizes[0], total / 5 - 10);
@@ -272,12 +286,123 @@ TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
     SearchProgressWindow* progress = ShownSearchProgress();
     ASSERT_NE(progress, nullptr);
     EXPECT_EQ(frame_->session().cancelFlag.load(), 0);
-    progress->cancelButton()->click();
+    QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
     EXPECT_EQ(frame_->session().cancelFlag.load(), 1);
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_TRUE(messages_.empty());
     EXPECT_TRUE(frame_->uiEnabled());
+    // The results are said to be partial, over the views and in the status
+    // bar; the title names the image.
+    EXPECT_TRUE(frame_->partialBand()->isVisible());
+    EXPECT_TRUE(frame_->statusText(0).startsWith(QStringLiteral("検索を中断しました"))) << frame_->statusText(0).toStdString();
+    EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veld - empty.img"));
+    // A search that ends says so, and the band goes.
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    EXPECT_FALSE(frame_->partialBand()->isVisible());
+    EXPECT_TRUE(frame_->statusText(0).startsWith(QStringLiteral("検索が終了しました")));
+    EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veld - card.img"));
+    Action("clearResults")->trigger();
+    EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veld"));
+}
+
+TEST_F(MainFrameTest, FiltersByStateAndKindShowTheirCountsAndNarrowTheViews) {
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    FoundFileTree* tree = frame_->treePane();
+    FoundFileList* list = frame_->listPane();
+    const int all = list->rowCount();
+    int pictures = 0;
+    for (int row = 0; row < all; ++row)
+        if (KindGroupOf(*list->RecordOfRow(row)) == KindGroup::Pictures) ++pictures;
+    ASSERT_GT(pictures, 0);
+    ASSERT_LT(pictures, all);
+    EXPECT_EQ(tree->kindBox(int(KindGroup::Pictures))->text(), QStringLiteral("画像 (%1)").arg(pictures));
+    EXPECT_EQ(tree->stateBox(int(StateGroup::Good))->text(), QStringLiteral("良 (%1)").arg(all));
+
+    // One file taken over by another: its row counts as overwritten.
+    DelFileInfo* taken = list->RecordOfRow(0);
+    taken->state = StateInUse;
+    controller_->foundFiles()->setRows(std::vector<int>(controller_->foundFiles()->rows()));
+    EXPECT_EQ(tree->stateBox(int(StateGroup::Overwritten))->text(), QStringLiteral("上書き (1)"));
+    EXPECT_EQ(tree->stateBox(int(StateGroup::Good))->text(), QStringLiteral("良 (%1)").arg(all - 1));
+
+    // Unticking "良" leaves the overwritten file; unticking the pictures
+    // too leaves what is neither.
+    QCheckBox* good = tree->stateBox(int(StateGroup::Good));
+    QTest::mouseClick(good, Qt::LeftButton, Qt::NoModifier, QPoint(5, good->height() / 2));
+    ASSERT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->RecordOfRow(0), taken);
+    QTest::mouseClick(good, Qt::LeftButton, Qt::NoModifier, QPoint(5, good->height() / 2));
+    EXPECT_EQ(list->rowCount(), all);
+    QCheckBox* kind = tree->kindBox(int(KindGroup::Pictures));
+    QTest::mouseClick(kind, Qt::LeftButton, Qt::NoModifier, QPoint(5, kind->height() / 2));
+    EXPECT_EQ(list->rowCount(), all - pictures);
+    // The state counts follow the kinds shown.
+    int goodOthers = 0;
+    for (int row = 0; row < list->rowCount(); ++row)
+        if (StateLookOf(*list->RecordOfRow(row)).group == StateGroup::Good) ++goodOthers;
+    EXPECT_EQ(good->text(), QStringLiteral("良 (%1)").arg(goodOthers));
+    // The tree's node keeps the boxes; a new search ticks them all again.
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    EXPECT_TRUE(kind->isChecked());
+    EXPECT_EQ(list->rowCount(), all);
+}
+
+TEST_F(MainFrameTest, ClosingWithFilesNotSavedAsksAndRecentImagesSearchAgain) {
+    const std::string card = BuildCard();
+    ASSERT_EQ(SearchAndWait(card), 0);
+    std::vector<QString> questions;
+    bool answer = false;
+    SetQuestionAnswererForTest([&](const QString& text) {
+        questions.push_back(text);
+        return answer;
+    });
+    EXPECT_FALSE(frame_->close());
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("まだ保存されていません"))) << questions[0].toStdString();
+    EXPECT_TRUE(frame_->isVisible());
+
+    // The image is offered again in the File menu, and searched from there.
+    ASSERT_FALSE(RecentImages().empty());
+    EXPECT_EQ(RecentImages().front(), card);
+    emit frame_->recentMenu()->aboutToShow();
+    QList<QAction*> items = frame_->recentMenu()->actions();
+    ASSERT_FALSE(items.isEmpty());
+    EXPECT_EQ(items[0]->data().toString().toStdString(), card);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
+    items[0]->trigger();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+
+    answer = true;
+    EXPECT_TRUE(frame_->close());
+    EXPECT_EQ(questions.size(), 2u);
+    SetQuestionAnswererForTest(nullptr);
+}
+
+// "veld IMAGE" while a window runs: the new process hands the image over and
+// ends; the window searches it.
+TEST_F(MainFrameTest, ImageGivenToASecondVeldIsSearchedByTheRunningWindow) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    InstanceGuard running(temp.path());
+    ASSERT_TRUE(running.acquire());
+    ASSERT_TRUE(running.listen([this](const QString& image) { frame_->OpenHandedImage(image); }));
+    const std::string card = BuildCard();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), temp.path());
+    QProcess second;
+    second.setProcessEnvironment(env);
+    QSignalSpy ended(&second, &QProcess::finished);
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
+    second.start(QStringLiteral(VELD_GUI_PATH), {QString::fromStdString(card)});
+    ASSERT_TRUE(ended.wait(30000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+    EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veld - card.img"));
+    EXPECT_GE(frame_->listPane()->rowCount(), 4);
 }
 
 TEST_F(MainFrameTest, ClustersLeftUnexaminedAreToldInTheStatusBarAndAMessage) {
@@ -292,14 +417,16 @@ TEST_F(MainFrameTest, ClustersLeftUnexaminedAreToldInTheStatusBarAndAMessage) {
     EXPECT_NE(messages_[0].find("カードの一部を検査できませんでした"), std::string::npos) << messages_[0];
     EXPECT_NE(messages_[0].find(NotExaminedText(range.first, range.last, range.reason)), std::string::npos)
         << messages_[0];
-    EXPECT_EQ(frame_->statusText(0), QStringLiteral("検査できなかったクラスタがあります (1 範囲)"));
+    EXPECT_TRUE(frame_->statusText(0).endsWith(QStringLiteral("(検査できなかったクラスタがあります: 1 範囲)")))
+        << frame_->statusText(0).toStdString();
     EXPECT_TRUE(frame_->resultsAvailable());
 
     // A search of the whole card clears the notice.
     messages_.clear();
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(frame_->statusText(0), QStringLiteral("ﾚﾃﾞｨ"));
+    EXPECT_EQ(frame_->statusText(0),
+              QStringLiteral("検索が終了しました: 見つかったファイル %1 個").arg(frame_->session().FoundCount.load()));
 }
 
 TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
@@ -308,8 +435,10 @@ TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
     messages_.clear();
     EXPECT_EQ(SearchAndWait(TempPath("no-such-card.img")), -1);
     ASSERT_EQ(messages_.size(), 1u);
+    // The message names the source and why it would not open.
     EXPECT_EQ(messages_[0], "検索中にエラーが発生しました \n(ドライブが開けません\n"
-                            "他のアプリケーションがドライブを使っていないか確認してください。)");
+                            "他のアプリケーションがドライブを使っていないか確認してください。)\n" +
+                                TempPath("no-such-card.img") + ": No such file or directory");
     EXPECT_FALSE(frame_->resultsAvailable());
     EXPECT_FALSE(Action("clearResults")->isEnabled());
     EXPECT_FALSE(Action("saveFoundFiles")->isEnabled());
@@ -405,6 +534,18 @@ TEST_F(MainFrameTest, HelpOpensTheHelpFileOrSaysItIsMissing) {
     frame_->onHelp();
     ASSERT_EQ(opened_.size(), 1u);
     EXPECT_EQ(opened_[0].toStdString(), TempPath("doc/VELD.HTM"));
+
+    // Nothing on the desktop opens it (no browser, no opener): F1 shows the
+    // page in Veld.
+    std::ofstream(TempPath("doc/VELD.HTM")) << "<html><body><h1>Veld help</h1></body></html>";
+    SetShellOpenerForTest([](const QString&) { return false; });
+    frame_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
+    QTest::keyClick(frame_.get(), Qt::Key_F1);
+    ASSERT_NE(frame_->helpBrowser(), nullptr);
+    EXPECT_TRUE(frame_->helpBrowser()->isVisible());
+    EXPECT_TRUE(frame_->helpBrowser()->browser()->toPlainText().contains(QStringLiteral("Veld help")));
+    EXPECT_EQ(messages_.size(), 1u);
 }
 
 TEST_F(MainFrameTest, AboutBoxShowsTheVersion) {

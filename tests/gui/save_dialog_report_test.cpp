@@ -1,11 +1,15 @@
-// What the window tells after saving: the counts of saved and failed files in
-// the status bar, the failed files with their reasons in a message box, a save
-// folder that cannot be used, and a save folder that cannot be opened.
+// What the window tells after saving: the counts of saved and failed files and
+// the folder in the status bar (with a button that opens it), the failed
+// files with their reasons in a message box, a save folder that cannot be
+// used, and a save folder that cannot be opened.
 #include "found_files_fixture.h"  // first: see there
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
 
 #include <fstream>
 
@@ -76,9 +80,17 @@ TEST_F(SaveReportTest, StatusBarCountsSavedAndFailedFilesAndAMessageNamesTheFail
     const std::string target = TempPath("saved");
     ASSERT_EQ(RunSave(0, target), int(QDialog::Accepted));
     EXPECT_EQ(frame_->statusText(0).toStdString(),
-              std::to_string(rows - 1) + " 個のファイルを保存しました (保存できなかったファイル 1 個)");
+              std::to_string(rows - 1) + " 個のファイルを " + target + " に保存しました (保存できなかったファイル 1 個)");
     ASSERT_FALSE(messages_.empty());
-    EXPECT_EQ(messages_.back().rfind("保存できなかったファイルがあります(1)\n", 0), 0u) << messages_.back();
+    EXPECT_EQ(messages_.back().rfind("保存できなかったファイルがあります(1)\n保存先: " + target + "\n", 0), 0u)
+        << messages_.back();
+    // The status bar names the folder and opens it with one click.
+    EXPECT_TRUE(frame_->savedFolderLabel()->isVisible());
+    EXPECT_TRUE(frame_->savedFolderLabel()->text().contains(QString::fromStdString(target)));
+    opened_.clear();
+    QTest::mouseClick(frame_->openSavedFolderButton(), Qt::LeftButton);
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0].toStdString(), target);
     EXPECT_NE(messages_.back().find("Cut.jpg: 読み込みエラー"), std::string::npos) << messages_.back();
     EXPECT_FALSE(fs::exists(target + "/DCIM/Cut.jpg")) << "a partial copy was left";
     EXPECT_EQ(ReadWholeFile(target + "/DCIM/Whole.jpg"), whole_);
@@ -90,7 +102,7 @@ TEST_F(SaveReportTest, StatusBarCountsSavedAndFailedFilesAndAMessageNamesTheFail
     ASSERT_GE(row, 0);
     list_->setRowSelected(row, true);
     ASSERT_EQ(RunSave(1, target), int(QDialog::Accepted));
-    EXPECT_EQ(frame_->statusText(0).toStdString(), "1 個のファイルを保存しました");
+    EXPECT_EQ(frame_->statusText(0).toStdString(), "1 個のファイルを " + target + " に保存しました");
     EXPECT_EQ(messages_.size(), messagesBefore);
     EXPECT_EQ(ReadWholeFile(target + "/DCIM/Whole (2).jpg"), whole_) << "the first copy is not written over";
 }
@@ -116,7 +128,7 @@ TEST_F(SaveReportTest, OpenSaveFolderSaysWhenItCannot) {
     WriteIniString("Config", "SaveDir", TempPath("photos").c_str());
     frame_->commands()->openSaveFolder();
     ASSERT_EQ(opened_.size(), 1u);
-    EXPECT_EQ(frame_->statusText(0), QStringLiteral("保存先フォルダを開けませんでした"));
+    EXPECT_EQ(frame_->statusText(0).toStdString(), "保存先フォルダを開けませんでした: " + TempPath("photos"));
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(), "保存先フォルダを開けませんでした\n" + TempPath("photos") + "\nファイルマネージャを起動できません");
 

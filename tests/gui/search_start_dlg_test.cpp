@@ -185,7 +185,9 @@ TEST_F(SearchStartDlgTest, RawCardOffersItsSectorCount) {
 TEST_F(SearchStartDlgTest, UnopenableSourceFails) {
     CSearchStartDlg dlg(0, dir_.filePath("missing.img"));
     EXPECT_TRUE(dlg.failed());
-    EXPECT_EQ(dlg.errorText(), QStringLiteral("オープンエラー"));
+    // The short text, then which file and why.
+    EXPECT_EQ(dlg.errorText(), QStringLiteral("オープンエラー\n") + dir_.filePath("missing.img") +
+                                   QStringLiteral(": No such file or directory"));
 }
 
 }  // namespace

@@ -7,20 +7,25 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSlider>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <set>
 
+#include "base/file_name_kind.h"
 #include "finder/found_file_thumbnail.h"
 #include "search/work_folders.h"
+#include "search/found_file_columns.h"
 #include "ui/found_file_model.h"
+#include "ui/found_file_states.h"
 #include "ui/main/found_file_list.h"
 #include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/disk_map_view.h"
@@ -66,6 +71,20 @@ TEST(ThumbGridGeometry, ColumnsRowsAndHitsFollowTheOuterSize) {
     grid.setTopRow(5);
     EXPECT_EQ(grid.topRow(), 2);
     EXPECT_EQ(grid.HitCell(QPoint(50, 50)), 6);
+
+    // Enlarged cells keep the proportions: at 200 pixels a cell's box runs
+    // from 20 to 180, and the cells stop at 320 (a box of 256).
+    grid.resize(450, 420);
+    grid.setCellSize(200);
+    EXPECT_EQ(grid.topRow(), 2) << "the first cell shown stays in view";
+    grid.setTopRow(0);
+    EXPECT_EQ(grid.columns(), 2);
+    EXPECT_EQ(grid.pictureBox(0), QRect(20, 10, 160, 140));
+    EXPECT_EQ(grid.HitCell(QPoint(250, 100)), 1);
+    EXPECT_EQ(grid.HitCell(QPoint(210, 100)), -1);
+    grid.setCellSize(1000);
+    EXPECT_EQ(grid.cellSize(), ThumbnailGrid::kMaxCellSize);
+    EXPECT_EQ(grid.pictureBox(0).width(), 256);
 }
 
 TEST(ThumbGridNames, CutNamesKeepWholeCharacters) {
@@ -490,6 +509,56 @@ TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTa
     QTest::qWait(50);
 }
 
+TEST_F(ThumbnailGridTest, KeysMoveAndChooseAndCtrlWheelEnlargesWithLargerThumbnails) {
+    SearchTheCard();
+    grid_->setFocus();
+    QTest::keyClick(grid_, Qt::Key_Home);
+    EXPECT_EQ(list_->selectedRecords(), (std::vector<int>{grid_->recordOfCell(0)}));
+    QTest::keyClick(grid_, Qt::Key_Right);
+    EXPECT_EQ(grid_->currentCell(), 1);
+    QTest::keyClick(grid_, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(list_->selectedRecords().size(), 2u);
+    QTest::keyClick(grid_, Qt::Key_End);
+    EXPECT_EQ(grid_->currentCell(), grid_->cellCount() - 1);
+    EXPECT_EQ(list_->selectedRecords(), (std::vector<int>{grid_->recordOfCell(grid_->cellCount() - 1)}));
+    QTest::keyClick(grid_, Qt::Key_PageUp);
+    EXPECT_EQ(grid_->currentCell(), std::max(0, grid_->cellCount() - 1 - grid_->columns() * grid_->visibleRows()));
+    QTest::keyClick(grid_, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(int(list_->selectedRecords().size()), grid_->cellCount());
+    // Enter opens the current file on the next tick, as a double click does.
+    QTest::keyClick(grid_, Qt::Key_Home);
+    QTest::keyClick(grid_, Qt::Key_Return);
+    EXPECT_EQ(grid_->pendingOpen(), grid_->recordOfCell(0));
+    QObject::disconnect(grid_, &ThumbnailGrid::openRequested, nullptr, nullptr);  // no preview here
+    QSignalSpy opened(grid_, &ThumbnailGrid::openRequested);
+    grid_->TimerTick();
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.first().first().toInt(), 0);
+    // The tool tip names the state.
+    EXPECT_TRUE(grid_->cellToolTip(0).contains(QStringLiteral("状態: 良"))) << grid_->cellToolTip(0).toStdString();
+
+    // Ctrl+wheel enlarges the cells and the slider follows; at the largest
+    // size the pictures get thumbnails made at that size.
+    QWheelEvent notch(QPointF(50, 50), grid_->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(grid_->viewport(), &notch);
+    EXPECT_EQ(grid_->cellSize(), 120);
+    EXPECT_EQ(frame_->thumbnailPane()->zoomSlider()->value(), 120);
+    frame_->thumbnailPane()->zoomSlider()->setValue(ThumbnailGrid::kMaxCellSize);
+    EXPECT_EQ(grid_->cellSize(), ThumbnailGrid::kMaxCellSize);
+    const int photo = grid_->recordOfCell(0);
+    ASSERT_EQ(ClassifyFileName(FoundFileColumnText(*grid_->RecordOfCell(0), 0)), KindPicture);
+    QSignalSpy made(grid_, &ThumbnailGrid::thumbnailsMade);
+    for (int round = 0; round < 20 && grid_->largeThumbnail(photo).isNull(); ++round) {
+        grid_->viewport()->repaint();
+        if (grid_->TimerTick() > 0) ASSERT_TRUE(made.wait(10000));
+    }
+    const QImage large = grid_->largeThumbnail(photo);
+    ASSERT_FALSE(large.isNull());
+    EXPECT_GT(std::max(large.width(), large.height()), 64);
+    EXPECT_LE(std::max(large.width(), large.height()), 256);
+}
+
 TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     SearchTheCard();
     Action("showDiskMap")->trigger();
@@ -512,6 +581,15 @@ TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     EXPECT_EQ(chosen, expected);
     EXPECT_TRUE(map->isItemSelected(2));
     EXPECT_FALSE(map->isItemSelected(1));
+    // Each box in its state's colour (a good photo is not drawn as broken),
+    // each name cut to its cell, the legend and scale above the grid.
+    for (int item = 0; item < map->itemCount(); ++item) {
+        const DelFileInfo* record = frame_->session().gcDelFileList.Get(size_t(map->items()[size_t(item)]));
+        EXPECT_EQ(map->colourOf(item), QColor(StateLookOf(*record).colour));
+        EXPECT_LE(map->fontMetrics().horizontalAdvance(map->labelOf(item)), DiskMapView::kCellWidth - 4);
+    }
+    EXPECT_TRUE(map->header()->isVisible());
+    EXPECT_GT(map->scaleEnd(), 2u);
 }
 
 // ---------------------------------------------------------------------------
@@ -661,7 +739,7 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     // A missing file: the options dialog's message, nothing searched.
     frame_->SearchImageAtStart(QString::fromStdString(TempPath("missing.img")), false);
     QTRY_COMPARE(messages_.size(), size_t(1));
-    EXPECT_EQ(messages_[0], "オープンエラー");
+    EXPECT_EQ(messages_[0], "オープンエラー\n" + TempPath("missing.img") + ": No such file or directory");
     EXPECT_TRUE(frame_->uiEnabled());
 
     // After the splash: the search starts with the deferred start-up message.

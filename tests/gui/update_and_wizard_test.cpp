@@ -18,6 +18,7 @@
 #include "support/loopback_http_server.h"
 #include "ui/main/easy_wizard.h"
 #include "ui/main/save_dialog.h"
+#include "ui/search/search_progress_window.h"
 #include "ui/tools/disk_tool_commands.h"
 
 namespace veld::guitest {
@@ -227,6 +228,12 @@ TEST_F(EasyWizardTest, WalksThroughSearchAndSaveThenBackToPage1) {
         });
         QTest::mouseClick(wizard->button(QWizard::NextButton), Qt::LeftButton);
         pages.push_back(wizard->currentId());
+        // Page 4 names the folder and opens it.
+        EasyWizardPage* saved = wizard->wizPage(EasyWizard::Page4);
+        EXPECT_TRUE(saved->noteLabel()->text().contains(saveFolder)) << saved->noteLabel()->text().toStdString();
+        opened_.clear();
+        QTest::mouseClick(saved->openFolderButton(), Qt::LeftButton);
+        EXPECT_EQ(opened_, std::vector<QString>{saveFolder});
         // Back from page 4 goes straight to page 1.
         QTest::mouseClick(wizard->button(QWizard::BackButton), Qt::LeftButton);
         pages.push_back(wizard->currentId());
@@ -266,10 +273,30 @@ TEST_F(EasyWizardTest, SearchThatFindsNothingReturnsToPage1AndCancelledSaveStays
         WhenDialogAppears<SaveDialog>([](SaveDialog* save) { save->reject(); });
         QTest::mouseClick(wizard->button(QWizard::NextButton), Qt::LeftButton);
         pages.push_back(wizard->currentId());
+        EXPECT_EQ(wizard->wizPage(EasyWizard::Page3)->artwork(), Picture::WizardPage3);
+
+        // A search cancelled from its progress window: page 3 says the files
+        // are only part of the card's.
+        QTest::mouseClick(wizard->button(QWizard::BackButton), Qt::LeftButton);
+        finished.clear();
+        wizard->next();
+        SearchProgressWindow* progress = nullptr;
+        for (SearchProgressWindow* window : wizard->findChildren<SearchProgressWindow*>())
+            if (window->isVisible()) progress = window;
+        ASSERT_NE(progress, nullptr);
+        QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+        if (finished.isEmpty()) {
+            ASSERT_TRUE(finished.wait(30000));
+        }
+        pages.push_back(wizard->currentId());
+        EasyWizardPage* found = wizard->wizPage(EasyWizard::Page3);
+        EXPECT_EQ(found->artwork(), Picture::WizardPage3Partial);
+        EXPECT_TRUE(found->noteLabel()->text().startsWith(QStringLiteral("検索を中断しました")));
+        EXPECT_FALSE(found->guidance().contains(QStringLiteral("検索が終了しました")));
         wizard->reject();
     });
     frame_->onEasyWizard();
-    EXPECT_EQ(pages, (std::vector<int>{EasyWizard::Page1, EasyWizard::Page3, EasyWizard::Page3}));
+    EXPECT_EQ(pages, (std::vector<int>{EasyWizard::Page1, EasyWizard::Page3, EasyWizard::Page3, EasyWizard::Page3}));
     EXPECT_NE(std::find(messages_.begin(), messages_.end(), "ファイルは見つかりませんでした"), messages_.end());
 }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "base/settings.h"
@@ -28,6 +29,9 @@ const char* const kGuidance[5] = {
 };
 constexpr Picture kPictures[5] = {Picture::WizardPage1, Picture::WizardPage2, Picture::WizardPage3,
                                    Picture::WizardPage4, Picture::WizardPage1};
+// Page 3 after a cancelled search.
+constexpr char kPartialGuidance[] =
+    "検索を中断しました　見つかったのは中断までのファイルだけです。次を押すとそれらを保存します";
 
 }  // namespace
 
@@ -54,6 +58,19 @@ EasyWizardPage::EasyWizardPage(int number, Picture picture, const QString& guida
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(picture_);
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("wizardNote"));
+    note_->setWordWrap(true);
+    note_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    note_->hide();
+    layout->addWidget(note_);
+    if (number_ == 4) {
+        openFolder_ = new QPushButton(QStringLiteral("保存先フォルダを開く(&O)"), this);
+        openFolder_->setObjectName(QStringLiteral("wizardOpenFolder"));
+        openFolder_->setAutoDefault(false);
+        openFolder_->hide();
+        layout->addWidget(openFolder_, 0, Qt::AlignLeft);
+    }
     if (number_ == 1) {
         notOpen_ = new QCheckBox(QStringLiteral("起動時に簡単復活ウィザードを表示しない"), this);
         notOpen_->setObjectName(QStringLiteral("item1039"));
@@ -63,6 +80,22 @@ EasyWizardPage::EasyWizardPage(int number, Picture picture, const QString& guida
         layout->addWidget(notOpen_);
     }
     layout->addStretch(1);
+}
+
+void EasyWizardPage::setArtwork(Picture picture, const QString& guidance) {
+    if (picture == artwork_) return;
+    artwork_ = picture;
+    guidance_ = guidance;
+    setAccessibleDescription(guidance);
+    picture_->setAccessibleDescription(guidance);
+    picture_->setToolTip(guidance);
+    pictureLoaded_ = false;
+    loadPicture();
+}
+
+void EasyWizardPage::setNote(const QString& text) {
+    note_->setText(text);
+    note_->setVisible(!text.isEmpty());
 }
 
 void EasyWizardPage::loadPicture() {
@@ -129,6 +162,18 @@ EasyWizard::EasyWizard(SearchController& controller, QItemSelectionModel* shown,
     connect(this, &QWizard::currentIdChanged, this, &EasyWizard::onPageChanged);
     connect(&controller_, &SearchController::searchFinished, this,
             [this](int resultCode) { SearchFinished(resultCode, controller_.session().FoundCount.load()); });
+    connect(&controller_, &SearchController::filesSaved, this, &EasyWizard::onFilesSaved);
+    connect(wizPage(Page4)->openFolderButton(), &QPushButton::clicked, this,
+            [this] { OpenFolderWithDesktop(controller_, savedFolder_); });
+}
+
+void EasyWizard::onFilesSaved(const QString& folder, int saved, int failed, bool cancelled) {
+    savedFolder_ = folder;
+    QString text = QStringLiteral("%1 個のファイルを次のフォルダに保存しました:\n%2").arg(saved).arg(folder);
+    if (failed > 0) text += QStringLiteral("\n保存できなかったファイル: %1 個").arg(failed);
+    if (cancelled) text = QStringLiteral("保存を中断しました。") + text;
+    wizPage(Page4)->setNote(text);
+    wizPage(Page4)->openFolderButton()->show();
 }
 
 void EasyWizard::onPageChanged(int id) {
@@ -161,6 +206,16 @@ void EasyWizard::SearchFinished(int resultCode, long long foundCount) {
     if (!searching_) return;
     searching_ = false;
     onPageChanged(-1);  // the buttons and Cancel come back
+    // Page 3 says whether the search ended or was cancelled (then the files
+    // found are only part of what the card holds).
+    EasyWizardPage* found = wizPage(Page3);
+    if (controller_.lastSearchCancelled()) {
+        found->setArtwork(Picture::WizardPage3Partial, QString::fromUtf8(kPartialGuidance));
+        found->setNote(QStringLiteral("検索を中断しました: 見つかったファイル %1 個は一部です。").arg(foundCount));
+    } else {
+        found->setArtwork(kPictures[2], QString::fromUtf8(kGuidance[2]));
+        found->setNote(QString());
+    }
     if (resultCode == 0 && foundCount > 0 && currentId() == Page2)
         next();
     else

@@ -6,10 +6,13 @@
 //   page 3 (164)  files were found: Next opens the save dialog, Back page 1
 //   page 4 (165)  saved: Finish closes, Back page 1
 //   page 5 (162)  part of the sheet, never shown
-// A search that finds nothing, fails or is cancelled brings back page 1. The
-// wizard does no work of its own: it starts the window's search through the
-// controller, hears from it when the search has finished, and runs the save
-// dialog over the shown files.
+// A search that finds nothing or fails brings back page 1; one cancelled
+// after it found files shows page 3 with its own picture and a line saying
+// the files are only part of what the card holds. Page 4 names the folder
+// the files went into and offers to open it. The wizard does no work of its
+// own: it starts the window's search through the controller, hears from it
+// when the search has finished and what was saved, and runs the save dialog
+// over the shown files.
 #pragma once
 
 #include <QLabel>
@@ -20,6 +23,7 @@
 
 class QCheckBox;
 class QItemSelectionModel;
+class QPushButton;
 
 namespace veld {
 
@@ -37,6 +41,14 @@ public:
     QCheckBox* notOpenBox() const { return notOpen_; }
     // The guidance the page's picture shows (also its accessible description).
     QString guidance() const { return guidance_; }
+    // Shows another picture with its guidance (page 3 after a cancelled search).
+    void setArtwork(Picture picture, const QString& guidance);
+    Picture artwork() const { return artwork_; }
+    // A line under the picture ("" hides it).
+    void setNote(const QString& text);
+    QLabel* noteLabel() const { return note_; }
+    // Page 4's "保存先フォルダを開く" (null on the others).
+    QPushButton* openFolderButton() const { return openFolder_; }
 
     void initializePage() override;
     bool validatePage() override;
@@ -50,7 +62,9 @@ private:
     QString guidance_;
     bool pictureLoaded_ = false;
     QLabel* picture_ = nullptr;
+    QLabel* note_ = nullptr;
     QCheckBox* notOpen_ = nullptr;
+    QPushButton* openFolder_ = nullptr;
 };
 
 class EasyWizard : public QWizard {
@@ -81,10 +95,12 @@ private:
     void onPageChanged(int id);
     void onBack();
     void showPage1();
+    void onFilesSaved(const QString& folder, int saved, int failed, bool cancelled);
 
     SearchController& controller_;
     QItemSelectionModel* shown_;
     bool searching_ = false;
+    QString savedFolder_;
 };
 
 }  // namespace veld

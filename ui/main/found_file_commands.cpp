@@ -74,30 +74,53 @@ void FoundFileCommands::popUpContextMenu(QWidget* view, const QPoint& global) {
     menu->popup(global);
 }
 
-void FoundFileCommands::openRow(int row) {
+bool FoundFileCommands::loadPicture(int row, QImage* picture, QString* caption) {
     const int index = RecordIndexOfRow(*shown_->model(), row);
     DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
-    if (!record) return;
-    ClearWorkFolders();
     // Only pictures open; other files have no viewer here.
-    if (record->isImage != 1) return;
+    if (!record || record->isImage != 1) return false;
     ExtractRequest request;
     request.toMemory = true;
     ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, window_, *record, request, true);
-    if (outcome.memory.empty()) return;
+    if (outcome.memory.empty()) return false;
     QByteArray bytes(reinterpret_cast<const char*>(outcome.memory.data()), qsizetype(outcome.memory.size()));
     // Shown upright as the camera's orientation tag says (portrait photos
     // are stored turned on their side). HEIF and RAW pictures (a RAW through
     // its embedded JPEG) are decoded by the engine, upright already.
-    QImage picture;
+    QImage upright;
     if (DibPtr decoded = DecodeFoundFilePicture(*record, outcome.memory.data(), outcome.memory.size()))
-        picture = ImageFromDib(*decoded);
+        upright = ImageFromDib(*decoded);
     else
-        picture = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
-    if (picture.isNull()) return;
-    QImage scaled = ScaleImageOnWhite(picture, kPreviewWidth, kPreviewHeight);
+        upright = UprightPicture(LoadPictureBitmap(bytes), record->jpeg.orientation);
+    if (upright.isNull()) return false;
+    *picture = ScaleImageOnWhite(upright, kPreviewWidth, kPreviewHeight);
+    *caption = QString::fromStdString(FoundFileColumnText(*record, 0));
+    return true;
+}
+
+void FoundFileCommands::openRow(int row) {
+    const int index = RecordIndexOfRow(*shown_->model(), row);
+    if (!(index >= 0 && controller_.session().gcDelFileList.Get(size_t(index)))) return;
+    ClearWorkFolders();
+    QImage picture;
+    QString caption;
+    if (!loadPicture(row, &picture, &caption)) return;
     PreviewWindow view(window_);
-    view.Show(scaled, QString::fromStdString(FoundFileColumnText(*record, 0)));
+    // The arrow keys go on to the next picture that shows, in the views'
+    // order; the views' current file follows the preview.
+    int shownRow = row;
+    view.setPageTurner([this, &shownRow](int step, QImage* next, QString* nextCaption) {
+        const int rows = shown_->model()->rowCount();
+        for (int candidate = shownRow + step; candidate >= 0 && candidate < rows; candidate += step) {
+            if (!loadPicture(candidate, next, nextCaption)) continue;
+            shownRow = candidate;
+            const QModelIndex index = shown_->model()->index(candidate, 0);
+            shown_->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            return true;
+        }
+        return false;
+    });
+    view.Show(picture, caption);
 }
 
 void FoundFileCommands::dumpRow(int row) {
@@ -108,9 +131,13 @@ void FoundFileCommands::dumpRow(int row) {
     ExtractRequest request;  // file mode into the work folder
     ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, window_, *record, request, true);
     if (outcome.path.empty()) {
+        // The short text, then which file and why.
+        const std::string name = FoundFileColumnText(*record, ColName);
+        const std::string reason = outcome.reason.empty() ? std::string() : ": " + outcome.reason;
         if (outcome.result == ExtractCreateFailed || outcome.result == ExtractWriteFailed)
-            MessageBoxText("プレビューを表示できませんでした\n書き込みエラー");
-        else if (outcome.result == -2) MessageBoxText("プレビューを表示できませんでした\n読み込みエラー");
+            ErrorBox(window_, "プレビューを表示できませんでした\n書き込みエラー\n%s%s", name.c_str(), reason.c_str());
+        else if (outcome.result == -2)
+            ErrorBox(window_, "プレビューを表示できませんでした\n読み込みエラー\n%s%s", name.c_str(), reason.c_str());
         return;
     }
     {

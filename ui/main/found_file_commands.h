@@ -36,7 +36,9 @@ public:
     // when it closes.
     void popUpContextMenu(QWidget* view, const QPoint& global);
 
-    // Opens a row's picture in the preview window (other files have no viewer).
+    // Opens a row's picture in the preview window (other files have no
+    // viewer); the arrow keys there page through the pictures in the views'
+    // order, and the views' current file follows.
     void openRow(int row);
     // Shows a row's file as a hexadecimal dump.
     void dumpRow(int row);
@@ -47,6 +49,9 @@ public:
 private:
     QAction* addAction(const char* name, const QString& text, std::function<void()> command);
     int firstSelectedRow() const;
+    // The preview picture of a row and its caption; false when the row is
+    // no picture or its data does not show.
+    bool loadPicture(int row, QImage* picture, QString* caption);
 
     SearchController& controller_;
     QItemSelectionModel* shown_;

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -129,7 +130,9 @@ int FoundFileList::DefaultColumnWidth(int column) const {
 
 void FoundFileList::clearSortFlags() { std::fill(std::begin(sortFlags_), std::end(sortFlags_), 0); }
 
-int FoundFileList::sortFlag(int column) const { return column >= 0 && column < 10 ? sortFlags_[column] : 0; }
+int FoundFileList::sortFlag(int column) const {
+    return column >= 0 && column < FoundFileColumnCount ? sortFlags_[column] : 0;
+}
 
 std::vector<int> FoundFileList::rowRecords() const { return RecordsInRowOrder(*model()); }
 
@@ -161,10 +164,19 @@ QRect FoundFileList::rowRect(int row) const {
 
 void FoundFileList::SortByColumn(int column) {
     if (column < 0 || column >= FoundFileColumnCount) return;
-    const int flag = column < 10 ? sortFlags_[column] : 0;
+    const int flag = sortFlags_[column];
     // The grid and the disk map show these rows: they follow.
     model()->sort(column, flag ? Qt::AscendingOrder : Qt::DescendingOrder);
-    if (column < 10) sortFlags_[column] = flag ? 0 : 1;
+    sortFlags_[column] = flag ? 0 : 1;
+}
+
+void FoundFileList::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && controller_.commandsEnabled()) emit openRequested(current.row());
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 void FoundFileList::mouseDoubleClickEvent(QMouseEvent* event) {

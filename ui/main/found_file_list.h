@@ -59,12 +59,15 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Enter (or Return) opens the current row, as a double click does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void clearSortFlags();
 
     SearchController& controller_;
-    int sortFlags_[10] = {};
+    // One per column; the remarks sort by their text like the others.
+    int sortFlags_[11] = {};
 };
 
 }  // namespace veld

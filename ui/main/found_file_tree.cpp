@@ -1,7 +1,11 @@
 #include "ui/main/found_file_tree.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QHeaderView>
+#include <QPainter>
+#include <QTimer>
 #include <QIcon>
 #include <QMimeDatabase>
 #include <QStyle>
@@ -34,6 +38,18 @@ QIcon ExtensionIcon(const std::string& extension) {
     if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull()) icon = StockIcon(QStyle::SP_FileIcon);
     return icon;
+}
+
+// A dot of a state group's colour, the legend of the boxes and the views.
+QIcon ColourDot(const QColor& colour) {
+    QPixmap dot(12, 12);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(colour.darker(130));
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(1.5, 1.5, 9, 9));
+    return QIcon(dot);
 }
 
 bool IsPictureContentType(const std::string& type) {
@@ -74,11 +90,26 @@ FoundFileTree::FoundFileTree(SearchController& controller, FoundFileFilter& filt
     tree_->setRootIsDecorated(true);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
     tree_->setItemDelegate(new ClippedTextTipDelegate(tree_));
-    tab_->addTab(tree_, QStringLiteral("検索結果"));
+    // The tab holds the tree and, under it, the filter boxes.
+    page_ = new QWidget;
+    auto* pageLayout = new QVBoxLayout(page_);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->setSpacing(2);
+    pageLayout->addWidget(tree_, 1);
+    pageLayout->addWidget(makeFilterBoxes());
+    tab_->addTab(page_, QStringLiteral("検索結果"));
     layout->addWidget(tab_);
     connect(tree_, &QTreeWidget::itemSelectionChanged, this, &FoundFileTree::onSelectionChanged);
     connect(&controller_, &SearchController::resultsCleared, this, &FoundFileTree::Rebuild);
     connect(&controller_, &SearchController::searchFinished, this, &FoundFileTree::Rebuild);
+    countTimer_ = new QTimer(this);
+    countTimer_->setSingleShot(true);
+    countTimer_->setInterval(300);
+    connect(countTimer_, &QTimer::timeout, this, &FoundFileTree::updateCounts);
+    connect(&controller_, &SearchController::fileFound, countTimer_, [this] {
+        if (!countTimer_->isActive()) countTimer_->start();
+    });
+    connect(&filter_, &QAbstractItemModel::modelReset, this, &FoundFileTree::updateCounts);
     connect(&controller_, &SearchController::commandsEnabledChanged, this, &QWidget::setEnabled);
     setEnabled(controller_.commandsEnabled());
     Rebuild();
@@ -106,7 +137,81 @@ int FoundFileTree::preferredWidth() const {
 
 void FoundFileTree::SetTabTitle() {
     while (tab_->count() > 0) tab_->removeTab(0);
-    tab_->addTab(tree_, QStringLiteral("検索結果"));
+    tab_->addTab(page_, QStringLiteral("検索結果"));
+}
+
+QWidget* FoundFileTree::makeFilterBoxes() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(2, 0, 2, 2);
+    auto* states = new QGroupBox(QStringLiteral("状態で絞り込む"));
+    states->setObjectName(QStringLiteral("stateFilter"));
+    auto* stateLayout = new QVBoxLayout(states);
+    stateLayout->setSpacing(0);
+    for (int group = 0; group < kStateGroupCount; ++group) {
+        auto* box = new QCheckBox;
+        box->setObjectName(QStringLiteral("stateFilter%1").arg(group));
+        box->setIcon(ColourDot(StateGroupColour(StateGroup(group))));
+        box->setChecked(true);
+        // What the group's states mean, said where the user chooses them.
+        QStringList lines;
+        for (const StateLook& look : StateLooks())
+            if (look.group == StateGroup(group))
+                lines << QStringLiteral("%1: %2").arg(QString::fromUtf8(look.text), QString::fromUtf8(look.explanation));
+        box->setToolTip(lines.join(QLatin1Char('\n')));
+        connect(box, &QCheckBox::toggled, this, &FoundFileTree::onBoxToggled);
+        stateLayout->addWidget(box);
+        stateBoxes_[group] = box;
+    }
+    auto* kinds = new QGroupBox(QStringLiteral("種類で絞り込む"));
+    kinds->setObjectName(QStringLiteral("kindFilter"));
+    auto* kindLayout = new QVBoxLayout(kinds);
+    kindLayout->setSpacing(0);
+    for (int kind = 0; kind < kKindGroupCount; ++kind) {
+        auto* box = new QCheckBox;
+        box->setObjectName(QStringLiteral("kindFilter%1").arg(kind));
+        box->setChecked(true);
+        connect(box, &QCheckBox::toggled, this, &FoundFileTree::onBoxToggled);
+        kindLayout->addWidget(box);
+        kindBoxes_[kind] = box;
+    }
+    layout->addWidget(states);
+    layout->addWidget(kinds);
+    return panel;
+}
+
+void FoundFileTree::onBoxToggled() {
+    if (rebuilding_) return;
+    DisplayFilter chosen = filter_.filter();
+    chosen.stateGroups = 0;
+    chosen.kinds = 0;
+    for (int group = 0; group < kStateGroupCount; ++group)
+        if (stateBoxes_[group]->isChecked()) chosen.stateGroups |= GroupBit(StateGroup(group));
+    for (int kind = 0; kind < kKindGroupCount; ++kind)
+        if (kindBoxes_[kind]->isChecked()) chosen.kinds |= GroupBit(KindGroup(kind));
+    filter_.setFilter(chosen);
+}
+
+void FoundFileTree::showFilterOnBoxes() {
+    const DisplayFilter& shown = filter_.filter();
+    for (int group = 0; group < kStateGroupCount; ++group) {
+        const QSignalBlocker quiet(stateBoxes_[group]);
+        stateBoxes_[group]->setChecked(shown.stateGroups & GroupBit(StateGroup(group)));
+    }
+    for (int kind = 0; kind < kKindGroupCount; ++kind) {
+        const QSignalBlocker quiet(kindBoxes_[kind]);
+        kindBoxes_[kind]->setChecked(shown.kinds & GroupBit(KindGroup(kind)));
+    }
+}
+
+void FoundFileTree::updateCounts() {
+    countTimer_->stop();
+    const FilterCounts counts = filter_.counts();
+    for (int group = 0; group < kStateGroupCount; ++group)
+        stateBoxes_[group]->setText(
+            QStringLiteral("%1 (%2)").arg(StateGroupName(StateGroup(group))).arg(counts.states[group]));
+    for (int kind = 0; kind < kKindGroupCount; ++kind)
+        kindBoxes_[kind]->setText(QStringLiteral("%1 (%2)").arg(KindGroupName(KindGroup(kind))).arg(counts.kinds[kind]));
 }
 
 void FoundFileTree::Rebuild() {
@@ -114,6 +219,7 @@ void FoundFileTree::Rebuild() {
     tree_->setUpdatesEnabled(false);
     tree_->clear();
     filter_.setFilter(DisplayFilter{});
+    showFilterOnBoxes();
 
     char text[128];
     std::snprintf(text, sizeof text, "見つかったファイル(%d)", int(controller_.session().FoundCount.load()));
@@ -149,6 +255,7 @@ void FoundFileTree::Rebuild() {
     root->setSelected(true);
     rebuilding_ = false;
     tree_->setUpdatesEnabled(true);
+    updateCounts();
 }
 
 void FoundFileTree::onSelectionChanged() {
@@ -156,8 +263,10 @@ void FoundFileTree::onSelectionChanged() {
     QList<QTreeWidgetItem*> selected = tree_->selectedItems();
     if (selected.isEmpty()) return;
     QTreeWidgetItem* node = selected.first();
-    DisplayFilter chosen;
+    // The boxes' choice stays; the node and its extension change.
+    DisplayFilter chosen = filter_.filter();
     chosen.node = node->data(0, kNodeCodeRole).toInt();
+    chosen.extension.clear();
     if (chosen.node == NodePictureExtension || chosen.node == NodeOtherExtension)
         chosen.extension = FilterExtensionOfNodeText(node->text(0).toStdString());
     filter_.setFilter(chosen);

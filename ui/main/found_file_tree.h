@@ -1,13 +1,17 @@
 // The left pane: the found files grouped into pictures and others, and under
 // them one node per file extension. The selected node is the display filter
 // of the views; the tree is rebuilt when the results are cleared and when a
-// search has finished.
+// search has finished. Under the tree, boxes narrow what the views show to
+// some states (良, 一部, 破損, 上書き) and kinds (画像, 動画, その他), each
+// with the number of files it stands for.
 #pragma once
 
 #include <QWidget>
 #include <string>
 
+class QCheckBox;
 class QTabWidget;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -35,6 +39,11 @@ public:
     void SetTabTitle();
 
     QTreeWidget* tree() const { return tree_; }
+    // The filter boxes: by state group and by kind (found_file_states.h).
+    QCheckBox* stateBox(int group) const { return stateBoxes_[group]; }
+    QCheckBox* kindBox(int kind) const { return kindBoxes_[kind]; }
+    // Brings the numbers beside the boxes up to date at once.
+    void updateCounts();
     QTabWidget* tab() const { return tab_; }
     QTreeWidgetItem* rootNode() const;
     // The pane width that shows the root node whole with a count of up to
@@ -43,11 +52,19 @@ public:
 
 private:
     void onSelectionChanged();
+    QWidget* makeFilterBoxes();
+    void onBoxToggled();
+    void showFilterOnBoxes();
 
     SearchController& controller_;
     FoundFileFilter& filter_;
     QTabWidget* tab_ = nullptr;
+    QWidget* page_ = nullptr;
     QTreeWidget* tree_ = nullptr;
+    QCheckBox* stateBoxes_[4] = {};
+    QCheckBox* kindBoxes_[3] = {};
+    // Coalesces the count updates of files arriving during a search.
+    QTimer* countTimer_ = nullptr;
     bool rebuilding_ = false;
 };
 

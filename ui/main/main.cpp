@@ -1,10 +1,10 @@
-// The veld executable: one instance per user, the main window, the splash.
+// The veld executable: one instance per user (a second one hands its disk
+// image to the first), the main window, the splash.
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QLockFile>
 #include <QTranslator>
 
 #include <cstdio>
@@ -13,24 +13,18 @@
 #include <filesystem>
 #include <initializer_list>
 #include <string>
-#include <unistd.h>
 
 #include "base/version.h"
 #include "platform/qt/qt_platform_services.h"
 #include "platform/qt/udisks2_client.h"
 #include "ui/data_files.h"
 #include "ui/dialog_units.h"
+#include "ui/main/instance_guard.h"
 #include "ui/main/main_frame.h"
 #include "ui/message_boxes.h"
 #include "ui/search_controller.h"
 
 namespace {
-
-// The lock that keeps a second instance from starting: the counterpart of a
-// named mutex "VeldMutex", one per user.
-QString InstanceLockPath() {
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("VeldMutex-%1.lock").arg(::getuid()));
-}
 
 bool HasDisplay() {
     auto set = [](const char* name) {
@@ -86,6 +80,25 @@ void PrintUsage() {
 
 bool SplashSwitchGiven(int argc, char** argv) { return Given(argc, argv, {"--nosplash", "-nosplash"}); }
 
+// The disk image named on the command line before Qt has read it: the first
+// argument that is neither an option nor the value of a Qt option.
+const char* ImageArgument(int argc, char** argv) {
+    static const char* const kWithValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
+                                             "stylesheet", "session", "display", "geometry", "qwindowgeometry",
+                                             "title", "qwindowtitle", "qwindowicon", "name"};
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-') return arg;
+        const char* name = arg + (arg[1] == '-' ? 2 : 1);
+        for (const char* option : kWithValue)
+            if (std::strcmp(name, option) == 0) {
+                ++i;
+                break;
+            }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,10 +112,19 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    QLockFile instance(InstanceLockPath());
-    instance.setStaleLockTime(0);
-    // A running instance: end at once, without a window or a message.
-    if (!instance.tryLock(0)) return 0;
+    veld::InstanceGuard instance(QDir::tempPath());
+    if (!instance.acquire()) {
+        // A running instance: without an image, end at once without a window
+        // or a message; with one, hand it to the running window.
+        const char* image = ImageArgument(argc, argv);
+        if (!image) return 0;
+        QCoreApplication handOver(argc, argv);
+        QString reason;
+        if (veld::InstanceGuard::HandOver(QDir::tempPath(), QString::fromLocal8Bit(image), 10000, &reason)) return 0;
+        std::fprintf(stderr, "veld: Veld is running, but the image could not be handed to it: %s\n",
+                     reason.toLocal8Bit().constData());
+        return 1;
+    }
 
     if (!HasDisplay()) {
         ExplainMissingDisplay(argv[0]);
@@ -127,6 +149,8 @@ int main(int argc, char** argv) {
     veld::SearchController controller;
     veld::MainFrame frame(controller);
     veld::InstallGuiMessageBoxSink(&frame);
+    // "veld IMAGE" started while this window runs: the image comes here.
+    instance.listen([&frame](const QString& image) { frame.OpenHandedImage(image); });
     frame.show();
     // Over the main window, which it repaints when it closes.
     if (splash) frame.ShowSplash();

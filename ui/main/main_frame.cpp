@@ -3,15 +3,18 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -30,10 +33,14 @@
 #include "base/settings.h"
 #include "base/trace.h"
 #include "base/version.h"
+#include "search/found_file_columns.h"
 #include "search/work_folders.h"
 #include "ui/data_files.h"
 #include "ui/dialog_units.h"
 #include "ui/found_file_filter.h"
+#include "ui/found_file_model.h"
+#include "ui/found_file_states.h"
+#include "ui/message_boxes.h"
 #include "ui/main/found_file_commands.h"
 #include "ui/main/found_file_list.h"
 #include "ui/main/found_file_tree.h"
@@ -41,11 +48,13 @@
 #include "ui/main/splash_window.h"
 #include "ui/main/start_search.h"
 #include "ui/picture_loader.h"
+#include "ui/recent_images.h"
 #include "ui/search_controller.h"
 #include "ui/shell_open.h"
 #include "ui/thumbs/disk_map_view.h"
 #include "ui/thumbs/thumbnail_pane.h"
 #include "ui/thumbs/thumbnail_grid.h"
+#include "ui/viewers/help_browser.h"
 #include "ui/viewers/preview_window.h"
 
 namespace veld {
@@ -177,9 +186,8 @@ MainFrame::MainFrame(SearchController& controller, QWidget* parent)
     splitter_->setObjectName(QStringLiteral("paneSplitter"));
     splitter_->setChildrenCollapsible(false);
     tree_ = new FoundFileTree(controller_, *controller_.shownFiles(), splitter_);
-    right_ = new RightPane(controller_, *commands_, splitter_);
     splitter_->addWidget(tree_);
-    splitter_->addWidget(right_);
+    splitter_->addWidget(makeRightSide());
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
@@ -192,8 +200,20 @@ MainFrame::MainFrame(SearchController& controller, QWidget* parent)
     connect(&controller_, &SearchController::commandsEnabledChanged, this, &MainFrame::applyCommandsEnabled);
     connect(&controller_, &SearchController::searchFinished, this, &MainFrame::updateResultCommands);
     connect(&controller_, &SearchController::statusText, this, &MainFrame::showControllerStatus);
+    for (auto signal : {&SearchController::searchStarted, &SearchController::resultsCleared})
+        connect(&controller_, signal, this, &MainFrame::showResultsState);
+    connect(&controller_, &SearchController::searchFinished, this, &MainFrame::showResultsState);
+    connect(&controller_, &SearchController::filesSaved, this, &MainFrame::showSavedFolder);
+    connect(controller_.selection(), &QItemSelectionModel::currentChanged, this, &MainFrame::showStateOfCurrent);
+    connect(controller_.shownFiles(), &QAbstractItemModel::modelReset, this, &MainFrame::showStateOfCurrent);
+    // An image handed over while the window was busy is searched once it is free.
+    connect(&controller_, &SearchController::commandsEnabledChanged, this, [this](bool enabled) {
+        if (enabled && !handedImage_.isEmpty()) QTimer::singleShot(0, this, &MainFrame::searchHandedImage);
+    });
     applyCommandsEnabled(controller_.commandsEnabled());
     updateResultCommands();
+    showResultsState();
+    showStateOfCurrent();
     tree_->SetTabTitle();
     tree_->setFocus();
     // The built-in size grows with the font, within the screen.
@@ -223,10 +243,13 @@ QAction* MainFrame::makeAction(const char* name, const QString& text, void (Main
 
 void MainFrame::createActions() {
     actStart_ = makeAction("startSearch", QStringLiteral("検索の開始(&F)"), &MainFrame::onStartSearch);
+    actStart_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     actClear_ = makeAction("clearResults", QStringLiteral("検索結果のクリア(&C)"), &MainFrame::onClearResults);
     actSave_ = makeAction("saveFoundFiles", QStringLiteral("見つかったファイルを保存(&S)"), &MainFrame::onSave);
     actSave_->setStatusTip(QStringLiteral("見つかったファイルを保存します"));
+    actSave_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* exit = makeAction("exit", QStringLiteral("アプリケーションの終了(&X)"), nullptr);
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     actThumbs_ = makeAction("showThumbnails", QStringLiteral("縮小画像(&H)"), &MainFrame::onShowThumbnails);
@@ -265,6 +288,11 @@ void MainFrame::createMenus() {
     fileMenu_->addAction(actStart_);
     fileMenu_->addAction(actClear_);
     fileMenu_->addAction(actSave_);
+    fileMenu_->addSeparator();
+    recentMenu_ = fileMenu_->addMenu(QStringLiteral("最近検索したディスクイメージ(&R)"));
+    recentMenu_->setObjectName(QStringLiteral("recentImages"));
+    connect(recentMenu_, &QMenu::aboutToShow, this, &MainFrame::fillRecentMenu);
+    fillRecentMenu();
     fileMenu_->addSeparator();
     fileMenu_->addAction(Named("exit"));
 
@@ -348,7 +376,133 @@ void MainFrame::createStatusBar() {
     pane1_->setObjectName(QStringLiteral("statusPane1"));
     pane1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pane1_->setMinimumWidth(pane1_->fontMetrics().horizontalAdvance(kPane1WidthText));
+    // The folder of the last save and a button that opens it, until the
+    // next search.
+    savedFolder_ = new QLabel;
+    savedFolder_->setObjectName(QStringLiteral("savedFolder"));
+    savedFolder_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    openSaved_ = new QToolButton;
+    openSaved_->setObjectName(QStringLiteral("openSavedFolder"));
+    openSaved_->setText(QStringLiteral("フォルダを開く"));
+    openSaved_->setToolTip(QStringLiteral("保存したファイルのフォルダを開きます"));
+    openSaved_->setAutoRaise(true);
+    connect(openSaved_, &QToolButton::clicked, this, [this] { OpenFolderWithDesktop(controller_, lastSavedFolder_); });
+    savedFolder_->hide();
+    openSaved_->hide();
+    bar->addPermanentWidget(savedFolder_);
+    bar->addPermanentWidget(openSaved_);
     bar->addPermanentWidget(pane1_);
+}
+
+QWidget* MainFrame::makeRightSide() {
+    auto* side = new QWidget(splitter_);
+    auto* layout = new QVBoxLayout(side);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    partialBand_ = new QLabel(QStringLiteral(
+        "検索を中断しました。表示しているのは中断までに見つかったファイルだけです。"
+        "カード全体を調べるには、もう一度検索してください。"));
+    partialBand_->setObjectName(QStringLiteral("partialBand"));
+    partialBand_->setWordWrap(true);
+    partialBand_->setMargin(6);
+    partialBand_->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; color: #5a4300; border-bottom: 1px solid #e0c060; }"));
+    partialBand_->hide();
+    right_ = new RightPane(controller_, *commands_, side);
+    stateLine_ = new QLabel;
+    stateLine_->setObjectName(QStringLiteral("stateLine"));
+    stateLine_->setWordWrap(true);
+    stateLine_->setTextFormat(Qt::RichText);
+    stateLine_->setMargin(4);
+    layout->addWidget(partialBand_);
+    layout->addWidget(right_, 1);
+    layout->addWidget(stateLine_);
+    return side;
+}
+
+void MainFrame::showResultsState() {
+    // The results of a cancelled search are part of what the card holds.
+    partialBand_->setVisible(controller_.lastSearchCancelled() && !controller_.running());
+    const QString source = controller_.sourceName();
+    setWindowTitle(source.isEmpty() ? QStringLiteral("Veld") : QStringLiteral("Veld - %1").arg(source));
+    if (controller_.running() || controller_.foundFiles()->rowCount() == 0) {
+        savedFolder_->hide();
+        openSaved_->hide();
+    }
+}
+
+void MainFrame::showStateOfCurrent() {
+    // The current file's state and what it promises; without one, what the
+    // state groups mean.
+    const QModelIndex current = controller_.selection()->currentIndex();
+    const int index = current.isValid() ? controller_.shownFiles()->recordOfRow(current.row()) : -1;
+    const DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
+    auto dot = [](const QColor& colour) {
+        return QStringLiteral("<span style=\"color:%1\">&#9679;</span>").arg(colour.name());
+    };
+    if (record) {
+        const StateLook& look = StateLookOf(*record);
+        const QString state = QString::fromStdString(FoundFileStateText(*record));
+        stateLine_->setText(QStringLiteral("%1 状態「%2」: %3")
+                                .arg(dot(QColor(look.colour)), (state.isEmpty() ? QStringLiteral("不明") : state).toHtmlEscaped(),
+                                     QString::fromUtf8(look.explanation).toHtmlEscaped()));
+        return;
+    }
+    QStringList groups;
+    for (int group = 0; group < kStateGroupCount; ++group)
+        groups << QStringLiteral("%1 %2: %3")
+                      .arg(dot(StateGroupColour(StateGroup(group))), StateGroupName(StateGroup(group)),
+                           StateGroupPromise(StateGroup(group)));
+    stateLine_->setText(groups.join(QStringLiteral("&nbsp;&nbsp;&nbsp;")));
+}
+
+void MainFrame::showSavedFolder(const QString& folder, int saved, int failed, bool cancelled) {
+    lastSavedFolder_ = folder;
+    QString text = QStringLiteral("%1 個のファイルを %2 に保存しました").arg(saved).arg(folder);
+    if (failed > 0) text += QStringLiteral(" (保存できなかったファイル %1 個)").arg(failed);
+    if (cancelled) text = QStringLiteral("保存を中断しました (%1)").arg(text);
+    statusBar()->showMessage(text);
+    savedFolder_->setText(QStringLiteral("保存先: %1").arg(folder));
+    savedFolder_->setToolTip(folder);
+    savedFolder_->show();
+    openSaved_->show();
+}
+
+void MainFrame::fillRecentMenu() {
+    recentMenu_->clear();
+    const std::vector<std::string> images = RecentImages();
+    int number = 1;
+    for (const std::string& path : images) {
+        const QString image = QString::fromStdString(path);
+        // "&1 card.img (/home/u/cards)": the name first, its folder after it.
+        QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2  (%3)")
+                                                   .arg(number++)
+                                                   .arg(QFileInfo(image).fileName(), QFileInfo(image).absolutePath()));
+        item->setData(image);
+        connect(item, &QAction::triggered, this, [this, image] {
+            if (!controller_.commandsEnabled()) return;
+            if (!QFileInfo::exists(image)) {
+                ForgetRecentImage(image.toStdString());
+                MessageBoxText("ディスクイメージを開けません\n%s\nファイルがありません", image.toUtf8().constData());
+                return;
+            }
+            StartSearchOfImage(controller_, this, image.toStdString());
+        });
+    }
+    if (images.empty()) recentMenu_->addAction(QStringLiteral("(なし)"))->setEnabled(false);
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    QString question;
+    if (controller_.running())
+        question = QStringLiteral("検索中です。検索を中止して終了しますか？");
+    else if (controller_.unsavedFiles())
+        question = QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。\n保存せずに終了しますか？")
+                       .arg(controller_.session().FoundCount.load());
+    if (!question.isEmpty() && !AskYesNo(this, question)) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainFrame::SetStatusText(int pane, const QString& text) {
@@ -415,7 +569,34 @@ void MainFrame::showEvent(QShowEvent* event) {
     splitter_->setSizes({tree, qMax(100, width - tree)});
 }
 
-void MainFrame::onStartSearch() { StartSearch(controller_, this); }
+void MainFrame::onStartSearch() {
+    // Also reached by its shortcut, which a greyed menu does not stop.
+    if (controller_.commandsEnabled()) StartSearch(controller_, this);
+}
+
+void MainFrame::OpenHandedImage(const QString& imagePath) {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+    handedImage_ = imagePath;
+    if (!controller_.commandsEnabled()) {
+        statusBar()->showMessage(QStringLiteral("%1 は今の作業が終わってから検索します").arg(imagePath));
+        return;
+    }
+    searchHandedImage();
+}
+
+void MainFrame::searchHandedImage() {
+    if (handedImage_.isEmpty() || !controller_.commandsEnabled()) return;
+    const QString image = std::exchange(handedImage_, QString());
+    if (controller_.unsavedFiles() &&
+        !AskYesNo(this, QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。\n"
+                                               "検索結果を消して %2 を検索しますか？")
+                                    .arg(controller_.session().FoundCount.load())
+                                    .arg(image)))
+        return;
+    StartSearchOfImage(controller_, this, image.toStdString());
+}
 
 void MainFrame::SearchImageAtStart(const QString& imagePath, bool afterSplash) {
     auto search = [this, imagePath] {
@@ -432,9 +613,14 @@ void MainFrame::onToolbarSearch() {
     if (controller_.commandsEnabled()) onStartSearch();
 }
 
-void MainFrame::onClearResults() { controller_.clearResults(); }
+void MainFrame::onClearResults() {
+    if (controller_.commandsEnabled()) controller_.clearResults();
+}
 
-void MainFrame::onSave() { SaveFoundFiles(this, controller_, controller_.selection()); }
+void MainFrame::onSave() {
+    if (controller_.commandsEnabled() && controller_.resultsAvailable())
+        SaveFoundFiles(this, controller_, controller_.selection());
+}
 
 void MainFrame::onToolbarSave() {
     if (controller_.commandsEnabled() && controller_.resultsAvailable()) onSave();
@@ -460,9 +646,24 @@ void MainFrame::onShowDiskMap() {
     ShowRightView(RightPane::ViewDiskMap);
 }
 
+HelpBrowser* MainFrame::helpBrowser() const { return helpBrowser_.data(); }
+
+void MainFrame::showHelpInside(const QString& path) {
+    if (!helpBrowser_) helpBrowser_ = new HelpBrowser(this);
+    if (!helpBrowser_->ShowPage(path)) {
+        MessageBoxText("ヘルプファイル %s を表示できません", path.toUtf8().constData());
+        helpBrowser_->close();
+        return;
+    }
+    helpBrowser_->show();
+    helpBrowser_->raise();
+    helpBrowser_->activateWindow();
+}
+
 void MainFrame::onHelp() {
+    // Without a browser or a program to open it, the page shows in Veld.
     if (FileExists(helpPath_.toStdString())) {
-        ShellOpen(helpPath_);
+        if (!ShellOpen(helpPath_)) showHelpInside(helpPath_);
         return;
     }
     QFile page(QStringLiteral(":/HELP/160"));
@@ -480,7 +681,7 @@ void MainFrame::onHelp() {
         out.close();
     }
     helpPath_ = path;
-    ShellOpen(helpPath_);
+    if (!ShellOpen(helpPath_)) showHelpInside(helpPath_);
 }
 
 void MainFrame::onAbout() {

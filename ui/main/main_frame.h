@@ -5,6 +5,13 @@
 // menus and toolbar grey with the controller's commands, and its status bar
 // shows the controller's texts. Every command is a QAction with an object
 // name (below).
+//
+// Beside what the original window shows, it says what the results are: a
+// band over the right pane when the search was cancelled (the files are only
+// part of what the card holds), a line under it that explains the state of
+// the file the user is on (or what the states mean), the image or card in
+// its title, the folder of the last save in the status bar with a button
+// that opens it; and it asks before closing with found files not saved.
 #pragma once
 
 #include <QMainWindow>
@@ -18,12 +25,14 @@ class QAction;
 class QItemSelectionModel;
 class QLabel;
 class QMenu;
+class QToolButton;
 class QSplitter;
 class QToolBar;
 
 namespace veld {
 
 class DiskMapView;
+class HelpBrowser;
 class SplashWindow;
 class ThumbnailPane;
 class FoundFileList;
@@ -56,11 +65,13 @@ private:
     int current_ = 0;
 };
 
-// The main window. Its actions, by object name: File "startSearch",
-// "clearResults", "saveFoundFiles", "exit"; View "showThumbnails", "showList",
-// "showDiskMap"; Tools "easyWizard", "saveDiskImage", "restoreDiskImage",
-// "completeErase"; Help "help", "updateCheck", "homePage", "about"; toolbar
-// "toolbarSearch", "toolbarSave", "toolbarThumbnails", "toolbarList".
+// The main window. Its actions, by object name: File "startSearch" (Ctrl+F),
+// "clearResults", "saveFoundFiles" (Ctrl+S), the submenu "recentImages",
+// "exit" (Ctrl+Q); View "showThumbnails", "showList", "showDiskMap"; Tools
+// "easyWizard", "saveDiskImage", "restoreDiskImage", "completeErase"; Help
+// "help" (F1), "updateCheck", "homePage", "about"; toolbar "toolbarSearch",
+// "toolbarSave", "toolbarThumbnails", "toolbarList"; status bar
+// "openSavedFolder".
 class MainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -92,6 +103,16 @@ public:
     QMenu* viewMenu() const { return viewMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
     QMenu* toolsMenu() const { return toolsMenu_; }
+    QMenu* recentMenu() const { return recentMenu_; }
+    // The band that says the results are partial (shown after a cancelled
+    // search), and the line that explains states.
+    QLabel* partialBand() const { return partialBand_; }
+    QLabel* stateLine() const { return stateLine_; }
+    // The status bar's folder of the last save and its open button.
+    QLabel* savedFolderLabel() const { return savedFolder_; }
+    QToolButton* openSavedFolderButton() const { return openSaved_; }
+    // The help page shown inside the window, while it is open.
+    HelpBrowser* helpBrowser() const;
     UpdateCheckUi& updateCheck() { return *update_; }
     // The help file: doc/VELD.HTM beside the executable (the build folder),
     // or in the installed data folder.
@@ -113,6 +134,10 @@ public slots:
     // Searches a disk image at start: after the splash when one is shown,
     // else as soon as the event loop runs.
     void SearchImageAtStart(const QString& imagePath, bool afterSplash);
+    // An image handed over by "veld IMAGE" while the window runs: the window
+    // comes to the front and searches it once it is free (found files not
+    // yet saved are not discarded without asking).
+    void OpenHandedImage(const QString& imagePath);
     void onShowList();
     void onShowThumbnails();
     void onShowDiskMap();
@@ -134,6 +159,8 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Found files not saved yet (or a search still running): asks first.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QAction* makeAction(const char* name, const QString& text, void (MainFrame::*slot)());
@@ -144,11 +171,22 @@ private:
     void applyCommandsEnabled(bool enabled);
     void updateResultCommands();
     void showControllerStatus(int pane, const QString& text);
+    QWidget* makeRightSide();
+    void showResultsState();
+    void showStateOfCurrent();
+    void showSavedFolder(const QString& folder, int saved, int failed, bool cancelled);
+    void fillRecentMenu();
+    void searchHandedImage();
+    // The help page inside the window (no browser or opener on the desktop).
+    void showHelpInside(const QString& path);
 
     SearchController& controller_;
     bool splitterSized_ = false;
     QString helpPath_;
     QString startImage_;  // searched at the deferred start-up
+    QString handedImage_;  // handed over while the window was busy
+    QString lastSavedFolder_;
+    QPointer<HelpBrowser> helpBrowser_;
     QPointer<SplashWindow> splash_;
 
     FoundFileCommands* commands_ = nullptr;
@@ -160,7 +198,12 @@ private:
     QMenu* viewMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QMenu* toolsMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
     std::unique_ptr<UpdateCheckUi> update_;
+    QLabel* partialBand_ = nullptr;
+    QLabel* stateLine_ = nullptr;
+    QLabel* savedFolder_ = nullptr;
+    QToolButton* openSaved_ = nullptr;
     QLabel* readyLabel_ = nullptr;
     QLabel* pane1_ = nullptr;
 

@@ -2,18 +2,24 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
+#include "base/format_text.h"
 #include "base/settings.h"
 #include "base/trace.h"
 #include "search/found_file_columns.h"
@@ -74,11 +80,20 @@ void SaveDialog::build() {
     auto* which = new QGroupBox(QStringLiteral("保存するファイル"));
     all_ = new QRadioButton(QStringLiteral("全てのファイル"));
     selected_ = new QRadioButton(QStringLiteral("選択したファイル"));
+    // What each choice means, beside it: how many files, how many bytes.
+    allCount_ = new QLabel;
+    allCount_->setObjectName(QStringLiteral("allCount"));
+    allCount_->setToolTip(QStringLiteral("左の一覧で選んだフォルダと絞り込みで表示されているファイルの数です"));
+    selectedCount_ = new QLabel;
+    selectedCount_->setObjectName(QStringLiteral("selectedCount"));
     folders_ = new QCheckBox(QStringLiteral("フォルダも復元"));
-    auto* whichLayout = new QVBoxLayout(which);
-    whichLayout->addWidget(all_);
-    whichLayout->addWidget(selected_);
-    whichLayout->addWidget(folders_);
+    auto* whichLayout = new QGridLayout(which);
+    whichLayout->addWidget(all_, 0, 0);
+    whichLayout->addWidget(allCount_, 0, 1);
+    whichLayout->addWidget(selected_, 1, 0);
+    whichLayout->addWidget(selectedCount_, 1, 1);
+    whichLayout->addWidget(folders_, 2, 0, 1, 2);
+    whichLayout->setColumnStretch(1, 1);
 
     auto* where = new QGroupBox(QStringLiteral("保存先"));
     folderEdit_ = new QPlainTextEdit;
@@ -108,7 +123,7 @@ void SaveDialog::build() {
     layout->setContentsMargins(0, 0, du.x(7), du.y(7));
     layout->addWidget(picture_);
     layout->addLayout(right, 1);
-    resize(du.size(260, 172));
+    resize(du.size(260, 172).expandedTo(sizeHint()));
 
     connect(browse_, &QPushButton::clicked, this, &SaveDialog::onBrowse);
     connect(save_, &QPushButton::clicked, this, &SaveDialog::onSave);
@@ -133,6 +148,27 @@ void SaveDialog::loadSettings() {
     if (!anySelected) mode = 0;
     (mode == 1 ? selected_ : all_)->setChecked(true);
     folders_->setChecked(folderFlag != 0);
+    showCounts();
+}
+
+QString FileCountText(int files, uint64_t bytes) {
+    return QStringLiteral("%1 個 (%2)")
+        .arg(QLocale(QLocale::English).toString(files), QString::fromStdString(FormatSizeText(bytes)));
+}
+
+void SaveDialog::showCounts() {
+    auto bytesOf = [this](const std::vector<int>& records) {
+        uint64_t total = 0;
+        for (int index : records)
+            if (const DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr)
+                total += std::min(record->fileSize, UINT64_MAX - total);
+        return total;
+    };
+    const std::vector<int> all = RecordsInRowOrder(*shown_->model());
+    const std::vector<int> chosen = SelectedRecords(*shown_);
+    allCount_->setText(FileCountText(int(all.size()), bytesOf(all)));
+    selectedCount_->setText(FileCountText(int(chosen.size()), bytesOf(chosen)));
+    selectedCount_->setEnabled(!chosen.empty());
 }
 
 int SaveDialog::exec() {
@@ -163,7 +199,7 @@ void SaveDialog::onSave() {
     const std::string folder = folder_.toStdString();
     const std::string problem = SaveFolderProblem(folder);
     if (!problem.empty()) {
-        MessageBoxText("保存先フォルダを使用できません\n%s\n%s", folder.c_str(), problem.c_str());
+        ErrorBox(this, "保存先フォルダを使用できません\n%s\n%s", folder.c_str(), problem.c_str());
         return;
     }
     const int mode = saveMode();
@@ -205,28 +241,33 @@ void SaveDialog::writeFiles() {
         ++saved_;
     }
 
-    std::string status = Printf("%d 個のファイルを保存しました", saved_);
-    if (failed_ > 0) status += Printf(" (保存できなかったファイル %d 個)", failed_);
-    if (cancelled) status = "保存を中断しました (" + status + ")";
-    controller_.showStatus(0, QString::fromStdString(status));
+    controller_.reportSaved(folder_, saved_, failed_, cancelled);
     if (failed_ > 0) {
         std::string list;
         for (size_t i = 0; i < failures.size() && i < kFailuresShown; ++i) list += "\n" + failures[i];
         if (failures.size() > kFailuresShown) list += Printf("\nほか %d 個", int(failures.size() - kFailuresShown));
-        MessageBoxText("保存できなかったファイルがあります(%d)\n%s", failed_, list.c_str());
+        ErrorBox(this, "保存できなかったファイルがあります(%d)\n保存先: %s%s", failed_, folder_.toUtf8().constData(),
+                 list.c_str());
     }
 }
 
 void SaveDialog::OpenSaveFolder(SearchController& controller) {
-    const std::string folder = ReadIniString("Config", "SaveDir", UserDocumentsFolder());
+    OpenFolderWithDesktop(controller, QString::fromStdString(ReadIniString("Config", "SaveDir", UserDocumentsFolder())));
+}
+
+void OpenFolderWithDesktop(SearchController& controller, const QString& folder) {
+    const std::string path = folder.toStdString();
     struct stat st {};
-    const bool exists = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (exists && ShellOpen(QString::fromStdString(folder))) return;
-    controller.showStatus(0, QStringLiteral("保存先フォルダを開けませんでした"));
+    const int found = ::stat(path.c_str(), &st);
+    const int error = found == 0 ? 0 : errno;
+    const bool exists = found == 0 && S_ISDIR(st.st_mode);
+    if (exists && ShellOpen(folder)) return;
+    controller.showStatus(0, QStringLiteral("保存先フォルダを開けませんでした: %1").arg(folder));
     if (!exists)
-        MessageBoxText("保存先フォルダを開けませんでした\n%s\nフォルダがありません", folder.c_str());
+        ErrorBox(nullptr, "保存先フォルダを開けませんでした\n%s\n%s", path.c_str(),
+                 error == ENOENT || found == 0 ? "フォルダがありません" : std::strerror(error));
     else
-        MessageBoxText("保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", folder.c_str());
+        ErrorBox(nullptr, "保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", path.c_str());
 }
 
 int SaveFoundFiles(QWidget* parent, SearchController& controller, QItemSelectionModel* shown) {

@@ -1,12 +1,16 @@
 // The save dialog: all found files the views show or the selected ones, the
 // target folder and whether the found files' folders are recreated below it.
-// The choices persist in [Config] SaveMode, SaveDirFlag and SaveDir. After
-// saving, the window's status bar says how many files were saved and failed,
-// and a message box names the files that failed, with the reason.
+// Beside each choice stand the number of files and bytes it means (all
+// files: what the tree and its filters show). The choices persist in
+// [Config] SaveMode, SaveDirFlag and SaveDir. After saving, the controller
+// hears how many files went into which folder (the window's status bar and
+// the wizard name it and offer to open it), and an error box names the files
+// that failed, with the reason.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,6 +54,10 @@ public:
     // says so in the status bar and a message box when that fails.
     static void OpenSaveFolder(SearchController& controller);
 
+    // The counts beside the two choices: "4,016 個 (1.2Gﾊﾞｲﾄ)".
+    QLabel* allCountLabel() const { return allCount_; }
+    QLabel* selectedCountLabel() const { return selectedCount_; }
+
     // Tests replace the folder picker: the function gets the starting
     // folder and returns the chosen one ("" for cancel).
     using FolderPicker = std::function<QString(QWidget* parent, const QString& start)>;
@@ -71,6 +79,7 @@ public slots:
 private:
     void build();
     void loadSettings();
+    void showCounts();
     void writeFiles();
 
     SearchController& controller_;
@@ -83,6 +92,8 @@ private:
     QLabel* picture_ = nullptr;
     QRadioButton* all_ = nullptr;
     QRadioButton* selected_ = nullptr;
+    QLabel* allCount_ = nullptr;
+    QLabel* selectedCount_ = nullptr;
     QCheckBox* folders_ = nullptr;
     QPlainTextEdit* folderEdit_ = nullptr;
     QPushButton* browse_ = nullptr;
@@ -94,5 +105,12 @@ private:
 // over the shown files, with the window's commands greyed while it is open.
 // Its exec() result.
 int SaveFoundFiles(QWidget* parent, SearchController& controller, QItemSelectionModel* shown);
+
+// Opens a folder with the desktop's file manager; when that cannot be done,
+// says why in the status bar and an error box naming the folder.
+void OpenFolderWithDesktop(SearchController& controller, const QString& folder);
+
+// "4,016 個 (1.2Gﾊﾞｲﾄ)": a number of files and their total size.
+QString FileCountText(int files, uint64_t bytes);
 
 }  // namespace veld

@@ -78,7 +78,7 @@ int StartSearchOfImage(SearchController& controller, QWidget* startWindow, const
     // options and sets the range to the whole volume.
     CSearchStartDlg start(0, QString::fromStdString(imagePath), startWindow, &controller.session(), kPartitionAuto);
     if (start.failed()) {
-        MessageBoxText("%s", start.errorText().toUtf8().constData());
+        ErrorBox(startWindow, "%s", start.errorText().toUtf8().constData());
         return SearchOptionsCancelled;
     }
     return BeginSearch(controller, startWindow, 0, imagePath, start.options());

@@ -66,12 +66,16 @@ CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWi
     {
         SearchHandlePause pause(session);
         std::unique_ptr<DiskVolume> volume = DiskIO_Open(imagePath.toStdString(), driveLetter, partition);
+        // The message names the source and the reason beside the short text.
+        const QString source = imagePath.isEmpty() ? QStringLiteral("%1:").arg(QChar::fromLatin1(driveLetter)) : imagePath;
         if (!volume) {
-            error_ = QStringLiteral("オープンエラー");
-        } else if (volume->volumeKind == VolumeNone ||
-                   ((volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) &&
-                    !HasBootMarker(volume->bootSector))) {
-            error_ = QStringLiteral("読み込みデータエラー");
+            const QString reason = QString::fromStdString(DiskIO_LastOpenError());
+            error_ = QStringLiteral("オープンエラー\n%1").arg(reason.isEmpty() ? source + QStringLiteral(": 開けません") : reason);
+        } else if (volume->volumeKind == VolumeNone) {
+            error_ = QStringLiteral("読み込みデータエラー\n%1: 最初のセクタを読み込めません").arg(source);
+        } else if ((volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) &&
+                   !HasBootMarker(volume->bootSector)) {
+            error_ = QStringLiteral("読み込みデータエラー\n%1: ブートセクタの終わりの印 (55 AA) がありません").arg(source);
         } else {
             maximum_ = std::max<int64_t>(volume->clusterCount, minimum_);
         }
@@ -93,7 +97,7 @@ CSearchStartDlg::~CSearchStartDlg() = default;
 
 int CSearchStartDlg::exec() {
     if (failed()) {
-        MessageBoxText("%s", error_.toUtf8().constData());
+        ErrorBox(parentWidget(), "%s", error_.toUtf8().constData());
         return QDialog::Rejected;
     }
     return QDialog::exec();

@@ -82,6 +82,16 @@ QPixmap MakePicture(GridPicture picture) {
         g.drawPolygon(arrow);
         return p;
     }
+    case GridPicture::MapPicture: {
+        // A landscape: the picture kind, whatever state the file is in.
+        QPixmap p(32, 32);
+        p.fill(Qt::transparent);
+        QPainter g(&p);
+        g.setRenderHint(QPainter::Antialiasing);
+        g.fillRect(4, 6, 24, 20, Qt::white);
+        DrawPictureGlyph(g, QRectF(4, 6, 24, 20), QColor(70, 90, 120));
+        return p;
+    }
     case GridPicture::MapMovie: {
         // A strip of film.
         QPixmap p = Blank(32, 32, Qt::white);

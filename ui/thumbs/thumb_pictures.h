@@ -14,6 +14,7 @@ enum class GridPicture {
     ThumbnailFailed,    // the thumbnail could not be made (also the disk map's picture kind)
     ThumbnailReleased,  // the thumbnail was made and given up again
     ThumbnailNotMade,   // the thumbnail is not made yet
+    MapPicture,         // disk map: a picture
     MapMovie,           // disk map: movie or sound
     MapArchive,
     MapUnused,

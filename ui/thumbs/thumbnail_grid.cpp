@@ -1,8 +1,12 @@
 #include "ui/thumbs/thumbnail_grid.h"
 
 #include <QApplication>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -17,6 +21,7 @@
 #include "finder/found_file_thumbnail.h"
 #include "search/found_file_columns.h"
 #include "ui/found_file_model.h"
+#include "ui/found_file_states.h"
 #include "ui/picture_loader.h"
 #include "ui/search_controller.h"
 #include "ui/thumbs/file_drag.h"
@@ -32,6 +37,7 @@ struct ThumbnailGrid::DecodeBatch {
         uint64_t size = 0;
         uint64_t firstCluster = 0;
         std::optional<FoundFileBytes> bytes;  // none: no thumbnail to decode
+        int edge = 0;  // 0: the record's own thumbnail; else a larger one of this edge
         DibPtr thumbnail;
     };
     std::vector<Item> items;
@@ -45,12 +51,17 @@ constexpr size_t kBatchBytes = 32u << 20;
 
 uint64_t FirstCluster(const DelFileInfo& record) { return record.clusterList.empty() ? 0 : record.clusterList.front(); }
 
-// Cell layout: the picture box and the name inside a 100 x 100 cell.
+// Cell layout in hundredths of the cell's edge (at 100 pixels, pixels): the
+// picture box and the name.
 constexpr int kBoxLeft = 10, kBoxTop = 5, kBoxWidth = 80, kBoxHeight = 70;
 constexpr int kNameLeft = 5, kNameTop = 80, kNameWidth = 95;
 // The part of a cell a click hits: 10 < x < 90 horizontally (edges
 // included), 4 < y <= 92 vertically.
 constexpr int kHitLeft = 10, kHitRight = 90, kHitTop = 4, kHitBottom = 92;
+// Ctrl+wheel enlarges or shrinks the cells by this much per notch.
+constexpr int kZoomStep = 20;
+// The record thumbnails are 64 pixels: boxes wider than this get larger ones.
+constexpr int kSmallThumbnailRoom = 96;
 
 const QColor kBackground(220, 250, 220);
 const QColor kSelectionColour(10, 10, 200);
@@ -69,6 +80,7 @@ bool HasThumbnailPicture(const DelFileInfo& record) {
 ThumbnailGrid::ThumbnailGrid(SearchController& controller, QItemSelectionModel* shown, QWidget* parent)
     : QAbstractScrollArea(parent), controller_(controller), session_(&controller.session()) {
     setObjectName(QStringLiteral("thumbnailGrid"));
+    setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::StyledPanel);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -97,6 +109,7 @@ void ThumbnailGrid::setSelectionModel(QItemSelectionModel* selection) {
     if (!selection) return;
     auto repaint = [this] { viewport()->update(); };
     connect(selection, &QItemSelectionModel::selectionChanged, this, repaint);
+    connect(selection, &QItemSelectionModel::currentChanged, this, repaint);
     if (QAbstractItemModel* model = selection->model()) {
         // A sort moves the cells; a refill starts again from the top; a
         // found file added during a search is one more cell.
@@ -111,9 +124,28 @@ void ThumbnailGrid::setSelectionModel(QItemSelectionModel* selection) {
 // ---------------------------------------------------------------------------
 // Geometry
 
-int ThumbnailGrid::columns() const { return std::max(1, width() / kCellWidth); }
+int ThumbnailGrid::columns() const { return std::max(1, width() / cell_); }
 
-int ThumbnailGrid::visibleRows() const { return std::max(1, (kCellHeight / 2 + height()) / kCellHeight); }
+int ThumbnailGrid::visibleRows() const { return std::max(1, (cell_ / 2 + height()) / cell_); }
+
+void ThumbnailGrid::setCellSize(int size) {
+    size = std::clamp(size, int(kCellWidth), int(kMaxCellSize));
+    if (size == cell_) return;
+    // The cell the user works on stays in view.
+    const int keep = currentCell() >= 0 ? currentCell() : topRow_ * columns();
+    cell_ = size;
+    largeQueue_.clear();
+    updateScrollRange();
+    scrollToCell(keep);
+    RedrawThumbnails();
+    emit cellSizeChanged(cell_);
+}
+
+int ThumbnailGrid::largeEdge() const {
+    const int box = cell_ * kBoxWidth / 100;
+    if (box <= kSmallThumbnailRoom) return 0;
+    return box <= 128 ? 128 : 256;
+}
 
 int ThumbnailGrid::cellCount() const {
     return selection_ && selection_->model() ? selection_->model()->rowCount() : 0;
@@ -162,7 +194,8 @@ QRect ThumbnailGrid::pictureBox(int cell) const {
     const int cols = columns();
     const int column = cell % cols;
     const int row = cell / cols - topRow_;
-    return QRect(kBoxLeft + kCellWidth * column, kBoxTop + kCellHeight * row, kBoxWidth, kBoxHeight);
+    return QRect(cell_ * kBoxLeft / 100 + cell_ * column, cell_ * kBoxTop / 100 + cell_ * row,
+                 cell_ * kBoxWidth / 100, cell_ * kBoxHeight / 100);
 }
 
 bool ThumbnailGrid::isCellVisible(int cell) const {
@@ -174,13 +207,31 @@ bool ThumbnailGrid::isCellVisible(int cell) const {
 int ThumbnailGrid::HitCell(const QPoint& point) const {
     if (point.x() < 0 || point.y() < 0) return -1;
     const int cols = columns();
-    const int column = point.x() / kCellWidth;
+    const int column = point.x() / cell_;
     if (column >= cols) return -1;
-    const int dx = point.x() % kCellWidth;
-    const int dy = point.y() % kCellHeight;
-    if (dx < kHitLeft || dx > kHitRight || dy <= kHitTop || dy > kHitBottom) return -1;
-    const int cell = (topRow_ + point.y() / kCellHeight) * cols + column;
+    // Compared in hundredths of the cell, so that 100-pixel cells hit
+    // exactly as the pixel rule says.
+    const int dx = point.x() % cell_ * 100, dy = point.y() % cell_ * 100;
+    if (dx < kHitLeft * cell_ || dx > kHitRight * cell_ || dy <= kHitTop * cell_ || dy > kHitBottom * cell_)
+        return -1;
+    const int cell = (topRow_ + point.y() / cell_) * cols + column;
     return cell < cellCount() ? cell : -1;
+}
+
+int ThumbnailGrid::currentCell() const {
+    if (!selection_) return -1;
+    const QModelIndex current = selection_->currentIndex();
+    return current.isValid() && current.row() < cellCount() ? current.row() : -1;
+}
+
+QString ThumbnailGrid::cellToolTip(int cell) const {
+    const DelFileInfo* record = RecordOfCell(cell);
+    if (!record) return {};
+    const QString state = QString::fromStdString(FoundFileStateText(*record));
+    const StateLook& look = StateLookOf(*record);
+    return QStringLiteral("%1\n状態: %2 (%3)\n%4")
+        .arg(CellName(*record), state.isEmpty() ? QStringLiteral("不明") : state,
+             StateGroupName(look.group), QString::fromUtf8(look.explanation));
 }
 
 // ---------------------------------------------------------------------------
@@ -234,14 +285,17 @@ void ThumbnailGrid::selectRange(int from, int to, bool select) {
 void ThumbnailGrid::onRowsInserted(int first, int last) {
     updateScrollRange();
     for (int cell = first; cell <= last; ++cell)
-        if (isCellVisible(cell))
-            viewport()->update(
-                pictureBox(cell).adjusted(-kBoxLeft, -kBoxTop, kBoxLeft, kCellHeight - kBoxHeight - kBoxTop));
+        if (isCellVisible(cell)) {
+            const QRect box = pictureBox(cell);
+            viewport()->update(QRect(box.left() - cell_ * kBoxLeft / 100, box.top() - cell_ * kBoxTop / 100, cell_, cell_));
+        }
 }
 
 void ThumbnailGrid::onResultsCleared() {
     // A batch still being decoded belongs to records that are gone.
     released_.clear();
+    large_.clear();
+    largeQueue_.clear();
     ++generation_;
 }
 
@@ -266,6 +320,7 @@ void ThumbnailGrid::SortThumbnails(int key, int direction) {
 
 void ThumbnailGrid::RedrawThumbnails() {
     loadQueue_.clear();
+    largeQueue_.clear();
     viewport()->update();
 }
 
@@ -276,9 +331,10 @@ void ThumbnailGrid::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), kBackground);
     painter.setFont(font());
-    // Every paint draws all visible cells, so the load queue is rebuilt from
-    // what is on screen now, in reading order.
+    // Every paint draws all visible cells, so the load queues are rebuilt
+    // from what is on screen now, in reading order.
     loadQueue_.clear();
+    largeQueue_.clear();
     const int cols = columns();
     const int first = topRow_ * cols;
     const int end = std::min(cellCount(), first + (visibleRows() + 1) * cols);
@@ -288,6 +344,12 @@ void ThumbnailGrid::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     for (int cell = first; cell < end; ++cell)
         if (isCellSelected(cell)) painter.drawRect(pictureBox(cell).adjusted(-2, -2, 1, 1));
+    // The keyboard's cell, while the grid has the focus.
+    const int current = currentCell();
+    if (hasFocus() && current >= first && current < end) {
+        painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+        painter.drawRect(pictureBox(current).adjusted(-5, -5, 4, 4));
+    }
     if (banding_) {
         painter.setPen(QPen(kBandColour, 1, Qt::DotLine));
         painter.drawRect(QRect(bandStart_, bandEnd_).normalized());
@@ -299,12 +361,33 @@ void ThumbnailGrid::drawCell(QPainter& painter, int cell) {
     if (!record) return;
     const QRect box = pictureBox(cell);
     painter.fillRect(box, Qt::white);
-    const QPoint name(kNameLeft + (box.left() - kBoxLeft), kNameTop + (box.top() - kBoxTop));
+    const int cellLeft = box.left() - cell_ * kBoxLeft / 100, cellTop = box.top() - cell_ * kBoxTop / 100;
+    const QRect name(cellLeft + cell_ * kNameLeft / 100, cellTop + cell_ * kNameTop / 100, cell_ * kNameWidth / 100,
+                     cell_ - cell_ * kNameTop / 100);
     painter.setPen(Qt::black);
-    const QString text = CutCellName(CellName(*record), painter.fontMetrics(), kNameWidth);
-    painter.drawText(QRect(name.x(), name.y(), kNameWidth, kCellHeight - kNameTop), Qt::AlignLeft | Qt::AlignTop,
-                     text);
+    const QString text = CutCellName(CellName(*record), painter.fontMetrics(), name.width());
+    painter.drawText(name, Qt::AlignLeft | Qt::AlignTop, text);
     drawPicture(painter, box, *record);
+    drawBadge(painter, box, *record);
+}
+
+void ThumbnailGrid::drawBadge(QPainter& painter, const QRect& box, const DelFileInfo& record) {
+    const StateLook& look = StateLookOf(record);
+    if (look.group == StateGroup::Good) return;
+    // A dot of the state's colour in the box's top right corner, with a
+    // white rim so that it shows on any picture.
+    const int size = std::max(14, cell_ / 7);
+    const QRectF dot(box.right() - size - 1, box.top() + 2, size, size);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 2));
+    painter.setBrush(QColor(look.colour));
+    painter.drawEllipse(dot);
+    painter.setPen(QPen(Qt::white, std::max(2, size / 7), Qt::SolidLine, Qt::RoundCap));
+    const QPointF centre = dot.center();
+    painter.drawLine(QPointF(centre.x(), dot.top() + size * 0.25), QPointF(centre.x(), dot.top() + size * 0.55));
+    painter.drawPoint(QPointF(centre.x(), dot.top() + size * 0.75));
+    painter.restore();
 }
 
 void ThumbnailGrid::queueIfNeeded(DelFileInfo& record) {
@@ -342,6 +425,17 @@ void ThumbnailGrid::drawPicture(QPainter& painter, const QRect& box, DelFileInfo
         return;
     }
     if (record.thumbnail && record.thumbnail->width > 0 && record.thumbnail->height > 0) {
+        // Enlarged cells show a thumbnail made at their size once it is there.
+        if (const int edge = largeEdge()) {
+            // A null image stands for one that could not be made.
+            const QImage* large = large_.object(qint64(record.index) << 16 | edge);
+            if (large && !large->isNull()) {
+                drawFitted(*large);
+                return;
+            }
+            if (!large && std::find(largeQueue_.begin(), largeQueue_.end(), record.index) == largeQueue_.end())
+                largeQueue_.push_back(record.index);
+        }
         drawFitted(ImageFromDib(*record.thumbnail));
         return;
     }
@@ -350,6 +444,12 @@ void ThumbnailGrid::drawPicture(QPainter& painter, const QRect& box, DelFileInfo
         return;
     }
     drawIcon();
+}
+
+QImage ThumbnailGrid::largeThumbnail(int record) const {
+    const int edge = largeEdge();
+    const QImage* large = edge ? large_.object(qint64(record) << 16 | edge) : nullptr;
+    return large ? *large : QImage();
 }
 
 void ThumbnailGrid::redrawRecord(int record) {
@@ -425,6 +525,29 @@ int ThumbnailGrid::TimerTick() {
         bytes += item.bytes ? item.bytes->size : 0;
         batch->items.push_back(std::move(item));
     }
+    // Then the larger thumbnails of enlarged cells, from the same data.
+    const int edge = largeEdge();
+    while (edge && loadQueue_.empty() && !largeQueue_.empty() && int(batch->items.size()) < kThumbnailsPerTick &&
+           bytes < kBatchBytes && makingAllowed()) {
+        const qint64 taken = qint64(batch->items.size());
+        if (taken > 0 && clock.elapsed() * (taken + 1) / taken > kTickBudgetMs) break;
+        const int index = largeQueue_.front();
+        largeQueue_.pop_front();
+        DelFileInfo* record = session_->gcDelFileList.Get(size_t(index));
+        if (!record || large_.contains(qint64(index) << 16 | edge)) continue;
+        DecodeBatch::Item item;
+        item.record = index;
+        item.size = record->fileSize;
+        item.firstCluster = FirstCluster(*record);
+        item.edge = edge;
+        try {
+            item.bytes = ReadFoundFileForThumbnail(*session_->volume, *record);
+        } catch (...) {
+            item.bytes.reset();
+        }
+        bytes += item.bytes ? item.bytes->size : 0;
+        batch->items.push_back(std::move(item));
+    }
     inTick_ = false;
     if (batch->items.empty()) return 0;
     decodeBatch(batch);
@@ -438,7 +561,8 @@ void ThumbnailGrid::decodeBatch(std::shared_ptr<DecodeBatch> batch) {
         for (DecodeBatch::Item& item : batch->items) {
             if (!item.bytes) continue;
             try {
-                item.thumbnail = DecodeFoundFileThumbnail(*item.bytes);
+                item.thumbnail = item.edge ? DecodeFoundFileThumbnail(*item.bytes, item.edge)
+                                           : DecodeFoundFileThumbnail(*item.bytes);
             } catch (...) {
                 item.thumbnail.reset();
             }
@@ -458,6 +582,16 @@ void ThumbnailGrid::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {
     for (DecodeBatch::Item& item : batch->items) {
         DelFileInfo* record = session_->gcDelFileList.Get(size_t(item.record));
         if (!record || record->fileSize != item.size || FirstCluster(*record) != item.firstCluster) continue;
+        if (item.edge) {
+            // A larger thumbnail is the grid's own; the record keeps its small one.
+            auto* image = item.thumbnail && item.thumbnail->width > 0 && item.thumbnail->height > 0
+                              ? new QImage(ImageFromDib(*item.thumbnail))
+                              : new QImage();
+            large_.insert(qint64(item.record) << 16 | item.edge, image,
+                          std::max<qsizetype>(1, qsizetype(image->width()) * image->height()));
+            redrawRecord(item.record);
+            continue;
+        }
         record->thumbnail = item.thumbnail;
         if (item.thumbnail) {
             session_->ThumbnailQueue.Add(item.record);
@@ -597,6 +731,108 @@ void ThumbnailGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     if (!controller_.commandsEnabled()) return;
     const int cell = HitCell(event->position().toPoint());
     if (cell >= 0) pendingOpen_ = recordOfCell(cell);
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard, wheel and tool tips
+
+void ThumbnailGrid::scrollToCell(int cell) {
+    if (cell < 0) return;
+    const int row = cell / columns();
+    if (row < topRow_)
+        setTopRow(row);
+    else if (row >= topRow_ + visibleRows())
+        setTopRow(row - visibleRows() + 1);
+}
+
+void ThumbnailGrid::moveCurrent(int cell, Qt::KeyboardModifiers modifiers) {
+    if (!selection_ || cellCount() == 0) return;
+    cell = std::clamp(cell, 0, cellCount() - 1);
+    const QModelIndex index = indexOfCell(cell);
+    if (modifiers & Qt::ShiftModifier) {
+        // From the anchor to here, as a Shift-click.
+        const int from = anchor_ < 0 ? 0 : anchor_;
+        selection_->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        selection_->select(QItemSelection(indexOfCell(std::min(from, cell)), indexOfCell(std::max(from, cell))),
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else if (modifiers & Qt::ControlModifier) {
+        // Ctrl moves without choosing; Ctrl+Space chooses.
+        selection_->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    } else {
+        selectOnly(cell);
+        anchor_ = cell;
+        anchorSelects_ = true;
+    }
+    scrollToCell(cell);
+    viewport()->update();
+}
+
+void ThumbnailGrid::keyPressEvent(QKeyEvent* event) {
+    if (!selection_ || cellCount() == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const int current = currentCell();
+    const int cols = columns();
+    const int page = cols * visibleRows();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (event->matches(QKeySequence::SelectAll)) {
+        selection_->select(QItemSelection(indexOfCell(0), indexOfCell(cellCount() - 1)),
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Left: moveCurrent(current < 0 ? 0 : current - 1, mods); return;
+    case Qt::Key_Right: moveCurrent(current < 0 ? 0 : current + 1, mods); return;
+    case Qt::Key_Up: moveCurrent(current < 0 ? 0 : (current >= cols ? current - cols : current), mods); return;
+    case Qt::Key_Down:
+        moveCurrent(current < 0 ? 0 : (current + cols < cellCount() ? current + cols : current), mods);
+        return;
+    case Qt::Key_Home: moveCurrent(0, mods); return;
+    case Qt::Key_End: moveCurrent(cellCount() - 1, mods); return;
+    case Qt::Key_PageUp: moveCurrent(current < 0 ? 0 : current - page, mods); return;
+    case Qt::Key_PageDown: moveCurrent(current < 0 ? 0 : current + page, mods); return;
+    case Qt::Key_Space:
+        if ((mods & Qt::ControlModifier) && current >= 0) {
+            const bool was = isCellSelected(current);
+            setCellSelected(current, !was);
+            anchor_ = current;
+            anchorSelects_ = !was;
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Taken on the next tick, as a double click is.
+        if (current >= 0 && controller_.commandsEnabled()) pendingOpen_ = recordOfCell(current);
+        return;
+    default: break;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void ThumbnailGrid::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // Ctrl+wheel enlarges (away from the user) or shrinks the cells.
+    const int notches = event->angleDelta().y() / 120;
+    if (notches != 0) setCellSize(cell_ + notches * kZoomStep);
+    event->accept();
+}
+
+bool ThumbnailGrid::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int cell = HitCell(help->pos());
+        if (cell >= 0)
+            QToolTip::showText(help->globalPos(), cellToolTip(cell), viewport(), pictureBox(cell));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void ThumbnailGrid::resizeEvent(QResizeEvent* event) {

@@ -1,7 +1,11 @@
 // The thumbnail grid: one 100 x 100 cell per row of the shown found files, in
 // their order, each a picture box with the file's name under it. The grid has
 // no selection of its own: it reads and changes the views' shared selection
-// model, so every view always shows the same chosen files.
+// model, so every view always shows the same chosen files. A file in any
+// state but good carries a badge of its state's colour; the pointer's cell
+// names its state in a tool tip. The cells can be enlarged (setCellSize,
+// Ctrl+wheel) up to pictures of 256 pixels, whose thumbnails are then made
+// again at that size. The keyboard moves and selects like a file window.
 // Thumbnails the search did not make are made here on demand, a few per timer
 // tick and only for cells that were drawn: a tick reads their bytes from the
 // volume, a worker thread decodes them, and the interface thread takes the
@@ -14,6 +18,8 @@
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QPointer>
+#include <QCache>
+#include <QImage>
 #include <QThreadPool>
 #include <deque>
 #include <memory>
@@ -29,8 +35,11 @@ class SearchController;
 class ThumbnailGrid : public QAbstractScrollArea {
     Q_OBJECT
 public:
+    // The cell size at first and the smallest; the cells are square.
     static constexpr int kCellWidth = 100;
     static constexpr int kCellHeight = 100;
+    // The largest cell: a picture box of 256 pixels.
+    static constexpr int kMaxCellSize = 320;
     static constexpr int kTimerMs = 50;
     static constexpr int kThumbnailsPerTick = 10;
     // A tick makes no thumbnail that would, at its pace so far, end past this
@@ -56,6 +65,11 @@ public:
     // Empties the load queue and redraws the visible cells.
     void RedrawThumbnails();
 
+    // The cell's edge in pixels (kCellWidth .. kMaxCellSize); a change keeps
+    // the current cell (else the first one shown) in view.
+    int cellSize() const { return cell_; }
+    void setCellSize(int size);
+
     // Geometry from the grid's outer size (frame and scroll bar included).
     int columns() const;
     int visibleRows() const;
@@ -70,6 +84,10 @@ public:
     // The picture box of a cell in viewport coordinates (also for cells out of view).
     QRect pictureBox(int cell) const;
     bool isCellVisible(int cell) const;
+    // The cell the keyboard is on (the selection's current row), or -1.
+    int currentCell() const;
+    // What the tool tip over a cell says: its name and state.
+    QString cellToolTip(int cell) const;
 
     // The list row (and record) a cell shows.
     int recordOfCell(int cell) const;
@@ -91,10 +109,14 @@ public:
     bool timerRunning() const { return timer_.isActive(); }
     // The most thumbnails the grid lets the session hold.
     int heldBound() const;
+    // The larger thumbnail made for a record at the current cell size, or
+    // a null image.
+    QImage largeThumbnail(int record) const;
 
 signals:
     // After the thumbnails of a tick came back from decoding (benchmarks and tests).
     void thumbnailsMade(int count);
+    void cellSizeChanged(int size);
     // A double click on a cell, taken on the next tick (the row it shows).
     void openRequested(int row);
     // The right button over the grid, at a global point.
@@ -107,6 +129,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -118,7 +143,12 @@ private:
     void updateScrollRange();
     void drawCell(QPainter& painter, int cell);
     void drawPicture(QPainter& painter, const QRect& box, DelFileInfo& record);
+    void drawBadge(QPainter& painter, const QRect& box, const DelFileInfo& record);
     void queueIfNeeded(DelFileInfo& record);
+    // The edge of the larger thumbnail the current size wants (0: none).
+    int largeEdge() const;
+    void moveCurrent(int cell, Qt::KeyboardModifiers modifiers);
+    void scrollToCell(int cell);
     struct DecodeBatch;
     void decodeBatch(std::shared_ptr<DecodeBatch> batch);
     void takeDecoded(const std::shared_ptr<DecodeBatch>& batch);
@@ -135,10 +165,15 @@ private:
     SearchController& controller_;
     SearchSession* session_;
     QPointer<QItemSelectionModel> selection_;
+    int cell_ = kCellWidth;
     int topRow_ = 0;
     int maxTopRow_ = 0;
     int pageStep_ = 1;
     std::deque<int> loadQueue_;
+    // Records whose larger thumbnail is wanted, and those made (by record
+    // and edge; the cost is their pixels).
+    std::deque<int> largeQueue_;
+    QCache<qint64, QImage> large_{64 << 20 >> 2};
     bool inTick_ = false;
     int pendingOpen_ = -1;
     int anchor_ = -1;

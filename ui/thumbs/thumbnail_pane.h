@@ -1,10 +1,12 @@
-// The thumbnail pane of the right side: the sort bar on top, the grid below.
-// The sort bar is greyed with the window's commands; the grid stays usable.
+// The thumbnail pane of the right side: the sort bar on top with the zoom
+// slider beside it, the grid below. The sort bar is greyed with the window's
+// commands; the grid and the slider stay usable.
 #pragma once
 
 #include <QWidget>
 
 class QItemSelectionModel;
+class QSlider;
 
 namespace veld {
 
@@ -20,10 +22,13 @@ public:
 
     ThumbnailGrid* grid() const { return grid_; }
     ThumbnailSortBar* sortBar() const { return bar_; }
+    // The size of the grid's cells.
+    QSlider* zoomSlider() const { return zoom_; }
 
 private:
     ThumbnailGrid* grid_ = nullptr;
     ThumbnailSortBar* bar_ = nullptr;
+    QSlider* zoom_ = nullptr;
 };
 
 }  // namespace veld

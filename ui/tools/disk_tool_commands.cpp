@@ -18,7 +18,6 @@ namespace veld {
 namespace {
 
 DiskToolChooser gChooser;
-QuestionAnswerer gAnswerer;
 WriteTargetRules gRules;
 
 const char kImageFilter[] = "ディスクイメージ (*.img)";
@@ -86,9 +85,10 @@ std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoic
     return path;
 }
 
-void ShowOpenFailure(const DiskJob& job) {
+void ShowOpenFailure(const DiskJob& job, const std::string& what) {
+    // The short text, then what could not be opened and why.
     const std::string& text = job.OpenFailureText();
-    MessageBoxText("%s", text.empty() ? DiskToolOpenErrorText() : text.c_str());
+    ErrorBox(nullptr, "%s\n%s", DiskToolOpenErrorText(), text.empty() ? (what + ": 開けません").c_str() : text.c_str());
     MessageBoxText("%s", DiskToolAbortedText());
 }
 
@@ -99,20 +99,12 @@ void RunDialog(DiskToolDialog& dialog) {
 }  // namespace
 
 void SetDiskToolChooserForTest(DiskToolChooser chooser) { gChooser = std::move(chooser); }
-void SetQuestionAnswererForTest(QuestionAnswerer answerer) { gAnswerer = std::move(answerer); }
 void SetWriteTargetRulesForTest(const WriteTargetRules& rules) { gRules = rules; }
 
 std::string ImageFolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return path;
     return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-bool AskYesNo(QWidget* owner, const QString& text) {
-    LogLine("MsgBox %s", text.toUtf8().constData());
-    if (gAnswerer) return gAnswerer(text);
-    return QMessageBox::question(owner, QStringLiteral("Veld"), text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
@@ -138,7 +130,7 @@ void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
         code = job->Open(0, choice.devicePath, path, true);
     }
     if (code != DiskOpenOk) {
-        ShowOpenFailure(*job);
+        ShowOpenFailure(*job, choice.devicePath);
         return;
     }
     SaveDiskDialog dialog(std::move(job), context.owner);
@@ -157,7 +149,7 @@ void RunRestoreDiskImage(SearchController& controller, QWidget* owner) {
     // image is exactly its size; nothing is written yet.
     auto job = std::make_unique<DiskRestoreJob>();
     if (job->Open(path, 0, choice.devicePath, gRules) != DiskOpenOk) {
-        ShowOpenFailure(*job);
+        ShowOpenFailure(*job, choice.devicePath);
         return;
     }
     const QString question =
@@ -181,11 +173,11 @@ void RunCompleteErase(SearchController& controller, QWidget* owner) {
     WriteTarget target;
     std::string message;
     if (!LocateWriteTarget(0, choice.devicePath, gRules, &target, &message)) {
-        MessageBoxText("%s\n%s", DiskToolOpenErrorText(), message.c_str());
+        ErrorBox(nullptr, "%s\n%s", DiskToolOpenErrorText(), message.c_str());
         return;
     }
     if (CheckWriteTarget(target, gRules, &message) != DiskOpenOk) {
-        MessageBoxText("%s", message.c_str());
+        ErrorBox(nullptr, "%s", message.c_str());
         return;
     }
 
@@ -194,7 +186,7 @@ void RunCompleteErase(SearchController& controller, QWidget* owner) {
 
     auto job = std::make_unique<DiskEraseJob>();
     if (job->Open(0, choice.devicePath, confirm.pentagon() ? EraseDod : ErasePlain, gRules) != DiskOpenOk) {
-        ShowOpenFailure(*job);
+        ShowOpenFailure(*job, choice.devicePath);
         return;
     }
     EraseDiskDialog dialog(std::move(job), context.owner);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "tools/write_target.h"
+#include "ui/message_boxes.h"
 
 class QWidget;
 
@@ -43,16 +44,12 @@ void RunCompleteErase(SearchController& controller, QWidget* owner);
 // before the last "/" (the path itself when it has none).
 std::string ImageFolderOf(const std::string& path);
 
-// Asks a Yes/No question; true for Yes (the default button is No).
-bool AskYesNo(QWidget* owner, const QString& text);
-
 // Tests stand in for the drive selection (false: cancelled), the Yes/No
-// questions, and the writing rules' mount table and device trees. Empty
-// functions (default rules) restore the real ones.
+// questions (SetQuestionAnswererForTest, ui/message_boxes.h), and the
+// writing rules' mount table and device trees. Empty functions (default
+// rules) restore the real ones.
 using DiskToolChooser = std::function<bool(DiskToolKind kind, DiskToolChoice* choice)>;
 void SetDiskToolChooserForTest(DiskToolChooser chooser);
-using QuestionAnswerer = std::function<bool(const QString& text)>;
-void SetQuestionAnswererForTest(QuestionAnswerer answerer);
 void SetWriteTargetRulesForTest(const WriteTargetRules& rules);
 
 }  // namespace veld

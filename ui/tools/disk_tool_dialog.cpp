@@ -79,7 +79,7 @@ int DiskToolDialog::exec() {
     if (!job_->Start()) {
         setWorkOver();
         result_ = job_->Finish();
-        MessageBoxText("%s", DiskToolOpenErrorText());
+        ErrorBox(this, "%s\n作業のスレッドを起動できません", DiskToolOpenErrorText());
         return Rejected;
     }
     timer_->start();
@@ -115,7 +115,7 @@ void DiskToolDialog::finishJob() {
         std::string text = job_->OutcomeText();
         const std::string detail = job_->DetailText();
         if (!detail.empty()) text += "\n" + detail;
-        MessageBoxText("%s", text.c_str());
+        ErrorBox(this, "%s", text.c_str());
     }
     reject();
 }

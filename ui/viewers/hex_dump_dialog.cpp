@@ -103,7 +103,8 @@ void HexDumpDialog::showPage() {
     if (fileMode) {
         if (!file.open(QIODevice::ReadOnly)) {
             opened = false;
-            MessageBoxText("ファイルをオープンできません");
+            ErrorBox(this, "ファイルをオープンできません\n%s: %s", path_.toUtf8().constData(),
+                     file.errorString().toUtf8().constData());
         } else {
             size_ = file.size();
         }

@@ -171,9 +171,34 @@ void PreviewWindow::resizeEvent(QResizeEvent* event) {
     update();
 }
 
+bool PreviewWindow::TurnPage(int step) {
+    QImage picture;
+    QString caption;
+    if (!turner_ || !turner_(step, &picture, &caption) || picture.isNull()) return false;
+    // The shown page is replaced: paging through a card keeps one picture.
+    if (!pages_.empty()) pages_.back() = picture;
+    current_ = picture;
+    caption_ = caption;
+    setWindowTitle(caption_);
+    hbar_->setValue(0);
+    vbar_->setValue(0);
+    updateRanges();
+    update();
+    return true;
+}
+
 void PreviewWindow::keyPressEvent(QKeyEvent* event) {
     // The space bar acts on release; it must not press the default button.
     if (event->key() == Qt::Key_Space) return;
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_PageUp: TurnPage(-1); return;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+    case Qt::Key_PageDown: TurnPage(1); return;
+    default: break;
+    }
     QDialog::keyPressEvent(event);
 }
 

@@ -1,12 +1,15 @@
 // The modal preview of a found picture: the picture fitted into the window,
 // or at its own size with scroll bars; the space bar switches between the
 // two and the choice is kept in [BMPV] DISPALL. The window rectangle is kept
-// under [WindowPos] BmpViewSimple when window positions are saved.
+// under [WindowPos] BmpViewSimple when window positions are saved. With a
+// page turner, the arrow keys (and Page Up/Down) show the previous or next
+// picture in the order the views show them.
 #pragma once
 
 #include <QDialog>
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <vector>
 
 class QScrollBar;
@@ -39,6 +42,14 @@ public:
     // Adds a page without running the window (Show and the tests use it).
     void AddPage(const QImage& picture, const QString& caption);
 
+    // Gives the picture step files away (-1 previous, +1 next) with its
+    // caption; false when there is none that way.
+    using PageTurner = std::function<bool(int step, QImage* picture, QString* caption)>;
+    void setPageTurner(PageTurner turner) { turner_ = std::move(turner); }
+    // Shows the picture one step away, as the arrow keys do; false when
+    // there is none.
+    bool TurnPage(int step);
+
     // 1: fit the picture into the window, 0: own size with scrolling.
     int displayMode() const { return fitMode_ ? 1 : 0; }
     void toggleDisplayMode();
@@ -67,6 +78,7 @@ private:
     QImage current_;
     QString caption_;
     bool fitMode_ = true;
+    PageTurner turner_;
     int allPageConvert_ = 0;
     QRect drawn_;
     QScrollBar* hbar_ = nullptr;
