@@ -85,7 +85,9 @@ uint64_t ClusterEnd(const DiskVolume& volume, const ClusterMap& map) {
 void Place(SearchSession& session, Candidate& k, const std::vector<uint64_t>& planned, bool strict) {
     const ClusterMap& map = session.clusterMap;
     const uint64_t end = ClusterEnd(*session.volume, map);
-    k.clusters.assign(size_t(std::min<uint64_t>(k.needed, end > k.start ? end - k.start : 0)), 0);
+    // A chain may lead anywhere on the card; a run only to its end.
+    const uint64_t room = k.layout == ClusterLayout::Planned ? end : end > k.start ? end - k.start : 0;
+    k.clusters.assign(size_t(std::min<uint64_t>(k.needed, room)), 0);
     k.collected = 0;
     k.gaps = false;
     if (k.clusters.empty()) return;
