@@ -22,6 +22,17 @@ std::string FormatSizeText(uint64_t v) {
 
 std::string TypeNameOfExtension(const std::string& ext) {
     if (auto name = Platform().typeName(ext); name && !name->empty()) return CutUtf8(*name, 100);
+    // RAW types some desktops' databases lack.
+    static const struct {
+        const char* ext;
+        const char* name;
+    } kRawNames[] = {{"3FR", "Hasselblad RAW 画像"}, {"ERF", "Epson RAW 画像"}, {"SRW", "Samsung RAW 画像"},
+                     {"NRW", "Nikon RAW 画像"},      {"SR2", "Sony RAW 画像"},  {"CR3", "Canon RAW 画像"}};
+    std::string key = ext;
+    TrimBlanks(key);
+    UpperAscii(key);
+    for (const auto& row : kRawNames)
+        if (key == row.ext) return row.name;
     return ext + "ﾌｧｲﾙ";
 }
 

@@ -9,7 +9,9 @@
 #   exfat-deleted   mkfs.exfat, filled by our builder, every other file deleted
 #   exfat-quick     the same card quick-formatted (mkfs.exfat again)
 # For each card and file type it prints how many of the files the card held
-# come back byte for byte from `veld-cli search --save`, from an earlier
+# come back byte for byte from `veld-cli search --save` (and of those, how
+# many Veld lists with a shooting or recording date, and how many pictures
+# with a thumbnail made during the search), from an earlier
 # veld-cli (--before PATH) and from PhotoRec's whole-card carve
 # (photorec /cmd IMG partition_none,options,paranoid,fileopt,everything,enable,search).
 #
@@ -68,6 +70,7 @@ mapfile -t list < <(cd "$files" && ls | sort)
 total=0
 for f in "${list[@]}"; do total=$((total + $(stat -c %s "$files/$f"))); done
 mib=$(( total / 1048576 * 2 + 32 ))
+[ "$mib" -ge 320 ] || mib=320  # FAT32 with 4 KiB clusters needs 65,525 of them
 
 # The type of a file by its name, as this benchmark counts it.
 type_of() {
@@ -131,7 +134,7 @@ count_back() {  # WANTED_FILE FOLDER -> "type count" lines
   for t in "${!got[@]}"; do echo "$t ${got[$t]}"; done
 }
 
-printf '%-14s %-5s %6s %8s %8s %9s\n' card type files before veld photorec
+printf '%-14s %-5s %6s %8s %8s %6s %6s %9s\n' card type files before veld dated thumb photorec
 for card in fat32-deleted fat32-quick exfat-deleted exfat-quick; do
   img="$tmp/$card.img"
   case "$card" in
@@ -141,12 +144,24 @@ for card in fat32-deleted fat32-quick exfat-deleted exfat-quick; do
     exfat-quick) make_exfat "$img" 0 1 ;;
   esac
   held "$card" > "$tmp/wanted"
-  declare -A want=() veld=() old=() rec=()
+  declare -A want=() veld=() old=() rec=() dated=() thumb=()
   while read -r h; do t=${original_type[$h]}; want[$t]=$(( ${want[$t]:-0} + 1 )); done < "$tmp/wanted"
 
   rm -rf "$tmp/veld" "$tmp/before"
-  "$cli" search --save "$tmp/veld" --flat "$img" > /dev/null 2>&1 || true
+  "$cli" search --json --save "$tmp/veld" --flat "$img" > "$tmp/veld.json" 2>/dev/null || true
   while read -r t n; do veld[$t]=$n; done < <(count_back "$tmp/wanted" "$tmp/veld")
+  # The date and thumbnail of each wanted file Veld gave back.
+  sort -u "$tmp/wanted" > "$tmp/wanted.sorted"
+  while IFS= read -r line; do
+    saved=$(sed -n 's/.*"saved":"\([^"]*\)".*/\1/p' <<< "$line")
+    [ -n "$saved" ] && [ -f "$saved" ] || continue
+    h=$(sha256sum < "$saved" | cut -c1-64)
+    grep -qx "$h" "$tmp/wanted.sorted" || continue
+    t=${original_type[$h]}
+    grep -q '"shot":"[0-9]' <<< "$line" && dated[$t]=$(( ${dated[$t]:-0} + 1 ))
+    grep -q '"has_thumbnail":true' <<< "$line" && thumb[$t]=$(( ${thumb[$t]:-0} + 1 ))
+    sed -i "/^$h\$/d" "$tmp/wanted.sorted"  # a file listed twice (entry and carve) counts once
+  done < "$tmp/veld.json"
   if [ -n "$before" ]; then
     "$before" search --save "$tmp/before" --flat "$img" > /dev/null 2>&1 || true
     while read -r t n; do old[$t]=$n; done < <(count_back "$tmp/wanted" "$tmp/before")
@@ -158,14 +173,15 @@ for card in fat32-deleted fat32-quick exfat-deleted exfat-quick; do
     mkdir -p "$tmp/rec.1"
     while read -r t n; do rec[$t]=$n; done < <(count_back "$tmp/wanted" "$tmp/rec.1")
   fi
-  sum_w=0 sum_v=0 sum_b=0 sum_r=0
+  sum_w=0 sum_v=0 sum_b=0 sum_r=0 sum_d=0 sum_t=0
   for t in $(printf '%s\n' "${!want[@]}" | sort); do
-    w=${want[$t]} v=${veld[$t]:-0} b=${old[$t]:-0} r=${rec[$t]:-0}
+    w=${want[$t]} v=${veld[$t]:-0} b=${old[$t]:-0} r=${rec[$t]:-0} d=${dated[$t]:-0} p=${thumb[$t]:-0}
     sum_w=$((sum_w + w)) sum_v=$((sum_v + v)) sum_b=$((sum_b + b)) sum_r=$((sum_r + r))
-    printf '%-14s %-5s %6d %8s %8d %9s\n' "$card" "$t" "$w" "$([ -n "$before" ] && echo "$b" || echo -)" "$v" \
-      "$([ "$peer" = 1 ] && echo "$r" || echo -)"
+    sum_d=$((sum_d + d)) sum_t=$((sum_t + p))
+    printf '%-14s %-5s %6d %8s %8d %6d %6d %9s\n' "$card" "$t" "$w" "$([ -n "$before" ] && echo "$b" || echo -)" \
+      "$v" "$d" "$p" "$([ "$peer" = 1 ] && echo "$r" || echo -)"
   done
-  printf '%-14s %-5s %6d %8s %8d %9s\n' "$card" all "$sum_w" "$([ -n "$before" ] && echo "$sum_b" || echo -)" \
-    "$sum_v" "$([ "$peer" = 1 ] && echo "$sum_r" || echo -)"
-  unset want veld old rec
+  printf '%-14s %-5s %6d %8s %8d %6d %6d %9s\n' "$card" all "$sum_w" "$([ -n "$before" ] && echo "$sum_b" || echo -)" \
+    "$sum_v" "$sum_d" "$sum_t" "$([ "$peer" = 1 ] && echo "$sum_r" || echo -)"
+  unset want veld old rec dated thumb
 done

@@ -86,12 +86,12 @@ int ExfatCard(const std::string& image, uint64_t mib, int deleteEvery, const std
     }
     auto dcim = card.AddDir(card.Root(), "DCIM");
     auto folder = card.AddDir(dcim, "100VELD");
-    int n = 0;
-    for (const std::string& file : files) {
-        const Bytes bytes = Load(file);
-        auto node = card.AddFile(folder, fs::path(file).filename().string(), bytes);
-        if (deleteEvery > 0 && ++n % deleteEvery == 0) card.Delete(node);
-    }
+    // All files are written first, then some deleted, as on a camera: a
+    // file deleted at once would give its clusters to the next one.
+    std::vector<veld::test::ExfatImageBuilder::Node> nodes;
+    for (const std::string& file : files) nodes.push_back(card.AddFile(folder, fs::path(file).filename().string(), Load(file)));
+    for (size_t n = 1; deleteEvery > 0 && n <= nodes.size(); ++n)
+        if (n % size_t(deleteEvery) == 0) card.Delete(nodes[n - 1]);
     const std::string problem = card.Finish();
     if (!problem.empty()) {
         std::fprintf(stderr, "make_format_files: %s\n", problem.c_str());

@@ -40,6 +40,12 @@ bool MediaFormatIsHeif(MediaFormat format) {
     return format == FormatHeic || format == FormatHeif || format == FormatAvif;
 }
 
+bool ExtensionIsPicture(const std::string& extension) {
+    const std::string type = ContentTypeOfExtension(extension);
+    if (type.size() >= 5 && CompareNoCase(type.substr(0, 5), "image") == 0) return true;
+    return MediaFormatIsPicture(MediaFormatOfExtension(extension));
+}
+
 MediaFormat MediaFormatOfExtension(const std::string& extension) {
     std::string key = extension;
     TrimBlanks(key);

@@ -49,6 +49,10 @@ bool MediaFormatIsPicture(MediaFormat format);
 bool MediaFormatIsRaw(MediaFormat format);
 // True for the HEIF family (decoded by the HEIF library).
 bool MediaFormatIsHeif(MediaFormat format);
+// Whether files of the extension are pictures: the desktop's content type
+// for it is an image type, or it names one of the picture formats above
+// (some RAW types are missing from the MIME database).
+bool ExtensionIsPicture(const std::string& extension);
 // The format a file name's extension names (case ignored); FormatNone when
 // it names none of them.
 MediaFormat MediaFormatOfExtension(const std::string& extension);

@@ -55,13 +55,6 @@ int32_t StateOfClaim(ContiguousClaim claim) {
     return StateInvalidStart;
 }
 
-bool StartsWithImage(const std::string& contentType) {
-    if (contentType.size() < 5) return false;
-    std::string head = contentType.substr(0, 5);
-    UpperAscii(head);
-    return head == "IMAGE";
-}
-
 bool IsDuplicate(const DelFileInfo& r, const DelFileInfo& e) {
     if (r.hasClusterList() && e.hasClusterList())
         return r.clusterList[0] == e.clusterList[0] && r.name == e.name && r.clustersNeeded == e.clustersNeeded;
@@ -140,11 +133,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     r.extension = ExtensionOf(r);
     // HEIF and RAW pictures are pictures even where the desktop's type
     // database has no entry for their extension.
-    r.isImage = StartsWithImage(ContentTypeOfExtension(r.extension)) ||
-                        MediaFormatIsPicture(MediaFormat(r.media.format)) ||
-                        MediaFormatIsPicture(MediaFormatOfExtension(r.extension))
-                    ? 1
-                    : 0;
+    r.isImage = ExtensionIsPicture(r.extension) || MediaFormatIsPicture(MediaFormat(r.media.format)) ? 1 : 0;
 
     const uint64_t start = r.startCluster;
     const int startState = ClusterState(session.clusterMap, start);

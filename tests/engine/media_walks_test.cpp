@@ -133,6 +133,10 @@ TEST(MediaWalks, RawFilesAreCarvedWholeWithTheirMakeDateAndPreview) {
         EXPECT_EQ(Extracted(v, *r), f.bytes);
         EXPECT_EQ(FoundFileStateText(*r), "良");
         EXPECT_EQ(r->isImage, 1);
+        // Listed with the pictures in the tree, with a type name, also where
+        // the MIME database has no entry for the extension.
+        EXPECT_TRUE(ExtensionIsPicture(r->extension));
+        EXPECT_EQ(FoundFileColumnText(*r, ColType).find("ﾌｧｲﾙ"), std::string::npos);
         EXPECT_EQ(r->jpeg.make, f.make);
         EXPECT_EQ(r->jpeg.model, f.model);
         EXPECT_EQ(FoundFileShootingDate(*r), "2024/05/06 07:08:09");

@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "base/format_text.h"
+#include "finder/media_format.h"
 #include "ui/clipped_text_tip.h"
 #include "ui/found_file_filter.h"
 #include "ui/search_controller.h"
@@ -50,10 +51,6 @@ QIcon ColourDot(const QColor& colour) {
     painter.setBrush(colour);
     painter.drawEllipse(QRectF(1.5, 1.5, 9, 9));
     return QIcon(dot);
-}
-
-bool IsPictureContentType(const std::string& type) {
-    return type.size() >= 5 && CompareNoCase(type.substr(0, 5), "image") == 0;
 }
 
 }  // namespace
@@ -241,7 +238,7 @@ void FoundFileTree::Rebuild() {
         int n = std::snprintf(label.data(), label.size(), ".%s [(%3d)%s]", tally.extension.c_str(), int(tally.count),
                               typeName.c_str());
         label.resize(size_t(n > 0 ? n : 0));
-        bool picture = IsPictureContentType(ContentTypeOfExtension(tally.extension));
+        bool picture = ExtensionIsPicture(tally.extension);
         auto* node = new QTreeWidgetItem(picture ? pictures : others, QStringList(QString::fromStdString(label)));
         node->setIcon(0, ExtensionIcon(tally.extension));
         node->setData(0, kNodeCodeRole, picture ? NodePictureExtension : NodeOtherExtension);
