@@ -331,6 +331,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             if (!all && session.ThumbnailPending(streamed)) break;
             std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(streamed);
             if (!record) break;
+            if (!record->listed) continue;  // withdrawn: the same file as another record
             // Standard output on the same terminal: the progress line steps aside.
             if (terminal && ::isatty(STDOUT_FILENO)) progress.Clear();
             std::printf("%s\n", FoundFileJson(*record, std::nullopt).c_str());

@@ -182,13 +182,14 @@ TEST_F(ScannerTest, FirstByteMarks) {
     Slot unprintable = ShortSlot("XY.TXT", 0xE5);
     unprintable[1] = 0x90;                               // second byte not printable
     root.AddRaw(unprintable);
+    root.AddRaw(ShortSlot("OLDLABEL", 0xE5, 0, 0, 0x08));  // a deleted volume label: no file
     root.AddEnd();
     root.AddRaw(ShortSlot("GONE.TXT", 0xE5));           // after the end: not read
     Use(b);
     ScanRoot(b);
 
     EXPECT_EQ(ListedNames(), (std::set<std::string>{"#ANJI   .JPG", "#FTER   .TXT", "##      .TXT"}));
-    EXPECT_EQ(session.fileCount.load(), 4);
+    EXPECT_EQ(session.fileCount.load(), 5);
 }
 
 TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
