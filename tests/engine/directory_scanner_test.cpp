@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -239,6 +240,48 @@ TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
     EXPECT_EQ(ClusterState(session.clusterMap, 20), FA_DEL_DIR);
     EXPECT_EQ(ClusterState(session.clusterMap, 21), FA_DEL_DIR);
     EXPECT_EQ(ClusterState(session.clusterMap, 22), FA_EMPTY);
+}
+
+// A deleted folder whose own entries still look live (only the folder's
+// entry was marked): they are deleted files of it, found both when the
+// folder is reached from its parent and when it is read on its own; a live
+// sub-folder entry in it is followed as a deleted one.
+TEST_F(ScannerTest, EntriesThatLookLiveInADeletedFolderAreItsDeletedFiles) {
+    for (bool fromParent : {true, false}) {
+        SCOPED_TRACE(fromParent ? "reached from its parent" : "read on its own");
+        session.ClearFoundFileLists();
+        FatImageBuilder b(Fat16Card());
+        auto kept = test::MakeTestJpeg(160, 120), inner = test::MakeTestJpeg(64, 48);
+        auto old = b.Root().AddDeletedDir("OLD", 120);
+        Entry photo;
+        photo.name = "KEEP.JPG";
+        photo.startCluster = 130;
+        photo.size = uint32_t(kept.size());
+        old.Add(photo);
+        b.WriteCluster(130, kept);
+        auto sub = old.AddDir("SUB", 140);
+        b.SetFat(140, 0);  // freed with the folder
+        Entry innerPhoto = photo;
+        innerPhoto.name = "INNER.JPG";
+        innerPhoto.startCluster = 150;
+        innerPhoto.size = uint32_t(inner.size());
+        sub.Add(innerPhoto);
+        b.WriteCluster(150, inner);
+        Use(b);
+        if (fromParent)
+            ScanRoot(b);
+        else
+            ScanContiguous(120);
+
+        std::map<std::string, DelFileInfo> byName;
+        for (auto& r : Listed()) byName[*r.name] = r;
+        ASSERT_TRUE(byName.count("KEEP    .JPG"));
+        EXPECT_EQ(byName["KEEP    .JPG"].state, StateComplete);
+        EXPECT_EQ(byName["KEEP    .JPG"].clusterList[0], 130u);
+        ASSERT_TRUE(byName.count("INNER   .JPG"));
+        EXPECT_EQ(byName["INNER   .JPG"].state, StateComplete);
+        EXPECT_EQ(ClusterState(session.clusterMap, 130), FA_DEL_FILE);
+    }
 }
 
 TEST_F(ScannerTest, ContiguousModeEndsAtLastCluster) {
