@@ -258,7 +258,10 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
 
         blockFiles_ = 0;
         blockFolders_ = 0;
-        ownBlock_ = lost_ && !fixedRoot && i == 0 && IsOwnFirstBlock(block.data(), bytes, cluster);
+        // Only a cluster the card calls free: a live folder's own block
+        // (a search over part of the card meets those too) keeps its rule.
+        ownBlock_ = lost_ && !fixedRoot && i == 0 && !AllocatedOnCard(map, cluster) &&
+                    IsOwnFirstBlock(block.data(), bytes, cluster);
         WalkEntries(block.data(), bytes);
         if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
             SetClusterState(session_.clusterMap, cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);

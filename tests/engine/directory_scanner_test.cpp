@@ -368,16 +368,30 @@ TEST_F(ScannerTest, DescentIsBoundedInDepth) {
 TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {
     FatImageBuilder b(Fat16Card());
     auto jpeg = test::MakeTestJpeg(48, 32);
-    auto dcim = b.Root().AddDir("DCIM", 3);
+    // DCIM in clusters 3 and 5: its dot entries and empty files fill the
+    // first, the entries below stand in the second.
+    Entry folder;
+    folder.name = "DCIM";
+    folder.attributes = test::kAttrDirectory;
+    folder.startCluster = 3;
+    b.Root().Add(folder);
+    b.MakeChain({3, 5});
+    DirWriter dcim = b.Dir({3, 5});
+    dcim.AddDotEntries(0);
+    for (int i = 0; dcim.NextSlot() < b.ClusterSize() / 32; ++i) {
+        Entry empty;
+        empty.name = "F" + std::to_string(i) + ".TXT";
+        dcim.Add(empty);
+    }
     dcim.AddFileOfSize("BIG.DAT", 0x01FF, 100);  // start cluster bytes FF 01
     dcim.AddFileOfSize("SMALL.TXT", 600, 10);
     dcim.AddDeletedFile("DEL1.JPG", 700, jpeg);
     dcim.AddDeletedFile("DEL2.JPG", 710, jpeg);
     Use(b);
 
-    // The block really is taken for JPEG data by the classifier.
-    std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(3)),
-                               b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(4)));
+    // The second block really is taken for JPEG data by the classifier.
+    std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(5)),
+                               b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(6)));
     ASSERT_EQ(ClassifyCluster(*session.volume, block.data(), block.size()), CC_JPEG_DATA);
 
     ScanRoot(b);
