@@ -155,8 +155,7 @@ score() {
     }
     {
       # A deleted short name has lost its first character ("#MG_0001.JPG").
-      # Folders named by their short names keep the dot ("DCIM."); the
-      # separators come escaped from jq ("\\").
+      # Folders named by their short names keep the dot ("DCIM.").
       h = $1; n = toupper($2); f = $3; gsub(/\\+/, "/", f); gsub(/\.\//, "/", f); sub(/\.$/, "", f); s = $4
       if (n ~ /^[#_?]/) n = substr(n, 2)
       records++
@@ -183,8 +182,10 @@ veld_rows() {  # CLI IMAGE OUT
   local out=$3
   rm -rf "$out"
   "$1" search --json --save "$out" "$2" 2> /dev/null > "$out.json" || true
-  jq -r 'select(.saved != null) | [.saved, .name, .folder, .state_text] | @tsv' "$out.json" |
-    while IFS=$'\t' read -r saved name folder state; do
+  # Fields apart by 0x1F: read collapses runs of tabs, and an empty folder
+  # would shift the state into its place.
+  jq -r 'select(.saved != null) | [.saved, .name, .folder, .state_text] | join("\u001f")' "$out.json" |
+    while IFS=$'\x1f' read -r saved name folder state; do
       printf '%s\t%s\t%s\t%s\n' "$(sha256sum < "$saved" | cut -c1-64)" "$name" "$folder" "$state"
     done
 }
