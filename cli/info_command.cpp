@@ -1,5 +1,7 @@
 // veld-cli info: opens a source as a search does and prints its geometry,
-// the boot-sector lines of the search's trace and the cluster map's census.
+// the file system it holds, the boot-sector lines of the search's trace and
+// the census of cluster states as the card's own records give them (the FAT
+// or the allocation bitmap, read as a search reads them).
 #include <cstdio>
 #include <map>
 
@@ -8,8 +10,11 @@
 #include "cli/json_writer.h"
 #include "cli/terminal_text.h"
 #include "volume/boot_sector.h"
+#include "volume/boot_sector_kind.h"
 #include "volume/boot_sector_trace.h"
 #include "volume/cluster_map.h"
+#include "volume/fat_file_system.h"
+#include "volume/file_system.h"
 
 namespace veld {
 namespace {
@@ -28,6 +33,39 @@ std::string PartitionsJson(const std::vector<Partition>& partitions) {
         out += (out.size() > 1 ? "," : "") + o.str();
     }
     return out + "]";
+}
+
+// "FAT12", "FAT16", "FAT32", "exFAT", "NTFS" or "raw": the volume the search
+// reads (fat_type keeps the boot sector's own rule beside it).
+std::string FileSystemKey(const DiskVolume& volume) {
+    switch (volume.volumeKind) {
+    case VolumeExfat: return "exFAT";
+    case VolumeNtfs: return "NTFS";
+    case VolumeFat16:
+    case VolumeFat32:
+        if (const auto* fat = dynamic_cast<const FatFileSystem*>(volume.fileSystem.get()); fat && fat->FatType())
+            return "FAT" + std::to_string(fat->FatType());
+        return FileSystemNameOf(volume.bootSector).empty() ? "raw" : FileSystemNameOf(volume.bootSector);
+    default: return "raw";
+    }
+}
+
+// How many clusters the card's records put in each state; cells 0 and 1,
+// which stand for no cluster, count as reserved. A raw source has no
+// records: every cluster is free.
+std::map<std::string, uint64_t> RecordedCensus(const DiskVolume& volume, uint64_t cells) {
+    std::map<std::string, uint64_t> states;
+    const FileSystem* fs = volume.fileSystem.get();
+    if (cells >= 2) states[ClusterStateName(FA_RESERVE)] = 2;
+    if (!fs || fs->Scan() == DirectoryScan::None) {
+        if (cells > 2) states[ClusterStateName(FA_EMPTY)] = cells - 2;
+        return states;
+    }
+    uint64_t counts[256] = {};
+    for (uint64_t cluster = 2; cluster < cells; ++cluster) ++counts[fs->RecordedState(cluster) & 0xFF];
+    for (int state = 0; state < 256; ++state)
+        if (counts[state] > 0) states[ClusterStateName(state)] += counts[state];
+    return states;
 }
 
 }  // namespace
@@ -77,12 +115,9 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     ReadFat(map, *volume);
     SetTraceSink({});
 
-    std::map<std::string, uint64_t> states;
-    uint64_t counts[256];
-    map.cells.CountStates(counts);
-    for (int state = 0; state < 256; ++state)
-        if (counts[state] > 0) states[ClusterStateName(state)] += counts[state];
     const uint64_t fatEntries = map.size();
+    const std::map<std::string, uint64_t> states = RecordedCensus(*volume, fatEntries);
+    const std::string fileSystem = FileSystemKey(*volume);
     FreeFat(map);
 
     if (json) {
@@ -93,6 +128,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
             .Add("source_kind", volume->sourceKind)
             .Add("volume_kind", volume->volumeKind)
             .Add("fat_type", FatTypeOf(volume->bootSector))
+            .Add("file_system", fileSystem)
             .Add("data_start", volume->dataStart)
             .Add("cluster_size", volume->clusterSize)
             .Add("sector_size", volume->sectorSize)
@@ -111,6 +147,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     std::printf("source kind   %d\n", volume->sourceKind);
     std::printf("volume kind   %d\n", volume->volumeKind);
     std::printf("FAT type      %d\n", FatTypeOf(volume->bootSector));
+    std::printf("file system   %s\n", fileSystem.c_str());
     std::printf("data start    %llu\n", (unsigned long long)volume->dataStart);
     std::printf("cluster size  %u\n", volume->clusterSize);
     std::printf("sector size   %u\n", volume->sectorSize);

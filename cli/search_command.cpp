@@ -1,8 +1,11 @@
 // veld-cli search: runs the very search the GUI runs (RunSearch on the search
 // worker with the options the options dialog would produce), lists what it
-// found, and optionally saves it.
+// found, and optionally saves it. With --json (and no --save) each record is
+// written as soon as it is found, so a long search shows results before it
+// ends and one that is stopped keeps them.
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,7 @@
 #include <set>
 #include <unistd.h>
 
+#include "base/format_text.h"
 #include "base/search_progress.h"
 #include "base/trace.h"
 #include "cli/commands.h"
@@ -137,44 +141,103 @@ SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
     return o;
 }
 
-// Progress on standard error: the phase heading, the percentage and the
-// found count, rewritten in place on a terminal, one line per phase otherwise.
+// Progress on standard error: the phase heading, the percentage, the found
+// count and, in the signature search once it has run a second, its rate
+// and the time left. On a terminal the line is rewritten in place, only when
+// its text changes and at most ten times a second (a search reports far more
+// often than a terminal can show); without one, each phase is announced once
+// on its own line.
 class CliProgress final : public ProgressDisplay {
 public:
-    CliProgress(const SearchSession& session, bool terminal) : session_(session), terminal_(terminal) {}
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kRepaintGap = std::chrono::milliseconds(100);
+
+    // rangeBytes: what the signature search's 100 % stands for.
+    CliProgress(const SearchSession& session, bool terminal, uint64_t rangeBytes)
+        : session_(session), terminal_(terminal), rangeBytes_(rangeBytes) {}
     void SetLine(int line, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
-        if (line == 1) {
-            // Without a terminal each phase is announced once.
-            if (!terminal_ && announced_.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
-            heading_ = text;
-        }
-        Draw();
+        if (line != 1 || text == heading_) return;
+        // Without a terminal each phase is announced once.
+        if (!terminal_ && announced_.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
+        // Into or out of the signature search (whose headings name the kind
+        // of file it is in): the rate is measured from here.
+        if (IsClusterPhase(text) != IsClusterPhase(heading_)) Restart(percent_);
+        heading_ = text;
+        Draw(false);
     }
     void SetPercent(int percent) override {
         std::lock_guard<std::mutex> guard(lock_);
+        // A percentage that goes back starts a new phase: the rate is
+        // measured from there.
+        if (percent < percent_) Restart(percent);
         percent_ = percent;
+        Draw(false);
+    }
+    // From the waiting loop: the found count and the time left move on
+    // between reports.
+    void Tick() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!finished_) Draw(false);
+    }
+    // Takes the line off the terminal while a record is printed there.
+    void Clear() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (terminal_ && !shown_.empty()) std::fprintf(stderr, "\r\033[K");
+        shown_.clear();
     }
     void Finish() {
         std::lock_guard<std::mutex> guard(lock_);
-        if (terminal_ && drawn_) std::fprintf(stderr, "\n");
+        if (!heading_.empty()) Draw(true);
+        if (terminal_ && !shown_.empty()) std::fprintf(stderr, "\n");
+        shown_.clear();
+        finished_ = true;
     }
 
 private:
-    void Draw() {
-        if (!terminal_) return;
-        std::fprintf(stderr, "\r\033[K%s %3d%%  見つかったファイル %d", heading_.c_str(), percent_,
-                     session_.FoundCount.load());
+    static bool IsClusterPhase(const std::string& heading) { return heading.rfind("詳細検索", 0) == 0; }
+    void Restart(int percent) {
+        startedAt_ = Clock::now();
+        startPercent_ = percent;
+    }
+    std::string Text() const {
+        char text[512];
+        int n = std::snprintf(text, sizeof text, "%s %3d%%  見つかったファイル %d", heading_.c_str(), percent_,
+                              session_.FoundCount.load());
+        const double seconds = std::chrono::duration<double>(Clock::now() - startedAt_).count();
+        const int done = percent_ - startPercent_;
+        if (IsClusterPhase(heading_) && done > 0 && percent_ < 100 && seconds >= 1.0 && n > 0 && size_t(n) < sizeof text) {
+            const uint64_t rate = uint64_t(double(rangeBytes_) * done / 100.0 / seconds);
+            const uint64_t left = uint64_t(seconds * (100 - percent_) / done + 0.5);
+            std::snprintf(text + n, sizeof text - size_t(n), "  %s/秒  残り %llu:%02llu", FormatSizeText(rate).c_str(),
+                          (unsigned long long)(left / 60), (unsigned long long)(left % 60));
+        }
+        return text;
+    }
+    // force: the end; otherwise at most once every kRepaintGap.
+    void Draw(bool force) {
+        if (!terminal_ || heading_.empty()) return;
+        const Clock::time_point now = Clock::now();
+        if (!force && now - drawnAt_ < kRepaintGap) return;
+        const std::string text = Text();
+        if (text == shown_) return;
+        std::fprintf(stderr, "\r\033[K%s", text.c_str());
         std::fflush(stderr);
-        drawn_ = true;
+        shown_ = text;
+        drawnAt_ = now;
     }
     std::mutex lock_;
     const SearchSession& session_;
     bool terminal_;
-    bool drawn_ = false;
+    uint64_t rangeBytes_;
     std::string heading_;
+    std::string shown_;  // the line on the terminal now ("" when none)
     std::set<std::string> announced_;
     int percent_ = 0;
+    int startPercent_ = 0;
+    bool finished_ = false;
+    Clock::time_point startedAt_ = Clock::now();
+    Clock::time_point drawnAt_{};
 };
 
 // Ctrl-C: the first one during the search ends the search (what was found is
@@ -208,6 +271,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
 
     // Like the options dialog: open once to learn the cluster range.
     int64_t clusterCount = 0;
+    uint32_t clusterSize = 0;
     {
         auto probe = DiskIO_Open(source.path, source.driveLetter, a.partition);
         if (!probe && DiskIO_LastOpenNoPartition()) {
@@ -220,6 +284,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             return kExitFailed;
         }
         clusterCount = probe->clusterCount;
+        clusterSize = probe->clusterSize;
     }
     SearchOptions options = MakeOptions(a, clusterCount);
     options.thumbnailThreads = a.threads;
@@ -232,7 +297,9 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
         });
     SearchSession session;
-    CliProgress progress(session, ::isatty(STDERR_FILENO) != 0);
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    const uint64_t rangeBytes = uint64_t(options.lastCluster - options.firstCluster + 1) * clusterSize;
+    CliProgress progress(session, terminal, rangeBytes);
     session.progress.Attach(&progress);
     FinishWaiter target;
 
@@ -255,7 +322,26 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         session.progress.Attach(nullptr);
         return kExitFailed;
     }
-    int result = target.Wait();
+    // --json without --save: each record goes out as soon as it is found
+    // (and its thumbnail is settled, which its record tells).
+    const bool stream = a.json && a.saveDir.empty();
+    size_t streamed = 0;
+    auto streamFound = [&](bool all) {
+        for (;; ++streamed) {
+            if (!all && session.ThumbnailPending(streamed)) break;
+            std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(streamed);
+            if (!record) break;
+            // Standard output on the same terminal: the progress line steps aside.
+            if (terminal && ::isatty(STDOUT_FILENO)) progress.Clear();
+            std::printf("%s\n", FoundFileJson(*record, std::nullopt).c_str());
+            std::fflush(stdout);
+        }
+    };
+    int result = 0;
+    while (!target.WaitFor(100, &result)) {
+        if (stream) streamFound(false);
+        progress.Tick();
+    }
     WaitForSearchWorker(session, 60000);
     session.progress.Attach(nullptr);
     progress.Finish();
@@ -282,7 +368,8 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     size_t saved = 0, failed = 0;
     bool saveStopped = false;
     if (!a.json) std::printf("%s\n", FoundFileHeaderLine().c_str());
-    for (size_t i = 0; i < count; ++i) {
+    if (stream) streamFound(true);
+    for (size_t i = stream ? count : 0; i < count; ++i) {
         std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i);
         if (!record) continue;
         std::optional<std::string> savedPath;

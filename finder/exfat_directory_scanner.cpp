@@ -160,7 +160,7 @@ private:
         Pending p;
         p.record = RecordOfExfatSet(set);
         p.record.folder = parent.path;
-        p.planned = PlannedChain(set);
+        p.planned = PlannedChain(set, JoinPath(parent.path, set.name));
         if (parent.deleted)  // the live tree is done: register at once
             RegisterFoundFile(session_, std::move(p.record), p.planned.empty() ? nullptr : &p.planned);
         else
@@ -210,13 +210,23 @@ private:
     // file contiguous from its first cluster). The rest runs only over
     // clusters that belong to nothing - free in the bitmap and in no FAT
     // chain (a deleted file keeps its chain) - so a damaged size plans no
-    // more than the chain and the free run after it can deliver.
-    std::vector<uint64_t> PlannedChain(const ExfatEntrySet& set) {
+    // more than the chain and the free run after it can deliver. A size the
+    // heap could never hold says nothing of where the rest lies: only the
+    // chain is planned.
+    std::vector<uint64_t> PlannedChain(const ExfatEntrySet& set, const std::string& path) {
         if (set.NoFatChain() || set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return {};
-        const uint64_t wanted = std::min<uint64_t>(ExfatClustersFor(boot_, set.dataLength), boot_.clusterCount);
+        const uint64_t needed = ExfatClustersFor(boot_, set.dataLength);
+        const uint64_t wanted = std::min<uint64_t>(needed, boot_.clusterCount);
         ExfatChain chain = fat_.ClustersUpTo(set.firstCluster, wanted, false);
         if (chain.clusters <= 1) return {};
         std::vector<uint64_t> planned = ClustersOfRuns(chain.runs);
+        if (needed > boot_.clusterCount) {
+            TraceLine("ERROR exFAT: damaged deleted entry %s (cluster %u): its size %llu is larger than the cluster heap; "
+                      "only the %llu clusters of its chain are planned",
+                      path.c_str(), unsigned(set.firstCluster), (unsigned long long)set.dataLength,
+                      (unsigned long long)planned.size());
+            return planned;
+        }
         const uint64_t heapEnd = uint64_t(boot_.clusterCount) + 2;
         for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) {
             if (AllocatedOnCard(session_.clusterMap, c) || fat_.Entry(uint32_t(c)) != 0) break;

@@ -24,8 +24,10 @@ const char* NotExaminedReasonText(NotExaminedReason reason) {
 
 std::string NotExaminedText(uint64_t first, uint64_t last, NotExaminedReason reason) {
     char text[160];
+    // Clusters the source does not hold are no read error: only a read the
+    // source refused is one.
     std::snprintf(text, sizeof text, "クラスタ %llu～%llu は検査されていません (%s)", (unsigned long long)first,
-                  (unsigned long long)last, reason == NotExaminedPastMap ? "ソースの終わりより後" : "読み込みエラー");
+                  (unsigned long long)last, reason == NotExaminedReadError ? "読み込みエラー" : "ソースの終わりより後");
     return text;
 }
 

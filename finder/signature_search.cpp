@@ -61,16 +61,16 @@ private:
     SearchSession& session_;
 };
 
-// Whether the source ends inside the volume's last cluster only because the
-// volume's sectors end there: its cluster count is rounded up, so the last
-// cluster may be partly outside the volume, and nothing of the volume is lost.
-bool EndsWithTheVolume(const DiskVolume& volume, uint64_t cluster) {
-    if (!volume.fileSystem) return false;
+// Whether the cluster is the volume's partial last cluster: a FAT cluster
+// count is rounded up, so when the data sectors are no whole number of
+// clusters the last one lies partly past the volume's declared end. The
+// volume's own count leaves it out - no file can be given it - so a source
+// that ends in it (or before it) loses nothing of the volume's files there.
+bool PartialLastCluster(const DiskVolume& volume, uint64_t cluster) {
+    if (!volume.fileSystem || volume.clusterSize == 0) return false;
+    if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1) return false;
     const uint64_t declared = volume.fileSystem->DeclaredBytes(volume);
-    if (declared == 0) return false;
-    if (volume.clusterCount <= 0 || cluster != uint64_t(volume.clusterCount) + 1 || !volume.device) return false;
-    const int64_t size = volume.device->Size();
-    return size >= 0 && uint64_t(size) >= declared;
+    return declared != 0 && volume.dataStart + uint64_t(volume.clusterCount) * volume.clusterSize > declared;
 }
 
 }  // namespace
@@ -125,7 +125,10 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             // beyond it (the claimed size of a damaged boot sector) lies past
             // the source's end.
             if (!detailed && map.present && c >= map.size()) {
-                NoteNotExamined(session, c, last, NotExaminedPastMap);
+                if (c == last && PartialLastCluster(volume, c))
+                    TraceLine("The volume's partial last cluster %llu lies past the source's end", (unsigned long long)c);
+                else
+                    NoteNotExamined(session, c, last, NotExaminedPastMap);
                 break;
             }
             if (!ShouldExamine(map, c, detailed, skipAllocated)) {
@@ -143,9 +146,9 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 continue;
             }
             if (span.status != ReadStatus::Ok || span.bytes < cs) {
-                // The source ends here.
-                if (EndsWithTheVolume(volume, c))
-                    TraceLine("The volume ends inside its last cluster %llu", (unsigned long long)c);
+                // The source (or the partition it is read through) ends here.
+                if (c == last && PartialLastCluster(volume, c))
+                    TraceLine("The volume ends inside its partial last cluster %llu", (unsigned long long)c);
                 else
                     NoteNotExamined(session, c, last, NotExaminedUnreadable);
                 break;

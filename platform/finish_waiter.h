@@ -3,6 +3,7 @@
 // for it. Other messages are ignored.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -24,6 +25,14 @@ public:
         std::unique_lock<std::mutex> guard(lock_);
         done_.wait(guard, [&] { return finished_; });
         return result_;
+    }
+    // Waits at most timeoutMs: true (with the result code) once the message
+    // has arrived, false when it has not yet.
+    bool WaitFor(int timeoutMs, int* result) {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (!done_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return finished_; })) return false;
+        *result = result_;
+        return true;
     }
 
 private:

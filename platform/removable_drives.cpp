@@ -5,6 +5,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -38,6 +39,17 @@ bool IsRemovableDisk(const fs::path& blockDir) {
     if (ec) return false;
     std::string p = device.string();
     return p.find("/usb") != std::string::npos || p.find("/mmc") != std::string::npos;
+}
+
+// A loop device over an image file a user set up: it has a backing file,
+// which is not a snap package's.
+bool IsImageLoop(const fs::path& blockDir, std::string* backingFile) {
+    *backingFile = ReadFirstLine(blockDir / "loop" / "backing_file");
+    if (backingFile->empty()) return false;
+    const std::string snap = ".snap";
+    const bool packaged = backingFile->size() >= snap.size() &&
+                          backingFile->compare(backingFile->size() - snap.size(), snap.size(), snap) == 0;
+    return !packaged;
 }
 
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -80,21 +92,39 @@ std::vector<RemovableDrive> ListRemovableDrives(const std::string& sysRoot, cons
     std::vector<RemovableDrive> drives;
     std::error_code ec;
     fs::path blockRoot = fs::path(sysRoot) / "block";
-    std::vector<std::string> disks;
+    std::vector<std::string> disks, loops;
+    std::map<std::string, std::string> backingFiles;
     for (const auto& entry : fs::directory_iterator(blockRoot, ec)) {
         std::string name = entry.path().filename().string();
-        if (name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+        if (name.rfind("loop", 0) == 0) {
+            std::string backing;
+            if (IsImageLoop(entry.path(), &backing)) {
+                loops.push_back(name);
+                backingFiles[name] = backing;
+            }
+            continue;
+        }
+        if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
         if (IsRemovableDisk(entry.path())) disks.push_back(name);
     }
     std::sort(disks.begin(), disks.end(), NaturalLess);
+    std::sort(loops.begin(), loops.end(), NaturalLess);
+    // Card readers first, so that a card keeps its letter whatever loop
+    // devices come and go.
+    disks.insert(disks.end(), loops.begin(), loops.end());
 
     char letter = 'D';
     for (const auto& disk : disks) {
         fs::path dir = blockRoot / disk;
-        std::string vendor = ReadFirstLine(dir / "device" / "vendor");
-        std::string model = ReadFirstLine(dir / "device" / "model");
-        if (model.empty()) model = ReadFirstLine(dir / "device" / "name");  // MMC cards
-        std::string label = vendor.empty() ? model : (model.empty() ? vendor : vendor + " " + model);
+        std::string label;
+        if (auto loop = backingFiles.find(disk); loop != backingFiles.end()) {
+            label = "ループデバイス " + fs::path(loop->second).filename().string();
+        } else {
+            std::string vendor = ReadFirstLine(dir / "device" / "vendor");
+            std::string model = ReadFirstLine(dir / "device" / "model");
+            if (model.empty()) model = ReadFirstLine(dir / "device" / "name");  // MMC cards
+            label = vendor.empty() ? model : (model.empty() ? vendor : vendor + " " + model);
+        }
         uint32_t sectorSize = uint32_t(ReadNumber(dir / "queue" / "logical_block_size", 512));
         if (sectorSize == 0) sectorSize = 512;
 

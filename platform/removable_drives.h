@@ -2,7 +2,10 @@
 // are given letters from D: upward in a stable order: devices sorted by their
 // kernel name, and within a device its partitions in number order; a device
 // without partitions takes a letter itself. The same card in the same reader
-// therefore keeps its letter between runs.
+// therefore keeps its letter between runs. After them come the loop devices
+// set up over image files (losetup, udisksctl loop-setup), in the same way;
+// loop devices without a file, and those of packaged software (".snap"),
+// are not drives.
 #pragma once
 
 #include <cstdint>

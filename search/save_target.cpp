@@ -204,6 +204,13 @@ SaveTarget SaveTarget::Create(const std::string& rootPath, const std::vector<std
         }
         error = errno;
         if (error == EEXIST && taken == TakenName::Number) continue;
+        // Our work folder's file has a name the caller relies on: something
+        // that is not a file in its place (a folder) is never removed, and
+        // the file is not made under another name either.
+        if (error == EEXIST && taken == TakenName::Replace) {
+            target.failure_ = "同じ名前のフォルダ " + JoinPath(folderPath, candidate) + " があるため、ファイルを作成できません";
+            return target;
+        }
         if (error == ENAMETOOLONG && ShrinkNameMax(&nameMax, candidate.size())) {
             shortened = true;
             n = 0;

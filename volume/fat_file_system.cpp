@@ -152,6 +152,23 @@ bool FatFileSystem::ClusterInUse(uint64_t cluster) const {
     return entry != 0;
 }
 
+int FatFileSystem::RecordedState(uint64_t cluster) const {
+    uint32_t entry = Entry(cluster);
+    // The top values of each width: 0x?F0..0x?F6 reserved, 0x?F7 bad,
+    // 0x?F8..0x?FF the end of a chain.
+    uint32_t top = 0xFFF;
+    if (fatType_ == 16) top = 0xFFFF;
+    if (fatType_ == 32) {
+        entry &= 0x0FFFFFFF;
+        top = 0x0FFFFFFF;
+    }
+    if (entry == 0) return FA_EMPTY;
+    if (entry == 1 || (entry >= top - 15 && entry <= top - 9)) return FA_RESERVE;
+    if (entry == top - 8) return FA_BAD;
+    if (entry >= top - 7) return FA_END;
+    return FA_USE_FILE;
+}
+
 std::vector<uint64_t> FatFileSystem::Chain(DiskVolume&, uint64_t start, uint64_t limit) const {
     // At most the FAT's length in steps; once a chain is long, a record of
     // visited clusters ends a cycle at once.

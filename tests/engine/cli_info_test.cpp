@@ -1,7 +1,9 @@
 // veld-cli info on real images made by mkfs.fat: the geometry it reports must
-// agree with what the test works out by itself from the boot sector, and the
-// FAT copy must cover the FAT and every cluster. Damaged and marker-less
-// images must come out as raw volumes.
+// agree with what the test works out by itself from the boot sector, the FAT
+// copy must cover the FAT and every cluster, and the census of cluster states
+// must be what the FAT says (files written by mtools, a cluster marked bad).
+// Damaged and marker-less images must come out as raw volumes; an exFAT card
+// counts what its allocation bitmap holds.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 #include <fstream>
 #include <optional>
 
+#include "support/exfat_image_builder.h"
 #include "support/mkfs_tools.h"
 
 namespace veld::test {
@@ -91,6 +94,16 @@ TEST(CliInfo, AgreesWithTheBootSectorOfMkfsImages) {
         ASSERT_EQ(MakeFatImage(image, c), "");
         const Expected e = FromBootSector(ReadHead(image, 512));
         ASSERT_EQ(e.fatType, c.fatType);  // the test's own reading agrees with mkfs
+        // A file of three clusters and a folder of one; on FAT16 and FAT32
+        // the last cluster is marked bad in the first FAT.
+        MtoolsImage card(image);
+        ASSERT_EQ(card.PutBytes("PHOTO.JPG", std::vector<uint8_t>(size_t(2 * e.clusterSize + 1), 0x5A)), "");
+        ASSERT_EQ(card.Mkdir("DCIM"), "");
+        const std::vector<uint8_t> boot = ReadHead(image, 512);
+        const int64_t fatStart = int64_t(boot[14] | boot[15] << 8) * e.sectorSize;
+        const int64_t lastCluster = e.clusterCount + 1;
+        if (c.fatType == 16) Patch(image, size_t(fatStart + lastCluster * 2), {0xF7, 0xFF});
+        if (c.fatType == 32) Patch(image, size_t(fatStart + lastCluster * 4), {0xF7, 0xFF, 0xFF, 0x0F});
         CommandResult r = Info(image);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const std::string& j = r.out;
@@ -103,8 +116,15 @@ TEST(CliInfo, AgreesWithTheBootSectorOfMkfsImages) {
         EXPECT_EQ(JsonNumber(j, "cluster_count"), e.clusterCount);
         EXPECT_EQ(JsonNumber(j, "marker_ok"), 1);
         EXPECT_EQ(JsonNumber(j, "fat_entries"), e.fatEntries);
-        // Nothing has been claimed yet: every cell is free.
-        EXPECT_EQ(JsonNumber(j, "FA_EMPTY"), e.fatEntries) << j;
+        EXPECT_NE(j.find("\"file_system\":\"FAT" + std::to_string(c.fatType) + "\""), std::string::npos) << j;
+        // What the FAT says: two cells stand for no cluster; the file is two
+        // clusters and an end, the folder (and FAT32's root) an end each.
+        const int64_t ends = c.fatType == 32 ? 3 : 2, bad = c.fatType == 12 ? 0 : 1;
+        EXPECT_EQ(JsonNumber(j, "FA_RESERVE"), 2) << j;
+        EXPECT_EQ(JsonNumber(j, "FA_USE_FILE"), 2) << j;
+        EXPECT_EQ(JsonNumber(j, "FA_END"), ends) << j;
+        EXPECT_EQ(JsonNumber(j, "FA_BAD").value_or(0), bad) << j;
+        EXPECT_EQ(JsonNumber(j, "FA_EMPTY"), e.fatEntries - 2 - 2 - ends - bad) << j;
     }
 }
 
@@ -122,7 +142,26 @@ TEST(CliInfo, ImageWithoutMarkerIsRaw) {
     EXPECT_EQ(JsonNumber(r.out, "marker_ok"), 0);
     // Cells for numbers 0 and 1 and for each of the 1953 sectors.
     EXPECT_EQ(JsonNumber(r.out, "fat_entries"), 1955);
-    EXPECT_EQ(JsonNumber(r.out, "FA_EMPTY"), 1955);
+    EXPECT_NE(r.out.find("\"file_system\":\"raw\""), std::string::npos) << r.out;
+    // No records: every sector is free but the two cells that stand for none.
+    EXPECT_EQ(JsonNumber(r.out, "FA_EMPTY"), 1953);
+    EXPECT_EQ(JsonNumber(r.out, "FA_RESERVE"), 2);
+}
+
+TEST(CliInfo, ExfatCardCountsWhatItsBitmapHolds) {
+    TempDir dir;
+    ExfatImageBuilder card(dir.File("exfat.img"), {.sizeBytes = 64ull << 20, .clusterSize = 32 * 1024});
+    ASSERT_EQ(card.error(), "");
+    auto dcim = card.AddDir(card.Root(), "DCIM");
+    card.AddFile(dcim, "IMG_0001.JPG", std::vector<uint8_t>(100 * 1024, 0x42));  // 4 clusters
+    ASSERT_EQ(card.Finish(), "");
+    const CommandResult before = Info(dir.File("exfat.img"));
+    ASSERT_EQ(before.exitCode, 0) << before.err;
+    EXPECT_NE(before.out.find("\"file_system\":\"exFAT\""), std::string::npos) << before.out;
+    const int64_t used = JsonNumber(before.out, "FA_USE_FILE").value_or(0);
+    // The bitmap, the up-case table, the root and DCIM, and the photo.
+    EXPECT_GE(used, 4 + 4) << before.out;
+    EXPECT_EQ(JsonNumber(before.out, "FA_EMPTY").value_or(0) + used + 2, JsonNumber(before.out, "fat_entries"));
 }
 
 TEST(CliInfo, MarkerWithZeroSizesIsRawAndDoesNotCrash) {

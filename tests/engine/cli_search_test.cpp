@@ -8,10 +8,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
@@ -274,41 +278,90 @@ TEST(CliSearchSave, ControlCharactersAreShownEscapedAndReplacedInSavedNames) {
     EXPECT_NE(Named(Records(json), "\x1b[31mred\x7f.jpg"), nullptr) << json.out;
 }
 
-TEST(CliSearchInterrupt, CtrlCEndsTheSearchWithExitStatus130) {
+// 1 GiB of nothing (sparse) but photos at 1 MiB and 64 MiB: a raw search long
+// enough to be watched and interrupted. Standard error is a terminal (a
+// pseudo-terminal), standard output a pipe: the first photo's record (its
+// thumbnail, decoded beside the search, is taken back when the next file is
+// found) must arrive while the search still runs, the progress line must come to show the rate
+// and the time left without repainting more than about ten times a second,
+// and Ctrl-C must end the search with status 130, each record written once.
+TEST(CliSearchInterrupt, RecordsStreamAndTheTerminalLineIsPacedUntilCtrlC) {
     TempDir dir("veld-cli");
-    // 1 GiB of nothing (sparse): a raw search that takes long enough to be
-    // interrupted once it has announced its first phase.
     const std::string image = dir.File("blank.img");
-    { std::ofstream(image, std::ios::binary); }
+    {
+        std::ofstream out(image, std::ios::binary);
+        const std::vector<uint8_t> photo = MakeTestJpeg(160, 120);
+        for (int mib : {1, 64}) {
+            out.seekp(std::streamoff(mib) << 20);
+            out.write(reinterpret_cast<const char*>(photo.data()), std::streamsize(photo.size()));
+        }
+    }
     fs::resize_file(image, uint64_t(1) << 30);
 
-    int errPipe[2];
-    ASSERT_EQ(::pipe(errPipe), 0);
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::grantpt(terminal), 0);
+    ASSERT_EQ(::unlockpt(terminal), 0);
+    const std::string terminalName = ::ptsname(terminal);
+    int outPipe[2];
+    ASSERT_EQ(::pipe(outPipe), 0);
+    const auto started = std::chrono::steady_clock::now();
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::dup2(errPipe[1], 2);
-        ::close(errPipe[0]);
-        ::close(errPipe[1]);
-        int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::execl(VELD_CLI_PATH, VELD_CLI_PATH, "search", image.c_str(), static_cast<char*>(nullptr));
+        int err = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
+        ::dup2(err, 2);
+        ::dup2(outPipe[1], 1);
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        ::close(terminal);
+        ::execl(VELD_CLI_PATH, VELD_CLI_PATH, "search", "--json", image.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    ::close(errPipe[1]);
-    std::string err;
-    char buffer[256];
-    ssize_t n;
-    while (err.find('\n') == std::string::npos && (n = ::read(errPipe[0], buffer, sizeof buffer)) > 0)
-        err.append(buffer, size_t(n));
-    ::kill(pid, SIGINT);
-    while ((n = ::read(errPipe[0], buffer, sizeof buffer)) > 0) err.append(buffer, size_t(n));
-    ::close(errPipe[0]);
+    ::close(outPipe[1]);
+    std::string out, err;
+    // Reads what is there (up to 200 ms of waiting); false once both ends closed.
+    auto pump = [&] {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {terminal, POLLIN, 0}};
+        if (::poll(fds, 2, 200) <= 0) return true;
+        char buffer[4096];
+        bool open = false;
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                open = open || fds[i].fd >= 0;
+                continue;
+            }
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);  // a closed terminal reads as an error
+            if (n > 0) (i == 0 ? out : err).append(buffer, size_t(n));
+            open = open || n > 0;
+        }
+        return open;
+    };
+    const auto deadline = started + std::chrono::seconds(120);
+    while (out.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) pump();
+    ASSERT_NE(out.find('\n'), std::string::npos) << err;
     int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the record came only after the search ended";
+    while (err.find("残り") == std::string::npos && std::chrono::steady_clock::now() < deadline) pump();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const size_t paints = size_t(std::count(err.begin(), err.end(), '\r'));
+    EXPECT_NE(err.find("/秒"), std::string::npos) << err;
+    EXPECT_LE(paints, size_t(seconds * 10) + 8) << seconds << " s: " << err;
+    ::kill(pid, SIGINT);
+    while (pump()) {
+    }
+    ::close(outPipe[0]);
+    ::close(terminal);
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal: " << err;
     EXPECT_EQ(WEXITSTATUS(status), 130) << err;
     EXPECT_NE(err.find("(キャンセル)"), std::string::npos) << err;
+    CommandResult listing;
+    listing.out = out;
+    const std::vector<QJsonObject> records = Records(listing);
+    ASSERT_EQ(records.size(), 2u) << out;
+    for (const QJsonObject& record : records)
+        EXPECT_EQ(record["size"].toInteger(), qint64(MakeTestJpeg(160, 120).size())) << out;
 }
 
 }  // namespace

@@ -166,6 +166,39 @@ TEST(ExfatBoot, InconsistentFieldsAreRefused) {
     put32(pastEnd, 92, uint32_t(card.ClusterCount() + 10));
     EXPECT_FALSE(ParseExfatBootSector(pastEnd, &why));
     EXPECT_NE(why.find("runs past the end of the volume"), std::string::npos) << why;
+
+    // Volumes whose fields agree with each other, at the edges of the rules:
+    // the heap cut to what a volume of 2,047 sectors (just under 1 MiB)
+    // holds, or 2,048; a FAT of exactly as many entries as clusters, two short
+    // of the two reserved entries it needs as well, or exactly long enough.
+    auto get32 = [&](int at) {
+        return uint32_t(good[size_t(at)]) | uint32_t(good[size_t(at) + 1]) << 8 | uint32_t(good[size_t(at) + 2]) << 16 |
+               uint32_t(good[size_t(at) + 3]) << 24;
+    };
+    const uint32_t heap = get32(88), clusterSectors = 1u << good[109];
+    const uint32_t fatSectors = (get32(92) + 2) / 128;  // 128 four-byte entries per 512-byte sector
+    struct Edge {
+        const char* what;
+        uint32_t volumeSectors;  // 0: as formatted
+        uint32_t fatSectors;     // 0: as formatted
+        uint32_t clusterCount;
+        const char* why;         // "": the boot sector is sound
+    };
+    const Edge edges[] = {
+        {"volume of 2,047 sectors", 2047, 0, (2047 - heap) / clusterSectors, "smaller than 1 MiB"},
+        {"volume of 2,048 sectors", 2048, 0, (2048 - heap) / clusterSectors, ""},
+        {"FAT of cluster count entries", 0, fatSectors, fatSectors * 128, "FAT is too short"},
+        {"FAT of cluster count + 2 entries", 0, fatSectors, fatSectors * 128 - 2, ""},
+    };
+    for (const Edge& e : edges) {
+        std::vector<uint8_t> s = good;
+        if (e.volumeSectors) put32(s, 72, e.volumeSectors);
+        if (e.fatSectors) put32(s, 84, e.fatSectors);
+        put32(s, 92, e.clusterCount);
+        why.clear();
+        EXPECT_EQ(ParseExfatBootSector(s, &why).has_value(), *e.why == 0) << e.what << ": " << why;
+        EXPECT_NE(why.find(e.why), std::string::npos) << e.what << ": " << why;
+    }
 }
 
 // A sparse image, small on disk, whose boot sector claims 2^32 - 16 clusters

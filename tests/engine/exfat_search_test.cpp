@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <span>
 #include <sstream>
 
 #include "base/trace.h"
@@ -24,6 +26,10 @@
 #include "support/partitioned_image.h"
 #include "support/test_jpeg.h"
 #include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
+#include "volume/exfat_boot.h"
+#include "volume/exfat_chain.h"
+#include "volume/exfat_volume.h"
 
 // After the engine's headers: Qt's "slots" keyword is a macro.
 #include <QJsonDocument>
@@ -70,22 +76,34 @@ void Patch(const std::string& path, uint64_t offset, uint8_t value) {
     f.put(char(value));
 }
 
-// Writes a new data length into a file's stream entry and makes the set's
-// checksum agree again: the entry is damaged, not torn.
-void SetDataLength(const ExfatImageBuilder& card, ExfatImageBuilder::Node node, uint64_t length) {
+void WriteBytes(const std::string& path, uint64_t offset, std::span<const uint8_t> bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Changes a file's entry set on the image (its stream entry is at byte 32)
+// and makes the set's checksum agree again: the entry is altered, not torn.
+void ChangeEntrySet(const ExfatImageBuilder& card, ExfatImageBuilder::Node node,
+                    const std::function<void(std::vector<uint8_t>&)>& change) {
     const uint64_t at = card.EntryOffset(node);
     std::vector<uint8_t> set = test::ReadFileRange(card.path(), at, 32);
     set = test::ReadFileRange(card.path(), at, 32 * (size_t(set[1]) + 1));
-    for (int k = 0; k < 8; ++k) {
-        set[32 + 8 + k] = uint8_t(length >> (8 * k));   // ValidDataLength
-        set[32 + 24 + k] = uint8_t(length >> (8 * k));  // DataLength
-    }
+    change(set);
     const uint16_t sum = ExfatImageBuilder::SetChecksum(set);
     set[2] = uint8_t(sum);
     set[3] = uint8_t(sum >> 8);
-    std::fstream f(card.path(), std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(std::streamoff(at));
-    f.write(reinterpret_cast<const char*>(set.data()), std::streamsize(set.size()));
+    WriteBytes(card.path(), at, set);
+}
+
+// A new data length (and valid data length) for a file.
+void SetDataLength(const ExfatImageBuilder& card, ExfatImageBuilder::Node node, uint64_t length) {
+    ChangeEntrySet(card, node, [&](std::vector<uint8_t>& set) {
+        for (int k = 0; k < 8; ++k) {
+            set[32 + 8 + k] = uint8_t(length >> (8 * k));   // ValidDataLength
+            set[32 + 24 + k] = uint8_t(length >> (8 * k));  // DataLength
+        }
+    });
 }
 
 const DelFileInfo* Named(SearchSession& session, const std::string& name) {
@@ -310,10 +328,13 @@ TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
     EXPECT_EQ(Saved(session_, *r), kyoto_);
 }
 
-// Thirty deleted two-cluster chains whose sizes say 2^64 - 1 or 1 TiB: each
-// plans its chain and the free clusters after it, not the whole heap; none
-// of them is listed as whole, no size shows negative, and saving one gives
-// the bytes its clusters hold.
+// Thirty deleted two-cluster chains side by side whose sizes say 40
+// clusters (the chain, then the free clusters after it: none, the next
+// file's chain follows), 2^64 - 1 or 1 TiB (more than the heap holds: the
+// chain alone, also for the last, which free space follows); and one more
+// far from them whose 40 clusters the free space after its chain delivers.
+// No list runs over the heap, only that one is whole, no size shows
+// negative, and saving one of 2^64 - 1 bytes gives what its clusters hold.
 TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
     if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
@@ -322,10 +343,14 @@ TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
     const std::vector<uint8_t> bytes(4096 + 100, 'x');
     std::vector<ExfatImageBuilder::Node> files;
     for (int i = 0; i < 30; ++i)
-        files.push_back(card.AddFile(card.Root(), "FILE" + std::to_string(i) + ".JPG", bytes, {.noFatChain = false}));
+        files.push_back(card.AddFile(card.Root(), "FILE" + std::to_string(i) + ".BIN", bytes, {.noFatChain = false}));
+    auto spare = card.AddFile(card.Root(), "SPARE.BIN", bytes, {.noFatChain = false, .firstCluster = 10000});
     for (auto node : files) card.Delete(node);
+    card.Delete(spare);
     ASSERT_EQ(card.Finish(), "");
-    for (size_t i = 0; i < files.size(); ++i) SetDataLength(card, files[i], i % 2 ? 1ull << 40 : UINT64_MAX);
+    const uint64_t sizes[] = {40 * 4096, UINT64_MAX, 1ull << 40};
+    for (size_t i = 0; i < files.size(); ++i) SetDataLength(card, files[i], sizes[i % 3]);
+    SetDataLength(card, spare, 40 * 4096);
 
     SearchSession session;
     SearchOptions options;
@@ -334,21 +359,153 @@ TEST(ExfatDamagedSizes, DeletedChainsPlanTheirChainsAndSaveWhatTheyHold) {
     uint64_t planned = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(i);
-        const DelFileInfo* r = Named(session, "FILE" + std::to_string(i) + ".JPG");
+        const DelFileInfo* r = Named(session, "FILE" + std::to_string(i) + ".BIN");
         ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->clusterList.size(), 2u);
         EXPECT_NE(r->state, StateComplete);
-        if (i + 1 < files.size()) {
-            EXPECT_EQ(r->clusterList.size(), 2u) << "the next file's chain ends the run";
-        }
         planned += r->clusterList.size();
-        if (i % 2 == 0) {
+        if (i % 3 == 1) {
             EXPECT_EQ(FoundFileColumnText(*r, ColSize), "17179869184.0Gﾊﾞｲﾄ");
             const std::vector<uint8_t> saved = Saved(session, *r);
             ASSERT_GE(saved.size(), bytes.size());
             EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), saved.begin()));
         }
     }
-    EXPECT_LT(planned, card.ClusterCount()) << "no list runs over the whole heap";
+    const DelFileInfo* r = Named(session, "SPARE.BIN");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->clusterList.size(), 40u);
+    EXPECT_EQ(r->state, StateComplete);
+    EXPECT_LT(planned + r->clusterList.size(), card.ClusterCount()) << "no list runs over the whole heap";
+}
+
+// Chains and folders that reach into the corners of a card of 40,000
+// clusters, all read whole by one search:
+// - a deleted file whose chain goes from the heap's last cluster back to an
+//   earlier one;
+// - a deleted file chained across cluster 16384, the first entry of the FAT's
+//   second 64 KiB block, around a live file;
+// - a deleted folder of two clusters written without a FAT chain whose stream
+//   is then marked chained (its FAT entries are zero, as some systems leave
+//   them on deletion): the files listed in its second cluster;
+// - a deleted folder whose second cluster a live folder took, and one whose
+//   second cluster a live folder no entry reaches took: their live entries
+//   are not deleted files;
+// - an allocation bitmap of two clusters whose FAT entries are zero: loaded
+//   whole, so a live photo past its first cluster's clusters stays in use.
+TEST(ExfatChains, ChainsAndFoldersAtTheCornersOfTheCardAreReadWhole) {
+    if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TempDir dir;
+    ExfatImageBuilder card(dir.File("corners.img"), {.sizeBytes = 160ull << 20, .clusterSize = 4096});
+    ASSERT_EQ(card.error(), "");
+    ASSERT_GT(card.ClusterCount(), 40000u);
+    const uint64_t last = uint64_t(card.ClusterCount()) + 1;
+    auto root = card.Root();
+
+    const std::vector<uint8_t> wrapped = test::MakeTestJpeg(800, 600);
+    ASSERT_GT(wrapped.size(), 4096u);
+    const std::vector<uint8_t> wrapHead(wrapped.begin(), wrapped.begin() + 4096);
+    auto wrap = card.AddFile(root, "WRAP.JPG", wrapHead, {.noFatChain = false, .firstCluster = last});
+    const uint64_t wrapTail = 30000;
+    card.Delete(wrap);
+
+    card.AddFile(root, "BLOCKER.BIN", std::vector<uint8_t>(5 * 4096, 0x42), {.firstCluster = 16385});
+    const std::vector<uint8_t> across = test::MakeTestJpeg(800, 600);
+    auto acrossNode = card.AddFile(root, "ACROSS.JPG", across, {.noFatChain = false, .firstCluster = 16383});
+    const std::vector<uint64_t> acrossClusters = card.Clusters(acrossNode);
+    ASSERT_GE(acrossClusters.size(), 3u);
+    ASSERT_EQ(acrossClusters[1], 16384u);
+    ASSERT_EQ(acrossClusters[2], 16390u);
+    card.Delete(acrossNode);
+
+    // Fifty entry sets of three slots each: 42 fill the first cluster.
+    auto fill = [&](ExfatImageBuilder::Node folder, const std::string& stem) {
+        for (int i = 0; i < 50; ++i)
+            card.AddFile(folder, stem + std::to_string(100 + i) + ".TXT", std::vector<uint8_t>(100, uint8_t('a' + i % 26)));
+    };
+    auto unchained = card.AddDir(root, "UNCHAINED", {}, 2);
+    fill(unchained, "U");
+    auto gone = card.AddDir(root, "GONE", {}, 2);
+    fill(gone, "G");
+    auto lost = card.AddDir(root, "LOST", {}, 2);
+    fill(lost, "L");
+    // Deleted together, so that none takes another's freed clusters.
+    for (auto folder : {unchained, gone, lost}) card.Delete(folder);
+    const uint64_t goneFirst = card.FirstCluster(gone), lostFirst = card.FirstCluster(lost);
+    auto taker = card.AddDir(root, "TAKER", {}, 1, goneFirst + 1);
+    // Live files far from the freed clusters, which stay as deletion left them.
+    card.AddFile(taker, "LIVE_1.JPG", test::MakeTestJpeg(64, 48), {.firstCluster = 36000});
+    // Empty files own no cluster that could show them live: only the folder
+    // read itself can keep them from being taken for deleted ones.
+    card.AddFile(taker, "LIVE_0.TXT", {});
+
+    auto orphan = card.AddDir(root, "ORPHAN", {}, 1, lostFirst + 1);
+    card.AddFile(orphan, "ORPHANED_1.JPG", test::MakeTestJpeg(64, 48), {.firstCluster = 36100});
+    card.AddFile(orphan, "ORPHANED_0.TXT", {});
+
+    const std::vector<uint8_t> late = test::MakeTestJpeg(96, 72);
+    card.AddFile(root, "LATE.JPG", late, {.firstCluster = 35000});
+    ASSERT_EQ(card.Finish(), "");
+
+    // The wrapped chain: the heap's last cluster, then an earlier one.
+    const ExfatBootRegion region = ReadExfatBootRegion(test::ReadFileRange(card.path(), 0, kExfatBootHeadBytes), 0);
+    ASSERT_TRUE(region.boot);
+    const ExfatBoot& boot = *region.boot;
+    auto putFat = [&](uint64_t cluster, uint32_t value) {
+        const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+        WriteBytes(card.path(), boot.ActiveFatOffset() + 4 * cluster, bytes);
+    };
+    const uint64_t tailClusters = (wrapped.size() - 4096 + 4095) / 4096;
+    putFat(last, uint32_t(wrapTail));
+    for (uint64_t k = 0; k < tailClusters; ++k)
+        putFat(wrapTail + k, k + 1 < tailClusters ? uint32_t(wrapTail + k + 1) : 0xFFFFFFFF);
+    WriteBytes(card.path(), card.ClusterOffset(wrapTail),
+               std::span<const uint8_t>(wrapped).subspan(4096));
+    SetDataLength(card, wrap, wrapped.size());
+    // The folder stream marked chained: stream flags AllocationPossible only.
+    ChangeEntrySet(card, unchained, [](std::vector<uint8_t>& set) { set[32 + 1] = 0x01; });
+    // ORPHAN's set torn (its stream entry's type overwritten): no walk reaches it.
+    const uint8_t wiped = 0x20;
+    WriteBytes(card.path(), card.EntryOffset(orphan) + 32, std::span<const uint8_t>(&wiped, 1));
+    // The bitmap's FAT entries zeroed.
+    const ExfatRootEntries entries = ParseExfatRootEntries(
+        test::ReadFileRange(card.path(), card.ClusterOffset(boot.rootCluster), boot.ClusterSize()), boot);
+    ASSERT_NE(entries.ActiveBitmap(boot), nullptr);
+    const uint64_t bitmapFirst = entries.ActiveBitmap(boot)->firstCluster;
+    const uint64_t bitmapClusters = ExfatClustersFor(boot, (boot.clusterCount + 7) / 8);
+    ASSERT_EQ(bitmapClusters, 2u);
+    for (uint64_t k = 0; k < bitmapClusters; ++k) putFat(bitmapFirst + k, 0);
+
+    SearchSession session;
+    SearchOptions options;
+    options.flags = 0;
+    ASSERT_EQ(RunSearch(session, 0, card.path(), options), SearchOk);
+    for (const auto& [name, bytes] : {std::pair{"WRAP.JPG", &wrapped}, std::pair{"ACROSS.JPG", &across}}) {
+        SCOPED_TRACE(name);
+        const DelFileInfo* r = Named(session, name);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(FoundFileStateText(*r), "良");
+        EXPECT_EQ(Saved(session, *r), *bytes);
+    }
+    for (int i = 0; i < 50; ++i) {
+        const std::string name = "U" + std::to_string(100 + i) + ".TXT";
+        const DelFileInfo* r = Named(session, name);
+        EXPECT_NE(r, nullptr) << name << (i >= 42 ? ", listed in the folder's second cluster" : "");
+        if (r) EXPECT_EQ(r->folder.value_or(""), "UNCHAINED");
+    }
+    // The deleted folders' first clusters are still theirs; their second
+    // clusters hold live entries, which are nobody's deleted files.
+    for (const char* name : {"G100.TXT", "L100.TXT"}) EXPECT_NE(Named(session, name), nullptr) << name;
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+        const DelFileInfo* r = session.gcDelFileList.Get(i);
+        const std::string name = r->name.value_or("");
+        EXPECT_EQ(name.find("LIVE_"), std::string::npos) << name << " in " << r->folder.value_or("");
+        EXPECT_EQ(name.find("ORPHANED_"), std::string::npos) << name << " in " << r->folder.value_or("");
+        EXPECT_NE(r->startCluster, 35000u) << name << ": the live photo past the bitmap's first cluster";
+    }
+    const auto* exfat = dynamic_cast<const ExfatFileSystem*>(session.clusterMap.fileSystem.get());
+    ASSERT_NE(exfat, nullptr);
+    EXPECT_TRUE(exfat->HasBitmap());
+    EXPECT_TRUE(AllocatedOnCard(session.clusterMap, 35000));
 }
 
 uint32_t Crc(std::istream& in, uint64_t bytes) {

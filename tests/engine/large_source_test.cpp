@@ -178,38 +178,67 @@ TEST(LargeSource, ThePictureInTheLastClusterIsFound) {
 
 // A card image cut short: the search reads up to its end and then tells,
 // in its result and in the trace, exactly which clusters it did not
-// examine; a range beyond a raw source's map is reported the same way.
+// examine, as lying past the source's end (never as a read error). The
+// card's data sectors are no whole number of clusters: its partial last
+// cluster holds no file, so a source that ends in it or where it starts is
+// no loss. A range beyond a raw source's map is reported the same way.
 TEST(LargeSource, ClustersTheSearchCannotReachAreReportedByRange) {
-    FatImageBuilder b(FatGeometry::Fat16(16384, 4));
-    const uint64_t lastCluster = b.ClusterCount() + 1;
-    const uint64_t heldEnd = 700;  // the first cluster the cut image no longer holds
-    b.bytes().resize(size_t(b.ClusterOffset(heldEnd)));
+    const FatImageBuilder whole(FatGeometry::Fat16(16384, 4));
+    const uint64_t lastCluster = whole.ClusterCount() + 1;
+    const uint64_t volumeBytes = uint64_t(whole.geometry().totalSectors) * 512;
+    ASSERT_LT(volumeBytes, whole.ClusterOffset(lastCluster) + whole.ClusterSize()) << "the last cluster is partial";
+    struct Cut {
+        const char* what;
+        uint64_t bytes;
+        uint64_t firstUnexamined;  // 0: none
+    };
+    const Cut cuts[] = {
+        {"at cluster 700", whole.ClusterOffset(700), 700},
+        {"inside the last whole cluster", whole.ClusterOffset(lastCluster) - 100, lastCluster - 1},
+        {"where the partial last cluster starts", whole.ClusterOffset(lastCluster), 0},
+        {"at the volume's end", volumeBytes, 0},
+    };
     TempDir dir;
-    const std::string path = dir.File("cut.img");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.bytes().data()), std::streamsize(b.bytes().size()));
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(cut.what);
+        FatImageBuilder b = whole;
+        b.bytes().resize(size_t(cut.bytes));
+        for (int32_t flags : {int32_t(SearchDetailed), 0}) {
+            SearchSession session;
+            UseCard(session, b, flags);
+            std::vector<std::string> lines;
+            SetTraceSink([&](const std::string& line) { lines.push_back(line); });
+            const int result = SearchOpenVolume(session, session.options);
+            SetTraceSink({});
+            ASSERT_EQ(result, SearchOk);
+            if (cut.firstUnexamined == 0) {
+                EXPECT_TRUE(session.notExamined.empty()) << "flags " << flags;
+                continue;
+            }
+            ASSERT_EQ(session.notExamined.size(), 1u) << "flags " << flags;
+            EXPECT_EQ(session.notExamined[0].first, cut.firstUnexamined);
+            EXPECT_EQ(session.notExamined[0].last, lastCluster);
+            EXPECT_EQ(session.notExamined[0].reason, NotExaminedUnreadable);
+            const std::string expected = "Clusters " + std::to_string(cut.firstUnexamined) + "-" +
+                                         std::to_string(lastCluster) + " not examined";
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const std::string& l) { return l.find(expected) != std::string::npos; }));
+        }
 
-    for (int32_t flags : {int32_t(SearchDetailed), 0}) {
-        SearchSession session;
-        UseCard(session, b, flags);
-        std::vector<std::string> lines;
-        SetTraceSink([&](const std::string& line) { lines.push_back(line); });
-        const int result = SearchOpenVolume(session, session.options);
-        SetTraceSink({});
-        ASSERT_EQ(result, SearchOk);
-        ASSERT_EQ(session.notExamined.size(), 1u) << "flags " << flags;
-        EXPECT_EQ(session.notExamined[0].first, heldEnd);
-        EXPECT_EQ(session.notExamined[0].last, lastCluster);
-        EXPECT_EQ(session.notExamined[0].reason, NotExaminedUnreadable);
-        const std::string expected = "Clusters " + std::to_string(heldEnd) + "-" + std::to_string(lastCluster) +
-                                     " not examined";
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                                [&](const std::string& l) { return l.find(expected) != std::string::npos; }));
+        const std::string path = dir.File("cut.img");
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(b.bytes().data()), std::streamsize(b.bytes().size()));
+        CommandResult r = RunCommand({VELD_CLI_PATH, "search", "--json", path});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        if (cut.firstUnexamined == 0) {
+            EXPECT_EQ(r.err.find("検査されていません"), std::string::npos) << r.err;
+        } else {
+            const std::string said = "クラスタ " + std::to_string(cut.firstUnexamined) + "～" +
+                                     std::to_string(lastCluster) + " は検査されていません (ソースの終わりより後)";
+            EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(r.err.find("読み込みエラー"), std::string::npos) << r.err;
     }
-
-    CommandResult r = RunCommand({VELD_CLI_PATH, "search", "--json", path});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find(NotExaminedText(heldEnd, lastCluster, NotExaminedUnreadable)), std::string::npos) << r.err;
 
     // Past the map of a raw source (which ends where the source does).
     SearchSession session;

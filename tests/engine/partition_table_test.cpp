@@ -116,6 +116,17 @@ TEST_F(PartitionTableTest, GptBySfdiskListsTypesAndNamesAndRejectsDamagedChecksu
     }
     EXPECT_EQ(ReadTable(card).scheme, PartitionScheme::Gpt);
 
+    // The usable area may end on the source's last sector, never one past it.
+    const std::vector<uint8_t> field = test::ReadFileRange(card, 512 + 48, 8);
+    uint64_t lastUsable = 0;
+    for (int k = 7; k >= 0; --k) lastUsable = lastUsable << 8 | field[size_t(k)];
+    ASSERT_EQ(::truncate(card.c_str(), off_t(lastUsable + 1) * 512), 0);
+    EXPECT_EQ(ReadTable(card).scheme, PartitionScheme::Gpt) << ReadTable(card).why;
+    ASSERT_EQ(::truncate(card.c_str(), off_t(lastUsable) * 512), 0);
+    const PartitionTable pastEnd = ReadTable(card);
+    EXPECT_EQ(pastEnd.scheme, PartitionScheme::None);
+    EXPECT_NE(pastEnd.why.find("usable area ends past the end"), std::string::npos) << pastEnd.why;
+
     ASSERT_EQ(::truncate(card.c_str(), off_t(60) << 20), 0);
     const PartitionTable cut = ReadTable(card);
     EXPECT_EQ(cut.scheme, PartitionScheme::None);
@@ -176,6 +187,8 @@ TEST(PartitionTable, InconsistentFirstSectorsAreNotTaken) {
         {"typed but empty", sector({{0x80, 0x0C, 2048, 0}}), "no sectors"},
         {"overlap", sector({{0, 0x0C, 2048, 8192}, {0, 0x83, 8000, 100}}), "overlap"},
         {"past the end", sector({{0, 0x0C, 2048, 131072}}), "outside the source"},
+        {"one sector past the end", sector({{0, 0x0C, 2048, 8192}, {0, 0x07, 10240, 131072 - 10240 + 1}}),
+         "outside the source"},
         {"no entries", sector({}), "lists no partition"},
         {"FAT boot sector", fat, "boot sector (fat)"},
         {"protective without GPT", sector({{0, 0xEE, 1, 131071}}), "without a GPT header"},
@@ -188,6 +201,10 @@ TEST(PartitionTable, InconsistentFirstSectorsAreNotTaken) {
     const PartitionTable fine = ReadPartitionTable(sector({{0, 0x0C, 2048, 8192}, {0x80, 0x07, 10240, 100}}), size, 0);
     ASSERT_EQ(fine.scheme, PartitionScheme::Mbr) << fine.why;
     EXPECT_EQ(fine.partitions.size(), 2u);
+    // The last partition ending on the source's last sector: a whole card.
+    const PartitionTable whole =
+        ReadPartitionTable(sector({{0, 0x0C, 2048, 8192}, {0, 0x07, 10240, 131072 - 10240}}), size, 0);
+    EXPECT_EQ(whole.scheme, PartitionScheme::Mbr) << whole.why;
     EXPECT_EQ(DefaultPartition(fine, [](const Partition&) { return false; }), std::nullopt);
 }
 

@@ -44,9 +44,16 @@ protected:
         // A removable disk without a medium (size 0) and without partitions.
         Put(block / "sdc/removable", "1");
         Put(block / "sdc/size", "0");
-        // Loop devices never count.
+        // Loop devices count when a file is behind them (not a snap's):
+        // after the card readers, with their partitions.
         Put(block / "loop0/removable", "1");
         Put(block / "loop0/size", "2048");
+        Put(block / "loop1/size", "4096");
+        Put(block / "loop1/loop/backing_file", "/home/u/cards/wedding.img\n");
+        Put(block / "loop1/loop1p1/partition", "1");
+        Put(block / "loop1/loop1p1/size", "4000");
+        Put(block / "loop2/size", "4096");
+        Put(block / "loop2/loop/backing_file", "/var/lib/snapd/snaps/core_1.snap");
     }
     test::TempDir dir_;
     std::string sys_;
@@ -54,7 +61,7 @@ protected:
 
 TEST_F(RemovableDrives, LettersFromDInDeviceAndPartitionOrder) {
     auto drives = ListRemovableDrives(sys_, "/devfake");
-    ASSERT_EQ(drives.size(), 5u);
+    ASSERT_EQ(drives.size(), 6u);
     EXPECT_EQ(drives[0].kernelName, "mmcblk0");
     EXPECT_EQ(drives[0].letter, 'D');
     EXPECT_EQ(drives[0].devicePath, "/devfake/mmcblk0");
@@ -72,6 +79,11 @@ TEST_F(RemovableDrives, LettersFromDInDeviceAndPartitionOrder) {
     EXPECT_EQ(drives[4].letter, 'H');
     EXPECT_EQ(drives[4].sizeBytes, -1);  // no medium
     EXPECT_EQ(drives[4].sectorSize, 512u);
+    EXPECT_EQ(drives[5].kernelName, "loop1p1");
+    EXPECT_EQ(drives[5].letter, 'I');
+    EXPECT_EQ(drives[5].devicePath, "/devfake/loop1p1");
+    EXPECT_EQ(drives[5].displayName, "ループデバイス wedding.img (loop1p1)");
+    EXPECT_EQ(drives[5].sizeBytes, 4000 * 512);
 }
 
 TEST_F(RemovableDrives, MissingTreeGivesNoDrives) {

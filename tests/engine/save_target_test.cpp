@@ -67,6 +67,15 @@ TEST(SaveTarget, LinksInTheSaveFolderAreNeverFollowedAndNothingIsWrittenOver) {
     EXPECT_TRUE(work.Finish());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root + "/A.JPG")));
     EXPECT_EQ(ReadText(outside + "/victim"), "keep");
+    // A folder on the name is neither removed nor numbered around: the file
+    // cannot be made there, and the failure says why.
+    fs::create_directories(root + "/D.JPG/inside");
+    SaveTarget blocked = SaveTarget::Create(root, {}, "D.JPG", TakenName::Replace);
+    EXPECT_FALSE(blocked.ok());
+    EXPECT_NE(blocked.failure().find(root + "/D.JPG"), std::string::npos) << blocked.failure();
+    EXPECT_NE(blocked.failure().find("フォルダ"), std::string::npos) << blocked.failure();
+    EXPECT_TRUE(fs::is_directory(root + "/D.JPG/inside"));
+    EXPECT_FALSE(fs::exists(root + "/D (2).JPG"));
     // The work folder itself must not be a link.
     fs::create_symlink(outside, dir.File("worklink"));
     EXPECT_FALSE(SaveTarget::Create(dir.File("worklink"), {}, "X.JPG", TakenName::Replace).ok());

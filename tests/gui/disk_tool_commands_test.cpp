@@ -1,6 +1,6 @@
 // The Tools menu's disk commands driven through the main window, with regular
 // files standing in for cards: the image holds the whole card and a search of
-// it finds the photo in the last cluster; writing back refuses a target of
+// it finds the photo in the last cluster; an image file can be the source; writing back refuses a target of
 // another size or a mounted one before any byte is written and asks, naming
 // the card, before the first; the erase question; and the progress dialog's
 // cancel and error rules over scripted devices.
@@ -18,6 +18,7 @@
 #include "tools/disk_image.h"
 #include "ui/tools/erase_confirm_dialog.h"
 #include "ui/tools/disk_tool_commands.h"
+#include "ui/search/sel_drive_dlg.h"
 #include "ui/tools/disk_tool_dialog.h"
 
 namespace veld::guitest {
@@ -119,6 +120,33 @@ TEST_F(DiskToolCommandTest, ImageHoldsTheWholeCardAndItsSearchFindsTheLastCluste
         if (DelFileInfo* record = found.Get(i); record && record->name) names.push_back(*record->name);
     EXPECT_NE(std::find(names.begin(), names.end(), "last-shot.jpg"), names.end()) << "the photo in the last cluster is missing";
     EXPECT_NE(std::find(names.begin(), names.end(), "first-shot.jpg"), names.end());
+}
+
+// "ディスクイメージを選択する" in the image tool's drive selection: an image
+// file is the source, copied whole.
+TEST_F(DiskToolCommandTest, ImageCreationTakesAnImageFileAsItsSource) {
+    const std::string source = BuildCardWithLastClusterPhoto();
+    CSelDriveDlg::SetDriveListerForTest([] { return std::vector<RemovableDrive>{}; });
+    std::vector<bool> asked;  // open (the source) or save (the new image)
+    CSelDriveDlg::SetFileChooserForTest([&](const QString&, const QString&, const QString& proposed, bool open) {
+        asked.push_back(open);
+        if (open) return QString::fromStdString(source);
+        EXPECT_TRUE(proposed.startsWith(QStringLiteral("card-last-"))) << proposed.toStdString();
+        return QString::fromStdString(TempPath("copy"));
+    });
+    WhenModalAppears([](QWidget* modal) {
+        auto* drives = qobject_cast<CSelDriveDlg*>(modal);
+        ASSERT_NE(drives, nullptr);
+        EXPECT_FALSE(drives->emptyListNote()->isHidden());
+        QTest::mouseClick(drives->imageFileButton(), Qt::LeftButton);
+    });
+    Action("saveDiskImage")->trigger();
+    CSelDriveDlg::SetDriveListerForTest({});
+    CSelDriveDlg::SetFileChooserForTest({});
+
+    EXPECT_EQ(asked, (std::vector<bool>{true, false}));
+    EXPECT_EQ(messages_, std::vector<std::string>{"保存が完了しました"});
+    EXPECT_EQ(ReadWholeFile(TempPath("copy.img")), ReadWholeFile(source));
 }
 
 TEST_F(DiskToolCommandTest, ShortImagePathDoesNothingAndExistingAppendedNameIsAskedAbout) {

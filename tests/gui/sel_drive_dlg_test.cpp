@@ -74,6 +74,20 @@ TEST_F(SelDriveDlgTest, EmptyDeviceListStillOffersTheImageButton) {
     // Select without a row does nothing.
     dlg.onSelect();
     EXPECT_EQ(dlg.result(), 0);
+
+    // The empty list says why and what to do; a card put in afterwards is
+    // listed by "更新(&U)".
+    EXPECT_FALSE(dlg.emptyListNote()->isHidden());
+    EXPECT_TRUE(dlg.emptyListNote()->text().contains(QStringLiteral("カードリーダーが見つかりません")));
+    EXPECT_TRUE(dlg.emptyListNote()->text().contains(QStringLiteral("ディスクイメージを選択する")));
+    Fat16Card(QStringLiteral("sdb1.img"));
+    UseDrives({Drive('E', QStringLiteral("sdb1.img"), "Generic SD Reader (sdb1)", 30000LL * 512)});
+    dlg.show();
+    QTest::mouseClick(dlg.refreshButton(), Qt::LeftButton);
+    ASSERT_EQ(dlg.driveList()->topLevelItemCount(), 1);
+    EXPECT_EQ(dlg.driveList()->topLevelItem(0)->text(2), QStringLiteral("FAT16"));
+    EXPECT_TRUE(dlg.emptyListNote()->isHidden());
+    dlg.reject();
 }
 
 TEST_F(SelDriveDlgTest, ImageButtonChoosesAFileAndRemembersItsFolder) {

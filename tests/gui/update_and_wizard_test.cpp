@@ -13,6 +13,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <filesystem>
+#include <fstream>
+
 #include "base/settings.h"
 #include "event_pump.h"
 #include "support/loopback_http_server.h"
@@ -275,15 +278,25 @@ TEST_F(EasyWizardTest, SearchThatFindsNothingReturnsToPage1AndCancelledSaveStays
         pages.push_back(wizard->currentId());
         EXPECT_EQ(wizard->wizPage(EasyWizard::Page3)->artwork(), Picture::WizardPage3);
 
-        // A search cancelled from its progress window: page 3 says the files
-        // are only part of the card's.
+        // A search cancelled from its progress window once it has found a
+        // file: page 3 says the files are only part of the card's. The
+        // source is the card's bytes without its boot sector and then
+        // nothing up to 1 GiB, so the raw search is still running.
+        const std::string raw = TempPath("raw.img");
+        std::filesystem::copy_file(BuildCard(), raw, std::filesystem::copy_options::overwrite_existing);
+        std::fstream(raw, std::ios::in | std::ios::out | std::ios::binary).write(std::string(512, '\0').data(), 512);
+        std::filesystem::resize_file(raw, uint64_t(1) << 30);
+        ChooseSource(raw);
         QTest::mouseClick(wizard->button(QWizard::BackButton), Qt::LeftButton);
         finished.clear();
+        QSignalSpy foundFiles(controller_.get(), &SearchController::fileFound);
         wizard->next();
         SearchProgressWindow* progress = nullptr;
         for (SearchProgressWindow* window : wizard->findChildren<SearchProgressWindow*>())
             if (window->isVisible()) progress = window;
         ASSERT_NE(progress, nullptr);
+        ASSERT_TRUE(!foundFiles.isEmpty() || foundFiles.wait(30000));
+        ASSERT_TRUE(finished.isEmpty()) << "the search ended before it could be cancelled";
         QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
         if (finished.isEmpty()) {
             ASSERT_TRUE(finished.wait(30000));

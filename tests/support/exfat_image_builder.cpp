@@ -343,11 +343,12 @@ bool ExfatImageBuilder::AddSet(int dir, Item& item, const std::string& name, uin
     return true;
 }
 
-ExfatImageBuilder::Node ExfatImageBuilder::AddDir(Node parent, const std::string& name, const ExfatTime& time, int clusters) {
+ExfatImageBuilder::Node ExfatImageBuilder::AddDir(Node parent, const std::string& name, const ExfatTime& time, int clusters,
+                                                  uint64_t firstCluster) {
     if (!error_.empty() || parent.id < 0 || size_t(parent.id) >= items_.size()) return {};
     Item item;
     item.isDir = true;
-    item.clusters = Allocate(uint64_t(clusters), true, 0);
+    item.clusters = Allocate(uint64_t(clusters), true, firstCluster);
     if (item.clusters.empty()) return {};
     item.entries.assign(item.clusters.size() * clusterSize_, 0);
     if (!AddSet(parent.id, item, name, 0x10, time, item.entries.size(), 0x03)) return {};

@@ -67,8 +67,10 @@ public:
     };
     Node Root() const { return Node{0}; }
 
-    // A folder whose entries fit in the given number of contiguous clusters.
-    Node AddDir(Node parent, const std::string& name, const ExfatTime& time = {}, int clusters = 1);
+    // A folder whose entries fit in the given number of contiguous clusters,
+    // from the first free run or exactly from firstCluster (must be free).
+    Node AddDir(Node parent, const std::string& name, const ExfatTime& time = {}, int clusters = 1,
+                uint64_t firstCluster = 0);
     Node AddFile(Node parent, const std::string& name, std::span<const uint8_t> bytes,
                  const ExfatFileOptions& options = {});
     // Deletes a file, or a folder with everything in it (its entries first,

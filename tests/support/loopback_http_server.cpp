@@ -42,6 +42,11 @@ LoopbackHttpServer::~LoopbackHttpServer() {
     if (listener_ >= 0) ::close(listener_);
 }
 
+void LoopbackHttpServer::SetReply(std::string reply) {
+    std::lock_guard<std::mutex> guard(lock_);
+    reply_ = std::move(reply);
+}
+
 std::string LoopbackHttpServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
@@ -72,18 +77,20 @@ void LoopbackHttpServer::Serve() {
             if (n <= 0) break;
             request.append(buffer, size_t(n));
         }
+        std::string reply;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            requests_.push_back(request);
+            if (requests_.size() < kKeptRequests) requests_.push_back(request);
             arrived_.notify_all();
+            reply = reply_;
         }
         if (neverReply_) {
             held_.push_back(fd);
             continue;
         }
-        for (size_t sent = 0; sent < reply_.size() && !stop_.load();) {
-            const size_t piece = dripMs_ > 0 ? 1 : reply_.size() - sent;
-            ssize_t n = ::send(fd, reply_.data() + sent, piece, MSG_NOSIGNAL);
+        for (size_t sent = 0; sent < reply.size() && !stop_.load();) {
+            const size_t piece = dripMs_ > 0 ? 1 : reply.size() - sent;
+            ssize_t n = ::send(fd, reply.data() + sent, piece, MSG_NOSIGNAL);
             if (n <= 0) break;
             sent += size_t(n);
             if (dripMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(dripMs_));

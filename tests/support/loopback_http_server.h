@@ -22,8 +22,12 @@ public:
     ~LoopbackHttpServer();
 
     int port() const { return port_; }
+    // The reply for the connections accepted from now on.
+    void SetReply(std::string reply);
     std::string Url(const std::string& path = "") const;
-    // Requests received so far, whole (request line, header lines, empty line).
+    // Requests received so far, whole (request line, header lines, empty
+    // line): the first kKeptRequests of them.
+    static constexpr size_t kKeptRequests = 256;
     std::vector<std::string> Requests();
     // Waits until n requests have arrived; false after timeoutMs.
     bool WaitForRequests(size_t n, int timeoutMs);

@@ -14,6 +14,7 @@
 #include "base/settings.h"
 #include "base/trace.h"
 #include "ui/dialog_units.h"
+#include "ui/interface_wait.h"
 #include "volume/boot_sector.h"
 #include "volume/disk_volume.h"
 
@@ -65,11 +66,18 @@ CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWi
     options_.partition = partition;
     {
         SearchHandlePause pause(session);
-        std::unique_ptr<DiskVolume> volume = DiskIO_Open(imagePath.toStdString(), driveLetter, partition);
+        // A card this user may not open is opened through UDisks2, which may
+        // wait for the password: the window keeps painting meanwhile.
+        std::unique_ptr<DiskVolume> volume;
+        std::string openError;
+        RunWhileInterfacePaints([&] {
+            volume = DiskIO_Open(imagePath.toStdString(), driveLetter, partition);
+            if (!volume) openError = DiskIO_LastOpenError();
+        });
         // The message names the source and the reason beside the short text.
         const QString source = imagePath.isEmpty() ? QStringLiteral("%1:").arg(QChar::fromLatin1(driveLetter)) : imagePath;
         if (!volume) {
-            const QString reason = QString::fromStdString(DiskIO_LastOpenError());
+            const QString reason = QString::fromStdString(openError);
             error_ = QStringLiteral("オープンエラー\n%1").arg(reason.isEmpty() ? source + QStringLiteral(": 開けません") : reason);
         } else if (volume->volumeKind == VolumeNone) {
             error_ = QStringLiteral("読み込みデータエラー\n%1: 最初のセクタを読み込めません").arg(source);

@@ -38,11 +38,12 @@ constexpr int kPicture[4] = {9, 6, 53, 157};
 constexpr int kMessage[4] = {71, 7, 246, 20};
 constexpr int kList[4] = {83, 37, 218, 118};
 constexpr int kImageButton[4] = {206, 138, 96, 17};
+constexpr int kRefreshButton[4] = {83, 138, 50, 17};
 constexpr int kSelect[4] = {127, 166, 54, 18};
 constexpr int kCancel[4] = {202, 166, 54, 18};
 constexpr int kSeparatorTop[3] = {71, 30, 246};
 constexpr int kSeparatorBottom[3] = {71, 160, 246};
-constexpr int kImageButtonListCut = 32;  // pixels the list gives up for the image button
+constexpr int kImageButtonListCut = 32;  // pixels the list gives up for the buttons under it
 
 const char kDefaultCaption[] = "削除ファイル検索";
 const char kDefaultMessage[] = "検索するドライブをリストから選択して、検索開始を押してください";
@@ -170,14 +171,14 @@ void CSelDriveDlg::build() {
     }
 
     list_ = new QTreeWidget(this);
+    list_->setObjectName(QStringLiteral("driveList"));
     QRect listRect = Place(du, kList);
-    if (imageButton) {
-        // The list gives up its bottom for the button, and never runs under
-        // it when the dialog font is taller than the template's.
-        const int buttonTop = Place(du, kImageButton).top();
-        listRect.setHeight(listRect.height() - kImageButtonListCut);
-        if (listRect.bottom() >= buttonTop - 4) listRect.setBottom(buttonTop - 5);
-    }
+    // The list gives up its bottom for the buttons under it (refresh, and
+    // the image button when shown), and never runs under them when the
+    // dialog font is taller than the template's.
+    const int buttonTop = Place(du, kImageButton).top();
+    listRect.setHeight(listRect.height() - kImageButtonListCut);
+    if (listRect.bottom() >= buttonTop - 4) listRect.setBottom(buttonTop - 5);
     list_->setGeometry(listRect);
     list_->setRootIsDecorated(false);
     list_->setItemsExpandable(false);
@@ -195,6 +196,25 @@ void CSelDriveDlg::build() {
     imageBtn_->setAutoDefault(false);
     imageBtn_->setVisible(imageButton);
     connect(imageBtn_, &QPushButton::clicked, this, &CSelDriveDlg::onImageButton);
+    // A card put in after the dialog opened is listed without closing it.
+    refresh_ = new QPushButton(QStringLiteral("更新(&U)"), this);
+    refresh_->setObjectName(QStringLiteral("refreshDrives"));
+    refresh_->setGeometry(Place(du, kRefreshButton));
+    refresh_->setAutoDefault(false);
+    refresh_->setToolTip(QStringLiteral("カードリーダーとカードを調べ直します"));
+    connect(refresh_, &QPushButton::clicked, this, &CSelDriveDlg::refresh);
+    // Over an empty list: why it is empty and what to do.
+    emptyNote_ = new QLabel(list_->viewport());
+    emptyNote_->setObjectName(QStringLiteral("emptyListNote"));
+    emptyNote_->setWordWrap(true);
+    emptyNote_->setAlignment(Qt::AlignCenter);
+    emptyNote_->setContentsMargins(8, 8, 8, 8);
+    emptyNote_->setText(
+        imageButton ? QStringLiteral("カードリーダーが見つかりません。カードをカードリーダーに入れて［更新］を"
+                                     "押してください。ディスクイメージを使うときは［ディスクイメージを選択する］を"
+                                     "押してください。")
+                    : QStringLiteral("カードリーダーが見つかりません。カードをカードリーダーに入れて［更新］を"
+                                     "押してください。"));
 
     select_ = new QPushButton(selectLabel.isEmpty() ? QString::fromUtf8(kDefaultSelect) : selectLabel, this);
     select_->setGeometry(Place(du, kSelect));
@@ -206,10 +226,28 @@ void CSelDriveDlg::build() {
     connect(cancel_, &QPushButton::clicked, this, &CSelDriveDlg::reject);
 
     fillList();
+    showEmptyNote();
     select_->setEnabled(!list_->selectedItems().isEmpty());
     connect(list_, &QTreeWidget::itemSelectionChanged, this,
             [this] { select_->setEnabled(!list_->selectedItems().isEmpty()); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { onSelect(); });
+}
+
+void CSelDriveDlg::showEmptyNote() {
+    emptyNote_->setGeometry(list_->viewport()->rect());
+    emptyNote_->setVisible(rows_.empty());
+}
+
+void CSelDriveDlg::refresh() {
+    const QString chosen = list_->currentItem() ? QString(QChar::fromLatin1(char(list_->currentItem()->data(0, Qt::UserRole).toInt())))
+                                                : QString();
+    if (!chosen.isEmpty()) driveText = chosen;
+    list_->clear();
+    rows_.clear();
+    permissionNote_.clear();
+    fillList();
+    showEmptyNote();
+    select_->setEnabled(!list_->selectedItems().isEmpty());
 }
 
 void CSelDriveDlg::fillList() {
@@ -273,10 +311,15 @@ void CSelDriveDlg::showEvent(QShowEvent* event) {
 
 QString CSelDriveDlg::chooseFile(const QString& folder, const QString& filter, const QString& proposedName,
                                  bool open) {
+    return ChooseImageFile(this, folder, filter, proposedName, open);
+}
+
+QString CSelDriveDlg::ChooseImageFile(QWidget* parent, const QString& folder, const QString& filter,
+                                      const QString& proposedName, bool open) {
     if (gChooser) return gChooser(folder, filter, proposedName, open);
-    if (open) return QFileDialog::getOpenFileName(this, QString(), folder, filter);
+    if (open) return QFileDialog::getOpenFileName(parent, QString(), folder, FilterWithAllFiles(filter));
     QString start = proposedName.isEmpty() ? folder : QDir(folder).filePath(proposedName);
-    return QFileDialog::getSaveFileName(this, QString(), start, filter);
+    return QFileDialog::getSaveFileName(parent, QString(), start, FilterWithAllFiles(filter));
 }
 
 void CSelDriveDlg::onSelect() {

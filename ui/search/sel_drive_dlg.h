@@ -2,14 +2,17 @@
 // disk-image tool: a removable drive from the list, or a disk-image file.
 //
 // On Linux a "drive" is a removable block device (USB disk, SD/MMC reader)
-// with the letter ListRemovableDrives gives it. The rows show the device's
-// name, its capacity and the file system read from its first sector
-// ("FAT12", "FAT16", "FAT32", "NTFS" or "不明"). A device is listed when it has
-// a capacity and a FAT or NTFS file system, or when it has a name and could
-// be opened. Where UDisks2 knows a device, its names, size and file system
-// are shown, and a device this user may not open is listed all the same:
-// UDisks2 opens it once it is chosen. Devices that cannot be opened without
-// the service are named in a note telling the user how to get access.
+// or a loop device over an image file, with the letter ListRemovableDrives
+// gives it. The rows show the device's name, its capacity and the file
+// system read from its first sector, or from the partition a search would
+// open ("FAT12", "FAT16", "FAT32", "exFAT", "NTFS" or "不明"). A device is
+// listed when it has a capacity and a known file system, or when it has a
+// name and could be opened. Where UDisks2 knows a device, its names, size
+// and file system are shown, and a device this user may not open is listed
+// all the same: UDisks2 opens it once it is chosen. Devices that cannot be
+// opened without the service are named in a note telling the user how to
+// get access. "更新(&U)" lists the drives again; an empty list says why it is
+// empty and what to do.
 //
 // While the dialog is open the search volume's device handle is closed; it is
 // reopened on every way out.
@@ -92,11 +95,18 @@ public:
     using FileChooser = std::function<QString(const QString& folder, const QString& filter,
                                               const QString& proposedName, bool open)>;
     static void SetFileChooserForTest(FileChooser chooser);
+    // The file dialogs the dialog uses (or the test's chooser): an image file
+    // to open, or a name to save one under; "" when cancelled.
+    static QString ChooseImageFile(QWidget* parent, const QString& folder, const QString& filter,
+                                   const QString& proposedName, bool open);
 
     // Inspection (tests).
     QTreeWidget* driveList() const { return list_; }
     QPushButton* selectButton() const { return select_; }
     QPushButton* imageFileButton() const { return imageBtn_; }
+    QPushButton* refreshButton() const { return refresh_; }
+    // The note over an empty list: why it is empty and what to do.
+    QLabel* emptyListNote() const { return emptyNote_; }
     QLabel* pictureLabel() const { return picture_; }
     const std::vector<DriveRow>& rows() const { return rows_; }
     // The permission note ("" when every device could be opened).
@@ -111,6 +121,8 @@ public:
 public slots:
     void onSelect();
     void onImageButton();
+    // Lists the drives again (a card put in since), keeping the chosen row.
+    void refresh();
     void reject() override;
 
 protected:
@@ -119,6 +131,7 @@ protected:
 private:
     void build();
     void fillList();
+    void showEmptyNote();
     void reopenSearchVolume();
     QString chooseFile(const QString& folder, const QString& filter, const QString& proposedName, bool open);
 
@@ -131,6 +144,8 @@ private:
     QLabel* message_ = nullptr;
     QTreeWidget* list_ = nullptr;
     QPushButton* imageBtn_ = nullptr;
+    QPushButton* refresh_ = nullptr;
+    QLabel* emptyNote_ = nullptr;
     QPushButton* select_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "ui/tools/disk_tool_commands.h"
 
+#include <QDate>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <memory>
 
@@ -8,6 +10,7 @@
 #include "tools/disk_erase.h"
 #include "tools/disk_image.h"
 #include "tools/disk_restore.h"
+#include "ui/interface_wait.h"
 #include "ui/picture_loader.h"
 #include "ui/search/sel_drive_dlg.h"
 #include "ui/search_controller.h"
@@ -43,6 +46,9 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
             drive.picture = Picture::DiskImageDrive;
             drive.askFileOnSelect = true;
             drive.openInsteadOfSave = false;
+            // An image file may be the source too: copied, or the volume
+            // taken out of a whole-card image.
+            drive.imageButton = true;
             break;
         case DiskToolRestore:
             drive.caption = QStringLiteral("ディスクのイメージからメモリカードに書き込み");
@@ -66,7 +72,19 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
         drive.fileFolder = QString::fromStdString(ReadIniString("Config", "Dir", UserDocumentsFolder()));
         drive.fileFilter = QString::fromUtf8(kImageFilter);
     }
-    if (drive.exec() != QDialog::Accepted || !drive.choseDrive) return false;
+    if (drive.exec() != QDialog::Accepted) return false;
+    if (!drive.choseDrive) {
+        if (kind != DiskToolSave || drive.imagePath.isEmpty()) return false;
+        // The source is an image file; the new image's name is asked next.
+        choice->sourceImage = drive.imagePath.toStdString();
+        const QFileInfo source(drive.imagePath);
+        const QString proposed = QStringLiteral("%1-%2.img")
+                                     .arg(source.completeBaseName(), QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+        const QString target = CSelDriveDlg::ChooseImageFile(context.owner, drive.fileFolder, drive.fileFilter, proposed, false);
+        if (target.isEmpty()) return false;
+        choice->imagePath = target.toStdString();
+        return true;
+    }
     choice->letter = drive.chosenLetter();
     for (const auto& row : drive.rows())
         if (row.letter == choice->letter) choice->devicePath = row.devicePath.toStdString();
@@ -87,8 +105,10 @@ std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoic
 
 void ShowOpenFailure(const DiskJob& job, const std::string& what) {
     // The short text, then what could not be opened and why.
-    const std::string& text = job.OpenFailureText();
-    ErrorBox(nullptr, "%s\n%s", DiskToolOpenErrorText(), text.empty() ? (what + ": 開けません").c_str() : text.c_str());
+    std::string text = job.OpenFailureText();
+    if (text.empty()) text = what + ": 開けません";
+    if (text.rfind(DiskToolOpenErrorText(), 0) != 0) text = std::string(DiskToolOpenErrorText()) + "\n" + text;
+    ErrorBox(nullptr, "%s", text.c_str());
     MessageBoxText("%s", DiskToolAbortedText());
 }
 
@@ -118,8 +138,11 @@ void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
     // The save-file dialog has asked about replacing the name as chosen; the
     // name with ".img" appended is another file, asked about here.
     const bool confirmedName = path == choice.imagePath;
+    const std::string source = choice.sourceImage.empty() ? choice.devicePath : choice.sourceImage;
     auto job = std::make_unique<DiskImageJob>();
-    int code = job->Open(0, choice.devicePath, path, confirmedName);
+    // A card may be opened through UDisks2, which waits for a password.
+    int code = 0;
+    RunWhileInterfacePaints([&] { code = job->Open(0, source, path, confirmedName); });
     if (code == DiskOpenFileExists) {
         if (!AskYesNo(context.owner, QStringLiteral("%1 はすでにあります。\n上書きしますか？")
                                          .arg(QString::fromStdString(path)))) {
@@ -127,10 +150,10 @@ void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
             return;
         }
         job = std::make_unique<DiskImageJob>();
-        code = job->Open(0, choice.devicePath, path, true);
+        RunWhileInterfacePaints([&] { code = job->Open(0, source, path, true); });
     }
     if (code != DiskOpenOk) {
-        ShowOpenFailure(*job, choice.devicePath);
+        ShowOpenFailure(*job, source);
         return;
     }
     SaveDiskDialog dialog(std::move(job), context.owner);
@@ -148,7 +171,9 @@ void RunRestoreDiskImage(SearchController& controller, QWidget* owner) {
     // The open step checks the target (removable, not mounted) and that the
     // image is exactly its size; nothing is written yet.
     auto job = std::make_unique<DiskRestoreJob>();
-    if (job->Open(path, 0, choice.devicePath, gRules) != DiskOpenOk) {
+    int code = 0;
+    RunWhileInterfacePaints([&] { code = job->Open(path, 0, choice.devicePath, gRules); });
+    if (code != DiskOpenOk) {
         ShowOpenFailure(*job, choice.devicePath);
         return;
     }
@@ -185,7 +210,10 @@ void RunCompleteErase(SearchController& controller, QWidget* owner) {
     if (confirm.exec() != QDialog::Accepted) return;
 
     auto job = std::make_unique<DiskEraseJob>();
-    if (job->Open(0, choice.devicePath, confirm.pentagon() ? EraseDod : ErasePlain, gRules) != DiskOpenOk) {
+    int code = 0;
+    RunWhileInterfacePaints(
+        [&] { code = job->Open(0, choice.devicePath, confirm.pentagon() ? EraseDod : ErasePlain, gRules); });
+    if (code != DiskOpenOk) {
         ShowOpenFailure(*job, choice.devicePath);
         return;
     }

@@ -1,6 +1,6 @@
 // The Tools menu's disk commands, from the drive selection to the closing
 // message:
-//   RunSaveDiskImage     card -> image file ("ディスクイメージを保存(&S)")
+//   RunSaveDiskImage     card (or image file) -> image file ("ディスクイメージを保存(&S)")
 //   RunRestoreDiskImage  image file -> card ("ディスクイメージからカードに書込")
 //   RunCompleteErase     overwrite a whole card ("完全消去(&D)")
 // The writing commands refuse a mounted or non-removable target, and an image
@@ -26,10 +26,14 @@ enum DiskToolKind : int { DiskToolSave = 1, DiskToolRestore = 2, DiskToolErase =
 
 // What the drive selection gave: the card (its device path; the letter for
 // the message texts) and, for the image commands, the image file as chosen.
+// Image creation may start from an image file instead of a card (a copy of
+// it, or the volume out of a whole-card image): then sourceImage names it
+// and there is no device.
 struct DiskToolChoice {
     char letter = 0;
     std::string devicePath;
     std::string imagePath;
+    std::string sourceImage;
 };
 
 // Each command runs from the drive selection to its closing message, with the
