@@ -145,7 +145,9 @@ TEST(MediaWalks, RawFilesAreCarvedWholeWithTheirMakeDateAndPreview) {
             EXPECT_EQ(r->media.previewOffset, f.preview.offset);
             EXPECT_EQ(r->media.previewLength, f.preview.length);
         }
-        if (f.ext != "dng" && f.ext != "raf") EXPECT_EQ(r->jpeg.latRef, 'N');
+        if (f.ext != "dng" && f.ext != "raf") {
+            EXPECT_EQ(r->jpeg.latRef, 'N');
+        }
         ASSERT_TRUE(r->thumbnail) << "the embedded JPEG makes the thumbnail";
         // The walked clusters are data of the file, the next start is not.
         EXPECT_EQ(ClusterClass(session.clusterMap, starts[k] + 1), f.bytes.size() > cs ? CC_RAW_DATA : CC_FILL);
