@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
+#include <jerror.h>
 #include <new>
 
 #include "base/jpeg_memory_decode.h"
@@ -22,17 +23,70 @@ constexpr uint64_t kMaxPixels = 100ull * 1000 * 1000;
 constexpr int kMaxScans = 500;
 constexpr long kMaxLibraryMemory = 1024L * 1024 * 1024;
 
-// The standard error manager followed by the jump back into the decoder.
+// The standard error manager followed by the jump back into the decoder and
+// what the decoder said about the data (where the caller asked).
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    JpegDecodeReport* report = nullptr;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
 };
 
+// The byte of the caller's data the decoder had reached (its whole size once
+// the data ran out).
+uint64_t InputPosition(j_common_ptr cinfo, const ErrorManager& err) {
+    if (cinfo->is_decompressor == FALSE) return 0;
+    const jpeg_source_mgr* src = reinterpret_cast<j_decompress_ptr>(cinfo)->src;
+    if (!src || !err.data || src->next_input_byte < err.data || src->next_input_byte > err.data + err.size)
+        return err.size;
+    return uint64_t(src->next_input_byte - err.data);
+}
+
+void NoteCorrupt(j_common_ptr cinfo, ErrorManager& err) {
+    if (!err.report || err.report->corrupt) return;
+    err.report->corrupt = true;
+    err.report->at = InputPosition(cinfo, err);
+}
+
 void ErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+    auto& err = *reinterpret_cast<ErrorManager*>(cinfo->err);
+    NoteCorrupt(cinfo, err);
+    std::longjmp(err.jump, 1);
 }
 
 void SilentMessage(j_common_ptr) {}
+
+// Warnings the decoder gives for data that is not what the headers promise:
+// bytes where markers should be, codes no table holds, markers out of turn,
+// data that ends before the picture does.
+void NoteWarnings(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;  // trace messages
+    auto& err = *reinterpret_cast<ErrorManager*>(cinfo->err);
+    switch (cinfo->err->msg_code) {
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+        NoteCorrupt(cinfo, err);
+        break;
+    default:
+        break;
+    }
+}
+
+void UseErrorManager(jpeg_decompress_struct* cinfo, ErrorManager* err, JpegDecodeReport* report, const uint8_t* data,
+                     size_t size) {
+    cinfo->err = jpeg_std_error(&err->pub);
+    err->pub.error_exit = ErrorExit;
+    err->pub.output_message = SilentMessage;
+    err->pub.emit_message = NoteWarnings;
+    err->report = report;
+    err->data = data;
+    err->size = size;
+    if (report) *report = JpegDecodeReport{};
+}
 
 // Ends decoding of files whose scans never stop coming.
 void ScanLimit(j_common_ptr cinfo) {
@@ -53,6 +107,7 @@ void TermSource(j_decompress_ptr) {}
 
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    WARNMS(cinfo, JWRN_JPEG_EOF);
     src->endMarker[0] = 0xFF;
     src->endMarker[1] = JPEG_EOI;
     src->pub.next_input_byte = src->endMarker;
@@ -154,16 +209,14 @@ bool StartDecoding(jpeg_decompress_struct* cinfo, jpeg_progress_mgr* progress, c
 // The decoding itself. No object with a destructor lives in this frame, so the
 // jump from ErrorExit skips nothing; the bitmap is held by a volatile raw
 // pointer and released or handed over on every path.
-Dib24* Decode(const uint8_t* data, size_t size) {
+Dib24* Decode(const uint8_t* data, size_t size, JpegDecodeReport* report) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_progress_mgr progress;
     Dib24* volatile dib = nullptr;
     volatile bool rowsDone = false;
 
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = ErrorExit;
-    err.pub.output_message = SilentMessage;
+    UseErrorManager(&cinfo, &err, report, data, size);
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         if (rowsDone) return dib;  // only finishing failed: the picture is complete
@@ -203,15 +256,13 @@ Dib24* Decode(const uint8_t* data, size_t size) {
 // too, which ends decoding without reading the rest of the data. Returns
 // false where Decode gives no picture. Like Decode, nothing in this frame has
 // a destructor.
-bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspect) {
+bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspect, JpegDecodeReport* report) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_progress_mgr progress;
     volatile bool rowsDone = false;
 
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = ErrorExit;
-    err.pub.output_message = SilentMessage;
+    UseErrorManager(&cinfo, &err, report, data, size);
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         return rowsDone;
@@ -252,11 +303,49 @@ bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspe
     return true;
 }
 
+// Reads every scan's coefficients (no inverse DCT, no colour conversion) and
+// then the markers up to the end of image. Like Decode, nothing in this frame
+// has a destructor.
+bool ReadWhole(const uint8_t* data, size_t size, JpegDecodeReport* report) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress;
+    UseErrorManager(&cinfo, &err, report, data, size);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
+    progress.progress_monitor = ScanLimit;
+    cinfo.progress = &progress;
+    UseMemorySource(&cinfo, data, size);
+    jpeg_read_header(&cinfo, TRUE);
+    if (cinfo.image_width == 0 || cinfo.image_height == 0 ||
+        uint64_t(cinfo.image_width) * cinfo.image_height > kMaxPixels) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_read_coefficients(&cinfo);
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
 }  // namespace
 
-DibPtr JpegMemoryDecode(const uint8_t* data, size_t size) {
+bool JpegDecodesWhole(const uint8_t* data, size_t size, JpegDecodeReport* report) {
+    JpegDecodeReport local;
+    JpegDecodeReport* r = report ? report : &local;
+    *r = JpegDecodeReport{};
+    if (!data || size == 0) return false;
+    return ReadWhole(data, size, r) && !r->corrupt;
+}
+
+DibPtr JpegMemoryDecode(const uint8_t* data, size_t size, JpegDecodeReport* report) {
+    if (report) *report = JpegDecodeReport{};
     if (!data || size == 0) return nullptr;
-    Dib24* dib = Decode(data, size);
+    Dib24* dib = Decode(data, size, report);
     if (!dib) return nullptr;
     try {
         return DibPtr(dib);  // on failure the shared pointer deletes dib itself
@@ -265,10 +354,12 @@ DibPtr JpegMemoryDecode(const uint8_t* data, size_t size) {
     }
 }
 
-DibPtr JpegScaledDecode(const uint8_t* data, size_t size, int width, int height, bool keepAspect) {
+DibPtr JpegScaledDecode(const uint8_t* data, size_t size, int width, int height, bool keepAspect,
+                        JpegDecodeReport* report) {
+    if (report) *report = JpegDecodeReport{};
     if (!data || size == 0 || width <= 0 || height <= 0) return nullptr;
     DibPtr target = CreateDib24(width, height, keepAspect ? 0xFFFFFF : -1);
-    if (!target || !DecodeScaled(data, size, target.get(), keepAspect)) return nullptr;
+    if (!target || !DecodeScaled(data, size, target.get(), keepAspect, report)) return nullptr;
     return target;
 }
 

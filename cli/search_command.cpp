@@ -331,6 +331,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             if (!all && session.ThumbnailPending(streamed)) break;
             std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(streamed);
             if (!record) break;
+            if (!record->listed) continue;  // withdrawn: the same file as another record
             // Standard output on the same terminal: the progress line steps aside.
             if (terminal && ::isatty(STDOUT_FILENO)) progress.Clear();
             std::printf("%s\n", FoundFileJson(*record, std::nullopt).c_str());
@@ -360,7 +361,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     }
     const bool cancelled = session.Cancelled();
     const size_t count = session.gcDelFileList.Count();
-    if (count == 0 && !cancelled) std::fprintf(stderr, "ファイルは見つかりませんでした\n");
+    if (session.FoundCount.load() == 0 && !cancelled) std::fprintf(stderr, "ファイルは見つかりませんでした\n");
 
     // Ctrl-C from here on stops the saving; the list is still printed whole.
     const int interruptsBeforeSaving = gInterrupts;
@@ -371,7 +372,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     if (stream) streamFound(true);
     for (size_t i = stream ? count : 0; i < count; ++i) {
         std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i);
-        if (!record) continue;
+        if (!record || !record->listed) continue;
         std::optional<std::string> savedPath;
         saveStopped = saveStopped || savingStopped();
         if (!a.saveDir.empty() && session.volume && !saveStopped) {
@@ -405,10 +406,10 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     if (!listed) std::fprintf(stderr, "一覧を出力できませんでした\n");
     if (saveStopped) std::fprintf(stderr, "保存を中断しました\n");
     if (!a.saveDir.empty())
-        std::fprintf(stderr, "見つかったファイル %zu, 保存 %zu, 失敗 %zu%s\n", count, saved, failed,
+        std::fprintf(stderr, "見つかったファイル %zu, 保存 %zu, 失敗 %zu%s\n", size_t(session.FoundCount.load()), saved, failed,
                      cancelled || saveStopped ? " (キャンセル)" : "");
     else
-        std::fprintf(stderr, "見つかったファイル %zu%s\n", count, cancelled ? " (キャンセル)" : "");
+        std::fprintf(stderr, "見つかったファイル %zu%s\n", size_t(session.FoundCount.load()), cancelled ? " (キャンセル)" : "");
     for (const ClusterRange& skipped : session.notExamined)
         std::fprintf(stderr, "%s\n", NotExaminedText(skipped.first, skipped.last, skipped.reason).c_str());
     if (gInterrupts) return kExitInterrupted;

@@ -41,6 +41,7 @@ struct JpegInfo {
     std::string make;        // EXIF 271, at most 50 bytes
     std::string model;       // EXIF 272, at most 50 bytes
     std::string dateTime;    // EXIF 306 or 36867, "yyyy/mm/dd hh:mm:ss"
+    std::string dateTimeOriginal;  // EXIF 36867 alone, the same form
     int32_t exifHeight = 0;  // EXIF 40963
     int32_t exifWidth = 0;   // EXIF 40962
     uint16_t orientation = 0;  // EXIF 274 of IFD0: 1..8 as TIFF defines them; 0 none or out of range
@@ -89,6 +90,13 @@ enum FoundFileState : int32_t {
     StateFragmented = 100,
     StateInUse = 101,
     StateBroken = 102,
+    // Another found file's data lies where this one's should: a newer file
+    // (or one whose bytes fit) claims its clusters, or its first cluster is
+    // the inside of another found file.
+    StateOverwritten = 103,
+    // Its first cluster starts a file of its kind, but the bytes do not end
+    // where its size says, or the picture's data is corrupt.
+    StateMismatch = 104,
 };
 
 // A date and time as FAT stores them, in local time: date = (year - 1980) << 9
@@ -120,6 +128,9 @@ struct DelFileInfo {
     int32_t clustersNeeded = 0;
     int32_t clustersCollected = 0;
     int32_t firstClass = 0;
+    // How the bytes agree with the entry (ContentFit in finder/content_fit.h):
+    // 0 unknown, 1 they do not, 2 they end in the last cluster, 3 exactly.
+    uint8_t contentFit = 0;
     JpegInfo jpeg;
     Mp4Info mp4;
     MediaInfo media;

@@ -335,7 +335,10 @@ void FolderScan::ShortEntry(uint8_t* slotBytes, bool deleted) {
             MarkChain(session_.clusterMap, volume_, start, FA_USE_FILE, true);
     }
 
-    if (deleted) {
+    // A volume label (attribute 0x08 without the folder bit) names the card,
+    // not a file, deleted or not.
+    const bool label = !isFolder && (attributes & 0x08) != 0;
+    if (deleted && !label) {
         if (isFolder)
             RegisterDeletedFolder(session_, entry, longName_, path_);
         else

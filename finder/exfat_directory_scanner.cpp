@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/trace.h"
+#include "finder/deleted_files.h"
 #include "finder/registry.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
@@ -45,13 +46,9 @@ public:
         root.first = boot_.rootCluster;
         visited_.insert(root.first);
         Walk(root);
-        // Deleted files of the live tree, now that every live file has claimed its clusters.
-        for (Pending& p : pending_) {
-            if (session_.Cancelled()) return;
-            RegisterFoundFile(session_, std::move(p.record), p.planned.empty() ? nullptr : &p.planned);
-        }
-        pending_.clear();
-        // Deleted folders; their deleted sub-folders join the queue.
+        // Deleted folders; their deleted sub-folders join the queue. Deleted
+        // files wait (HoldOrRegister) until every live file has claimed its
+        // clusters.
         for (size_t i = 0; i < deletedFolders_.size() && !session_.Cancelled(); ++i) {
             const Folder folder = deletedFolders_[i];
             if (!visited_.insert(folder.first).second) {
@@ -64,10 +61,6 @@ public:
     }
 
 private:
-    struct Pending {
-        DelFileInfo record;
-        std::vector<uint64_t> planned;
-    };
 
     // The folder's clusters in order: its FAT chain, or its consecutive
     // clusters when the stream is NoFatChain. A deleted folder whose chain
@@ -157,14 +150,13 @@ private:
             ClaimLive(set, JoinPath(parent.path, set.name));
             return;
         }
-        Pending p;
+        PendingFile p;
         p.record = RecordOfExfatSet(set);
         p.record.folder = parent.path;
         p.planned = PlannedChain(set, JoinPath(parent.path, set.name));
-        if (parent.deleted)  // the live tree is done: register at once
-            RegisterFoundFile(session_, std::move(p.record), p.planned.empty() ? nullptr : &p.planned);
-        else
-            pending_.push_back(std::move(p));
+        p.layout = set.NoFatChain() ? ClusterLayout::Contiguous
+                                    : p.planned.empty() ? ClusterLayout::Guess : ClusterLayout::Planned;
+        HoldOrRegister(session_, std::move(p));
     }
 
     // A live file's clusters become FA_USE_FILE, except those a deleted
@@ -239,7 +231,6 @@ private:
     ExfatBoot boot_;
     ExfatFatReader fat_;
     std::unordered_set<uint64_t> visited_;
-    std::vector<Pending> pending_;
     std::vector<Folder> deletedFolders_;
 };
 

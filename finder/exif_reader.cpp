@@ -200,11 +200,13 @@ int ParseTiffIfds(const uint8_t* data, size_t length, JpegInfo* info, Mode start
                 case tag::DateTimeOriginal:
                     // The first of the two met wins; the colons after year and
                     // month become slashes: "yyyy/mm/dd hh:mm:ss".
-                    if (info->dateTime.empty()) {
+                    {
                         std::string date = FieldText(text, kDateBytes);
                         if (date.size() > 4) date[4] = '/';
                         if (date.size() > 7) date[7] = '/';
-                        info->dateTime = date;
+                        if (info->dateTime.empty()) info->dateTime = date;
+                        if (entryTag == tag::DateTimeOriginal && info->dateTimeOriginal.empty())
+                            info->dateTimeOriginal = date;
                     }
                     break;
                 case tag::Orientation:

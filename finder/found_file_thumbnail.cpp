@@ -104,18 +104,41 @@ bool HasMediaThumbnail(const DelFileInfo& record) {
     return MediaFormatIsHeif(format) || (MediaFormatIsRaw(format) && record.media.previewLength > 0);
 }
 
-DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
-    const std::optional<FoundFileBytes> bytes = ReadFoundFileForThumbnail(volume, record);
-    return bytes ? DecodeFoundFileThumbnail(*bytes) : nullptr;
+void NoteCorruptPicture(DelFileInfo& record) {
+    if (record.state == StateComplete) record.state = StateMismatch;
 }
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes) { return DecodeFoundFileThumbnail(bytes, kThumbnailSize); }
+DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
+    const std::optional<FoundFileBytes> bytes = ReadFoundFileForThumbnail(volume, record);
+    if (!bytes) return nullptr;
+    bool corrupt = false;
+    DibPtr picture = DecodeFoundFileThumbnail(*bytes, &corrupt);
+    if (corrupt) NoteCorruptPicture(record);
+    return picture;
+}
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge) {
+DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> bytes) {
+    if (bytes.empty()) return nullptr;
+    record.firstClass = kClassJpegStart;
+    JpegDecodeReport report;
+    DibPtr picture = JpegScaledDecode(bytes.data(), bytes.size(), kThumbnailSize, kThumbnailSize, true, &report);
+    if (report.corrupt) NoteCorruptPicture(record);
+    if (picture && record.jpeg.orientation >= 2 && record.jpeg.orientation <= 8)
+        picture = OrientedDib(*picture, record.jpeg.orientation);
+    return picture;
+}
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt) {
+    return DecodeFoundFileThumbnail(bytes, kThumbnailSize, corrupt);
+}
+
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt) {
     DibPtr picture;
+    JpegDecodeReport report;
     switch (bytes.source) {
     case ThumbnailSource::Jpeg:
-        picture = JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true);
+        picture = JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true, &report);
+        if (corrupt) *corrupt = report.corrupt;
         break;
     case ThumbnailSource::Heif:
         if (DibPtr whole = HeifMemoryDecode(bytes.data.get(), bytes.size, true))

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "base/dib24.h"
 #include "finder/del_file_info.h"
@@ -23,6 +24,9 @@ bool HasMediaThumbnail(const DelFileInfo& record);
 // list); null when it cannot be made. A record that is not of a format
 // beyond JPEG gets its first-cluster class set to 100.
 DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record);
+// The same from bytes already in hand (the file as read for its content
+// check): no read.
+DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> bytes);
 
 // The two halves of it, so that the decoding can run on another thread: the
 // bytes read for the thumbnail (the same reads, the same class mark), and the
@@ -41,9 +45,14 @@ struct FoundFileBytes {
     uint64_t tailOffset = 0;
 };
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record);
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes);
+// corrupt (when not null) is set when the bytes were decoded as JPEG (a
+// picture or a RAW's preview) and the decoder found them corrupt.
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt = nullptr);
 // The same at another size: within edge x edge pixels (enlarged grid cells).
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge);
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt = nullptr);
+// What a thumbnail decode that found corrupt data means for its record: a
+// record called good becomes one whose bytes do not match its entry.
+void NoteCorruptPicture(DelFileInfo& record);
 
 // The whole picture of a found file's bytes (as extracted) for the preview,
 // upright: a RAW's embedded JPEG, a HEIF picture, a clip's first picture;

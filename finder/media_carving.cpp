@@ -64,11 +64,16 @@ uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass) 
     return out.last;
 }
 
-void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass) {
+void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass,
+                       uint64_t* walkedLength, bool* partlyMissing) {
+    if (walkedLength) *walkedLength = 0;
+    if (partlyMissing) *partlyMissing = false;
     if (firstClass != CC_MP4_START && firstClass != CC_RAW_START && firstClass != CC_AVI_START) return;
     try {
         WalkOutcome out = Walk(session, firstCluster, firstClass);
         if (out.media.format == FormatNone) return;
+        if (walkedLength) *walkedLength = out.last != 0 ? out.media.length : 0;
+        if (partlyMissing) *partlyMissing = out.media.partlyMissing != 0;
         out.media.length = 0;  // the entry's size stands
         out.media.clusterCount = 0;
         out.media.partlyMissing = 0;

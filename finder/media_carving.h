@@ -26,6 +26,10 @@ uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass);
 // of these formats: its format and metadata, as a carved file of it would
 // have them. Its size stays the entry's. Clips in MPEG streams are left out
 // (their walk reads the whole clip).
-void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass);
+// walkedLength (when not null) receives the length the walk found the file
+// to span from the first cluster on (0 when it found no end), partlyMissing
+// whether it had to stop short.
+void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass,
+                       uint64_t* walkedLength = nullptr, bool* partlyMissing = nullptr);
 
 }  // namespace veld

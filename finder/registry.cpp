@@ -13,6 +13,7 @@
 #include "base/format_text.h"
 #include "base/trace.h"
 #include "finder/cluster_classifier.h"
+#include "finder/deleted_files.h"
 #include "finder/found_file_thumbnail.h"
 #include "finder/jpeg_walk.h"
 #include "finder/media_carving.h"
@@ -116,6 +117,7 @@ void PublishThumbnails(SearchSession& session, bool wait) {
         session.gcDelFileList.Lock();
         job.record->thumbnail = job.thumbnail;
         job.record->thumbnailPending = 0;
+        if (job.corrupt) NoteCorruptPicture(*job.record);
         session.gcDelFileList.Unlock();
         if (job.thumbnail) {
             ++session.ThumbnailCount;
@@ -124,19 +126,16 @@ void PublishThumbnails(SearchSession& session, bool wait) {
     });
 }
 
-void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<uint64_t>* plannedClusters) {
+namespace {
+
+// The claim of a record registered on its own: its assumed clusters from the
+// start cluster (or the planned ones) as far as they are free. Sets state,
+// cluster list and counts; answers false when the start is in use (nothing
+// claimed, nothing to list).
+bool ClaimOnRegistration(SearchSession& session, DelFileInfo& r, const std::vector<uint64_t>* plannedClusters,
+                         int startState) {
     DiskVolume* volume = session.volume.get();
-    bool listable = false;
-    std::optional<FoundFileBytes> thumbnailBytes;
-    if (session.thumbnailPool) PublishThumbnails(session, false);
-
-    r.extension = ExtensionOf(r);
-    // HEIF and RAW pictures are pictures even where the desktop's type
-    // database has no entry for their extension.
-    r.isImage = ExtensionIsPicture(r.extension) || MediaFormatIsPicture(MediaFormat(r.media.format)) ? 1 : 0;
-
     const uint64_t start = r.startCluster;
-    const int startState = ClusterState(session.clusterMap, start);
     // A deleted entry whose start cluster the card's FAT still calls
     // allocated points into a file written after the deletion: whichever of
     // the two entries the scanner met first, the deleted one is in use.
@@ -145,41 +144,104 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && AllocatedOnCard(session.clusterMap, start);
     if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
         r.state = StateInUse;
-    } else if (fatClaimsStart) {
+        return false;
+    }
+    if (fatClaimsStart) {
         r.state = StateInUse;
         TraceRegistration(r, startState);
+        return false;
+    }
+    static const DiskVolume kNoVolume;
+    uint64_t collected = 0;
+    uint64_t needed = 0;
+    if (plannedClusters && !plannedClusters->empty()) {
+        std::vector<uint64_t> list;
+        uint64_t taken = 0;
+        ContiguousClaim claim = ClaimClusterList(session.clusterMap, *plannedClusters, FA_DEL_FILE, &list, &taken);
+        // Fewer planned clusters than the size needs (a damaged size, a
+        // chain cut short): the file is never whole.
+        needed = std::max<uint64_t>(plannedClusters->size(),
+                                    ClustersForBytes(r.fileSize, volume ? volume->clusterSize : 0));
+        if (claim == ClaimWhole && plannedClusters->size() < needed) claim = ClaimCutShort;
+        r.state = StateOfClaim(claim);
+        r.clusterList.assign(list.begin(), list.end());
+        collected = taken;
     } else {
-        int startClass = volume ? ReadAndClassifyCluster(*volume, start) : 0;
-        static const DiskVolume kNoVolume;
-        uint64_t collected = 0;
-        uint64_t needed = 0;
-        if (plannedClusters && !plannedClusters->empty()) {
-            std::vector<uint64_t> list;
-            uint64_t taken = 0;
-            ContiguousClaim claim = ClaimClusterList(session.clusterMap, *plannedClusters, FA_DEL_FILE, &list, &taken);
-            // Fewer planned clusters than the size needs (a damaged size, a
-            // chain cut short): the file is never whole.
-            needed = std::max<uint64_t>(plannedClusters->size(),
-                                        ClustersForBytes(r.fileSize, volume ? volume->clusterSize : 0));
-            if (claim == ClaimWhole && plannedClusters->size() < needed) claim = ClaimCutShort;
-            r.state = StateOfClaim(claim);
-            r.clusterList.assign(list.begin(), list.end());
-            collected = decltype(collected)(taken);
-        } else {
-            r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
-                                                  r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
-        }
-        r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
-        r.clustersCollected = int32_t(std::min<uint64_t>(collected, INT32_MAX));
-        // A run blocked at its first cluster gathered nothing: no list.
-        if (collected == 0) {
-            r.clusterList.clear();
-            r.clusterList.shrink_to_fit();
-        }
+        r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+                                              r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
+    }
+    r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
+    r.clustersCollected = int32_t(std::min<uint64_t>(collected, INT32_MAX));
+    // A run blocked at its first cluster gathered nothing: no list.
+    if (collected == 0) {
+        r.clusterList.clear();
+        r.clusterList.shrink_to_fit();
+    }
+    return true;
+}
 
+// Whether a listed record holds the same file as r: found through an entry
+// and by its signature, with the same start cluster and length.
+bool SameFileOtherWay(SearchSession& session, const DelFileInfo& r) {
+    if (r.fileSize == 0) return false;
+    auto& index = r.carved ? session.namedByStart : session.carvedByStart;
+    auto [from, to] = index.equal_range(r.startCluster);
+    for (auto it = from; it != to; ++it) {
+        const DelFileInfo* e = session.gcDelFileList.Get(size_t(it->second));
+        if (e && e->listed && e->fileSize == r.fileSize) return true;
+    }
+    return false;
+}
+
+void Untally(SearchSession& session, const std::string& extension) {
+    std::string text = extension;
+    TrimBlanks(text);
+    if (text.empty()) text = "   ";
+    size_t at = 0, found = SIZE_MAX;
+    session.ExtensionTally.ForEach([&](ExtensionCount& item) {
+        if (item.extension == text) {
+            if (--item.count <= 0) found = at;
+            return false;
+        }
+        ++at;
+        return true;
+    });
+    if (found != SIZE_MAX) session.ExtensionTally.RemoveAt(found);
+}
+
+// A file found through its entry after the signature search had listed the
+// same bytes under a generated name: the generated one goes (the named one
+// has the name, folder and date).
+void WithdrawCarvedCopies(SearchSession& session, const DelFileInfo& named) {
+    if (named.fileSize == 0) return;
+    auto [from, to] = session.carvedByStart.equal_range(named.startCluster);
+    for (auto it = from; it != to; ++it) {
+        session.gcDelFileList.Lock();
+        DelFileInfo* e = session.gcDelFileList.Get(size_t(it->second));
+        const bool same = e && e->listed && e->fileSize == named.fileSize;
+        if (same) e->listed = 0;
+        const std::string extension = same ? e->extension : std::string();
+        session.gcDelFileList.Unlock();
+        if (!same) continue;
+        --session.FoundCount;
+        Untally(session, extension);
+        TraceLine("%s: the same file as #%d, listed once", extension.c_str(), int(it->second));
+    }
+}
+
+// What every record goes through once its clusters are known: the first
+// cluster's class and metadata, the thumbnail, the trace line, the name, the
+// filters, duplicates, listing and notification. claimed is false for a
+// record whose start was in use (nothing read, nothing listed).
+void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, int startState, int startClass,
+                   std::vector<uint8_t> checkedBytes) {
+    DiskVolume* volume = session.volume.get();
+    bool listable = false;
+    std::optional<FoundFileBytes> thumbnailBytes;
+    if (claimed) {
         if (r.hasClusterList()) {
             const uint64_t first = r.clusterList[0];
-            int firstClass = first == start ? startClass : (volume ? ReadAndClassifyCluster(*volume, first) : 0);
+            int firstClass = first == r.startCluster ? startClass : (volume ? ReadAndClassifyCluster(*volume, first) : 0);
             r.firstClass = firstClass;
             if (firstClass == CC_JPEG_START) {
                 if (r.jpeg.found == 0 && volume) {
@@ -194,7 +256,8 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
                     r.jpeg = info;
                 }
             } else if (firstClass != CC_JPEG_DATA) {
-                if (ShortExtensionOf(r) == "JPG") r.state = StateBroken;
+                if (ShortExtensionOf(r) == "JPG" && (r.state == StateComplete || r.state == StateFragmented))
+                    r.state = StateBroken;
                 // A HEIF, RAW or clip found through its entry: its metadata
                 // from the walk a carved one gets.
                 if (r.media.format == 0 && volume && IsMediaStartClass(firstClass))
@@ -205,7 +268,8 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         bool thumbnailStep = false;
         if (r.hasClusterList()) {
             thumbnailStep = r.state == StateComplete || r.state == StateFragmented;
-            listable = thumbnailStep || r.state == StateBroken;
+            listable = thumbnailStep || r.state == StateBroken || r.state == StateOverwritten ||
+                       r.state == StateMismatch;
         } else {
             listable = r.fileSize == 0;
         }
@@ -215,7 +279,10 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
             const std::string& ext = r.extension;
             if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP" ||
                               HasMediaThumbnail(r))) {
-                if (volume) {
+                if (!checkedBytes.empty() && r.media.format == FormatNone) {
+                    // The bytes the content check read: no second read.
+                    r.thumbnail = MakeFoundFileThumbnailFrom(r, std::move(checkedBytes));
+                } else if (volume) {
                     // With workers the bytes are read here and decoded there.
                     if (session.thumbnailPool)
                         thumbnailBytes = ReadFoundFileForThumbnail(*volume, r);
@@ -238,6 +305,9 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
             return false;
         });
     }
+    // One file found both through its entry and by its signature is listed
+    // once, under its entry's name.
+    if (listable && r.carved && SameFileOtherWay(session, r)) listable = false;
     session.lastRegistrationState = r.state;
 
     if (!listable) {
@@ -250,6 +320,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         FreeDelFileInfo(&r);
         return;
     }
+    if (!r.carved) WithdrawCarvedCopies(session, r);
 
     int found = ++session.FoundCount;
     const int32_t index = int32_t(session.gcDelFileList.Count());
@@ -260,6 +331,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
     r.index = index;
     if (thumbnailBytes) r.thumbnailPending = 1;
     std::string extension = r.extension;
+    (r.carved ? session.carvedByStart : session.namedByStart).emplace(r.startCluster, index);
     DelFileInfo* stored = session.gcDelFileList.Add(std::move(r));
     if (thumbnailBytes) {
         auto job = std::make_unique<ThumbnailJob>();
@@ -278,12 +350,48 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
         session.startWindow->PostMessage(MsgFoundFile, reinterpret_cast<intptr_t>(stored), 0);
 }
 
+void PrepareRecord(DelFileInfo& r) {
+    r.extension = ExtensionOf(r);
+    // HEIF and RAW pictures are pictures even where the desktop's type
+    // database has no entry for their extension.
+    r.isImage = ExtensionIsPicture(r.extension) || MediaFormatIsPicture(MediaFormat(r.media.format)) ? 1 : 0;
+}
+
+}  // namespace
+
+void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<uint64_t>* plannedClusters) {
+    if (session.thumbnailPool) PublishThumbnails(session, false);
+    PrepareRecord(r);
+    const int startState = ClusterState(session.clusterMap, r.startCluster);
+    if (!ClaimOnRegistration(session, r, plannedClusters, startState)) {
+        ListFoundFile(session, std::move(r), false, startState, 0, {});
+        return;
+    }
+    const int startClass = session.volume ? ReadAndClassifyCluster(*session.volume, r.startCluster) : 0;
+    ListFoundFile(session, std::move(r), true, startState, startClass, {});
+}
+
+void RegisterDecidedFile(SearchSession& session, DelFileInfo r, int startClass, std::vector<uint8_t> checkedBytes) {
+    if (session.thumbnailPool) PublishThumbnails(session, false);
+    PrepareRecord(r);
+    const int startState = ClusterState(session.clusterMap, r.startCluster);
+    if (r.state == StateInUse || r.state == StateInvalidStart) {
+        if (r.state == StateInUse && r.fileSize > 0 && startState == FA_DEL_FILE) TraceRegistration(r, startState);
+        ListFoundFile(session, std::move(r), false, startState, 0, {});
+        return;
+    }
+    for (uint64_t c : r.clusterList)
+        if (c >= 2) SetClusterState(session.clusterMap, c, FA_DEL_FILE);
+    ListFoundFile(session, std::move(r), true, startState, startClass, std::move(checkedBytes));
+}
+
 void RegisterDeletedEntry(SearchSession& session, const DirEntry& entry, const std::string& longName,
                           const std::string& path) {
-    DelFileInfo r = RecordOfFatEntry(entry);
-    if (!longName.empty()) r.name = longName;
-    r.folder = path;
-    RegisterFoundFile(session, std::move(r));
+    PendingFile file;
+    file.record = RecordOfFatEntry(entry);
+    if (!longName.empty()) file.record.name = longName;
+    file.record.folder = path;
+    HoldOrRegister(session, std::move(file));
 }
 
 void RegisterDeletedFolder(SearchSession& session, const DirEntry& entry, const std::string& longName,

@@ -55,6 +55,12 @@ void SearchSession::ClearFoundFileLists() {
     ExtensionTally.Clear();
     FoundCount = 0;
     ThumbnailCount = 0;
+    pendingFiles.clear();
+    holdDeletedFiles = false;
+    lostStarts.clear();
+    namedByStart.clear();
+    carvedByStart.clear();
+    checkedRuns.clear();
 }
 
 }  // namespace veld

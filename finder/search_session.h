@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/search_progress.h"
@@ -74,6 +76,22 @@ struct ClusterRange {
 // range (the first ones, and how many more).
 std::string NotExaminedMessage(const std::vector<ClusterRange>& ranges);
 
+// How a deleted file's clusters are known.
+enum class ClusterLayout : uint8_t {
+    Guess,       // its chain is gone (FAT): from the start, the clusters no other file claims
+    Contiguous,  // written in one run (exFAT NoFatChain): the run from the start
+    Planned,     // a chain the card still holds
+};
+
+// A deleted file found through its entry while the directory passes run: it
+// is registered with the others once every entry is known, so that which
+// file owns which cluster does not depend on the order entries are met.
+struct PendingFile {
+    DelFileInfo record;
+    std::vector<uint64_t> planned;  // Planned: the chain, start first
+    ClusterLayout layout = ClusterLayout::Guess;
+};
+
 struct ExtensionCount {
     std::string extension;
     int32_t count = 0;
@@ -108,6 +126,23 @@ struct SearchSession {
     std::atomic<int> folderCount{0};
     std::atomic<int> fileCount{0};
     std::atomic<int> shownCount{0};           // found files handed to the views
+
+    // Deleted files held back while the directory passes run
+    // (holdDeletedFiles); RegisterDeletedFiles takes them all at their end.
+    std::vector<PendingFile> pendingFiles;
+    bool holdDeletedFiles = false;
+    // Start clusters of deleted files whose first cluster holds another
+    // file's data: they block no other file's clusters.
+    std::unordered_set<uint64_t> lostStarts;
+    // Listed records by start cluster: those found through an entry, and
+    // those found by their signature (indices in gcDelFileList), so that one
+    // file found both ways is listed once.
+    std::unordered_multimap<uint64_t, int32_t> namedByStart;
+    std::unordered_multimap<uint64_t, int32_t> carvedByStart;
+    // JPEG files found through an entry whose bytes were checked over
+    // consecutive clusters: start cluster -> last cluster. The signature
+    // search does not walk them again.
+    std::unordered_map<uint64_t, uint64_t> checkedRuns;
 
     // The state code the most recent RegisterFoundFile decided (also for
     // records it released), for the trace and the tests.

@@ -175,6 +175,14 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                                   CaughtExceptionText().c_str());
                     }
                 }
+            } else if (auto checked = session.checkedRuns.find(c);
+                       cls == CC_JPEG_START && checked != session.checkedRuns.end() && checked->second >= c) {
+                // A picture found through its entry whose bytes were checked
+                // over these clusters: it is listed already, and not read again.
+                const uint64_t walkedTo = std::min(checked->second, last);
+                MarkWalked(map, c, walkedTo + 1, CC_JPEG_DATA);
+                SetClusterClass(map, c, CC_JPEG_START);
+                c = walkedTo;
             } else if (cls == CC_JPEG_START) {
                 // A walk that fails found no end, so nothing could be recovered:
                 // no record is made for it (an empty one would look complete).

@@ -27,15 +27,17 @@ unsigned ThumbnailPool::SpareCores() {
 
 void ThumbnailPool::Run(ThumbnailJob& job) {
     DibPtr thumbnail;
+    bool corrupt = false;
     if (!(cancelled_ && cancelled_())) {
         try {
-            thumbnail = DecodeFoundFileThumbnail(job.bytes);
+            thumbnail = DecodeFoundFileThumbnail(job.bytes, &corrupt);
         } catch (...) {
             TraceLine("ERROR thumbnail of found file #%d failed: %s", int(job.index), CaughtExceptionText().c_str());
         }
     }
     std::lock_guard<std::mutex> hold(lock_);
     job.thumbnail = std::move(thumbnail);
+    job.corrupt = corrupt;
     job.bytes = FoundFileBytes{};
     job.done = true;
     changed_.notify_all();

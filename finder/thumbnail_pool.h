@@ -26,6 +26,7 @@ struct ThumbnailJob {
     DelFileInfo* record = nullptr;  // the stored record the thumbnail belongs to
     int32_t index = 0;
     DibPtr thumbnail;               // the result; null when it could not be made or was cancelled
+    bool corrupt = false;           // the decoder found the picture's data corrupt
     bool started = false;
     bool done = false;
 };

@@ -106,6 +106,8 @@ std::string FoundFileStateText(const DelFileInfo& info) {
     case StateFragmented: return FragmentText(info);
     case StateInUse: return "別ﾌｧｲﾙが使用";
     case StateBroken: return "破損ファイル";
+    case StateOverwritten: return "上書きされています";
+    case StateMismatch: return "内容が一致しません";
     default: return "";
     }
 }

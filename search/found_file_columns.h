@@ -46,7 +46,8 @@ std::string FoundFileSortKey(const DelFileInfo& info, int column);
 // The date and time the picture was taken or the clip recorded, as its EXIF
 // data or its container gives it ("yyyy/mm/dd hh:mm:ss"); "" when unknown.
 std::string FoundFileShootingDate(const DelFileInfo& info);
-// "良", "一部欠損", "サイズが0", "断片化 nnn%", "別ﾌｧｲﾙが使用", "破損ファイル" or empty.
+// "良", "一部欠損", "サイズが0", "断片化 nnn%", "別ﾌｧｲﾙが使用", "破損ファイル",
+// "上書きされています", "内容が一致しません" or empty.
 std::string FoundFileStateText(const DelFileInfo& info);
 // Latitude and longitude as "N 35ﾟ 41.012' E139ﾟ 41.030'"; empty without GPS data.
 std::string FoundFileGpsText(const JpegInfo& jpeg);

@@ -8,6 +8,7 @@
 #include "base/byte_reader.h"
 #include "base/search_progress.h"
 #include "base/trace.h"
+#include "finder/deleted_files.h"
 #include "finder/directory_scanner.h"
 #include "finder/exfat_directory_scanner.h"
 #include "finder/registry.h"
@@ -168,13 +169,17 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     case DirectoryScan::Exfat:
         // Deleted folders are descended by the exFAT scanner itself, with their paths.
         session.directoryPhase = 1;
+        session.holdDeletedFiles = true;
         ScanExfatVolume(session);
+        RegisterHeldFiles(session);
         session.progress.Report(PhaseLiveTreeDone, 0, "");
         session.directoryPhase = 0;
         TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
         break;
     case DirectoryScan::Fat:
         session.directoryPhase = 1;
+        // Deleted files wait until every entry of the passes is known.
+        session.holdDeletedFiles = true;
         ScanFatRoot(session);
         session.progress.Report(PhaseLiveTreeDone, 0, "");
         session.directoryPhase = 0;
@@ -184,6 +189,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
         session.folderCount = 0;
         session.fileCount = 0;
         ScanDeletedFolders(session);
+        RegisterHeldFiles(session);
         TraceLine("%s", "");
         TraceLine("ディレクトリ数=%d ファイル数=%d", session.folderCount.load(), session.fileCount.load());
         break;
@@ -206,6 +212,7 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
         if (clusterEnd > 2 && last == clusterEnd - 2) last = clusterEnd - 1;
     }
     if (!session.Cancelled() && first <= last) SearchClusters(session, first, last);
+    SettleOverwrittenStarts(session);
 
     TraceLine("●削除ファイル保存2 gcDelFileList.m_iNum=%d", int(session.gcDelFileList.Count()));
     session.ExtensionTally.ForEach([](ExtensionCount& e) {

@@ -22,8 +22,12 @@ constexpr StateLook kStateLooks[] = {
      "サイズが0と記録されたファイルです。保存しても中身のないファイルになります。"},
     {"破損ファイル", StateGroup::Damaged, kDamagedColour,
      "中身が名前の形式のデータではありません。保存しても開けないことがあります。"},
+    {"内容が一致しません", StateGroup::Damaged, kDamagedColour,
+     "カードのデータがファイルの記録 (大きさや形式) と合いません。保存しても一部しか見られないか、開けないことがあります。"},
     {"別ﾌｧｲﾙが使用", StateGroup::Overwritten, kOverwrittenColour,
      "ファイルの場所を別のファイルが使っています。保存しても元の内容は戻りません。"},
+    {"上書きされています", StateGroup::Overwritten, kOverwrittenColour,
+     "削除のあとに書かれた別のファイルのデータが、このファイルの場所にあります。保存しても元の内容は戻りません。"},
 };
 
 // A state without a row of its own.

@@ -49,6 +49,7 @@ uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize) {
 void ClusterMap::Reset(uint64_t count) {
     cells.Reset(count);
     directoryScanned.Reset(count);
+    confirmed.Reset(count);
     present = true;
 }
 
@@ -66,6 +67,7 @@ int ReadFat(ClusterMap& map, DiskVolume& volume, SearchProgress* progress) {
 void FreeFat(ClusterMap& map) {
     map.cells.Reset(0);
     map.directoryScanned.Reset(0);
+    map.confirmed.Reset(0);
     map.present = false;
     if (map.fileSystem) map.fileSystem->FreeAllocation();
     map.fileSystem.reset();

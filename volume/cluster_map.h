@@ -58,6 +58,7 @@ struct ClusterMap {
     bool present = false;
     ClusterCells cells;              // state and content class per cluster number
     ClusterMarks directoryScanned;   // the scanner's record: clusters already read as directory blocks
+    ClusterMarks confirmed;          // clusters of found files whose bytes were confirmed as theirs
     std::shared_ptr<FileSystem> fileSystem;  // the volume's, from ReadFat on
     uint64_t size() const { return cells.size(); }
     // Makes count empty cells (and scanner marks).

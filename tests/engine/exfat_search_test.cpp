@@ -552,7 +552,9 @@ TEST(ExfatLargeFiles, ClipOfMoreThanFourGibIsSavedWhole) {
     const QJsonObject record = OnlyRecordNamed(r.out, "MVI_9999.MP4");
     ASSERT_FALSE(record.isEmpty()) << r.out;
     EXPECT_EQ(uint64_t(record["size"].toDouble()), size);
-    EXPECT_EQ(record["state_text"].toString().toStdString(), "良");
+    // Its boxes end after the first 100000 bytes, far short of its size: the
+    // state says so, and the bytes are saved all the same.
+    EXPECT_EQ(record["state_text"].toString().toStdString(), "内容が一致しません");
     const std::string saved = record["saved"].toString().toStdString();
     ASSERT_EQ(std::filesystem::file_size(saved), size);
 

@@ -50,6 +50,10 @@ TEST(FoundFileColumns, StateTexts) {
     EXPECT_EQ(FoundFileStateText(info), "別ﾌｧｲﾙが使用");
     info.state = StateBroken;
     EXPECT_EQ(FoundFileStateText(info), "破損ファイル");
+    info.state = StateOverwritten;
+    EXPECT_EQ(FoundFileStateText(info), "上書きされています");
+    info.state = StateMismatch;
+    EXPECT_EQ(FoundFileStateText(info), "内容が一致しません");
     info.state = StateInvalidStart;
     EXPECT_EQ(FoundFileStateText(info), "");
     info.state = 55;

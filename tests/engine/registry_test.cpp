@@ -269,7 +269,7 @@ TEST_F(RegistryTest, InvalidStartAndClaimedStartAreNotListed) {
     EXPECT_TRUE(display.found.empty());  // neither has a cluster list
 }
 
-TEST_F(RegistryTest, DeletedFileOverLiveFileIsInUseAndRunStopsAtIt) {
+TEST_F(RegistryTest, DeletedFileOverLiveFileIsInUseAndRunSkipsIt) {
     FatImageBuilder b(Fat16Card());
     auto jpeg = test::MakeTestJpeg(160, 120);
     ASSERT_GT(jpeg.size(), b.ClusterSize());
@@ -282,7 +282,7 @@ TEST_F(RegistryTest, DeletedFileOverLiveFileIsInUseAndRunStopsAtIt) {
     EXPECT_EQ(session.lastRegistrationState, StateInUse);
     RegisterDeletedEntry(session, DeletedEntry("PART.TXT", 8, 4 * b.ClusterSize()), "", "");
     EXPECT_EQ(session.lastRegistrationState, StateFragmented);
-    // Registered again once the run stopped on cluster 10: still in use.
+    // Registered again once the run went round cluster 10: still in use.
     RegisterDeletedEntry(session, DeletedEntry("OLD2.JPG", 10, 100), "", "");
     EXPECT_EQ(session.lastRegistrationState, StateInUse);
 
@@ -290,8 +290,9 @@ TEST_F(RegistryTest, DeletedFileOverLiveFileIsInUseAndRunStopsAtIt) {
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].name, "#ART    .TXT");
     EXPECT_EQ(listed[0].clustersNeeded, 4);
-    EXPECT_EQ(listed[0].clustersCollected, 2);
-    EXPECT_EQ(listed[0].clusterList, (std::vector<uint64_t>{8, 9, 0, 0}));
+    // The next clusters no other file claims: round the live file's chain.
+    EXPECT_EQ(listed[0].clustersCollected, 4);
+    EXPECT_EQ(listed[0].clusterList, (std::vector<uint64_t>{8, 9, 12, 13}));
 }
 
 TEST_F(RegistryTest, JpegStartGetsExifAndThumbnail) {

@@ -79,7 +79,7 @@ TEST(HelpPage, InstalledProgramFindsItInTheDataFolder) {
 TEST(HelpPage, ExplainsTheStatesSavingAndTheCommandLine) {
     const QString page = PageText(VELD_HELP_SOURCE);
     ASSERT_FALSE(page.isEmpty());
-    std::vector<DelFileInfo> records(6);
+    std::vector<DelFileInfo> records(8);
     records[0].state = StateComplete;  // not a JPEG start: "良"
     records[1].state = StateComplete;
     records[1].firstClass = CC_JPEG_START;
@@ -91,6 +91,8 @@ TEST(HelpPage, ExplainsTheStatesSavingAndTheCommandLine) {
     records[3].clustersCollected = 3;
     records[4].state = StateInUse;
     records[5].state = StateBroken;
+    records[6].state = StateOverwritten;
+    records[7].state = StateMismatch;
     for (const DelFileInfo& record : records) {
         QString state = QString::fromStdString(FoundFileStateText(record));
         ASSERT_FALSE(state.isEmpty());

@@ -343,19 +343,24 @@ TEST_F(MainFrameTest, FiltersByStateAndKindShowTheirCountsAndNarrowTheViews) {
     EXPECT_EQ(tree->kindBox(int(KindGroup::Pictures))->text(), QStringLiteral("画像 (%1)").arg(pictures));
     EXPECT_EQ(tree->stateBox(int(StateGroup::Good))->text(), QStringLiteral("良 (%1)").arg(all));
 
-    // One file taken over by another: its row counts as overwritten.
+    // One file whose clusters a newer one took, one whose bytes do not fit
+    // its entry: overwritten and damaged.
     DelFileInfo* taken = list->RecordOfRow(0);
-    taken->state = StateInUse;
+    taken->state = StateOverwritten;
+    DelFileInfo* mismatched = list->RecordOfRow(1);
+    mismatched->state = StateMismatch;
     controller_->foundFiles()->setRows(std::vector<int>(controller_->foundFiles()->rows()));
     EXPECT_EQ(tree->stateBox(int(StateGroup::Overwritten))->text(), QStringLiteral("上書き (1)"));
-    EXPECT_EQ(tree->stateBox(int(StateGroup::Good))->text(), QStringLiteral("良 (%1)").arg(all - 1));
+    EXPECT_EQ(tree->stateBox(int(StateGroup::Damaged))->text(), QStringLiteral("破損 (1)"));
+    EXPECT_EQ(tree->stateBox(int(StateGroup::Good))->text(), QStringLiteral("良 (%1)").arg(all - 2));
 
-    // Unticking "良" leaves the overwritten file; unticking the pictures
-    // too leaves what is neither.
+    // Unticking "良" leaves those two; unticking the pictures too leaves
+    // what is neither.
     QCheckBox* good = tree->stateBox(int(StateGroup::Good));
     QTest::mouseClick(good, Qt::LeftButton, Qt::NoModifier, QPoint(5, good->height() / 2));
-    ASSERT_EQ(list->rowCount(), 1);
+    ASSERT_EQ(list->rowCount(), 2);
     EXPECT_EQ(list->RecordOfRow(0), taken);
+    EXPECT_EQ(list->RecordOfRow(1), mismatched);
     QTest::mouseClick(good, Qt::LeftButton, Qt::NoModifier, QPoint(5, good->height() / 2));
     EXPECT_EQ(list->rowCount(), all);
     QCheckBox* kind = tree->kindBox(int(KindGroup::Pictures));

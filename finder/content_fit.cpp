@@ -1,0 +1,169 @@
+#include "finder/content_fit.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "volume/boot_sector.h"
+#include "volume/cluster_map.h"
+
+namespace veld {
+namespace {
+
+// How many clusters after the last good one are tried where a picture's
+// structure breaks, and how many breaks one picture may have.
+constexpr int kCandidatesPerBreak = 64;
+constexpr int kMaxBreaks = 32;
+
+uint64_t ClusterEnd(const DiskVolume& volume) {
+    return volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 2 : 0;
+}
+
+bool ReadCluster(DiskVolume& volume, uint64_t cluster, std::vector<uint8_t>& buffer) {
+    const uint32_t cs = volume.clusterSize;
+    if (cluster < 2 || cluster >= ClusterEnd(volume) || cs == 0) return false;
+    buffer.resize(cs);
+    uint32_t done = 0;
+    const int64_t at = ClusterOffset(volume, cluster);
+    return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), buffer.data(), cs, &done) && done == cs;
+}
+
+}  // namespace
+
+ContentFit JpegFitOf(const JpegStructureScan& scan, uint64_t size, uint32_t clusterSize) {
+    if (!scan.started() || size == 0 || clusterSize == 0) return ContentFit::Fails;
+    if (scan.faultAt() != JpegStructureScan::kNoFault && scan.faultAt() < size) return ContentFit::Fails;
+    const uint64_t end = scan.lastEnd();
+    if (end == 0 || end > size) return ContentFit::Fails;
+    if (end == size) return ContentFit::Exact;
+    return ClustersForBytes(end, clusterSize) == ClustersForBytes(size, clusterSize) ? ContentFit::Slack
+                                                                                     : ContentFit::Fails;
+}
+
+ContentFit MediaFitOf(uint64_t walkedLength, bool partlyMissing, uint64_t size, uint32_t clusterSize) {
+    if (partlyMissing || walkedLength == 0 || size == 0 || clusterSize == 0) return ContentFit::Fails;
+    if (walkedLength == size) return ContentFit::Exact;
+    if (walkedLength < size && ClustersForBytes(walkedLength, clusterSize) == ClustersForBytes(size, clusterSize))
+        return ContentFit::Slack;
+    return ContentFit::Fails;
+}
+
+JpegFit CheckJpegFit(DiskVolume& volume, const std::vector<uint64_t>& clusters, uint64_t size,
+                     std::vector<uint8_t>* bytes) {
+    JpegFit out;
+    const uint32_t cs = volume.clusterSize;
+    if (cs == 0 || size == 0) {
+        out.fit = ContentFit::Fails;
+        return out;
+    }
+    const uint64_t needed = ClustersForBytes(size, cs);
+    const bool keep = bytes && size <= kMaxFitBytes;
+    if (keep) {
+        bytes->clear();
+        bytes->reserve(size_t(size));
+    }
+    JpegStructureScan scan;
+    std::vector<uint8_t> buffer;
+    for (uint64_t i = 0; i < needed; ++i) {
+        // Once the structure has broken, or ended short of the last cluster,
+        // nothing later can mend it.
+        if (scan.finished() && !(scan.faultAt() == JpegStructureScan::kNoFault &&
+                                 ClustersForBytes(scan.lastEnd(), cs) == needed))
+            break;
+        if (i >= clusters.size() || !ReadCluster(volume, clusters[size_t(i)], buffer)) {
+            out.unreadable = true;
+            break;
+        }
+        const size_t take = size_t(std::min<uint64_t>(cs, size - i * cs));
+        scan.Feed(buffer.data(), take);
+        if (keep) bytes->insert(bytes->end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(take));
+    }
+    out.faultAt = scan.faultAt();
+    out.fit = out.unreadable ? ContentFit::Fails : JpegFitOf(scan, size, cs);
+    if (keep && (!Confirms(out.fit) || bytes->size() != size)) bytes->clear();
+    return out;
+}
+
+bool DecodesClean(const std::vector<uint8_t>& bytes) {
+    return !bytes.empty() && JpegDecodesWhole(bytes.data(), bytes.size());
+}
+
+Reassembly ReassembleJpeg(DiskVolume& volume, std::vector<uint64_t> clusters, uint64_t size,
+                          const std::function<bool(uint64_t)>& usable) {
+    Reassembly out;
+    const uint32_t cs = volume.clusterSize;
+    const uint64_t end = ClusterEnd(volume);
+    if (cs == 0 || size == 0 || clusters.empty() || clusters[0] < 2) {
+        out.clusters = std::move(clusters);
+        out.fit.fit = ContentFit::Fails;
+        return out;
+    }
+    const uint64_t needed = ClustersForBytes(size, cs);
+    clusters.resize(size_t(needed), 0);
+    const bool keep = size <= kMaxFitBytes;
+
+    std::unordered_set<uint64_t> used;  // clusters already in the list before the one tried
+    // The clusters the list continues with after cluster `from`, from index `at` on.
+    auto continueFrom = [&](size_t at, uint64_t from) {
+        uint64_t c = from + 1;
+        for (size_t k = at; k < clusters.size(); ++k) {
+            while (c < end && (used.count(c) || !usable(c))) ++c;
+            clusters[k] = c < end ? c : 0;
+            if (c < end) ++c;
+        }
+    };
+
+    JpegStructureScan scan;
+    std::vector<uint8_t> buffer;
+    int breaks = 0;
+    bool failed = false;
+    for (uint64_t i = 0; i < needed && !failed; ++i) {
+        const size_t take = size_t(std::min<uint64_t>(cs, size - i * cs));
+        // Whether the structure goes on through a cluster's bytes: no break in
+        // them, and no end before the last cluster (in the last, the end).
+        auto goesOn = [&](const JpegStructureScan& before, JpegStructureScan& after) {
+            after = before;
+            after.Feed(buffer.data(), take);
+            if (after.faultAt() != JpegStructureScan::kNoFault) return false;
+            if (i + 1 < needed) return !after.finished();
+            return after.lastEnd() > i * cs;
+        };
+        JpegStructureScan next;
+        const uint64_t c = clusters[size_t(i)];
+        if (c >= 2 && ReadCluster(volume, c, buffer) && goesOn(scan, next)) {
+            scan = next;
+        } else if (i == 0 || ++breaks > kMaxBreaks) {
+            failed = true;
+            break;
+        } else {
+            // Try the clusters after the last good one for the one that goes on.
+            bool found = false;
+            int tried = 0;
+            for (uint64_t cand = clusters[size_t(i - 1)] + 1; cand < end && tried < kCandidatesPerBreak; ++cand) {
+                if (cand == c || used.count(cand) || !usable(cand)) continue;
+                ++tried;
+                if (!ReadCluster(volume, cand, buffer) || !goesOn(scan, next)) continue;
+                clusters[size_t(i)] = cand;
+                scan = next;
+                found = true;
+                break;
+            }
+            if (!found) {
+                failed = true;
+                break;
+            }
+            used.insert(clusters[size_t(i)]);
+            continueFrom(size_t(i + 1), clusters[size_t(i)]);
+            if (keep) out.bytes.insert(out.bytes.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(take));
+            continue;
+        }
+        used.insert(c);
+        if (keep) out.bytes.insert(out.bytes.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(take));
+    }
+    out.fit.faultAt = scan.faultAt();
+    out.fit.fit = failed ? ContentFit::Fails : JpegFitOf(scan, size, cs);
+    if (!keep || !Confirms(out.fit.fit) || out.bytes.size() != size) out.bytes.clear();
+    out.clusters = std::move(clusters);
+    return out;
+}
+
+}  // namespace veld

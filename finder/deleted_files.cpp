@@ -1,0 +1,443 @@
+#include "finder/deleted_files.h"
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <string>
+#include <tuple>
+
+#include "base/format_text.h"
+#include "base/trace.h"
+#include "finder/cluster_classifier.h"
+#include "finder/content_fit.h"
+#include "finder/media_carving.h"
+#include "finder/registry.h"
+#include "volume/cluster_map.h"
+
+namespace veld {
+namespace {
+
+// A file whose chain is gone skips at most this many clusters (or as many as
+// it needs, if more) looking for free ones; past that it is cut short.
+constexpr uint64_t kMinSkipBudget = 4096;
+// Checked bytes kept for thumbnails, at most.
+constexpr uint64_t kKeptBytesLimit = 256ull << 20;
+constexpr int32_t kThumbnailLimit = 500;
+
+enum class Kind : uint8_t { Other, Jpeg, Media };
+
+struct Candidate {
+    size_t order = 0;
+    uint64_t start = 0;
+    uint64_t size = 0;
+    uint64_t needed = 0;
+    ClusterLayout layout = ClusterLayout::Guess;
+    int startClass = 0;
+    Kind kind = Kind::Other;
+    bool decided = false;     // the state needs no placement (size 0, start unusable, start lost)
+    bool startLost = false;   // its first cluster holds another file's data
+    std::vector<uint64_t> clusters;
+    uint64_t collected = 0;
+    bool gaps = false;        // its clusters are not one run from the start
+    ContentFit fit = ContentFit::Unknown;
+    bool keepBytes = false;   // a thumbnail will be made from the checked bytes
+    std::vector<uint8_t> bytes;
+    uint32_t time = 0;        // creation (else write) date and time, FAT words
+    int twinOf = -1;          // the same entry met twice: decided as the first
+    bool lostContest = false;
+};
+
+bool IsJpegName(const DelFileInfo& r) {
+    if (ShortExtensionOf(r) == "JPG") return true;
+    std::string ext;
+    if (r.name) {
+        if (auto dot = r.name->rfind('.'); dot != std::string::npos) ext = r.name->substr(dot + 1);
+    }
+    UpperAscii(ext);
+    return ext == "JPEG" || ext == "JPE";
+}
+
+uint32_t EntryTime(const DelFileInfo& r) {
+    const FatTime& t = r.created.date != 0 ? r.created : r.modified;
+    return uint32_t(t.date) << 16 | t.time;
+}
+
+// A cluster a live file or folder holds, or that the card calls allocated.
+bool Live(const ClusterMap& map, uint64_t c) {
+    const int state = ClusterState(map, c);
+    return state == FA_USE_FILE || state == FA_USE_DIR || state == FA_DEL_DIR || state == FA_END ||
+           AllocatedOnCard(map, c);
+}
+
+// A cluster another deleted file claims: its start, or what was placed for it.
+bool ClaimedByDeleted(const SearchSession& session, uint64_t c) {
+    return ClusterState(session.clusterMap, c) == FA_DEL_FILE && !session.lostStarts.count(c);
+}
+
+uint64_t ClusterEnd(const DiskVolume& volume, const ClusterMap& map) {
+    uint64_t end = map.present ? map.size() : 0;
+    if (volume.clusterCount > 0) end = std::min(end, uint64_t(volume.clusterCount) + 2);
+    return end;
+}
+
+// Places a file from its start on: strict leaves out what other deleted files
+// claim as well as the live clusters.
+void Place(SearchSession& session, Candidate& k, const std::vector<uint64_t>& planned, bool strict) {
+    const ClusterMap& map = session.clusterMap;
+    const uint64_t end = ClusterEnd(*session.volume, map);
+    // A chain may lead anywhere on the card; a run only to its end.
+    const uint64_t room = k.layout == ClusterLayout::Planned ? end : end > k.start ? end - k.start : 0;
+    k.clusters.assign(size_t(std::min<uint64_t>(k.needed, room)), 0);
+    k.collected = 0;
+    k.gaps = false;
+    if (k.clusters.empty()) return;
+    k.clusters[0] = k.start;
+    k.collected = 1;
+    switch (k.layout) {
+    case ClusterLayout::Planned:
+        for (size_t i = 1; i < planned.size() && i < k.clusters.size(); ++i) {
+            const uint64_t c = planned[i];
+            if (c < 2 || c >= end || Live(map, c)) break;
+            k.clusters[i] = c;
+            ++k.collected;
+            k.gaps = k.gaps || c != k.start + i;
+        }
+        break;
+    case ClusterLayout::Contiguous:
+        for (size_t i = 1; i < k.clusters.size(); ++i) {
+            const uint64_t c = k.start + i;
+            if (Live(map, c)) break;
+            k.clusters[i] = c;
+            ++k.collected;
+        }
+        break;
+    case ClusterLayout::Guess: {
+        uint64_t skipped = 0;
+        const uint64_t budget = std::max(kMinSkipBudget, k.needed);
+        uint64_t c = k.start + 1;
+        for (size_t i = 1; i < k.clusters.size() && c < end; ++c) {
+            if (Live(map, c) || (strict && ClaimedByDeleted(session, c))) {
+                if (++skipped > budget) break;
+                k.gaps = true;
+                continue;
+            }
+            k.clusters[i++] = c;
+            ++k.collected;
+        }
+        break;
+    }
+    }
+    k.gaps = k.gaps || k.collected < k.needed;
+}
+
+void MarkPlaced(SearchSession& session, const Candidate& k) {
+    for (uint64_t c : k.clusters)
+        if (c >= 2) SetClusterState(session.clusterMap, c, FA_DEL_FILE);
+}
+
+void MarkConfirmed(SearchSession& session, const Candidate& k) {
+    for (uint64_t c : k.clusters)
+        if (c >= 2) session.clusterMap.confirmed.Set(c);
+}
+
+// Checks a JPEG's placement; where it does not fit, the placement that
+// leaves out only the live clusters, then a rebuild piece by piece. A
+// placement with gaps that fits must decode clean as well.
+void CheckJpeg(SearchSession& session, Candidate& k, const std::vector<uint64_t>& planned) {
+    DiskVolume& volume = *session.volume;
+    std::vector<uint8_t> bytes;
+    JpegFit fit = CheckJpegFit(volume, k.clusters, k.size, &bytes);
+    if (!Confirms(fit.fit) && k.layout == ClusterLayout::Guess) {
+        Candidate loose = k;
+        Place(session, loose, planned, false);
+        if (loose.clusters != k.clusters) {
+            std::vector<uint8_t> looseBytes;
+            const JpegFit looseFit = CheckJpegFit(volume, loose.clusters, k.size, &looseBytes);
+            if (Confirms(looseFit.fit)) {
+                k.clusters = std::move(loose.clusters);
+                k.collected = loose.collected;
+                k.gaps = loose.gaps;
+                fit = looseFit;
+                bytes = std::move(looseBytes);
+            }
+        }
+    }
+    if (!Confirms(fit.fit) && fit.faultAt != JpegStructureScan::kNoFault && !fit.unreadable) {
+        const ClusterMap& map = session.clusterMap;
+        Reassembly rebuilt = ReassembleJpeg(volume, k.clusters, k.size, [&](uint64_t c) {
+            return !Live(map, c) && !map.confirmed.Test(c);
+        });
+        if (Confirms(rebuilt.fit.fit)) {
+            k.clusters = std::move(rebuilt.clusters);
+            k.collected = uint64_t(std::count_if(k.clusters.begin(), k.clusters.end(), [](uint64_t c) { return c >= 2; }));
+            k.gaps = true;
+            fit = rebuilt.fit;
+            bytes = std::move(rebuilt.bytes);
+        }
+    }
+    bool gaps = false;
+    for (size_t i = 1; i < k.clusters.size(); ++i) gaps = gaps || k.clusters[i] != k.clusters[i - 1] + 1;
+    k.gaps = gaps || k.collected < k.needed;
+    // Pieces that end right can still join two pictures' data.
+    if (Confirms(fit.fit) && k.gaps && !DecodesClean(bytes)) fit.fit = ContentFit::Fails;
+    k.fit = fit.fit;
+    if (k.keepBytes && Confirms(k.fit)) k.bytes = std::move(bytes);
+}
+
+// A clip, HEIF or RAW file in one run from its start: its walk's length
+// against its size. Its metadata comes with it.
+void CheckMedia(SearchSession& session, Candidate& k, DelFileInfo& record) {
+    uint64_t walked = 0;
+    bool partly = false;
+    ReadMediaOfRecord(session, record, k.start, k.startClass, &walked, &partly);
+    if (record.media.format == 0 || k.gaps) return;  // nothing to judge by
+    k.fit = MediaFitOf(walked, partly, k.size, session.volume->clusterSize);
+}
+
+// Which of two files claiming the same cluster keeps it: the one whose
+// content fits, else the newer one, else the one starting later (written
+// later on a card filled from its start), else the one met first.
+using Strength = std::tuple<int, uint32_t, uint64_t, int64_t>;
+Strength StrengthOf(const Candidate& k) {
+    const int fit = k.fit == ContentFit::Exact ? 2 : k.fit == ContentFit::Slack ? 1 : 0;
+    return {fit, k.time, k.start, -int64_t(k.order)};
+}
+
+// Files whose placements share a cluster: the weaker of each pair loses it.
+void JudgeOverlaps(std::vector<Candidate>& all) {
+    struct Run {
+        uint64_t first, last;
+        size_t who;
+    };
+    std::vector<Run> runs;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Candidate& k = all[i];
+        if (k.decided || k.startLost || k.twinOf >= 0 || k.clusters.empty()) continue;
+        for (size_t j = 0; j < k.clusters.size();) {
+            if (k.clusters[j] < 2) {
+                ++j;
+                continue;
+            }
+            size_t e = j;
+            while (e + 1 < k.clusters.size() && k.clusters[e + 1] == k.clusters[e] + 1) ++e;
+            runs.push_back(Run{k.clusters[j], k.clusters[e], i});
+            j = e + 1;
+        }
+    }
+    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+    // Runs still open at the current one, longest reach kept; a few suffice,
+    // since cards seldom stack more than two files on one cluster.
+    constexpr size_t kOpenLimit = 16;
+    std::vector<Run> open;
+    for (const Run& r : runs) {
+        open.erase(std::remove_if(open.begin(), open.end(), [&](const Run& o) { return o.last < r.first; }), open.end());
+        for (const Run& o : open) {
+            if (o.who == r.who) continue;
+            Candidate& a = all[o.who];
+            Candidate& b = all[r.who];
+            (StrengthOf(a) < StrengthOf(b) ? a : b).lostContest = true;
+        }
+        if (open.size() < kOpenLimit) open.push_back(r);
+    }
+}
+
+int32_t StateOf(const Candidate& k) {
+    if (k.lostContest) return StateOverwritten;
+    if (Confirms(k.fit)) return StateComplete;
+    if (k.fit == ContentFit::Fails) return k.collected < k.needed ? StateFragmented : StateMismatch;
+    if (k.gaps) return StateFragmented;
+    return StateComplete;
+}
+
+}  // namespace
+
+void HoldOrRegister(SearchSession& session, PendingFile file) {
+    if (session.holdDeletedFiles) {
+        session.pendingFiles.push_back(std::move(file));
+        return;
+    }
+    std::vector<PendingFile> one;
+    one.push_back(std::move(file));
+    RegisterDeletedFiles(session, std::move(one));
+}
+
+void RegisterHeldFiles(SearchSession& session) {
+    session.holdDeletedFiles = false;
+    std::vector<PendingFile> files;
+    files.swap(session.pendingFiles);
+    RegisterDeletedFiles(session, std::move(files));
+}
+
+void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files) {
+    if (files.empty()) return;
+    ClusterMap& map = session.clusterMap;
+    DiskVolume* volume = session.volume.get();
+    const uint32_t cs = volume ? volume->clusterSize : 0;
+    std::vector<Candidate> all(files.size());
+
+    // What each entry says, and what its start cluster holds.
+    std::map<std::tuple<uint64_t, uint64_t, std::string>, size_t> seen;
+    int32_t thumbnailsLeft = kThumbnailLimit - session.ThumbnailCount.load();
+    uint64_t keptBytes = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        Candidate& k = all[i];
+        DelFileInfo& r = files[i].record;
+        k.order = i;
+        k.start = r.startCluster;
+        k.size = r.fileSize;
+        k.layout = files[i].layout;
+        k.time = EntryTime(r);
+        k.needed = ClustersForBytes(r.fileSize, cs);
+        const auto key = std::make_tuple(k.start, k.size, r.name.value_or(std::string()));
+        if (auto [at, fresh] = seen.emplace(key, i); !fresh) {
+            k.twinOf = int(at->second);
+            continue;
+        }
+        const int startState = ClusterState(map, k.start);
+        if (r.fileSize == 0) {
+            r.state = StateComplete;
+            k.decided = true;
+        } else if (!volume || cs == 0 || !map.present || k.start < 2) {
+            r.state = StateInvalidStart;
+            k.decided = true;
+        } else if ((startState != FA_EMPTY && startState != FA_DEL_FILE) ||
+                   (k.layout != ClusterLayout::Planned && AllocatedOnCard(map, k.start)) ||
+                   k.start >= ClusterEnd(*volume, map)) {
+            // The start belongs to a live file or folder (or a file written
+            // after the deletion, whose chain the card still holds).
+            r.state = StateInUse;
+            k.decided = true;
+        }
+        if (k.decided) continue;
+        k.startClass = ReadAndClassifyCluster(*volume, k.start);
+        if (IsJpegName(r)) {
+            k.kind = Kind::Jpeg;
+            if (k.startClass != CC_JPEG_START) {
+                // Its first cluster holds no picture start: JPEG data of
+                // another picture, or something else altogether.
+                k.startLost = true;
+                session.lostStarts.insert(k.start);
+                r.state = k.startClass == CC_JPEG_DATA || k.startClass == CC_JPEG_END ? StateOverwritten : StateBroken;
+            } else if (thumbnailsLeft > 0 && keptBytes + k.size <= kKeptBytesLimit) {
+                k.keepBytes = true;
+                --thumbnailsLeft;
+                keptBytes += k.size;
+            }
+        } else if (IsMediaStartClass(k.startClass)) {
+            k.kind = Kind::Media;
+        }
+    }
+
+    // Placement, from the file that starts last to the one that starts
+    // first; files sharing a start are placed alike before any is marked.
+    std::vector<size_t> byStart(all.size());
+    std::iota(byStart.begin(), byStart.end(), size_t(0));
+    std::stable_sort(byStart.begin(), byStart.end(),
+                     [&](size_t a, size_t b) { return all[a].start > all[b].start; });
+    for (size_t g = 0; g < byStart.size();) {
+        size_t e = g;
+        while (e < byStart.size() && all[byStart[e]].start == all[byStart[g]].start) ++e;
+        for (size_t q = g; q < e; ++q) {
+            Candidate& k = all[byStart[q]];
+            if (k.twinOf >= 0 || (k.decided && !k.startLost)) continue;
+            Place(session, k, files[k.order].planned, true);
+            if (k.startLost) continue;
+            if (session.Cancelled()) continue;
+            if (k.kind == Kind::Jpeg) CheckJpeg(session, k, files[k.order].planned);
+            else if (k.kind == Kind::Media) CheckMedia(session, k, files[k.order].record);
+        }
+        for (size_t q = g; q < e; ++q) {
+            const Candidate& k = all[byStart[q]];
+            if (k.twinOf >= 0 || k.startLost || k.decided) continue;
+            MarkPlaced(session, k);
+            if (Confirms(k.fit)) MarkConfirmed(session, k);
+        }
+        g = e;
+    }
+    JudgeOverlaps(all);
+
+    std::vector<int32_t> states(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Candidate& k = all[i];
+        states[i] = k.twinOf >= 0 ? 0 : (!k.decided && !k.startLost) ? StateOf(k) : files[i].record.state;
+    }
+    for (size_t i = 0; i < all.size(); ++i) {
+        Candidate& k = all[i];
+        DelFileInfo& r = files[i].record;
+        const Candidate& by = k.twinOf >= 0 ? all[size_t(k.twinOf)] : k;
+        r.state = states[by.order];
+        if (!by.decided || by.startLost) {
+            r.clusterList = by.clusters;
+            r.clustersNeeded = int32_t(std::min<uint64_t>(by.needed, INT32_MAX));
+            r.clustersCollected = int32_t(std::min<uint64_t>(by.collected, INT32_MAX));
+            r.contentFit = uint8_t(by.fit);
+            // Clusters the placement could not find leave no holes at the end.
+            while (!r.clusterList.empty() && r.clusterList.back() < 2) r.clusterList.pop_back();
+            if (by.collected == 0) r.clusterList.clear();
+            if (k.twinOf < 0 && k.kind == Kind::Jpeg && Confirms(k.fit) && !k.gaps)
+                session.checkedRuns[k.start] = k.start + k.needed - 1;
+        }
+        if (r.state == StateOverwritten || r.state == StateMismatch)
+            TraceLine("%s: %s (cluster %llu)", r.name.value_or(std::string()).c_str(),
+                      r.state == StateOverwritten ? "overwritten" : "content does not match its entry",
+                      (unsigned long long)k.start);
+        RegisterDecidedFile(session, std::move(r), by.startClass, std::move(k.bytes));
+    }
+}
+
+void SettleOverwrittenStarts(SearchSession& session) {
+    struct Run {
+        uint64_t first, last;
+        int32_t index;
+    };
+    std::vector<Run> runs;
+    std::vector<int32_t> unchecked;
+    const size_t count = session.gcDelFileList.Count();
+    session.gcDelFileList.Lock();
+    for (size_t i = 0; i < count; ++i) {
+        const DelFileInfo* r = session.gcDelFileList.Get(i);
+        if (!r || !r->listed || !r->hasClusterList()) continue;
+        const bool confirmed = r->carved ? r->state == StateComplete : Confirms(ContentFit(r->contentFit));
+        if (confirmed) {
+            for (size_t j = 0; j < r->clusterList.size();) {
+                if (r->clusterList[j] < 2) {
+                    ++j;
+                    continue;
+                }
+                size_t e = j;
+                while (e + 1 < r->clusterList.size() && r->clusterList[e + 1] == r->clusterList[e] + 1) ++e;
+                runs.push_back(Run{r->clusterList[j], r->clusterList[e], int32_t(i)});
+                j = e + 1;
+            }
+        } else if (!r->carved && r->state == StateComplete && r->contentFit == uint8_t(ContentFit::Unknown)) {
+            unchecked.push_back(int32_t(i));
+        }
+    }
+    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+    // reach[i]: the furthest any of runs 0..i reaches.
+    std::vector<uint64_t> reach(runs.size());
+    for (size_t i = 0; i < runs.size(); ++i) reach[i] = std::max(runs[i].last, i ? reach[i - 1] : 0);
+    for (int32_t index : unchecked) {
+        DelFileInfo* r = session.gcDelFileList.Get(size_t(index));
+        const uint64_t start = r->startCluster;
+        auto it = std::upper_bound(runs.begin(), runs.end(), start, [](uint64_t v, const Run& x) { return v < x.first; });
+        // The runs that can hold the start begin at or before it; once none
+        // before reaches it, none holds it. A start that is the other file's
+        // own start is not its inside.
+        while (it != runs.begin() && reach[size_t(it - runs.begin()) - 1] >= start) {
+            --it;
+            if (it->last < start) continue;
+            const DelFileInfo* other = session.gcDelFileList.Get(size_t(it->index));
+            if (it->index != index && other && other->startCluster != start) {
+                r->state = StateOverwritten;
+                TraceLine("%s: overwritten (cluster %llu lies inside %s)", r->name.value_or(std::string()).c_str(),
+                          (unsigned long long)start, other->name.value_or(std::string()).c_str());
+                break;
+            }
+        }
+    }
+    session.gcDelFileList.Unlock();
+}
+
+}  // namespace veld
+
