@@ -24,6 +24,16 @@ constexpr uint8_t kSlotKanjiE5 = 0x05;   // deleted mark as stored for a name st
 constexpr uint8_t kSlotDeleted = 0xE5;
 constexpr uint8_t kSlotDot = 0x2E;       // "." and ".." of a sub-folder
 
+// The first cluster of a sub-folder: "." and ".." as its first two entries,
+// both marked as folders (attribute byte at 11). Such a cluster in free space
+// is a folder no entry reaches any more (deleted, or cut off by a format),
+// whatever its entries look like.
+bool StartsWithDotPair(const uint8_t* b, size_t length) {
+    ByteReader r(b, length);
+    return r.equals(0, ".          ", 11) && r.equals(kDirSlot, "..         ", 11) && (r.u8(11) & 0x10) != 0 &&
+           (r.u8(kDirSlot + 11) & 0x10) != 0;
+}
+
 // A directory cluster with deleted entries: more deleted slots than live
 // ones, or the "." / ".." pair of a sub-folder followed by empty slots only.
 // At least one slot must be an entry with a name: a cluster erased with 0xE5
@@ -42,7 +52,7 @@ bool LooksLikeDirectory(const uint8_t* b, size_t length) {
         }
         named = named || SlotNamesAnEntry(ByteReader(b + at, kDirSlot));
     }
-    return named && (others < deleted || (dots > 1 && empties > 5 && others == 0));
+    return named && (others < deleted || (dots > 1 && empties > 5 && others == 0) || StartsWithDotPair(b, length));
 }
 
 bool IsFill(const uint8_t* b, size_t length) {

@@ -119,6 +119,14 @@ bool HasDotEntries(const uint8_t* block, size_t bytes) {
     return r.equals(0, ".       ", 8) && r.equals(dirent::Size, "..      ", 8);
 }
 
+// A folder's first cluster that is still its own: "." and ".." first, and
+// "." naming this very cluster (start cluster high word at 20, low at 26).
+bool IsOwnFirstBlock(const uint8_t* block, size_t bytes, uint64_t cluster) {
+    if (!HasDotEntries(block, bytes)) return false;
+    ByteReader r(block, bytes);
+    return (uint64_t(r.le16(dirent::ClusterHigh)) << 16 | r.le16(dirent::ClusterLow)) == cluster;
+}
+
 std::string TrimTrailingBlanks(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
@@ -137,9 +145,12 @@ struct ScanContext {
 
 class FolderScan {
 public:
-    FolderScan(SearchSession& session, ScanContext& context, int depth, bool contiguous, const std::string& path)
+    // lost: the folder itself is deleted (its entry, or a folder above it).
+    FolderScan(SearchSession& session, ScanContext& context, int depth, bool contiguous, const std::string& path,
+               bool lost = false)
         : session_(session), volume_(*session.volume), boot_(session.volume->bootSector), context_(context),
-          depth_(depth), contiguous_(contiguous), path_(path), indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
+          depth_(depth), contiguous_(contiguous), lost_(lost || contiguous), path_(path),
+          indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
 
     void Run(uint64_t start, bool fixedRoot);
 
@@ -154,6 +165,10 @@ private:
     ScanContext& context_;
     int depth_;
     bool contiguous_;
+    bool lost_;
+    // The block being walked is a lost folder's own first cluster: entries
+    // in it that look live are lost with the folder.
+    bool ownBlock_ = false;
     std::string path_;
     std::string indent_;
 
@@ -243,6 +258,10 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
 
         blockFiles_ = 0;
         blockFolders_ = 0;
+        // Only a cluster the card calls free: a live folder's own block
+        // (a search over part of the card meets those too) keeps its rule.
+        ownBlock_ = lost_ && !fixedRoot && i == 0 && !AllocatedOnCard(map, cluster) &&
+                    IsOwnFirstBlock(block.data(), bytes, cluster);
         WalkEntries(block.data(), bytes);
         if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
             SetClusterState(session_.clusterMap, cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
@@ -273,11 +292,17 @@ void FolderScan::WalkEntries(uint8_t* block, size_t bytes) {
             first = '#';
         }
 
-        // A live entry among the consecutive clusters of a deleted folder
-        // means those clusters belong to something else by now.
-        if (contiguous_ && !deleted && attributes != lfn::Attribute && first != '#' && first != '.') {
-            end_ = true;
-            return;
+        // An entry that looks live in a deleted folder's own first cluster
+        // went with the folder (only the folder's entry was marked); one
+        // among the consecutive clusters after it means those clusters
+        // belong to something else by now.
+        if (lost_ && !deleted && attributes != lfn::Attribute && first != '#' && first != '.') {
+            if (ownBlock_) {
+                deleted = true;
+            } else if (contiguous_) {
+                end_ = true;
+                return;
+            }
         }
 
         if (attributes == lfn::Attribute) {
@@ -364,7 +389,7 @@ void FolderScan::Descend(const DirEntry& entry, const std::string& longName) {
     if (!path.empty()) path += '\\';
     path += longName.empty() ? ShortComponent(entry) : longName;
 
-    FolderScan sub(session_, context_, depth_ + 1, contiguous_, path);
+    FolderScan sub(session_, context_, depth_ + 1, contiguous_, path, lost_ || entry[0] == '#');
     sub.Run(start, false);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -241,6 +242,48 @@ TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
     EXPECT_EQ(ClusterState(session.clusterMap, 22), FA_EMPTY);
 }
 
+// A deleted folder whose own entries still look live (only the folder's
+// entry was marked): they are deleted files of it, found both when the
+// folder is reached from its parent and when it is read on its own; a live
+// sub-folder entry in it is followed as a deleted one.
+TEST_F(ScannerTest, EntriesThatLookLiveInADeletedFolderAreItsDeletedFiles) {
+    for (bool fromParent : {true, false}) {
+        SCOPED_TRACE(fromParent ? "reached from its parent" : "read on its own");
+        session.ClearFoundFileLists();
+        FatImageBuilder b(Fat16Card());
+        auto kept = test::MakeTestJpeg(160, 120), inner = test::MakeTestJpeg(64, 48);
+        auto old = b.Root().AddDeletedDir("OLD", 120);
+        Entry photo;
+        photo.name = "KEEP.JPG";
+        photo.startCluster = 130;
+        photo.size = uint32_t(kept.size());
+        old.Add(photo);
+        b.WriteCluster(130, kept);
+        auto sub = old.AddDir("SUB", 140);
+        b.SetFat(140, 0);  // freed with the folder
+        Entry innerPhoto = photo;
+        innerPhoto.name = "INNER.JPG";
+        innerPhoto.startCluster = 150;
+        innerPhoto.size = uint32_t(inner.size());
+        sub.Add(innerPhoto);
+        b.WriteCluster(150, inner);
+        Use(b);
+        if (fromParent)
+            ScanRoot(b);
+        else
+            ScanContiguous(120);
+
+        std::map<std::string, DelFileInfo> byName;
+        for (auto& r : Listed()) byName[*r.name] = r;
+        ASSERT_TRUE(byName.count("KEEP    .JPG"));
+        EXPECT_EQ(byName["KEEP    .JPG"].state, StateComplete);
+        EXPECT_EQ(byName["KEEP    .JPG"].clusterList[0], 130u);
+        ASSERT_TRUE(byName.count("INNER   .JPG"));
+        EXPECT_EQ(byName["INNER   .JPG"].state, StateComplete);
+        EXPECT_EQ(ClusterState(session.clusterMap, 130), FA_DEL_FILE);
+    }
+}
+
 TEST_F(ScannerTest, ContiguousModeEndsAtLastCluster) {
     FatImageBuilder b(FatGeometry::Fat16(8192, 1));
     auto probe = b.Open();
@@ -325,16 +368,30 @@ TEST_F(ScannerTest, DescentIsBoundedInDepth) {
 TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {
     FatImageBuilder b(Fat16Card());
     auto jpeg = test::MakeTestJpeg(48, 32);
-    auto dcim = b.Root().AddDir("DCIM", 3);
+    // DCIM in clusters 3 and 5: its dot entries and empty files fill the
+    // first, the entries below stand in the second.
+    Entry folder;
+    folder.name = "DCIM";
+    folder.attributes = test::kAttrDirectory;
+    folder.startCluster = 3;
+    b.Root().Add(folder);
+    b.MakeChain({3, 5});
+    DirWriter dcim = b.Dir({3, 5});
+    dcim.AddDotEntries(0);
+    for (int i = 0; dcim.NextSlot() < b.ClusterSize() / 32; ++i) {
+        Entry empty;
+        empty.name = "F" + std::to_string(i) + ".TXT";
+        dcim.Add(empty);
+    }
     dcim.AddFileOfSize("BIG.DAT", 0x01FF, 100);  // start cluster bytes FF 01
     dcim.AddFileOfSize("SMALL.TXT", 600, 10);
     dcim.AddDeletedFile("DEL1.JPG", 700, jpeg);
     dcim.AddDeletedFile("DEL2.JPG", 710, jpeg);
     Use(b);
 
-    // The block really is taken for JPEG data by the classifier.
-    std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(3)),
-                               b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(4)));
+    // The second block really is taken for JPEG data by the classifier.
+    std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(5)),
+                               b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(6)));
     ASSERT_EQ(ClassifyCluster(*session.volume, block.data(), block.size()), CC_JPEG_DATA);
 
     ScanRoot(b);

@@ -165,7 +165,9 @@ TEST(ThumbnailWorkers, TheLimitOf500CountsOnlyThumbnailsMadeAsOnTheSpot) {
     test::FatImageBuilder b(test::FatGeometry::Fat16(65536, 2));
     const Bytes good = test::MakeTestJpeg(48, 32);
     const Bytes bad = Undecodable();
-    FoundFileBytes probe{std::make_unique<uint8_t[]>(bad.size()), bad.size()};
+    FoundFileBytes probe;
+    probe.data = std::make_unique<uint8_t[]>(bad.size());
+    probe.size = bad.size();
     std::memcpy(probe.data.get(), bad.data(), bad.size());
     ASSERT_EQ(DecodeFoundFileThumbnail(probe), nullptr);
     const uint32_t step = uint32_t((std::max(good.size(), bad.size()) + b.ClusterSize() - 1) / b.ClusterSize()) + 1;
@@ -204,7 +206,8 @@ TEST(ThumbnailWorkers, CancelStopsTheWorkersAndLeavesNothingPending) {
     ThumbnailPool pool(2, [&stop] { return stop; });
     for (int i = 0; i < 20; ++i) {
         auto job = std::make_unique<ThumbnailJob>();
-        job->bytes = FoundFileBytes{std::make_unique<uint8_t[]>(good.size()), good.size()};
+        job->bytes.data = std::make_unique<uint8_t[]>(good.size());
+        job->bytes.size = good.size();
         std::memcpy(job->bytes.data.get(), good.data(), good.size());
         job->index = i;
         pool.Add(std::move(job));

@@ -1,5 +1,5 @@
 // Found pictures open upright: the EXIF orientation of a photo decides how
-// the preview turns and mirrors the stored pixels.
+// the preview and the thumbnail turn and mirror the stored pixels.
 #include "found_files_fixture.h"  // first: see there
 
 #include <QImage>
@@ -139,20 +139,30 @@ TEST_F(PreviewOrientationTest, FoundPicturesOpenUprightForEveryOrientation) {
         // are 480 x 360 with white above and below.
         const bool portrait = o >= 5;
         EXPECT_EQ(shown.pixelColor(240, 20) == QColor(Qt::white), !portrait);
-        const QRect area = portrait ? QRect(0, 0, 480, 640) : QRect(0, 140, 480, 360);
-        auto growth = [&](char axis, int (*channel)(QRgb)) {
-            const int half = (axis == 'x' ? area.width() : area.height()) / 2;
-            QRect first = axis == 'x' ? QRect(area.left(), area.top(), half, area.height())
-                                      : QRect(area.left(), area.top(), area.width(), half);
-            QRect second = axis == 'x' ? first.translated(half, 0) : first.translated(0, half);
-            return MeanOf(shown, second, channel) - MeanOf(shown, first, channel);
-        };
         const Expect& e = expected[o];
-        const char other = e.redAxis == 'x' ? 'y' : 'x';
-        EXPECT_GT(growth(e.redAxis, qRed) * e.redSign, 60.0);
-        EXPECT_LT(std::abs(growth(other, qRed)), 20.0);
-        EXPECT_GT(growth(e.greenAxis, qGreen) * e.greenSign, 60.0);
-        EXPECT_LT(std::abs(growth(e.redAxis, qGreen)), 20.0);
+        auto expectUpright = [&](const QImage& image, const QRect& area) {
+            auto growth = [&](char axis, int (*channel)(QRgb)) {
+                const int half = (axis == 'x' ? area.width() : area.height()) / 2;
+                QRect first = axis == 'x' ? QRect(area.left(), area.top(), half, area.height())
+                                          : QRect(area.left(), area.top(), area.width(), half);
+                QRect second = axis == 'x' ? first.translated(half, 0) : first.translated(0, half);
+                return MeanOf(image, second, channel) - MeanOf(image, first, channel);
+            };
+            const char other = e.redAxis == 'x' ? 'y' : 'x';
+            EXPECT_GT(growth(e.redAxis, qRed) * e.redSign, 60.0);
+            EXPECT_LT(std::abs(growth(other, qRed)), 20.0);
+            EXPECT_GT(growth(e.greenAxis, qGreen) * e.greenSign, 60.0);
+            EXPECT_LT(std::abs(growth(e.redAxis, qGreen)), 20.0);
+        };
+        expectUpright(shown, portrait ? QRect(0, 0, 480, 640) : QRect(0, 140, 480, 360));
+        // The grid draws the record's thumbnail: upright as well, 64 x 48 or
+        // 48 x 64 inside its white 64 x 64 square.
+        ASSERT_TRUE(records[o]->thumbnail);
+        const QImage thumbnail = ImageFromDib(*records[o]->thumbnail);
+        ASSERT_EQ(thumbnail.size(), QSize(64, 64));
+        EXPECT_EQ(thumbnail.pixelColor(32, 2) == QColor(Qt::white), !portrait);
+        EXPECT_EQ(thumbnail.pixelColor(2, 32) == QColor(Qt::white), portrait);
+        expectUpright(thumbnail, portrait ? QRect(8, 0, 48, 64) : QRect(0, 8, 64, 48));
     }
 }
 
