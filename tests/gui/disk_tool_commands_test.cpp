@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <thread>
 
 #include "base/settings.h"
@@ -147,6 +148,28 @@ TEST_F(DiskToolCommandTest, ImageCreationTakesAnImageFileAsItsSource) {
     EXPECT_EQ(asked, (std::vector<bool>{true, false}));
     EXPECT_EQ(messages_, std::vector<std::string>{"保存が完了しました"});
     EXPECT_EQ(ReadWholeFile(TempPath("copy.img")), ReadWholeFile(source));
+}
+
+// Each tool's instructions over the drive list show whole (the write-back
+// warning is three lines long), above the list.
+TEST_F(DiskToolCommandTest, DriveSelectionInstructionsAreNotClipped) {
+    CSelDriveDlg::SetDriveListerForTest([] { return std::vector<RemovableDrive>{}; });
+    for (const char* tool : {"saveDiskImage", "restoreDiskImage", "completeErase"}) {
+        bool seen = false;
+        WhenModalAppears([&](QWidget* modal) {
+            auto* drives = qobject_cast<CSelDriveDlg*>(modal);
+            ASSERT_NE(drives, nullptr);
+            seen = true;
+            QLabel* message = drives->messageLabel();
+            EXPECT_LE(message->heightForWidth(message->width()), message->height()) << tool;
+            EXPECT_GT(drives->driveList()->y(), message->geometry().bottom()) << tool;
+            EXPECT_LE(drives->selectButton()->geometry().bottom(), drives->height()) << tool;
+            drives->reject();
+        });
+        Action(tool)->trigger();
+        EXPECT_TRUE(seen) << tool;
+    }
+    CSelDriveDlg::SetDriveListerForTest({});
 }
 
 TEST_F(DiskToolCommandTest, ShortImagePathDoesNothingAndExistingAppendedNameIsAskedAbout) {

@@ -21,7 +21,9 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
+#include <QMouseEvent>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include "base/settings.h"
 #include "search/found_file_columns.h"
@@ -151,10 +153,32 @@ TEST_F(MainFrameTest, DefaultWidthsShowTheHeadingsAndTheTreeRootWhole) {
     const int room = tree->viewport()->width() - tree->fontMetrics().horizontalAdvance(QStringLiteral("000"));
     QTreeWidgetItem* root = frame_->treePane()->rootNode();
     ASSERT_NE(root, nullptr);
-    for (QTreeWidgetItem* node : {root, root->child(0), root->child(1)}) {
+    auto fits = [&](QTreeWidgetItem* node, int room) {
         const int right = tree->visualItemRect(node).left() + tree->sizeHintForIndex(tree->indexFromItem(node)).width();
         EXPECT_LE(right, room) << node->text(0).toStdString();
-    }
+    };
+    for (QTreeWidgetItem* node : {root, root->child(0), root->child(1)}) fits(node, room);
+
+    // After a search the pane grows so that the found kinds' labels (".JPG
+    // [( 2)JPEG 画像]") are whole too; once the user has set the panes'
+    // widths, a search leaves them.
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    QCoreApplication::processEvents();
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        if (tree->visualItemRect(*it).isValid()) fits(*it, tree->viewport()->width());
+    const int widened = frame_->splitter()->sizes()[0];
+    // The user drags the handle 60 pixels to the left.
+    QSplitterHandle* handle = frame_->splitter()->handle(1);
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, grip);
+    QMouseEvent drag(QEvent::MouseMove, QPointF(grip - QPoint(60, 0)), handle->mapToGlobal(QPointF(grip - QPoint(60, 0))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(handle, &drag);
+    QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, grip - QPoint(60, 0));
+    const int userWidth = frame_->splitter()->sizes()[0];
+    ASSERT_LT(userWidth, widened);
+    ASSERT_EQ(SearchAndWait(BuildCard()), 0);
+    EXPECT_EQ(frame_->splitter()->sizes()[0], userWidth);
 }
 
 TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {

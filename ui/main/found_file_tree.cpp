@@ -1,5 +1,7 @@
 #include "ui/main/found_file_tree.h"
 
+#include <functional>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -117,7 +119,7 @@ QTreeWidgetItem* FoundFileTree::rootNode() const { return tree_->topLevelItemCou
 int FoundFileTree::preferredWidth() const {
     QTreeWidgetItem* root = rootNode();
     if (!root) return 0;
-    // The widest of the root and its groups as drawn now, with room for more
+    // The widest label as drawn now, with room for more
     // digits than the count has, the tree's frame and the tab's around it.
     const int decorated = tree_->rootIsDecorated() ? 1 : 0;
     int cell = 0;
@@ -125,8 +127,13 @@ int FoundFileTree::preferredWidth() const {
         const int width = tree_->sizeHintForIndex(tree_->indexFromItem(item)).width();
         cell = qMax(cell, tree_->indentation() * (level + decorated) + width);
     };
-    measure(root, 0);
-    for (int i = 0; i < root->childCount(); ++i) measure(root->child(i), 1);
+    // Every label shown: the root, its groups and their open branches.
+    std::function<void(QTreeWidgetItem*, int)> visit = [&](QTreeWidgetItem* item, int level) {
+        measure(item, level);
+        if (level == 0 || item->isExpanded())
+            for (int i = 0; i < item->childCount(); ++i) visit(item->child(i), level + 1);
+    };
+    visit(root, 0);
     const int digits = tree_->fontMetrics().horizontalAdvance(QStringLiteral("0000"));
     const int tabFrame = qMax(0, tab_->sizeHint().width() - tree_->sizeHint().width());
     return cell + digits + 2 * tree_->frameWidth() + tabFrame;

@@ -46,8 +46,8 @@ public:
     void updateCounts();
     QTabWidget* tab() const { return tab_; }
     QTreeWidgetItem* rootNode() const;
-    // The pane width that shows the root node whole with a count of up to
-    // four digits.
+    // The pane width that shows every label whole (the root, the groups and
+    // the open branches) with a count of up to four digits.
     int preferredWidth() const;
 
 private:

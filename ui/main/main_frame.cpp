@@ -203,6 +203,8 @@ MainFrame::MainFrame(SearchController& controller, QWidget* parent)
     for (auto signal : {&SearchController::searchStarted, &SearchController::resultsCleared})
         connect(&controller_, signal, this, &MainFrame::showResultsState);
     connect(&controller_, &SearchController::searchFinished, this, &MainFrame::showResultsState);
+    connect(&controller_, &SearchController::searchFinished, this, &MainFrame::fitTreeToLabels);
+    connect(splitter_, &QSplitter::splitterMoved, this, [this] { splitterMovedByUser_ = true; });
     connect(&controller_, &SearchController::filesSaved, this, &MainFrame::showSavedFolder);
     connect(controller_.selection(), &QItemSelectionModel::currentChanged, this, &MainFrame::showStateOfCurrent);
     connect(controller_.shownFiles(), &QAbstractItemModel::modelReset, this, &MainFrame::showStateOfCurrent);
@@ -567,6 +569,17 @@ void MainFrame::showEvent(QShowEvent* event) {
     const int width = splitter_->width();
     const int tree = qBound(width / 5, tree_->preferredWidth(), width / 2);
     splitter_->setSizes({tree, qMax(100, width - tree)});
+}
+
+void MainFrame::fitTreeToLabels() {
+    // The found groups' labels are longer than the root's: the tree grows to
+    // show them whole (up to two fifths of the window), unless the user has
+    // set the panes' widths.
+    if (splitterMovedByUser_ || !splitterSized_) return;
+    const QList<int> sizes = splitter_->sizes();
+    const int width = splitter_->width();
+    const int tree = qMin(tree_->preferredWidth(), width * 2 / 5);
+    if (sizes.size() == 2 && tree > sizes[0]) splitter_->setSizes({tree, qMax(100, width - tree)});
 }
 
 void MainFrame::onStartSearch() {

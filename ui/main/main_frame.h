@@ -173,6 +173,7 @@ private:
     void showControllerStatus(int pane, const QString& text);
     QWidget* makeRightSide();
     void showResultsState();
+    void fitTreeToLabels();
     void showStateOfCurrent();
     void showSavedFolder(const QString& folder, int saved, int failed, bool cancelled);
     void fillRecentMenu();
@@ -182,6 +183,7 @@ private:
 
     SearchController& controller_;
     bool splitterSized_ = false;
+    bool splitterMovedByUser_ = false;
     QString helpPath_;
     QString startImage_;  // searched at the deferred start-up
     QString handedImage_;  // handed over while the window was busy

@@ -225,12 +225,27 @@ void CSelDriveDlg::build() {
     cancel_->setAutoDefault(false);
     connect(cancel_, &QPushButton::clicked, this, &CSelDriveDlg::reject);
 
+    fitMessage();
     fillList();
     showEmptyNote();
     select_->setEnabled(!list_->selectedItems().isEmpty());
     connect(list_, &QTreeWidget::itemSelectionChanged, this,
             [this] { select_->setEnabled(!list_->selectedItems().isEmpty()); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { onSelect(); });
+}
+
+void CSelDriveDlg::fitMessage() {
+    // A message longer than the template's two lines (the write-back
+    // warning) takes the lines it needs; everything under it moves down and
+    // the dialog grows by as much.
+    const int grow = message_->heightForWidth(message_->width()) - message_->height();
+    if (grow <= 0) return;
+    const int below = message_->geometry().bottom();
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child != message_ && child != picture_ && child->y() > below) child->move(child->x(), child->y() + grow);
+    message_->resize(message_->width(), message_->height() + grow);
+    picture_->resize(picture_->width(), picture_->height() + grow);
+    setFixedSize(width(), height() + grow);
 }
 
 void CSelDriveDlg::showEmptyNote() {

@@ -106,6 +106,8 @@ public:
     QPushButton* imageFileButton() const { return imageBtn_; }
     QPushButton* refreshButton() const { return refresh_; }
     // The note over an empty list: why it is empty and what to do.
+    // The instructions over the list.
+    QLabel* messageLabel() const { return message_; }
     QLabel* emptyListNote() const { return emptyNote_; }
     QLabel* pictureLabel() const { return picture_; }
     const std::vector<DriveRow>& rows() const { return rows_; }
@@ -132,6 +134,7 @@ private:
     void build();
     void fillList();
     void showEmptyNote();
+    void fitMessage();
     void reopenSearchVolume();
     QString chooseFile(const QString& folder, const QString& filter, const QString& proposedName, bool open);
 
