@@ -26,9 +26,9 @@ int main(int argc, char** argv) {
     uint64_t examined = 0;
     for (uint64_t c = 0; c < walked && c < size;) {
         const uint64_t run = 1 + rng() % 8000;
-        const uint8_t cls = rng() % 3 == 0 ? veld::CC_FILL : rng() % 2 ? veld::CC_JPEG_DATA : veld::CC_NONE;
+        const uint8_t cls = rng() % 3 == 0 ? uint8_t(veld::ContentClass::Fill) : rng() % 2 ? uint8_t(veld::ContentClass::JpegData) : uint8_t(veld::ContentClass::None);
         for (uint64_t k = 0; k < run && c < walked; ++k, ++c) {
-            examined += cells.State(c) == veld::FA_EMPTY;
+            examined += cells.State(c) == uint8_t(veld::ClusterUse::Empty);
             cells.SetClass(c, cls);
         }
     }
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
 
     // Files claimed by the directory passes: runs of 4,000 cells with gaps.
     for (uint64_t c = 0; c + 4000 < walked; c += 4000 + rng() % 400)
-        for (uint64_t k = 0; k < 4000; ++k) cells.SetState(c + k, veld::FA_DEL_FILE);
+        for (uint64_t k = 0; k < 4000; ++k) cells.SetState(c + k, uint8_t(veld::ClusterUse::DeletedFile));
     t0 = Clock::now();
     uint64_t empties = 0;
     for (uint64_t c = cells.NextEmpty(0, walked); c < walked; c = cells.NextEmpty(c + 1, walked)) ++empties;

@@ -63,7 +63,7 @@ DelFileInfo SyntheticRecord(int index, std::mt19937& rng) {
     r.clustersNeeded = 100;
     r.clustersCollected = r.state == StateFragmented ? int32_t(rng() % 100) : 100;
     if (kind < 7) {
-        r.firstClass = CC_JPEG_START;
+        r.firstClass = ContentClass::JpegStart;
         r.jpeg.found = 1;
         r.jpeg.model = kind < 4 ? "Canon EOS 40D" : "NIKON D70";
         r.jpeg.exifWidth = 3888;

@@ -56,15 +56,15 @@ std::string FileSystemKey(const DiskVolume& volume) {
 std::map<std::string, uint64_t> RecordedCensus(const DiskVolume& volume, uint64_t cells) {
     std::map<std::string, uint64_t> states;
     const FileSystem* fs = volume.fileSystem.get();
-    if (cells >= 2) states[ClusterStateName(FA_RESERVE)] = 2;
+    if (cells >= 2) states[ClusterStateName(ClusterUse::Reserved)] = 2;
     if (!fs || fs->Scan() == DirectoryScan::None) {
-        if (cells > 2) states[ClusterStateName(FA_EMPTY)] = cells - 2;
+        if (cells > 2) states[ClusterStateName(ClusterUse::Empty)] = cells - 2;
         return states;
     }
     uint64_t counts[256] = {};
-    for (uint64_t cluster = 2; cluster < cells; ++cluster) ++counts[fs->RecordedState(cluster) & 0xFF];
+    for (uint64_t cluster = 2; cluster < cells; ++cluster) ++counts[uint8_t(fs->RecordedState(cluster))];
     for (int state = 0; state < 256; ++state)
-        if (counts[state] > 0) states[ClusterStateName(state)] += counts[state];
+        if (counts[state] > 0) states[ClusterStateName(ClusterUse(state))] += counts[state];
     return states;
 }
 

@@ -63,7 +63,7 @@ std::string FoundFileJson(const DelFileInfo& r, const std::optional<std::string>
         .Add("start_cluster", r.startCluster)
         .Add("clusters_needed", r.clustersNeeded)
         .Add("clusters_collected", r.clustersCollected)
-        .Add("first_class", r.firstClass)
+        .Add("first_class", int(r.firstClass))
         .Add("is_image", r.isImage != 0)
         .Add("has_thumbnail", r.thumbnail != nullptr)
         .Add("shot", FoundFileShootingDate(r))

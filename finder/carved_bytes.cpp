@@ -39,8 +39,8 @@ uint64_t LengthBeforeLiveCluster(const SearchSession& session, uint64_t start, u
     const uint64_t cs = volume->clusterSize;
     const uint64_t clusters = (length + cs - 1) / cs;
     for (uint64_t k = 0; k < clusters; ++k) {
-        const int state = ClusterState(session.clusterMap, start + k);
-        if (state == FA_USE_FILE || state == FA_USE_DIR) return k * cs;
+        const ClusterUse state = ClusterState(session.clusterMap, start + k);
+        if (state == ClusterUse::LiveFile || state == ClusterUse::LiveFolder) return k * cs;
     }
     return length;
 }

@@ -5,7 +5,7 @@
 namespace veld {
 
 DelFileInfo CarvedFileRecord(const std::string& name, uint32_t length, uint64_t start, uint32_t clusterCount,
-                             int32_t firstClass) {
+                             ContentClass firstClass) {
     DelFileInfo record;
     record.fileSize = length;
     record.startCluster = start;

@@ -11,7 +11,7 @@ namespace veld {
 // start cluster and the length the walk found, no attributes or times; state
 // complete, and the consecutive clusters the walk examined as its cluster list.
 DelFileInfo CarvedFileRecord(const std::string& name, uint32_t length, uint64_t start, uint32_t clusterCount,
-                             int32_t firstClass);
+                             ContentClass firstClass);
 // The generated name of a carved file: "#", the start cluster in decimal with
 // at least eight digits (zero-padded: cluster 1234 gives #00001234), ".", and
 // the extension.

@@ -91,8 +91,8 @@ bool IsText(const uint8_t* b, size_t length) {
 
 // Entropy-coded JPEG data: 0xFF is only followed by a stuffed 0x00, a
 // restart or other marker (0xC0 and up), or another 0xFF fill byte.
-int JpegDataClass(const uint8_t* b, size_t length) {
-    if (length < 2) return CC_NONE;
+ContentClass JpegDataClass(const uint8_t* b, size_t length) {
+    if (length < 2) return ContentClass::None;
     bool sawFF = false;
     size_t i = 0;
     while (i <= length - 2) {
@@ -102,11 +102,11 @@ int JpegDataClass(const uint8_t* b, size_t length) {
         }
         sawFF = true;
         const uint8_t x = b[i + 1];
-        if (x >= 0x03 && x <= 0xBF) return CC_NONE;
-        if (x == 0xD9) return CC_JPEG_END;
+        if (x >= 0x03 && x <= 0xBF) return ContentClass::None;
+        if (x == 0xD9) return ContentClass::JpegEnd;
         i += x == 0xFF ? 1 : 2;
     }
-    return sawFF ? CC_JPEG_DATA : CC_NONE;
+    return sawFF ? ContentClass::JpegData : ContentClass::None;
 }
 
 bool IsMp4Start(const uint8_t* b, size_t length) {
@@ -122,33 +122,33 @@ bool IsJpegStart(const uint8_t* buffer, size_t length) {
     return r.u8(0) == 0xFF && r.u8(1) == 0xD8 && app >= 0xFFE0 && app <= 0xFFEF;
 }
 
-int ClassifyContent(const uint8_t* buffer, size_t length) {
-    if (!buffer || length == 0) return CC_NONE;
-    if (IsJpegStart(buffer, length)) return CC_JPEG_START;
-    if (IsText(buffer, length)) return CC_TEXT;
-    if (IsMp4Start(buffer, length)) return CC_MP4_START;
-    if (IsRawStart(buffer, length)) return CC_RAW_START;
-    if (IsAviStart(buffer, length)) return CC_AVI_START;
-    if (IsMpegTsStart(buffer, length)) return CC_TS_START;
-    if (IsMpegPsStart(buffer, length)) return CC_PS_START;
+ContentClass ClassifyContent(const uint8_t* buffer, size_t length) {
+    if (!buffer || length == 0) return ContentClass::None;
+    if (IsJpegStart(buffer, length)) return ContentClass::JpegStart;
+    if (IsText(buffer, length)) return ContentClass::Text;
+    if (IsMp4Start(buffer, length)) return ContentClass::Mp4Start;
+    if (IsRawStart(buffer, length)) return ContentClass::RawStart;
+    if (IsAviStart(buffer, length)) return ContentClass::AviStart;
+    if (IsMpegTsStart(buffer, length)) return ContentClass::TsStart;
+    if (IsMpegPsStart(buffer, length)) return ContentClass::PsStart;
     return JpegDataClass(buffer, length);
 }
 
-int ClassifyCluster(const DiskVolume& /*volume*/, const uint8_t* buffer, size_t length) {
-    if (!buffer || length == 0) return CC_NONE;
-    if (LooksLikeDirectory(buffer, length)) return CC_DIR;
-    if (IsFill(buffer, length)) return CC_FILL;
-    if (IsTwoBytePattern(buffer, length)) return CC_PATTERN2;
+ContentClass ClassifyCluster(const DiskVolume& /*volume*/, const uint8_t* buffer, size_t length) {
+    if (!buffer || length == 0) return ContentClass::None;
+    if (LooksLikeDirectory(buffer, length)) return ContentClass::Folder;
+    if (IsFill(buffer, length)) return ContentClass::Fill;
+    if (IsTwoBytePattern(buffer, length)) return ContentClass::Pattern2;
     return ClassifyContent(buffer, length);
 }
 
-int ReadAndClassifyCluster(DiskVolume& volume, uint64_t cluster) {
+ContentClass ReadAndClassifyCluster(DiskVolume& volume, uint64_t cluster) {
     // Cluster numbers below 2 have no data area (their offset would be the boot sector).
-    if (cluster < 2 || volume.clusterSize == 0) return CC_NONE;
+    if (cluster < 2 || volume.clusterSize == 0) return ContentClass::None;
     std::vector<uint8_t> buffer(volume.clusterSize, 0);
     uint32_t done = 0;
     if (!DiskIO_ReadAt(&volume, uint64_t(ClusterOffset(volume, cluster)), buffer.data(), volume.clusterSize, &done) || done == 0)
-        return CC_NONE;
+        return ContentClass::None;
     // At the end of the source only the bytes actually read are judged.
     return ClassifyCluster(volume, buffer.data(), done);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/dib24.h"
+#include "volume/cluster_use.h"
 
 namespace veld {
 
@@ -127,7 +128,7 @@ struct DelFileInfo {
     std::vector<uint64_t> clusterList;   // clustersNeeded entries (0: not collected); empty: no list
     int32_t clustersNeeded = 0;
     int32_t clustersCollected = 0;
-    int32_t firstClass = 0;
+    ContentClass firstClass = ContentClass::None;
     // How the bytes agree with the entry (ContentFit in finder/content_fit.h):
     // 0 unknown, 1 they do not, 2 they end in the last cluster, 3 exactly.
     uint8_t contentFit = 0;

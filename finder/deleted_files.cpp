@@ -32,7 +32,7 @@ struct Candidate {
     uint64_t size = 0;
     uint64_t needed = 0;
     ClusterLayout layout = ClusterLayout::Guess;
-    int startClass = 0;
+    ContentClass startClass = ContentClass::None;
     Kind kind = Kind::Other;
     bool decided = false;     // the state needs no placement (size 0, start unusable, start lost)
     bool startLost = false;   // its first cluster holds another file's data
@@ -64,14 +64,14 @@ uint32_t EntryTime(const DelFileInfo& r) {
 
 // A cluster a live file or folder holds, or that the card calls allocated.
 bool Live(const ClusterMap& map, uint64_t c) {
-    const int state = ClusterState(map, c);
-    return state == FA_USE_FILE || state == FA_USE_DIR || state == FA_DEL_DIR || state == FA_END ||
+    const ClusterUse state = ClusterState(map, c);
+    return state == ClusterUse::LiveFile || state == ClusterUse::LiveFolder || state == ClusterUse::DeletedFolder || state == ClusterUse::End ||
            AllocatedOnCard(map, c);
 }
 
 // A cluster another deleted file claims: its start, or what was placed for it.
 bool ClaimedByDeleted(const SearchSession& session, uint64_t c) {
-    return ClusterState(session.clusterMap, c) == FA_DEL_FILE && !session.lostStarts.count(c);
+    return ClusterState(session.clusterMap, c) == ClusterUse::DeletedFile && !session.lostStarts.count(c);
 }
 
 uint64_t ClusterEnd(const DiskVolume& volume, const ClusterMap& map) {
@@ -132,7 +132,7 @@ void Place(SearchSession& session, Candidate& k, const std::vector<uint64_t>& pl
 
 void MarkPlaced(SearchSession& session, const Candidate& k) {
     for (uint64_t c : k.clusters)
-        if (c >= 2) SetClusterState(session.clusterMap, c, FA_DEL_FILE);
+        if (c >= 2) SetClusterState(session.clusterMap, c, ClusterUse::DeletedFile);
 }
 
 void MarkConfirmed(SearchSession& session, const Candidate& k) {
@@ -293,14 +293,14 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
             k.twinOf = int(at->second);
             continue;
         }
-        const int startState = ClusterState(map, k.start);
+        const ClusterUse startState = ClusterState(map, k.start);
         if (r.fileSize == 0) {
             r.state = StateComplete;
             k.decided = true;
         } else if (!volume || cs == 0 || !map.present || k.start < 2) {
             r.state = StateInvalidStart;
             k.decided = true;
-        } else if ((startState != FA_EMPTY && startState != FA_DEL_FILE) ||
+        } else if ((startState != ClusterUse::Empty && startState != ClusterUse::DeletedFile) ||
                    (k.layout != ClusterLayout::Planned && AllocatedOnCard(map, k.start)) ||
                    k.start >= ClusterEnd(*volume, map)) {
             // The start belongs to a live file or folder (or a file written
@@ -312,12 +312,12 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
         k.startClass = ReadAndClassifyCluster(*volume, k.start);
         if (IsJpegName(r)) {
             k.kind = Kind::Jpeg;
-            if (k.startClass != CC_JPEG_START) {
+            if (k.startClass != ContentClass::JpegStart) {
                 // Its first cluster holds no picture start: JPEG data of
                 // another picture, or something else altogether.
                 k.startLost = true;
                 session.lostStarts.insert(k.start);
-                r.state = k.startClass == CC_JPEG_DATA || k.startClass == CC_JPEG_END ? StateOverwritten : StateBroken;
+                r.state = k.startClass == ContentClass::JpegData || k.startClass == ContentClass::JpegEnd ? StateOverwritten : StateBroken;
             } else if (thumbnailsLeft > 0 && keptBytes + k.size <= kKeptBytesLimit) {
                 k.keepBytes = true;
                 --thumbnailsLeft;

@@ -245,9 +245,9 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
         uint32_t done = 0;
         if (offset < 0 || !DiskIO_ReadAt(&volume_, uint64_t(offset), block.data(), bytes, &done) || done < bytes) break;
 
-        int contentClass = ClassifyCluster(volume_, block.data(), bytes);
-        bool acceptable = contentClass == CC_DIR || contentClass == CC_NONE;
-        if (!acceptable && (contentClass == CC_JPEG_DATA || contentClass == CC_JPEG_END))
+        ContentClass contentClass = ClassifyCluster(volume_, block.data(), bytes);
+        bool acceptable = contentClass == ContentClass::Folder || contentClass == ContentClass::None;
+        if (!acceptable && (contentClass == ContentClass::JpegData || contentClass == ContentClass::JpegEnd))
             acceptable = LooksLikeDirectoryBlock(block.data(), bytes);
         // Consecutive clusters are only a guess at a folder's extent: one that
         // holds no entry with a name is not part of it.
@@ -264,7 +264,7 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
                     IsOwnFirstBlock(block.data(), bytes, cluster);
         WalkEntries(block.data(), bytes);
         if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
-            SetClusterState(session_.clusterMap, cluster, contiguous_ ? FA_DEL_DIR : FA_USE_DIR);
+            SetClusterState(session_.clusterMap, cluster, contiguous_ ? ClusterUse::DeletedFolder : ClusterUse::LiveFolder);
         if (end_) break;
     }
     TraceLine("%s<<End OF Dir", indent_.c_str());
@@ -355,9 +355,9 @@ void FolderScan::ShortEntry(uint8_t* slotBytes, bool deleted) {
         ++session_.fileCount;
         ++blockFiles_;
         if (deleted)
-            MarkChain(session_.clusterMap, volume_, start, FA_DEL_FILE, false);
+            MarkChain(session_.clusterMap, volume_, start, ClusterUse::DeletedFile, false);
         else
-            MarkChain(session_.clusterMap, volume_, start, FA_USE_FILE, true);
+            MarkChain(session_.clusterMap, volume_, start, ClusterUse::LiveFile, true);
     }
 
     // A volume label (attribute 0x08 without the folder bit) names the card,

@@ -85,8 +85,8 @@ private:
             if (session_.Cancelled() || bytes.size() >= kMaxFolderBytes) break;
             if (DirectoryBlockScanned(map, c)) break;
             if (f.deleted) {
-                const int state = ClusterState(map, c);
-                if (AllocatedOnCard(map, c) || (state != FA_EMPTY && state != FA_DEL_DIR && state != FA_DEL_FILE)) {
+                const ClusterUse state = ClusterState(map, c);
+                if (AllocatedOnCard(map, c) || (state != ClusterUse::Empty && state != ClusterUse::DeletedFolder && state != ClusterUse::DeletedFile)) {
                     TraceLine("%s  cluster %llu of the deleted folder is in use: read up to it", f.path.c_str(),
                               (unsigned long long)c);
                     break;
@@ -99,7 +99,7 @@ private:
                 break;
             }
             MarkDirectoryBlockScanned(map, c);
-            SetClusterState(map, c, f.deleted ? FA_DEL_DIR : FA_USE_DIR);
+            SetClusterState(map, c, f.deleted ? ClusterUse::DeletedFolder : ClusterUse::LiveFolder);
         }
         return bytes;
     }
@@ -179,7 +179,7 @@ private:
                     continue;
                 }
                 ++claimed;
-                if (ClusterState(map, c) != FA_DEL_FILE) SetClusterState(map, c, FA_USE_FILE);
+                if (ClusterState(map, c) != ClusterUse::DeletedFile) SetClusterState(map, c, ClusterUse::LiveFile);
             }
             if (free > 0 && set.NoFatChain()) break;
         }

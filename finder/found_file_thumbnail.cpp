@@ -20,7 +20,6 @@ namespace veld {
 namespace {
 
 constexpr int kThumbnailSize = 64;
-constexpr int32_t kClassJpegStart = 100;
 // A found picture larger than this is not read for a thumbnail.
 constexpr uint64_t kMaxFileBuffer = 512ull * 1024 * 1024;
 // The most bytes one read asks for.
@@ -119,7 +118,7 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
 
 DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> bytes) {
     if (bytes.empty()) return nullptr;
-    record.firstClass = kClassJpegStart;
+    record.firstClass = ContentClass::JpegStart;
     JpegDecodeReport report;
     DibPtr picture = JpegScaledDecode(bytes.data(), bytes.size(), kThumbnailSize, kThumbnailSize, true, &report);
     if (report.corrupt) NoteCorruptPicture(record);
@@ -232,7 +231,7 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
         offset += run * clusterSize;
     }
 
-    record.firstClass = kClassJpegStart;
+    record.firstClass = ContentClass::JpegStart;
 
     FoundFileBytes bytes;
     bytes.data = std::move(buffer);

@@ -246,7 +246,7 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
             break;
         }
         if (first) {
-            if (ClassifyContent(window.data(), cs) != CC_MP4_START) {
+            if (ClassifyContent(window.data(), cs) != ContentClass::Mp4Start) {
                 ok = false;
                 break;
             }

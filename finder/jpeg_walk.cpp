@@ -214,7 +214,7 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
 
 void RegisterCarvedJpeg(SearchSession& session, const std::string& name, uint32_t length, uint64_t start,
                         const JpegInfo& info) {
-    DelFileInfo record = CarvedFileRecord(name, length, start, info.clusterCount, CC_JPEG_START);
+    DelFileInfo record = CarvedFileRecord(name, length, start, info.clusterCount, ContentClass::JpegStart);
     record.jpeg = info;
     RegisterFoundFile(session, std::move(record));
 }

@@ -21,14 +21,14 @@ struct WalkOutcome {
     Mp4Info mp4;
 };
 
-WalkOutcome Walk(SearchSession& session, uint64_t start, int startClass) {
+WalkOutcome Walk(SearchSession& session, uint64_t start, ContentClass startClass) {
     WalkOutcome out;
     switch (startClass) {
-    case CC_MP4_START: out.last = WalkIsoBmff(session, start, &out.mp4, &out.media, &out.exif); break;
-    case CC_RAW_START: out.last = WalkTiffRaw(session, start, &out.media, &out.exif); break;
-    case CC_AVI_START: out.last = WalkRiffAvi(session, start, &out.media); break;
-    case CC_TS_START: out.last = WalkMpegTs(session, start, &out.media); break;
-    case CC_PS_START: out.last = WalkMpegPs(session, start, &out.media); break;
+    case ContentClass::Mp4Start: out.last = WalkIsoBmff(session, start, &out.mp4, &out.media, &out.exif); break;
+    case ContentClass::RawStart: out.last = WalkTiffRaw(session, start, &out.media, &out.exif); break;
+    case ContentClass::AviStart: out.last = WalkRiffAvi(session, start, &out.media); break;
+    case ContentClass::TsStart: out.last = WalkMpegTs(session, start, &out.media); break;
+    case ContentClass::PsStart: out.last = WalkMpegPs(session, start, &out.media); break;
     default: break;
     }
     return out;
@@ -36,22 +36,22 @@ WalkOutcome Walk(SearchSession& session, uint64_t start, int startClass) {
 
 }  // namespace
 
-bool IsMediaStartClass(int c) {
-    return c == CC_MP4_START || c == CC_RAW_START || c == CC_AVI_START || c == CC_TS_START || c == CC_PS_START;
+bool IsMediaStartClass(ContentClass c) {
+    return c == ContentClass::Mp4Start || c == ContentClass::RawStart || c == ContentClass::AviStart || c == ContentClass::TsStart || c == ContentClass::PsStart;
 }
 
-uint8_t MediaDataClass(int startClass) {
+ContentClass MediaDataClass(ContentClass startClass) {
     switch (startClass) {
-    case CC_MP4_START: return CC_MP4_DATA;
-    case CC_RAW_START: return CC_RAW_DATA;
-    case CC_AVI_START: return CC_AVI_DATA;
-    case CC_TS_START:
-    case CC_PS_START: return CC_MPEG_DATA;
-    default: return CC_NONE;
+    case ContentClass::Mp4Start: return ContentClass::Mp4Data;
+    case ContentClass::RawStart: return ContentClass::RawData;
+    case ContentClass::AviStart: return ContentClass::AviData;
+    case ContentClass::TsStart:
+    case ContentClass::PsStart: return ContentClass::MpegData;
+    default: return ContentClass::None;
     }
 }
 
-uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass) {
+uint64_t CarveMediaFile(SearchSession& session, uint64_t start, ContentClass startClass) {
     WalkOutcome out = Walk(session, start, startClass);
     if (out.last == 0 || out.media.length == 0) return 0;
     const MediaFormat format = MediaFormat(out.media.format);
@@ -64,11 +64,11 @@ uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass) 
     return out.last;
 }
 
-void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass,
+void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, ContentClass firstClass,
                        uint64_t* walkedLength, bool* partlyMissing) {
     if (walkedLength) *walkedLength = 0;
     if (partlyMissing) *partlyMissing = false;
-    if (firstClass != CC_MP4_START && firstClass != CC_RAW_START && firstClass != CC_AVI_START) return;
+    if (firstClass != ContentClass::Mp4Start && firstClass != ContentClass::RawStart && firstClass != ContentClass::AviStart) return;
     try {
         WalkOutcome out = Walk(session, firstCluster, firstClass);
         if (out.media.format == FormatNone) return;

@@ -13,14 +13,14 @@
 namespace veld {
 
 // Whether a content class starts an ISO media, RAW, AVI or MPEG file.
-bool IsMediaStartClass(int contentClass);
+bool IsMediaStartClass(ContentClass contentClass);
 // The class the following clusters of such a file get in the map.
-uint8_t MediaDataClass(int startClass);
+ContentClass MediaDataClass(ContentClass startClass);
 
 // Walks the file whose first cluster has the start class, registers it when
 // the walk found it (whole, or partly missing), and returns the last cluster
 // the walk claimed (0 when it found nothing).
-uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass);
+uint64_t CarveMediaFile(SearchSession& session, uint64_t start, ContentClass startClass);
 
 // For a file found through its directory entry whose first cluster starts one
 // of these formats: its format and metadata, as a carved file of it would
@@ -29,7 +29,7 @@ uint64_t CarveMediaFile(SearchSession& session, uint64_t start, int startClass);
 // walkedLength (when not null) receives the length the walk found the file
 // to span from the first cluster on (0 when it found no end), partlyMissing
 // whether it had to stop short.
-void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, int firstClass,
+void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t firstCluster, ContentClass firstClass,
                        uint64_t* walkedLength = nullptr, bool* partlyMissing = nullptr);
 
 }  // namespace veld

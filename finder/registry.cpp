@@ -65,7 +65,7 @@ bool IsDuplicate(const DelFileInfo& r, const DelFileInfo& e) {
 }
 
 // A FAT record shows its entry's first byte and 8.3 name; others their name.
-void TraceRegistration(const DelFileInfo& r, int startState) {
+void TraceRegistration(const DelFileInfo& r, ClusterUse startState) {
     std::string attributes = FatAttributeText(r.attributes);
     std::string written = FatDateTimeText(r.modified.date, r.modified.time);
     if (r.fatEntry) {
@@ -133,7 +133,7 @@ namespace {
 // cluster list and counts; answers false when the start is in use (nothing
 // claimed, nothing to list).
 bool ClaimOnRegistration(SearchSession& session, DelFileInfo& r, const std::vector<uint64_t>* plannedClusters,
-                         int startState) {
+                         ClusterUse startState) {
     DiskVolume* volume = session.volume.get();
     const uint64_t start = r.startCluster;
     // A deleted entry whose start cluster the card's FAT still calls
@@ -142,7 +142,7 @@ bool ClaimOnRegistration(SearchSession& session, DelFileInfo& r, const std::vect
     // Carved files are exempt: their bytes may lie in allocated clusters that
     // no entry reaches any more (lost chains), and those are worth recovering.
     const bool fatClaimsStart = !r.carved && r.fileSize > 0 && start >= 2 && AllocatedOnCard(session.clusterMap, start);
-    if (startState != FA_EMPTY && startState != FA_DEL_FILE) {
+    if (startState != ClusterUse::Empty && startState != ClusterUse::DeletedFile) {
         r.state = StateInUse;
         return false;
     }
@@ -157,7 +157,7 @@ bool ClaimOnRegistration(SearchSession& session, DelFileInfo& r, const std::vect
     if (plannedClusters && !plannedClusters->empty()) {
         std::vector<uint64_t> list;
         uint64_t taken = 0;
-        ContiguousClaim claim = ClaimClusterList(session.clusterMap, *plannedClusters, FA_DEL_FILE, &list, &taken);
+        ContiguousClaim claim = ClaimClusterList(session.clusterMap, *plannedClusters, ClusterUse::DeletedFile, &list, &taken);
         // Fewer planned clusters than the size needs (a damaged size, a
         // chain cut short): the file is never whole.
         needed = std::max<uint64_t>(plannedClusters->size(),
@@ -167,7 +167,7 @@ bool ClaimOnRegistration(SearchSession& session, DelFileInfo& r, const std::vect
         r.clusterList.assign(list.begin(), list.end());
         collected = taken;
     } else {
-        r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, FA_DEL_FILE,
+        r.state = StateOfClaim(MarkContiguous(session.clusterMap, volume ? *volume : kNoVolume, start, ClusterUse::DeletedFile,
                                               r.fileSize, &r.clusterList, &collected, !r.carved, &needed));
     }
     r.clustersNeeded = int32_t(std::min<uint64_t>(needed, INT32_MAX));
@@ -233,7 +233,7 @@ void WithdrawCarvedCopies(SearchSession& session, const DelFileInfo& named) {
 // cluster's class and metadata, the thumbnail, the trace line, the name, the
 // filters, duplicates, listing and notification. claimed is false for a
 // record whose start was in use (nothing read, nothing listed).
-void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, int startState, int startClass,
+void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterUse startState, ContentClass startClass,
                    std::vector<uint8_t> checkedBytes) {
     DiskVolume* volume = session.volume.get();
     bool listable = false;
@@ -241,9 +241,9 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, int star
     if (claimed) {
         if (r.hasClusterList()) {
             const uint64_t first = r.clusterList[0];
-            int firstClass = first == r.startCluster ? startClass : (volume ? ReadAndClassifyCluster(*volume, first) : 0);
+            ContentClass firstClass = first == r.startCluster ? startClass : (volume ? ReadAndClassifyCluster(*volume, first) : ContentClass::None);
             r.firstClass = firstClass;
-            if (firstClass == CC_JPEG_START) {
+            if (firstClass == ContentClass::JpegStart) {
                 if (r.jpeg.found == 0 && volume) {
                     JpegInfo info{};
                     try {
@@ -255,7 +255,7 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, int star
                     }
                     r.jpeg = info;
                 }
-            } else if (firstClass != CC_JPEG_DATA) {
+            } else if (firstClass != ContentClass::JpegData) {
                 if (ShortExtensionOf(r) == "JPG" && (r.state == StateComplete || r.state == StateFragmented))
                     r.state = StateBroken;
                 // A HEIF, RAW or clip found through its entry: its metadata
@@ -277,7 +277,7 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, int star
 
         if (thumbnailStep && ThumbnailRoom(session)) {
             const std::string& ext = r.extension;
-            if (r.isImage && (r.firstClass == CC_JPEG_START || ext == "GIF" || ext == "BMP" ||
+            if (r.isImage && (r.firstClass == ContentClass::JpegStart || ext == "GIF" || ext == "BMP" ||
                               HasMediaThumbnail(r))) {
                 if (!checkedBytes.empty() && r.media.format == FormatNone) {
                     // The bytes the content check read: no second read.
@@ -362,26 +362,26 @@ void PrepareRecord(DelFileInfo& r) {
 void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<uint64_t>* plannedClusters) {
     if (session.thumbnailPool) PublishThumbnails(session, false);
     PrepareRecord(r);
-    const int startState = ClusterState(session.clusterMap, r.startCluster);
+    const ClusterUse startState = ClusterState(session.clusterMap, r.startCluster);
     if (!ClaimOnRegistration(session, r, plannedClusters, startState)) {
-        ListFoundFile(session, std::move(r), false, startState, 0, {});
+        ListFoundFile(session, std::move(r), false, startState, ContentClass::None, {});
         return;
     }
-    const int startClass = session.volume ? ReadAndClassifyCluster(*session.volume, r.startCluster) : 0;
+    const ContentClass startClass = session.volume ? ReadAndClassifyCluster(*session.volume, r.startCluster) : ContentClass::None;
     ListFoundFile(session, std::move(r), true, startState, startClass, {});
 }
 
-void RegisterDecidedFile(SearchSession& session, DelFileInfo r, int startClass, std::vector<uint8_t> checkedBytes) {
+void RegisterDecidedFile(SearchSession& session, DelFileInfo r, ContentClass startClass, std::vector<uint8_t> checkedBytes) {
     if (session.thumbnailPool) PublishThumbnails(session, false);
     PrepareRecord(r);
-    const int startState = ClusterState(session.clusterMap, r.startCluster);
+    const ClusterUse startState = ClusterState(session.clusterMap, r.startCluster);
     if (r.state == StateInUse || r.state == StateInvalidStart) {
-        if (r.state == StateInUse && r.fileSize > 0 && startState == FA_DEL_FILE) TraceRegistration(r, startState);
-        ListFoundFile(session, std::move(r), false, startState, 0, {});
+        if (r.state == StateInUse && r.fileSize > 0 && startState == ClusterUse::DeletedFile) TraceRegistration(r, startState);
+        ListFoundFile(session, std::move(r), false, startState, ContentClass::None, {});
         return;
     }
     for (uint64_t c : r.clusterList)
-        if (c >= 2) SetClusterState(session.clusterMap, c, FA_DEL_FILE);
+        if (c >= 2) SetClusterState(session.clusterMap, c, ClusterUse::DeletedFile);
     ListFoundFile(session, std::move(r), true, startState, startClass, std::move(checkedBytes));
 }
 

@@ -22,7 +22,7 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo record,
 // startClass is the content class of its start cluster; checkedBytes, when
 // not empty, the file's bytes as the content check read them (the thumbnail
 // is made from them).
-void RegisterDecidedFile(SearchSession& session, DelFileInfo record, int startClass,
+void RegisterDecidedFile(SearchSession& session, DelFileInfo record, ContentClass startClass,
                          std::vector<uint8_t> checkedBytes = {});
 // Hands the thumbnails the session's workers finished to their records, the
 // thumbnail queue and the count, in registration order; with wait, all of

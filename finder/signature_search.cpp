@@ -27,20 +27,20 @@ namespace {
 // Whether the outer loop reads the cluster, by the state the directory
 // passes left in the map. Directory clusters are marked as such either way.
 bool ShouldExamine(ClusterMap& map, uint64_t cluster, bool detailed, bool skipAllocated) {
-    const int state = ClusterState(map, cluster);
+    const ClusterUse state = ClusterState(map, cluster);
     // exFAT: what the allocation bitmap marks in use belongs to a live file or
     // folder, whether or not a directory entry led there; only free clusters
     // (and, in the detailed search, those of deleted files) are examined.
     if (skipAllocated && AllocatedOnCard(map, cluster)) {
-        if (state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
+        if (state == ClusterUse::LiveFolder) SetClusterClass(map, cluster, ContentClass::Folder);
         return false;
     }
-    if (state == FA_EMPTY || state == kNoClusterMap) return true;
-    if (state == FA_DEL_DIR || state == FA_USE_DIR) SetClusterClass(map, cluster, CC_DIR);
+    if (state == ClusterUse::Empty || state == ClusterUse::NoMap) return true;
+    if (state == ClusterUse::DeletedFolder || state == ClusterUse::LiveFolder) SetClusterClass(map, cluster, ContentClass::Folder);
     return detailed;
 }
 
-void MarkWalked(ClusterMap& map, uint64_t from, uint64_t last, uint8_t contentClass) {
+void MarkWalked(ClusterMap& map, uint64_t from, uint64_t last, ContentClass contentClass) {
     for (uint64_t k = from; k < last; ++k) SetClusterClass(map, k, contentClass);
 }
 
@@ -156,16 +156,16 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             const uint8_t* cluster = span.data;
 
             if (AllZero(cluster, cs)) {
-                SetClusterClass(map, c, CC_FILL);
+                SetClusterClass(map, c, ContentClass::Fill);
                 progress.Report(PhaseCluster, double(c), "");
                 if (session.Cancelled() || c == UINT64_MAX) break;
                 continue;
             }
 
-            const int cls = ClassifyCluster(volume, cluster, cs);
-            SetClusterClass(map, c, uint8_t(cls));
+            const ContentClass cls = ClassifyCluster(volume, cluster, cs);
+            SetClusterClass(map, c, cls);
 
-            if (cls == CC_DIR) {
+            if (cls == ContentClass::Folder) {
                 if (fatFolders) {
                     try {
                         ScanDirectory(session, c, 0, false, true, "");
@@ -176,14 +176,14 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                     }
                 }
             } else if (auto checked = session.checkedRuns.find(c);
-                       cls == CC_JPEG_START && checked != session.checkedRuns.end() && checked->second >= c) {
+                       cls == ContentClass::JpegStart && checked != session.checkedRuns.end() && checked->second >= c) {
                 // A picture found through its entry whose bytes were checked
                 // over these clusters: it is listed already, and not read again.
                 const uint64_t walkedTo = std::min(checked->second, last);
-                MarkWalked(map, c, walkedTo + 1, CC_JPEG_DATA);
-                SetClusterClass(map, c, CC_JPEG_START);
+                MarkWalked(map, c, walkedTo + 1, ContentClass::JpegData);
+                SetClusterClass(map, c, ContentClass::JpegStart);
                 c = walkedTo;
-            } else if (cls == CC_JPEG_START) {
+            } else if (cls == ContentClass::JpegStart) {
                 // A walk that fails found no end, so nothing could be recovered:
                 // no record is made for it (an empty one would look complete).
                 JpegInfo info;
@@ -194,7 +194,7 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 }
                 if (walkedTo != 0 && info.length > 0)
                     RegisterCarvedJpeg(session, CarvedFileName(c, "jpg"), info.length, c, info);
-                MarkWalked(map, c, walkedTo, CC_JPEG_DATA);
+                MarkWalked(map, c, walkedTo, ContentClass::JpegData);
                 if (walkedTo > c) c = walkedTo;  // the walked clusters are not read again
             } else if (IsMediaStartClass(cls)) {
                 // ISO media (MP4, MOV, 3GP, HEIF, CR3), RAW, AVI and MPEG

@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t walks = std::min<uint64_t>(map.size(), 66);
     for (uint64_t c = 2; c < walks; ++c) {
         CollectChain(map, *volume, c, &chain);
-        MarkChain(map, *volume, c, (c & 1) ? FA_USE_FILE : FA_DEL_FILE, (c & 2) != 0);
+        MarkChain(map, *volume, c, (c & 1) ? ClusterUse::LiveFile : ClusterUse::DeletedFile, (c & 2) != 0);
         uint64_t collected = 0;
         uint64_t needed = 0;
-        MarkContiguous(map, *volume, c, FA_DEL_FILE, uint64_t(FatEntry(map, c)) * 977, &list, &collected,
+        MarkContiguous(map, *volume, c, ClusterUse::DeletedFile, uint64_t(FatEntry(map, c)) * 977, &list, &collected,
                        true, &needed);
         ClusterOffset(*volume, FatEntry(map, c));
     }

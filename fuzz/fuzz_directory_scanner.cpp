@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < session.DelFolderList.Count(); ++i) {
         auto folder = session.DelFolderList.CopyAt(i);
         if (!folder || !IsDirectoryAttribute(folder->attributes)) continue;
-        if (ClusterState(session.clusterMap, folder->startCluster) != FA_EMPTY) continue;
+        if (ClusterState(session.clusterMap, folder->startCluster) != ClusterUse::Empty) continue;
         ScanDirectory(session, folder->startCluster, 0, false, true, "");
     }
     const uint64_t last = volume.clusterCount > 0 ? std::min<uint64_t>(uint64_t(volume.clusterCount) + 1, 66) : 0;

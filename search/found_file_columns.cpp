@@ -56,7 +56,7 @@ std::string FragmentText(const DelFileInfo& info) {
 
 // Whether the record shows EXIF-style columns (date, picture size, model,
 // GPS): a JPEG, or a picture or clip whose walk read its format.
-bool HasPictureColumns(const DelFileInfo& info) { return info.firstClass == CC_JPEG_START || info.media.format != 0; }
+bool HasPictureColumns(const DelFileInfo& info) { return info.firstClass == ContentClass::JpegStart || info.media.format != 0; }
 
 // The size its container gives (a HEIF picture's, a RAW's sensor data, a
 // clip's frames) before the EXIF one, which an edited picture may keep from
@@ -100,8 +100,8 @@ std::string FoundFileStateText(const DelFileInfo& info) {
     switch (info.state) {
     case StateComplete:
         if (info.media.partlyMissing) return "一部欠損";
-        if (info.firstClass == CC_JPEG_START && info.jpeg.partlyMissing) return "一部欠損";
-        if (info.firstClass == CC_JPEG_START && info.fileSize == 0) return "サイズが0";
+        if (info.firstClass == ContentClass::JpegStart && info.jpeg.partlyMissing) return "一部欠損";
+        if (info.firstClass == ContentClass::JpegStart && info.fileSize == 0) return "サイズが0";
         return "良";
     case StateFragmented: return FragmentText(info);
     case StateInUse: return "別ﾌｧｲﾙが使用";

@@ -66,8 +66,8 @@ void ScanDeletedFolders(SearchSession& session) {
         const uint64_t start = folder->startCluster;
         std::string name = folder->name.value_or(std::string());
         if (name.empty()) name = ShortNameOf(*folder);
-        int state = ClusterState(session.clusterMap, start);
-        if (state != FA_EMPTY) {
+        ClusterUse state = ClusterState(session.clusterMap, start);
+        if (state != ClusterUse::Empty) {
             TraceLine(">>Skip Search Del Dir %s is %s", name.c_str(), ClusterStateName(state));
             continue;
         }

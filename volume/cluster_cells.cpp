@@ -7,8 +7,8 @@
 
 namespace veld {
 
-static_assert(ClusterCells::kEmpty == FA_EMPTY && ClusterCells::kEmpty == CC_NONE);
-static_assert(ClusterCells::kOutsideState == FA_END);
+static_assert(ClusterCells::kEmpty == uint8_t(ClusterUse::Empty) && ClusterCells::kEmpty == uint8_t(ContentClass::None));
+static_assert(ClusterCells::kOutsideState == uint8_t(ClusterUse::End));
 
 namespace {
 

@@ -73,22 +73,22 @@ void FreeFat(ClusterMap& map) {
     map.fileSystem.reset();
 }
 
-int ClusterState(const ClusterMap& map, uint64_t cluster) {
-    if (!map.present) return kNoClusterMap;
-    return map.cells.State(cluster);  // FA_END beyond the map
+ClusterUse ClusterState(const ClusterMap& map, uint64_t cluster) {
+    if (!map.present) return ClusterUse::NoMap;
+    return ClusterUse(map.cells.State(cluster));  // ClusterUse::End beyond the map
 }
 
-void SetClusterState(ClusterMap& map, uint64_t cluster, uint8_t state) {
-    if (map.present) map.cells.SetState(cluster, state);
+void SetClusterState(ClusterMap& map, uint64_t cluster, ClusterUse state) {
+    if (map.present) map.cells.SetState(cluster, uint8_t(state));
 }
 
-int ClusterClass(const ClusterMap& map, uint64_t cluster) {
-    if (!map.present) return CC_NONE;
-    return map.cells.Class(cluster);
+ContentClass ClusterClass(const ClusterMap& map, uint64_t cluster) {
+    if (!map.present) return ContentClass::None;
+    return ContentClass(map.cells.Class(cluster));
 }
 
-void SetClusterClass(ClusterMap& map, uint64_t cluster, uint8_t contentClass) {
-    if (map.present) map.cells.SetClass(cluster, contentClass);
+void SetClusterClass(ClusterMap& map, uint64_t cluster, ContentClass contentClass) {
+    if (map.present) map.cells.SetClass(cluster, uint8_t(contentClass));
 }
 
 bool DirectoryBlockScanned(const ClusterMap& map, uint64_t cluster) {
@@ -103,36 +103,36 @@ bool AllocatedOnCard(const ClusterMap& map, uint64_t cluster) {
     return map.fileSystem && map.fileSystem->ClusterInUse(cluster);
 }
 
-const char* ClusterStateName(int state) {
+const char* ClusterStateName(ClusterUse state) {
     switch (state) {
-        case FA_EMPTY: return "FA_EMPTY";
-        case FA_RESERVE: return "FA_RESERVE";
-        case FA_BAD: return "FA_BAD";
-        case FA_END: return "FA_END";
-        case FA_DEL_DIR: return "FA_DEL_DIR";
-        case FA_DEL_FILE: return "FA_DEL_FILE";
-        case FA_USE_DIR: return "FA_USE_DIR";
-        case FA_USE_FILE: return "FA_USE_FILE";
+        case ClusterUse::Empty: return "FA_EMPTY";
+        case ClusterUse::Reserved: return "FA_RESERVE";
+        case ClusterUse::Bad: return "FA_BAD";
+        case ClusterUse::End: return "FA_END";
+        case ClusterUse::DeletedFolder: return "FA_DEL_DIR";
+        case ClusterUse::DeletedFile: return "FA_DEL_FILE";
+        case ClusterUse::LiveFolder: return "FA_USE_DIR";
+        case ClusterUse::LiveFile: return "FA_USE_FILE";
         default: {
             thread_local char buffer[24];
-            std::snprintf(buffer, sizeof buffer, "(%d)", state);
+            std::snprintf(buffer, sizeof buffer, "(%d)", int(state));
             return buffer;
         }
     }
 }
 
-int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, uint8_t state, bool keepDeleted) {
+int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUse state, bool keepDeleted) {
     if (start < 2) return 0;
     // Deletion frees a chain: a deleted entry whose start cluster the FAT
     // still calls allocated points into a file written later. Claim nothing.
-    if (state == FA_DEL_FILE && !keepDeleted && AllocatedOnCard(map, start)) return 0;
+    if (state == ClusterUse::DeletedFile && !keepDeleted && AllocatedOnCard(map, start)) return 0;
     const std::vector<uint64_t> chain = ChainOf(map, volume, start);
     for (uint64_t c : chain)
-        if (!(keepDeleted && ClusterState(map, c) == FA_DEL_FILE)) SetClusterState(map, c, state);
+        if (!(keepDeleted && ClusterState(map, c) == ClusterUse::DeletedFile)) SetClusterState(map, c, state);
     return int64_t(chain.size());
 }
 
-ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64_t start, uint8_t state,
+ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64_t start, ClusterUse state,
                                uint64_t size, std::vector<uint64_t>* list, uint64_t* collected, bool fatMarksInUse,
                                uint64_t* needed) {
     list->clear();
@@ -152,11 +152,11 @@ ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64
         // The card ends before the extent does.
         if (i >= list->size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
         uint64_t c = start + i;
-        int old = ClusterState(map, c);
+        ClusterUse old = ClusterState(map, c);
         SetClusterState(map, c, state);
         // A free cell that the FAT calls allocated belongs to a live file whose
         // entry has not been read yet: it stops the run like a claimed one.
-        bool free = (old == FA_EMPTY && !(fatMarksInUse && AllocatedOnCard(map, c))) || old == FA_DEL_FILE;
+        bool free = (old == ClusterUse::Empty && !(fatMarksInUse && AllocatedOnCard(map, c))) || old == ClusterUse::DeletedFile;
         if (free) {
             (*list)[size_t(i)] = c;
             ++*collected;
@@ -174,7 +174,7 @@ int64_t CollectChain(const ClusterMap& map, DiskVolume& volume, uint64_t start, 
     return count;
 }
 
-ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, uint8_t state,
+ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, ClusterUse state,
                                  std::vector<uint64_t>* list, uint64_t* collected) {
     list->assign(planned.size(), 0);
     *collected = 0;
@@ -182,9 +182,9 @@ ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& p
     if (planned[0] < 2) return ClaimInvalidStart;
     for (size_t i = 0; i < planned.size(); ++i) {
         const uint64_t c = planned[i];
-        const int old = ClusterState(map, c);
+        const ClusterUse old = ClusterState(map, c);
         SetClusterState(map, c, state);
-        const bool free = (old == FA_EMPTY && !AllocatedOnCard(map, c)) || old == FA_DEL_FILE;
+        const bool free = (old == ClusterUse::Empty && !AllocatedOnCard(map, c)) || old == ClusterUse::DeletedFile;
         if (!free || c < 2 || c >= map.size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
         (*list)[i] = c;
         ++*collected;

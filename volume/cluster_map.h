@@ -11,42 +11,11 @@
 
 #include "base/search_progress.h"
 #include "volume/cluster_cells.h"
+#include "volume/cluster_use.h"
 #include "volume/disk_volume.h"
 #include "volume/file_system.h"
 
 namespace veld {
-
-enum ClusterStateCode : uint8_t {
-    FA_EMPTY = 0,
-    FA_RESERVE = 1,
-    FA_BAD = 3,
-    FA_END = 4,  // also the answer for cluster numbers beyond the map
-    FA_DEL_DIR = 10,
-    FA_DEL_FILE = 11,
-    FA_USE_DIR = 20,
-    FA_USE_FILE = 21,
-};
-constexpr int kNoClusterMap = 99;
-
-enum ContentClass : uint8_t {
-    CC_NONE = 0,
-    CC_FILL = 1,
-    CC_PATTERN2 = 2,
-    CC_DIR = 10,
-    CC_JPEG_START = 100,
-    CC_JPEG_DATA = 101,
-    CC_JPEG_END = 102,
-    CC_TEXT = 120,
-    CC_MP4_START = 130,  // ISO base media: MP4, MOV, 3GP, HEIF/HEIC/AVIF, CR3
-    CC_MP4_DATA = 131,
-    CC_RAW_START = 140,  // TIFF-based camera RAW, TIFF, Fujifilm RAF
-    CC_RAW_DATA = 141,
-    CC_AVI_START = 150,  // RIFF AVI
-    CC_AVI_DATA = 151,
-    CC_TS_START = 160,   // MPEG transport stream in 192-byte packets (MTS, M2TS)
-    CC_PS_START = 161,   // MPEG program stream (MPG, MOD, TOD)
-    CC_MPEG_DATA = 162,
-};
 
 // The cluster map of one search. It has a cell for every cluster number of
 // the volume, from 0 to its last data cluster (cluster count + 1), or to the
@@ -82,15 +51,15 @@ uint64_t ClustersForBytes(uint64_t bytes, uint32_t clusterSize);
 int ReadFat(ClusterMap& map, DiskVolume& volume, SearchProgress* progress = nullptr);
 void FreeFat(ClusterMap& map);
 
-int ClusterState(const ClusterMap& map, uint64_t cluster);  // 99 without a map
-void SetClusterState(ClusterMap& map, uint64_t cluster, uint8_t state);
-int ClusterClass(const ClusterMap& map, uint64_t cluster);  // 0 without a map or beyond it
-void SetClusterClass(ClusterMap& map, uint64_t cluster, uint8_t contentClass);
+ClusterUse ClusterState(const ClusterMap& map, uint64_t cluster);  // 99 without a map
+void SetClusterState(ClusterMap& map, uint64_t cluster, ClusterUse state);
+ContentClass ClusterClass(const ClusterMap& map, uint64_t cluster);  // 0 without a map or beyond it
+void SetClusterClass(ClusterMap& map, uint64_t cluster, ContentClass contentClass);
 // True when the card's own records call the cluster allocated (FAT: a
 // non-zero entry, the top four bits ignored on FAT32; exFAT: its bit in the
 // allocation bitmap); false without a map.
 bool AllocatedOnCard(const ClusterMap& map, uint64_t cluster);
-const char* ClusterStateName(int state);
+const char* ClusterStateName(ClusterUse state);
 inline bool IsDirectoryAttribute(uint8_t attributes) { return (attributes & 0x10) != 0; }
 
 // The directory scanner's record for the search: whether a cluster's entries
@@ -100,7 +69,7 @@ bool DirectoryBlockScanned(const ClusterMap& map, uint64_t cluster);
 void MarkDirectoryBlockScanned(ClusterMap& map, uint64_t cluster);
 
 // Claims the chain from start; returns the number of clusters visited.
-int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, uint8_t state, bool keepDeleted);
+int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUse state, bool keepDeleted);
 
 // How far MarkContiguous got with an extent. The values are those of the
 // found-file states the registration gives such a file (complete, fragmented,
@@ -122,7 +91,7 @@ enum ContiguousClaim : int32_t {
 // the run as well (a deleted entry's extent never runs into a live file);
 // files found by their signature pass false, so pictures in allocated
 // clusters that no entry reaches (lost chains) can still be recovered.
-ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64_t start, uint8_t state,
+ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64_t start, ClusterUse state,
                                uint64_t size, std::vector<uint64_t>* list, uint64_t* collected,
                                bool fatMarksInUse = true, uint64_t* needed = nullptr);
 
@@ -135,7 +104,7 @@ int64_t CollectChain(const ClusterMap& map, DiskVolume& volume, uint64_t start, 
 // calls allocated, stops the run (and still takes the state). list receives
 // the planned clusters, zero from where the run stopped; collected the count
 // taken.
-ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, uint8_t state,
+ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, ClusterUse state,
                                  std::vector<uint64_t>* list, uint64_t* collected);
 
 }  // namespace veld

@@ -152,7 +152,7 @@ bool FatFileSystem::ClusterInUse(uint64_t cluster) const {
     return entry != 0;
 }
 
-int FatFileSystem::RecordedState(uint64_t cluster) const {
+ClusterUse FatFileSystem::RecordedState(uint64_t cluster) const {
     uint32_t entry = Entry(cluster);
     // The top values of each width: 0x?F0..0x?F6 reserved, 0x?F7 bad,
     // 0x?F8..0x?FF the end of a chain.
@@ -162,11 +162,11 @@ int FatFileSystem::RecordedState(uint64_t cluster) const {
         entry &= 0x0FFFFFFF;
         top = 0x0FFFFFFF;
     }
-    if (entry == 0) return FA_EMPTY;
-    if (entry == 1 || (entry >= top - 15 && entry <= top - 9)) return FA_RESERVE;
-    if (entry == top - 8) return FA_BAD;
-    if (entry >= top - 7) return FA_END;
-    return FA_USE_FILE;
+    if (entry == 0) return ClusterUse::Empty;
+    if (entry == 1 || (entry >= top - 15 && entry <= top - 9)) return ClusterUse::Reserved;
+    if (entry == top - 8) return ClusterUse::Bad;
+    if (entry >= top - 7) return ClusterUse::End;
+    return ClusterUse::LiveFile;
 }
 
 std::vector<uint64_t> FatFileSystem::Chain(DiskVolume&, uint64_t start, uint64_t limit) const {

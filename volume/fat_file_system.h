@@ -19,7 +19,7 @@ public:
     bool ClusterInUse(uint64_t cluster) const override;
     // By the entry: 0 free, the bad-cluster mark, the reserved values, a
     // chain's end; any other value is a cluster of a file or folder.
-    int RecordedState(uint64_t cluster) const override;
+    ClusterUse RecordedState(uint64_t cluster) const override;
     std::vector<uint64_t> Chain(DiskVolume& volume, uint64_t start, uint64_t limit) const override;
     DirectoryScan Scan() const override { return DirectoryScan::Fat; }
     bool BootSectorSound(const DiskVolume& volume) const override;

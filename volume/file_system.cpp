@@ -4,6 +4,6 @@
 
 namespace veld {
 
-int FileSystem::RecordedState(uint64_t cluster) const { return ClusterInUse(cluster) ? FA_USE_FILE : FA_EMPTY; }
+ClusterUse FileSystem::RecordedState(uint64_t cluster) const { return ClusterInUse(cluster) ? ClusterUse::LiveFile : ClusterUse::Empty; }
 
 }  // namespace veld

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "volume/cluster_use.h"
+
 namespace veld {
 
 struct ClusterMap;
@@ -39,10 +41,10 @@ public:
     virtual void FreeAllocation() {}
     // True when the card's own records call the cluster allocated.
     virtual bool ClusterInUse(uint64_t cluster) const = 0;
-    // The cluster state (FA_ code of volume/cluster_map.h) the card's records
+    // What the card's records
     // alone give a cluster, before any directory is read: in use, free, and
     // where the format records them, bad, reserved and chain ends.
-    virtual int RecordedState(uint64_t cluster) const;
+    virtual ClusterUse RecordedState(uint64_t cluster) const;
     // The chain of clusters from start (start first, itself unchecked) as
     // the records link it, never longer than limit clusters, ending at a
     // cluster revisited. Formats without chains give start alone.

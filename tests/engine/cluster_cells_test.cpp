@@ -23,21 +23,21 @@ TEST(ClusterCells, HugeStoreCostsItsPageTableUntilWrittenAndKeepsTheLastCell) {
     EXPECT_EQ(cells.Memory().runPages + cells.Memory().densePages, 0u);
 
     const uint64_t last = count - 1;
-    EXPECT_EQ(cells.State(last), FA_EMPTY);
-    EXPECT_EQ(cells.State(count), FA_END);  // beyond the store
-    EXPECT_EQ(cells.Class(count), CC_NONE);
-    cells.SetState(count, FA_USE_FILE);     // ignored
-    cells.SetClass(uint64_t(-1), CC_FILL);  // ignored
+    EXPECT_EQ(cells.State(last), uint8_t(ClusterUse::Empty));
+    EXPECT_EQ(cells.State(count), uint8_t(ClusterUse::End));  // beyond the store
+    EXPECT_EQ(cells.Class(count), uint8_t(ContentClass::None));
+    cells.SetState(count, uint8_t(ClusterUse::LiveFile));     // ignored
+    cells.SetClass(uint64_t(-1), uint8_t(ContentClass::Fill));  // ignored
     EXPECT_EQ(cells.Memory().runPages, 0u);
 
-    cells.SetState(last, FA_USE_FILE);
-    cells.SetClass(last, CC_JPEG_END);
-    cells.SetClass(uint64_t(1) << 32, CC_TEXT);  // a number past 32 bits
-    EXPECT_EQ(cells.State(last), FA_USE_FILE);
-    EXPECT_EQ(cells.Class(last), CC_JPEG_END);
-    EXPECT_EQ(cells.State(last - 1), FA_EMPTY);
-    EXPECT_EQ(cells.Class(uint64_t(1) << 32), CC_TEXT);
-    EXPECT_EQ(cells.Class((uint64_t(1) << 32) - 1), CC_NONE);
+    cells.SetState(last, uint8_t(ClusterUse::LiveFile));
+    cells.SetClass(last, uint8_t(ContentClass::JpegEnd));
+    cells.SetClass(uint64_t(1) << 32, uint8_t(ContentClass::Text));  // a number past 32 bits
+    EXPECT_EQ(cells.State(last), uint8_t(ClusterUse::LiveFile));
+    EXPECT_EQ(cells.Class(last), uint8_t(ContentClass::JpegEnd));
+    EXPECT_EQ(cells.State(last - 1), uint8_t(ClusterUse::Empty));
+    EXPECT_EQ(cells.Class(uint64_t(1) << 32), uint8_t(ContentClass::Text));
+    EXPECT_EQ(cells.Class((uint64_t(1) << 32) - 1), uint8_t(ContentClass::None));
     EXPECT_EQ(cells.Memory().runPages, 2u);
 
     EXPECT_EQ(cells.NextEmpty(last - 3, count), last - 3);
@@ -45,12 +45,12 @@ TEST(ClusterCells, HugeStoreCostsItsPageTableUntilWrittenAndKeepsTheLastCell) {
     EXPECT_EQ(cells.NextEmpty(last, count + 100), count + 100);  // none: the given end
 
     // Writing a cell back to empty releases its page.
-    cells.SetState(last, FA_EMPTY);
-    cells.SetClass(last, CC_NONE);
+    cells.SetState(last, uint8_t(ClusterUse::Empty));
+    cells.SetClass(last, uint8_t(ContentClass::None));
     EXPECT_EQ(cells.Memory().runPages, 1u);
     cells.Clear();
     EXPECT_EQ(cells.Memory().runPages, 0u);
-    EXPECT_EQ(cells.Class(uint64_t(1) << 32), CC_NONE);
+    EXPECT_EQ(cells.Class(uint64_t(1) << 32), uint8_t(ContentClass::None));
     EXPECT_EQ(cells.size(), count);
 }
 
@@ -58,12 +58,12 @@ TEST(ClusterCells, ClaimedRunsAcrossPageEdgesAreSteppedOver) {
     ClusterCells cells(5 * kPage + 123);
     // A claimed run from the end of page 0 over all of page 1 into page 2.
     const uint64_t from = kPage - 6, to = 2 * kPage + 10;
-    for (uint64_t c = from; c < to; ++c) cells.SetState(c, FA_DEL_FILE);
-    EXPECT_EQ(cells.State(kPage - 7), FA_EMPTY);
-    EXPECT_EQ(cells.State(kPage - 1), FA_DEL_FILE);
-    EXPECT_EQ(cells.State(kPage), FA_DEL_FILE);
-    EXPECT_EQ(cells.State(to - 1), FA_DEL_FILE);
-    EXPECT_EQ(cells.State(to), FA_EMPTY);
+    for (uint64_t c = from; c < to; ++c) cells.SetState(c, uint8_t(ClusterUse::DeletedFile));
+    EXPECT_EQ(cells.State(kPage - 7), uint8_t(ClusterUse::Empty));
+    EXPECT_EQ(cells.State(kPage - 1), uint8_t(ClusterUse::DeletedFile));
+    EXPECT_EQ(cells.State(kPage), uint8_t(ClusterUse::DeletedFile));
+    EXPECT_EQ(cells.State(to - 1), uint8_t(ClusterUse::DeletedFile));
+    EXPECT_EQ(cells.State(to), uint8_t(ClusterUse::Empty));
     EXPECT_EQ(cells.NextEmpty(0, cells.size()), 0u);
     EXPECT_EQ(cells.NextEmpty(from, cells.size()), to);
     EXPECT_EQ(cells.NextEmpty(kPage, cells.size()), to);
@@ -77,7 +77,7 @@ TEST(ClusterCells, ClaimedRunsAcrossPageEdgesAreSteppedOver) {
 
     // The last, partial page ends the store.
     const uint64_t last = cells.size() - 1;
-    cells.SetState(last, FA_BAD);
+    cells.SetState(last, uint8_t(ClusterUse::Bad));
     EXPECT_EQ(cells.NextEmpty(last - 1, cells.size()), last - 1);
     EXPECT_EQ(cells.NextEmpty(last, cells.size()), cells.size());
 }
@@ -88,7 +88,7 @@ TEST(ClusterCells, ASearchOfFillAndPicturesStaysSmall) {
     ClusterCells cells(64 * kPage);
     std::mt19937 rng(3);
     for (uint64_t c = 0; c < cells.size();) {
-        const uint8_t cls = (rng() % 3 == 0) ? CC_FILL : (rng() % 2 ? CC_JPEG_DATA : CC_NONE);
+        const uint8_t cls = (rng() % 3 == 0) ? uint8_t(ContentClass::Fill) : (rng() % 2 ? uint8_t(ContentClass::JpegData) : uint8_t(ContentClass::None));
         const uint64_t run = 1 + rng() % 6000;
         for (uint64_t k = 0; k < run && c < cells.size(); ++k, ++c) cells.SetClass(c, cls);
     }
@@ -100,14 +100,14 @@ TEST(ClusterCells, ASearchOfFillAndPicturesStaysSmall) {
 TEST(ClusterCells, AnyMixOfWritesAnswersLikeAPlainArray) {
     const uint64_t count = 3 * kPage + 999;
     ClusterCells cells(count);
-    std::vector<uint8_t> states(count, FA_EMPTY), classes(count, CC_NONE);
+    std::vector<uint8_t> states(count, uint8_t(ClusterUse::Empty)), classes(count, uint8_t(ContentClass::None));
     std::mt19937_64 rng(11);
-    const uint8_t stateValues[] = {FA_EMPTY, FA_EMPTY, FA_DEL_FILE, FA_USE_FILE, FA_USE_DIR};
-    const uint8_t classValues[] = {CC_NONE, CC_FILL, CC_JPEG_DATA, CC_TEXT};
+    const uint8_t stateValues[] = {uint8_t(ClusterUse::Empty), uint8_t(ClusterUse::Empty), uint8_t(ClusterUse::DeletedFile), uint8_t(ClusterUse::LiveFile), uint8_t(ClusterUse::LiveFolder)};
+    const uint8_t classValues[] = {uint8_t(ContentClass::None), uint8_t(ContentClass::Fill), uint8_t(ContentClass::JpegData), uint8_t(ContentClass::Text)};
     // Every third cell of page 1 different: too many runs, so it turns dense.
     for (uint64_t c = kPage; c < kPage + 9000; c += 3) {
-        classes[c] = CC_TEXT;
-        cells.SetClass(c, CC_TEXT);
+        classes[c] = uint8_t(ContentClass::Text);
+        cells.SetClass(c, uint8_t(ContentClass::Text));
     }
     EXPECT_EQ(cells.Memory().densePages, 1u);
     for (int round = 0; round < 4000; ++round) {
@@ -130,7 +130,7 @@ TEST(ClusterCells, AnyMixOfWritesAnswersLikeAPlainArray) {
     for (int probe = 0; probe < 2000; ++probe) {
         const uint64_t from = rng() % count, end = from + rng() % (2 * kPage);
         uint64_t want = from;
-        while (want < std::min(end, count) && states[want] != FA_EMPTY) ++want;
+        while (want < std::min(end, count) && states[want] != uint8_t(ClusterUse::Empty)) ++want;
         if (want >= std::min(end, count)) want = end;
         ASSERT_EQ(cells.NextEmpty(from, end), want) << from << " " << end;
     }

@@ -88,7 +88,7 @@ TEST_F(ClusterMapTest, Fat16TableShorterThanTheCardGrowsToTheClusterCount) {
     EXPECT_EQ(FatEntry(clusterMap, 1021), 1022u);
     EXPECT_EQ(FatEntry(clusterMap, 1024), 0u);
     EXPECT_EQ(FatEntry(clusterMap, uint64_t(v->clusterCount) - 1), 0u);
-    EXPECT_EQ(ClusterState(clusterMap, uint64_t(v->clusterCount) - 1), FA_EMPTY);
+    EXPECT_EQ(ClusterState(clusterMap, uint64_t(v->clusterCount) - 1), ClusterUse::Empty);
 }
 
 TEST_F(ClusterMapTest, RawCardHasAnEmptyTableOfItsSectorCount) {
@@ -96,22 +96,22 @@ TEST_F(ClusterMapTest, RawCardHasAnEmptyTableOfItsSectorCount) {
     EXPECT_EQ(ReadFat(clusterMap, *v), 0);
     EXPECT_EQ(clusterMap.size(), 1953u + 2);  // numbers 0 and 1, and a cluster per sector
     for (uint64_t c = 0; c < clusterMap.size(); ++c) {
-        ASSERT_EQ(ClusterState(clusterMap, c), FA_EMPTY);
+        ASSERT_EQ(ClusterState(clusterMap, c), ClusterUse::Empty);
         ASSERT_EQ(FatEntry(clusterMap, c), 0u);
     }
 }
 
 TEST_F(ClusterMapTest, QueriesWithoutAMapAreHarmless) {
     FreeFat(clusterMap);
-    EXPECT_EQ(ClusterState(clusterMap, 5), 99);
-    SetClusterState(clusterMap, 5, FA_USE_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 5), 99);
+    EXPECT_EQ(ClusterState(clusterMap, 5), ClusterUse::NoMap);
+    SetClusterState(clusterMap, 5, ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(clusterMap, 5), ClusterUse::NoMap);
     EXPECT_EQ(FatEntry(clusterMap, 5), 0u);
     std::vector<uint64_t> list{7};
     uint64_t collected = 9;
     DiskVolume v;
     v.clusterSize = 512;
-    EXPECT_NE(MarkContiguous(clusterMap, v, 5, FA_DEL_FILE, 1000, &list, &collected), 1);  // nothing is free without a map
+    EXPECT_NE(MarkContiguous(clusterMap, v, 5, ClusterUse::DeletedFile, 1000, &list, &collected), 1);  // nothing is free without a map
 }
 
 TEST_F(ClusterMapTest, CycleInTheFatEndsEveryWalk) {
@@ -126,9 +126,9 @@ TEST_F(ClusterMapTest, CycleInTheFatEndsEveryWalk) {
     EXPECT_GE(n, 3);
     EXPECT_LE(uint64_t(n), clusterMap.size());
     EXPECT_EQ(std::vector<uint64_t>(chain.begin(), chain.begin() + 3), (std::vector<uint64_t>{10, 11, 12}));
-    EXPECT_LE(uint64_t(MarkChain(clusterMap, *v, 20, FA_USE_FILE, true)), clusterMap.size());
-    EXPECT_EQ(ClusterState(clusterMap, 20), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 21), FA_USE_FILE);
+    EXPECT_LE(uint64_t(MarkChain(clusterMap, *v, 20, ClusterUse::LiveFile, true)), clusterMap.size());
+    EXPECT_EQ(ClusterState(clusterMap, 20), ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(clusterMap, 21), ClusterUse::LiveFile);
     EXPECT_LE(uint64_t(CollectChain(clusterMap, *v, 30, nullptr)), clusterMap.size());
 }
 
@@ -145,7 +145,7 @@ TEST_F(ClusterMapTest, LoopInASmallFat12MapEndsAtTheMapSize) {
     EXPECT_EQ(uint64_t(n), clusterMap.size());
     EXPECT_EQ(chain.size(), clusterMap.size());
     EXPECT_EQ(std::vector<uint64_t>(chain.begin(), chain.begin() + 4), (std::vector<uint64_t>{10, 11, 12, 10}));
-    EXPECT_EQ(uint64_t(MarkChain(clusterMap, *v, 10, FA_USE_FILE, true)), clusterMap.size());
+    EXPECT_EQ(uint64_t(MarkChain(clusterMap, *v, 10, ClusterUse::LiveFile, true)), clusterMap.size());
 }
 
 TEST_F(ClusterMapTest, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
@@ -158,10 +158,10 @@ TEST_F(ClusterMapTest, Fat32ChainsRunThroughClusterNumbersAbove0xFFF6) {
     std::vector<uint64_t> chain;
     EXPECT_EQ(CollectChain(clusterMap, *v, 100, &chain), 6);
     EXPECT_EQ(chain.back(), 101u);
-    EXPECT_EQ(MarkChain(clusterMap, *v, 100, FA_USE_FILE, true), 6);
-    EXPECT_EQ(ClusterState(clusterMap, 0x10005), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 0x12000), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 0xFFF1), FA_EMPTY);
+    EXPECT_EQ(MarkChain(clusterMap, *v, 100, ClusterUse::LiveFile, true), 6);
+    EXPECT_EQ(ClusterState(clusterMap, 0x10005), ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(clusterMap, 0x12000), ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(clusterMap, 0xFFF1), ClusterUse::Empty);
 }
 
 TEST_F(ClusterMapTest, ClusterNumbersBeyondTheMapNeverIndex) {
@@ -177,11 +177,11 @@ TEST_F(ClusterMapTest, ClusterNumbersBeyondTheMapNeverIndex) {
     EXPECT_EQ(CollectChain(clusterMap, *v, n - 1, &chain), 1);
     // Starts beyond the map: nothing is written, no out-of-range access.
     EXPECT_EQ(CollectChain(clusterMap, *v, n + 100, &chain), 1);
-    MarkChain(clusterMap, *v, n, FA_DEL_FILE, false);
-    MarkChain(clusterMap, *v, 0xFFFFFFF0u, FA_USE_FILE, true);
-    EXPECT_EQ(ClusterState(clusterMap, n), FA_END);  // beyond the map answers "claimed"
-    SetClusterState(clusterMap, n + 3, FA_USE_FILE);
-    EXPECT_EQ(ClusterClass(clusterMap, n + 3), CC_NONE);
+    MarkChain(clusterMap, *v, n, ClusterUse::DeletedFile, false);
+    MarkChain(clusterMap, *v, 0xFFFFFFF0u, ClusterUse::LiveFile, true);
+    EXPECT_EQ(ClusterState(clusterMap, n), ClusterUse::End);  // beyond the map answers "claimed"
+    SetClusterState(clusterMap, n + 3, ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterClass(clusterMap, n + 3), ContentClass::None);
     // A contiguous run stops at the end of the map, or of the volume when
     // that comes first.
     b.SetFat(n - 1, 0);
@@ -189,38 +189,38 @@ TEST_F(ClusterMapTest, ClusterNumbersBeyondTheMapNeverIndex) {
     const uint32_t end = uint32_t(std::min<uint64_t>(n, uint64_t(v->clusterCount) + 2));
     std::vector<uint64_t> list;
     uint64_t collected = 0;
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, end - 2, FA_DEL_FILE, 5ull * v->clusterSize, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, end - 2, ClusterUse::DeletedFile, 5ull * v->clusterSize, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 0xFFFFFFFFu, FA_DEL_FILE, 3ull * v->clusterSize, &list, &collected), 101);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 0xFFFFFFFFu, ClusterUse::DeletedFile, 3ull * v->clusterSize, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
 }
 
 TEST_F(ClusterMapTest, MarkChainOfADeletedEntryClaimsOnlyItsStart) {
     FatImageBuilder b(FatGeometry::Fat16());
     auto v = LoadFat(b);
-    EXPECT_EQ(MarkChain(clusterMap, *v, 40, FA_DEL_FILE, false), 1);
-    EXPECT_EQ(ClusterState(clusterMap, 40), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 41), FA_EMPTY);
-    EXPECT_EQ(MarkChain(clusterMap, *v, 1, FA_DEL_FILE, false), 0);
-    EXPECT_EQ(MarkChain(clusterMap, *v, 0, FA_USE_FILE, true), 0);
-    EXPECT_EQ(ClusterState(clusterMap, 0), FA_EMPTY);
-    EXPECT_EQ(ClusterState(clusterMap, 1), FA_EMPTY);
+    EXPECT_EQ(MarkChain(clusterMap, *v, 40, ClusterUse::DeletedFile, false), 1);
+    EXPECT_EQ(ClusterState(clusterMap, 40), ClusterUse::DeletedFile);
+    EXPECT_EQ(ClusterState(clusterMap, 41), ClusterUse::Empty);
+    EXPECT_EQ(MarkChain(clusterMap, *v, 1, ClusterUse::DeletedFile, false), 0);
+    EXPECT_EQ(MarkChain(clusterMap, *v, 0, ClusterUse::LiveFile, true), 0);
+    EXPECT_EQ(ClusterState(clusterMap, 0), ClusterUse::Empty);
+    EXPECT_EQ(ClusterState(clusterMap, 1), ClusterUse::Empty);
 }
 
 TEST_F(ClusterMapTest, LiveChainKeepsCellsOfDeletedFiles) {
     FatImageBuilder b(FatGeometry::Fat16());
     b.MakeChain(60, 4);
     auto v = LoadFat(b);
-    SetClusterState(clusterMap, 61, FA_DEL_FILE);
-    SetClusterState(clusterMap, 62, FA_USE_DIR);
-    EXPECT_EQ(MarkChain(clusterMap, *v, 60, FA_USE_FILE, true), 4);
-    EXPECT_EQ(ClusterState(clusterMap, 60), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 61), FA_DEL_FILE);  // kept
-    EXPECT_EQ(ClusterState(clusterMap, 62), FA_USE_FILE);  // anything else is overwritten
-    EXPECT_EQ(ClusterState(clusterMap, 63), FA_USE_FILE);
+    SetClusterState(clusterMap, 61, ClusterUse::DeletedFile);
+    SetClusterState(clusterMap, 62, ClusterUse::LiveFolder);
+    EXPECT_EQ(MarkChain(clusterMap, *v, 60, ClusterUse::LiveFile, true), 4);
+    EXPECT_EQ(ClusterState(clusterMap, 60), ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(clusterMap, 61), ClusterUse::DeletedFile);  // kept
+    EXPECT_EQ(ClusterState(clusterMap, 62), ClusterUse::LiveFile);  // anything else is overwritten
+    EXPECT_EQ(ClusterState(clusterMap, 63), ClusterUse::LiveFile);
     // Without the keep flag every cell takes the state.
-    EXPECT_EQ(MarkChain(clusterMap, *v, 60, FA_USE_DIR, false), 4);
-    EXPECT_EQ(ClusterState(clusterMap, 61), FA_USE_DIR);
+    EXPECT_EQ(MarkChain(clusterMap, *v, 60, ClusterUse::LiveFolder, false), 4);
+    EXPECT_EQ(ClusterState(clusterMap, 61), ClusterUse::LiveFolder);
 }
 
 TEST_F(ClusterMapTest, DeletedEntryWhoseStartTheFatStillAllocatesClaimsNothing) {
@@ -231,18 +231,18 @@ TEST_F(ClusterMapTest, DeletedEntryWhoseStartTheFatStillAllocatesClaimsNothing) 
     b32.SetFat(81, 0x10000000 | 90);
     {
         auto v = LoadFat(b);
-        EXPECT_EQ(MarkChain(clusterMap, *v, 70, FA_DEL_FILE, false), 0);
-        EXPECT_EQ(ClusterState(clusterMap, 70), FA_EMPTY);
-        EXPECT_EQ(ClusterState(clusterMap, 71), FA_EMPTY);
+        EXPECT_EQ(MarkChain(clusterMap, *v, 70, ClusterUse::DeletedFile, false), 0);
+        EXPECT_EQ(ClusterState(clusterMap, 70), ClusterUse::Empty);
+        EXPECT_EQ(ClusterState(clusterMap, 71), ClusterUse::Empty);
         // The live claim is not affected by the rule.
-        EXPECT_EQ(MarkChain(clusterMap, *v, 70, FA_USE_FILE, true), 2);
+        EXPECT_EQ(MarkChain(clusterMap, *v, 70, ClusterUse::LiveFile, true), 2);
     }
     {
         auto v = LoadFat(b32);
-        EXPECT_EQ(MarkChain(clusterMap, *v, 80, FA_DEL_FILE, false), 1);
-        EXPECT_EQ(ClusterState(clusterMap, 80), FA_DEL_FILE);
-        EXPECT_EQ(MarkChain(clusterMap, *v, 81, FA_DEL_FILE, false), 0);
-        EXPECT_EQ(ClusterState(clusterMap, 81), FA_EMPTY);
+        EXPECT_EQ(MarkChain(clusterMap, *v, 80, ClusterUse::DeletedFile, false), 1);
+        EXPECT_EQ(ClusterState(clusterMap, 80), ClusterUse::DeletedFile);
+        EXPECT_EQ(MarkChain(clusterMap, *v, 81, ClusterUse::DeletedFile, false), 0);
+        EXPECT_EQ(ClusterState(clusterMap, 81), ClusterUse::Empty);
     }
 }
 
@@ -251,24 +251,24 @@ TEST_F(ClusterMapTest, MarkContiguousCountsClustersBySize) {
     auto v = LoadFat(b);
     std::vector<uint64_t> list;
     uint64_t collected = 99;
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 100, FA_DEL_FILE, 0, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 100, ClusterUse::DeletedFile, 0, &list, &collected), 1);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(collected, 0u);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 1, FA_DEL_FILE, 10, &list, &collected), 0);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 1, ClusterUse::DeletedFile, 10, &list, &collected), 0);
 
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 100, FA_DEL_FILE, 1, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 100, ClusterUse::DeletedFile, 1, &list, &collected), 1);
     EXPECT_EQ(list, (std::vector<uint64_t>{100}));
-    EXPECT_EQ(ClusterState(clusterMap, 101), FA_EMPTY);
+    EXPECT_EQ(ClusterState(clusterMap, 101), ClusterUse::Empty);
 
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 200, FA_DEL_FILE, 3 * 1024, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 200, ClusterUse::DeletedFile, 3 * 1024, &list, &collected), 1);
     EXPECT_EQ(list, (std::vector<uint64_t>{200, 201, 202}));
     EXPECT_EQ(collected, 3u);
-    EXPECT_EQ(ClusterState(clusterMap, 203), FA_EMPTY);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 300, FA_DEL_FILE, 3 * 1024 + 1, &list, &collected), 1);
+    EXPECT_EQ(ClusterState(clusterMap, 203), ClusterUse::Empty);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 300, ClusterUse::DeletedFile, 3 * 1024 + 1, &list, &collected), 1);
     EXPECT_EQ(collected, 4u);
 
     // Cells already claimed by a deleted file can be shared.
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 201, FA_DEL_FILE, 2 * 1024, &list, &collected), 1);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 201, ClusterUse::DeletedFile, 2 * 1024, &list, &collected), 1);
 }
 
 TEST_F(ClusterMapTest, MarkContiguousStopsAtClaimedClusters) {
@@ -276,20 +276,20 @@ TEST_F(ClusterMapTest, MarkContiguousStopsAtClaimedClusters) {
     auto v = LoadFat(b);
     std::vector<uint64_t> list;
     uint64_t collected = 0;
-    SetClusterState(clusterMap, 400, FA_USE_FILE);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 400, FA_DEL_FILE, 3 * 1024, &list, &collected), 101);
+    SetClusterState(clusterMap, 400, ClusterUse::LiveFile);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 400, ClusterUse::DeletedFile, 3 * 1024, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
-    EXPECT_EQ(ClusterState(clusterMap, 400), FA_DEL_FILE);  // the blocking cell takes the state too
-    EXPECT_EQ(ClusterState(clusterMap, 401), FA_EMPTY);
+    EXPECT_EQ(ClusterState(clusterMap, 400), ClusterUse::DeletedFile);  // the blocking cell takes the state too
+    EXPECT_EQ(ClusterState(clusterMap, 401), ClusterUse::Empty);
 
-    SetClusterState(clusterMap, 502, FA_USE_DIR);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 500, FA_DEL_FILE, 5 * 1024, &list, &collected), 100);
+    SetClusterState(clusterMap, 502, ClusterUse::LiveFolder);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 500, ClusterUse::DeletedFile, 5 * 1024, &list, &collected), 100);
     EXPECT_EQ(collected, 2u);
     ASSERT_GE(list.size(), 2u);
     EXPECT_EQ(list[0], 500u);
     EXPECT_EQ(list[1], 501u);
-    EXPECT_EQ(ClusterState(clusterMap, 502), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 503), FA_EMPTY);
+    EXPECT_EQ(ClusterState(clusterMap, 502), ClusterUse::DeletedFile);
+    EXPECT_EQ(ClusterState(clusterMap, 503), ClusterUse::Empty);
 }
 
 TEST_F(ClusterMapTest, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
@@ -299,18 +299,18 @@ TEST_F(ClusterMapTest, MarkContiguousTreatsClustersTheFatAllocatesAsInUse) {
     auto v = LoadFat(b);
     std::vector<uint64_t> list;
     uint64_t collected = 0;
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 600, FA_DEL_FILE, 2048, &list, &collected), 101);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 600, ClusterUse::DeletedFile, 2048, &list, &collected), 101);
     EXPECT_EQ(collected, 0u);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 700, FA_DEL_FILE, 8 * 1024, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 700, ClusterUse::DeletedFile, 8 * 1024, &list, &collected), 100);
     EXPECT_EQ(collected, 3u);
-    EXPECT_EQ(ClusterState(clusterMap, 702), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(clusterMap, 704), FA_EMPTY);
+    EXPECT_EQ(ClusterState(clusterMap, 702), ClusterUse::DeletedFile);
+    EXPECT_EQ(ClusterState(clusterMap, 704), ClusterUse::Empty);
 
     FatImageBuilder b32(FatGeometry::Fat32());
     b32.SetFat(800, 0xF0000000);  // reserved bits only: still free
     b32.SetFat(801, 0x0FFFFFFF);
     auto v32 = LoadFat(b32);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v32, 800, FA_DEL_FILE, 3 * 512, &list, &collected), 100);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v32, 800, ClusterUse::DeletedFile, 3 * 512, &list, &collected), 100);
     EXPECT_EQ(collected, 1u);
 }
 
@@ -328,25 +328,25 @@ TEST_F(ClusterMapTest, MarkContiguousListIsBoundedByTheClustersThatExist) {
     uint64_t needed = 0;
     for (uint32_t i = 0; i < 100; ++i) {
         const uint32_t start = 2 + i * 20;
-        EXPECT_EQ(MarkContiguous(clusterMap, *v, start, FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 100)
+        EXPECT_EQ(MarkContiguous(clusterMap, *v, start, ClusterUse::DeletedFile, 0xFFFFFFFFu, &list, &collected, true, &needed), 100)
             << start;
         ASSERT_LE(list.size(), end - start) << start;
         EXPECT_EQ(collected, end - start) << start;  // every cluster up to the end is free or shared
         EXPECT_EQ(needed, neededForHuge);
     }
     // Beyond the card nothing exists: blocked at the first cluster, no list.
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, uint32_t(end), FA_DEL_FILE, 0xFFFFFFFFu, &list, &collected, true, &needed), 101);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, uint32_t(end), ClusterUse::DeletedFile, 0xFFFFFFFFu, &list, &collected, true, &needed), 101);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(needed, neededForHuge);
 
     // A normal extent is unchanged: its list is exactly what it needs.
     FreeFat(clusterMap);
     LoadFat(b);
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, 300, FA_DEL_FILE, 3 * 512 + 1, &list, &collected, true, &needed), 1);
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, 300, ClusterUse::DeletedFile, 3 * 512 + 1, &list, &collected, true, &needed), 1);
     EXPECT_EQ(list, (std::vector<uint64_t>{300, 301, 302, 303}));
     EXPECT_EQ(needed, 4u);
     // An extent that runs into the card's end is fragmented at the last cluster.
-    EXPECT_EQ(MarkContiguous(clusterMap, *v, uint32_t(last - 1), FA_DEL_FILE, 5 * 512, &list, &collected, true, &needed),
+    EXPECT_EQ(MarkContiguous(clusterMap, *v, uint32_t(last - 1), ClusterUse::DeletedFile, 5 * 512, &list, &collected, true, &needed),
               100);
     EXPECT_EQ(collected, 2u);
     EXPECT_EQ(needed, 5u);
@@ -385,11 +385,11 @@ TEST_F(ClusterMapTest, NtfsMarkerMapIsBoundedByTheSource) {
 }
 
 TEST_F(ClusterMapTest, StateNames) {
-    EXPECT_STREQ(ClusterStateName(FA_EMPTY), "FA_EMPTY");
-    EXPECT_STREQ(ClusterStateName(FA_DEL_FILE), "FA_DEL_FILE");
-    EXPECT_STREQ(ClusterStateName(FA_USE_DIR), "FA_USE_DIR");
-    EXPECT_STREQ(ClusterStateName(7), "(7)");
-    EXPECT_STREQ(ClusterStateName(-3), "(-3)");
+    EXPECT_STREQ(ClusterStateName(ClusterUse::Empty), "FA_EMPTY");
+    EXPECT_STREQ(ClusterStateName(ClusterUse::DeletedFile), "FA_DEL_FILE");
+    EXPECT_STREQ(ClusterStateName(ClusterUse::LiveFolder), "FA_USE_DIR");
+    EXPECT_STREQ(ClusterStateName(ClusterUse(7)), "(7)");
+    EXPECT_STREQ(ClusterStateName(ClusterUse(200)), "(200)");
     EXPECT_TRUE(IsDirectoryAttribute(0x10));
     EXPECT_TRUE(IsDirectoryAttribute(0x31));
     EXPECT_FALSE(IsDirectoryAttribute(0x2F));

@@ -111,10 +111,10 @@ TEST_F(ScannerTest, DcimWithoutLongNameGivesTrailingDotPathAndHashName) {
     ASSERT_TRUE(listed[0].fatEntry);
     EXPECT_EQ((*listed[0].fatEntry)[0], '#');
     EXPECT_EQ(listed[0].state, StateComplete);
-    EXPECT_EQ(listed[0].firstClass, CC_JPEG_START);
-    EXPECT_EQ(ClusterState(session.clusterMap, 3), FA_USE_DIR);
-    EXPECT_EQ(ClusterState(session.clusterMap, 20), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(session.clusterMap, 10), FA_DEL_FILE);
+    EXPECT_EQ(listed[0].firstClass, ContentClass::JpegStart);
+    EXPECT_EQ(ClusterState(session.clusterMap, 3), ClusterUse::LiveFolder);
+    EXPECT_EQ(ClusterState(session.clusterMap, 20), ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(session.clusterMap, 10), ClusterUse::DeletedFile);
     EXPECT_EQ(session.folderCount.load(), 1);  // DCIM; dot entries do not count
     EXPECT_EQ(session.fileCount.load(), 2);
 }
@@ -214,8 +214,8 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     const auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].folder, "#LDDIR.");
-    EXPECT_EQ(ClusterState(session.clusterMap, 5), FA_EMPTY);
-    EXPECT_EQ(ClusterState(session.clusterMap, 7), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 5), ClusterUse::Empty);
+    EXPECT_EQ(ClusterState(session.clusterMap, 7), ClusterUse::LiveFolder);
     ASSERT_EQ(session.DelFolderList.Count(), 1u);
     EXPECT_EQ(session.DelFolderList.Get(0)->startCluster, 7u);
 }
@@ -237,9 +237,9 @@ TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
     EXPECT_EQ(names.size(), 15u);
     EXPECT_TRUE(names.count("#14     .TXT"));
     EXPECT_FALSE(names.count("#15     .TXT"));
-    EXPECT_EQ(ClusterState(session.clusterMap, 20), FA_DEL_DIR);
-    EXPECT_EQ(ClusterState(session.clusterMap, 21), FA_DEL_DIR);
-    EXPECT_EQ(ClusterState(session.clusterMap, 22), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.clusterMap, 20), ClusterUse::DeletedFolder);
+    EXPECT_EQ(ClusterState(session.clusterMap, 21), ClusterUse::DeletedFolder);
+    EXPECT_EQ(ClusterState(session.clusterMap, 22), ClusterUse::Empty);
 }
 
 // A deleted folder whose own entries still look live (only the folder's
@@ -280,7 +280,7 @@ TEST_F(ScannerTest, EntriesThatLookLiveInADeletedFolderAreItsDeletedFiles) {
         EXPECT_EQ(byName["KEEP    .JPG"].clusterList[0], 130u);
         ASSERT_TRUE(byName.count("INNER   .JPG"));
         EXPECT_EQ(byName["INNER   .JPG"].state, StateComplete);
-        EXPECT_EQ(ClusterState(session.clusterMap, 130), FA_DEL_FILE);
+        EXPECT_EQ(ClusterState(session.clusterMap, 130), ClusterUse::DeletedFile);
     }
 }
 
@@ -325,7 +325,7 @@ TEST_F(ScannerTest, FixedRootReadAsWholeArea) {
         ScanRoot(b);
         EXPECT_EQ(ListedNames(), (std::set<std::string>{"#AST    .TXT"}));
         EXPECT_EQ(session.fileCount.exchange(0), c.rootEntries);
-        EXPECT_EQ(ClusterState(session.clusterMap, 2), FA_EMPTY);
+        EXPECT_EQ(ClusterState(session.clusterMap, 2), ClusterUse::Empty);
     }
 }
 
@@ -392,12 +392,12 @@ TEST_F(ScannerTest, DirectoryBlockThatLooksLikeJpegDataIsStillRead) {
     // The second block really is taken for JPEG data by the classifier.
     std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(5)),
                                b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(6)));
-    ASSERT_EQ(ClassifyCluster(*session.volume, block.data(), block.size()), CC_JPEG_DATA);
+    ASSERT_EQ(ClassifyCluster(*session.volume, block.data(), block.size()), ContentClass::JpegData);
 
     ScanRoot(b);
     EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EL1    .JPG", "#EL2    .JPG"}));
-    EXPECT_EQ(ClusterState(session.clusterMap, 0x01FF), FA_USE_FILE);
-    EXPECT_EQ(ClusterState(session.clusterMap, 3), FA_USE_DIR);
+    EXPECT_EQ(ClusterState(session.clusterMap, 0x01FF), ClusterUse::LiveFile);
+    EXPECT_EQ(ClusterState(session.clusterMap, 3), ClusterUse::LiveFolder);
 }
 
 // Bytes like the entropy-coded part of a JPEG: pseudo-random, every 0xFF
@@ -424,11 +424,11 @@ TEST_F(ScannerTest, JpegDataIsNotReadAsDirectory) {
     for (uint32_t c = first; c < first + count; ++c) {
         std::vector<uint8_t> block(b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(c)),
                                    b.bytes().begin() + std::ptrdiff_t(b.ClusterOffset(c + 1)));
-        int contentClass = ClassifyCluster(*session.volume, block.data(), block.size());
-        if (contentClass != CC_JPEG_DATA && contentClass != CC_JPEG_END) continue;
+        ContentClass contentClass = ClassifyCluster(*session.volume, block.data(), block.size());
+        if (contentClass != ContentClass::JpegData && contentClass != ContentClass::JpegEnd) continue;
         ++tried;
         ScanContiguous(c);
-        EXPECT_EQ(ClusterState(session.clusterMap, c), FA_EMPTY) << c;
+        EXPECT_EQ(ClusterState(session.clusterMap, c), ClusterUse::Empty) << c;
     }
     EXPECT_GT(tried, 0);
     EXPECT_EQ(session.gcDelFileList.Count(), 0u);
@@ -488,7 +488,7 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         // No listed record holds a cluster of the live file.
         for (const auto& r : listed)
             for (uint32_t c : r.clusterList) EXPECT_FALSE(c >= 10 && c < 10 + liveClusters) << c;
-        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(session.clusterMap, c), FA_USE_FILE) << c;
+        for (uint32_t c = 11; c < 10 + liveClusters; ++c) EXPECT_EQ(ClusterState(session.clusterMap, c), ClusterUse::LiveFile) << c;
     }
     // The deleted entry and the live one alone: in use in either order.
     for (bool liveFirst : {true, false}) {
@@ -509,7 +509,7 @@ TEST_F(ScannerTest, DeletedFileOverLiveFileClusters) {
         ScanRoot(b);
         EXPECT_EQ(session.lastRegistrationState, StateInUse);
         EXPECT_EQ(session.gcDelFileList.Count(), 0u);
-        EXPECT_EQ(ClusterState(session.clusterMap, 11), FA_USE_FILE);
+        EXPECT_EQ(ClusterState(session.clusterMap, 11), ClusterUse::LiveFile);
     }
 }
 
@@ -548,7 +548,7 @@ TEST_F(ScannerTest, ProgressCancelAndDamagedStarts) {
     ScanRoot(b);
     session.cancelFlag = 0;
     EXPECT_EQ(session.gcDelFileList.Count(), 0u);
-    EXPECT_EQ(ClusterState(session.clusterMap, 3), FA_EMPTY);
+    EXPECT_EQ(ClusterState(session.clusterMap, 3), ClusterUse::Empty);
 }
 
 // Damaged cards: random FAT links and random directory slots (with the dot

@@ -35,7 +35,7 @@ DelFileInfo MakeRecord(const char* shortName, uint32_t size, uint32_t cluster) {
 
 TEST(FoundFileColumns, StateTexts) {
     DelFileInfo info = MakeRecord("DSC00001JPG", 1000, 5);
-    info.firstClass = 100;
+    info.firstClass = ContentClass::JpegStart;
     EXPECT_EQ(FoundFileStateText(info), "良");
     info.jpeg.partlyMissing = 1;
     EXPECT_EQ(FoundFileStateText(info), "一部欠損");
@@ -43,7 +43,7 @@ TEST(FoundFileColumns, StateTexts) {
     info.fileSize = 0;
     EXPECT_EQ(FoundFileStateText(info), "サイズが0");
     // Size 0 of a file that does not start with a JPEG is still "good".
-    info.firstClass = 0;
+    info.firstClass = ContentClass::None;
     EXPECT_EQ(FoundFileStateText(info), "良");
 
     info.state = StateInUse;
@@ -84,7 +84,7 @@ TEST(FoundFileColumns, FragmentedPercentIsRightAlignedTruncatedAndBounded) {
 
 TEST(FoundFileColumns, PictureSizeUsesFrameWhenExifWidthIsZero) {
     DelFileInfo info = MakeRecord("DSC00001JPG", 1000, 5);
-    info.firstClass = 100;
+    info.firstClass = ContentClass::JpegStart;
     info.jpeg.frameWidth = 1600;
     info.jpeg.frameHeight = 1200;
     EXPECT_EQ(FoundFileColumnText(info, ColPictureSize), " 1600x 1200");
@@ -97,7 +97,7 @@ TEST(FoundFileColumns, PictureSizeUsesFrameWhenExifWidthIsZero) {
     // Only records that start with a JPEG show picture size, model and GPS.
     info.jpeg.model = "EX-Z4";
     info.jpeg.latRef = 'N';
-    info.firstClass = 130;
+    info.firstClass = ContentClass::Mp4Start;
     EXPECT_EQ(FoundFileColumnText(info, ColPictureSize), "");
     EXPECT_EQ(FoundFileColumnText(info, ColModel), "");
     EXPECT_EQ(FoundFileColumnText(info, ColGps), "");
@@ -106,7 +106,7 @@ TEST(FoundFileColumns, PictureSizeUsesFrameWhenExifWidthIsZero) {
 
 TEST(FoundFileColumns, GpsText) {
     DelFileInfo info = MakeRecord("DSC00001JPG", 1000, 5);
-    info.firstClass = 100;
+    info.firstClass = ContentClass::JpegStart;
     EXPECT_EQ(FoundFileColumnText(info, ColGps), "");  // no reference letter: no GPS data
     info.jpeg.latRef = 'N';
     info.jpeg.latDeg = 35;

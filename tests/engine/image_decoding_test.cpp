@@ -385,7 +385,7 @@ TEST(FoundFileThumbnail, ScatteredClustersGiveTheFittedPicture) {
 
     DibPtr thumb = MakeFoundFileThumbnail(*card.volume, card.record);
     ASSERT_TRUE(thumb);
-    EXPECT_EQ(card.record.firstClass, 100);
+    EXPECT_EQ(card.record.firstClass, ContentClass::JpegStart);
     EXPECT_EQ(thumb->width, 64);
     EXPECT_EQ(thumb->height, 64);
     DibPtr direct = Decode(jpeg);
@@ -423,9 +423,9 @@ TEST(FoundFileThumbnail, PartlyMissingGivesNoneAndLeavesClass) {
     card.record.clustersNeeded = int32_t((jpeg.size() + kClusterSize - 1) / kClusterSize);
     card.record.clusterList.resize(size_t(card.record.clustersNeeded));
     card.record.jpeg.partlyMissing = 1;
-    card.record.firstClass = 11;
+    card.record.firstClass = ContentClass(11);
     EXPECT_FALSE(MakeFoundFileThumbnail(*card.volume, card.record));
-    EXPECT_EQ(card.record.firstClass, 11);
+    EXPECT_EQ(card.record.firstClass, ContentClass(11));
 }
 
 TEST(FoundFileThumbnail, ShortListsHolesAndFailedReads) {
@@ -462,7 +462,7 @@ TEST(FoundFileThumbnail, ShortListsHolesAndFailedReads) {
     PlantedCard first = Plant(jpeg, clusters);
     first.record.clusterList[0] = 0xFFFFFFF0u;
     EXPECT_FALSE(MakeFoundFileThumbnail(*first.volume, first.record));
-    EXPECT_EQ(first.record.firstClass, 100);
+    EXPECT_EQ(first.record.firstClass, ContentClass::JpegStart);
     PlantedCard low = Plant(jpeg, clusters);
     low.record.clusterList[0] = 1;
     EXPECT_FALSE(MakeFoundFileThumbnail(*low.volume, low.record));

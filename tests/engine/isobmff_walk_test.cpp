@@ -230,7 +230,7 @@ TEST(Mp4Walk, StartsThatAreNotClips) {
     b.FillCluster(110, 0x00);
     DiskVolume& v = UseCard(session, b);
 
-    EXPECT_EQ(ReadAndClassifyCluster(v, 100), CC_TEXT);
+    EXPECT_EQ(ReadAndClassifyCluster(v, 100), ContentClass::Text);
     Mp4Info info;
     EXPECT_EQ(WalkIsoBmff(session, 100, &info), 0u);
     EXPECT_EQ(info.found, 0);

@@ -150,7 +150,7 @@ TEST(MediaWalks, RawFilesAreCarvedWholeWithTheirMakeDateAndPreview) {
         }
         ASSERT_TRUE(r->thumbnail) << "the embedded JPEG makes the thumbnail";
         // The walked clusters are data of the file, the next start is not.
-        EXPECT_EQ(ClusterClass(session.clusterMap, starts[k] + 1), f.bytes.size() > cs ? CC_RAW_DATA : CC_FILL);
+        EXPECT_EQ(ClusterClass(session.clusterMap, starts[k] + 1), f.bytes.size() > cs ? ContentClass::RawData : ContentClass::Fill);
     }
     // The NEF is stored turned a quarter (orientation 6): its landscape
     // preview stands upright, white beside it, not above it.
@@ -198,7 +198,7 @@ TEST(MediaWalks, RawCutByTheCardOrALiveFileIsKeptPartlyMissing) {
     ASSERT_GT(clusters, 6u);
     b.WriteCluster(100, raw);
     DiskVolume& v = UseCard(session, b);
-    SetClusterState(session.clusterMap, 100 + clusters - 2, FA_USE_FILE);  // as the live tree's scan leaves it
+    SetClusterState(session.clusterMap, 100 + clusters - 2, ClusterUse::LiveFile);  // as the live tree's scan leaves it
     SearchClusters(session, 2, v.clusterCount + 1);
     const auto found = Found(session);
     const DelFileInfo* r = Named(found, CarvedName(100, "cr2"));

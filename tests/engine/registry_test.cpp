@@ -98,7 +98,7 @@ TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].state, StateBroken);
-    EXPECT_EQ(listed[0].firstClass, CC_TEXT);
+    EXPECT_EQ(listed[0].firstClass, ContentClass::Text);
     EXPECT_EQ(listed[0].listed, 1);
     EXPECT_EQ(listed[0].thumbnailTried, 0);
     EXPECT_FALSE(listed[0].thumbnail);
@@ -106,8 +106,8 @@ TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
     EXPECT_EQ(*listed[0].folder, "DCIM.");
     EXPECT_EQ(listed[0].clustersNeeded, 2);
     EXPECT_EQ(listed[0].clustersCollected, 2);
-    EXPECT_EQ(ClusterState(session.clusterMap, 10), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(session.clusterMap, 11), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 10), ClusterUse::DeletedFile);
+    EXPECT_EQ(ClusterState(session.clusterMap, 11), ClusterUse::DeletedFile);
     EXPECT_EQ(session.ThumbnailQueue.Count(), 0u);
 
     // A text file over the same kind of bytes is fine: only "JPG" entries break.
@@ -189,7 +189,7 @@ TEST_F(RegistryTest, HugeClaimedSizesKeepListsWithinTheCard) {
     EXPECT_EQ(normal.state, StateComplete);
     EXPECT_EQ(normal.clustersNeeded, int32_t(b.ClustersFor(jpeg.size())));
     EXPECT_EQ(normal.clusterList.size(), b.ClustersFor(jpeg.size()));
-    EXPECT_EQ(normal.firstClass, CC_JPEG_START);
+    EXPECT_EQ(normal.firstClass, ContentClass::JpegStart);
 }
 
 TEST_F(RegistryTest, ImagesOnlyDropsTextButReportsIt) {
@@ -210,7 +210,7 @@ TEST_F(RegistryTest, ImagesOnlyDropsTextButReportsIt) {
     ASSERT_GE(display.found.size(), 1u);
     EXPECT_EQ(display.found[0], "見つかったファイル 0(既に登録済み #12)");
     // The text file still claimed its cluster.
-    EXPECT_EQ(ClusterState(session.clusterMap, 12), FA_DEL_FILE);
+    EXPECT_EQ(ClusterState(session.clusterMap, 12), ClusterUse::DeletedFile);
 }
 
 TEST_F(RegistryTest, ExtensionRulesAndShortNames) {
@@ -262,7 +262,7 @@ TEST_F(RegistryTest, InvalidStartAndClaimedStartAreNotListed) {
     Use(b);
     RegisterDeletedEntry(session, DeletedEntry("ZERO.TXT", 0, 500), "", "");
     EXPECT_EQ(session.lastRegistrationState, StateInvalidStart);
-    SetClusterState(session.clusterMap, 40, FA_USE_DIR);
+    SetClusterState(session.clusterMap, 40, ClusterUse::LiveFolder);
     RegisterDeletedEntry(session, DeletedEntry("DIR.TXT", 40, 100), "", "");
     EXPECT_EQ(session.lastRegistrationState, StateInUse);
     EXPECT_EQ(session.gcDelFileList.Count(), 0u);
@@ -310,7 +310,7 @@ TEST_F(RegistryTest, JpegStartGetsExifAndThumbnail) {
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].state, StateComplete);
-    EXPECT_EQ(listed[0].firstClass, CC_JPEG_START);
+    EXPECT_EQ(listed[0].firstClass, ContentClass::JpegStart);
     EXPECT_EQ(listed[0].jpeg.model, "Canon PowerShot");
     EXPECT_EQ(listed[0].jpeg.dateTime, "2009/05/06 07:08:09");
     EXPECT_EQ(listed[0].thumbnailTried, 1);

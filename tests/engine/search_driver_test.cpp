@@ -145,9 +145,9 @@ TEST(SearchDriver, TwoSessionsSearchTwoCardsSideBySide) {
     };
     EXPECT_EQ(fatType(one), 16);
     EXPECT_EQ(fatType(two), 32);
-    EXPECT_EQ(ClusterState(one.clusterMap, first.deletedStart), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(two.clusterMap, 40), FA_DEL_FILE);
-    EXPECT_EQ(ClusterState(one.clusterMap, 40), FA_EMPTY);
+    EXPECT_EQ(ClusterState(one.clusterMap, first.deletedStart), ClusterUse::DeletedFile);
+    EXPECT_EQ(ClusterState(two.clusterMap, 40), ClusterUse::DeletedFile);
+    EXPECT_EQ(ClusterState(one.clusterMap, 40), ClusterUse::Empty);
 
     // Clearing one leaves the other as it was.
     const size_t twoCount = two.gcDelFileList.Count();

@@ -99,7 +99,7 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
     EXPECT_EQ(a->jpeg.model, "VX-200");
     EXPECT_EQ(a->jpeg.frameWidth, 400);
     EXPECT_EQ(a->jpeg.frameHeight, 300);
-    EXPECT_EQ(a->firstClass, CC_JPEG_START);
+    EXPECT_EQ(a->firstClass, ContentClass::JpegStart);
     EXPECT_EQ(a->state, StateComplete);
     EXPECT_FALSE(a->fatEntry);  // no directory entry: no made-up one either
 
@@ -122,10 +122,10 @@ TEST(SignatureSearch, CarvesPlantedPicturesAndClips) {
 
     // The walked clusters carry the data classes, the start cluster included.
     const uint32_t jpegLast = 100 + uint32_t((withExif.size() - 2) / cs);
-    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), CC_JPEG_DATA) << k;
+    for (uint32_t k = 100; k < jpegLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), ContentClass::JpegData) << k;
     const uint32_t clipLast = 200 + uint32_t(clip.size() / cs);
-    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), CC_MP4_DATA) << k;
-    EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_FILL);
+    for (uint32_t k = 200; k < clipLast; ++k) EXPECT_EQ(ClusterClass(session.clusterMap, k), ContentClass::Mp4Data) << k;
+    EXPECT_EQ(ClusterClass(session.clusterMap, 300), ContentClass::Fill);
 }
 
 TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
@@ -160,9 +160,9 @@ TEST(SignatureSearch, FailedWalksRegisterNothing) {
     for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.fileSize == 0) << *f.name;
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000600.jpg");
-    EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_JPEG_START);
-    EXPECT_EQ(ClusterClass(session.clusterMap, 301), CC_FILL);
-    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_MP4_START);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 300), ContentClass::JpegStart);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 301), ContentClass::Fill);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), ContentClass::Mp4Start);
 }
 
 TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
@@ -176,20 +176,20 @@ TEST(SignatureSearch, ClaimedClustersExaminedOnlyInDetailedSearch) {
 
     for (int32_t flags : {0, int32_t(SearchDetailed)}) {
         DiskVolume& v = UseCard(session, b, flags);
-        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(session.clusterMap, k, FA_DEL_FILE);
-        SetClusterState(session.clusterMap, 500, FA_USE_DIR);
+        for (uint32_t k = 400; k < 400 + clusters; ++k) SetClusterState(session.clusterMap, k, ClusterUse::DeletedFile);
+        SetClusterState(session.clusterMap, 500, ClusterUse::LiveFolder);
         SearchClusters(session, 2, LastCluster(v));
         const auto found = Found(session);
         EXPECT_NE(Named(found, "#00000600.jpg"), nullptr) << flags;  // free: always examined
         if (flags == 0) {
-            EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_DIR);  // a folder's cluster is marked without reading it
+            EXPECT_EQ(ClusterClass(session.clusterMap, 500), ContentClass::Folder);  // a folder's cluster is marked without reading it
             EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);
-            EXPECT_EQ(ClusterClass(session.clusterMap, 400), CC_NONE);
+            EXPECT_EQ(ClusterClass(session.clusterMap, 400), ContentClass::None);
             EXPECT_EQ(found.size(), 1u);
         } else {
             EXPECT_NE(Named(found, "#00000400.jpg"), nullptr);
-            EXPECT_EQ(ClusterClass(session.clusterMap, 400), CC_JPEG_DATA);
-            EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_FILL);  // read like any other: it holds zeros
+            EXPECT_EQ(ClusterClass(session.clusterMap, 400), ContentClass::JpegData);
+            EXPECT_EQ(ClusterClass(session.clusterMap, 500), ContentClass::Fill);  // read like any other: it holds zeros
         }
     }
 }
@@ -207,14 +207,14 @@ TEST(SignatureSearch, WalkedClustersAreNotReadAgain) {
     DiskVolume& v = UseCard(session, b);
 
     Bytes probe(jpeg.begin() + cs, jpeg.begin() + 2 * cs);
-    ASSERT_EQ(ClassifyCluster(v, probe.data(), probe.size()), CC_MP4_START);
+    ASSERT_EQ(ClassifyCluster(v, probe.data(), probe.size()), ContentClass::Mp4Start);
 
     SearchClusters(session, 2, LastCluster(v));
     const auto found = Found(session);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(*found[0].name, "#00000100.jpg");
     EXPECT_EQ(found[0].fileSize, jpeg.size());
-    EXPECT_EQ(ClusterClass(session.clusterMap, 101), CC_JPEG_DATA);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 101), ContentClass::JpegData);
 }
 
 TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
@@ -235,10 +235,10 @@ TEST(SignatureSearch, DeletedFolderInFreeSpaceIsScannedOnFatVolumes) {
     DiskVolume& v = UseCard(session, b);
     std::vector<uint8_t> cluster(b.bytes().begin() + b.ClusterOffset(500),
                                  b.bytes().begin() + b.ClusterOffset(500) + b.ClusterSize());
-    ASSERT_EQ(ClassifyCluster(v, cluster.data(), cluster.size()), CC_DIR);
+    ASSERT_EQ(ClassifyCluster(v, cluster.data(), cluster.size()), ContentClass::Folder);
     SearchClusters(session, 2, LastCluster(v));
     EXPECT_TRUE(fromDirectory(Found(session)));
-    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_DIR);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), ContentClass::Folder);
 
     // The same card taken as a volume without FAT directories: not scanned.
     DiskVolume& w = UseCard(session, b);
@@ -291,7 +291,7 @@ TEST(SignatureSearch, CancelStopsAfterTheCurrentCluster) {
     const auto found = Found(session);
     ASSERT_EQ(found.size(), 1u);  // the cluster in hand is finished
     EXPECT_EQ(*found[0].name, "#00000010.jpg");
-    EXPECT_EQ(ClusterClass(session.clusterMap, 500), CC_NONE);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 500), ContentClass::None);
     ASSERT_FALSE(rec.percents.empty());
     EXPECT_EQ(rec.percents.back(), 100);  // the end is still reported
 }
@@ -305,8 +305,8 @@ TEST(SignatureSearch, ReadFailureEndsTheSearch) {
     Recorder rec(session);
     EXPECT_EQ(SearchClusters(session, 2, LastCluster(v)), 0);
     EXPECT_NE(Named(Found(session), "#00000100.jpg"), nullptr);
-    EXPECT_EQ(ClusterClass(session.clusterMap, 299), CC_FILL);
-    EXPECT_EQ(ClusterClass(session.clusterMap, 300), CC_NONE);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 299), ContentClass::Fill);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 300), ContentClass::None);
     EXPECT_EQ(rec.percents.back(), 100);
 
     // Ranges that start below the data area or end at the largest number.
@@ -367,7 +367,7 @@ TEST(SignatureSearch, UnreadableClustersAreSkippedListedAndTheSearchGoesOn) {
         EXPECT_EQ(session.notExamined[0].first, 400u);
         EXPECT_EQ(session.notExamined[0].last, 402u);
         EXPECT_EQ(session.notExamined[0].reason, NotExaminedReadError);
-        EXPECT_EQ(ClusterClass(session.clusterMap, 403), CC_FILL);
+        EXPECT_EQ(ClusterClass(session.clusterMap, 403), ContentClass::Fill);
     }
 }
 
@@ -440,7 +440,7 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     const DelFileInfo* l = Named(found, "#00001500.jpg");
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->fileSize, loose.size());
-    EXPECT_EQ(ClusterClass(session.clusterMap, 601), CC_FILL);
+    EXPECT_EQ(ClusterClass(session.clusterMap, 601), ContentClass::Fill);
 }
 
 // A long run of clusters that all look like deleted folders (each full of
@@ -470,8 +470,8 @@ TEST(SignatureSearch, RunOfFolderClustersIsScannedAsDirectoryOnce) {
     EXPECT_FALSE(device->exhausted());
     EXPECT_LE(device->reads(), uint64_t(last) + 2 * count);
     for (uint32_t c = first; c < first + count; ++c) {
-        EXPECT_EQ(ClusterState(session.clusterMap, c), FA_DEL_DIR) << c;
-        EXPECT_EQ(ClusterClass(session.clusterMap, c), CC_DIR) << c;
+        EXPECT_EQ(ClusterState(session.clusterMap, c), ClusterUse::DeletedFolder) << c;
+        EXPECT_EQ(ClusterClass(session.clusterMap, c), ContentClass::Folder) << c;
     }
 }
 

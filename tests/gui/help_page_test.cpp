@@ -82,10 +82,10 @@ TEST(HelpPage, ExplainsTheStatesSavingAndTheCommandLine) {
     std::vector<DelFileInfo> records(8);
     records[0].state = StateComplete;  // not a JPEG start: "良"
     records[1].state = StateComplete;
-    records[1].firstClass = CC_JPEG_START;
+    records[1].firstClass = ContentClass::JpegStart;
     records[1].jpeg.partlyMissing = 1;
     records[2].state = StateComplete;
-    records[2].firstClass = CC_JPEG_START;  // size 0
+    records[2].firstClass = ContentClass::JpegStart;  // size 0
     records[3].state = StateFragmented;
     records[3].clustersNeeded = 4;
     records[3].clustersCollected = 3;
