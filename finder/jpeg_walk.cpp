@@ -97,6 +97,7 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
     int32_t frameWidth = -1, frameHeight = -1;
     bool ok = true;
     bool first = true;
+    bool cut = false;        // the walk ended before an end of image at the window's cluster
 
     for (;;) {
         if (!window.Read()) {
@@ -107,14 +108,15 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
 
         // A cluster of one byte value: the rest of the file is gone. What was
         // walked before it is kept as a partly missing picture.
-        if (window.FirstClusterUniform()) {
-            const int64_t size = current >= a ? int64_t(current - a) * int64_t(cs) : -1;
-            if (size < int64_t(cs) || uint64_t(size) > kMaxCarvedLength) {
-                ok = false;
-            } else {
-                info->length = uint32_t(size);
-                info->partlyMissing = 1;
-            }
+        if (!first && window.FirstClusterUniform()) {
+            cut = true;
+            break;
+        }
+        // Inside the scan a cluster that starts another picture ends this one:
+        // FF D8 cannot occur in entropy-coded data. (Other signatures can, by
+        // chance, so they do not end it.)
+        if (!first && inScan && o == 0 && IsJpegStart(window.data(), window.bytesRead())) {
+            cut = true;
             break;
         }
         if (first) {
@@ -209,6 +211,20 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
     if (current != 0 && current >= a) info->clusterCount = uint32_t(current - a + 1);
     if (frameWidth >= 0) info->frameWidth = frameWidth;
     if (frameHeight >= 0) info->frameHeight = frameHeight;
+    // A full walk of a real start that ends early keeps the clusters before
+    // the one it stopped at (fill or another file's start), or those it read
+    // before a broken marker or a failed read, at least the start: the top of
+    // a photo is worth having.
+    if (mode == JpegWalkFull && info->found && current >= a && (cut || !ok)) {
+        const uint64_t stoppedAt = window.cluster();
+        const uint64_t last = cut ? stoppedAt - 1 : std::max(a, std::min(current, stoppedAt - 1));
+        uint64_t kept = last - a + 1;
+        kept = std::min<uint64_t>(kept, kMaxCarvedLength / cs);
+        info->length = uint32_t(kept * cs);
+        info->partlyMissing = 1;
+        info->clusterCount = uint32_t(kept);
+        return a + kept - 1;
+    }
     return ok ? current : 0;
 }
 

@@ -184,8 +184,8 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 SetClusterClass(map, c, ContentClass::JpegStart);
                 c = walkedTo;
             } else if (cls == ContentClass::JpegStart) {
-                // A walk that fails found no end, so nothing could be recovered:
-                // no record is made for it (an empty one would look complete).
+                // A walk that ends early keeps what it walked, partly missing;
+                // one that fails at the start (no picture there) registers nothing.
                 JpegInfo info;
                 uint64_t walkedTo = 0;
                 {

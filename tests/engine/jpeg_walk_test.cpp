@@ -171,12 +171,12 @@ TEST(JpegWalk, ThreeClustersThenZeroClusterIsPartlyMissing) {
 
     JpegInfo info;
     EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + 2);
-    EXPECT_EQ(info.length, 2 * cs);
+    EXPECT_EQ(info.length, 3 * cs);
     EXPECT_EQ(info.partlyMissing, 1u);
     EXPECT_EQ(info.clusterCount, 3u);
 }
 
-TEST(JpegWalk, StartFollowedByZeroClusterFails) {
+TEST(JpegWalk, StartFollowedByZeroClusterKeepsTheStart) {
     SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
@@ -185,10 +185,10 @@ TEST(JpegWalk, StartFollowedByZeroClusterFails) {
     UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), 0u);
-    EXPECT_EQ(info.length, 0u);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart);
+    EXPECT_EQ(info.length, cs);
     EXPECT_EQ(info.found, 1);
-    EXPECT_EQ(info.partlyMissing, 0u);
+    EXPECT_EQ(info.partlyMissing, 1u);
     EXPECT_EQ(info.clusterCount, 1u);
 
     EXPECT_EQ(WalkJpeg(session, kStart + 20, &info, JpegWalkFull), 0u);
@@ -285,8 +285,9 @@ TEST(JpegWalk, ClustersPastTheVolumeEndStopTheWalk) {
     UseCard(session, b);
 
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(session, lastCluster, &info, JpegWalkFull), 0u);
-    EXPECT_EQ(info.length, 0u);
+    EXPECT_EQ(WalkJpeg(session, lastCluster, &info, JpegWalkFull), lastCluster);
+    EXPECT_EQ(info.length, cs);  // what lies inside, partly missing
+    EXPECT_EQ(info.partlyMissing, 1u);
     EXPECT_EQ(WalkJpeg(session, lastCluster - 10, &info, JpegWalkFull), lastCluster - 9);
     EXPECT_EQ(info.length, cs + 12);
 }
@@ -326,9 +327,11 @@ TEST(JpegWalk, DamagedMarkerStreamsEndSafely) {
 
     UseCard(session, b);
     JpegInfo info;
+    // A full walk keeps the start cluster as a partly missing picture.
     for (uint32_t c : {200u, 210u, 220u, 230u}) {
-        EXPECT_EQ(WalkJpeg(session, c, &info, JpegWalkFull), 0u) << "cluster " << c;
-        EXPECT_EQ(info.length, 0u);
+        EXPECT_EQ(WalkJpeg(session, c, &info, JpegWalkFull), c) << "cluster " << c;
+        EXPECT_EQ(info.length, cs);
+        EXPECT_EQ(info.partlyMissing, 1u);
     }
     for (uint32_t c : {200u, 210u, 230u})
         EXPECT_EQ(WalkJpeg(session, c, &info, JpegWalkExifOnly), 0u) << "cluster " << c;
@@ -340,7 +343,7 @@ TEST(JpegWalk, DamagedMarkerStreamsEndSafely) {
 TEST(JpegWalk, WildExifLengthAtTheEndOfTheSource) {
     SearchSession session;
     // An APP1 claiming 65535 bytes near the end of a truncated image: the EXIF
-    // reader gets only what was read, and the walk fails at the missing data.
+    // reader gets only what was read, and the walk ends at the missing data.
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     Bytes j;
@@ -350,19 +353,24 @@ TEST(JpegWalk, WildExifLengthAtTheEndOfTheSource) {
     b.bytes().resize(b.ClusterOffset(kStart) + j.size());
     UseCard(session, b);
 
+    // The full walk keeps the start cluster it read, partly missing.
     JpegInfo info;
-    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), 0u);
-    EXPECT_EQ(info.length, 0u);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart);
+    EXPECT_EQ(info.length, cs);
     EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkExifOnly), kStart);
 
-    // A picture cut by the end of the source, without end of image.
+    // A picture cut by the end of the source, without end of image: what the
+    // source holds of it is kept.
     test::FatImageBuilder c(test::FatGeometry::Fat16());
     const Bytes jpeg = test::MakeTestJpeg(320, 240);
     c.WriteCluster(kStart, jpeg);
     c.bytes().resize(c.ClusterOffset(kStart) + jpeg.size() / 2);
     UseCard(session, c);
-    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), 0u);
-    EXPECT_EQ(info.length, 0u);
+    const uint32_t whole = uint32_t(jpeg.size() / 2 / cs);  // clusters wholly on the source
+    ASSERT_GE(whole, 1u);
+    EXPECT_EQ(WalkJpeg(session, kStart, &info, JpegWalkFull), kStart + whole - 1);
+    EXPECT_EQ(info.length, whole * cs);
+    EXPECT_EQ(info.partlyMissing, 1u);
 }
 
 TEST(JpegWalk, RandomMarkerStreamsNeverHang) {
