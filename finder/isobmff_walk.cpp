@@ -167,6 +167,28 @@ uint64_t ReadMetadata(SearchSession& session, uint64_t start, const BoxPlaces& p
     return itemsEnd;
 }
 
+// Where an open "mdat" ends: the clusters after the window's cluster are
+// followed, one at a time, up to a cluster of one byte value, one that starts
+// a picture or an ISO media file, the volume's end or the 32-bit length
+// limit, then cut back before any live file's cluster. Bytes from the start.
+uint64_t OpenMdatEnd(SearchSession& session, ClusterWindow& window, uint64_t start) {
+    const uint32_t cs = window.clusterSize();
+    uint64_t end = (window.cluster() - start + 1) * cs;  // the cluster with the header is the file's
+    for (;;) {
+        if (end + cs > kMaxCarvedLength) break;
+        window.Advance(1);
+        if (!window.Read() || window.FirstClusterUniform()) break;
+        const uint8_t* bytes = window.data();
+        if (IsJpegStart(bytes, cs) ||
+            (std::memcmp(bytes + kBoxType, "ftyp", 4) == 0 && ClassifyContent(bytes, cs) == ContentClass::Mp4Start))
+            break;
+        end += cs;
+        if (session.Cancelled()) break;
+        session.progress.Report(PhaseMp4Window, double(window.cluster()), "");
+    }
+    return LengthBeforeLiveCluster(session, start, end);
+}
+
 }  // namespace
 
 MediaFormat IsoBmffFormatOfBrands(const std::string& major, const std::string* compatible, size_t count) {
@@ -207,6 +229,7 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
     bool cutShort = false;
     uint64_t keptLength = 0;
     bool mdatToEnd = false;  // a HEIF picture's last "mdat" of size 0
+    bool openMdat = false;   // a clip's "mdat" whose size gives no end on the card
 
     // Whether the boxes seen make a whole file of the format.
     auto complete = [&] { return ftyp && (MediaFormatIsHeif(format) ? meta : (moov && mdat)); };
@@ -276,26 +299,33 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
             // size below a header's length is damage; so no box ever advances
             // the walk by less than 8 bytes.
             uint64_t size = size32;
-            if (size32 == 1) {
-                size = r.be64(o + kBoxLargeSize);
-                if (size < kLargeHeader) {
-                    ok = false;
-                    finished = true;
-                    break;
-                }
-            } else if (size32 < kHeader) {
-                if (size32 == 0 && MediaFormatIsHeif(format) && meta && r.equals(o + kBoxType, "mdat", 4)) {
-                    mdat = true;
-                    mdatToEnd = true;
-                    keptLength = (current - a) * cs + o;  // the items below say where it ends
-                    finished = true;
-                    break;
-                }
+            const uint64_t boxAt = (current - a) * cs + o;
+            const bool isMdat = r.equals(o + kBoxType, "mdat", 4);
+            if (size32 == 0 && MediaFormatIsHeif(format) && meta && isMdat) {
+                mdat = true;
+                mdatToEnd = true;
+                keptLength = boxAt;  // the items below say where it ends
+                finished = true;
+                break;
+            }
+            if (size32 == 1) size = r.be64(o + kBoxLargeSize);
+            // A recording the camera never closed (power lost) leaves its
+            // "mdat" open: size 0, a 64-bit size still 0, or one beyond any
+            // file. Its frames run on over the clusters that follow.
+            const bool sizeUnusable =
+                size32 == 0 || (size32 == 1 && size < kLargeHeader) || size > kMaxCarvedLength + cs;
+            if (isMdat && ftyp && sizeUnusable) {
+                mdat = true;
+                openMdat = true;
+                keptLength = boxAt;
+                finished = true;
+                break;
+            }
+            if ((size32 == 1 && size < kLargeHeader) || (size32 != 1 && size32 < kHeader)) {
                 ok = false;
                 finished = true;
                 break;
             }
-            const uint64_t boxAt = (current - a) * cs + o;
 
             if (r.equals(o + kBoxType, "ftyp", 4)) {
                 ftyp = true;
@@ -342,6 +372,12 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
         session.progress.Report(PhaseMp4Window, double(current), "");
     }
 
+    if (ok && openMdat) {
+        const uint64_t end = OpenMdatEnd(session, window, a);
+        keptLength = std::max(keptLength, end);
+        cutShort = true;
+        current = a + (keptLength - 1) / cs;
+    }
     if (ok && keptLength > 0) {
         media->format = format;
         media->length = uint32_t(keptLength);

@@ -142,24 +142,49 @@ TEST(SignatureSearch, CarvedNamesCarryTheStartCluster) {
     EXPECT_EQ(found.size(), 2u);
 }
 
-// A walk that fails found no file to recover: nothing is registered, so no
-// empty record is ever listed as complete. The search goes on after it.
-TEST(SignatureSearch, FailedWalksRegisterNothing) {
+// A picture whose walk ends early keeps the clusters it has, partly missing:
+// a start followed by zeros, a start followed by the next picture's start;
+// so does a clip whose mdat was never closed.
+// No record is ever empty, and the search goes on after each.
+TEST(SignatureSearch, WalksCutShortKeepWhatTheyHave) {
     SearchSession session;
     test::FatImageBuilder b(test::FatGeometry::Fat16());
     const uint32_t cs = b.ClusterSize();
     Bytes start = Picture(640, 480);
-    ASSERT_GT(start.size(), size_t(cs));
+    ASSERT_GT(start.size(), size_t(3 * cs));
+    Bytes top = start;
     start.resize(cs);  // the next cluster stays zero
     b.WriteCluster(300, start);
+    top.resize(3 * cs);  // the next picture starts in the cluster after it
+    b.WriteCluster(400, top);
+    const Bytes next = Picture();
+    b.WriteCluster(403, next);
     b.WriteCluster(500, test::MakeTestMp4(7000, test::TestMp4{.order = {"junk", "moov", "mdat"}}));
     b.WriteCluster(600, Picture());
+    // A recording cut by a power loss: no moov, its mdat's size never written.
+    Bytes open = test::MakeTestMp4(7000, test::TestMp4{.order = {"mdat"}});
+    const auto atoms = test::TopLevelAtoms(open);
+    ASSERT_EQ(atoms.back().type, "mdat");
+    std::fill_n(open.begin() + atoms.back().offset, 4, 0);
+    b.WriteCluster(700, open);
     DiskVolume& v = UseCard(session, b);
     SearchClusters(session, 2, LastCluster(v));
     const auto found = Found(session);
-    for (const DelFileInfo& f : found) EXPECT_FALSE(f.state == StateComplete && f.fileSize == 0) << *f.name;
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(*found[0].name, "#00000600.jpg");
+    for (const DelFileInfo& f : found) EXPECT_NE(f.fileSize, 0u) << *f.name;
+    ASSERT_EQ(found.size(), 5u);
+    struct Expected {
+        const char* name;
+        uint64_t size;
+        const char* state;
+    };
+    for (const Expected& e : {Expected{"#00000300.jpg", cs, "一部欠損"}, Expected{"#00000400.jpg", 3ull * cs, "一部欠損"},
+                              Expected{"#00000403.jpg", next.size(), "良"}, Expected{"#00000600.jpg", 0, "良"},
+                              Expected{"#00000700.mp4", (open.size() + cs - 1) / cs * cs, "一部欠損"}}) {
+        const DelFileInfo* f = Named(found, e.name);
+        ASSERT_NE(f, nullptr) << e.name;
+        if (e.size != 0) EXPECT_EQ(f->fileSize, e.size) << e.name;
+        EXPECT_EQ(FoundFileStateText(*f), e.state) << e.name;
+    }
     EXPECT_EQ(ClusterClass(session.clusterMap, 300), ContentClass::JpegStart);
     EXPECT_EQ(ClusterClass(session.clusterMap, 301), ContentClass::Fill);
     EXPECT_EQ(ClusterClass(session.clusterMap, 500), ContentClass::Mp4Start);
@@ -396,7 +421,11 @@ TEST(SignatureSearch, ImageFileCutInsideAPicture) {
     const auto found = Found(session);
     ASSERT_NE(Named(found, "#00000100.jpg"), nullptr);
     EXPECT_EQ(Named(found, "#00000100.jpg")->fileSize, whole.size());
-    EXPECT_EQ(Named(found, "#00000400.jpg"), nullptr);  // its end cannot be found
+    // Its end cannot be found: the whole clusters the file holds are kept.
+    const DelFileInfo* top = Named(found, "#00000400.jpg");
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->fileSize, cut.size() / 2 / b.ClusterSize() * b.ClusterSize());
+    EXPECT_EQ(FoundFileStateText(*top), "一部欠損");
 }
 
 // A free area erased with 0xE5 (a common erase pattern): an erased cluster is
