@@ -56,6 +56,18 @@ std::vector<uint8_t> ReadHead(RawDevice& device, size_t count) {
 
 // What a partition's first sector holds, by the strict boot-sector test (the
 // boot code of an MBR never passes it).
+// Reads one of the table's sectors (the extended boot records of logical
+// partitions); what the read returned, none on failure.
+SectorReader SectorsOf(RawDevice& device, uint32_t unit) {
+    return [&device, unit](uint64_t offset) {
+        std::vector<uint8_t> sector(std::max<uint32_t>(unit, 512));
+        uint32_t done = 0;
+        if (!device.ReadAt(int64_t(offset), sector.data(), uint32_t(sector.size()), &done)) done = 0;
+        sector.resize(std::min<size_t>(done, sector.size()));
+        return sector;
+    };
+}
+
 BootSectorKind ContentOf(RawDevice& device, const Partition& partition) {
     uint8_t sector[512];
     uint32_t done = 0;
@@ -111,6 +123,7 @@ std::string OpenPartition(DiskVolume& volume, int partition) {
         volume.partitionNote = "No partition table: " + table.why + "; the whole source is searched";
         return partition > 0 ? "パーティションテーブルがありません (no partition table: " + table.why + ")" : "";
     }
+    AddLogicalPartitions(table, uint64_t(size), SectorsOf(*volume.device, table.sectorSize));
     for (Partition& p : table.partitions) p.content = ContentOf(*volume.device, p);
     volume.partitionScheme = table.scheme;
     volume.partitions = table.partitions;
@@ -180,6 +193,7 @@ std::string SourceFileSystemName(RawDevice& device, bool isDrive) {
     if (!own.empty()) return own;
     PartitionTable table = ReadPartitionTable(head, size > 0 ? uint64_t(size) : 0, isDrive ? device.SectorSize() : 0);
     if (table.scheme == PartitionScheme::None) return "";
+    AddLogicalPartitions(table, uint64_t(size), SectorsOf(device, table.sectorSize));
     for (Partition& p : table.partitions) p.content = ContentOf(device, p);
     if (std::optional<size_t> pick = DefaultPartition(table, HoldsSearchableVolume))
         return PartitionFileSystemName(device, table.partitions[*pick]);

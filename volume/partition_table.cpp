@@ -22,6 +22,12 @@ constexpr int FirstLba = 8;     // u32  sectors from the start of the disk
 constexpr int SectorCount = 12; // u32
 constexpr int Marker = 510;     // 55 AA
 constexpr uint8_t ProtectiveType = 0xEE;
+// An extended partition holds a chain of extended boot records (EBRs), one
+// sector each with 55 AA: entry 1 is a logical partition, its first sector
+// counted from this EBR; entry 2 (type 05 or 0F, else the chain ends) is the
+// next EBR, counted from the extended partition's start.
+constexpr int MaxLogical = 128;  // a chain is followed this far at most
+inline bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 }  // namespace mbr
 
 // GPT header, at sector 1 (and a backup at the last sector, not read here).
@@ -242,11 +248,56 @@ PartitionTable ReadPartitionTable(std::span<const uint8_t> head, uint64_t source
         p.offset = first * unit;
         p.size = count * unit;
         p.type = MbrTypeText(type);
+        p.mbrType = type;
         table.partitions.push_back(std::move(p));
     }
     if (table.partitions.empty()) return Rejected("MBR lists no partition");
     if (auto index = FirstOverlap(table.partitions)) return Rejected(Numbered("MBR partitions overlap at entry", *index));
     return table;
+}
+
+void AddLogicalPartitions(PartitionTable& table, uint64_t sourceSize, const SectorReader& readSector) {
+    if (table.scheme != PartitionScheme::Mbr || !readSector) return;
+    const uint64_t unit = table.sectorSize;
+    std::vector<Partition> logical;
+    for (const Partition& extended : table.partitions) {
+        if (!mbr::IsExtended(extended.mbrType)) continue;
+        const uint64_t extStart = extended.offset;
+        const uint64_t extEnd = std::min(extended.offset + extended.size, sourceSize);
+        uint64_t ebr = extStart;
+        // Each next EBR must lie after the one before it inside the extended
+        // partition, so the chain cannot loop; a record that breaks a rule
+        // ends it, keeping the partitions found before.
+        for (int k = 0; k < mbr::MaxLogical && ebr + unit <= extEnd; ++k) {
+            const std::vector<uint8_t> sector = readSector(ebr);
+            const ByteReader r(sector);
+            if (!r.has(0, 512) || r.u8(mbr::Marker) != 0x55 || r.u8(mbr::Marker + 1) != 0xAA) break;
+            const uint64_t part = mbr::FirstEntry;
+            const uint64_t next = mbr::FirstEntry + mbr::EntrySize;
+            const uint8_t type = r.u8(part + mbr::Type);
+            const uint64_t first = r.le32(part + mbr::FirstLba);
+            const uint64_t count = r.le32(part + mbr::SectorCount);
+            if (type != 0 && first != 0 && count != 0) {
+                const uint64_t offset = ebr + first * unit;
+                if (offset + count * unit > extEnd) break;
+                if (!logical.empty() && offset < logical.back().offset + logical.back().size) break;
+                Partition p;
+                p.offset = offset;
+                p.size = count * unit;
+                p.type = MbrTypeText(type);
+                p.mbrType = type;
+                logical.push_back(std::move(p));
+            }
+            if (!mbr::IsExtended(r.u8(next + mbr::Type))) break;
+            const uint64_t following = extStart + uint64_t(r.le32(next + mbr::FirstLba)) * unit;
+            if (following <= ebr) break;
+            ebr = following;
+        }
+    }
+    for (Partition& p : logical) {
+        p.index = 5 + int(&p - logical.data());
+        table.partitions.push_back(std::move(p));
+    }
 }
 
 std::optional<size_t> DefaultPartition(const PartitionTable& table,

@@ -37,6 +37,7 @@ struct Partition {
     // What the partition's first sector holds by the strict boot-sector
     // test; filled in when a source is opened (the parser leaves None).
     BootSectorKind content = BootSectorKind::None;
+    uint8_t mbrType = 0;  // MBR entries: the type byte (05, 0F, 85: extended); 0 on GPT
 };
 
 struct PartitionTable {
@@ -67,6 +68,16 @@ constexpr size_t kPartitionTableHeadBytes = 64 * 1024;
 // used entries must lie in the usable area without overlapping. A table that
 // fails any test is rejected whole (scheme None, why says which test).
 PartitionTable ReadPartitionTable(std::span<const uint8_t> head, uint64_t sourceSize, uint32_t sectorSize);
+
+// Reads the sector at a byte offset of the source; fewer bytes (none) when
+// it cannot be read.
+using SectorReader = std::function<std::vector<uint8_t>(uint64_t offset)>;
+
+// Appends the logical partitions of an MBR's extended partitions (types 05,
+// 0F, 85), numbered 5, 6, ... in chain order as sdb5, sdb6 are. The chain of
+// extended boot records is followed within its extended partition, forward
+// only and at most 128 records; a record that breaks a rule ends it.
+void AddLogicalPartitions(PartitionTable& table, uint64_t sourceSize, const SectorReader& readSector);
 
 // The partition to open when the user names none: the first, in table order,
 // for which holdsVolume answers true (the caller reads its first sector and

@@ -78,6 +78,52 @@ TEST_F(PartitionTableTest, MbrBySfdiskListsBothPartitionsAndPicksTheFatOne) {
     EXPECT_EQ(PartitionByIndex(table, 3), std::nullopt);
 }
 
+TEST_F(PartitionTableTest, LogicalPartitionsInAnExtendedOneAreOfferedAndTheChainIsBounded) {
+    // A primary, then an extended partition holding a Linux and a FAT32 one.
+    const std::string card = dir_.File("ebr.img");
+    ASSERT_EQ(test::MakePartitionedImage(card, "dos", 96u << 20,
+                                         {{.startSector = 2048, .sectors = 4096, .type = "83"},
+                                          {.startSector = 8192, .sectors = 180224, .type = "5"},
+                                          {.startSector = 10240, .sectors = 4096, .type = "83"},
+                                          {.startSector = 16384, .sectors = 131072, .type = "c"}}),
+              "");
+    ASSERT_EQ(test::FormatFatPartition(card, 16384, 131072, 32), "");
+    const auto sectors = [&](uint64_t offset) { return test::ReadFileRange(card, offset, 512); };
+
+    PartitionTable table = ReadTable(card);
+    ASSERT_EQ(table.scheme, PartitionScheme::Mbr) << table.why;
+    ASSERT_EQ(table.partitions.size(), 2u);
+    EXPECT_EQ(PickVolume(card, table), std::nullopt);  // only the logical one holds a volume
+    AddLogicalPartitions(table, test::FileSize(card), sectors);
+    ASSERT_EQ(table.partitions.size(), 4u);
+    EXPECT_EQ(table.partitions[2].index, 5);
+    EXPECT_EQ(table.partitions[2].offset, 10240u * 512);
+    EXPECT_EQ(table.partitions[2].size, 4096u * 512);
+    EXPECT_EQ(table.partitions[3].index, 6);
+    EXPECT_EQ(table.partitions[3].offset, 16384u * 512);
+    EXPECT_EQ(table.partitions[3].type, "0x0C FAT32 (LBA)");
+    EXPECT_EQ(PickVolume(card, table), std::optional<size_t>(3));
+    EXPECT_EQ(PartitionByIndex(table, 6), std::optional<size_t>(3));
+
+    // The second record's link turned back to the first: the chain ends
+    // there, with what it found. A logical partition reaching past its
+    // extended one is not taken.
+    const uint64_t ebr1 = 8192u * 512;
+    const std::vector<uint8_t> first = test::ReadFileRange(card, ebr1, 512);
+    const uint64_t ebr2 = ebr1 + uint64_t(first[0x1CE + 8] | first[0x1CE + 9] << 8 | first[0x1CE + 10] << 16) * 512;
+    ASSERT_GT(ebr2, ebr1);
+    for (int k = 0; k < 4; ++k) WriteByte(card, ebr2 + 0x1CE + 4 + uint64_t(k), k == 0 ? 0x05 : 0);  // type 05, next at +0
+    for (int k = 0; k < 4; ++k) WriteByte(card, ebr2 + 0x1CE + 8 + uint64_t(k), 0);
+    PartitionTable looped = ReadTable(card);
+    AddLogicalPartitions(looped, test::FileSize(card), sectors);
+    EXPECT_EQ(looped.partitions.size(), 4u);
+    WriteByte(card, ebr2 + 0x1BE + 12 + 2, 0x40);  // the FAT32 one's length now runs past the extended one
+    PartitionTable tooLong = ReadTable(card);
+    AddLogicalPartitions(tooLong, test::FileSize(card), sectors);
+    ASSERT_EQ(tooLong.partitions.size(), 3u);
+    EXPECT_EQ(tooLong.partitions[2].index, 5);
+}
+
 TEST_F(PartitionTableTest, MbrPartitionPastTheEndOfATruncatedImageRejectsTheTable) {
     const std::string card = dir_.File("cut.img");
     ASSERT_EQ(test::MakePartitionedImage(card, "dos", kCardBytes, kTwoPartitionsMbr), "");
