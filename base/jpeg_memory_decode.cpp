@@ -179,9 +179,11 @@ void StoreSamples(uint8_t* out, const JSAMPLE* samples, int width, int component
 // the source, the header and the output colour space, then starts the
 // decompressor. False (nothing started) for pictures without a size or
 // larger than any camera makes. bgr receives whether the library writes blue,
-// green, red itself.
+// green, red itself. beforeStart may set the output scaling, with the header
+// read.
+template <typename BeforeStart = void (*)(jpeg_decompress_struct*)>
 bool StartDecoding(jpeg_decompress_struct* cinfo, jpeg_progress_mgr* progress, const uint8_t* data, size_t size,
-                   bool* bgr) {
+                   bool* bgr, BeforeStart beforeStart = [](jpeg_decompress_struct*) {}) {
     jpeg_create_decompress(cinfo);
     cinfo->mem->max_memory_to_use = kMaxLibraryMemory;
     progress->progress_monitor = ScanLimit;
@@ -201,6 +203,7 @@ bool StartDecoding(jpeg_decompress_struct* cinfo, jpeg_progress_mgr* progress, c
 #else
     *bgr = false;
 #endif
+    beforeStart(cinfo);
     jpeg_start_decompress(cinfo);
     *bgr = *bgr && cinfo->output_components == 3;
     return true;
@@ -250,12 +253,23 @@ Dib24* Decode(const uint8_t* data, size_t size, JpegDecodeReport* report) {
     return dib;
 }
 
-// Decodes only the picture rows the plan samples into the target, skipping
-// the rows between them. The picture's size is known only from its header,
-// so the plan is made here; the rows after the last sampled one are skipped
-// too, which ends decoding without reading the rest of the data. Returns
-// false where Decode gives no picture. Like Decode, nothing in this frame has
-// a destructor.
+// The largest reduction libjpeg can make while scaling the inverse DCT (a
+// half, a quarter or an eighth: at an eighth only each block's mean is
+// computed) that still leaves at least the pixels the target shows of a
+// width x height picture.
+int ScaleDenominator(int width, int height, const FittedRect& place) {
+    for (int d : {8, 4, 2}) {
+        if ((width + d - 1) / d >= place.width && (height + d - 1) / d >= place.height) return d;
+    }
+    return 1;
+}
+
+// Decodes the picture reduced by the DCT scaling into the target, taking the
+// rows and columns the target samples (placed as a reduction of the full
+// picture would be). Every row is decoded and the data is read on to its
+// end-of-image marker, so the report covers all of it. Returns false where
+// Decode gives no picture. Like Decode, nothing in this frame has a
+// destructor.
 bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspect, JpegDecodeReport* report) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -268,11 +282,20 @@ bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspe
         return rowsDone;
     }
     bool bgr = false;
-    if (!StartDecoding(&cinfo, &progress, data, size, &bgr) || cinfo.output_width != cinfo.image_width ||
-        cinfo.output_height != cinfo.image_height) {
+    ScalePlan plan;
+    auto chooseScale = [&](jpeg_decompress_struct* c) {
+        plan = PlanScale(int(c->image_width), int(c->image_height), target->width, target->height, keepAspect);
+        c->scale_num = 1;
+        c->scale_denom = unsigned(ScaleDenominator(int(c->image_width), int(c->image_height), plan.place));
+    };
+    if (!StartDecoding(&cinfo, &progress, data, size, &bgr, chooseScale)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    // The placement stays that of the full picture; rows and columns are
+    // taken from the reduced one.
+    plan.sourceWidth = int(cinfo.output_width);
+    plan.sourceHeight = int(cinfo.output_height);
 
     const int width = int(cinfo.output_width);
     const int components = cinfo.output_components;
@@ -281,22 +304,15 @@ bool DecodeScaled(const uint8_t* data, size_t size, Dib24* target, bool keepAspe
     // Colour samples in blue, green, red order are used as they come.
     uint8_t* pixels = bgr ? nullptr
                           : static_cast<uint8_t*>((*cinfo.mem->alloc_large)(common, JPOOL_IMAGE, size_t(width) * 3));
-    const ScalePlan plan = PlanScale(width, int(cinfo.output_height), target->width, target->height, keepAspect);
 
-    int decoded = -1;
-    for (int y = plan.y0; y < plan.y1; ++y) {
-        const int sourceRow = plan.SourceRow(y);
-        if (sourceRow != decoded) {
-            if (JDIMENSION(sourceRow) > cinfo.output_scanline)
-                jpeg_skip_scanlines(&cinfo, JDIMENSION(sourceRow) - cinfo.output_scanline);
-            if (cinfo.output_scanline != JDIMENSION(sourceRow) || jpeg_read_scanlines(&cinfo, line, 1) != 1) break;
-            if (!bgr) StoreSamples(pixels, line[0], width, components, false);
-            decoded = sourceRow;
-        }
-        ScaleRow(plan, bgr ? line[0] : pixels, target->row(y));
+    int y = plan.y0;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int sourceRow = int(cinfo.output_scanline);
+        if (jpeg_read_scanlines(&cinfo, line, 1) != 1) break;  // a suspending source only; ours never does
+        if (y >= plan.y1 || plan.SourceRow(y) != sourceRow) continue;
+        if (!bgr) StoreSamples(pixels, line[0], width, components, false);
+        for (; y < plan.y1 && plan.SourceRow(y) == sourceRow; ++y) ScaleRow(plan, bgr ? line[0] : pixels, target->row(y));
     }
-    if (cinfo.output_scanline < cinfo.output_height)
-        jpeg_skip_scanlines(&cinfo, cinfo.output_height - cinfo.output_scanline);
     rowsDone = true;
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);

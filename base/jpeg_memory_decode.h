@@ -26,12 +26,12 @@ DibPtr JpegMemoryDecode(const uint8_t* data, size_t size, JpegDecodeReport* repo
 // per pixel), not a bitmap.
 bool JpegDecodesWhole(const uint8_t* data, size_t size, JpegDecodeReport* report = nullptr);
 
-// The same bitmap as ScaleBitmap(*JpegMemoryDecode(data, size), width,
-// height, keepAspect), and null in the same cases, but only the picture rows
-// the reduction samples are decoded: the others are skipped after entropy
-// decoding, without inverse DCT, upsampling or colour conversion. The rows
-// after the last sampled one are not decoded, so the report covers the data
-// up to them.
+// A thumbnail within width x height (placed as ScaleBitmap places a
+// reduction of the whole picture), null where JpegMemoryDecode gives none.
+// libjpeg reduces the picture while decoding (the inverse DCT scaled to a
+// half, a quarter or an eighth as far as the target allows), and the
+// thumbnail samples that. The data is read to its end, so the report is the
+// verdict on all of it: the same as a full decode's.
 DibPtr JpegScaledDecode(const uint8_t* data, size_t size, int width, int height, bool keepAspect,
                         JpegDecodeReport* report = nullptr);
 

@@ -1,10 +1,13 @@
-// The thumbnail decoder that skips the rows the reduction does not sample
-// must give exactly the pixels of a full decode followed by the reduction,
-// and fail exactly where that fails: on camera pictures, on pictures of odd
-// sizes in every chroma subsampling, progressive, grey and CMYK ones, and on
-// all of them cut short or damaged.
+// The thumbnail decoder that lets libjpeg reduce the picture while decoding
+// must give the picture a full decode followed by the reduction gives (the
+// same size and placement, colours within the difference between a block's
+// mean and one of its pixels), fail exactly where that fails, and find the
+// data corrupt exactly where the full decode does: on camera pictures, on
+// pictures of odd sizes in every chroma subsampling, progressive, grey and
+// CMYK ones, and on all of them cut short or damaged.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,23 +81,29 @@ std::vector<uint8_t> Encode(const Encoding& e) {
     return jpeg;
 }
 
-// Full decode then reduction, against the skipping decoder, on an exact-size
+// Full decode then reduction, against the scaling decoder, on an exact-size
 // copy (so AddressSanitizer sees a read past the end).
 void ExpectSameThumbnail(const uint8_t* data, size_t size, const std::string& what, int width = 64,
                          int height = 64, bool keepAspect = true) {
     std::vector<uint8_t> copy(data, data + size);
-    DibPtr full = JpegMemoryDecode(copy.data(), copy.size());
+    JpegDecodeReport fullReport, scaledReport;
+    DibPtr full = JpegMemoryDecode(copy.data(), copy.size(), &fullReport);
     DibPtr want = full ? ScaleBitmap(*full, width, height, keepAspect) : nullptr;
-    DibPtr got = JpegScaledDecode(copy.data(), copy.size(), width, height, keepAspect);
+    DibPtr got = JpegScaledDecode(copy.data(), copy.size(), width, height, keepAspect, &scaledReport);
     ASSERT_EQ(want == nullptr, got == nullptr) << what;
+    EXPECT_EQ(fullReport.corrupt, scaledReport.corrupt) << what;
     if (!want) return;
     ASSERT_EQ(got->width, want->width) << what;
     ASSERT_EQ(got->height, want->height) << what;
-    if (got->bits != want->bits) {
-        int row = 0;
-        while (row < want->height && std::memcmp(got->row(row), want->row(row), size_t(want->stride())) == 0) ++row;
-        ADD_FAILURE() << what << ": thumbnail row " << row << " differs";
-    }
+    // A block's mean against the one pixel a reduction picks: the test
+    // pictures carry up to 31 levels of noise, camera pictures fine detail.
+    // Damage turns blocks into stripes of other colours: there only the
+    // size and the verdict are compared.
+    if (fullReport.corrupt) return;
+    double total = 0;
+    for (int y = 0; y < want->height; ++y)
+        for (int i = 0; i < want->width * 3; ++i) total += std::abs(int(want->row(y)[i]) - int(got->row(y)[i]));
+    EXPECT_LE(total / (double(want->width) * want->height * 3), 24.0) << what;
 }
 
 // The whole picture, then cut at several places (inside the header, early,
