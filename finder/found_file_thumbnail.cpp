@@ -116,14 +116,20 @@ DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     return picture;
 }
 
+FoundFileBytes FoundJpegBytes(const DelFileInfo& record, std::vector<uint8_t> bytes) {
+    FoundFileBytes out;
+    out.size = bytes.size();
+    out.held = std::move(bytes);
+    out.orientation = record.jpeg.orientation;
+    return out;
+}
+
 DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> bytes) {
     if (bytes.empty()) return nullptr;
-    record.firstClass = ContentClass::JpegStart;
-    JpegDecodeReport report;
-    DibPtr picture = JpegScaledDecode(bytes.data(), bytes.size(), kThumbnailSize, kThumbnailSize, true, &report);
-    if (report.corrupt) NoteCorruptPicture(record);
-    if (picture && record.jpeg.orientation >= 2 && record.jpeg.orientation <= 8)
-        picture = OrientedDib(*picture, record.jpeg.orientation);
+    MarkThumbnailRead(record);
+    bool corrupt = false;
+    DibPtr picture = DecodeFoundFileThumbnail(FoundJpegBytes(record, std::move(bytes)), &corrupt);
+    if (corrupt) NoteCorruptPicture(record);
     return picture;
 }
 
@@ -136,15 +142,15 @@ DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* cor
     JpegDecodeReport report;
     switch (bytes.source) {
     case ThumbnailSource::Jpeg:
-        picture = JpegScaledDecode(bytes.data.get(), bytes.size, edge, edge, true, &report);
+        picture = JpegScaledDecode(bytes.Data(), bytes.size, edge, edge, true, &report);
         if (corrupt) *corrupt = report.corrupt;
         break;
     case ThumbnailSource::Heif:
-        if (DibPtr whole = HeifMemoryDecode(bytes.data.get(), bytes.size, true))
+        if (DibPtr whole = HeifMemoryDecode(bytes.Data(), bytes.size, true))
             picture = ScaleBitmap(*whole, edge, edge, true);
         break;
     case ThumbnailSource::Clip: {
-        std::vector<FilePart> parts{FilePart{0, bytes.data.get(), bytes.size}};
+        std::vector<FilePart> parts{FilePart{0, bytes.Data(), bytes.size}};
         if (bytes.tail) parts.push_back(FilePart{bytes.tailOffset, bytes.tail.get(), bytes.tailSize});
         if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize))
             picture = ScaleBitmap(*frame, edge, edge, true);
@@ -172,9 +178,19 @@ DibPtr DecodeFoundFilePicture(const DelFileInfo& record, const uint8_t* data, si
     return picture;
 }
 
+void MarkThumbnailRead(DelFileInfo& record) {
+    if (record.media.format == FormatNone) record.firstClass = ContentClass::JpegStart;
+}
+
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record) {
+    std::optional<FoundFileBytes> bytes = ReadFoundFileBytes(volume, record);
+    if (bytes) MarkThumbnailRead(record);
+    return bytes;
+}
+
+std::optional<FoundFileBytes> ReadFoundFileBytes(DiskVolume& volume, const DelFileInfo& record, bool wholeFile) {
     if (record.media.format != FormatNone) return ReadMediaForThumbnail(volume, record);
-    if (record.jpeg.partlyMissing) return std::nullopt;
+    if (record.jpeg.partlyMissing && !wholeFile) return std::nullopt;
     const uint32_t clusterSize = volume.clusterSize;
     if (clusterSize == 0) return std::nullopt;
 
@@ -230,8 +246,6 @@ std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelF
         i += run;
         offset += run * clusterSize;
     }
-
-    record.firstClass = ContentClass::JpegStart;
 
     FoundFileBytes bytes;
     bytes.data = std::move(buffer);

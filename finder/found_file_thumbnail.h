@@ -34,7 +34,9 @@ DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> byte
 enum class ThumbnailSource : uint8_t { Jpeg, Heif, Clip };
 struct FoundFileBytes {
     std::unique_ptr<uint8_t[]> data;
+    std::vector<uint8_t> held;  // the bytes when they came in a vector (data is then null)
     size_t size = 0;
+    const uint8_t* Data() const { return data ? data.get() : held.data(); }
     ThumbnailSource source = ThumbnailSource::Jpeg;
     uint16_t orientation = 0;   // EXIF orientation to apply (JPEG and RAW previews)
     // Clips: the file's length, and a second run of its bytes (the index an
@@ -45,6 +47,13 @@ struct FoundFileBytes {
     uint64_t tailOffset = 0;
 };
 std::optional<FoundFileBytes> ReadFoundFileForThumbnail(DiskVolume& volume, DelFileInfo& record);
+// The same read without marking the record. wholeFile reads a JPEG's whole
+// file as its content check did (also when its walk found parts missing).
+std::optional<FoundFileBytes> ReadFoundFileBytes(DiskVolume& volume, const DelFileInfo& record, bool wholeFile = false);
+// Bytes in hand (a JPEG file as its content check read it) for decoding.
+FoundFileBytes FoundJpegBytes(const DelFileInfo& record, std::vector<uint8_t> bytes);
+// Marks the record as the thumbnail's read of it does: its first cluster starts a JPEG.
+void MarkThumbnailRead(DelFileInfo& record);
 // corrupt (when not null) is set when the bytes were decoded as JPEG (a
 // picture or a RAW's preview) and the decoder found them corrupt.
 DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt = nullptr);

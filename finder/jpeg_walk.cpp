@@ -12,6 +12,7 @@
 #include "finder/jpeg_walk.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <vector>
 
@@ -155,8 +156,9 @@ uint64_t WalkJpeg(SearchSession& session, uint64_t start, JpegInfo* info, int mo
                 }
                 const uint8_t* begin = window.data() + from;
                 const uint8_t* end = window.data() + cs;
-                const uint8_t* hit = std::find(begin, end, uint8_t(0xFF));
-                if (hit == end) break;
+                // memchr: the library's vectorised search (std::find goes a byte at a time).
+                const auto* hit = static_cast<const uint8_t*>(std::memchr(begin, 0xFF, size_t(end - begin)));
+                if (!hit) break;
                 o = uint64_t(hit - window.data());
                 continue;
             }

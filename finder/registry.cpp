@@ -82,18 +82,12 @@ void TraceRegistration(const DelFileInfo& r, ClusterUse startState) {
     }
 }
 
-// Whether a picture registered now gets a thumbnail: fewer than the limit
-// were made before it. With workers, thumbnails still being made count as
-// made while that keeps below the limit; at the limit the workers are waited
-// for, so the answer is the one the exact count gives.
-bool ThumbnailRoom(SearchSession& session) {
-    if (session.thumbnailPool) {
-        const size_t unpublished = session.thumbnailPool->Unpublished();
-        if (session.ThumbnailCount.load() + int64_t(unpublished) < kThumbnailLimit) return true;
-        if (unpublished > 0) PublishThumbnails(session, true);
-    }
-    return session.ThumbnailCount.load() < kThumbnailLimit;
-}
+// Whether a picture registered now may get a thumbnail: fewer than the limit
+// were made before it. With workers, thumbnails still being made are not
+// counted yet; whether one made for this picture is kept is decided when it
+// is handed back, in registration order (PublishThumbnail), which gives the
+// answer the exact count would.
+bool ThumbnailRoom(SearchSession& session) { return session.ThumbnailCount.load() < kThumbnailLimit; }
 
 void Tally(SearchSession& session, const std::string& extension) {
     std::string text = extension;
@@ -111,19 +105,52 @@ void Tally(SearchSession& session, const std::string& extension) {
 
 }  // namespace
 
-void PublishThumbnails(SearchSession& session, bool wait) {
-    if (!session.thumbnailPool) return;
-    session.thumbnailPool->Publish(wait, [&session](ThumbnailJob& job) {
-        session.gcDelFileList.Lock();
+namespace {
+
+// A worker's thumbnail handed to its record, in registration order: kept
+// (with the decoder's verdict) while fewer than the limit were made before
+// it, else dropped as if it had never been tried.
+void PublishThumbnail(SearchSession& session, ThumbnailJob& job) {
+    const bool kept = !job.skipped && session.ThumbnailCount.load() < kThumbnailLimit;
+    session.gcDelFileList.Lock();
+    job.record->thumbnailPending = 0;
+    if (kept) {
         job.record->thumbnail = job.thumbnail;
-        job.record->thumbnailPending = 0;
         if (job.corrupt) NoteCorruptPicture(*job.record);
-        session.gcDelFileList.Unlock();
-        if (job.thumbnail) {
-            ++session.ThumbnailCount;
-            session.ThumbnailQueue.Add(job.index);
-        }
-    });
+    } else {
+        job.record->thumbnailTried = 0;
+    }
+    session.gcDelFileList.Unlock();
+    if (kept && job.thumbnail) {
+        ++session.ThumbnailCount;
+        session.ThumbnailQueue.Add(job.index);
+    }
+}
+
+}  // namespace
+
+void StartThumbnailWorkers(SearchSession& session, unsigned threads) {
+    if (threads == 0) return;
+    ThumbnailPoolSetup setup;
+    setup.threads = threads;
+    setup.cancelled = [&session] { return session.Cancelled(); };
+    setup.publish = [&session](ThumbnailJob& job) { PublishThumbnail(session, job); };
+    setup.read = [&session](const ThumbnailJob& job) -> std::optional<FoundFileBytes> {
+        if (!session.volume || !job.record) return std::nullopt;
+        return ReadFoundFileBytes(*session.volume, *job.record, job.wholeFile);
+    };
+    setup.readBesideSearch = session.volume && session.volume->device && session.volume->device->PositionalReads();
+    setup.limit = kThumbnailLimit;
+    session.thumbnailPool = std::make_unique<ThumbnailPool>(std::move(setup));
+}
+
+void FinishThumbnails(SearchSession& session) {
+    if (session.thumbnailPool) session.thumbnailPool->Finish();
+}
+
+void StopThumbnailWorkers(SearchSession& session) {
+    FinishThumbnails(session);
+    session.thumbnailPool.reset();
 }
 
 namespace {
@@ -237,7 +264,7 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterU
                    std::vector<uint8_t> checkedBytes) {
     DiskVolume* volume = session.volume.get();
     bool listable = false;
-    std::optional<FoundFileBytes> thumbnailBytes;
+    std::unique_ptr<ThumbnailJob> thumbnailJob;
     if (claimed) {
         if (r.hasClusterList()) {
             const uint64_t first = r.clusterList[0];
@@ -279,15 +306,29 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterU
             const std::string& ext = r.extension;
             if (r.isImage && (r.firstClass == ContentClass::JpegStart || ext == "GIF" || ext == "BMP" ||
                               HasMediaThumbnail(r))) {
-                if (!checkedBytes.empty() && r.media.format == FormatNone) {
+                const bool checked = !checkedBytes.empty() && r.media.format == FormatNone;
+                if (session.thumbnailPool) {
+                    // The workers decode; the bytes the content check read go
+                    // with the job, others are read by a worker (or here, for
+                    // a picture the read marks as starting a JPEG).
+                    thumbnailJob = std::make_unique<ThumbnailJob>();
+                    if (checked) {
+                        MarkThumbnailRead(r);
+                        thumbnailJob->bytes = FoundJpegBytes(r, std::move(checkedBytes));
+                        thumbnailJob->wholeFile = true;
+                    } else if (volume && r.media.format == FormatNone && r.firstClass != ContentClass::JpegStart) {
+                        if (std::optional<FoundFileBytes> bytes = ReadFoundFileForThumbnail(*volume, r))
+                            thumbnailJob->bytes = std::move(*bytes);
+                        else
+                            thumbnailJob.reset();
+                    } else if (!volume) {
+                        thumbnailJob.reset();
+                    }
+                } else if (checked) {
                     // The bytes the content check read: no second read.
                     r.thumbnail = MakeFoundFileThumbnailFrom(r, std::move(checkedBytes));
                 } else if (volume) {
-                    // With workers the bytes are read here and decoded there.
-                    if (session.thumbnailPool)
-                        thumbnailBytes = ReadFoundFileForThumbnail(*volume, r);
-                    else
-                        r.thumbnail = MakeFoundFileThumbnail(*volume, r);
+                    r.thumbnail = MakeFoundFileThumbnail(*volume, r);
                 }
                 r.thumbnailTried = 1;
             }
@@ -329,16 +370,14 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterU
         session.ThumbnailQueue.Add(index);
     }
     r.index = index;
-    if (thumbnailBytes) r.thumbnailPending = 1;
+    if (thumbnailJob) r.thumbnailPending = 1;
     std::string extension = r.extension;
     (r.carved ? session.carvedByStart : session.namedByStart).emplace(r.startCluster, index);
     DelFileInfo* stored = session.gcDelFileList.Add(std::move(r));
-    if (thumbnailBytes) {
-        auto job = std::make_unique<ThumbnailJob>();
-        job->bytes = std::move(*thumbnailBytes);
-        job->record = stored;
-        job->index = index;
-        session.thumbnailPool->Add(std::move(job));
+    if (thumbnailJob) {
+        thumbnailJob->record = stored;
+        thumbnailJob->index = index;
+        session.thumbnailPool->Add(std::move(thumbnailJob));
     }
     char text[64];
     std::snprintf(text, sizeof text, "見つかったファイル %d", found);
@@ -360,7 +399,6 @@ void PrepareRecord(DelFileInfo& r) {
 }  // namespace
 
 void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<uint64_t>* plannedClusters) {
-    if (session.thumbnailPool) PublishThumbnails(session, false);
     PrepareRecord(r);
     const ClusterUse startState = ClusterState(session.clusterMap, r.startCluster);
     if (!ClaimOnRegistration(session, r, plannedClusters, startState)) {
@@ -372,7 +410,6 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo r, const std::vector<
 }
 
 void RegisterDecidedFile(SearchSession& session, DelFileInfo r, ContentClass startClass, std::vector<uint8_t> checkedBytes) {
-    if (session.thumbnailPool) PublishThumbnails(session, false);
     PrepareRecord(r);
     const ClusterUse startState = ClusterState(session.clusterMap, r.startCluster);
     if (r.state == StateInUse || r.state == StateInvalidStart) {

@@ -24,10 +24,17 @@ void RegisterFoundFile(SearchSession& session, DelFileInfo record,
 // is made from them).
 void RegisterDecidedFile(SearchSession& session, DelFileInfo record, ContentClass startClass,
                          std::vector<uint8_t> checkedBytes = {});
-// Hands the thumbnails the session's workers finished to their records, the
-// thumbnail queue and the count, in registration order; with wait, all of
-// them (the search's end). Does nothing without workers.
-void PublishThumbnails(SearchSession& session, bool wait);
+// Thumbnail workers for the session's search (none for 0 threads: each
+// thumbnail is then made on the spot). They hand each thumbnail, and the
+// decoder's verdict on the picture, to its record, the thumbnail queue and
+// the count, in registration order, as they finish.
+void StartThumbnailWorkers(SearchSession& session, unsigned threads);
+// The search's own reading is over: every picture handed to the workers is
+// decoded (the calling thread helps) and handed back before this returns.
+// Does nothing without workers.
+void FinishThumbnails(SearchSession& session);
+// FinishThumbnails, then the workers stop.
+void StopThumbnailWorkers(SearchSession& session);
 // A deleted FAT entry (or one standing in a lost folder): held until the
 // directory passes end while the session holds deleted files, else
 // registered at once (HoldOrRegister).

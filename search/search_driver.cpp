@@ -85,14 +85,9 @@ public:
     ThumbnailWorkers(SearchSession& session, const SearchOptions& options) : session_(session) {
         const unsigned threads =
             options.thumbnailThreads < 0 ? ThumbnailPool::SpareCores() : unsigned(options.thumbnailThreads);
-        if (threads > 0)
-            session.thumbnailPool =
-                std::make_unique<ThumbnailPool>(threads, [&session] { return session.Cancelled(); });
+        StartThumbnailWorkers(session, threads);
     }
-    ~ThumbnailWorkers() {
-        PublishThumbnails(session_, true);
-        session_.thumbnailPool.reset();
-    }
+    ~ThumbnailWorkers() { StopThumbnailWorkers(session_); }
     ThumbnailWorkers(const ThumbnailWorkers&) = delete;
     ThumbnailWorkers& operator=(const ThumbnailWorkers&) = delete;
 
@@ -212,6 +207,9 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
         if (clusterEnd > 2 && last == clusterEnd - 2) last = clusterEnd - 1;
     }
     if (!session.Cancelled() && first <= last) SearchClusters(session, first, last);
+    // The pictures' verdicts reach their states before the states are
+    // compared; the walk itself never waited for a decode.
+    FinishThumbnails(session);
     SettleOverwrittenStarts(session);
 
     TraceLine("●削除ファイル保存2 gcDelFileList.m_iNum=%d", int(session.gcDelFileList.Count()));

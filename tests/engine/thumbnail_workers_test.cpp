@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,9 +202,17 @@ TEST(ThumbnailWorkers, CancelStopsTheWorkersAndLeavesNothingPending) {
     for (const DelFileInfo& r : cancelled.records) EXPECT_EQ(r.thumbnailPending, 0);
 
     // Workers told to stop decode nothing more: what they were given comes
-    // back at once, without a thumbnail.
-    bool stop = true;
-    ThumbnailPool pool(2, [&stop] { return stop; });
+    // back at once, without a thumbnail, in the order it was given.
+    std::vector<int32_t> order;
+    ThumbnailPoolSetup setup;
+    setup.threads = 2;
+    setup.cancelled = [] { return true; };
+    setup.publish = [&order](ThumbnailJob& job) {
+        EXPECT_TRUE(job.done);
+        EXPECT_EQ(job.thumbnail, nullptr);
+        order.push_back(job.index);
+    };
+    ThumbnailPool pool(std::move(setup));
     for (int i = 0; i < 20; ++i) {
         auto job = std::make_unique<ThumbnailJob>();
         job->bytes.data = std::make_unique<uint8_t[]>(good.size());
@@ -212,15 +221,82 @@ TEST(ThumbnailWorkers, CancelStopsTheWorkersAndLeavesNothingPending) {
         job->index = i;
         pool.Add(std::move(job));
     }
-    std::vector<int32_t> order;
-    pool.Publish(true, [&order](ThumbnailJob& job) {
-        EXPECT_TRUE(job.done);
-        EXPECT_EQ(job.thumbnail, nullptr);
-        order.push_back(job.index);
-    });
+    pool.Finish();
     ASSERT_EQ(order.size(), 20u);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(order[size_t(i)], i);
     EXPECT_EQ(pool.Unpublished(), 0u);
+}
+
+TEST(ThumbnailWorkers, DroppedBytesAreReadAgainAndPicturesPastTheLimitAreSkipped) {
+    // No room for held bytes: every job is read through the reader when its
+    // turn comes (one reader at a time, as for a source without positional
+    // reads). Every third picture cannot be decoded; with a limit of 5 the
+    // jobs after the fifth thumbnail in the order added are skipped, whatever
+    // order the workers finished them in.
+    const Bytes good = test::MakeTestJpeg(64, 48);
+    const Bytes bad = Undecodable();
+    std::mutex readLock;
+    int reads = 0, readersAtOnce = 0, mostReadersAtOnce = 0;
+    std::vector<ThumbnailJob> published;
+    ThumbnailPoolSetup setup;
+    setup.threads = 3;
+    setup.heldBytesLimit = 0;
+    setup.limit = 5;
+    setup.read = [&](const ThumbnailJob& job) -> std::optional<FoundFileBytes> {
+        {
+            std::lock_guard<std::mutex> hold(readLock);
+            ++reads;
+            mostReadersAtOnce = std::max(mostReadersAtOnce, ++readersAtOnce);
+        }
+        const Bytes& picture = job.index % 3 == 2 ? bad : good;
+        FoundFileBytes bytes;
+        bytes.held = picture;
+        bytes.size = picture.size();
+        std::lock_guard<std::mutex> hold(readLock);
+        --readersAtOnce;
+        return bytes;
+    };
+    setup.publish = [&published](ThumbnailJob& job) {
+        ThumbnailJob copy;
+        copy.index = job.index;
+        copy.thumbnail = job.thumbnail;
+        copy.skipped = job.skipped;
+        published.push_back(std::move(copy));
+    };
+    {
+        ThumbnailPool pool(std::move(setup));
+        for (int i = 0; i < 30; ++i) {
+            auto job = std::make_unique<ThumbnailJob>();
+            const Bytes& picture = i % 3 == 2 ? bad : good;
+            job->bytes.held = picture;
+            job->bytes.size = picture.size();
+            job->index = i;
+            pool.Add(std::move(job));
+        }
+        pool.Finish();
+        EXPECT_EQ(pool.Unpublished(), 0u);
+    }
+    ASSERT_EQ(published.size(), 30u);
+    EXPECT_EQ(mostReadersAtOnce, 1);
+    // Past the fifth thumbnail only the jobs already under way beside it
+    // were decoded (the publisher drops what they made); the rest skipped.
+    int made = 0, decodedPast = 0;
+    for (int i = 0; i < 30; ++i) {
+        const ThumbnailJob& job = published[size_t(i)];
+        EXPECT_EQ(job.index, i);
+        if (made >= 5) {
+            if (!job.skipped) ++decodedPast;
+            else EXPECT_EQ(job.thumbnail, nullptr) << i;
+            continue;
+        }
+        EXPECT_FALSE(job.skipped) << i;
+        EXPECT_EQ(job.thumbnail != nullptr, i % 3 != 2) << i;
+        if (job.thumbnail) ++made;
+    }
+    EXPECT_EQ(made, 5);
+    EXPECT_LE(decodedPast, 3);
+    // The seventh job (index 6) holds the fifth thumbnail.
+    EXPECT_EQ(reads, 7 + decodedPast);
 }
 
 }  // namespace
