@@ -337,11 +337,17 @@ TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
 // survive in free space. Met in either order on the card, each folder is
 // listed once under the group with its name from its parent's entry (DCIM's
 // own name was only in the old root), every photo with its name and bytes,
-// live-looking or not, as The Sleuth Kit lists them before the format.
+// live-looking or not, as The Sleuth Kit lists them before the format. A
+// sub-folder entry that leads back to an ancestor moves nothing.
 TEST(ExfatQuickFormat, FoldersComeBackWithTheirNamesWhicheverComesFirst) {
     if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
-    for (const bool parentFirst : {true, false}) {
-        SCOPED_TRACE(parentFirst ? "DCIM before its folders" : "DCIM after its folders");
+    const struct {
+        bool parentFirst;
+        bool loop;  // a folder in 100VELD whose entry names DCIM's cluster
+    } rows[] = {{true, false}, {false, false}, {true, true}};
+    for (const auto [parentFirst, loop] : rows) {
+        SCOPED_TRACE(std::string(parentFirst ? "DCIM before its folders" : "DCIM after its folders") +
+                     (loop ? ", a loop back to it" : ""));
         test::TempDir dir;
         ExfatImageBuilder card(dir.File("formatted.img"), {.sizeBytes = 32ull << 20, .clusterSize = 4096});
         ASSERT_EQ(card.error(), "");
@@ -357,11 +363,17 @@ TEST(ExfatQuickFormat, FoldersComeBackWithTheirNamesWhicheverComesFirst) {
         }
         photos["101VELD\\IMG_0101.JPG"] = test::MakeTestJpeg(200, 150);
         card.AddFile(older, "IMG_0101.JPG", photos["101VELD\\IMG_0101.JPG"]);
+        const auto back = loop ? card.AddDir(canon, "LOOP") : ExfatImageBuilder::Node{};
         card.Delete(older);
         ASSERT_EQ(card.Finish(), "");
         ASSERT_GT(card.DirectoryBytes(canon).size(), 4096u) << "100VELD was meant to span two clusters";
         const test::CommandResult before = test::RunCommand({"fls", "-r", "-p", "-f", "exfat", card.path()});
         ASSERT_EQ(before.exitCode, 0) << before.err;
+        if (loop) {
+            ChangeEntrySet(card, back, [&](std::vector<uint8_t>& set) {
+                for (int k = 0; k < 4; ++k) set[32 + 20 + k] = uint8_t(dcimAt >> (8 * k));  // FirstCluster
+            });
+        }
         ASSERT_EQ(test::RunCommand({"mkfs.exfat", "-c", "4096", card.path()}).exitCode, 0);
 
         SearchSession session;
