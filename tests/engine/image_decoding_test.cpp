@@ -388,9 +388,7 @@ TEST(FoundFileThumbnail, ScatteredClustersGiveTheFittedPicture) {
     EXPECT_EQ(card.record.firstClass, ContentClass::JpegStart);
     EXPECT_EQ(thumb->width, 64);
     EXPECT_EQ(thumb->height, 64);
-    DibPtr direct = Decode(jpeg);
-    ASSERT_TRUE(direct);
-    DibPtr expected = ScaleBitmap(*direct, 64, 64, true);
+    DibPtr expected = JpegScaledDecode(jpeg.data(), jpeg.size(), 64, 64, true);
     ASSERT_TRUE(expected);
     EXPECT_EQ(thumb->bits, expected->bits);  // the same bytes, in the same order
     EXPECT_EQ(Bgr(*thumb, 10, 4), (std::array<int, 3>{255, 255, 255}));  // 64 x 48 at y = 8
@@ -409,12 +407,12 @@ TEST(FoundFileThumbnail, LastClusterCountsOnlyTheFileSizeRemainder) {
     card.record.clusterList.resize(6);
     DibPtr thumb = MakeFoundFileThumbnail(*card.volume, card.record);
     ASSERT_TRUE(thumb);
-    DibPtr cut = Decode(jpeg, claimed);
+    DibPtr cut = JpegScaledDecode(jpeg.data(), claimed, 64, 64, true);
     ASSERT_TRUE(cut);
-    EXPECT_EQ(thumb->bits, ScaleBitmap(*cut, 64, 64, true)->bits);
-    DibPtr fullCluster = Decode(jpeg, 6 * kClusterSize);
+    EXPECT_EQ(thumb->bits, cut->bits);
+    DibPtr fullCluster = JpegScaledDecode(jpeg.data(), 6 * kClusterSize, 64, 64, true);
     ASSERT_TRUE(fullCluster);
-    EXPECT_NE(thumb->bits, ScaleBitmap(*fullCluster, 64, 64, true)->bits);
+    EXPECT_NE(thumb->bits, fullCluster->bits);
 }
 
 TEST(FoundFileThumbnail, PartlyMissingGivesNoneAndLeavesClass) {
