@@ -28,6 +28,9 @@ constexpr int32_t kThumbnailLimit = 500;
 // and the bytes all such tries may read in one search.
 constexpr size_t kPartnersPerPicture = 4;
 constexpr uint64_t kInterleaveBytesLimit = 512ull << 20;
+// Run lengths tried for the second of two pictures written together when
+// its runs are not as long as the first one's.
+constexpr uint64_t kSecondRuns[] = {1, 2, 4, 8, 16, 32};
 
 enum class Kind : uint8_t { Other, Jpeg, Media };
 
@@ -201,10 +204,11 @@ void CheckMedia(SearchSession& session, Candidate& k, DelFileInfo& record) {
 
 // The clusters two files written at the same time took, FAT giving each the
 // next free cluster as its data came: from the first one's start, runs of
-// `run` clusters in turn (the distance between their starts), the rest to
-// one of them once the other has all it needs. Live clusters are skipped.
-void InterleavedLists(const SearchSession& session, const Candidate& first, const Candidate& second, uint64_t run,
-                      std::vector<uint64_t>& a, std::vector<uint64_t>& b) {
+// firstRun clusters for it (the distance between their starts) and
+// secondRun for the other in turn, the rest to one of them once the other
+// has all it needs. Live clusters and those of confirmed files are skipped.
+void InterleavedLists(const SearchSession& session, const Candidate& first, const Candidate& second,
+                      uint64_t firstRun, uint64_t secondRun, std::vector<uint64_t>& a, std::vector<uint64_t>& b) {
     const ClusterMap& map = session.clusterMap;
     const uint64_t end = ClusterEnd(*session.volume, map);
     a.clear();
@@ -223,10 +227,23 @@ void InterleavedLists(const SearchSession& session, const Candidate& first, cons
             continue;
         }
         to.push_back(c++);
-        if (++inRun == run) {
+        if (++inRun == (firstsTurn ? firstRun : secondRun)) {
             firstsTurn = !firstsTurn;
             inRun = 0;
         }
+    }
+}
+
+// From a file's start, the clusters no live or confirmed file holds.
+void LeftOver(const SearchSession& session, const Candidate& k, std::vector<uint64_t>& list) {
+    const ClusterMap& map = session.clusterMap;
+    const uint64_t end = ClusterEnd(*session.volume, map);
+    const uint64_t budget = std::max(kMinSkipBudget, k.needed);
+    list.assign(1, k.start);
+    uint64_t skipped = 0;
+    for (uint64_t c = k.start + 1; c < end && list.size() < k.needed; ++c) {
+        if (!Live(map, c) && !map.confirmed.Test(c)) list.push_back(c);
+        else if (++skipped > budget) break;
     }
 }
 
@@ -267,25 +284,45 @@ void RebuildInterleaved(SearchSession& session, std::vector<Candidate>& all) {
             Candidate& first = all[pictures[p]];
             Candidate& second = all[pictures[q]];
             if (second.start >= first.start + first.needed) break;
-            if (second.start == first.start || Confirms(first.fit) || Confirms(second.fit) || session.Cancelled())
-                continue;
+            if (second.start == first.start || Confirms(first.fit) || session.Cancelled()) continue;
+            if (Confirms(second.fit)) continue;
             ++partners;
-            if (spent + first.size + second.size > kInterleaveBytesLimit) return;
-            spent += first.size + second.size;
-            InterleavedLists(session, first, second, second.start - first.start, a, b);
-            for (auto [k, list] : {std::pair<Candidate*, std::vector<uint64_t>*>{&first, &a}, {&second, &b}}) {
+            // The first one's runs are as long as the distance between the
+            // starts; the other's are tried as long, then as the usual
+            // write sizes, while either picture is still not whole.
+            const uint64_t firstRun = second.start - first.start;
+            std::vector<uint64_t> secondRuns{firstRun};
+            for (uint64_t r : kSecondRuns)
+                if (r != firstRun) secondRuns.push_back(r);
+            auto adopt = [&](Candidate& k, const std::vector<uint64_t>& list) {
                 JpegFit fit;
                 std::vector<uint8_t> bytes;
-                if (!PictureHolds(volume, *k, *list, fit, bytes)) continue;
-                k->clusters = *list;
-                k->collected = k->needed;
-                k->gaps = true;
-                k->fit = fit.fit;
-                if (k->keepBytes) k->bytes = std::move(bytes);
-                MarkPlaced(session, *k);
-                MarkConfirmed(session, *k);
+                if (Confirms(k.fit) || !PictureHolds(volume, k, list, fit, bytes)) return;
+                k.clusters = list;
+                k.collected = k.needed;
+                k.gaps = true;
+                k.fit = fit.fit;
+                if (k.keepBytes) k.bytes = std::move(bytes);
+                MarkPlaced(session, k);
+                MarkConfirmed(session, k);
                 TraceLine("cluster %llu: a picture written together with the one at %llu, rebuilt whole",
-                          (unsigned long long)k->start, (unsigned long long)(k == &first ? second.start : first.start));
+                          (unsigned long long)k.start, (unsigned long long)(&k == &first ? second.start : first.start));
+            };
+            for (uint64_t secondRun : secondRuns) {
+                if (Confirms(first.fit) || Confirms(second.fit)) break;
+                if (spent + first.size + second.size > kInterleaveBytesLimit) return;
+                spent += first.size + second.size;
+                InterleavedLists(session, first, second, firstRun, secondRun, a, b);
+                adopt(first, a);
+                adopt(second, b);
+            }
+            // One of them whole: the other may hold what it left.
+            for (Candidate* k : {&first, &second}) {
+                if (Confirms(first.fit) == Confirms(second.fit) || Confirms(k->fit)) continue;
+                if (spent + k->size > kInterleaveBytesLimit) return;
+                spent += k->size;
+                LeftOver(session, *k, a);
+                adopt(*k, a);
             }
         }
     }

@@ -195,20 +195,22 @@ TEST(OverwrittenCards, FatPhotosShotOverDeletedOnesAndDeletedAgain) {
 // fourth written before it, all deleted: every one comes back whole and
 // "良", none called overwritten for the clusters the others' guesses cross.
 TEST(OverwrittenCards, FatPhotosWrittenTogetherComeBackWhole) {
-    for (const uint32_t run : {1u, 3u}) {
-        SCOPED_TRACE("runs of " + std::to_string(run));
+    for (const auto [firstRun, secondRun] : {std::pair{1u, 1u}, {3u, 3u}, {4u, 2u}}) {
+        SCOPED_TRACE("runs of " + std::to_string(firstRun) + " and " + std::to_string(secondRun));
         FatImageBuilder b(test::FatGeometry::Fat16(8192, 4));
         std::vector<Shot> shots(4);
         for (int i = 0; i < 4; ++i) {
             shots[size_t(i)].name = "IMG_" + std::to_string(2001 + i) + ".JPG";
-            shots[size_t(i)].bytes = Photo(40 + i);
+            // Larger than the runs tried: tens of clusters each.
+            shots[size_t(i)].bytes = test::MakeTestJpeg(900 + 70 * i, 600 + 30 * i);
         }
         std::vector<std::vector<uint32_t>> chains(4);
         const uint32_t na = b.ClustersFor(shots[0].bytes.size()), nb = b.ClustersFor(shots[1].bytes.size());
         uint32_t next = 20;
         for (bool firsts = true; chains[0].size() < na || chains[1].size() < nb; firsts = !firsts) {
             std::vector<uint32_t>& to = chains[firsts ? 0 : 1];
-            for (uint32_t k = 0; k < run && to.size() < (firsts ? na : nb); ++k) to.push_back(next++);
+            for (uint32_t k = 0; k < (firsts ? firstRun : secondRun) && to.size() < (firsts ? na : nb); ++k)
+                to.push_back(next++);
         }
         next += 7;
         const uint32_t nc = b.ClustersFor(shots[2].bytes.size()), nd = b.ClustersFor(shots[3].bytes.size());
