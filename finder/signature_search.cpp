@@ -168,7 +168,7 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             if (cls == ContentClass::Folder) {
                 if (fatFolders) {
                     try {
-                        ScanDirectory(session, c, 0, false, true, "");
+                        ScanLostFolder(session, c);
                     } catch (...) {
                         // A damaged folder must not end the search.
                         TraceLine("ERROR signature search: folder scan of cluster %llu failed: %s", (unsigned long long)c,

@@ -72,7 +72,10 @@ void ScanDeletedFolders(SearchSession& session) {
             continue;
         }
         TraceLine(">>Search Del Dir %s", name.c_str());
-        ScanDirectory(session, start, 0, false, true, "");
+        // Its files are listed under it, in the folder its entry stood in.
+        std::string path = folder->folder.value_or(std::string());
+        if (!path.empty()) path += '\\';
+        ScanDirectory(session, start, 0, false, true, path + name);
     }
 }
 
