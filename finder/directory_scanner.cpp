@@ -486,9 +486,22 @@ std::pair<uint64_t, std::string> PlaceLostFolder(SearchSession& session, uint64_
 
 void ScanLostFolder(SearchSession& session, uint64_t cluster) {
     if (!session.volume) return;
-    // The folder's files are decided together, as in the directory passes.
-    const bool holding = session.holdDeletedFiles;
-    session.holdDeletedFiles = true;
+    // The folder's files are decided together, as in the directory passes,
+    // also when a damaged folder ends the scan with an exception.
+    struct Hold {
+        SearchSession& session;
+        const bool holding = session.holdDeletedFiles;
+        explicit Hold(SearchSession& s) : session(s) { session.holdDeletedFiles = true; }
+        ~Hold() {
+            if (holding) return;
+            try {
+                RegisterHeldFiles(session);
+            } catch (...) {
+                session.holdDeletedFiles = false;
+                session.pendingFiles.clear();
+            }
+        }
+    } hold(session);
     // Each round reads one folder above the cluster, with the folders its
     // entries lead to; a folder whose entry is gone from the one above is
     // read in a later round, under that one. Every round reads a folder not
@@ -504,7 +517,6 @@ void ScanLostFolder(SearchSession& session, uint64_t cluster) {
         scan.Run(top, false);
         if (top == cluster || !DirectoryBlockScanned(session.clusterMap, top)) break;
     }
-    if (!holding) RegisterHeldFiles(session);
 }
 
 int ScanDirectory(SearchSession& session, uint64_t start, int depth, bool fixedRoot, bool contiguous,
