@@ -12,6 +12,7 @@
 #include "base/search_progress.h"
 #include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
+#include "finder/orphan_folder_group.h"
 #include "finder/registry.h"
 #include "finder/search_session.h"
 #include "support/fat_image_builder.h"
@@ -247,6 +248,45 @@ TEST_F(ScannerTest, ContiguousModeTakesFreeContinuationsAndStopsAtAnAllocatedOne
         EXPECT_EQ(ClusterState(session.clusterMap, 20), ClusterUse::DeletedFolder);
         EXPECT_EQ(ClusterState(session.clusterMap, 21), allocated ? ClusterUse::Empty : ClusterUse::DeletedFolder);
         EXPECT_EQ(ClusterState(session.clusterMap, 22), ClusterUse::Empty);
+    }
+}
+
+// Folders of a card whose root was rewritten: one whose first cluster the
+// FAT still allocates is read along its chain (not the cluster after it);
+// one whose entry is gone from its parent is listed inside that parent by
+// its ".." link, both named by their clusters, whichever is met first; each
+// file once.
+TEST_F(ScannerTest, LostFoldersFollowTheirChainAndArePlacedByTheirParentLinks) {
+    for (bool childFirst : {false, true}) {
+        SCOPED_TRACE(childFirst ? "child met first" : "parent met first");
+        session.ClearFoundFileLists();
+        FatImageBuilder b(FatGeometry::Fat16(8192, 1));  // 16 entries per cluster
+        DirWriter top = b.Dir({30, 40});
+        top.AddDotEntries(0);
+        for (int i = 0; i < 15; ++i) {
+            Entry file;
+            file.name = "A" + std::to_string(i) + ".TXT";
+            top.Add(file);  // the last one in cluster 40
+        }
+        b.SetFat(30, 40);
+        b.SetFat(40, b.EndOfChain());
+        DirWriter child = b.Dir({50});
+        child.AddDotEntries(30);
+        Entry inner;
+        inner.name = "CHILD.TXT";
+        child.Add(inner);
+        Use(b);
+        if (childFirst) ScanLostFolder(session, 50);
+        ScanLostFolder(session, 30);
+        ScanLostFolder(session, 50);
+
+        const std::string topFolder = std::string(kOrphanFolderGroup) + "\\" + UnnamedFolderName(30);
+        std::map<std::string, std::string> folderOf;
+        for (auto& r : Listed()) folderOf[*r.name] = *r.folder;
+        EXPECT_EQ(Listed().size(), 16u);
+        EXPECT_EQ(folderOf["A0      .TXT"], topFolder);
+        EXPECT_EQ(folderOf["A14     .TXT"], topFolder);
+        EXPECT_EQ(folderOf["CHILD   .TXT"], topFolder + "\\" + UnnamedFolderName(50));
     }
 }
 
