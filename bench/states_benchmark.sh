@@ -12,11 +12,14 @@
 #                      cluster in turn, a third in two pieces around a fourth
 #   fat32-quick        mkfs.fat + mtools: 20 photos in the root and 500 in
 #                      five DCIM folders, then quick-formatted (mkfs.fat again)
+#   exfat-quick        mkfs.exfat + our builder: 20 photos in the root and 180
+#                      in three DCIM folders, then quick-formatted (mkfs.exfat
+#                      again, same cluster size)
 # For each card and tool it prints, of the files a user wants back (the
 # deleted ones; all of them after a format): how many come back byte for
 # byte ("exact"), how many of those under their own name ("named") and in
 # their own folder ("folder": where a format took the upper folders' names,
-# Veld's "(フォーマット前のフォルダ)\名前不明(クラスタN)\..." and The Sleuth
+# Veld's "(フォーマット前のフォルダ)\クラスタ N のフォルダ\..." and The Sleuth
 # Kit's "$OrphanFiles/..." count when the names given end the true path),
 # how many records say "良" ("good") and how many
 # of those hold other bytes than the file their name or state promises
@@ -27,7 +30,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
-before= peer=1 keep= cards="fat16-overwritten exfat-overwritten fat16-fragmented fat-interleaved fat32-quick"
+before= peer=1 keep= cards="fat16-overwritten exfat-overwritten fat16-fragmented fat-interleaved fat32-quick exfat-quick"
 photos="$root/../shared/photos"
 while [ $# -gt 0 ]; do
   arg=$1
@@ -146,6 +149,22 @@ make_fat32_quick() {
   mkfs.fat -F 32 -s 8 "$img" > /dev/null
 }
 
+make_exfat_quick() {
+  local img=$1 i d script="$tmp/exfat-quick.script"
+  : > "$script"
+  for i in $(seq 1001 1020); do echo "add $(basename "$(photo "$i")") $(photo "$i")" >> "$script"; held "$(photo "$i")" "" 1; done
+  echo "mkdir DCIM" >> "$script"
+  for d in 0 1 2; do
+    echo "mkdir DCIM/10${d}CANON" >> "$script"
+    for i in $(seq $(( 1101 + d * 100 )) $(( 1160 + d * 100 ))); do
+      echo "add DCIM/10${d}CANON/$(basename "$(photo "$i")") $(photo "$i")" >> "$script"
+      held "$(photo "$i")" "DCIM/10${d}CANON" 1
+    done
+  done
+  "$maker" EXFAT "$img" 256 "$script"
+  mkfs.exfat -c 32768 "$img" > /dev/null
+}
+
 # Scores the records of one tool: lines "hash name folder state" on stdin.
 score() {
   awk -F'\t' -v truth="$tmp/truth" '
@@ -166,12 +185,12 @@ score() {
       lost = 0
       if (index(f, "(フォーマット前のフォルダ)") == 1) { f = substr(f, length("(フォーマット前のフォルダ)") + 2); lost = 1 }
       if (index(f, "$OrphanFiles") == 1) { f = substr(f, length("$OrphanFiles") + 2); lost = 1 }
-      while (f ~ /^名前不明\(クラスタ[0-9]+\)/) { sub(/^名前不明\(クラスタ[0-9]+\)\/?/, "", f); lost = 1 }
+      while (f ~ /^クラスタ [0-9]+ のフォルダ/) { sub(/^クラスタ [0-9]+ のフォルダ\/?/, "", f); lost = 1 }
       records++
       if (seen[h]++) dups++
       if (h in wanted) {
         exact[h] = 1
-        if ((n in byname) && byname[n] == h) {
+        if ((n in byname) && byname[n] == h) {  # "in" first: a lookup would add the name
           named[h] = 1
           if (f == folder[h] || substr(f, length(f) - length(folder[h])) == "/" folder[h] ||
               (lost && f != "" && substr(folder[h], length(folder[h]) - length(f)) == "/" f))

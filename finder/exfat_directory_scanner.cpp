@@ -36,6 +36,38 @@ std::string JoinPath(const std::string& path, const std::string& name) {
     return path.empty() ? name : path + "\\" + name;
 }
 
+// The clusters a deleted chained file's FAT still leads through, then
+// consecutive ones for the rest; empty for a NoFatChain file or a chain
+// that leads nowhere beyond its start (the registration then assumes the
+// file contiguous from its first cluster). The rest runs only over
+// clusters that belong to nothing - free in the bitmap and in no FAT
+// chain (a deleted file keeps its chain) - so a damaged size plans no
+// more than the chain and the free run after it can deliver. A size the
+// heap could never hold says nothing of where the rest lies: only the
+// chain is planned.
+std::vector<uint64_t> PlannedChain(SearchSession& session, const ExfatBoot& boot, ExfatFatReader& fat,
+                                   const ExfatEntrySet& set, const std::string& path) {
+    if (set.NoFatChain() || set.dataLength == 0 || !boot.IsHeapCluster(set.firstCluster)) return {};
+    const uint64_t needed = ExfatClustersFor(boot, set.dataLength);
+    const uint64_t wanted = std::min<uint64_t>(needed, boot.clusterCount);
+    ExfatChain chain = fat.ClustersUpTo(set.firstCluster, wanted, false);
+    if (chain.clusters <= 1) return {};
+    std::vector<uint64_t> planned = ClustersOfRuns(chain.runs);
+    if (needed > boot.clusterCount) {
+        TraceLine("ERROR exFAT: damaged deleted entry %s (cluster %u): its size %llu is larger than the cluster heap; "
+                  "only the %llu clusters of its chain are planned",
+                  path.c_str(), unsigned(set.firstCluster), (unsigned long long)set.dataLength,
+                  (unsigned long long)planned.size());
+        return planned;
+    }
+    const uint64_t heapEnd = uint64_t(boot.clusterCount) + 2;
+    for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) {
+        if (AllocatedOnCard(session.clusterMap, c) || fat.Entry(uint32_t(c)) != 0) break;
+        planned.push_back(c);
+    }
+    return planned;
+}
+
 class ExfatScan {
 public:
     ExfatScan(SearchSession& session, const ExfatBoot& boot)
@@ -150,13 +182,7 @@ private:
             ClaimLive(set, JoinPath(parent.path, set.name));
             return;
         }
-        PendingFile p;
-        p.record = RecordOfExfatSet(set);
-        p.record.folder = parent.path;
-        p.planned = PlannedChain(set, JoinPath(parent.path, set.name));
-        p.layout = set.NoFatChain() ? ClusterLayout::Contiguous
-                                    : p.planned.empty() ? ClusterLayout::Guess : ClusterLayout::Planned;
-        HoldOrRegister(session_, std::move(p));
+        HoldOrRegister(session_, PendingExfatFile(session_, boot_, fat_, set, parent.path));
     }
 
     // A live file's clusters become FA_USE_FILE, except those a deleted
@@ -196,37 +222,6 @@ private:
                       (unsigned long long)free, (unsigned long long)firstFree, (unsigned long long)claimed);
     }
 
-    // The clusters a deleted chained file's FAT still leads through, then
-    // consecutive ones for the rest; empty for a NoFatChain file or a chain
-    // that leads nowhere beyond its start (the registration then assumes the
-    // file contiguous from its first cluster). The rest runs only over
-    // clusters that belong to nothing - free in the bitmap and in no FAT
-    // chain (a deleted file keeps its chain) - so a damaged size plans no
-    // more than the chain and the free run after it can deliver. A size the
-    // heap could never hold says nothing of where the rest lies: only the
-    // chain is planned.
-    std::vector<uint64_t> PlannedChain(const ExfatEntrySet& set, const std::string& path) {
-        if (set.NoFatChain() || set.dataLength == 0 || !boot_.IsHeapCluster(set.firstCluster)) return {};
-        const uint64_t needed = ExfatClustersFor(boot_, set.dataLength);
-        const uint64_t wanted = std::min<uint64_t>(needed, boot_.clusterCount);
-        ExfatChain chain = fat_.ClustersUpTo(set.firstCluster, wanted, false);
-        if (chain.clusters <= 1) return {};
-        std::vector<uint64_t> planned = ClustersOfRuns(chain.runs);
-        if (needed > boot_.clusterCount) {
-            TraceLine("ERROR exFAT: damaged deleted entry %s (cluster %u): its size %llu is larger than the cluster heap; "
-                      "only the %llu clusters of its chain are planned",
-                      path.c_str(), unsigned(set.firstCluster), (unsigned long long)set.dataLength,
-                      (unsigned long long)planned.size());
-            return planned;
-        }
-        const uint64_t heapEnd = uint64_t(boot_.clusterCount) + 2;
-        for (uint64_t c = planned.back() + 1; planned.size() < wanted && c < heapEnd; ++c) {
-            if (AllocatedOnCard(session_.clusterMap, c) || fat_.Entry(uint32_t(c)) != 0) break;
-            planned.push_back(c);
-        }
-        return planned;
-    }
-
     SearchSession& session_;
     ExfatBoot boot_;
     ExfatFatReader fat_;
@@ -256,6 +251,17 @@ uint32_t ExfatLocalFatTime(const ExfatTimestamp& time) {
     const uint32_t localDate = uint32_t((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
     const uint32_t localClock = uint32_t(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     return localDate << 16 | localClock;
+}
+
+PendingFile PendingExfatFile(SearchSession& session, const ExfatBoot& boot, ExfatFatReader& fat, const ExfatEntrySet& set,
+                             const std::string& folder) {
+    PendingFile p;
+    p.record = RecordOfExfatSet(set);
+    p.record.folder = folder;
+    p.planned = PlannedChain(session, boot, fat, set, JoinPath(folder, set.name));
+    p.layout = set.NoFatChain() ? ClusterLayout::Contiguous
+                                : p.planned.empty() ? ClusterLayout::Guess : ClusterLayout::Planned;
+    return p;
 }
 
 DelFileInfo RecordOfExfatSet(const ExfatEntrySet& set) {

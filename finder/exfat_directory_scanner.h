@@ -9,6 +9,7 @@
 #include "finder/del_file_info.h"
 #include "finder/exfat_entry_set.h"
 #include "finder/search_session.h"
+#include "volume/exfat_volume.h"
 
 namespace veld {
 
@@ -22,6 +23,13 @@ int ScanExfatVolume(SearchSession& session);
 // creation and modification times in the local time of this machine (the
 // set's UTC offset applied when it is valid), the first cluster and the size.
 DelFileInfo RecordOfExfatSet(const ExfatEntrySet& set);
+
+// A deleted set of the folder at path folder, ready to be placed and judged
+// with the others (HoldOrRegister): its record, and the clusters its FAT chain
+// still leads through (then free ones after it) unless it is NoFatChain or its
+// chain leads nowhere beyond its start.
+PendingFile PendingExfatFile(SearchSession& session, const ExfatBoot& boot, ExfatFatReader& fat, const ExfatEntrySet& set,
+                             const std::string& folder);
 
 // A timestamp as FAT date (high 16 bits) and time words in this machine's
 // local time: with a valid UTC offset the moment is converted; without one

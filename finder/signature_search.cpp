@@ -2,18 +2,21 @@
 // directory entry accounted for is read once and classified; starts of
 // JPEG, ISO media (MP4/MOV/3GP, HEIF, CR3), RAW, AVI and MPEG files are walked
 // and registered as carved files, directory-like clusters are scanned as
-// deleted folders.
+// deleted folders (exFAT: folders known by their entry sets).
 #include "finder/signature_search.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "base/trace.h"
 #include "finder/carved_file.h"
 #include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
+#include "finder/exfat_orphan_folders.h"
 #include "finder/jpeg_walk.h"
 #include "finder/media_carving.h"
 #include "volume/boot_sector.h"
@@ -107,6 +110,9 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
     // left out altogether.
     const bool fatFolders = volume.fileSystem && volume.fileSystem->Scan() == DirectoryScan::Fat;
     const bool skipAllocated = map.fileSystem && map.fileSystem->SkipsAllocatedClusters();
+    // exFAT folders cut off by a format are known by their entry sets.
+    std::optional<ExfatOrphanFolders> exfatFolders;
+    if (volume.fileSystem && volume.fileSystem->Scan() == DirectoryScan::Exfat) exfatFolders.emplace(session);
 
     const uint64_t begin = std::max<uint64_t>(first, 2);
     if (cs != 0 && volume.device && begin <= last) {
@@ -162,7 +168,9 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                 continue;
             }
 
-            const ContentClass cls = ClassifyCluster(volume, cluster, cs);
+            const ContentClass cls = exfatFolders && exfatFolders->Examine(c, std::span<const uint8_t>(cluster, cs))
+                                         ? ContentClass::Folder
+                                         : ClassifyCluster(volume, cluster, cs);
             SetClusterClass(map, c, cls);
 
             if (cls == ContentClass::Folder) {

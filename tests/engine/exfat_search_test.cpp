@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -18,6 +19,8 @@
 
 #include "base/trace.h"
 #include "finder/exfat_directory_scanner.h"
+#include "finder/exfat_orphan_folders.h"
+#include "finder/orphan_folder_group.h"
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
 #include "search/search_driver.h"
@@ -326,6 +329,88 @@ TEST_F(ExfatCameraCard, InsideAnMbrPartitionTheSameRecordsAndBytes) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->state, StateComplete);
     EXPECT_EQ(Saved(session_, *r), kyoto_);
+}
+
+// A camera card quick-formatted by mkfs.exfat (boot region, FAT, bitmap,
+// up-case table and root rewritten): DCIM, its live folder 100VELD of two
+// clusters (forty photos with long names) and its deleted folder 101VELD
+// survive in free space. Met in either order on the card, each folder is
+// listed once under the group with its name from its parent's entry (DCIM's
+// own name was only in the old root), every photo with its name and bytes,
+// live-looking or not, as The Sleuth Kit lists them before the format. A
+// sub-folder entry that leads back to an ancestor moves nothing.
+TEST(ExfatQuickFormat, FoldersComeBackWithTheirNamesWhicheverComesFirst) {
+    if (auto why = ToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    const struct {
+        bool parentFirst;
+        bool loop;  // a folder in 100VELD whose entry names DCIM's cluster
+    } rows[] = {{true, false}, {false, false}, {true, true}};
+    for (const auto [parentFirst, loop] : rows) {
+        SCOPED_TRACE(std::string(parentFirst ? "DCIM before its folders" : "DCIM after its folders") +
+                     (loop ? ", a loop back to it" : ""));
+        test::TempDir dir;
+        ExfatImageBuilder card(dir.File("formatted.img"), {.sizeBytes = 32ull << 20, .clusterSize = 4096});
+        ASSERT_EQ(card.error(), "");
+        const uint64_t dcimAt = parentFirst ? 100 : 3000, canonAt = parentFirst ? 200 : 2000;
+        auto dcim = card.AddDir(card.Root(), "DCIM", {}, 1, dcimAt);
+        auto canon = card.AddDir(dcim, "100VELD", {}, 2, canonAt);
+        auto older = card.AddDir(dcim, "101VELD", {}, 1, canonAt + 2);
+        std::map<std::string, std::vector<uint8_t>> photos;  // folder\name -> bytes
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "旅行の写真_" + std::to_string(1000 + i) + "_夕焼けの海岸.JPG";
+            photos["100VELD\\" + name] = test::MakeTestJpeg(80 + 8 * i, 60);
+            card.AddFile(canon, name, photos["100VELD\\" + name]);
+        }
+        photos["101VELD\\IMG_0101.JPG"] = test::MakeTestJpeg(200, 150);
+        card.AddFile(older, "IMG_0101.JPG", photos["101VELD\\IMG_0101.JPG"]);
+        const auto back = loop ? card.AddDir(canon, "LOOP") : ExfatImageBuilder::Node{};
+        card.Delete(older);
+        ASSERT_EQ(card.Finish(), "");
+        ASSERT_GT(card.DirectoryBytes(canon).size(), 4096u) << "100VELD was meant to span two clusters";
+        const test::CommandResult before = test::RunCommand({"fls", "-r", "-p", "-f", "exfat", card.path()});
+        ASSERT_EQ(before.exitCode, 0) << before.err;
+        if (loop) {
+            ChangeEntrySet(card, back, [&](std::vector<uint8_t>& set) {
+                for (int k = 0; k < 4; ++k) set[32 + 20 + k] = uint8_t(dcimAt >> (8 * k));  // FirstCluster
+            });
+        }
+        ASSERT_EQ(test::RunCommand({"mkfs.exfat", "-c", "4096", card.path()}).exitCode, 0);
+
+        SearchSession session;
+        SearchOptions options;
+        options.flags = 0;
+        ASSERT_EQ(RunSearch(session, 0, card.path(), options), SearchOk);
+        const std::string top = std::string(kOrphanFolderGroup) + "\\" + UnnamedOrphanFolderName(dcimAt) + "\\";
+        std::set<std::string> listed;
+        for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+            const DelFileInfo* r = session.gcDelFileList.Get(i);
+            if (!r->listed || r->carved) continue;
+            const std::string path = r->folder.value_or("") + "\\" + r->name.value_or("");
+            EXPECT_TRUE(listed.insert(path).second) << path << " listed twice";
+            ASSERT_EQ(path.rfind(top, 0), 0u) << path;
+            const auto photo = photos.find(path.substr(top.size()));
+            ASSERT_NE(photo, photos.end()) << path;
+            EXPECT_EQ(FoundFileStateText(*r), "良") << path;
+            EXPECT_EQ(Saved(session, *r), photo->second) << path;
+        }
+        EXPECT_EQ(listed.size(), photos.size());
+
+        // The same files, in the same folders, as The Sleuth Kit lists them
+        // before the format ("DCIM/100VELD/...", deleted ones too).
+        std::set<std::string> ours, theirs;
+        for (std::string path : listed) {
+            path = "DCIM/" + path.substr(top.size());
+            std::replace(path.begin(), path.end(), '\\', '/');
+            ours.insert(path);
+        }
+        std::istringstream lines(before.out);
+        for (std::string line; std::getline(lines, line);) {
+            const size_t tab = line.find('\t');
+            if (line.rfind("r/r", 0) == 0 && tab != std::string::npos && line.compare(tab + 1, 5, "DCIM/") == 0)
+                theirs.insert(line.substr(tab + 1));
+        }
+        EXPECT_EQ(ours, theirs);
+    }
 }
 
 // Thirty deleted two-cluster chains side by side whose sizes say 40
