@@ -10,6 +10,7 @@
 #include "base/trace.h"
 #include "finder/cluster_classifier.h"
 #include "finder/content_fit.h"
+#include "finder/jpeg_decode_probe.h"
 #include "finder/media_carving.h"
 #include "finder/registry.h"
 #include "volume/cluster_map.h"
@@ -23,6 +24,13 @@ constexpr uint64_t kMinSkipBudget = 4096;
 // Checked bytes kept for thumbnails, at most.
 constexpr uint64_t kKeptBytesLimit = 256ull << 20;
 constexpr int32_t kThumbnailLimit = 500;
+// Pictures starting inside one picture's extent tried as written with it,
+// and the bytes all such tries may read in one search.
+constexpr size_t kPartnersPerPicture = 4;
+constexpr uint64_t kInterleaveBytesLimit = 512ull << 20;
+// Run lengths tried for the second of two pictures written together when
+// its runs are not as long as the first one's.
+constexpr uint64_t kSecondRuns[] = {1, 2, 4, 8, 16, 32};
 
 enum class Kind : uint8_t { Other, Jpeg, Media };
 
@@ -194,6 +202,132 @@ void CheckMedia(SearchSession& session, Candidate& k, DelFileInfo& record) {
     k.fit = MediaFitOf(walked, partly, k.size, session.volume->clusterSize);
 }
 
+// The clusters two files written at the same time took, FAT giving each the
+// next free cluster as its data came: from the first one's start, runs of
+// firstRun clusters for it (the distance between their starts) and
+// secondRun for the other in turn, the rest to one of them once the other
+// has all it needs. Live clusters and those of confirmed files are skipped.
+void InterleavedLists(const SearchSession& session, const Candidate& first, const Candidate& second,
+                      uint64_t firstRun, uint64_t secondRun, std::vector<uint64_t>& a, std::vector<uint64_t>& b) {
+    const ClusterMap& map = session.clusterMap;
+    const uint64_t end = ClusterEnd(*session.volume, map);
+    a.clear();
+    b.clear();
+    bool firstsTurn = true;
+    uint64_t inRun = 0;
+    for (uint64_t c = first.start; c < end && (a.size() < first.needed || b.size() < second.needed);) {
+        std::vector<uint64_t>& to = firstsTurn ? a : b;
+        if (to.size() >= (firstsTurn ? first.needed : second.needed)) {
+            firstsTurn = !firstsTurn;
+            inRun = 0;
+            continue;
+        }
+        if (Live(map, c) || map.confirmed.Test(c)) {
+            ++c;
+            continue;
+        }
+        to.push_back(c++);
+        if (++inRun == (firstsTurn ? firstRun : secondRun)) {
+            firstsTurn = !firstsTurn;
+            inRun = 0;
+        }
+    }
+}
+
+// From a file's start, the clusters no live or confirmed file holds.
+void LeftOver(const SearchSession& session, const Candidate& k, std::vector<uint64_t>& list) {
+    const ClusterMap& map = session.clusterMap;
+    const uint64_t end = ClusterEnd(*session.volume, map);
+    const uint64_t budget = std::max(kMinSkipBudget, k.needed);
+    list.assign(1, k.start);
+    uint64_t skipped = 0;
+    for (uint64_t c = k.start + 1; c < end && list.size() < k.needed; ++c) {
+        if (!Live(map, c) && !map.confirmed.Test(c)) list.push_back(c);
+        else if (++skipped > budget) break;
+    }
+}
+
+// Whether a picture's clusters hold it: the structure ends where its size
+// does and libjpeg decodes every row clean up to that end. bytes receives
+// what was read when it does.
+bool PictureHolds(DiskVolume& volume, const Candidate& k, const std::vector<uint64_t>& clusters, JpegFit& fit,
+                  std::vector<uint8_t>& bytes) {
+    if (clusters.size() < k.needed) return false;
+    fit = CheckJpegFit(volume, clusters, k.size, &bytes);
+    if (!Confirms(fit.fit) || bytes.size() != k.size) return false;
+    const JpegDecodeProbe probe = ProbeJpegDecode(bytes.data(), bytes.size());
+    return probe.whole && probe.end <= k.size && ClustersForBytes(probe.end, volume.clusterSize) == k.needed;
+}
+
+// Pictures whose data the placement could not confirm, one starting inside
+// the other's extent: tried as written at the same time (InterleavedLists).
+// Each that then holds its picture takes those clusters, so two pictures
+// rebuilt whole no longer claim each other's clusters. Pairs are taken by
+// their starts, whatever order their entries were met in.
+void RebuildInterleaved(SearchSession& session, std::vector<Candidate>& all) {
+    auto open = [](const Candidate& k) {
+        return k.kind == Kind::Jpeg && !k.decided && !k.startLost && k.twinOf < 0 && k.layout == ClusterLayout::Guess &&
+               !Confirms(k.fit);
+    };
+    std::vector<size_t> pictures;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (open(all[i])) pictures.push_back(i);
+    std::sort(pictures.begin(), pictures.end(), [&](size_t x, size_t y) {
+        return std::tie(all[x].start, all[x].order) < std::tie(all[y].start, all[y].order);
+    });
+    DiskVolume& volume = *session.volume;
+    uint64_t spent = 0;
+    std::vector<uint64_t> a, b;
+    for (size_t p = 0; p < pictures.size(); ++p) {
+        size_t partners = 0;
+        for (size_t q = p + 1; q < pictures.size() && partners < kPartnersPerPicture; ++q) {
+            Candidate& first = all[pictures[p]];
+            Candidate& second = all[pictures[q]];
+            if (second.start >= first.start + first.needed) break;
+            if (second.start == first.start || Confirms(first.fit) || session.Cancelled()) continue;
+            if (Confirms(second.fit)) continue;
+            ++partners;
+            // The first one's runs are as long as the distance between the
+            // starts; the other's are tried as long, then as the usual
+            // write sizes, while either picture is still not whole.
+            const uint64_t firstRun = second.start - first.start;
+            std::vector<uint64_t> secondRuns{firstRun};
+            for (uint64_t r : kSecondRuns)
+                if (r != firstRun) secondRuns.push_back(r);
+            auto adopt = [&](Candidate& k, const std::vector<uint64_t>& list) {
+                JpegFit fit;
+                std::vector<uint8_t> bytes;
+                if (Confirms(k.fit) || !PictureHolds(volume, k, list, fit, bytes)) return;
+                k.clusters = list;
+                k.collected = k.needed;
+                k.gaps = true;
+                k.fit = fit.fit;
+                if (k.keepBytes) k.bytes = std::move(bytes);
+                MarkPlaced(session, k);
+                MarkConfirmed(session, k);
+                TraceLine("cluster %llu: a picture written together with the one at %llu, rebuilt whole",
+                          (unsigned long long)k.start, (unsigned long long)(&k == &first ? second.start : first.start));
+            };
+            for (uint64_t secondRun : secondRuns) {
+                if (Confirms(first.fit) || Confirms(second.fit)) break;
+                if (spent + first.size + second.size > kInterleaveBytesLimit) return;
+                spent += first.size + second.size;
+                InterleavedLists(session, first, second, firstRun, secondRun, a, b);
+                adopt(first, a);
+                adopt(second, b);
+            }
+            // One of them whole: the other may hold what it left.
+            for (Candidate* k : {&first, &second}) {
+                if (Confirms(first.fit) == Confirms(second.fit) || Confirms(k->fit)) continue;
+                if (spent + k->size > kInterleaveBytesLimit) return;
+                spent += k->size;
+                LeftOver(session, *k, a);
+                adopt(*k, a);
+            }
+        }
+    }
+}
+
 // Which of two files claiming the same cluster keeps it: the one whose
 // content fits, else the newer one, else the one starting later (written
 // later on a card filled from its start), else the one met first.
@@ -354,6 +488,7 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
         }
         g = e;
     }
+    if (volume && !session.Cancelled()) RebuildInterleaved(session, all);
     JudgeOverlaps(all);
 
     std::vector<int32_t> states(all.size());

@@ -15,7 +15,12 @@
 // JPEG that does not fit is tried again with only the live files' clusters
 // left out (its own data may lie where another deleted file started before
 // it was written), then rebuilt piece by piece (ReassembleJpeg); a picture
-// put together from pieces must also decode clean. Where two files claim a
+// put together from pieces must also decode clean. Two pictures still not
+// confirmed, one starting inside the other's extent, are tried as written at
+// the same time: runs as long as the distance between their starts, in turn;
+// each that then decodes clean to its end with libjpeg takes those clusters
+// (libjpeg rarely warns inside foreign scan data, so only a decode that ends
+// where the size does confirms a guess). Where two files claim a
 // cluster, the one whose content fits keeps it, else the newer one (it was
 // written over the other), and the other is overwritten. A guess the content
 // cannot confirm is shown as fragmented, never as good.

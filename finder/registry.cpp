@@ -13,6 +13,7 @@
 #include "base/format_text.h"
 #include "base/trace.h"
 #include "finder/cluster_classifier.h"
+#include "finder/content_fit.h"
 #include "finder/deleted_files.h"
 #include "finder/found_file_thumbnail.h"
 #include "finder/jpeg_walk.h"
@@ -180,15 +181,29 @@ bool ClaimOnRegistration(SearchSession& session, DelFileInfo& r, const std::vect
     return true;
 }
 
-// Whether a listed record holds the same file as r: found through an entry
-// and by its signature, with the same start cluster and length.
+// A named record whose bytes its content confirmed: good and checked.
+bool NamedAndConfirmed(const DelFileInfo& r) {
+    return !r.carved && r.state == StateComplete && Confirms(ContentFit(r.contentFit));
+}
+
+// Whether a named and a carved record hold the same picture: the same start
+// cluster and length, or the same start where the named one's content
+// confirmed it (the carved one is then a worse reading of it, cut short or
+// run on by its walk).
+bool SameFile(const DelFileInfo& named, const DelFileInfo& carved) {
+    return named.startCluster == carved.startCluster &&
+           (named.fileSize == carved.fileSize || NamedAndConfirmed(named));
+}
+
+// Whether a listed record holds the same file as r, found the other way
+// (through an entry, by its signature).
 bool SameFileOtherWay(SearchSession& session, const DelFileInfo& r) {
     if (r.fileSize == 0) return false;
     auto& index = r.carved ? session.namedByStart : session.carvedByStart;
     auto [from, to] = index.equal_range(r.startCluster);
     for (auto it = from; it != to; ++it) {
         const DelFileInfo* e = session.gcDelFileList.Get(size_t(it->second));
-        if (e && e->listed && e->fileSize == r.fileSize) return true;
+        if (e && e->listed && e->fileSize != 0 && (r.carved ? SameFile(*e, r) : SameFile(r, *e))) return true;
     }
     return false;
 }
@@ -210,7 +225,7 @@ void Untally(SearchSession& session, const std::string& extension) {
 }
 
 // A file found through its entry after the signature search had listed the
-// same bytes under a generated name: the generated one goes (the named one
+// same picture under a generated name (SameFile): the generated one goes (the named one
 // has the name, folder and date).
 void WithdrawCarvedCopies(SearchSession& session, const DelFileInfo& named) {
     if (named.fileSize == 0) return;
@@ -218,7 +233,7 @@ void WithdrawCarvedCopies(SearchSession& session, const DelFileInfo& named) {
     for (auto it = from; it != to; ++it) {
         session.gcDelFileList.Lock();
         DelFileInfo* e = session.gcDelFileList.Get(size_t(it->second));
-        const bool same = e && e->listed && e->fileSize == named.fileSize;
+        const bool same = e && e->listed && SameFile(named, *e);
         if (same) e->listed = 0;
         const std::string extension = same ? e->extension : std::string();
         session.gcDelFileList.Unlock();

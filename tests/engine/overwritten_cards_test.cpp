@@ -3,7 +3,8 @@
 // holds its own file's bytes, every photo whose clusters nothing overwrote
 // comes back "良" and byte-identical, an older entry whose start cluster a
 // newer photo took is "上書きされています", a photo whose scan data libjpeg
-// finds corrupt is "内容が一致しません", and no photo is listed twice.
+// finds corrupt is "内容が一致しません", and no photo is listed twice (not
+// even as a carved record of another length at a good photo's start).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -83,6 +84,7 @@ void SearchAndCheck(const std::string& image, const std::vector<Shot>& shots) {
     ASSERT_EQ(RunSearch(session, 0, image, options), SearchOk);
 
     std::map<std::vector<uint8_t>, int> copies;
+    std::map<uint64_t, int> carvedAt, goodNamedAt;
     int good = 0;
     for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
         const DelFileInfo* r = session.gcDelFileList.Get(i);
@@ -95,6 +97,7 @@ void SearchAndCheck(const std::string& image, const std::vector<Shot>& shots) {
             if (!r->carved && s.deleted && s.start == r->startCluster && s.bytes.size() == r->fileSize) own = &s;
         }
         SCOPED_TRACE(r->name.value_or("") + " at cluster " + std::to_string(r->startCluster) + ": " + state);
+        (r->carved ? carvedAt : goodNamedAt)[r->startCluster] += r->carved || state == "良";
         if (r->carved) {
             // A carved record called good holds one of the card's photos.
             if (state == "良") {
@@ -126,6 +129,9 @@ void SearchAndCheck(const std::string& image, const std::vector<Shot>& shots) {
         EXPECT_EQ(copies[s.bytes], 1) << s.name << " is not listed exactly once";
     }
     EXPECT_EQ(good, intact);
+    // A carved reading of a photo its entry confirmed, whatever its length, is not listed.
+    for (const auto& [start, count] : goodNamedAt)
+        if (count > 0) EXPECT_EQ(carvedAt.count(start), 0u) << "a carved copy at cluster " << start;
 }
 
 // Photos of different sizes; odd numbers larger than even ones.
@@ -182,6 +188,53 @@ TEST(OverwrittenCards, FatPhotosShotOverDeletedOnesAndDeletedAgain) {
     const std::string image = b.WriteTo(dir, "card.img");
     ASSERT_FALSE(image.empty());
     SearchAndCheck(image, shots);
+}
+
+// Two photos written at the same time, FAT handing each the next free
+// cluster in turn (one by one, or in runs), and a third split around a
+// fourth written before it, all deleted: every one comes back whole and
+// "良", none called overwritten for the clusters the others' guesses cross.
+TEST(OverwrittenCards, FatPhotosWrittenTogetherComeBackWhole) {
+    for (const auto [firstRun, secondRun] : {std::pair{1u, 1u}, {3u, 3u}, {4u, 2u}}) {
+        SCOPED_TRACE("runs of " + std::to_string(firstRun) + " and " + std::to_string(secondRun));
+        FatImageBuilder b(test::FatGeometry::Fat16(8192, 4));
+        std::vector<Shot> shots(4);
+        for (int i = 0; i < 4; ++i) {
+            shots[size_t(i)].name = "IMG_" + std::to_string(2001 + i) + ".JPG";
+            // Larger than the runs tried: tens of clusters each.
+            shots[size_t(i)].bytes = test::MakeTestJpeg(900 + 70 * i, 600 + 30 * i);
+        }
+        std::vector<std::vector<uint32_t>> chains(4);
+        const uint32_t na = b.ClustersFor(shots[0].bytes.size()), nb = b.ClustersFor(shots[1].bytes.size());
+        uint32_t next = 20;
+        for (bool firsts = true; chains[0].size() < na || chains[1].size() < nb; firsts = !firsts) {
+            std::vector<uint32_t>& to = chains[firsts ? 0 : 1];
+            for (uint32_t k = 0; k < (firsts ? firstRun : secondRun) && to.size() < (firsts ? na : nb); ++k)
+                to.push_back(next++);
+        }
+        next += 7;
+        const uint32_t nc = b.ClustersFor(shots[2].bytes.size()), nd = b.ClustersFor(shots[3].bytes.size());
+        for (uint32_t k = 0; k < nc / 2; ++k) chains[2].push_back(next++);
+        for (uint32_t k = 0; k < nd; ++k) chains[3].push_back(next++);
+        for (uint32_t k = nc / 2; k < nc; ++k) chains[2].push_back(next++);
+        auto root = b.Root();
+        for (size_t i = 0; i < 4; ++i) {
+            shots[i].start = chains[i].front();
+            b.WriteChainData(chains[i], shots[i].bytes);
+            test::Entry e;
+            e.name = shots[i].name;
+            e.deleted = true;
+            e.startCluster = chains[i].front();
+            e.size = uint32_t(shots[i].bytes.size());
+            e.date = test::DosDate(2024, 5, 3);
+            e.time = test::DosTime(10, i < 2 ? 10 : int(8 - i), 0);
+            root.Add(e);
+        }
+        test::TempDir dir;
+        const std::string image = b.WriteTo(dir, "card.img");
+        ASSERT_FALSE(image.empty());
+        SearchAndCheck(image, shots);
+    }
 }
 
 TEST(OverwrittenCards, ExfatPhotosShotOverDeletedOnesAndDeletedAgain) {
