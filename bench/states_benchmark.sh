@@ -18,7 +18,10 @@
 # For each card and tool it prints, of the files a user wants back (the
 # deleted ones; all of them after a format): how many come back byte for
 # byte ("exact"), how many of those under their own name ("named") and in
-# their own folder ("folder"), how many records say "良" ("good") and how many
+# their own folder ("folder": where a format took the upper folders' names,
+# Veld's "(フォーマット前のフォルダ)\クラスタ N のフォルダ\..." and The Sleuth
+# Kit's "$OrphanFiles/..." count when the names given end the true path),
+# how many records say "良" ("good") and how many
 # of those hold other bytes than the file their name or state promises
 # ("wrong"), the records listed and how many of them repeat another's bytes
 # ("dups"). "before" is an earlier veld-cli (--before PATH).
@@ -177,13 +180,21 @@ score() {
       # Folders named by their short names keep the dot ("DCIM.").
       h = $1; n = toupper($2); f = $3; gsub(/\\+/, "/", f); gsub(/\.\//, "/", f); sub(/\.$/, "", f); s = $4
       if (n ~ /^[#_?]/) n = substr(n, 2)
+      # Folders whose names were lost: the group and the folders named by
+      # their cluster stand for the unknown upper part of the path.
+      lost = 0
+      if (index(f, "(フォーマット前のフォルダ)") == 1) { f = substr(f, length("(フォーマット前のフォルダ)") + 2); lost = 1 }
+      if (index(f, "$OrphanFiles") == 1) { f = substr(f, length("$OrphanFiles") + 2); lost = 1 }
+      while (f ~ /^クラスタ [0-9]+ のフォルダ/) { sub(/^クラスタ [0-9]+ のフォルダ\/?/, "", f); lost = 1 }
       records++
       if (seen[h]++) dups++
       if (h in wanted) {
         exact[h] = 1
         if ((n in byname) && byname[n] == h) {  # "in" first: a lookup would add the name
           named[h] = 1
-          if (f == folder[h] || substr(f, length(f) - length(folder[h])) == "/" folder[h]) infolder[h] = 1
+          if (f == folder[h] || substr(f, length(f) - length(folder[h])) == "/" folder[h] ||
+              (lost && f != "" && substr(folder[h], length(folder[h]) - length(f)) == "/" f))
+            infolder[h] = 1
         }
       }
       if (s == "良") {
@@ -224,8 +235,6 @@ sleuthkit_rows() {  # IMAGE: every file entry fls lists (live, deleted, orphan),
     inode=${inode%(realloc)}
     local name=${path##*/} dir=
     [[ "$path" == */* ]] && dir=${path%/*}
-    dir=${dir#\$OrphanFiles}
-    dir=${dir#/}
     printf '%s\t%s\t%s\t\n' "$(icat "$1" "$inode" 2> /dev/null | sha256sum | cut -c1-64)" "$name" "$dir"
   done
 }

@@ -5,7 +5,9 @@
 #include "finder/directory_scanner.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -13,7 +15,9 @@
 #include "base/trace.h"
 #include "finder/cluster_classifier.h"
 #include "finder/del_file_info.h"
+#include "finder/deleted_files.h"
 #include "finder/directory_slot.h"
+#include "finder/orphan_folder_group.h"
 #include "finder/registry.h"
 #include "volume/boot_sector.h"
 #include "volume/boot_sector_trace.h"
@@ -127,6 +131,12 @@ bool IsOwnFirstBlock(const uint8_t* block, size_t bytes, uint64_t cluster) {
     return (uint64_t(r.le16(dirent::ClusterHigh)) << 16 | r.le16(dirent::ClusterLow)) == cluster;
 }
 
+// The cluster the ".." entry (the second slot) names; 0 is the root.
+uint64_t DotDotCluster(const uint8_t* block) {
+    ByteReader r(block + dirent::Size, dirent::Size);
+    return uint64_t(r.le16(dirent::ClusterHigh)) << 16 | r.le16(dirent::ClusterLow);
+}
+
 std::string TrimTrailingBlanks(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
@@ -153,6 +163,8 @@ public:
           indent_(size_t(depth > 0 ? depth : 0) * 2, ' ') {}
 
     void Run(uint64_t start, bool fixedRoot);
+    // The folder read is the card's root: its sub-folders' ".." entries say 0.
+    void SetRoot() { root_ = true; }
 
 private:
     void WalkEntries(uint8_t* block, size_t bytes);
@@ -166,9 +178,19 @@ private:
     int depth_;
     bool contiguous_;
     bool lost_;
-    // The block being walked is a lost folder's own first cluster: entries
-    // in it that look live are lost with the folder.
-    bool ownBlock_ = false;
+    // A lost folder read through the FAT chain the card still holds for it
+    // (its first cluster allocated, no live entry leading there).
+    bool chainHolds_ = false;
+    bool root_ = false;
+    uint64_t start_ = 0;
+    // A lost sub-folder's ".." must name the folder its entry stood in
+    // (parentLink_, 0 for the root); else its first cluster went to another
+    // folder, which is read where its own ".." places it.
+    std::optional<uint64_t> parentLink_;
+    // The block being walked is still the lost folder's own (its first
+    // cluster with "." naming it, or a continuation that parses as entries):
+    // entries in it that look live are lost with the folder.
+    bool lostBlock_ = false;
     std::string path_;
     std::string indent_;
 
@@ -180,6 +202,7 @@ private:
 };
 
 void FolderScan::Run(uint64_t start, bool fixedRoot) {
+    start_ = start;
     ByteReader b(boot_.data(), boot_.size());
     const uint32_t bytesPerSector = b.le16(bpb::BytesPerSector);
     const uint32_t sectorsPerCluster = b.u8(bpb::SectorsPerCluster);
@@ -203,6 +226,16 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
     }
     if (session_.directoryPhase.load()) {
         session_.progress.Report(PhaseFolder, -1, "フォルダ検索 " + path_);
+    }
+
+    // A lost folder follows its FAT chain where the card still holds it (its
+    // first cluster allocated though no live entry reached it: a root
+    // rewritten with the FATs intact), else takes the clusters after its
+    // first. A search over part of the card has not read the live tree, so
+    // there an allocated cluster may be a live folder's and keeps its rule.
+    if (lost_ && !fixedRoot) {
+        chainHolds_ = session_.options.rangeOnly == 0 && AllocatedOnCard(map, start);
+        contiguous_ = !chainHolds_;
     }
 
     std::vector<uint64_t> chain;  // the FAT chain
@@ -239,6 +272,9 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
             // it was walked then as well (or by its own scan), and reading it
             // again would make a run of folder-like clusters cost quadratic time.
             if (DirectoryBlockScanned(map, cluster)) break;
+            // Taken one after another, a folder's clusters end where the card
+            // gives one to another file.
+            if (contiguous_ && i > 0 && AllocatedOnCard(map, cluster)) break;
             offset = ClusterOffset(volume_, cluster);
         }
 
@@ -253,18 +289,26 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
         // holds no entry with a name is not part of it.
         if (contiguous_ && !BlockHasNamedEntry(block.data(), bytes)) acceptable = false;
         if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes)) break;
+        // A cluster after the first that begins with "." and ".." is another
+        // folder's first one.
+        if (i > 0 && HasDotEntries(block.data(), bytes)) break;
+        if (i == 0 && lost_ && parentLink_ && !(IsOwnFirstBlock(block.data(), bytes, cluster) &&
+                                                 DotDotCluster(block.data()) == *parentLink_))
+            break;
         if (!acceptable) break;
         if (!fixedRoot) MarkDirectoryBlockScanned(session_.clusterMap, cluster);
+        if (!fixedRoot && i == 0) session_.folderPaths.emplace(start, path_);
 
         blockFiles_ = 0;
         blockFolders_ = 0;
-        // Only a cluster the card calls free: a live folder's own block
-        // (a search over part of the card meets those too) keeps its rule.
-        ownBlock_ = lost_ && !fixedRoot && i == 0 && !AllocatedOnCard(map, cluster) &&
-                    IsOwnFirstBlock(block.data(), bytes, cluster);
+        // Only a cluster the card calls free, or one of the chain it still
+        // holds for a lost folder: a live folder's own block (a search over
+        // part of the card meets those too) keeps its rule.
+        lostBlock_ = lost_ && !fixedRoot && (chainHolds_ || !AllocatedOnCard(map, cluster)) &&
+                     (i == 0 ? IsOwnFirstBlock(block.data(), bytes, cluster) : LooksLikeDirectoryBlock(block.data(), bytes));
         WalkEntries(block.data(), bytes);
         if (blockFiles_ + blockFolders_ > 0 && !fixedRoot)
-            SetClusterState(session_.clusterMap, cluster, contiguous_ ? ClusterUse::DeletedFolder : ClusterUse::LiveFolder);
+            SetClusterState(session_.clusterMap, cluster, lost_ ? ClusterUse::DeletedFolder : ClusterUse::LiveFolder);
         if (end_) break;
     }
     TraceLine("%s<<End OF Dir", indent_.c_str());
@@ -292,12 +336,12 @@ void FolderScan::WalkEntries(uint8_t* block, size_t bytes) {
             first = '#';
         }
 
-        // An entry that looks live in a deleted folder's own first cluster
-        // went with the folder (only the folder's entry was marked); one
-        // among the consecutive clusters after it means those clusters
-        // belong to something else by now.
+        // An entry that looks live in a lost folder's own cluster went with
+        // the folder (only the folder's entry was marked, or the root that
+        // led to it was rewritten); one in a cluster that is not surely the
+        // folder's means that cluster belongs to something else by now.
         if (lost_ && !deleted && attributes != lfn::Attribute && first != '#' && first != '.') {
-            if (ownBlock_) {
+            if (lostBlock_) {
                 deleted = true;
             } else if (contiguous_) {
                 end_ = true;
@@ -390,10 +434,90 @@ void FolderScan::Descend(const DirEntry& entry, const std::string& longName) {
     path += longName.empty() ? ShortComponent(entry) : longName;
 
     FolderScan sub(session_, context_, depth_ + 1, contiguous_, path, lost_ || entry[0] == '#');
+    sub.parentLink_ = root_ ? 0 : start_;
     sub.Run(start, false);
 }
 
+// The parent a folder's first cluster names in its ".." entry (0: the root),
+// when the cluster begins with "." naming itself and ".."; nothing else.
+std::optional<uint64_t> ParentLink(SearchSession& session, uint64_t cluster) {
+    DiskVolume& volume = *session.volume;
+    const uint64_t lastCluster = volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 1 : 0;
+    const ClusterMap& map = session.clusterMap;
+    if (cluster < 2 || cluster > lastCluster || (map.present && cluster >= map.size())) return std::nullopt;
+    uint8_t dots[2 * dirent::Size];
+    uint32_t done = 0;
+    const int64_t offset = ClusterOffset(volume, cluster);
+    if (volume.clusterSize < sizeof dots || offset < 0 ||
+        !DiskIO_ReadAt(&volume, uint64_t(offset), dots, sizeof dots, &done) || done < sizeof dots)
+        return std::nullopt;
+    if (!IsOwnFirstBlock(dots, sizeof dots, cluster)) return std::nullopt;
+    return DotDotCluster(dots);
+}
+
+// The folder text a lost folder's entries go under and the folder to read
+// for it: from the cluster, ".." links are followed up through folders no
+// scan has read yet (at most kMaxDepth, never round a loop) to the first
+// one whose parent was read (under that parent's text) or is gone (the
+// root, which a format rewrote, or a link to what is no folder: under the
+// group). That top folder's own name is lost with its parent's entry.
+std::pair<uint64_t, std::string> PlaceLostFolder(SearchSession& session, uint64_t cluster) {
+    std::unordered_set<uint64_t> met{cluster};
+    uint64_t top = cluster;
+    std::string above = kOrphanFolderGroup;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        const std::optional<uint64_t> parent = ParentLink(session, top);
+        if (!parent || *parent == 0) break;
+        if (auto known = session.folderPaths.find(*parent); known != session.folderPaths.end()) {
+            above = known->second;
+            break;
+        }
+        if (!met.insert(*parent).second || DirectoryBlockScanned(session.clusterMap, *parent) ||
+            !ParentLink(session, *parent))
+            break;
+        top = *parent;
+    }
+    std::string path = above;
+    if (!path.empty()) path += '\\';
+    return {top, path + UnnamedFolderName(top)};
+}
+
 }  // namespace
+
+void ScanLostFolder(SearchSession& session, uint64_t cluster) {
+    if (!session.volume) return;
+    // The folder's files are decided together, as in the directory passes,
+    // also when a damaged folder ends the scan with an exception.
+    struct Hold {
+        SearchSession& session;
+        const bool holding = session.holdDeletedFiles;
+        explicit Hold(SearchSession& s) : session(s) { session.holdDeletedFiles = true; }
+        ~Hold() {
+            if (holding) return;
+            try {
+                RegisterHeldFiles(session);
+            } catch (...) {
+                session.holdDeletedFiles = false;
+                session.pendingFiles.clear();
+            }
+        }
+    } hold(session);
+    // Each round reads one folder above the cluster, with the folders its
+    // entries lead to; a folder whose entry is gone from the one above is
+    // read in a later round, under that one. Every round reads a folder not
+    // read before, so the line up (at most kMaxDepth) bounds them.
+    for (int round = 0; round <= kMaxDepth && !session.Cancelled(); ++round) {
+        if (DirectoryBlockScanned(session.clusterMap, cluster)) break;
+        auto [top, path] = PlaceLostFolder(session, cluster);
+        if (DirectoryBlockScanned(session.clusterMap, top)) break;
+        TraceLine(">>Search Lost Dir %llu as %s", (unsigned long long)top, path.c_str());
+        ScanContext context;
+        context.visited.insert(top);
+        FolderScan scan(session, context, 0, true, path, true);
+        scan.Run(top, false);
+        if (top == cluster || !DirectoryBlockScanned(session.clusterMap, top)) break;
+    }
+}
 
 int ScanDirectory(SearchSession& session, uint64_t start, int depth, bool fixedRoot, bool contiguous,
                   const std::string& path) {
@@ -408,7 +532,14 @@ int ScanDirectory(SearchSession& session, uint64_t start, int depth, bool fixedR
 int ScanFatRoot(SearchSession& session) {
     if (!session.volume) return 0;
     const BootSector& boot = session.volume->bootSector;
-    return ScanDirectory(session, RootDirectoryPosition(boot), 0, !IsFat32Layout(boot), false, "");
+    const uint64_t start = RootDirectoryPosition(boot);
+    const bool fixedRoot = !IsFat32Layout(boot);
+    ScanContext context;
+    if (!fixedRoot) context.visited.insert(start);
+    FolderScan scan(session, context, 0, false, "");
+    scan.SetRoot();
+    scan.Run(start, fixedRoot);
+    return 0;
 }
 
 }  // namespace veld

@@ -15,6 +15,13 @@ namespace veld {
 // Returns 0.
 int ScanDirectory(SearchSession& session, uint64_t start, int depth, bool fixedRoot, bool contiguous,
                   const std::string& path);
+// Reads a folder-like cluster the directory passes did not reach (a folder
+// whose entry, or whose parent's, is gone) in its place: a cluster whose
+// "." names it is read under the folder its ".." names, when that one was
+// read; else the line of such folders above it is followed up to the first
+// whose parent is gone, which is listed under kOrphanFolderGroup by its
+// first cluster (finder/orphan_folder_group.h). Each folder is read once.
+void ScanLostFolder(SearchSession& session, uint64_t cluster);
 // Scans the live tree of the session's FAT volume from its root: the fixed
 // root area of FAT12/16, or the root cluster of FAT32. Returns 0.
 int ScanFatRoot(SearchSession& session);

@@ -143,6 +143,10 @@ struct SearchSession {
     // consecutive clusters: start cluster -> last cluster. The signature
     // search does not walk them again.
     std::unordered_map<uint64_t, uint64_t> checkedRuns;
+    // Folders read as directories (FAT), by first cluster: the folder text
+    // their entries are listed under. A folder found in free space is placed
+    // under the folder its ".." entry names when that one is here.
+    std::unordered_map<uint64_t, std::string> folderPaths;
 
     // The state code the most recent RegisterFoundFile decided (also for
     // records it released), for the trace and the tests.

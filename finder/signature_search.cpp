@@ -176,7 +176,12 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
             if (cls == ContentClass::Folder) {
                 if (fatFolders) {
                     try {
-                        ScanDirectory(session, c, 0, false, true, "");
+                        // A search over part of the card has not read the tree: what
+                        // it meets is read where it is, without a place in it.
+                        if (session.options.rangeOnly)
+                            ScanDirectory(session, c, 0, false, true, "");
+                        else
+                            ScanLostFolder(session, c);
                     } catch (...) {
                         // A damaged folder must not end the search.
                         TraceLine("ERROR signature search: folder scan of cluster %llu failed: %s", (unsigned long long)c,

@@ -72,7 +72,10 @@ void ScanDeletedFolders(SearchSession& session) {
             continue;
         }
         TraceLine(">>Search Del Dir %s", name.c_str());
-        ScanDirectory(session, start, 0, false, true, "");
+        // Its files are listed under it, in the folder its entry stood in.
+        std::string path = folder->folder.value_or(std::string());
+        if (!path.empty()) path += '\\';
+        ScanDirectory(session, start, 0, false, true, path + name);
     }
 }
 
@@ -148,6 +151,9 @@ int RunSearch(SearchSession& session, char driveLetter, const std::string& image
 int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
     if (!session.volume) return SearchOpenFailed;
     DiskVolume& volume = *session.volume;
+    // The passes read the options from the session (a search over part of
+    // the card places the folders it meets differently).
+    if (&options != &session.options) session.options = options;
 
     if (!volume.accessNote.empty()) TraceLine("%s", volume.accessNote.c_str());
     if (!volume.partitionNote.empty()) TraceLine("%s", volume.partitionNote.c_str());

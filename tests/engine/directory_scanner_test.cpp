@@ -12,6 +12,7 @@
 #include "base/search_progress.h"
 #include "finder/cluster_classifier.h"
 #include "finder/directory_scanner.h"
+#include "finder/orphan_folder_group.h"
 #include "finder/registry.h"
 #include "finder/search_session.h"
 #include "support/fat_image_builder.h"
@@ -202,8 +203,8 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     b.Root().Add(dir);
     b.SetFat(5, b.EndOfChain());
     b.Dir({5}).Add(DeletedEmpty("LOST.TXT"));
-    // A deleted folder keeps its dot entries: its first cluster is read in
-    // chain mode and becomes a live directory cluster.
+    // A deleted folder keeps its dot entries: its first cluster is read and
+    // becomes a deleted directory cluster.
     auto root = b.Root();
     root.Skip(1);
     root.AddDeletedDir("OLDDIR", 7).Add(DeletedEmpty("KEPT.TXT"));
@@ -215,31 +216,78 @@ TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(*listed[0].folder, "#LDDIR.");
     EXPECT_EQ(ClusterState(session.clusterMap, 5), ClusterUse::Empty);
-    EXPECT_EQ(ClusterState(session.clusterMap, 7), ClusterUse::LiveFolder);
+    EXPECT_EQ(ClusterState(session.clusterMap, 7), ClusterUse::DeletedFolder);
     ASSERT_EQ(session.DelFolderList.Count(), 1u);
     EXPECT_EQ(session.DelFolderList.Get(0)->startCluster, 7u);
 }
 
-TEST_F(ScannerTest, ContiguousModeStopsAtFirstLiveEntry) {
-    FatImageBuilder b(FatGeometry::Fat16(8192, 1));  // 16 entries per cluster
-    DirWriter folder = b.Dir({20, 21});
-    folder.AddDotEntries(0);
-    for (int i = 0; i < 14; ++i) folder.Add(DeletedEmpty("D" + std::to_string(i) + ".TXT"));
-    folder.Add(DeletedEmpty("D14.TXT"));  // first slot of cluster 21
-    Entry live;
-    live.name = "LIVE.TXT";
-    folder.Add(live);
-    folder.Add(DeletedEmpty("D15.TXT"));
-    Use(b);
-    ScanContiguous(20);
+// A lost folder's clusters taken one after another: a free one that parses
+// as entries is still the folder's, and an entry in it that looks live went
+// with the folder; one the card gives to a file ends the folder.
+TEST_F(ScannerTest, ContiguousModeTakesFreeContinuationsAndStopsAtAnAllocatedOne) {
+    for (bool allocated : {false, true}) {
+        SCOPED_TRACE(allocated ? "second cluster allocated" : "second cluster free");
+        session.ClearFoundFileLists();
+        FatImageBuilder b(FatGeometry::Fat16(8192, 1));  // 16 entries per cluster
+        DirWriter folder = b.Dir({20, 21});
+        folder.AddDotEntries(0);
+        for (int i = 0; i < 14; ++i) folder.Add(DeletedEmpty("D" + std::to_string(i) + ".TXT"));
+        folder.Add(DeletedEmpty("D14.TXT"));  // first slot of cluster 21
+        Entry live;
+        live.name = "LIVE.TXT";
+        folder.Add(live);
+        folder.Add(DeletedEmpty("D15.TXT"));
+        if (allocated) b.SetFat(21, b.EndOfChain());
+        Use(b);
+        ScanContiguous(20);
 
-    auto names = ListedNames();
-    EXPECT_EQ(names.size(), 15u);
-    EXPECT_TRUE(names.count("#14     .TXT"));
-    EXPECT_FALSE(names.count("#15     .TXT"));
-    EXPECT_EQ(ClusterState(session.clusterMap, 20), ClusterUse::DeletedFolder);
-    EXPECT_EQ(ClusterState(session.clusterMap, 21), ClusterUse::DeletedFolder);
-    EXPECT_EQ(ClusterState(session.clusterMap, 22), ClusterUse::Empty);
+        auto names = ListedNames();
+        EXPECT_EQ(names.size(), allocated ? 14u : 17u);
+        EXPECT_EQ(names.count("#14     .TXT"), allocated ? 0u : 1u);
+        EXPECT_EQ(names.count("LIVE    .TXT"), allocated ? 0u : 1u);
+        EXPECT_EQ(ClusterState(session.clusterMap, 20), ClusterUse::DeletedFolder);
+        EXPECT_EQ(ClusterState(session.clusterMap, 21), allocated ? ClusterUse::Empty : ClusterUse::DeletedFolder);
+        EXPECT_EQ(ClusterState(session.clusterMap, 22), ClusterUse::Empty);
+    }
+}
+
+// Folders of a card whose root was rewritten: one whose first cluster the
+// FAT still allocates is read along its chain (not the cluster after it);
+// one whose entry is gone from its parent is listed inside that parent by
+// its ".." link, both named by their clusters, whichever is met first; each
+// file once.
+TEST_F(ScannerTest, LostFoldersFollowTheirChainAndArePlacedByTheirParentLinks) {
+    for (bool childFirst : {false, true}) {
+        SCOPED_TRACE(childFirst ? "child met first" : "parent met first");
+        session.ClearFoundFileLists();
+        FatImageBuilder b(FatGeometry::Fat16(8192, 1));  // 16 entries per cluster
+        DirWriter top = b.Dir({30, 40});
+        top.AddDotEntries(0);
+        for (int i = 0; i < 15; ++i) {
+            Entry file;
+            file.name = "A" + std::to_string(i) + ".TXT";
+            top.Add(file);  // the last one in cluster 40
+        }
+        b.SetFat(30, 40);
+        b.SetFat(40, b.EndOfChain());
+        DirWriter child = b.Dir({50});
+        child.AddDotEntries(30);
+        Entry inner;
+        inner.name = "CHILD.TXT";
+        child.Add(inner);
+        Use(b);
+        if (childFirst) ScanLostFolder(session, 50);
+        ScanLostFolder(session, 30);
+        ScanLostFolder(session, 50);
+
+        const std::string topFolder = std::string(kOrphanFolderGroup) + "\\" + UnnamedFolderName(30);
+        std::map<std::string, std::string> folderOf;
+        for (auto& r : Listed()) folderOf[*r.name] = *r.folder;
+        EXPECT_EQ(Listed().size(), 16u);
+        EXPECT_EQ(folderOf["A0      .TXT"], topFolder);
+        EXPECT_EQ(folderOf["A14     .TXT"], topFolder);
+        EXPECT_EQ(folderOf["CHILD   .TXT"], topFolder + "\\" + UnnamedFolderName(50));
+    }
 }
 
 // A deleted folder whose own entries still look live (only the folder's

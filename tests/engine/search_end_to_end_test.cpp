@@ -9,9 +9,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <sstream>
 
+#include "finder/orphan_folder_group.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
 
@@ -77,13 +80,24 @@ struct TripCard {
         return name == "IMG_0001.JPG" ? "#MG_0001.JPG" : name;
     }
 
-    std::string Build(int fatType) {
+    std::vector<uint8_t> movedPicture;  // TOP/LOW/moved picture.jpg, with movedFolder
+
+    // movedFolder: first a folder LOW with a picture is moved into TOP, made
+    // after it, so that a folder lies before its parent on the card.
+    std::string Build(int fatType, bool movedFolder = false) {
         MkfsOptions options;
         options.fatType = fatType;
         options.sizeKiB = fatType == 32 ? 40 * 1024 : 16 * 1024;
         options.sectorsPerCluster = fatType == 32 ? 1 : 4;
         if (auto why = MakeFatImage(image, options); !why.empty()) return why;
         MtoolsImage card(image);
+        if (movedFolder) {
+            movedPicture = MakeTestJpeg(200, 150);
+            for (auto why : {card.Mkdir("LOW"), card.PutBytes("LOW/moved picture.jpg", movedPicture), card.Mkdir("TOP")})
+                if (!why.empty()) return why;
+            CommandResult move = RunCommand({"mmove", "-i", image, "::/LOW", "::/TOP/"}, {"MTOOLS_SKIP_CHECK=1"});
+            if (move.exitCode != 0) return "mmove: " + move.err;
+        }
         for (const char* d : {"DCIM", "DCIM/100VELD", "DCIM/101TRIP", "MISC"})
             if (auto why = card.Mkdir(d); !why.empty()) return why;
 
@@ -190,12 +204,49 @@ TEST_P(SearchEndToEnd, DeletedPicturesListedByLongNameAndSavedByteIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(FatTypes, SearchEndToEnd, ::testing::Values(16, 32));
 
-TEST(SearchEndToEndRecovery, QuickFormattedCardYieldsPicturesByCarving) {
+// fls -r -p on an image: (folder, name) of every regular file it lists.
+std::vector<std::pair<std::string, std::string>> SleuthKitFiles(const std::string& image,
+                                                                 std::vector<std::string>* inodes) {
+    std::vector<std::pair<std::string, std::string>> files;
+    std::istringstream lines(RunCommand({"fls", "-r", "-p", image}).out);
+    for (std::string line; std::getline(lines, line);) {
+        // "r/r * 37:\t$OrphanFiles/100VELD/IMG_0001.JPG"
+        const size_t colon = line.find(":\t");
+        if (line.size() < 3 || line[2] != 'r' || colon == std::string::npos) continue;
+        std::string path = line.substr(colon + 2);
+        const size_t slash = path.rfind('/');
+        files.emplace_back(slash == std::string::npos ? "" : path.substr(0, slash), path.substr(slash + 1));
+        inodes->push_back(line.substr(line.rfind(' ', colon) + 1, colon - line.rfind(' ', colon) - 1));
+    }
+    return files;
+}
+
+// A name or folder path compared across tools: "/" for "\\", no blanks, no
+// trailing dots, upper case, and the first character of each part dropped
+// (a deleted name's first byte is "#" here, "_" there).
+std::string Comparable(const std::string& text) {
+    std::string out, part;
+    auto flush = [&] {
+        while (!part.empty() && part.back() == '.') part.pop_back();
+        if (!out.empty()) out += '/';
+        out += part.empty() ? part : part.substr(1);
+        part.clear();
+    };
+    for (char c : text) {
+        if (c == '\\' || c == '/') flush();
+        else if (c != ' ') part += char(std::toupper(static_cast<unsigned char>(c)));
+    }
+    flush();
+    return out;
+}
+
+TEST_P(SearchEndToEnd, QuickFormattedCardKeepsNamesAndFoldersTheSleuthKitFinds) {
     if (auto why = MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
     TripCard card;
-    ASSERT_EQ(card.Build(16), "");
+    ASSERT_EQ(card.Build(GetParam(), true), "");
     // A quick format writes a new boot sector, FAT and root; the data stays.
-    ASSERT_EQ(RunCommand({FindTool("mkfs.fat"), "-F", "16", "-s", "4", card.image}).exitCode, 0);
+    ASSERT_EQ(RunCommand({FindTool("mkfs.fat"), "-F", std::to_string(GetParam()), "-s", GetParam() == 32 ? "1" : "4",
+                          card.image}).exitCode, 0);
     CommandResult run;
     auto records = SearchJson({"--save", card.dir.File("saved")}, card.image, &run);
     for (const auto& [name, bytes] : card.deletedPictures) {
@@ -203,6 +254,46 @@ TEST(SearchEndToEndRecovery, QuickFormattedCardYieldsPicturesByCarving) {
         for (const auto& [foundName, r] : records) copies += ReadAll(Str(r, "saved")) == bytes;
         EXPECT_EQ(copies, 1) << name << " is not recovered once after the quick format\n" << run.out;
     }
+    // The top folder (DCIM) was named in the rewritten root: its folders are
+    // listed and saved under the group, the folders below by their own names.
+    const std::string group = kOrphanFolderGroup;
+    ASSERT_TRUE(records.count("結婚式の写真.jpg")) << run.out;
+    const QJsonObject& wedding = records["結婚式の写真.jpg"];
+    const std::string unnamed = group + "\\クラスタ ";
+    EXPECT_EQ(Str(wedding, "folder").rfind(unnamed, 0), 0u) << Str(wedding, "folder");
+    EXPECT_TRUE(Str(wedding, "folder").ends_with(" のフォルダ\\100VELD.")) << Str(wedding, "folder");
+    EXPECT_NE(Str(wedding, "saved").find("/" + group + "/"), std::string::npos) << Str(wedding, "saved");
+    ASSERT_TRUE(records.count("moved picture.jpg")) << run.out;
+    const std::string movedFolder = Str(records["moved picture.jpg"], "folder");
+    EXPECT_TRUE(movedFolder.rfind(unnamed, 0) == 0 && movedFolder.ends_with(" のフォルダ\\LOW.")) << movedFolder;
+    EXPECT_EQ(ReadAll(Str(records["moved picture.jpg"], "saved")), card.movedPicture);
+
+    // Every file The Sleuth Kit finds after the format is listed here with
+    // its bytes, its name and the folders it names.
+    if (FindTool("fls").empty() || FindTool("icat").empty()) GTEST_SKIP() << "fls/icat (sleuthkit) are missing";
+    std::vector<std::string> inodes;
+    const auto sleuthKit = SleuthKitFiles(card.image, &inodes);
+    int cross = 0;
+    for (size_t k = 0; k < sleuthKit.size(); ++k) {
+        const auto& [folder, name] = sleuthKit[k];
+        if (folder.rfind("$OrphanFiles", 0) != 0) continue;
+        const std::string bytes = RunCommand({"icat", card.image, inodes[k]}).out;
+        if (bytes.empty()) continue;
+        const QJsonObject* same = nullptr;
+        for (const auto& [foundName, r] : records) {
+            const auto saved = ReadAll(Str(r, "saved"));
+            if (std::string(saved.begin(), saved.end()) == bytes) same = &r;
+        }
+        ASSERT_TRUE(same) << folder << "/" << name << " (The Sleuth Kit) is not listed\n" << run.out;
+        ++cross;
+        EXPECT_EQ(Comparable(Str(*same, "name")), Comparable(name)) << folder << "/" << name;
+        // Its folders below the lost top one end ours.
+        const std::string theirs = Comparable(folder.substr(std::string("$OrphanFiles").size()));
+        const std::string ours = Comparable(Str(*same, "folder"));
+        EXPECT_EQ(ours.substr(ours.size() - std::min(ours.size(), theirs.size())), theirs)
+            << Str(*same, "folder") << " against " << folder << "/" << name;
+    }
+    EXPECT_GE(cross, 3) << "fls found too few files to compare";
 }
 
 TEST(SearchEndToEndRecovery, CardWithZeroedFirstSectorIsSearchedAsRawSectors) {
