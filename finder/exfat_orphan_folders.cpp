@@ -76,10 +76,6 @@ bool LooksLikeExfatFolderCluster(std::span<const uint8_t> bytes, const ExfatBoot
     return false;
 }
 
-std::string UnnamedOrphanFolderName(uint64_t firstCluster) {
-    return "クラスタ " + std::to_string(firstCluster) + " のフォルダ";
-}
-
 struct ExfatOrphanFolders::Impl {
     struct Node {
         uint64_t first = 0;
@@ -125,7 +121,7 @@ struct ExfatOrphanFolders::Impl {
         std::string path;
         for (int step = 0; step <= kMaxDepth + 1; ++step) {
             const Node& node = nodes[n];
-            const std::string name = node.name.empty() ? UnnamedOrphanFolderName(node.first) : node.name;
+            const std::string name = node.name.empty() ? UnnamedFolderName(node.first) : node.name;
             path = path.empty() ? name : name + "\\" + path;
             if (node.parent < 0) break;
             n = size_t(node.parent);

@@ -30,10 +30,6 @@ namespace veld {
 // cluster in the heap (or none with no data).
 bool LooksLikeExfatFolderCluster(std::span<const uint8_t> bytes, const ExfatBoot& boot);
 
-// The name of a folder cut off by a format whose own name is unknown (only
-// its parent's entry held it): its first cluster.
-std::string UnnamedOrphanFolderName(uint64_t firstCluster);
-
 class ExfatOrphanFolders {
 public:
     // Does nothing unless the session's volume is exFAT.

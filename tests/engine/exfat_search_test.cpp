@@ -380,7 +380,7 @@ TEST(ExfatQuickFormat, FoldersComeBackWithTheirNamesWhicheverComesFirst) {
         SearchOptions options;
         options.flags = 0;
         ASSERT_EQ(RunSearch(session, 0, card.path(), options), SearchOk);
-        const std::string top = std::string(kOrphanFolderGroup) + "\\" + UnnamedOrphanFolderName(dcimAt) + "\\";
+        const std::string top = std::string(kOrphanFolderGroup) + "\\" + UnnamedFolderName(dcimAt) + "\\";
         std::set<std::string> listed;
         for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
             const DelFileInfo* r = session.gcDelFileList.Get(i);
