@@ -66,6 +66,16 @@ struct Throttle {
     bool Throttled(int fd) const {
         return active && fd >= 0 && fd < 16 * 64 && (throttledFds[fd / 64].load() >> (fd % 64) & 1);
     }
+    // A descriptor made a copy of another (dup2, dup3: dd reads its input
+    // as descriptor 0) reads what the other reads.
+    void Copied(int from, int to) {
+        if (!active || to < 0 || to >= 16 * 64) return;
+        const uint64_t bit = uint64_t(1) << (to % 64);
+        if (Throttled(from))
+            throttledFds[to / 64].fetch_or(bit);
+        else
+            throttledFds[to / 64].fetch_and(~bit);
+    }
     void Opened(int fd) {
         if (!active || fd < 0 || fd >= 16 * 64) return;
         struct stat st {};
@@ -168,6 +178,20 @@ int openat64(int dir, const char* path, int flags, ...) {
     static auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
     const int fd = next(dir, path, flags, mode);
     TheThrottle().Opened(fd);
+    return fd;
+}
+
+int dup2(int from, int to) {
+    static auto next = Next<int (*)(int, int)>("dup2");
+    const int fd = next(from, to);
+    if (fd >= 0) TheThrottle().Copied(from, fd);
+    return fd;
+}
+
+int dup3(int from, int to, int flags) {
+    static auto next = Next<int (*)(int, int, int)>("dup3");
+    const int fd = next(from, to, flags);
+    if (fd >= 0) TheThrottle().Copied(from, fd);
     return fd;
 }
 
