@@ -10,8 +10,10 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <utility>
 
@@ -556,22 +558,28 @@ int ThumbnailGrid::TimerTick() {
 
 void ThumbnailGrid::decodeBatch(std::shared_ptr<DecodeBatch> batch) {
     batch_ = batch;
-    decoder_.setMaxThreadCount(1);
-    decoder_.start([this, batch] {
-        for (DecodeBatch::Item& item : batch->items) {
-            if (!item.bytes) continue;
-            try {
-                item.thumbnail = item.edge ? DecodeFoundFileThumbnail(*item.bytes, item.edge)
-                                           : DecodeFoundFileThumbnail(*item.bytes);
-            } catch (...) {
-                item.thumbnail.reset();
+    // The pictures of a batch are decoded on every core at once; the last
+    // one done hands the batch back.
+    decoder_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    auto left = std::make_shared<std::atomic<size_t>>(batch->items.size());
+    for (size_t i = 0; i < batch->items.size(); ++i) {
+        decoder_.start([this, batch, left, i] {
+            DecodeBatch::Item& item = batch->items[i];
+            if (item.bytes) {
+                try {
+                    item.thumbnail = item.edge ? DecodeFoundFileThumbnail(*item.bytes, item.edge)
+                                               : DecodeFoundFileThumbnail(*item.bytes);
+                } catch (...) {
+                    item.thumbnail.reset();
+                }
+                item.bytes.reset();
             }
-            item.bytes.reset();
-        }
-        // Back on the interface thread; dropped with this object when it is
-        // destroyed first (its destructor waits for this function).
-        QMetaObject::invokeMethod(this, [this, batch] { takeDecoded(batch); }, Qt::QueuedConnection);
-    });
+            if (--*left > 0) return;
+            // Back on the interface thread; dropped with this object when it
+            // is destroyed first (its destructor waits for the decoders).
+            QMetaObject::invokeMethod(this, [this, batch] { takeDecoded(batch); }, Qt::QueuedConnection);
+        });
+    }
 }
 
 void ThumbnailGrid::takeDecoded(const std::shared_ptr<DecodeBatch>& batch) {

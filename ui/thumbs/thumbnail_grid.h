@@ -96,7 +96,7 @@ public:
     int anchorCell() const { return anchor_; }
 
     // One tick of the timer: a pending open, else up to ten thumbnails of
-    // the load queue, read and handed to the decoding thread (none while the
+    // the load queue, read and handed to the decoding threads (none while the
     // last ones are still being decoded). Returns the number handed over;
     // thumbnailsMade tells when they are back.
     int TimerTick();
@@ -187,13 +187,13 @@ private:
     // Records whose thumbnail was released to keep the bound.
     std::unordered_set<int> released_;
     int registrationHeld_ = 0;
-    // The batch handed to the decoding thread, until it comes back.
+    // The batch handed to the decoding threads, until it comes back.
     std::shared_ptr<DecodeBatch> batch_;
     // Counts the times the found files were emptied: a batch read before
     // that has nothing to give back.
     int generation_ = 0;
-    // Last member: destroyed first, it waits for a running decode, which
-    // only touches its batch.
+    // Last member: destroyed first, it waits for the running decodes, which
+    // only touch their batch.
     QThreadPool decoder_;
 };
 
