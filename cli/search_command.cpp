@@ -2,7 +2,8 @@
 // worker with the options the options dialog would produce), lists what it
 // found, and optionally saves it. With --json (and no --save) each record is
 // written as soon as it is found, so a long search shows results before it
-// ends and one that is stopped keeps them.
+// ends and one that is stopped keeps them; what the search's end changed in
+// a record already written follows as a revision.
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/record_json.h"
+#include "cli/streamed_records.h"
 #include "cli/terminal_text.h"
 #include "platform/finish_waiter.h"
 #include "search/extraction.h"
@@ -326,6 +328,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     // (and its thumbnail is settled, which its record tells).
     const bool stream = a.json && a.saveDir.empty();
     size_t streamed = 0;
+    StreamedRecords written;
     auto streamFound = [&](bool all) {
         for (;; ++streamed) {
             if (!all && session.ThumbnailPending(streamed)) break;
@@ -334,7 +337,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             if (!record->listed) continue;  // withdrawn: the same file as another record
             // Standard output on the same terminal: the progress line steps aside.
             if (terminal && ::isatty(STDOUT_FILENO)) progress.Clear();
-            std::printf("%s\n", FoundFileJson(*record, std::nullopt).c_str());
+            std::printf("%s\n", written.Line(*record).c_str());
             std::fflush(stdout);
         }
     };
@@ -369,7 +372,16 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     size_t saved = 0, failed = 0;
     bool saveStopped = false;
     if (!a.json) std::printf("%s\n", FoundFileHeaderLine().c_str());
-    if (stream) streamFound(true);
+    if (stream) {
+        // What the end of the search changed in records already written.
+        for (size_t i = 0; i < streamed; ++i) {
+            std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i);
+            if (!record) continue;
+            if (std::optional<std::string> revision = written.Revision(*record))
+                std::printf("%s\n", revision->c_str());
+        }
+        streamFound(true);
+    }
     for (size_t i = stream ? count : 0; i < count; ++i) {
         std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i);
         if (!record || !record->listed) continue;

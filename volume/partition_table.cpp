@@ -6,6 +6,7 @@
 
 #include "volume/boot_sector_kind.h"
 #include "base/byte_reader.h"
+#include "base/trace.h"
 #include "volume/utf16_text.h"
 
 namespace veld {
@@ -267,11 +268,17 @@ void AddLogicalPartitions(PartitionTable& table, uint64_t sourceSize, const Sect
         uint64_t ebr = extStart;
         // Each next EBR must lie after the one before it inside the extended
         // partition, so the chain cannot loop; a record that breaks a rule
-        // ends it, keeping the partitions found before.
+        // ends it (traced), keeping the partitions found before.
+        auto endChain = [&](const char* why) {
+            TraceLine("EBR at byte %llu: %s; the logical partitions end here", static_cast<unsigned long long>(ebr), why);
+        };
         for (int k = 0; k < mbr::MaxLogical && ebr + unit <= extEnd; ++k) {
             const std::vector<uint8_t> sector = readSector(ebr);
             const ByteReader r(sector);
-            if (!r.has(0, 512) || r.u8(mbr::Marker) != 0x55 || r.u8(mbr::Marker + 1) != 0xAA) break;
+            if (!r.has(0, 512) || r.u8(mbr::Marker) != 0x55 || r.u8(mbr::Marker + 1) != 0xAA) {
+                endChain("unreadable or without the 55 AA marker");
+                break;
+            }
             const uint64_t part = mbr::FirstEntry;
             const uint64_t next = mbr::FirstEntry + mbr::EntrySize;
             const uint8_t type = r.u8(part + mbr::Type);
@@ -279,8 +286,14 @@ void AddLogicalPartitions(PartitionTable& table, uint64_t sourceSize, const Sect
             const uint64_t count = r.le32(part + mbr::SectorCount);
             if (type != 0 && first != 0 && count != 0) {
                 const uint64_t offset = ebr + first * unit;
-                if (offset + count * unit > extEnd) break;
-                if (!logical.empty() && offset < logical.back().offset + logical.back().size) break;
+                if (offset + count * unit > extEnd) {
+                    endChain("its partition runs past the extended partition");
+                    break;
+                }
+                if (!logical.empty() && offset < logical.back().offset + logical.back().size) {
+                    endChain("its partition overlaps the one before");
+                    break;
+                }
                 Partition p;
                 p.offset = offset;
                 p.size = count * unit;
@@ -290,7 +303,10 @@ void AddLogicalPartitions(PartitionTable& table, uint64_t sourceSize, const Sect
             }
             if (!mbr::IsExtended(r.u8(next + mbr::Type))) break;
             const uint64_t following = extStart + uint64_t(r.le32(next + mbr::FirstLba)) * unit;
-            if (following <= ebr) break;
+            if (following <= ebr) {
+                endChain("the next record does not lie after it");
+                break;
+            }
             ebr = following;
         }
     }

@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/streamed_records.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/test_jpeg.h"
@@ -362,6 +363,44 @@ TEST(CliSearchInterrupt, RecordsStreamAndTheTerminalLineIsPacedUntilCtrlC) {
     ASSERT_EQ(records.size(), 2u) << out;
     for (const QJsonObject& record : records)
         EXPECT_EQ(record["size"].toInteger(), qint64(MakeTestJpeg(160, 120).size())) << out;
+}
+
+// --json without --save: a record written while the search ran and changed
+// by its end (a state the overlap of files decides, a withdrawal) is written
+// again, so that the last line of an index tells the truth; one that did not
+// change, or was never written, is not.
+TEST(CliSearchStream, ARecordTheSearchsEndChangesIsWrittenAgain) {
+    auto parse = [](const std::string& line) { return QJsonDocument::fromJson(QByteArray::fromStdString(line)).object(); };
+    DelFileInfo photo;
+    photo.index = 7;
+    photo.name = "IMG_0007.JPG";
+    photo.state = StateComplete;
+    photo.listed = 1;
+    StreamedRecords written;
+    EXPECT_EQ(parse(written.Line(photo))["state"].toInt(), StateComplete);
+    EXPECT_FALSE(written.Revision(photo));
+    DelFileInfo other = photo;
+    other.index = 8;
+    other.state = StateOverwritten;
+    EXPECT_FALSE(written.Revision(other)) << "never written";
+
+    photo.state = StateOverwritten;
+    photo.folder = "DCIM\\100CANON";
+    std::optional<std::string> revised = written.Revision(photo);
+    ASSERT_TRUE(revised);
+    QJsonObject o = parse(*revised);
+    EXPECT_EQ(o["index"].toInt(), 7);
+    EXPECT_TRUE(o["revised"].toBool());
+    EXPECT_EQ(o["state"].toInt(), StateOverwritten);
+    EXPECT_EQ(Str(o, "state_text"), "上書きされています");
+    EXPECT_EQ(Str(o, "folder"), "DCIM\\100CANON");
+
+    photo.listed = 0;
+    revised = written.Revision(photo);
+    ASSERT_TRUE(revised);
+    o = parse(*revised);
+    EXPECT_EQ(o["index"].toInt(), 7);
+    EXPECT_TRUE(o["withdrawn"].toBool());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 #include <unistd.h>
 
+#include "base/trace.h"
 #include "support/mkfs_tools.h"
 #include "support/partitioned_image.h"
 #include "volume/boot_sector_kind.h"
@@ -117,11 +118,13 @@ TEST_F(PartitionTableTest, LogicalPartitionsInAnExtendedOneAreOfferedAndTheChain
     PartitionTable looped = ReadTable(card);
     AddLogicalPartitions(looped, test::FileSize(card), sectors);
     EXPECT_EQ(looped.partitions.size(), 4u);
+    EXPECT_NE(LastTraceLine().find("does not lie after it"), std::string::npos) << LastTraceLine();
     WriteByte(card, ebr2 + 0x1BE + 12 + 2, 0x40);  // the FAT32 one's length now runs past the extended one
     PartitionTable tooLong = ReadTable(card);
     AddLogicalPartitions(tooLong, test::FileSize(card), sectors);
     ASSERT_EQ(tooLong.partitions.size(), 3u);
     EXPECT_EQ(tooLong.partitions[2].index, 5);
+    EXPECT_NE(LastTraceLine().find("runs past the extended partition"), std::string::npos) << LastTraceLine();
 }
 
 TEST_F(PartitionTableTest, MbrPartitionPastTheEndOfATruncatedImageRejectsTheTable) {

@@ -44,7 +44,7 @@ protected:
         MainFrameTest::SetUp();
         ASSERT_EQ(SearchAndWait(BuildCard()), 0);
         list_ = frame_->listPane();
-        ASSERT_GE(list_->rowCount(), 4);
+        ASSERT_GE(list_->shownRowCount(), 4);
     }
     void TearDown() override {
         SaveDialog::SetFolderPickerForTest(nullptr);
@@ -53,7 +53,7 @@ protected:
     // The first row whose record has the size and was found through a
     // directory entry (carved copies have no folder).
     int RowOf(const std::vector<uint8_t>& data) const {
-        for (int row = 0; row < list_->rowCount(); ++row) {
+        for (int row = 0; row < list_->shownRowCount(); ++row) {
             DelFileInfo* record = list_->RecordOfRow(row);
             if (record->fileSize == data.size() && record->folder && !record->folder->empty()) return row;
         }
@@ -67,7 +67,7 @@ protected:
     }
     std::vector<uint32_t> SizesInRowOrder() const {
         std::vector<uint32_t> sizes;
-        for (int row = 0; row < list_->rowCount(); ++row)
+        for (int row = 0; row < list_->shownRowCount(); ++row)
             sizes.push_back(list_->RecordOfRow(row)->fileSize);
         return sizes;
     }
@@ -148,7 +148,7 @@ TEST_F(FoundFileListTest, ContextMenuItemsFollowTheSelection) {
     EXPECT_TRUE(items[2]->isEnabled());
     EXPECT_FALSE(items[3]->isEnabled());
 
-    ASSERT_GE(list_->rowCount(), 1);
+    ASSERT_GE(list_->shownRowCount(), 1);
     list_->setRowSelected(0, true);
     menu.reset(frame_->commands()->contextMenu(nullptr));
     ASSERT_FALSE(menu->actions().isEmpty());
@@ -242,7 +242,7 @@ TEST_F(FoundFileListTest, SaveAllRecreatesFoldersWithIdenticalBytes) {
     EXPECT_EQ(ReadIniInt("Config", "SaveMode", -1), 0);
     EXPECT_EQ(ReadIniInt("Config", "SaveDirFlag", -1), 1);
     EXPECT_EQ(ReadIniString("Config", "SaveDir", ""), target);
-    EXPECT_EQ(savedPaths_.size(), size_t(list_->rowCount()));
+    EXPECT_EQ(savedPaths_.size(), size_t(list_->shownRowCount()));
 
     // Every file byte for byte; those with a folder path below their folders.
     for (const std::vector<uint8_t>* data : {&photoB_, &photoLong_, &note_, &photoOld_}) {
@@ -265,7 +265,7 @@ TEST_F(FoundFileListTest, FlatSaveKeepsBothFilesOfTheSameName) {
         names.insert(fs::path(path).filename().string());
     }
     EXPECT_EQ(names.size(), savedPaths_.size());
-    EXPECT_EQ(names.size(), size_t(list_->rowCount()));
+    EXPECT_EQ(names.size(), size_t(list_->shownRowCount()));
     std::string first = SavedWith(photoB_), second = SavedWith(photoOld_);
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
@@ -398,7 +398,7 @@ TEST_F(FoundFileListTest, OpeningAFoundPictureShowsThePreview) {
     list_->setCurrentIndex(list_->model()->index(b, 0));
     QTest::keyClick(list_, Qt::Key_Return);
     int nextPicture = -1;
-    for (int row = b + 1; row < list_->rowCount() && nextPicture < 0; ++row)
+    for (int row = b + 1; row < list_->shownRowCount() && nextPicture < 0; ++row)
         if (list_->RecordOfRow(row)->isImage == 1) nextPicture = row;
     ASSERT_GE(nextPicture, 0) << "the card has a photo after B.JPG";
     EXPECT_EQ(nextCaption, list_->cellText(nextPicture, 0));

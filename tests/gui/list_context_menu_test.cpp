@@ -48,7 +48,7 @@ protected:
         ASSERT_TRUE(b.WriteToFile(card));
         ASSERT_EQ(SearchAndWait(card), 0);
         list_ = frame_->listPane();
-        for (int row = 0; row < list_->rowCount() && bigRow_ < 0; ++row)
+        for (int row = 0; row < list_->shownRowCount() && bigRow_ < 0; ++row)
             if (list_->RecordOfRow(row)->fileSize == big_.size()) bigRow_ = row;
         ASSERT_GE(bigRow_, 0);
         frame_->activateWindow();

@@ -213,7 +213,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     });
     ASSERT_GE(expected.size(), 4u);
     EXPECT_EQ(list->rowRecords(), expected);
-    for (int row = 0; row < list->rowCount(); ++row) {
+    for (int row = 0; row < list->shownRowCount(); ++row) {
         DelFileInfo* record = list->RecordOfRow(row);
         ASSERT_NE(record, nullptr);
         for (int c = 0; c < 11; ++c)
@@ -222,7 +222,7 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     }
     // The deleted photo with EXIF shows its model and picture size.
     bool sawB = false, sawLong = false;
-    for (int row = 0; row < list->rowCount(); ++row) {
+    for (int row = 0; row < list->shownRowCount(); ++row) {
         DelFileInfo* record = list->RecordOfRow(row);
         if (record->fileSize == photoB_.size() && record->folder && !record->folder->empty()) {
             sawB = true;
@@ -252,14 +252,14 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     frame_->treePane()->tree()->setCurrentItem(others->child(0));
     EXPECT_EQ(controller_->shownFiles()->filter().node, int(NodeOtherExtension));
     EXPECT_EQ(controller_->shownFiles()->filter().extension, "TXT");
-    ASSERT_EQ(list->rowCount(), 1);
+    ASSERT_EQ(list->shownRowCount(), 1);
     EXPECT_EQ(list->RecordOfRow(0)->fileSize, note_.size());
     // The pictures group shows every picture and nothing else.
     frame_->treePane()->tree()->setCurrentItem(pictures);
     EXPECT_EQ(controller_->shownFiles()->filter().node, int(NodePictures));
-    for (int row = 0; row < list->rowCount(); ++row)
+    for (int row = 0; row < list->shownRowCount(); ++row)
         EXPECT_EQ(list->RecordOfRow(row)->isImage, 1);
-    EXPECT_EQ(list->rowCount(), int(expected.size()) - 1);
+    EXPECT_EQ(list->shownRowCount(), int(expected.size()) - 1);
     // The commands are usable again after the refill's progress closed.
     EXPECT_TRUE(frame_->uiEnabled());
 
@@ -269,14 +269,14 @@ TEST_F(MainFrameTest, SearchFillsTreeAndListWithTheEngineRecords) {
     ASSERT_EQ(frame_->treePane()->rootNode()->childCount(), 2);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(0)->childCount(), 0);
     EXPECT_EQ(frame_->treePane()->rootNode()->child(1)->childCount(), 0);
-    EXPECT_EQ(list->rowCount(), 0);
+    EXPECT_EQ(list->shownRowCount(), 0);
     EXPECT_TRUE(Action("clearResults")->isEnabled());
 }
 
 TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     FoundFileList* list = frame_->listPane();
-    const int all = list->rowCount();
+    const int all = list->shownRowCount();
     ASSERT_GE(all, 3);
     // Replay the feeding: empty the views, then deliver two 3026 messages.
     controller_->foundFiles()->clear();
@@ -284,13 +284,13 @@ TEST_F(MainFrameTest, FoundFileMessagesFeedOneRowEach) {
     controller_->messageTarget()->PostMessage(MsgFoundFile, 0, 0);
     controller_->messageTarget()->PostMessage(MsgFoundFile, 0, 0);
     QCoreApplication::sendPostedEvents(controller_.get());
-    EXPECT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(list->shownRowCount(), 2);
     EXPECT_EQ(frame_->session().shownCount.load(), 2);
     EXPECT_EQ(list->rowRecords(), (std::vector<int>{0, 1}));
     // More messages than entries add nothing further.
     for (int i = 0; i < all + 3; ++i) controller_->messageTarget()->PostMessage(MsgFoundFile, 0, 0);
     QCoreApplication::sendPostedEvents(controller_.get());
-    EXPECT_EQ(list->rowCount(), all);
+    EXPECT_EQ(list->shownRowCount(), all);
 }
 
 TEST_F(MainFrameTest, NothingFoundIsReportedUnlessCancelled) {
@@ -334,7 +334,7 @@ TEST_F(MainFrameTest, FiltersByStateAndKindShowTheirCountsAndNarrowTheViews) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     FoundFileTree* tree = frame_->treePane();
     FoundFileList* list = frame_->listPane();
-    const int all = list->rowCount();
+    const int all = list->shownRowCount();
     int pictures = 0;
     for (int row = 0; row < all; ++row)
         if (KindGroupOf(*list->RecordOfRow(row)) == KindGroup::Pictures) ++pictures;
@@ -358,23 +358,23 @@ TEST_F(MainFrameTest, FiltersByStateAndKindShowTheirCountsAndNarrowTheViews) {
     // what is neither.
     QCheckBox* good = tree->stateBox(int(StateGroup::Good));
     QTest::mouseClick(good, Qt::LeftButton, Qt::NoModifier, QPoint(5, good->height() / 2));
-    ASSERT_EQ(list->rowCount(), 2);
+    ASSERT_EQ(list->shownRowCount(), 2);
     EXPECT_EQ(list->RecordOfRow(0), taken);
     EXPECT_EQ(list->RecordOfRow(1), mismatched);
     QTest::mouseClick(good, Qt::LeftButton, Qt::NoModifier, QPoint(5, good->height() / 2));
-    EXPECT_EQ(list->rowCount(), all);
+    EXPECT_EQ(list->shownRowCount(), all);
     QCheckBox* kind = tree->kindBox(int(KindGroup::Pictures));
     QTest::mouseClick(kind, Qt::LeftButton, Qt::NoModifier, QPoint(5, kind->height() / 2));
-    EXPECT_EQ(list->rowCount(), all - pictures);
+    EXPECT_EQ(list->shownRowCount(), all - pictures);
     // The state counts follow the kinds shown.
     int goodOthers = 0;
-    for (int row = 0; row < list->rowCount(); ++row)
+    for (int row = 0; row < list->shownRowCount(); ++row)
         if (StateLookOf(*list->RecordOfRow(row)).group == StateGroup::Good) ++goodOthers;
     EXPECT_EQ(good->text(), QStringLiteral("良 (%1)").arg(goodOthers));
     // The tree's node keeps the boxes; a new search ticks them all again.
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
     EXPECT_TRUE(kind->isChecked());
-    EXPECT_EQ(list->rowCount(), all);
+    EXPECT_EQ(list->shownRowCount(), all);
 }
 
 TEST_F(MainFrameTest, ClosingWithFilesNotSavedAsksAndRecentImagesSearchAgain) {
@@ -431,7 +431,7 @@ TEST_F(MainFrameTest, ImageGivenToASecondVeldIsSearchedByTheRunningWindow) {
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veld - card.img"));
-    EXPECT_GE(frame_->listPane()->rowCount(), 4);
+    EXPECT_GE(frame_->listPane()->shownRowCount(), 4);
 }
 
 TEST_F(MainFrameTest, ClustersLeftUnexaminedAreToldInTheStatusBarAndAMessage) {
@@ -473,17 +473,17 @@ TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
     EXPECT_FALSE(Action("saveFoundFiles")->isEnabled());
     EXPECT_FALSE(Action("toolbarSave")->isEnabled());
     EXPECT_TRUE(frame_->uiEnabled());
-    EXPECT_EQ(frame_->listPane()->rowCount(), 0);
+    EXPECT_EQ(frame_->listPane()->shownRowCount(), 0);
 }
 
 TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {
     ASSERT_EQ(SearchAndWait(BuildCard()), 0);
-    const int rows = frame_->listPane()->rowCount();
+    const int rows = frame_->listPane()->shownRowCount();
     SetSearchSourceForTest([](char*, std::string*, SearchOptions*) { return false; });
     EXPECT_EQ(StartSearch(*controller_, frame_.get()), int(SearchDriveCancelled));
     frame_->onStartSearch();
     EXPECT_TRUE(frame_->uiEnabled());
-    EXPECT_EQ(frame_->listPane()->rowCount(), rows);
+    EXPECT_EQ(frame_->listPane()->shownRowCount(), rows);
     EXPECT_EQ(ShownSearchProgress(), nullptr);
 }
 
@@ -520,8 +520,8 @@ TEST_F(MainFrameTest, SearchThroughTheDriveAndOptionsDialogs) {
     ASSERT_TRUE(sawOptions);
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
-    EXPECT_EQ(size_t(frame_->listPane()->rowCount()), frame_->session().gcDelFileList.Count());
-    EXPECT_GE(frame_->listPane()->rowCount(), 4);
+    EXPECT_EQ(size_t(frame_->listPane()->shownRowCount()), frame_->session().gcDelFileList.Count());
+    EXPECT_GE(frame_->listPane()->shownRowCount(), 4);
 }
 
 TEST(FoundFileTreeFilter, ExtensionOfNodeTextAndRecordMatching) {

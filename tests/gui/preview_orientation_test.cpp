@@ -77,7 +77,7 @@ protected:
     QImage OpenAndCapture(DelFileInfo* record) {
         FoundFileList* list = frame_->listPane();
         int row = -1;
-        for (int i = 0; i < list->rowCount() && row < 0; ++i)
+        for (int i = 0; i < list->shownRowCount() && row < 0; ++i)
             if (list->RecordOfRow(i) == record) row = i;
         EXPECT_GE(row, 0);
         if (row < 0) return {};

@@ -46,7 +46,7 @@ protected:
         ASSERT_TRUE(b.WriteToFile(image));
         ASSERT_EQ(SearchAndWait(image), 0);
         list_ = frame_->listPane();
-        ASSERT_GE(list_->rowCount(), 3);
+        ASSERT_GE(list_->shownRowCount(), 3);
     }
 
     // Runs the save dialog on all rows or the selected ones, into folder with
@@ -66,7 +66,7 @@ protected:
     }
 
     int RowNamed(const std::string& name) const {
-        for (int row = 0; row < list_->rowCount(); ++row)
+        for (int row = 0; row < list_->shownRowCount(); ++row)
             if (list_->cellText(row, 0).toStdString() == name) return row;
         return -1;
     }
@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(SaveReportTest, StatusBarCountsSavedAndFailedFilesAndAMessageNamesTheFailures) {
-    const int rows = list_->rowCount();
+    const int rows = list_->shownRowCount();
     const std::string target = TempPath("saved");
     ASSERT_EQ(RunSave(0, target), int(QDialog::Accepted));
     EXPECT_EQ(frame_->statusText(0).toStdString(),

@@ -127,14 +127,14 @@ protected:
     void SearchTheCard() {
         ASSERT_EQ(SearchAndWait(BuildCard()), 0);
         list_ = frame_->listPane();
-        ASSERT_GE(list_->rowCount(), 4);
-        ASSERT_EQ(grid_->cellCount(), list_->rowCount());
+        ASSERT_GE(list_->shownRowCount(), 4);
+        ASSERT_EQ(grid_->cellCount(), list_->shownRowCount());
     }
     // The two deleted records that come back with the same name (the old and
     // the new B.JPG); their shared name goes to *name.
     std::vector<int> SameNamedPhotos(std::string* name) const {
         std::vector<int> same;
-        for (int row = 0; row < list_->rowCount() && same.size() < 2; ++row) {
+        for (int row = 0; row < list_->shownRowCount() && same.size() < 2; ++row) {
             DelFileInfo* record = list_->RecordOfRow(row);
             if (record->fileSize == photoB_.size() || record->fileSize == photoOld_.size()) {
                 if (name->empty()) *name = *record->name;
@@ -160,8 +160,8 @@ protected:
     }
     std::vector<int> SelectedRows() const {
         std::vector<int> rows;
-        for (int r = 0; r < list_->rowCount(); ++r)
-            if (list_->isRowSelected(r)) rows.push_back(r);
+        for (int r = 0; r < list_->shownRowCount(); ++r)
+            if (list_->isShownRowSelected(r)) rows.push_back(r);
         return rows;
     }
     std::vector<int> CellRecords() const {
@@ -307,7 +307,7 @@ TEST_F(ThumbnailGridTest, SortBarSortsGridAndListAndTheDirectionAloneSortsNothin
     emit bar_->keyBox()->activated(2);
     auto sizes = [&] {
         std::vector<uint32_t> s;
-        for (int row = 0; row < list_->rowCount(); ++row) s.push_back(list_->RecordOfRow(row)->fileSize);
+        for (int row = 0; row < list_->shownRowCount(); ++row) s.push_back(list_->RecordOfRow(row)->fileSize);
         return s;
     };
     std::vector<uint32_t> descending = sizes();
@@ -563,7 +563,7 @@ TEST_F(ThumbnailGridTest, DiskMapListsFilesInCardOrderAndSharesTheSelection) {
     SearchTheCard();
     Action("showDiskMap")->trigger();
     DiskMapView* map = frame_->rightFrame()->diskMap();
-    ASSERT_EQ(map->itemCount(), list_->rowCount());
+    ASSERT_EQ(map->itemCount(), list_->shownRowCount());
     uint32_t last = 0;
     for (int record : map->items()) {
         const uint32_t start = frame_->session().gcDelFileList.Get(size_t(record))->startCluster;
@@ -752,7 +752,7 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
     EXPECT_GE(grid_->cellCount(), 4);
-    EXPECT_EQ(grid_->cellCount(), frame_->listPane()->rowCount());
+    EXPECT_EQ(grid_->cellCount(), frame_->listPane()->shownRowCount());
 }
 
 }  // namespace

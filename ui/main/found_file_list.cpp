@@ -138,7 +138,7 @@ std::vector<int> FoundFileList::rowRecords() const { return RecordsInRowOrder(*m
 
 std::vector<int> FoundFileList::selectedRecords() const { return SelectedRecords(*selectionModel()); }
 
-int FoundFileList::rowCount() const { return model()->rowCount(); }
+int FoundFileList::shownRowCount() const { return model()->rowCount(); }
 
 DelFileInfo* FoundFileList::RecordOfRow(int row) const {
     const int index = RecordIndexOfRow(*model(), row);
@@ -147,7 +147,7 @@ DelFileInfo* FoundFileList::RecordOfRow(int row) const {
 
 QString FoundFileList::cellText(int row, int column) const { return model()->index(row, column).data().toString(); }
 
-bool FoundFileList::isRowSelected(int row) const { return selectionModel()->isRowSelected(row, QModelIndex()); }
+bool FoundFileList::isShownRowSelected(int row) const { return selectionModel()->isRowSelected(row, QModelIndex()); }
 
 void FoundFileList::setRowSelected(int row, bool selected) {
     const QModelIndex index = model()->index(row, 0);

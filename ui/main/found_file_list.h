@@ -40,12 +40,12 @@ public:
     // The rows: indices into the session's gcDelFileList, in row order.
     std::vector<int> rowRecords() const;
     std::vector<int> selectedRecords() const;
-    int rowCount() const;
+    int shownRowCount() const;
     // The record of a row (in the list's order), or null.
     DelFileInfo* RecordOfRow(int row) const;
     // The text a cell shows.
     QString cellText(int row, int column) const;
-    bool isRowSelected(int row) const;
+    bool isShownRowSelected(int row) const;
     // Adds the row to the selection, or takes it out.
     void setRowSelected(int row, bool selected);
     // The rectangle of a row in the viewport.

@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
                 After(2500, [&] {
                     Pick(frame, "showList");
                     veld::FoundFileList* list = frame.listPane();
-                    for (int row = 0; row < 3 && row < list->rowCount(); ++row) list->setRowSelected(row, true);
+                    for (int row = 0; row < 3 && row < list->shownRowCount(); ++row) list->setRowSelected(row, true);
                     // The dialog is modal: it is shot and closed from the
                     // event loop it runs.
                     After(500, [&] {
