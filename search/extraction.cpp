@@ -94,15 +94,19 @@ int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int sec
 }  // namespace
 
 int64_t SavedFileTime(const DelFileInfo& record) {
+    const FatTime& m = record.modified;
+    if (m.date != 0) {
+        const int64_t written = LocalSeconds(1980 + (m.date >> 9), (m.date >> 5) & 15, m.date & 31, m.time >> 11,
+                                             (m.time >> 5) & 63, (m.time & 31) * 2);
+        if (written > 0) return written;
+    }
     int year, month, day, hour, minute, second;
-    const std::string shot = FoundFileShootingDate(record);
+    const std::string shot =
+        record.jpeg.dateTimeOriginal.empty() ? FoundFileShootingDate(record) : record.jpeg.dateTimeOriginal;
     if (std::sscanf(shot.c_str(), "%d/%d/%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) == 6 &&
         year >= 1980 && month >= 1 && month <= 12 && day >= 1 && day <= 31)
         return LocalSeconds(year, month, day, hour, minute, second);
-    const FatTime& m = record.modified;
-    if (m.date == 0) return 0;
-    return LocalSeconds(1980 + (m.date >> 9), (m.date >> 5) & 15, m.date & 31, m.time >> 11, (m.time >> 5) & 63,
-                        (m.time & 31) * 2);
+    return 0;
 }
 
 std::string ExtractResultText(int result) {

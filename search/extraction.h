@@ -49,9 +49,10 @@ struct ExtractOutcome {
     std::string note;             // why a saved file is not where its names put it, or ""
 };
 
-// The modification time a saved file gets, in seconds since 1970: when the
-// picture was taken or the clip recorded (local time, as the camera keeps
-// it), else the write time of its directory entry; 0 when neither is known.
+// The modification time a saved file gets, in seconds since 1970: the write
+// time of its directory entry, else (a carved file) when the picture was
+// taken or the clip recorded (local time, as the camera keeps it); 0 when
+// neither is known.
 int64_t SavedFileTime(const DelFileInfo& record);
 
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request);

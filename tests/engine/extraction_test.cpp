@@ -1,7 +1,9 @@
 // Extraction of found files from a built FAT image into files and memory.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
@@ -293,6 +295,54 @@ TEST_F(ExtractionTest, TargetPaths) {
     EXPECT_EQ(ExtractTargetPath(named, work), WorkFolderPath() + "/#SC00001.JPG");
     DelFileInfo blank = Record("A.TXT", 0, 0, cs);
     EXPECT_EQ(ExtractTargetPath(blank, work), WorkFolderPath() + "/#.TXT");
+}
+
+// A saved file is dated by its directory entry's write time; a carved one
+// (no entry) by when the picture was taken (EXIF 36867 before 306) or the
+// clip recorded; with neither, by the moment it was saved.
+TEST_F(ExtractionTest, SavedFilesAreDatedByTheirEntryElseByTheirShootingTime) {
+    const uint32_t cs = b.ClusterSize();
+    b.WriteCluster(40, Pattern(100, 7));
+    auto volume = b.Open();
+    struct Row {
+        const char* what;
+        uint16_t entryDate, entryTime;
+        const char* exifOriginal;
+        const char* exifAny;
+        const char* clipCreated;
+        int year, month, day, hour, minute, second;  // year 0: the time of saving
+    } rows[] = {
+        {"named photo", uint16_t((2019 - 1980) << 9 | 3 << 5 | 14), uint16_t(15 << 11 | 26 << 5 | 53 / 2), "2024/05/06 07:08:09",
+         "2024/05/06 07:08:09", "", 2019, 3, 14, 15, 26, 52},
+        {"carved photo", 0, 0, "2024/05/06 07:08:09", "2023/01/02 03:04:05", "", 2024, 5, 6, 7, 8, 9},
+        {"carved photo, 306 only", 0, 0, "", "2023/01/02 03:04:05", "", 2023, 1, 2, 3, 4, 5},
+        {"carved clip", 0, 0, "", "", "2022/12/31 23:59:58", 2022, 12, 31, 23, 59, 58},
+        {"nothing known", 0, 0, "", "", "", 0, 0, 0, 0, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        DelFileInfo r = Record("DATED.JPG", 40, 100, cs);
+        r.modified = FatTime{row.entryDate, row.entryTime};
+        r.jpeg.dateTimeOriginal = row.exifOriginal;
+        r.jpeg.dateTime = row.exifAny;
+        r.media.created = row.clipCreated;
+        ExtractRequest request;
+        request.targetFolder = dir.path();
+        const std::time_t before = std::time(nullptr);
+        ExtractOutcome out = ExtractFoundFile(*volume, r, request);
+        ASSERT_EQ(out.result, ExtractOk);
+        const std::time_t stamped = std::filesystem::file_time_type::clock::to_sys(std::filesystem::last_write_time(out.path))
+                                        .time_since_epoch() / std::chrono::seconds(1);
+        if (row.year == 0) {
+            EXPECT_GE(stamped, before);
+        } else {
+            std::tm t{};
+            ASSERT_NE(::localtime_r(&stamped, &t), nullptr);
+            EXPECT_EQ(std::vector<int>({t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec}),
+                      std::vector<int>({row.year, row.month, row.day, row.hour, row.minute, row.second}));
+        }
+        std::filesystem::remove(out.path);
+    }
 }
 
 TEST_F(ExtractionTest, FailedWriteIsAFailureNotAShortSuccess) {
