@@ -1,5 +1,8 @@
 // How far libjpeg gets through a JPEG's bytes before the data goes wrong: the
-// test that picks which cluster continues a fragmented picture. The bytes are
+// test that confirms a picture put together from pieces (it must decode whole
+// to its end of image). Where the first warning comes does not show where a
+// wrong piece begins: the entropy decoder often resynchronises and warns
+// much later, or not before the end. The bytes are
 // decoded at an eighth of the picture's size (entropy decoding in full, next
 // to nothing after it); the first warning of corrupt data (a code no table
 // holds, a marker out of turn, bytes left over before a marker, data ending
