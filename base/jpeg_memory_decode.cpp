@@ -17,10 +17,7 @@ namespace veld {
 
 namespace {
 
-// Crafted headers can claim pictures of 65500 x 65500 and progressive files
-// can hold thousands of scans; neither is a camera picture.
-constexpr uint64_t kMaxPixels = 100ull * 1000 * 1000;
-constexpr int kMaxScans = 500;
+// libjpeg's own memory for one decode, at most.
 constexpr long kMaxLibraryMemory = 1024L * 1024 * 1024;
 
 // The standard error manager followed by the jump back into the decoder and
@@ -91,7 +88,7 @@ void UseErrorManager(jpeg_decompress_struct* cinfo, ErrorManager* err, JpegDecod
 // Ends decoding of files whose scans never stop coming.
 void ScanLimit(j_common_ptr cinfo) {
     auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (d->input_scan_number > kMaxScans) (*cinfo->err->error_exit)(cinfo);
+    if (d->input_scan_number > kJpegMaxScans) (*cinfo->err->error_exit)(cinfo);
 }
 
 // Source over the caller's bytes. When the data runs out (a damaged or
@@ -192,7 +189,7 @@ bool StartDecoding(jpeg_decompress_struct* cinfo, jpeg_progress_mgr* progress, c
 
     jpeg_read_header(cinfo, TRUE);
     if (cinfo->image_width == 0 || cinfo->image_height == 0 ||
-        uint64_t(cinfo->image_width) * cinfo->image_height > kMaxPixels)
+        uint64_t(cinfo->image_width) * cinfo->image_height > kJpegMaxPixels)
         return false;
 #ifdef JCS_EXTENSIONS
     // Colour pictures are converted straight to blue, green, red by the
@@ -338,7 +335,7 @@ bool ReadWhole(const uint8_t* data, size_t size, JpegDecodeReport* report) {
     UseMemorySource(&cinfo, data, size);
     jpeg_read_header(&cinfo, TRUE);
     if (cinfo.image_width == 0 || cinfo.image_height == 0 ||
-        uint64_t(cinfo.image_width) * cinfo.image_height > kMaxPixels) {
+        uint64_t(cinfo.image_width) * cinfo.image_height > kJpegMaxPixels) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }

@@ -8,6 +8,12 @@
 
 namespace veld {
 
+// What any decode of card bytes refuses: crafted headers can claim pictures
+// of 65500 x 65500, and progressive files can hold thousands of scans;
+// neither is a camera picture.
+inline constexpr uint64_t kJpegMaxPixels = 100ull * 1000 * 1000;
+inline constexpr int kJpegMaxScans = 500;
+
 // What decoding found wrong with the data: libjpeg's warnings of corrupt data
 // (premature end, bad Huffman code, markers out of turn, extraneous bytes) or
 // an error after the header, with the byte of the data it had reached then.

@@ -465,17 +465,18 @@ std::pair<uint64_t, std::string> PlaceLostFolder(SearchSession& session, uint64_
     std::unordered_set<uint64_t> met{cluster};
     uint64_t top = cluster;
     std::string above = kOrphanFolderGroup;
+    std::optional<uint64_t> parent = ParentLink(session, top);
     for (int depth = 0; depth < kMaxDepth; ++depth) {
-        const std::optional<uint64_t> parent = ParentLink(session, top);
         if (!parent || *parent == 0) break;
         if (auto known = session.folderPaths.find(*parent); known != session.folderPaths.end()) {
             above = known->second;
             break;
         }
-        if (!met.insert(*parent).second || DirectoryBlockScanned(session.clusterMap, *parent) ||
-            !ParentLink(session, *parent))
-            break;
+        if (!met.insert(*parent).second || DirectoryBlockScanned(session.clusterMap, *parent)) break;
+        const std::optional<uint64_t> grandparent = ParentLink(session, *parent);
+        if (!grandparent) break;
         top = *parent;
+        parent = grandparent;
     }
     std::string path = above;
     if (!path.empty()) path += '\\';

@@ -5,14 +5,14 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "base/jpeg_memory_decode.h"
+
 static_assert(JPEG_LIB_VERSION == 62, "probe written against the libjpeg 6b interface");
 
 namespace veld {
 namespace {
 
-// Crafted headers can claim huge pictures and endless progressive scans.
-constexpr uint64_t kMaxPixels = 100ull * 1000 * 1000;
-constexpr int kMaxScans = 500;
+// libjpeg's own memory for one probe, at most.
 constexpr long kMaxLibraryMemory = 256L * 1024 * 1024;
 
 // The error manager, the source over the caller's bytes and what the probe
@@ -73,7 +73,7 @@ void Warning(j_common_ptr cinfo, int level) {
 }
 
 void ScanLimit(j_common_ptr cinfo) {
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) (*cinfo->err->error_exit)(cinfo);
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kJpegMaxScans) (*cinfo->err->error_exit)(cinfo);
 }
 
 void InitSource(j_decompress_ptr) {}
@@ -123,7 +123,7 @@ void Run(Probe& p, JpegDecodeProbe& out) {
     p.src.bytes_in_buffer = p.size;
     cinfo.src = &p.src;
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
-        uint64_t(cinfo.image_width) * cinfo.image_height > kMaxPixels) {
+        uint64_t(cinfo.image_width) * cinfo.image_height > kJpegMaxPixels) {
         Fault(reinterpret_cast<j_common_ptr>(&cinfo));
         jpeg_destroy_decompress(&cinfo);
         return;
