@@ -13,6 +13,8 @@ namespace {
 // structure breaks, and how many breaks one picture may have.
 constexpr int kCandidatesPerBreak = 64;
 constexpr int kMaxBreaks = 32;
+// The most bytes one read of a picture's consecutive clusters takes.
+constexpr uint64_t kRunBytes = 1u << 20;
 
 uint64_t ClusterEnd(const DiskVolume& volume) {
     return volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 2 : 0;
@@ -25,6 +27,26 @@ bool ReadCluster(DiskVolume& volume, uint64_t cluster, std::vector<uint8_t>& buf
     uint32_t done = 0;
     const int64_t at = ClusterOffset(volume, cluster);
     return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), buffer.data(), cs, &done) && done == cs;
+}
+
+// How many of clusters[from..end) follow clusters[from] one by one on the
+// card, at most limit.
+uint64_t RunLength(const std::vector<uint64_t>& clusters, uint64_t from, uint64_t end, uint64_t limit) {
+    uint64_t n = 1;
+    while (from + n < end && n < limit && clusters[size_t(from + n)] == clusters[size_t(from)] + n) ++n;
+    return n;
+}
+
+// Reads count clusters from cluster on in one go; false when any of them
+// cannot be read (the caller then reads them one by one to find which).
+bool ReadRun(DiskVolume& volume, uint64_t cluster, uint64_t count, std::vector<uint8_t>& buffer) {
+    const uint32_t cs = volume.clusterSize;
+    if (cluster < 2 || cluster + count > ClusterEnd(volume) || cs == 0) return false;
+    const uint64_t bytes = count * cs;
+    buffer.resize(size_t(bytes));
+    uint32_t done = 0;
+    const int64_t at = ClusterOffset(volume, cluster);
+    return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), buffer.data(), uint32_t(bytes), &done) && done == bytes;
 }
 
 }  // namespace
@@ -63,19 +85,38 @@ JpegFit CheckJpegFit(DiskVolume& volume, const std::vector<uint64_t>& clusters, 
     }
     JpegStructureScan scan;
     std::vector<uint8_t> buffer;
+    // Clusters that follow one another on the card are read together, a run
+    // of up to kRunBytes at a time; the structure is still judged cluster by
+    // cluster, so a run only costs the read of what follows a break in it.
+    const uint64_t runLimit = std::max<uint64_t>(1, kRunBytes / cs);
+    uint64_t runFirst = 0, runCount = 0;  // the run in buffer, by index into clusters
+    uint64_t singlyUntil = 0;             // after a run that failed, its clusters one by one
     for (uint64_t i = 0; i < needed; ++i) {
         // Once the structure has broken, or ended short of the last cluster,
         // nothing later can mend it.
         if (scan.finished() && !(scan.faultAt() == JpegStructureScan::kNoFault &&
                                  ClustersForBytes(scan.lastEnd(), cs) == needed))
             break;
-        if (i >= clusters.size() || !ReadCluster(volume, clusters[size_t(i)], buffer)) {
+        if (i >= clusters.size()) {
             out.unreadable = true;
             break;
         }
+        if (i >= runFirst + runCount) {
+            runFirst = i;
+            runCount = i < singlyUntil ? 1 : RunLength(clusters, i, std::min<uint64_t>(needed, clusters.size()), runLimit);
+            if (runCount > 1 && !ReadRun(volume, clusters[size_t(i)], runCount, buffer)) {
+                singlyUntil = i + runCount;
+                runCount = 1;
+            }
+            if (runCount == 1 && !ReadCluster(volume, clusters[size_t(i)], buffer)) {
+                out.unreadable = true;
+                break;
+            }
+        }
+        const uint8_t* at = buffer.data() + (i - runFirst) * cs;
         const size_t take = size_t(std::min<uint64_t>(cs, size - i * cs));
-        scan.Feed(buffer.data(), take);
-        if (keep) bytes->insert(bytes->end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(take));
+        scan.Feed(at, take);
+        if (keep) bytes->insert(bytes->end(), at, at + take);
     }
     out.faultAt = scan.faultAt();
     out.fit = out.unreadable ? ContentFit::Fails : JpegFitOf(scan, size, cs);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -13,7 +14,9 @@
 #include "finder/jpeg_decode_probe.h"
 #include "finder/media_carving.h"
 #include "finder/registry.h"
+#include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
+#include "volume/range_prefetch.h"
 
 namespace veld {
 namespace {
@@ -24,6 +27,8 @@ constexpr uint64_t kMinSkipBudget = 4096;
 // Checked bytes kept for thumbnails, at most.
 constexpr uint64_t kKeptBytesLimit = 256ull << 20;
 constexpr int32_t kThumbnailLimit = 500;
+// How far ahead of the checks the source is told what comes next.
+constexpr uint64_t kPrefetchBytes = 256ull << 20;
 // Pictures starting inside one picture's extent tried as written with it,
 // and the bytes all such tries may read in one search.
 constexpr size_t kPartnersPerPicture = 4;
@@ -383,6 +388,34 @@ int32_t StateOf(const Candidate& k) {
     return StateComplete;
 }
 
+// What RegisterDeletedFiles reads, in its order: the start cluster of every
+// file, then the extent from its start of every picture (whose content is
+// checked), from the last start to the first. Sources read from one thread
+// only are not told.
+std::optional<RangePrefetch> PrefetchFor(SearchSession& session, const std::vector<PendingFile>& files,
+                                         const std::vector<size_t>& byStart) {
+    DiskVolume* volume = session.volume.get();
+    if (!volume || !volume->device || !volume->device->PositionalReads() || volume->clusterSize == 0 ||
+        files.size() < 2)
+        return std::nullopt;
+    const uint32_t cs = volume->clusterSize;
+    const uint64_t end = volume->clusterCount > 0 ? uint64_t(volume->clusterCount) + 2 : 0;
+    auto extent = [&](const DelFileInfo& r, uint64_t clusters) {
+        if (r.startCluster < 2 || r.startCluster >= end || r.fileSize == 0) return ByteRange{};
+        clusters = std::min(clusters, end - r.startCluster);
+        return ByteRange{ClusterOffset(*volume, r.startCluster), int64_t(clusters * cs)};
+    };
+    std::vector<ByteRange> ranges;
+    ranges.reserve(files.size() * 2);
+    for (const PendingFile& f : files) ranges.push_back(extent(f.record, 1));
+    for (size_t i : byStart) {
+        const DelFileInfo& r = files[i].record;
+        ranges.push_back(IsJpegName(r) && r.fileSize <= kMaxFitBytes ? extent(r, ClustersForBytes(r.fileSize, cs))
+                                                                     : ByteRange{});
+    }
+    return std::optional<RangePrefetch>(std::in_place, *volume->device, std::move(ranges), kPrefetchBytes);
+}
+
 }  // namespace
 
 void HoldOrRegister(SearchSession& session, PendingFile file) {
@@ -409,11 +442,21 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
     const uint32_t cs = volume ? volume->clusterSize : 0;
     std::vector<Candidate> all(files.size());
 
+    // Placement goes from the file that starts last to the one that starts
+    // first (below); the source is told ahead what is read in that order.
+    std::vector<size_t> byStart(all.size());
+    std::iota(byStart.begin(), byStart.end(), size_t(0));
+    std::stable_sort(byStart.begin(), byStart.end(), [&](size_t a, size_t b) {
+        return files[a].record.startCluster > files[b].record.startCluster;
+    });
+    std::optional<RangePrefetch> prefetch = PrefetchFor(session, files, byStart);
+
     // What each entry says, and what its start cluster holds.
     std::map<std::tuple<uint64_t, uint64_t, std::string>, size_t> seen;
     int32_t thumbnailsLeft = kThumbnailLimit - session.ThumbnailCount.load();
     uint64_t keptBytes = 0;
     for (size_t i = 0; i < files.size(); ++i) {
+        if (prefetch) prefetch->Reached(i);
         Candidate& k = all[i];
         DelFileInfo& r = files[i].record;
         k.order = i;
@@ -464,14 +507,11 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
 
     // Placement, from the file that starts last to the one that starts
     // first; files sharing a start are placed alike before any is marked.
-    std::vector<size_t> byStart(all.size());
-    std::iota(byStart.begin(), byStart.end(), size_t(0));
-    std::stable_sort(byStart.begin(), byStart.end(),
-                     [&](size_t a, size_t b) { return all[a].start > all[b].start; });
     for (size_t g = 0; g < byStart.size();) {
         size_t e = g;
         while (e < byStart.size() && all[byStart[e]].start == all[byStart[g]].start) ++e;
         for (size_t q = g; q < e; ++q) {
+            if (prefetch) prefetch->Reached(files.size() + q);
             Candidate& k = all[byStart[q]];
             if (k.twinOf >= 0 || (k.decided && !k.startLost)) continue;
             Place(session, k, files[k.order].planned, true);
@@ -489,6 +529,7 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
         g = e;
     }
     if (volume && !session.Cancelled()) RebuildInterleaved(session, all);
+    prefetch.reset();
     JudgeOverlaps(all);
 
     std::vector<int32_t> states(all.size());

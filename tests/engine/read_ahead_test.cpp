@@ -2,9 +2,13 @@
 // sectors and one that hangs: every cluster comes out with the source's bytes
 // (whole when it spans two blocks), in large reads, skipped clusters are not
 // read, and errors, the end and cancelling are reported where they happen.
+// The range prefetch hints what a reader will read, in its order, bounded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -14,6 +18,7 @@
 #include "platform/raw_device.h"
 #include "support/mkfs_tools.h"
 #include "support/scripted_device.h"
+#include "volume/range_prefetch.h"
 #include "volume/read_ahead.h"
 
 namespace veld {
@@ -178,6 +183,64 @@ TEST(ReadAhead, CancellingEndsAWaitWhileTheReadHangs) {
         canceller.join();
         medium.OpenGate();  // the reader's last read returns; its end waits for no more
     }
+}
+
+// A source that records the hints it is given, and checks each against
+// where the reader said it was: never further ahead than the bytes allowed.
+class HintedSource final : public RawDevice {
+public:
+    HintedSource(const std::vector<ByteRange>& ranges, uint64_t ahead) : ranges_(ranges), ahead_(ahead) {}
+    bool Seek(int64_t) override { return false; }
+    bool Read(void*, uint32_t, uint32_t* done) override { return *done = 0, false; }
+    bool Write(const void*, uint32_t, uint32_t* done) override { return *done = 0, false; }
+    int64_t Size() const override { return 1ll << 40; }
+    void WillRead(int64_t offset, int64_t length) override {
+        std::lock_guard<std::mutex> hold(lock);
+        size_t index = 0;
+        while (index < ranges_.size() && ranges_[index].offset != offset) ++index;
+        uint64_t before = 0, readerAt = 0;
+        for (size_t i = 0; i < index; ++i) before += uint64_t(ranges_[i].length);
+        for (size_t i = 0; i < reader.load(); ++i) readerAt += uint64_t(ranges_[i].length);
+        tooFar = tooFar || before >= readerAt + ahead_;
+        hinted.push_back(index);
+        (void)length;
+    }
+    std::atomic<size_t> reader{0};
+    std::mutex lock;
+    std::vector<size_t> hinted;
+    bool tooFar = false;
+
+private:
+    const std::vector<ByteRange>& ranges_;
+    const uint64_t ahead_;
+};
+
+TEST(RangePrefetch, HintsTheRangesInTheReadersOrderNoFurtherAheadThanAllowed) {
+    // 40 ranges of 1 MiB (one of them empty) over a 64 TiB span, read from
+    // the last to the first; 4 MiB may be hinted ahead of the reader.
+    std::vector<ByteRange> ranges;
+    for (int i = 39; i >= 0; --i) ranges.push_back(ByteRange{int64_t(i) << 40 >> 6, i == 20 ? 0 : 1 << 20});
+    HintedSource source(ranges, 4u << 20);
+    {
+        RangePrefetch prefetch(source, ranges, 4u << 20);
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            source.reader = i;
+            prefetch.Reached(i);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        for (int wait = 0; wait < 2000; ++wait) {
+            {
+                std::lock_guard<std::mutex> hold(source.lock);
+                if (!source.hinted.empty() && source.hinted.back() == ranges.size() - 1) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    EXPECT_FALSE(source.tooFar);
+    ASSERT_FALSE(source.hinted.empty());
+    EXPECT_EQ(source.hinted.back(), ranges.size() - 1);
+    EXPECT_TRUE(std::is_sorted(source.hinted.begin(), source.hinted.end()));
+    EXPECT_EQ(std::count(source.hinted.begin(), source.hinted.end(), size_t(19)), 0) << "the empty range";
 }
 
 INSTANTIATE_TEST_SUITE_P(ReaderThreadOrNot, ReadAheadModes, ::testing::Bool());
