@@ -8,7 +8,8 @@
 // (compared by device and inode, so any path to it counts); other files are
 // read at full speed. With VELD_THROTTLE_REPORT set to a file name, the
 // bytes read from the file and those the card delivered (read the first
-// time) are written there when the program ends.
+// time) are written there when the program ends. A hint that a range will be
+// read (posix_fadvise WILLNEED) makes the device fetch it at the same speed.
 //
 //   VELD_THROTTLE_FILE=card.img VELD_THROTTLE_MBPS=90 LD_PRELOAD=libveld_throttled_read.so cat card.img
 #include <dlfcn.h>
@@ -42,7 +43,10 @@ struct Throttle {
     std::atomic<uint64_t> throttledFds[16]{};  // bit i of word w: descriptor w * 64 + i reads the file
     std::atomic<uint64_t> bytesRead{0};
     uint64_t bytesDelivered = 0;
-    std::vector<bool> delivered;  // per 4 KiB page of the file: read before
+    // Per 4 KiB page of the file: when it arrives (or arrived) from the
+    // device, since the throttle began; 0 while nobody asked for it.
+    std::vector<Clock::rep> arrival;
+    const Clock::time_point began = Clock::now();
 
     Throttle() {
         const char* file = std::getenv("VELD_THROTTLE_FILE");
@@ -52,7 +56,7 @@ struct Throttle {
         device = st.st_dev;
         inode = st.st_ino;
         bytesPerSecond = std::atof(rate) * 1e6;
-        delivered.assign(size_t(st.st_size / kPage + 1), false);
+        arrival.assign(size_t(st.st_size / kPage + 1), 0);
         active = true;
     }
     ~Throttle() {
@@ -85,32 +89,42 @@ struct Throttle {
         else
             throttledFds[fd / 64].fetch_and(~bit);
     }
-    // The device is busy for the time of the pages not read before, after
-    // whatever it was doing; the caller returns when they would have arrived.
-    void Deliver(int64_t offset, ssize_t bytes) {
+    // The device is busy for the time of the pages nobody asked for before,
+    // after whatever it was doing; the caller returns when they, and the
+    // pages it asks for that another read or a hint (posix_fadvise) asked for
+    // first, would have arrived. Reads count their bytes; hints do not.
+    void Deliver(int64_t offset, ssize_t bytes, bool read = true) {
         if (bytes <= 0 || offset < 0) return;
-        bytesRead += uint64_t(bytes);
-        Clock::time_point until;
+        if (read) bytesRead += uint64_t(bytes);
+        Clock::time_point until = began;
         {
             std::lock_guard<std::mutex> hold(lock);
             uint64_t fresh = 0;
             const uint64_t end = uint64_t(offset) + uint64_t(bytes);
-            for (uint64_t page = uint64_t(offset) / kPage; page * kPage < end; ++page) {
-                if (page >= delivered.size()) delivered.resize(size_t(page + 1), false);
-                if (delivered[size_t(page)]) continue;
-                delivered[size_t(page)] = true;
-                fresh += std::min(end, (page + 1) * kPage) - std::max(uint64_t(offset), page * kPage);
+            const uint64_t first = uint64_t(offset) / kPage;
+            for (uint64_t page = first; page * kPage < end; ++page) {
+                if (page >= arrival.size()) arrival.resize(size_t(page + 1), 0);
+                if (arrival[size_t(page)] != 0)
+                    until = std::max(until, began + Clock::duration(arrival[size_t(page)]));
+                else
+                    fresh += std::min(end, (page + 1) * kPage) - std::max(uint64_t(offset), page * kPage);
             }
-            if (fresh == 0) return;
-            bytesDelivered += fresh;
-            // A caller back within a millisecond of the device's last
-            // delivery (woken late, or between two reads) finds it still
-            // busy streaming, as a reader's own read-ahead keeps it.
-            const Clock::time_point now = Clock::now();
-            if (busyUntil + std::chrono::milliseconds(1) < now) busyUntil = now;
-            busyUntil += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(fresh) / bytesPerSecond));
-            until = busyUntil;
+            if (fresh > 0) {
+                bytesDelivered += fresh;
+                // A caller back within a millisecond of the device's last
+                // delivery (woken late, or between two reads) finds it still
+                // busy streaming, as a reader's own read-ahead keeps it.
+                const Clock::time_point now = Clock::now();
+                if (busyUntil + std::chrono::milliseconds(1) < now) busyUntil = now;
+                busyUntil += std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double>(double(fresh) / bytesPerSecond));
+                until = std::max(until, busyUntil);
+                const Clock::rep at = std::max<Clock::rep>(1, (busyUntil - began).count());
+                for (uint64_t page = first; page * kPage < end; ++page)
+                    if (arrival[size_t(page)] == 0) arrival[size_t(page)] = at;
+            }
         }
+        if (until <= Clock::now()) return;
         // Wake on time: the default timer slack would add its 50 us to each read.
         thread_local const bool precise = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
         (void)precise;
@@ -216,6 +230,22 @@ ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
     const ssize_t n = next(fd, buffer, count, offset);
     if (TheThrottle().Throttled(fd)) TheThrottle().Deliver(offset, n);
     return n;
+}
+
+// A hint that a range will be read (WILLNEED) makes the device fetch it: it
+// is busy for it as for a read, and the hint returns once it is fetched.
+int posix_fadvise(int fd, off_t offset, off_t length, int advice) {
+    static auto next = Next<int (*)(int, off_t, off_t, int)>("posix_fadvise");
+    if (advice == POSIX_FADV_WILLNEED && length > 0 && TheThrottle().Throttled(fd))
+        TheThrottle().Deliver(offset, ssize_t(length), false);
+    return next(fd, offset, length, advice);
+}
+
+int posix_fadvise64(int fd, off_t offset, off_t length, int advice) {
+    static auto next = Next<int (*)(int, off_t, off_t, int)>("posix_fadvise64");
+    if (advice == POSIX_FADV_WILLNEED && length > 0 && TheThrottle().Throttled(fd))
+        TheThrottle().Deliver(offset, ssize_t(length), false);
+    return next(fd, offset, length, advice);
 }
 
 ssize_t readv(int fd, const struct iovec* iov, int count) {
