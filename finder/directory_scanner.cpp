@@ -400,8 +400,8 @@ void FolderScan::ShortEntry(uint8_t* slotBytes, bool deleted) {
         ++blockFiles_;
         if (deleted)
             MarkChain(session_.clusterMap, volume_, start, ClusterUse::DeletedFile, false);
-        else
-            MarkChain(session_.clusterMap, volume_, start, ClusterUse::LiveFile, true);
+        else if (uint64_t run = 0; MarkChain(session_.clusterMap, volume_, start, ClusterUse::LiveFile, true, &run) > 0 && run > 1)
+            session_.liveRuns[start] = start + run - 1;
     }
 
     // A volume label (attribute 0x08 without the folder bit) names the card,

@@ -197,7 +197,8 @@ private:
         const auto* exfat = dynamic_cast<const ExfatFileSystem*>(map.fileSystem.get());
         const bool bitmap = exfat && exfat->HasBitmap();
         uint64_t claimed = 0, free = 0, firstFree = 0;
-        for (const ClusterRun& run : fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs) {
+        const std::vector<ClusterRun> runs = fat_.Clusters(set.firstCluster, set.dataLength, set.NoFatChain()).runs;
+        for (const ClusterRun& run : runs) {
             for (uint64_t c = run.first; c < run.first + run.count; ++c) {
                 if (bitmap && !AllocatedOnCard(map, c)) {
                     if (free++ == 0) firstFree = c;
@@ -209,7 +210,11 @@ private:
             }
             if (free > 0 && set.NoFatChain()) break;
         }
-        if (free == 0) return;
+        if (free == 0) {
+            if (!runs.empty() && runs[0].first == set.firstCluster && runs[0].count > 1)
+                session_.liveRuns[runs[0].first] = runs[0].first + runs[0].count - 1;
+            return;
+        }
         if (set.NoFatChain())
             TraceLine("ERROR exFAT: damaged live entry %s (cluster %u, size %llu): the clusters from %llu on are free "
                       "in the allocation bitmap; %llu clusters claimed",

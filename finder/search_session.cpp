@@ -61,6 +61,7 @@ void SearchSession::ClearFoundFileLists() {
     namedByStart.clear();
     carvedByStart.clear();
     checkedRuns.clear();
+    liveRuns.clear();
     folderPaths.clear();
 }
 

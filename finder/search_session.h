@@ -143,6 +143,11 @@ struct SearchSession {
     // consecutive clusters: start cluster -> last cluster. The signature
     // search does not walk them again.
     std::unordered_map<uint64_t, uint64_t> checkedRuns;
+    // Live files' first runs of consecutive clusters: start cluster -> last
+    // cluster. A live file is never listed, so the signature search does not
+    // walk a picture or clip that starts there (as far as the clusters are
+    // still the live file's).
+    std::unordered_map<uint64_t, uint64_t> liveRuns;
     // Folders read as directories (FAT), by first cluster: the folder text
     // their entries are listed under. A folder found in free space is placed
     // under the folder its ".." entry names when that one is here.

@@ -51,6 +51,24 @@ bool AllZero(const uint8_t* bytes, size_t size) {
     return size == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, size - 1) == 0);
 }
 
+// Where a picture or clip that starts at cluster c ends, when its file is
+// known before the walk: a deleted picture whose bytes the content check read
+// over consecutive clusters (listed already), or a live file, whose clusters
+// are its own as far as the map still says so (a live file is never listed,
+// so what a walk of it found would not be either). 0 when it is not known.
+uint64_t KnownRunEnd(const SearchSession& session, uint64_t c, ContentClass cls) {
+    if (cls == ContentClass::JpegStart)
+        if (auto checked = session.checkedRuns.find(c); checked != session.checkedRuns.end() && checked->second >= c)
+            return checked->second;
+    if (cls != ContentClass::JpegStart && !IsMediaStartClass(cls)) return 0;
+    const auto live = session.liveRuns.find(c);
+    const ClusterMap& map = session.clusterMap;
+    if (live == session.liveRuns.end() || ClusterState(map, c) != ClusterUse::LiveFile) return 0;
+    uint64_t end = c;
+    while (end < live->second && ClusterState(map, end + 1) == ClusterUse::LiveFile) ++end;
+    return end;
+}
+
 // A walk that starts at the cluster the search is at reads on through the
 // search's reader; the pointer is cleared when the walk returns.
 class SequentialWalk {
@@ -188,13 +206,11 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
                                   CaughtExceptionText().c_str());
                     }
                 }
-            } else if (auto checked = session.checkedRuns.find(c);
-                       cls == ContentClass::JpegStart && checked != session.checkedRuns.end() && checked->second >= c) {
-                // A picture found through its entry whose bytes were checked
-                // over these clusters: it is listed already, and not read again.
-                const uint64_t walkedTo = std::min(checked->second, last);
-                MarkWalked(map, c, walkedTo + 1, ContentClass::JpegData);
-                SetClusterClass(map, c, ContentClass::JpegStart);
+            } else if (const uint64_t known = KnownRunEnd(session, c, cls); known >= c) {
+                // Its file is known already: not walked, and not read again.
+                const uint64_t walkedTo = std::min(known, last);
+                MarkWalked(map, c, walkedTo + 1, cls == ContentClass::JpegStart ? ContentClass::JpegData : MediaDataClass(cls));
+                SetClusterClass(map, c, cls);
                 c = walkedTo;
             } else if (cls == ContentClass::JpegStart) {
                 // A walk that ends early keeps what it walked, partly missing;

@@ -121,7 +121,9 @@ const char* ClusterStateName(ClusterUse state) {
     }
 }
 
-int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUse state, bool keepDeleted) {
+int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUse state, bool keepDeleted,
+                  uint64_t* firstRun) {
+    if (firstRun) *firstRun = 0;
     if (start < 2) return 0;
     // Deletion frees a chain: a deleted entry whose start cluster the FAT
     // still calls allocated points into a file written later. Claim nothing.
@@ -129,6 +131,11 @@ int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUs
     const std::vector<uint64_t> chain = ChainOf(map, volume, start);
     for (uint64_t c : chain)
         if (!(keepDeleted && ClusterState(map, c) == ClusterUse::DeletedFile)) SetClusterState(map, c, state);
+    if (firstRun) {
+        uint64_t n = 0;
+        while (n < chain.size() && chain[size_t(n)] == start + n) ++n;
+        *firstRun = n;
+    }
     return int64_t(chain.size());
 }
 

@@ -69,7 +69,10 @@ bool DirectoryBlockScanned(const ClusterMap& map, uint64_t cluster);
 void MarkDirectoryBlockScanned(ClusterMap& map, uint64_t cluster);
 
 // Claims the chain from start; returns the number of clusters visited.
-int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUse state, bool keepDeleted);
+// firstRun, when given, receives how many of them follow start one by one
+// on the card (start itself included).
+int64_t MarkChain(ClusterMap& map, DiskVolume& volume, uint64_t start, ClusterUse state, bool keepDeleted,
+                  uint64_t* firstRun = nullptr);
 
 // How far MarkContiguous got with an extent. The values are those of the
 // found-file states the registration gives such a file (complete, fragmented,
