@@ -69,6 +69,26 @@ uint64_t KnownRunEnd(const SearchSession& session, uint64_t c, ContentClass cls)
     return end;
 }
 
+// The clusters after the start of every known run (above), in [first, last]:
+// the search asks for none of them when the run's start is a picture's or a
+// clip's, so its reader need not read them.
+std::vector<std::pair<uint64_t, uint64_t>> KnownRunInsides(const SearchSession& session, uint64_t first, uint64_t last) {
+    std::vector<std::pair<uint64_t, uint64_t>> insides;
+    insides.reserve(session.checkedRuns.size() + session.liveRuns.size());
+    for (const auto* runs : {&session.checkedRuns, &session.liveRuns})
+        for (const auto& [start, end] : *runs)
+            if (end > start && start < last && end >= first) insides.emplace_back(std::max(start + 1, first), std::min(end, last));
+    std::sort(insides.begin(), insides.end());
+    std::vector<std::pair<uint64_t, uint64_t>> merged;
+    for (const auto& s : insides) {
+        if (!merged.empty() && s.first <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, s.second);
+        else
+            merged.push_back(s);
+    }
+    return merged;
+}
+
 // A walk that starts at the cluster the search is at reads on through the
 // search's reader; the pointer is cleared when the walk returns.
 class SequentialWalk {
@@ -140,6 +160,7 @@ int SearchClusters(SearchSession& session, uint64_t first, uint64_t last) {
         // after each cluster, as before, so the cluster in hand is finished.
         ReadAheadOptions readOptions;
         readOptions.readerThread = volume.device->PositionalReads();
+        readOptions.notWanted = KnownRunInsides(session, begin, last);
         ReadAhead reader(*volume.device, ClusterOffset(volume, begin), begin, last, cs, {}, readOptions);
         // Cluster numbers below 2 have no data area. The last number of the
         // 64-bit range is handled before the counter could wrap.

@@ -30,7 +30,8 @@ ReadAhead::ReadAhead(RawDevice& device, int64_t firstOffset, uint64_t first, uin
       last_(last),
       clusterSize_(clusterSize),
       cancelled_(std::move(cancelled)),
-      threaded_(options.readerThread) {
+      threaded_(options.readerThread),
+      notWanted_(std::move(options.notWanted)) {
     nextRead_ = first_;
     if (clusterSize_ == 0 || firstOffset_ < 0 || last_ < first_) {
         finished_ = true;
@@ -97,22 +98,65 @@ ReadAhead::Block* ReadAhead::Claim() {
     if (finished_ || stop_) return nullptr;
     auto free = std::find_if(blocks_.begin(), blocks_.end(), [](const Block& b) { return b.state == BlockState::Free; });
     if (free == blocks_.end()) return nullptr;
+    // Past the stretches the caller will not ask for (unless it asked into
+    // one); a block ends where the next such stretch begins.
+    const uint64_t end = std::min(last_, lastOffsetCluster_);
+    uint64_t upTo = end;
+    while (notWantedAt_ < notWanted_.size()) {
+        const auto [skipFirst, skipLast] = notWanted_[notWantedAt_];
+        if (skipLast < nextRead_ || skipLast <= askedThrough_) {
+            ++notWantedAt_;
+            continue;
+        }
+        if (skipFirst <= nextRead_ && nextRead_ > askedThrough_) {
+            if (skipLast >= end) {
+                finished_ = true;
+                return nullptr;
+            }
+            nextRead_ = skipLast + 1;
+            ++notWantedAt_;
+            continue;
+        }
+        if (skipFirst > nextRead_) upTo = std::min(upTo, skipFirst - 1);
+        break;
+    }
     Block& b = *free;
     b.state = BlockState::Reading;
     b.first = nextRead_;
-    b.wanted = std::min<uint64_t>(blockClusters_, std::min(last_, lastOffsetCluster_) - nextRead_ + 1);
+    b.wanted = std::min<uint64_t>(blockClusters_, upTo - nextRead_ + 1);
     b.whole = 0;
     b.partial = 0;
     b.after = ReadStatus::Ok;
     b.generation = generation_;
+    // With stretches left out, blocks can be short: the system is told about
+    // what lies ahead, left-out stretches included, so that a card streams.
+    b.hintAt = b.hintBytes = 0;
+    if (!notWanted_.empty()) {
+        const int64_t from = std::max(hintedTo_, OffsetOf(b.first));
+        const uint64_t ahead = uint64_t(blockClusters_) * blocks_.size();
+        const int64_t lastAt = OffsetOf(end - b.first > ahead ? b.first + ahead : end);
+        const int64_t to = lastAt > std::numeric_limits<int64_t>::max() - int64_t(clusterSize_)
+                               ? std::numeric_limits<int64_t>::max()
+                               : lastAt + int64_t(clusterSize_);
+        if (to > from) {
+            b.hintAt = from;
+            b.hintBytes = to - from;
+            hintedTo_ = to;
+        }
+    }
     nextRead_ += b.wanted;
     if (nextRead_ == 0 || nextRead_ > last_ || nextRead_ > lastOffsetCluster_) finished_ = true;
     order_.push_back(&b);
     return &b;
 }
 
+int64_t ReadAhead::OffsetOf(uint64_t cluster) const {
+    return firstOffset_ + int64_t((cluster - first_) * clusterSize_);
+}
+
 void ReadAhead::Fill(Block& b) {
-    const int64_t offset = firstOffset_ + int64_t((b.first - first_) * clusterSize_);
+    if (b.hintBytes > 0) device_.WillRead(b.hintAt, b.hintBytes);
+    const int64_t offset = OffsetOf(b.first);
     const uint64_t wanted = b.wanted * clusterSize_;
     uint64_t calls = 1;
     uint32_t done = 0;
@@ -174,6 +218,14 @@ ReadAhead::Block* ReadAhead::Find(uint64_t cluster) {
     return nullptr;
 }
 
+void ReadAhead::AskedInto(uint64_t cluster) {
+    // A stretch the caller asked into is read from there to its end.
+    auto after = std::upper_bound(notWanted_.begin(), notWanted_.end(), cluster,
+                                  [](uint64_t c, const std::pair<uint64_t, uint64_t>& s) { return c < s.first; });
+    if (after != notWanted_.begin() && std::prev(after)->second >= cluster)
+        askedThrough_ = std::max(askedThrough_, std::prev(after)->second);
+}
+
 void ReadAhead::Restart(uint64_t cluster) {
     ++generation_;
     // Blocks being read are freed by the reader when their read returns.
@@ -183,6 +235,13 @@ void ReadAhead::Restart(uint64_t cluster) {
     current_ = nullptr;
     nextRead_ = cluster;
     finished_ = false;
+    // The system is told afresh from here.
+    AskedInto(cluster);
+    auto after = std::upper_bound(notWanted_.begin(), notWanted_.end(), cluster,
+                                  [](uint64_t c, const std::pair<uint64_t, uint64_t>& s) { return c < s.first; });
+    notWantedAt_ = size_t(after - notWanted_.begin());
+    if (notWantedAt_ > 0 && notWanted_[notWantedAt_ - 1].second >= cluster) --notWantedAt_;
+    hintedTo_ = 0;
     changed_.notify_all();
 }
 
@@ -226,8 +285,16 @@ bool ReadAhead::Answer(uint64_t cluster, uint32_t count, ClusterSpan* span) {
     for (uint64_t have = here; have < wanted;) {
         const Block* last = parts.back();
         if (last->after != ReadStatus::Ok) break;
-        const Block* next = Find(last->first + last->whole);
+        const uint64_t after = last->first + last->whole;
+        const Block* next = Find(after);
         if (!next) {
+            const bool inRange = after <= std::min(last_, lastOffsetCluster_) && after < endsAt_;
+            if (inRange && (finished_ || after != nextRead_)) {
+                // The span runs into a stretch left out: read it after all.
+                AskedInto(after);
+                Restart(cluster);
+                return false;
+            }
             if (finished_) break;  // nothing more comes: the range ends
             return false;
         }
@@ -268,6 +335,7 @@ ClusterSpan ReadAhead::Get(uint64_t cluster, uint32_t count) {
         // Without the reader thread the caller reads the block it needs, and
         // the system is told about the blocks after it.
         Block* block = Claim();
+        if (!block && finished_) continue;  // the rest was left out: the cluster asked for is read after all
         if (!block) return ClusterSpan{ReadStatus::Error, nullptr, 0};  // no buffer free: cannot happen
         hold.unlock();
         Fill(*block);

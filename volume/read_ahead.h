@@ -9,7 +9,9 @@
 //
 // Reading goes forward. Asking for a cluster past the blocks under way skips
 // the clusters between (they are not read); asking for one before them starts
-// reading again there. A read error or the end of the source is reported at
+// reading again there. Stretches the caller says in advance it will not ask
+// for are not read either (the system is told about the whole stretch ahead,
+// so a card still streams); asking for a cluster in one reads it after all. A read error or the end of the source is reported at
 // the cluster where it happens, and reading goes on after a cluster that
 // cannot be read.
 #pragma once
@@ -21,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/raw_device.h"
@@ -32,6 +35,9 @@ struct ReadAheadOptions {
     uint32_t blocks = 3;             // buffers: the one examined and those read ahead (at least 2)
     bool readerThread = true;        // false: reads on the caller's thread and tells the system the next block
     uint32_t maxSpan = 2;            // the most clusters one Get asks for
+    // Clusters the caller will not ask for, as [first, last] stretches in
+    // ascending order, not overlapping.
+    std::vector<std::pair<uint64_t, uint64_t>> notWanted;
 };
 
 enum class ReadStatus {
@@ -89,6 +95,7 @@ private:
         uint64_t partial = 0;    // bytes of cluster first + whole read before the source ended
         ReadStatus after = ReadStatus::Ok;  // cluster first + whole: Ok (later block), End or Error
         uint64_t generation = 0;
+        int64_t hintAt = 0, hintBytes = 0;  // told to the system before the read
         // One past the last cluster this block answers for.
         uint64_t end() const {
             return state == BlockState::Reading ? first + wanted : first + whole + (after == ReadStatus::Ok ? 0 : 1);
@@ -97,6 +104,7 @@ private:
 
     bool Cancelled() const { return cancelled_ && cancelled_(); }
     void ReaderLoop();
+    int64_t OffsetOf(uint64_t cluster) const;
     // Starts the next block in a free buffer (with the lock held); null when
     // there is nothing to read or no buffer is free.
     Block* Claim();
@@ -105,6 +113,8 @@ private:
     void Finish(Block& block);
     Block* Find(uint64_t cluster);
     void Restart(uint64_t cluster);
+    // The caller asked for a cluster: a stretch left out that holds it is read.
+    void AskedInto(uint64_t cluster);
     // One step of Get with the lock held: true with *span set when the answer
     // is there, false when the caller must wait for a block.
     bool Answer(uint64_t cluster, uint32_t count, ClusterSpan* span);
@@ -118,6 +128,10 @@ private:
     uint32_t maxSpan_ = 1;
     uint32_t blockClusters_ = 1;
     uint64_t lastOffsetCluster_ = 0;  // the last cluster whose offset fits in 63 bits
+    const std::vector<std::pair<uint64_t, uint64_t>> notWanted_;
+    size_t notWantedAt_ = 0;          // the first stretch not wholly before nextRead_
+    uint64_t askedThrough_ = 0;       // a stretch the caller asked into is read up to here
+    int64_t hintedTo_ = 0;            // the system was told about the bytes before this offset
 
     mutable std::mutex lock_;
     std::condition_variable changed_;

@@ -119,6 +119,36 @@ TEST_P(ReadAheadModes, SkippedClustersAreNotReadAndGoingBackReadsAgain) {
     EXPECT_EQ(reader.Get(source.size() / cs).status, ReadStatus::End);  // past the range
 }
 
+TEST_P(ReadAheadModes, StretchesNotWantedAreNotReadUnlessAskedFor) {
+    const uint32_t cs = 512;
+    const auto source = Pattern(8u << 20);
+    const uint64_t last = source.size() / cs - 1;
+    UnreadableSectors device(source, -1, -1);
+    ReadAheadOptions options = Options();
+    options.notWanted = {{100, 9'999}, {10'001, 12'000}, {12'002, 12'002}, {14'000, last}};
+    ReadAhead reader(device, 0, 0, last, cs, {}, options);
+    auto check = [&](uint64_t c) {
+        ClusterSpan span = reader.Get(c);
+        ASSERT_EQ(span.status, ReadStatus::Ok) << c;
+        ASSERT_EQ(span.bytes, cs);
+        EXPECT_EQ(std::memcmp(span.data, source.data() + c * cs, cs), 0) << c;
+    };
+    for (uint64_t c = 0; c < 100; ++c) check(c);
+    // A span whose second cluster starts a stretch: both come out.
+    const ClusterSpan span = reader.Get(10'000, 2);
+    ASSERT_EQ(span.status, ReadStatus::Ok);
+    ASSERT_EQ(span.bytes, 2u * cs);
+    EXPECT_EQ(std::memcmp(span.data, source.data() + 10'000 * cs, 2 * cs), 0);
+    check(12'001);
+    for (uint64_t c = 12'003; c <= 14'000; ++c) check(c);  // the last one asked into the stretch to the end
+    // A few 1 MiB blocks at most, not the 7 MiB left out.
+    EXPECT_LT(device.asked.load(), 4u << 20);
+    check(5'000);  // asked into a stretch: read after all, on to its end
+    for (uint64_t c = 5'001; c < 5'200; ++c) check(c);
+    check(last);
+    EXPECT_EQ(reader.Get(last + 1).status, ReadStatus::End);
+}
+
 TEST_P(ReadAheadModes, UnreadableClustersAreReportedAndReadingGoesOn) {
     const uint32_t cs = 4096;
     const auto source = Pattern(3u << 20);
