@@ -20,13 +20,20 @@ uint64_t ClusterEnd(const DiskVolume& volume) {
     return volume.clusterCount > 0 ? uint64_t(volume.clusterCount) + 2 : 0;
 }
 
-bool ReadCluster(DiskVolume& volume, uint64_t cluster, std::vector<uint8_t>& buffer) {
+// Reads count consecutive clusters from cluster on into `into` in one go;
+// false when any of them cannot be read.
+bool ReadClusters(DiskVolume& volume, uint64_t cluster, uint64_t count, uint8_t* into) {
     const uint32_t cs = volume.clusterSize;
-    if (cluster < 2 || cluster >= ClusterEnd(volume) || cs == 0) return false;
-    buffer.resize(cs);
+    if (cluster < 2 || count == 0 || cluster + count > ClusterEnd(volume) || cs == 0) return false;
+    const uint64_t bytes = count * cs;
     uint32_t done = 0;
     const int64_t at = ClusterOffset(volume, cluster);
-    return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), buffer.data(), cs, &done) && done == cs;
+    return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), into, uint32_t(bytes), &done) && done == bytes;
+}
+
+bool ReadCluster(DiskVolume& volume, uint64_t cluster, std::vector<uint8_t>& buffer) {
+    buffer.resize(volume.clusterSize);
+    return ReadClusters(volume, cluster, 1, buffer.data());
 }
 
 // How many of clusters[from..end) follow clusters[from] one by one on the
@@ -37,17 +44,6 @@ uint64_t RunLength(const std::vector<uint64_t>& clusters, uint64_t from, uint64_
     return n;
 }
 
-// Reads count clusters from cluster on in one go; false when any of them
-// cannot be read (the caller then reads them one by one to find which).
-bool ReadRun(DiskVolume& volume, uint64_t cluster, uint64_t count, std::vector<uint8_t>& buffer) {
-    const uint32_t cs = volume.clusterSize;
-    if (cluster < 2 || cluster + count > ClusterEnd(volume) || cs == 0) return false;
-    const uint64_t bytes = count * cs;
-    buffer.resize(size_t(bytes));
-    uint32_t done = 0;
-    const int64_t at = ClusterOffset(volume, cluster);
-    return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), buffer.data(), uint32_t(bytes), &done) && done == bytes;
-}
 
 }  // namespace
 
@@ -79,12 +75,12 @@ JpegFit CheckJpegFit(DiskVolume& volume, const std::vector<uint64_t>& clusters, 
     }
     const uint64_t needed = ClustersForBytes(size, cs);
     const bool keep = bytes && size <= kMaxFitBytes;
-    if (keep) {
-        bytes->clear();
-        bytes->reserve(size_t(size));
-    }
-    JpegStructureScan scan;
+    // Kept bytes are read where they go, whole clusters, cut to the size at the end.
     std::vector<uint8_t> buffer;
+    std::vector<uint8_t>& into = keep ? *bytes : buffer;
+    into.clear();
+    if (keep) into.reserve(size_t(needed * cs));
+    JpegStructureScan scan;
     // Clusters that follow one another on the card are read together, a run
     // of up to kRunBytes at a time; the structure is still judged cluster by
     // cluster, so a run only costs the read of what follows a break in it.
@@ -104,20 +100,22 @@ JpegFit CheckJpegFit(DiskVolume& volume, const std::vector<uint64_t>& clusters, 
         if (i >= runFirst + runCount) {
             runFirst = i;
             runCount = i < singlyUntil ? 1 : RunLength(clusters, i, std::min<uint64_t>(needed, clusters.size()), runLimit);
-            if (runCount > 1 && !ReadRun(volume, clusters[size_t(i)], runCount, buffer)) {
+            const size_t from = keep ? size_t(i * cs) : 0;
+            into.resize(from + size_t(runCount * cs));
+            if (runCount > 1 && !ReadClusters(volume, clusters[size_t(i)], runCount, into.data() + from)) {
                 singlyUntil = i + runCount;
                 runCount = 1;
+                into.resize(from + cs);
             }
-            if (runCount == 1 && !ReadCluster(volume, clusters[size_t(i)], buffer)) {
+            if (runCount == 1 && !ReadClusters(volume, clusters[size_t(i)], 1, into.data() + from)) {
                 out.unreadable = true;
                 break;
             }
         }
-        const uint8_t* at = buffer.data() + (i - runFirst) * cs;
-        const size_t take = size_t(std::min<uint64_t>(cs, size - i * cs));
-        scan.Feed(at, take);
-        if (keep) bytes->insert(bytes->end(), at, at + take);
+        const uint8_t* at = into.data() + (keep ? size_t(i * cs) : size_t((i - runFirst) * cs));
+        scan.Feed(at, size_t(std::min<uint64_t>(cs, size - i * cs)));
     }
+    if (keep && bytes->size() > size) bytes->resize(size_t(size));
     out.faultAt = scan.faultAt();
     out.fit = out.unreadable ? ContentFit::Fails : JpegFitOf(scan, size, cs);
     if (keep && (!Confirms(out.fit) || bytes->size() != size)) bytes->clear();
