@@ -341,6 +341,7 @@ bool ReadWhole(const uint8_t* data, size_t size, JpegDecodeReport* report) {
     }
     jpeg_read_coefficients(&cinfo);
     jpeg_finish_decompress(&cinfo);
+    if (report) report->end = InputPosition(reinterpret_cast<j_common_ptr>(&cinfo), err);
     jpeg_destroy_decompress(&cinfo);
     return true;
 }

@@ -20,6 +20,9 @@ inline constexpr int kJpegMaxScans = 500;
 struct JpegDecodeReport {
     bool corrupt = false;
     uint64_t at = 0;
+    // After a decode that read to the end of image inside the data: the byte
+    // after that marker (data after it, such as a second picture, is not read).
+    uint64_t end = 0;
 };
 
 // Decodes JPEG bytes with libjpeg from memory; null on any error. Truncated

@@ -8,10 +8,10 @@
 #include <tuple>
 
 #include "base/format_text.h"
+#include "base/jpeg_memory_decode.h"
 #include "base/trace.h"
 #include "finder/cluster_classifier.h"
 #include "finder/content_fit.h"
-#include "finder/jpeg_decode_probe.h"
 #include "finder/media_carving.h"
 #include "finder/registry.h"
 #include "volume/boot_sector.h"
@@ -253,15 +253,16 @@ void LeftOver(const SearchSession& session, const Candidate& k, std::vector<uint
 }
 
 // Whether a picture's clusters hold it: the structure ends where its size
-// does and libjpeg decodes every row clean up to that end. bytes receives
-// what was read when it does.
+// does, and libjpeg reads every block clean to an end of image in the last
+// cluster. bytes receives what was read when it does.
 bool PictureHolds(DiskVolume& volume, const Candidate& k, const std::vector<uint64_t>& clusters, JpegFit& fit,
                   std::vector<uint8_t>& bytes) {
     if (clusters.size() < k.needed) return false;
     fit = CheckJpegFit(volume, clusters, k.size, &bytes);
     if (!Confirms(fit.fit) || bytes.size() != k.size) return false;
-    const JpegDecodeProbe probe = ProbeJpegDecode(bytes.data(), bytes.size());
-    return probe.whole && probe.end <= k.size && ClustersForBytes(probe.end, volume.clusterSize) == k.needed;
+    JpegDecodeReport report;
+    return JpegDecodesWhole(bytes.data(), bytes.size(), &report) && report.end <= k.size &&
+           ClustersForBytes(report.end, volume.clusterSize) == k.needed;
 }
 
 // Pictures whose data the placement could not confirm, one starting inside
