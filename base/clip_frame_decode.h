@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/dib24.h"
@@ -19,8 +20,12 @@ struct FilePart {
     size_t size = 0;
 };
 
-// The first picture the clip's video stream decodes to; null when it has
-// none, or any step fails.
-DibPtr ClipFrameDecode(const std::vector<FilePart>& parts, uint64_t fileSize);
+// Asked between the steps of a long decode; true stops it.
+using DecodeCancelled = std::function<bool()>;
+
+// The first key frame the clip's video stream decodes to; null when it has
+// none, any step fails, or the decode is cancelled. A decode is bounded in
+// packets and time whatever the clip holds.
+DibPtr ClipFrameDecode(const std::vector<FilePart>& parts, uint64_t fileSize, const DecodeCancelled& cancelled = {});
 
 }  // namespace veld

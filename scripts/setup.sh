@@ -11,7 +11,7 @@ packages=(
   libheif-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   ffmpeg libimage-exiftool-perl testdisk
   shared-mime-info fonts-noto-cjk breeze-icon-theme
-  xvfb xauth xdotool imagemagick dosfstools mtools time
+  xvfb xauth xdotool imagemagick dosfstools mtools time valgrind
   exfatprogs fdisk sleuthkit
   dbus-daemon dpkg-dev file lintian appstream desktop-file-utils man-db
 )
