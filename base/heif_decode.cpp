@@ -11,6 +11,8 @@ namespace {
 
 // A larger picture is not decoded: a found file may claim any size.
 constexpr int64_t kMaxPixels = 16384ll * 16384;
+// libheif's own limit on a picture's width and height (grids included).
+constexpr int kMaxEdge = 16384;
 
 struct ContextFree {
     void operator()(heif_context* c) const { heif_context_free(c); }
@@ -52,16 +54,20 @@ DibPtr DecodeHandle(heif_image_handle* handle) {
 
 }  // namespace
 
-DibPtr HeifMemoryDecode(const uint8_t* data, size_t size, bool preferThumbnail) {
+DibPtr HeifMemoryDecode(const uint8_t* data, size_t size, bool preferThumbnail, bool primaryAllowed) {
     if (!data || size < 16) return nullptr;
     std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
     if (!context) return nullptr;
+    heif_context_set_maximum_image_size_limit(context.get(), kMaxEdge);
+    // Tiles are decoded on the calling thread: pictures are decoded side by
+    // side already, and each thread of its own would hold a canvas.
+    heif_context_set_max_decoding_threads(context.get(), 0);
     if (heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr).code != heif_error_Ok)
         return nullptr;
     heif_image_handle* primaryRaw = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &primaryRaw).code != heif_error_Ok) return nullptr;
     Handle primary(primaryRaw);
-    if (preferThumbnail && heif_image_handle_get_number_of_thumbnails(primary.get()) > 0) {
+    if ((preferThumbnail || !primaryAllowed) && heif_image_handle_get_number_of_thumbnails(primary.get()) > 0) {
         heif_item_id id = 0;
         heif_image_handle* thumbRaw = nullptr;
         if (heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), &id, 1) == 1 &&
@@ -70,6 +76,7 @@ DibPtr HeifMemoryDecode(const uint8_t* data, size_t size, bool preferThumbnail) 
             if (DibPtr dib = DecodeHandle(thumb.get())) return dib;
         }
     }
+    if (!primaryAllowed) return nullptr;
     return DecodeHandle(primary.get());
 }
 

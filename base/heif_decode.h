@@ -11,7 +11,9 @@
 namespace veld {
 
 // The primary picture; with preferThumbnail its stored thumbnail instead when
-// it has one (phones store one of about 320 x 240). Null on any error.
-DibPtr HeifMemoryDecode(const uint8_t* data, size_t size, bool preferThumbnail);
+// it has one (phones store one of about 320 x 240). Without primaryAllowed
+// only a stored thumbnail is decoded (the caller found the primary too costly).
+// Null on any error.
+DibPtr HeifMemoryDecode(const uint8_t* data, size_t size, bool preferThumbnail, bool primaryAllowed = true);
 
 }  // namespace veld

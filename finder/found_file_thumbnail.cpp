@@ -12,6 +12,7 @@
 #include "base/heif_decode.h"
 #include "base/jpeg_memory_decode.h"
 #include "finder/found_file_thumbnail.h"
+#include "finder/isobmff_boxes.h"
 #include "finder/media_format.h"
 #include "volume/boot_sector.h"
 
@@ -28,6 +29,15 @@ constexpr uint64_t kMaxRunClusters(uint32_t clusterSize) { return kMaxRunBytes /
 // What a clip's thumbnail reads: its first bytes, and an index kept at its end.
 constexpr uint64_t kClipHeadBytes = 4ull << 20;
 constexpr uint64_t kClipTailBytes = 4ull << 20;
+// The most pixels a HEIF primary picture may take to decode (a grid counts
+// its canvas and every tile it references): more than any camera's picture,
+// far less than a hostile grid of one tile repeated.
+constexpr uint64_t kMaxHeifDecodePixels = 120ull << 20;
+
+DibPtr DecodeHeif(const uint8_t* data, size_t size, bool preferThumbnail) {
+    const bool primaryAllowed = HeifDecodePixels(ByteReader(data, size)) <= kMaxHeifDecodePixels;
+    return HeifMemoryDecode(data, size, preferThumbnail, primaryAllowed);
+}
 
 // Bytes [offset, offset + length) of a found file, read through its cluster
 // list; none when a cluster of the range is not listed or cannot be read.
@@ -133,11 +143,11 @@ DibPtr MakeFoundFileThumbnailFrom(DelFileInfo& record, std::vector<uint8_t> byte
     return picture;
 }
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt) {
-    return DecodeFoundFileThumbnail(bytes, kThumbnailSize, corrupt);
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt, const DecodeCancelled& cancelled) {
+    return DecodeFoundFileThumbnail(bytes, kThumbnailSize, corrupt, cancelled);
 }
 
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt) {
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt, const DecodeCancelled& cancelled) {
     DibPtr picture;
     JpegDecodeReport report;
     switch (bytes.source) {
@@ -146,13 +156,13 @@ DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* cor
         if (corrupt) *corrupt = report.corrupt;
         break;
     case ThumbnailSource::Heif:
-        if (DibPtr whole = HeifMemoryDecode(bytes.Data(), bytes.size, true))
+        if (DibPtr whole = DecodeHeif(bytes.Data(), bytes.size, true))
             picture = ScaleBitmap(*whole, edge, edge, true);
         break;
     case ThumbnailSource::Clip: {
         std::vector<FilePart> parts{FilePart{0, bytes.Data(), bytes.size}};
         if (bytes.tail) parts.push_back(FilePart{bytes.tailOffset, bytes.tail.get(), bytes.tailSize});
-        if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize))
+        if (DibPtr frame = ClipFrameDecode(parts, bytes.fileSize, cancelled))
             picture = ScaleBitmap(*frame, edge, edge, true);
         break;
     }
@@ -169,7 +179,7 @@ DibPtr DecodeFoundFilePicture(const DelFileInfo& record, const uint8_t* data, si
         if (length == 0 || at > size || length > size - at) return nullptr;
         picture = JpegMemoryDecode(data + at, size_t(length));
     } else if (MediaFormatIsHeif(format)) {
-        return HeifMemoryDecode(data, size, false);  // upright already
+        return DecodeHeif(data, size, false);  // upright already
     } else if (format != FormatNone && !MediaFormatIsPicture(format)) {
         picture = ClipFrameDecode({FilePart{0, data, size}}, size);
         return picture;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/clip_frame_decode.h"
 #include "base/dib24.h"
 #include "finder/del_file_info.h"
 #include "volume/disk_volume.h"
@@ -56,9 +57,12 @@ FoundFileBytes FoundJpegBytes(const DelFileInfo& record, std::vector<uint8_t> by
 void MarkThumbnailRead(DelFileInfo& record);
 // corrupt (when not null) is set when the bytes were decoded as JPEG (a
 // picture or a RAW's preview) and the decoder found them corrupt.
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt = nullptr);
+// A clip's decode stops when cancelled says so (none then).
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, bool* corrupt = nullptr,
+                                const DecodeCancelled& cancelled = {});
 // The same at another size: within edge x edge pixels (enlarged grid cells).
-DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt = nullptr);
+DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* corrupt = nullptr,
+                                const DecodeCancelled& cancelled = {});
 // What a thumbnail decode that found corrupt data means for its record: a
 // record called good becomes one whose bytes do not match its entry.
 void NoteCorruptPicture(DelFileInfo& record);

@@ -13,6 +13,11 @@
 //         2 with index size) index, offset, length
 //   iprp  holds "ipco" (property boxes, numbered from 1) and "ipma"
 //   ispe  full box; u32 width, u32 height
+//   iref  full box; per reference a box of its type ("dimg": the tiles of a
+//         grid): from item ID u16 (version 0) or u32, u16 count, the IDs
+//   idat  the data of items whose construction method is 1
+//   grid  (an item's data) u8 version, u8 flags (bit 0: 32-bit sizes), u8
+//         rows - 1, u8 columns - 1, output width and height u16 or u32
 //   ipma  full box; u32 entry count; per entry: item ID u16 (version 0) or
 //         u32, u8 association count, per association u8 (flags bit 0 clear)
 //         or u16: top bit essential, the rest the property's number
@@ -38,6 +43,9 @@ constexpr uint32_t kFullBoxHeader = 12;  // header, u8 version, u24 flags
 constexpr int kMaxItems = 4096;           // more items than any camera writes
 constexpr int kMaxExtents = 4096;
 constexpr int kMaxBoxes = 4096;           // children of one box looked at
+// Tile references of a grid counted; a grid of more is refused anyway (its
+// tiles' pixels alone pass any decode limit).
+constexpr size_t kMaxTileReferences = 1 << 16;
 
 // Reads an unsigned value of 0, 4 or 8 bytes (the sizes iloc allows).
 uint64_t SizedValue(const ByteReader& r, uint64_t at, unsigned bytes) {
@@ -58,7 +66,8 @@ void ForEachBox(const ByteReader& r, uint64_t from, uint64_t end, Visit visit) {
     }
 }
 
-void ParseIloc(const ByteReader& r, uint64_t at, uint64_t end, HeifMeta* meta, uint32_t exifItem, bool haveExif) {
+void ParseIloc(const ByteReader& r, uint64_t at, uint64_t end, HeifMeta* meta, uint32_t exifItem, bool haveExif,
+               uint32_t primary) {
     const uint8_t version = r.u8(at + 8);
     uint64_t p = at + kFullBoxHeader;
     const uint8_t sizes1 = r.u8(p), sizes2 = r.u8(p + 1);
@@ -100,6 +109,10 @@ void ParseIloc(const ByteReader& r, uint64_t at, uint64_t end, HeifMeta* meta, u
             const uint64_t length = SizedValue(r, p, lengthSize);
             p += lengthSize;
             if (!r.has(p - lengthSize, lengthSize) && lengthSize) return;  // ran off the bytes
+            if (id == primary && e == 0 && method <= 1) {
+                meta->primaryData = FileExtent{base + offset, length};
+                meta->primaryInIdat = method == 1;
+            }
             if (method != 0) continue;  // inside "idat" or another item: no bytes of its own in the file
             const uint64_t from = base + offset;
             if (from < base || from + length < from) continue;  // wraps: damaged
@@ -141,9 +154,16 @@ HeifMeta ParseHeifMeta(const ByteReader& r) {
     bool haveExif = false;
     uint64_t ilocAt = 0, ilocEnd = 0;
     uint64_t ipcoAt = 0, ipcoEnd = 0, ipmaAt = 0, ipmaEnd = 0;
+    uint64_t irefAt = 0, irefEnd = 0;
+    std::vector<uint32_t> gridItems;  // items of type "grid"
     ForEachBox(r, children, end, [&](const BoxHeader& box, uint64_t at) {
         const uint64_t boxEnd = at + box.size;
-        if (box.is("pitm")) {
+        if (box.is("idat")) {
+            meta.idat = FileExtent{at + box.headerSize, box.size - box.headerSize};
+        } else if (box.is("iref")) {
+            irefAt = at;
+            irefEnd = boxEnd;
+        } else if (box.is("pitm")) {
             primary = r.u8(at + 8) == 0 ? r.be16(at + kFullBoxHeader) : r.be32(at + kFullBoxHeader);
         } else if (box.is("iinf")) {
             const uint8_t version = r.u8(at + 8);
@@ -155,6 +175,7 @@ HeifMeta ParseHeifMeta(const ByteReader& r) {
                 const uint64_t p = e + kFullBoxHeader;
                 const uint32_t id = v == 2 ? r.be16(p) : r.be32(p);
                 const uint64_t typeAt = p + (v == 2 ? 2 : 4) + 2;
+                if (r.equals(typeAt, "grid", 4) && gridItems.size() < size_t(kMaxItems)) gridItems.push_back(id);
                 if (!haveExif && r.equals(typeAt, "Exif", 4)) {
                     exifItem = id;
                     haveExif = true;
@@ -175,9 +196,30 @@ HeifMeta ParseHeifMeta(const ByteReader& r) {
             });
         }
     });
-    if (ilocEnd) ParseIloc(r, ilocAt, ilocEnd, &meta, exifItem, haveExif);
+    if (ilocEnd) ParseIloc(r, ilocAt, ilocEnd, &meta, exifItem, haveExif, primary);
+    meta.primaryIsGrid = std::find(gridItems.begin(), gridItems.end(), primary) != gridItems.end();
 
-    // The primary item's properties: the first "ispe" among them.
+    // The tiles a grid primary references, each reference once.
+    std::vector<uint32_t> tiles;
+    if (meta.primaryIsGrid && irefEnd) {
+        const bool wideIds = r.u8(irefAt + 8) != 0;
+        const unsigned idSize = wideIds ? 4 : 2;
+        ForEachBox(r, irefAt + kFullBoxHeader, irefEnd, [&](const BoxHeader& ref, uint64_t q) {
+            const uint64_t p = q + ref.headerSize;
+            if (!ref.is("dimg") || (wideIds ? r.be32(p) : r.be16(p)) != primary) return;
+            const uint16_t count = r.be16(p + idSize);
+            for (uint32_t k = 0; k < count && tiles.size() < kMaxTileReferences &&
+                                 r.has(p + idSize + 2 + uint64_t(k) * idSize, idSize);
+                 ++k) {
+                const uint64_t at = p + idSize + 2 + uint64_t(k) * idSize;
+                tiles.push_back(wideIds ? r.be32(at) : r.be16(at));
+            }
+        });
+    }
+
+    std::sort(tiles.begin(), tiles.end());
+    // The items' properties: the first "ispe" of the primary item, and of
+    // each tile.
     if (ipmaEnd && ipcoEnd) {
         const uint8_t version = r.u8(ipmaAt + 8);
         const bool wideIndex = (r.u8(ipmaAt + 11) & 1) != 0;
@@ -192,17 +234,58 @@ HeifMeta ParseHeifMeta(const ByteReader& r) {
             for (uint8_t k = 0; k < count && p < ipmaEnd; ++k) {
                 const uint32_t index = wideIndex ? (r.be16(p) & 0x7FFF) : (r.u8(p) & 0x7F);
                 p += wideIndex ? 2 : 1;
-                if (id != primary || meta.width != 0 || index == 0) continue;
+                if (index == 0) continue;
+                const bool isPrimary = id == primary && meta.width == 0;
+                const auto same = std::equal_range(tiles.begin(), tiles.end(), id);
+                const uint64_t references = uint64_t(same.second - same.first);
+                if (!isPrimary && references == 0) continue;
                 uint32_t n = 0;
                 ForEachBox(r, ipcoAt, ipcoEnd, [&](const BoxHeader& property, uint64_t q) {
                     if (++n != index || !property.is("ispe")) return;
-                    meta.width = int32_t(std::min<uint32_t>(r.be32(q + kFullBoxHeader), INT32_MAX));
-                    meta.height = int32_t(std::min<uint32_t>(r.be32(q + kFullBoxHeader + 4), INT32_MAX));
+                    const uint32_t w = r.be32(q + kFullBoxHeader), h = r.be32(q + kFullBoxHeader + 4);
+                    if (isPrimary) {
+                        meta.width = int32_t(std::min<uint32_t>(w, INT32_MAX));
+                        meta.height = int32_t(std::min<uint32_t>(h, INT32_MAX));
+                    }
+                    // Saturates: a sum past what any decoder takes is refused all the same.
+                    const unsigned __int128 pixels = (unsigned __int128)references * w * h + meta.tilePixels;
+                    meta.tilePixels = pixels > UINT64_MAX ? UINT64_MAX : uint64_t(pixels);
                 });
             }
         }
     }
     return meta;
+}
+
+uint64_t HeifDecodePixels(const ByteReader& file) {
+    uint64_t at = 0;
+    for (int n = 0; n < kMaxBoxes && at + 8 <= file.size(); ++n) {
+        const BoxHeader box = ReadBoxHeader(file, at, file.size());
+        if (box.size == 0) return 0;
+        if (!box.is("meta")) {
+            at += box.size;
+            continue;
+        }
+        const ByteReader metaBytes(file.data() + at, size_t(box.size));
+        const HeifMeta meta = ParseHeifMeta(metaBytes);
+        const uint64_t own = uint64_t(uint32_t(meta.width)) * uint32_t(meta.height);
+        if (!meta.primaryIsGrid) return own;
+        // The grid's header: where its item's data lies, in the file or in "idat".
+        const FileExtent data = meta.primaryData;
+        uint64_t from = data.offset;
+        const ByteReader* in = &file;
+        if (meta.primaryInIdat) {
+            if (data.offset > meta.idat.length) return UINT64_MAX;
+            from = meta.idat.offset + data.offset;
+            in = &metaBytes;
+        }
+        const bool wide = (in->u8(from + 1) & 1) != 0;
+        const uint64_t width = wide ? in->be32(from + 4) : in->be16(from + 4);
+        const uint64_t height = wide ? in->be32(from + 8) : in->be16(from + 6);
+        if (!in->has(from, wide ? 12 : 8)) return UINT64_MAX;
+        return std::max({own, width * height, meta.tilePixels});
+    }
+    return 0;
 }
 
 MovieHeader ParseMoov(const ByteReader& r) {

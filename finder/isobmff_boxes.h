@@ -36,9 +36,22 @@ struct HeifMeta {
     uint64_t dataEnd = 0;             // the furthest byte any item's file extents reach
     std::vector<FileExtent> exif;     // extents of the "Exif" item, in order
     int32_t width = 0, height = 0;    // "ispe" of the primary item
+    // A primary item of type "grid" is put together from the tiles it
+    // references ("dimg"; one tile may be referenced many times).
+    bool primaryIsGrid = false;
+    uint64_t tilePixels = 0;          // the "ispe" pixels of every reference, summed
+    FileExtent primaryData;           // the primary item's first extent
+    bool primaryInIdat = false;       // ... counted from the start of "idat"'s data
+    FileExtent idat;                  // "idat"'s data inside the meta bytes; 0 length when absent
 };
 // Parses the body of a "meta" box (bytes from its header on).
 HeifMeta ParseHeifMeta(const ByteReader& meta);
+
+// The pixels a decoder makes for the primary picture of a whole HEIF file:
+// for a grid the larger of its output canvas (read from the grid item's
+// data) and its tiles' pixels, else the primary item's "ispe". 0 when the
+// file has no "meta" box; UINT64_MAX when a grid's size cannot be read.
+uint64_t HeifDecodePixels(const ByteReader& file);
 
 struct MovieHeader {
     uint64_t created = 0;        // seconds since 1904-01-01 UTC; 0 unknown

@@ -62,7 +62,7 @@ void ThumbnailPool::Run(ThumbnailJob& job) {
                 if (!setup_.readBesideSearch) one.lock();
                 if (std::optional<FoundFileBytes> bytes = setup_.read(job)) job.bytes = std::move(*bytes);
             }
-            if (job.bytes.size > 0) thumbnail = DecodeFoundFileThumbnail(job.bytes, &corrupt);
+            if (job.bytes.size > 0) thumbnail = DecodeFoundFileThumbnail(job.bytes, &corrupt, setup_.cancelled);
         } catch (...) {
             TraceLine("ERROR thumbnail of found file #%d failed: %s", int(job.index), CaughtExceptionText().c_str());
         }

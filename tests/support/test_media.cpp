@@ -335,6 +335,22 @@ MediaBytes MakeTestHeif(const TestHeif& heif) {
     MediaBytes exifItem{0, 0, 0, 6, 'E', 'x', 'i', 'f', 0, 0};
     exifItem.insert(exifItem.end(), tiff.begin(), tiff.end());
     const MediaBytes picture = Payload(heif.pictureBytes, 3);
+    const TestHeifGrid& grid = heif.grid;
+    const bool isGrid = grid.tileReferences > 0;
+    // Items: 1 the primary picture ("hvc1", or the grid), 2 EXIF, 3 the tile.
+    std::vector<uint16_t> items{1, 2};
+    if (isGrid) items.push_back(3);
+    MediaBytes gridHeader;
+    if (isGrid) {
+        Out g(true);
+        g.U8(0);
+        g.U8(1);  // 32-bit output size
+        g.U8(0);
+        g.U8(uint8_t(grid.tileReferences - 1));
+        g.U32(grid.outputWidth);
+        g.U32(grid.outputHeight);
+        gridHeader = g.b;
+    }
 
     Boxes w;
     w.Begin("ftyp");
@@ -353,50 +369,83 @@ MediaBytes MakeTestHeif(const TestHeif& heif) {
     w.out.U16(1);
     w.End();
     w.BeginFull("iinf", 0);
-    w.out.U16(2);
-    for (uint16_t id : {uint16_t(1), uint16_t(2)}) {
+    w.out.U16(uint16_t(items.size()));
+    for (uint16_t id : items) {
         w.BeginFull("infe", 2);
         w.out.U16(id);
         w.out.U16(0);
-        w.out.Text(id == 1 ? "hvc1" : "Exif");
+        w.out.Text(id == 2 ? "Exif" : id == 1 && isGrid ? "grid" : "hvc1");
         w.out.U8(0);
         w.End();
     }
     w.End();
-    w.BeginFull("iloc", 0);
+    if (isGrid) {
+        w.BeginFull("iref", 0);
+        w.Begin("dimg");
+        w.out.U16(1);
+        w.out.U16(grid.tileReferences);
+        for (uint16_t k = 0; k < grid.tileReferences; ++k) w.out.U16(3);
+        w.End();
+        w.End();
+    }
+    // Version 1 for a construction method (the grid's header in "idat").
+    w.BeginFull("iloc", isGrid && grid.inIdat ? 1 : 0);
     w.out.U8(0x44);  // offsets and lengths of 4 bytes
-    w.out.U8(0x00);  // no base offset
-    w.out.U16(2);
-    size_t offsetField[2];
-    for (uint16_t id : {uint16_t(1), uint16_t(2)}) {
+    w.out.U8(0x00);  // no base offset, no index
+    w.out.U16(uint16_t(items.size()));
+    std::map<uint16_t, size_t> offsetField;
+    for (uint16_t id : items) {
+        const bool inIdat = isGrid && grid.inIdat && id == 1;
         w.out.U16(id);
+        if (isGrid && grid.inIdat) w.out.U16(inIdat ? 1 : 0);  // construction method
         w.out.U16(0);  // data reference
         w.out.U16(1);  // one extent
-        offsetField[id - 1] = w.out.b.size();
+        offsetField[id] = w.out.b.size();
         w.out.U32(0);
-        w.out.U32(uint32_t(id == 1 ? picture.size() + (heif.itemsPastEnd ? 4096 : 0) : exifItem.size()));
+        const size_t length = id == 2 ? exifItem.size() : id == 1 && isGrid ? gridHeader.size() : picture.size();
+        w.out.U32(uint32_t(length + (id != 2 && heif.itemsPastEnd ? 4096 : 0)));
     }
     w.End();
+    if (isGrid && grid.inIdat) {
+        w.Begin("idat");
+        w.out.Bytes(gridHeader);
+        w.End();
+    }
     w.Begin("iprp");
     w.Begin("ipco");
     w.BeginFull("ispe", 0);
     w.out.U32(heif.width);
     w.out.U32(heif.height);
     w.End();
+    if (isGrid) {
+        w.BeginFull("ispe", 0);
+        w.out.U32(grid.tileWidth);
+        w.out.U32(grid.tileHeight);
+        w.End();
+    }
     w.End();
     w.BeginFull("ipma", 0);
-    w.out.U32(1);
+    w.out.U32(isGrid ? 2 : 1);
     w.out.U16(1);
     w.out.U8(1);
     w.out.U8(0x81);  // essential, property 1
+    if (isGrid) {
+        w.out.U16(3);
+        w.out.U8(1);
+        w.out.U8(0x82);  // essential, property 2
+    }
     w.End();
     w.End();
     w.End();  // meta
     const size_t mdatAt = w.out.b.size();
     w.Begin("mdat");
-    w.out.Patch32(offsetField[1], uint32_t(w.out.b.size()));
+    w.out.Patch32(offsetField[2], uint32_t(w.out.b.size()));
     w.out.Bytes(exifItem);
-    w.out.Patch32(offsetField[0], uint32_t(w.out.b.size()));
+    if (isGrid && !grid.inIdat) {
+        w.out.Patch32(offsetField[1], uint32_t(w.out.b.size()));
+        w.out.Bytes(gridHeader);
+    }
+    w.out.Patch32(offsetField[isGrid ? 3 : 1], uint32_t(w.out.b.size()));
     w.out.Bytes(picture);
     w.End();
     if (heif.mdatSizeZero) w.out.Patch32(mdatAt, 0);

@@ -57,6 +57,15 @@ MediaBytes MakeTestRaf(const std::string& model, const std::string& dateTime, si
 // items' bytes (the picture's are not decodable HEVC). With mdatSizeZero the
 // last box says "to the end of the file"; itemsPastEnd makes the picture's
 // item reach 4 KiB beyond the mdat.
+// A grid primary: a "grid" item of the output size put together from one
+// "hvc1" tile item referenced tileReferences times; its 8-byte header in
+// "idat" or in the mdat.
+struct TestHeifGrid {
+    uint32_t outputWidth = 0, outputHeight = 0;
+    uint32_t tileWidth = 512, tileHeight = 512;
+    uint16_t tileReferences = 0;
+    bool inIdat = true;
+};
 struct TestHeif {
     std::string majorBrand = "heic";
     std::vector<std::string> compatibleBrands{"mif1", "heic"};
@@ -65,6 +74,7 @@ struct TestHeif {
     size_t pictureBytes = 30000;
     bool mdatSizeZero = false;
     bool itemsPastEnd = false;
+    TestHeifGrid grid;              // used when tileReferences > 0; width/height are then the grid's "ispe"
 };
 MediaBytes MakeTestHeif(const TestHeif& heif);
 
