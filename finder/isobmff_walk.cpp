@@ -22,6 +22,7 @@
 #include "base/byte_reader.h"
 #include "base/trace.h"
 #include "finder/carved_bytes.h"
+#include "finder/claimed_clusters.h"
 #include "finder/cluster_classifier.h"
 #include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
@@ -168,25 +169,11 @@ uint64_t ReadMetadata(SearchSession& session, uint64_t start, const BoxPlaces& p
 }
 
 // Where an open "mdat" ends: the clusters after the window's cluster are
-// followed, one at a time, up to a cluster of one byte value, one that starts
-// a picture or an ISO media file, the volume's end or the 32-bit length
-// limit, then cut back before any live file's cluster. Bytes from the start.
-uint64_t OpenMdatEnd(SearchSession& session, ClusterWindow& window, uint64_t start) {
-    const uint32_t cs = window.clusterSize();
-    uint64_t end = (window.cluster() - start + 1) * cs;  // the cluster with the header is the file's
-    for (;;) {
-        if (end + cs > kMaxCarvedLength) break;
-        window.Advance(1);
-        if (!window.Read() || window.FirstClusterUniform()) break;
-        const uint8_t* bytes = window.data();
-        if (IsJpegStart(bytes, cs) ||
-            (std::memcmp(bytes + kBoxType, "ftyp", 4) == 0 && ClassifyContent(bytes, cs) == ContentClass::Mp4Start))
-            break;
-        end += cs;
-        if (session.Cancelled()) break;
-        session.progress.Report(PhaseMp4Window, double(window.cluster()), "");
-    }
-    return LengthBeforeLiveCluster(session, start, end);
+// followed up to fill, another file's start (a picture's too), a live file's
+// cluster, the volume's end or the 32-bit length limit. Bytes from the start.
+uint64_t OpenMdatEnd(SearchSession& session, const ClusterWindow& window, uint64_t start) {
+    const uint64_t proven = (window.cluster() - start + 1) * window.clusterSize();  // the header's cluster
+    return ProvenLength(session, start, proven, kMaxCarvedLength, Claim::Unbounded);
 }
 
 }  // namespace
@@ -281,7 +268,8 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
         bool finished = false;
         while (o < cs) {
             const uint32_t size32 = r.be32(o + kBoxSize);
-            if (!Accepted(r, o)) {
+            // A second "ftyp" is the next file's.
+            if (!Accepted(r, o) || (ftyp && r.equals(o + kBoxType, "ftyp", 4))) {
                 // The file ends where the first foreign header begins.
                 const uint64_t length = (current - a) * cs + o;
                 if (length > kMaxCarvedLength || !worthKeeping()) {
@@ -353,6 +341,24 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
                 places.preview = FileExtent{boxAt, size};
             }
 
+            // A box that reaches over clusters the walk has not read is taken
+            // only as far as the card proves it: clusters of fill, a folder or
+            // another file's start were never its. What came before is kept.
+            const uint64_t read = (current - a + 1) * cs;
+            if (boxAt + size > read) {
+                const uint64_t proven = ProvenLength(session, a, read, boxAt + size, Claim::ByField);
+                if (proven < boxAt + size) {
+                    if (worthKeeping() && proven > 0) {
+                        keptLength = proven;
+                        cutShort = true;
+                        current = a + (proven - 1) / cs;
+                    } else {
+                        ok = false;
+                    }
+                    finished = true;
+                    break;
+                }
+            }
             // A box reaching past the 32-bit length limit ends the walk before
             // the window arithmetic could overflow.
             if (size > kMaxCarvedLength + cs) {

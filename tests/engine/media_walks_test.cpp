@@ -415,6 +415,50 @@ TEST(MediaWalks, ClipsMadeByFfmpegAreCarvedWithTheirTimesAndFirstFrame) {
     }
 }
 
+// A clip whose "mdat" claims more than was written (power lost while
+// recording) runs on only to fill or another file's start: the file two
+// clusters on, of any format, is found whole, and the clip keeps its first
+// cluster, partly missing.
+TEST(MediaWalks, AnMdatClaimingMoreThanWasWrittenStopsAtFillOrTheNextFile) {
+    test::TestExif exif;
+    exif.make = "Canon";
+    const std::vector<Planted> followers = {
+        {"clip", test::MakeTestMp4(600), "mp4", "", "", {}},
+        {"photo", test::MakeTestJpeg(64, 48, &exif), "jpg", "", "", {}},
+        {"cr2", test::MakeTestRaw({.cr2Marker = true, .preview = test::RawPreview::Ifd0Strip}), "cr2", "", "", {}},
+        {"avi", test::MakeTestAvi({}), "avi", "", "", {}},
+        {"mts", test::MakeTestTs(40), "mts", "", "", {}},
+        {"mpg", test::MakeTestPs(6, true), "mpg", "", "", {}},
+    };
+    for (const Planted& follower : followers) {
+        SCOPED_TRACE(follower.label);
+        SearchSession session;
+        test::FatImageBuilder b(test::FatGeometry::Fat16());
+        const uint32_t cs = b.ClusterSize();
+        // ftyp, moov, then an mdat whose size says 9,000 bytes more than came.
+        Bytes open = test::MakeTestMp4(400);
+        const test::AtomPlace mdat = test::TopLevelAtoms(open).back();
+        ASSERT_EQ(mdat.type, "mdat");
+        const uint32_t claimed = uint32_t(mdat.size + 9000);
+        for (int k = 0; k < 4; ++k) open[mdat.offset + size_t(k)] = uint8_t(claimed >> (24 - 8 * k));
+        ASSERT_LT(open.size(), cs);
+        b.WriteCluster(100, open);
+        b.WriteCluster(102, follower.bytes);
+        DiskVolume& v = UseCard(session, b);
+        SearchClusters(session, 2, v.clusterCount + 1);
+        const auto found = Found(session);
+        EXPECT_EQ(found.size(), 2u);
+        const DelFileInfo* clip = Named(found, CarvedName(100, "mp4"));
+        ASSERT_NE(clip, nullptr);
+        EXPECT_EQ(clip->fileSize, cs);
+        EXPECT_EQ(FoundFileStateText(*clip), "一部欠損");
+        const DelFileInfo* next = Named(found, CarvedName(102, follower.ext));
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(next->fileSize, follower.bytes.size());
+        EXPECT_EQ(FoundFileStateText(*next), "良");
+    }
+}
+
 // First frames of clips whose picture is not a whole number of the scaler's
 // blocks wide (a phone's 568 x 320, odd sizes) come out at their own size;
 // a clip whose key frames were cut out gives none. Run once more under

@@ -637,7 +637,8 @@ MediaBytes MakeTestPs(size_t packs, bool endCode, uint16_t width, uint16_t heigh
         out.U8(uint8_t(scr >> 5));
         out.U8(uint8_t(((scr << 3) & 0xF8) | 0x04));
         out.U8(0x01);  // SCR extension, marker
-        out.U8(0x89);  // mux rate
+        out.U8(0x01);  // mux rate (22 bits), two marker bits
+        out.U8(0x89);
         out.U8(0xC3);
         out.U8(0xF8);  // no stuffing
         const size_t body = 2048 - 14 - 6;
