@@ -346,7 +346,10 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
             // another file's start were never its. What came before is kept.
             const uint64_t read = (current - a + 1) * cs;
             if (boxAt + size > read) {
-                const uint64_t proven = ProvenLength(session, a, read, boxAt + size, Claim::ByField);
+                const bool padding = r.equals(o + kBoxType, "free", 4) || r.equals(o + kBoxType, "skip", 4) ||
+                                     r.equals(o + kBoxType, "wide", 4);
+                const uint64_t proven =
+                    ProvenLength(session, a, read, boxAt + size, padding ? Claim::Padding : Claim::Data);
                 if (proven < boxAt + size) {
                     if (worthKeeping() && proven > 0) {
                         keptLength = proven;
@@ -397,10 +400,11 @@ uint64_t WalkIsoBmff(SearchSession& session, uint64_t start, Mp4Info* info, Medi
                       CaughtExceptionText().c_str());
         }
         if (mdatToEnd) {
-            // The picture ends where its items end, unless that lies beyond
-            // the card or in a live file's clusters: then it is cut short.
-            const uint64_t limit = CarvedBytes(*session.volume, start).limit();
-            const uint64_t end = LengthBeforeLiveCluster(session, start, std::min(itemsEnd, limit));
+            // The picture ends where its items end, as far as the card proves
+            // it (beyond the card, fill, another file's start or a live
+            // file's cluster cut it short).
+            const uint64_t read = (keptLength / cs + 1) * cs;  // the mdat header's cluster
+            const uint64_t end = ProvenLength(session, start, read, itemsEnd, Claim::Data);
             if (end > keptLength) media->length = uint32_t(end);
             media->partlyMissing = end < itemsEnd || end <= keptLength ? 1 : 0;
             current = a + (media->length - 1) / cs;

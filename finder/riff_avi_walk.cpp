@@ -19,6 +19,7 @@
 
 #include "base/byte_reader.h"
 #include "finder/carved_bytes.h"
+#include "finder/claimed_clusters.h"
 #include "finder/cluster_window.h"
 #include "finder/media_format.h"
 #include "finder/media_time.h"
@@ -77,6 +78,40 @@ void ReadHeader(const std::vector<uint8_t>& bytes, MediaInfo* media) {
     media->durationMs = uint32_t(std::min<uint64_t>(total * usPerFrame / 1000, UINT32_MAX));
 }
 
+// A chunk id: four characters of letters, digits and blanks.
+bool IsChunkId(const ByteReader& r, uint64_t at) {
+    for (uint64_t k = 0; k < 4; ++k) {
+        const uint8_t c = r.u8(at + k);
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ')) return false;
+    }
+    return r.ok();
+}
+
+// Follows the chunks of one RIFF piece in [from, riffEnd) and returns where
+// the piece ends on the card: riffEnd when every chunk header is there and
+// the clusters each chunk claims can hold it ("JUNK" is padding, the rest
+// data); else where the first one that is not ends, with *cut set.
+uint64_t WalkChunks(SearchSession& session, CarvedBytes& file, uint64_t start, uint64_t from, uint64_t riffEnd,
+                    bool* cut) {
+    uint64_t at = from;
+    for (int n = 0; n < kMaxChunks && at < riffEnd; ++n) {
+        const std::vector<uint8_t> header = file.Read(at, size_t(kChunkHeader));
+        const ByteReader r(header.data(), header.size());
+        if (header.size() < kChunkHeader || !IsChunkId(r, 0)) break;
+        const uint64_t next = at + kChunkHeader + Padded(r.le32(4));
+        const Claim claim = r.equals(0, "JUNK", 4) ? Claim::Padding : Claim::Data;
+        const uint64_t proven = ProvenLength(session, start, at + kChunkHeader, std::min(next, riffEnd), claim);
+        if (proven < std::min(next, riffEnd)) {
+            *cut = true;
+            return proven;
+        }
+        at = next;
+    }
+    if (at >= riffEnd) return riffEnd;
+    *cut = true;  // the piece claims more than its chunks reach
+    return at;
+}
+
 }  // namespace
 
 bool IsAviStart(const uint8_t* bytes, size_t length) {
@@ -92,21 +127,16 @@ uint64_t WalkRiffAvi(SearchSession& session, uint64_t start, MediaInfo* media) {
     const std::vector<uint8_t> head = file.Read(0, size_t(std::min<uint64_t>(kHeaderBytes, file.limit())));
     if (!IsAviStart(head.data(), head.size())) return 0;
 
-    // RIFF after RIFF: "AVI " first, then "AVIX" pieces.
+    // RIFF after RIFF: "AVI " first, then "AVIX" pieces, each walked through
+    // its chunks: a size is taken only as far as the card proves it.
     uint64_t end = 0;
     bool cut = false;
-    for (int n = 0; n < kMaxRiffs; ++n) {
+    for (int n = 0; n < kMaxRiffs && !cut; ++n) {
         const std::vector<uint8_t> header = file.Read(end, 12);
         const ByteReader r(header.data(), header.size());
         if (!r.equals(0, "RIFF", 4) || !r.equals(kFormType, n == 0 ? "AVI " : "AVIX", 4)) break;
-        const uint64_t next = end + kChunkHeader + Padded(r.le32(4));
-        if (next > file.limit()) {
-            // The chunk claims more than the card holds: keep what is there.
-            cut = true;
-            end = file.limit();
-            break;
-        }
-        end = next;
+        const uint64_t riffEnd = end + kChunkHeader + Padded(r.le32(4));
+        end = WalkChunks(session, file, start, end + 12, riffEnd, &cut);
     }
     const uint64_t kept = LengthBeforeLiveCluster(session, start, end);
     if (kept == 0 || kept > kMaxCarvedLength) return 0;

@@ -27,6 +27,7 @@
 #include "base/byte_reader.h"
 #include "base/trace.h"
 #include "finder/carved_bytes.h"
+#include "finder/claimed_clusters.h"
 #include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
 #include "finder/media_format.h"
@@ -80,8 +81,11 @@ constexpr uint16_t kMagicOrfS = 0x5352;  // "RS"
 constexpr uint16_t kMagicRw2 = 0x0055;
 
 constexpr int kMaxIfds = 64;
+constexpr size_t kMaxRuns = 1u << 16;  // run starts kept for the card's proof
 constexpr uint16_t kMaxEntries = 1000;
-constexpr uint64_t kMaxValues = 1u << 17;       // offsets in one strip or tile array
+// Offsets in one strip or tile array: a 100-megapixel DNG in 128 x 128
+// tiles has about 6,000.
+constexpr uint64_t kMaxValues = 1u << 14;
 constexpr uint64_t kMaxPreview = 64u << 20;     // a larger "preview" is no preview
 constexpr size_t kMetadataBytes = 256u << 10;   // IFD0, EXIF and GPS IFDs lie in the file's first part
 constexpr size_t kJpegHeadBytes = 64u << 10;    // where an embedded JPEG's EXIF and frame header lie
@@ -107,11 +111,22 @@ struct Candidate {
     uint64_t offset = 0, length = 0;
 };
 
+// The IFDs still to read, each offset once, no more than the walk visits.
+struct IfdQueue {
+    std::vector<uint64_t> order;
+    std::set<uint64_t> seen;
+    bool Full() const { return order.size() >= size_t(kMaxIfds); }
+    void Add(uint64_t ifd) {
+        if (!Full() && seen.insert(ifd).second) order.push_back(ifd);
+    }
+};
+
 class TiffWalker {
 public:
     TiffWalker(CarvedBytes& file, bool bigEndian) : file_(file), big_(bigEndian) {}
 
     uint64_t end = 0;                  // furthest byte pointed at
+    std::vector<uint64_t> runStarts;   // where strips, tiles and embedded pictures begin
     bool pointsPastCard = false;       // a strip, tile or IFD lies beyond the card
     bool hasImageData = false;         // strips, tiles or an embedded JPEG were seen
     std::vector<Candidate> previews;
@@ -121,9 +136,10 @@ public:
     int32_t width = 0, height = 0;
 
     void WalkFrom(uint64_t ifd0) {
-        std::vector<uint64_t> queue{ifd0};
-        for (size_t i = 0; i < queue.size() && visited_.size() < size_t(kMaxIfds); ++i) {
-            const uint64_t ifd = queue[i];
+        IfdQueue queue;
+        queue.Add(ifd0);
+        for (size_t i = 0; i < queue.order.size() && visited_.size() < size_t(kMaxIfds); ++i) {
+            const uint64_t ifd = queue.order[i];
             if (ifd < 8 || !visited_.insert(ifd).second) continue;
             ReadIfd(ifd, 0, &queue);
         }
@@ -138,30 +154,33 @@ public:
             return;
         }
         end = std::max(end, offset + length);
+        if (structural && runStarts.size() < kMaxRuns) runStarts.push_back(offset);
     }
 
     uint16_t U16(const std::vector<uint8_t>& b, uint64_t at) const { return ByteReader(b.data(), b.size()).u16(at, big_); }
     uint32_t U32(const std::vector<uint8_t>& b, uint64_t at) const { return ByteReader(b.data(), b.size()).u32(at, big_); }
 
-    // Values of a SHORT, LONG or IFD entry (at most kMaxValues).
-    std::vector<uint64_t> Values(const Entry& e) {
+    // Values of a SHORT, LONG or IFD entry (none when it has more than
+    // kMaxValues); at most `most` of them are read.
+    std::vector<uint64_t> Values(const Entry& e, uint64_t most = kMaxValues) {
         std::vector<uint64_t> values;
         const uint64_t size = TypeSize(e.type);
         if ((size != 2 && size != 4) || e.count == 0 || e.count > kMaxValues) return values;
+        const uint64_t count = std::min<uint64_t>(e.count, most);
         std::vector<uint8_t> bytes;
         if (size * e.count <= 4) {
             bytes = file_.Read(e.at + 8, 4);
         } else {
-            bytes = file_.Read(e.value, size_t(size * e.count));
+            bytes = file_.Read(e.value, size_t(size * count));
         }
-        for (uint64_t k = 0; k < e.count && (k + 1) * size <= bytes.size(); ++k)
+        for (uint64_t k = 0; k < count && (k + 1) * size <= bytes.size(); ++k)
             values.push_back(size == 2 ? U16(bytes, k * size) : U32(bytes, k * size));
         return values;
     }
 
     // Reads the IFD at ifd; offsets inside it count from base (the file's
     // TIFF header, or a maker note's own). makerDepth limits nesting.
-    void ReadIfd(uint64_t ifd, int makerDepth, std::vector<uint64_t>* queue, uint64_t base = 0) {
+    void ReadIfd(uint64_t ifd, int makerDepth, IfdQueue* queue, uint64_t base = 0) {
         const std::vector<uint8_t> head = file_.Read(base + ifd, 2);
         if (head.size() < 2) {
             pointsPastCard = true;
@@ -178,9 +197,10 @@ public:
         Cover(base + ifd, ifdBytes, true);
         // IFD0's chain (IFD1, and CR2's further IFDs) follows the next-IFD field.
         if (makerDepth == 0 && bytes.size() >= ifdBytes)
-            if (const uint32_t next = U32(bytes, ifdBytes - 4); next != 0) queue->push_back(next);
+            if (const uint32_t next = U32(bytes, ifdBytes - 4); next != 0) queue->Add(next);
 
-        std::vector<uint64_t> strips, stripCounts, tiles, tileCounts;
+        // Offsets and counts are read together, once both entries are known.
+        Entry stripEntry, stripCountEntry, tileEntry, tileCountEntry;
         uint64_t jpegOffset = 0, jpegLength = 0;
         uint32_t compression = 0;
         int64_t w = 0, h = 0;
@@ -199,20 +219,21 @@ public:
             case tag::ImageWidth: w = Scalar(e); break;
             case tag::ImageLength: h = Scalar(e); break;
             case tag::Compression: compression = Scalar(e); break;
-            case tag::StripOffsets: strips = Values(e); break;
-            case tag::StripByteCounts: stripCounts = Values(e); break;
-            case tag::TileOffsets: tiles = Values(e); break;
-            case tag::TileByteCounts: tileCounts = Values(e); break;
+            case tag::StripOffsets: stripEntry = e; break;
+            case tag::StripByteCounts: stripCountEntry = e; break;
+            case tag::TileOffsets: tileEntry = e; break;
+            case tag::TileByteCounts: tileCountEntry = e; break;
             case tag::JpegOffset: jpegOffset = e.value; break;
             case tag::JpegLength: jpegLength = e.value; break;
             case tag::SubIfds:
-                if (makerDepth == 0)
-                    for (uint64_t sub : Values(e)) queue->push_back(sub);
+                // Only as many as the walk could still visit are read.
+                if (makerDepth == 0 && !queue->Full())
+                    for (uint64_t sub : Values(e, kMaxIfds)) queue->Add(sub);
                 break;
             case tag::ExifIfd:
             case tag::GpsIfd:
             case tag::InteropIfd:
-                if (makerDepth == 0) queue->push_back(e.value);
+                if (makerDepth == 0) queue->Add(e.value);
                 break;
             case tag::Make:
             case tag::Model:
@@ -241,17 +262,23 @@ public:
             previews.push_back(Candidate{base + jpegOffset, jpegLength});
             hasImageData = true;
         }
-        auto runs = [&](const std::vector<uint64_t>& offsets, const std::vector<uint64_t>& counts) {
+        // Strips and tiles: offsets with their byte counts, both or none.
+        auto runs = [&](const Entry& offsetEntry, const Entry& countEntry) {
+            std::vector<Candidate> found;
+            const uint64_t n = std::min(offsetEntry.count, countEntry.count);
+            if (n == 0) return found;
+            const std::vector<uint64_t> offsets = Values(offsetEntry, n), counts = Values(countEntry, n);
             for (size_t k = 0; k < offsets.size() && k < counts.size(); ++k) {
                 Cover(base + offsets[k], counts[k], true);
+                found.push_back(Candidate{base + offsets[k], counts[k]});
                 hasImageData = true;
             }
+            return found;
         };
-        runs(strips, stripCounts);
-        runs(tiles, tileCounts);
+        const std::vector<Candidate> strips = runs(stripEntry, stripCountEntry);
+        runs(tileEntry, tileCountEntry);
         // A single JPEG-compressed strip (CR2's IFD0) may be a viewable picture.
-        if ((compression == 6 || compression == 7) && strips.size() == 1 && stripCounts.size() == 1)
-            previews.push_back(Candidate{base + strips[0], stripCounts[0]});
+        if ((compression == 6 || compression == 7) && strips.size() == 1) previews.push_back(strips[0]);
         if (w * h > pixels && w > 0 && h > 0 && w <= 100000 && h <= 100000) {
             pixels = w * h;
             width = int32_t(w);
@@ -408,10 +435,15 @@ MediaFormat FormatOfTiff(uint16_t magic, bool cr2Marker, bool dng, const std::st
     return FormatTif;
 }
 
-// The file's length as its structures give it, cut back where the card or a
-// live file's cluster comes first; false when nothing of it is there.
-bool SettleLength(SearchSession& session, uint64_t start, uint64_t end, bool cut, MediaInfo* media) {
-    const uint64_t kept = LengthBeforeLiveCluster(session, start, end);
+// The file's length as its structures give it, as far as the card proves it
+// (clusters of fill, a folder or another file's start were never the file's;
+// the starts of its own runs may look like pictures); false when nothing of
+// it is there.
+bool SettleLength(SearchSession& session, uint64_t start, uint64_t end, bool cut, MediaInfo* media,
+                  std::vector<uint64_t> ownStarts = {}) {
+    std::sort(ownStarts.begin(), ownStarts.end());
+    const uint64_t cs = session.volume->clusterSize;
+    const uint64_t kept = ProvenLength(session, start, cs, end, Claim::Data, &ownStarts);
     if (kept == 0 || kept > kMaxCarvedLength) return false;
     media->length = uint32_t(kept);
     media->partlyMissing = (cut || kept < end) ? 1 : 0;
@@ -424,6 +456,7 @@ uint64_t WalkRaf(SearchSession& session, CarvedBytes& file, uint64_t start, cons
     uint64_t end = raf::HeaderSize;
     bool cut = false;
     Candidate jpeg;
+    std::vector<uint64_t> starts;
     for (int k = 0; k < 3; ++k) {
         const uint64_t offset = r.be32(raf::JpegOffset + 8 * k), length = r.be32(raf::JpegOffset + 8 * k + 4);
         if (offset == 0 || length == 0) continue;
@@ -433,9 +466,10 @@ uint64_t WalkRaf(SearchSession& session, CarvedBytes& file, uint64_t start, cons
             continue;
         }
         end = std::max(end, offset + length);
+        starts.push_back(offset);
         if (k == 0) jpeg = Candidate{offset, length};
     }
-    if (end == raf::HeaderSize || !SettleLength(session, start, end, cut, media)) return 0;
+    if (end == raf::HeaderSize || !SettleLength(session, start, end, cut, media, std::move(starts))) return 0;
     media->format = FormatRaf;
     if (jpeg.length) {
         const std::vector<uint8_t> jpegHead = file.Read(jpeg.offset, size_t(std::min<uint64_t>(jpeg.length, kJpegHeadBytes)));
@@ -486,7 +520,9 @@ uint64_t WalkTiffRaw(SearchSession& session, uint64_t start, MediaInfo* media, J
         TiffWalker walker(file, big);
         walker.Cover(0, 8, true);
         walker.WalkFrom(r.u32(tiffhdr::FirstIfd, big));
-        if (!walker.hasImageData || !SettleLength(session, start, walker.end, walker.pointsPastCard, media)) return 0;
+        if (!walker.hasImageData ||
+            !SettleLength(session, start, walker.end, walker.pointsPastCard, media, std::move(walker.runStarts)))
+            return 0;
         const bool cr2 = r.equals(tiffhdr::Cr2Marker, "CR", 2) && r.u8(tiffhdr::Cr2Marker + 2) == 2;
         media->format = FormatOfTiff(magic, cr2, walker.dng, walker.make, walker.model);
         media->width = walker.width;

@@ -415,11 +415,47 @@ TEST(MediaWalks, ClipsMadeByFfmpegAreCarvedWithTheirTimesAndFirstFrame) {
     }
 }
 
-// A clip whose "mdat" claims more than was written (power lost while
-// recording) runs on only to fill or another file's start: the file two
-// clusters on, of any format, is found whole, and the clip keeps its first
-// cluster, partly missing.
-TEST(MediaWalks, AnMdatClaimingMoreThanWasWrittenStopsAtFillOrTheNextFile) {
+// A TIFF whose only strip lies `far` bytes on: IFD0 with the make, the
+// picture size and one strip of 1,000 bytes.
+Bytes TiffWithFarStrip(uint32_t far) {
+    Bytes t{'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto u16 = [&](uint16_t v) { t.push_back(uint8_t(v)), t.push_back(uint8_t(v >> 8)); };
+    auto u32 = [&](uint32_t v) { u16(uint16_t(v)), u16(uint16_t(v >> 16)); };
+    const struct { uint16_t tag, type; uint32_t count, value; } entries[] = {
+        {256, 4, 1, 640}, {257, 4, 1, 480}, {259, 3, 1, 1}, {271, 2, 4, 0x006E6F43 /* "Con" */},
+        {273, 4, 1, far}, {279, 4, 1, 1000},
+    };
+    u16(uint16_t(std::size(entries)));
+    for (const auto& e : entries) u16(e.tag), u16(e.type), u32(e.count), u32(e.value);
+    u32(0);
+    return t;
+}
+
+// Sizes that promise more than the card holds (a clip whose "mdat" claims
+// more than was written, an AVI whose RIFF size is near 4 GiB, a HEIF whose
+// last "mdat" runs to the end with an item 3 GiB on, a TIFF whose strip lies
+// far beyond) are taken only as far as the card proves them: the file two
+// clusters on, of any format, is found whole, and the first keeps what it
+// has, partly missing.
+TEST(MediaWalks, SizesPromisingMoreThanTheCardHoldsStopAtFillOrTheNextFile) {
+    Bytes clip = test::MakeTestMp4(400);
+    const test::AtomPlace mdat = test::TopLevelAtoms(clip).back();
+    ASSERT_EQ(mdat.type, "mdat");
+    const uint32_t claimed = uint32_t(mdat.size + 9000);
+    for (int k = 0; k < 4; ++k) clip[mdat.offset + size_t(k)] = uint8_t(claimed >> (24 - 8 * k));
+    Bytes avi = test::MakeTestAvi({.framesPerPiece = 2, .frameBytes = 300});
+    for (int k = 0; k < 4; ++k) avi[4 + size_t(k)] = uint8_t(0xFFFFFFF0u >> (8 * k));
+    test::TestHeif heif;
+    heif.pictureBytes = 500;
+    heif.mdatSizeZero = true;
+    heif.itemsPastEnd = true;
+    heif.pastEndBytes = 3u << 30;
+    const std::vector<Planted> openers = {
+        {"open clip", clip, "mp4", "", "", {}},
+        {"avi", avi, "avi", "", "", {}},
+        {"heif", test::MakeTestHeif(heif), "heic", "", "", {}},
+        {"tiff", TiffWithFarStrip(300 * 1024), "tif", "", "", {}},
+    };
     test::TestExif exif;
     exif.make = "Canon";
     const std::vector<Planted> followers = {
@@ -430,32 +466,30 @@ TEST(MediaWalks, AnMdatClaimingMoreThanWasWrittenStopsAtFillOrTheNextFile) {
         {"mts", test::MakeTestTs(40), "mts", "", "", {}},
         {"mpg", test::MakeTestPs(6, true), "mpg", "", "", {}},
     };
-    for (const Planted& follower : followers) {
-        SCOPED_TRACE(follower.label);
-        SearchSession session;
-        test::FatImageBuilder b(test::FatGeometry::Fat16());
-        const uint32_t cs = b.ClusterSize();
-        // ftyp, moov, then an mdat whose size says 9,000 bytes more than came.
-        Bytes open = test::MakeTestMp4(400);
-        const test::AtomPlace mdat = test::TopLevelAtoms(open).back();
-        ASSERT_EQ(mdat.type, "mdat");
-        const uint32_t claimed = uint32_t(mdat.size + 9000);
-        for (int k = 0; k < 4; ++k) open[mdat.offset + size_t(k)] = uint8_t(claimed >> (24 - 8 * k));
-        ASSERT_LT(open.size(), cs);
-        b.WriteCluster(100, open);
-        b.WriteCluster(102, follower.bytes);
-        DiskVolume& v = UseCard(session, b);
-        SearchClusters(session, 2, v.clusterCount + 1);
-        const auto found = Found(session);
-        EXPECT_EQ(found.size(), 2u);
-        const DelFileInfo* clip = Named(found, CarvedName(100, "mp4"));
-        ASSERT_NE(clip, nullptr);
-        EXPECT_EQ(clip->fileSize, cs);
-        EXPECT_EQ(FoundFileStateText(*clip), "一部欠損");
-        const DelFileInfo* next = Named(found, CarvedName(102, follower.ext));
-        ASSERT_NE(next, nullptr);
-        EXPECT_EQ(next->fileSize, follower.bytes.size());
-        EXPECT_EQ(FoundFileStateText(*next), "良");
+    for (const Planted& opener : openers) {
+        for (const Planted& follower : followers) {
+            SCOPED_TRACE(opener.label + " then " + follower.label);
+            SearchSession session;
+            test::FatImageBuilder b(test::FatGeometry::Fat16());
+            const uint32_t cs = b.ClusterSize();
+            const uint32_t clusters = b.ClustersFor(opener.bytes.size());
+            b.WriteCluster(100, opener.bytes);
+            const uint32_t next = 100 + clusters + 1;
+            b.WriteCluster(next, follower.bytes);
+            DiskVolume& v = UseCard(session, b);
+            SearchClusters(session, 2, v.clusterCount + 1);
+            const auto found = Found(session);
+            EXPECT_EQ(found.size(), 2u);
+            const DelFileInfo* first = Named(found, CarvedName(100, opener.ext));
+            ASSERT_NE(first, nullptr);
+            EXPECT_GE(first->fileSize, opener.bytes.size());  // all it has, none of what follows
+            EXPECT_LE(first->fileSize, uint64_t(clusters) * cs);
+            EXPECT_EQ(FoundFileStateText(*first), "一部欠損");
+            const DelFileInfo* second = Named(found, CarvedName(next, follower.ext));
+            ASSERT_NE(second, nullptr);
+            EXPECT_EQ(second->fileSize, follower.bytes.size());
+            EXPECT_EQ(FoundFileStateText(*second), "良");
+        }
     }
 }
 

@@ -403,7 +403,7 @@ MediaBytes MakeTestHeif(const TestHeif& heif) {
         offsetField[id] = w.out.b.size();
         w.out.U32(0);
         const size_t length = id == 2 ? exifItem.size() : id == 1 && isGrid ? gridHeader.size() : picture.size();
-        w.out.U32(uint32_t(length + (id != 2 && heif.itemsPastEnd ? 4096 : 0)));
+        w.out.U32(uint32_t(length + (id != 2 && heif.itemsPastEnd ? heif.pastEndBytes : 0)));
     }
     w.End();
     if (isGrid && grid.inIdat) {

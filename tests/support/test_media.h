@@ -56,7 +56,7 @@ MediaBytes MakeTestRaf(const std::string& model, const std::string& dateTime, si
 // an "hvc1" item and an "Exif" item, iloc, iprp with ispe), mdat holding both
 // items' bytes (the picture's are not decodable HEVC). With mdatSizeZero the
 // last box says "to the end of the file"; itemsPastEnd makes the picture's
-// item reach 4 KiB beyond the mdat.
+// item reach pastEndBytes beyond the mdat.
 // A grid primary: a "grid" item of the output size put together from one
 // "hvc1" tile item referenced tileReferences times; its 8-byte header in
 // "idat" or in the mdat.
@@ -74,6 +74,7 @@ struct TestHeif {
     size_t pictureBytes = 30000;
     bool mdatSizeZero = false;
     bool itemsPastEnd = false;
+    uint32_t pastEndBytes = 4096;   // how far beyond, with itemsPastEnd
     TestHeifGrid grid;              // used when tileReferences > 0; width/height are then the grid's "ispe"
 };
 MediaBytes MakeTestHeif(const TestHeif& heif);
