@@ -68,7 +68,7 @@ void ReadMediaOfRecord(SearchSession& session, DelFileInfo& record, uint64_t fir
                        uint64_t* walkedLength, bool* partlyMissing) {
     if (walkedLength) *walkedLength = 0;
     if (partlyMissing) *partlyMissing = false;
-    if (firstClass != ContentClass::Mp4Start && firstClass != ContentClass::RawStart && firstClass != ContentClass::AviStart) return;
+    if (!IsMediaStartClass(firstClass)) return;
     try {
         WalkOutcome out = Walk(session, firstCluster, firstClass);
         if (out.media.format == FormatNone) return;

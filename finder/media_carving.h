@@ -24,8 +24,8 @@ uint64_t CarveMediaFile(SearchSession& session, uint64_t start, ContentClass sta
 
 // For a file found through its directory entry whose first cluster starts one
 // of these formats: its format and metadata, as a carved file of it would
-// have them. Its size stays the entry's. Clips in MPEG streams are left out
-// (their walk reads the whole clip).
+// have them (a clip in an MPEG stream is read whole for its running time).
+// Its size stays the entry's.
 // walkedLength (when not null) receives the length the walk found the file
 // to span from the first cluster on (0 when it found no end), partlyMissing
 // whether it had to stop short.

@@ -110,6 +110,11 @@ uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media) {
                 uint64_t scr = 0;
                 length = PackLength(r, o, &scr);
                 if (length == 0) stopped = true;
+                // A pack at a cluster's start whose clock goes back is the
+                // first of the next recording, written right after this one.
+                if (haveScr && o == 0 && p > 0 && scr < lastScr && IsMpegPsStart(window.data(), window.bytesRead()))
+                    stopped = true;
+                if (stopped) break;
                 if (!haveScr) firstScr = scr;
                 lastScr = scr;
                 haveScr = true;

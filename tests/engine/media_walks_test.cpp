@@ -24,6 +24,7 @@
 #include "finder/signature_search.h"
 #include "search/extraction.h"
 #include "search/found_file_columns.h"
+#include "search/search_driver.h"
 #include "support/fat_image_builder.h"
 #include "support/mkfs_tools.h"
 #include "support/search_card.h"
@@ -412,6 +413,30 @@ TEST(MediaWalks, ClipsMadeByFfmpegAreCarvedWithTheirTimesAndFirstFrame) {
         const DibPtr thumbnail = MakeFoundFileThumbnail(v, record);
         ASSERT_TRUE(thumbnail) << "the first frame decodes";
         EXPECT_FALSE(White(*thumbnail, 32, 32));
+    }
+
+    // The same clips copied one right after the other by mtools and deleted:
+    // each comes back under its entry with its running time and first frame,
+    // none is taken into the one before it, and none is listed twice.
+    if (auto why = test::MkfsToolsMissing(); !why.empty()) GTEST_SKIP() << why;
+    const std::string image = dir.File("card.img");
+    ASSERT_EQ(test::MakeFatImage(image, {.fatType = 16, .sizeKiB = 16 * 1024, .sectorsPerCluster = 4}), "");
+    test::MtoolsImage card(image);
+    for (const auto& c : clips) ASSERT_EQ(card.Put(dir.File(std::string("clips/") + c.file), c.file), "");
+    for (const auto& c : clips) ASSERT_EQ(card.Delete(c.file), "");
+    SearchSession named;
+    SearchOptions options;
+    options.thumbnailThreads = 0;
+    ASSERT_EQ(RunSearch(named, 0, image, options), SearchOk);
+    const auto listed = Found(named);
+    EXPECT_EQ(listed.size(), std::size(clips));
+    for (const DelFileInfo& r : listed) {
+        SCOPED_TRACE(*r.name);
+        EXPECT_FALSE(r.carved);
+        EXPECT_EQ(FoundFileStateText(r), "良");
+        EXPECT_NEAR(double(r.media.durationMs), 1000.0, 250.0);
+        DelFileInfo record = r;
+        EXPECT_TRUE(MakeFoundFileThumbnail(*named.volume, record));
     }
 }
 
