@@ -29,10 +29,14 @@ bool ClusterWindow::Read() {
     if (!usable_ || windows_++ >= maxWindows_ || cluster() > lastCluster_) return false;
     if (sequential_ && sequential_->Covers(cluster())) {
         const ClusterSpan span = sequential_->Get(cluster(), 2);
-        if (span.status != ReadStatus::Ok) return false;
-        data_ = span.data;
-        done_ = uint32_t(span.bytes);
-        return done_ >= cs_;
+        if (span.status == ReadStatus::Ok && span.bytes >= cs_) {
+            data_ = span.data;
+            done_ = uint32_t(span.bytes);
+            return true;
+        }
+        // A source that ends inside the cluster is read below, where its
+        // missing bytes read as zeros.
+        if (span.status != ReadStatus::End || span.bytes == 0) return false;
     }
     // Not zero-filled: only the bytes the read returned are used.
     if (bytes_.empty()) bytes_.resize(size_t(cs_) * 2);
@@ -41,7 +45,7 @@ bool ClusterWindow::Read() {
     if (offset_ < 0 || !DiskIO_ReadAt(&volume_, uint64_t(offset_), bytes_.data(), uint32_t(bytes_.size()), &done))
         return false;
     done_ = done;
-    return done >= cs_;  // the first cluster must be all there
+    return done >= cs_;  // the first cluster must be all there (the volume pads one the source ends in)
 }
 
 bool ClusterWindow::FirstClusterUniform() const {

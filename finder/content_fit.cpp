@@ -1,6 +1,7 @@
 #include "finder/content_fit.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "volume/boot_sector.h"
@@ -21,14 +22,22 @@ uint64_t ClusterEnd(const DiskVolume& volume) {
 }
 
 // Reads count consecutive clusters from cluster on into `into` in one go;
-// false when any of them cannot be read.
+// false when any of them cannot be read. A source that ends inside the last
+// of them (an image cut there) gives the rest of that cluster as zeros: a
+// picture that ends before the source does is all there, and one that runs
+// on past it breaks where the zeros begin.
 bool ReadClusters(DiskVolume& volume, uint64_t cluster, uint64_t count, uint8_t* into) {
     const uint32_t cs = volume.clusterSize;
     if (cluster < 2 || count == 0 || cluster + count > ClusterEnd(volume) || cs == 0) return false;
     const uint64_t bytes = count * cs;
     uint32_t done = 0;
     const int64_t at = ClusterOffset(volume, cluster);
-    return at >= 0 && DiskIO_ReadAt(&volume, uint64_t(at), into, uint32_t(bytes), &done) && done == bytes;
+    if (at < 0 || !DiskIO_ReadAt(&volume, uint64_t(at), into, uint32_t(bytes), &done)) return false;
+    if (done == bytes) return true;
+    const int64_t size = volume.device ? volume.device->Size() : -1;
+    if (done == 0 || done <= bytes - cs || size < 0 || at + int64_t(done) < size) return false;
+    std::memset(into + done, 0, size_t(bytes - done));
+    return true;
 }
 
 bool ReadCluster(DiskVolume& volume, uint64_t cluster, std::vector<uint8_t>& buffer) {

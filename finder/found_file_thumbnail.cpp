@@ -249,9 +249,13 @@ std::optional<FoundFileBytes> ReadFoundFileBytes(DiskVolume& volume, const DelFi
                     break;
             }
         }
-        // Whole clusters read count; the first cluster short of its bytes ends the file.
+        // Whole clusters read count; the first cluster short of its bytes ends
+        // the file, unless it is the file's last and holds its last part (the
+        // source ends inside that cluster, after the file does).
         for (uint64_t k = 0; k < whole; ++k)
             counted += (i + k == uint64_t(needed) - 1) ? lastPart : clusterSize;
+        if (whole < run && i + whole == uint64_t(needed) - 1 && done - whole * clusterSize >= lastPart)
+            counted += lastPart;
         if (whole < run) break;
         i += run;
         offset += run * clusterSize;

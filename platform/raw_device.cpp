@@ -1,5 +1,6 @@
 #include "platform/raw_device.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -19,6 +20,12 @@ bool RawDevice::ReadAt(int64_t offset, void* buffer, uint32_t count, uint32_t* d
 
 namespace {
 
+constexpr int64_t kSector = 512;
+
+// A disk image's last sector may be cut short (an image whose size is no
+// multiple of 512): it reads as a whole sector, the missing bytes as zeros,
+// so that the bytes it does hold belong to the sector like any other. Size()
+// stays the file's own, so that what is copied or carved ends at its last byte.
 class FileDevice final : public RawDevice {
 public:
     explicit FileDevice(int fd) : fd_(fd) {}
@@ -30,6 +37,7 @@ public:
     }
     bool Read(void* buffer, uint32_t count, uint32_t* done) override {
         *done = 0;
+        const off_t from = ::lseek(fd_, 0, SEEK_CUR);
         auto* out = static_cast<uint8_t*>(buffer);
         while (*done < count) {
             ssize_t n = ::read(fd_, out + *done, count - *done);
@@ -37,7 +45,12 @@ public:
                 if (errno == EINTR) continue;
                 return false;
             }
-            if (n == 0) break;  // end of the source
+            if (n == 0) {  // end of the source
+                const uint32_t padded = PadLastSector(from, out, count, *done);
+                if (padded > *done) ::lseek(fd_, off_t(padded - *done), SEEK_CUR);
+                *done = padded;
+                break;
+            }
             *done += uint32_t(n);
         }
         return true;
@@ -52,7 +65,10 @@ public:
                 if (errno == EINTR) continue;
                 return false;
             }
-            if (n == 0) break;  // end of the source
+            if (n == 0) {  // end of the source
+                *done = PadLastSector(offset, out, count, *done);
+                break;
+            }
             *done += uint32_t(n);
         }
         return true;
@@ -100,6 +116,19 @@ public:
     }
 
 private:
+    // A read from `from` that got `done` of `count` bytes before the end of
+    // the file: the rest of the file's last sector as zeros. The new count.
+    uint32_t PadLastSector(int64_t from, uint8_t* out, uint32_t count, uint32_t done) const {
+        struct stat st {};
+        if (from < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return done;
+        const int64_t end = (int64_t(st.st_size) + kSector - 1) / kSector * kSector;
+        const int64_t at = from + int64_t(done);
+        if (at < int64_t(st.st_size) || at >= end) return done;
+        const uint32_t pad = uint32_t(std::min<int64_t>(end - at, int64_t(count - done)));
+        std::memset(out + done, 0, pad);
+        return done + pad;
+    }
+
     int fd_;
 };
 

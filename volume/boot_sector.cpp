@@ -132,7 +132,9 @@ void LoadRawGeometry(DiskVolume& volume) {
     if (sector == 0) sector = 512;
     volume.clusterSize = sector;
     volume.sectorSize = sector;
-    volume.clusterCount = volume.sourceKind == SourceDrive ? bytes / sector : bytes / 512;
+    // An image's last sector may be partial (its size no multiple of 512): it
+    // counts, and reads with zeros after the image's last byte.
+    volume.clusterCount = volume.sourceKind == SourceDrive ? bytes / sector : (bytes + 511) / 512;
 }
 
 int64_t ClusterOffset(const DiskVolume& volume, uint64_t cluster) {

@@ -23,6 +23,7 @@ uint64_t DeviceClusterBound(const DiskVolume& volume) {
     if (!volume.device || volume.clusterSize == 0) return kUnknownSizeMapCells;
     int64_t bytes = volume.device->Size();
     if (bytes < 0) return kUnknownSizeMapCells;
+    bytes = (bytes + 511) / 512 * 512;  // a partial last sector reads whole
     uint64_t afterStart = uint64_t(bytes) > volume.dataStart ? uint64_t(bytes) - volume.dataStart : 0;
     return afterStart / volume.clusterSize + 2;
 }

@@ -176,6 +176,46 @@ TEST(LargeSource, ThePictureInTheLastClusterIsFound) {
     }
 }
 
+// An image whose size is no whole number of sectors is read to its last
+// byte: a picture that ends in the partial last sector, carved from a raw
+// image or named by a deleted FAT entry, comes back whole and good, once.
+TEST(LargeSource, AnImageEndingInsideASectorIsReadToItsLastByte) {
+    TestExif exif;
+    exif.make = "Canon";
+    const std::vector<uint8_t> photo = MakeTestJpeg(160, 120, &exif);
+    ASSERT_NE(photo.size() % 512, 0u);
+    std::vector<uint8_t> raw(1 << 20, 0);
+    raw.insert(raw.end(), photo.begin(), photo.end());
+
+    FatImageBuilder b(FatGeometry::Fat16(16384, 4));
+    const uint32_t start = b.ClusterCount() - 1;  // its last bytes in the second-to-last cluster
+    b.Root().AddDeletedFile("PHOTO.JPG", start, photo);
+    std::vector<uint8_t> fat = b.bytes();
+    fat.resize(size_t(b.ClusterOffset(start) + photo.size() + 7));
+    ASSERT_NE(fat.size() % 512, 0u);
+
+    TempDir dir;
+    for (const auto& [what, image] : {std::pair{"raw", raw}, std::pair{"fat", fat}}) {
+        SCOPED_TRACE(what);
+        const std::string path = dir.File(std::string(what) + ".img");
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+        const std::string out = dir.File(std::string(what) + "-out");
+        const CommandResult r = RunCommand({VELD_CLI_PATH, "search", "--json", "--save", out, "--flat", path});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::istringstream lines(r.out);
+        std::vector<QJsonObject> records;
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line[0] == '{') records.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+        ASSERT_EQ(records.size(), 1u) << r.out;
+        EXPECT_EQ(records[0]["size"].toInteger(), qint64(photo.size()));
+        EXPECT_EQ(records[0]["state_text"].toString().toStdString(), "良");
+        std::vector<std::filesystem::path> saved(std::filesystem::directory_iterator(out), {});
+        ASSERT_EQ(saved.size(), 1u);
+        std::ifstream in(saved[0], std::ios::binary);
+        EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), photo);
+    }
+}
+
 // A card image cut short: the search reads up to its end and then tells,
 // in its result and in the trace, exactly which clusters it did not
 // examine, as lying past the source's end (never as a read error). The
@@ -194,7 +234,7 @@ TEST(LargeSource, ClustersTheSearchCannotReachAreReportedByRange) {
     };
     const Cut cuts[] = {
         {"at cluster 700", whole.ClusterOffset(700), 700},
-        {"inside the last whole cluster", whole.ClusterOffset(lastCluster) - 100, lastCluster - 1},
+        {"inside the last whole cluster", whole.ClusterOffset(lastCluster) - 512, lastCluster - 1},
         {"where the partial last cluster starts", whole.ClusterOffset(lastCluster), 0},
         {"at the volume's end", volumeBytes, 0},
     };
