@@ -288,7 +288,12 @@ void FolderScan::Run(uint64_t start, bool fixedRoot) {
         // Consecutive clusters are only a guess at a folder's extent: one that
         // holds no entry with a name is not part of it.
         if (contiguous_ && !BlockHasNamedEntry(block.data(), bytes)) acceptable = false;
-        if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes)) break;
+        // A sub-folder's first cluster begins with "." and "..". A live
+        // entry's folder that lost them is still read where every slot is an
+        // entry: the folder is the one its entry names, not a lost one.
+        if (i == 0 && depth_ > 0 && !HasDotEntries(block.data(), bytes) &&
+            (lost_ || !LooksLikeDirectoryBlock(block.data(), bytes)))
+            break;
         // A cluster after the first that begins with "." and ".." is another
         // folder's first one.
         if (i > 0 && HasDotEntries(block.data(), bytes)) break;

@@ -194,28 +194,36 @@ TEST_F(ScannerTest, FirstByteMarks) {
     EXPECT_EQ(session.fileCount.load(), 5);
 }
 
-TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsNotRead) {
+// A live folder whose first cluster lost its "." and ".." entries is still
+// the folder its entry names when every slot is an entry (and not read when
+// its cluster holds something else); the search's lost-folder scan does not
+// read it again as a folder without a place.
+TEST_F(ScannerTest, SubFolderWithoutDotEntriesIsReadOnlyWhenItHoldsEntries) {
     FatImageBuilder b(Fat16Card());
     Entry dir;
     dir.name = "DCIM";
     dir.attributes = kAttrDirectory;
     dir.startCluster = 5;
     b.Root().Add(dir);
-    b.SetFat(5, b.EndOfChain());
     b.Dir({5}).Add(DeletedEmpty("LOST.TXT"));
-    // A deleted folder keeps its dot entries: its first cluster is read and
-    // becomes a deleted directory cluster.
+    Entry other = dir;
+    other.name = "MISC";
+    other.startCluster = 9;
     auto root = b.Root();
     root.Skip(1);
+    root.Add(other);
+    b.WriteCluster(9, std::vector<uint8_t>(b.ClusterSize(), 0x5A));  // no folder
+    // A deleted folder keeps its dot entries: its first cluster is read and
+    // becomes a deleted directory cluster.
     root.AddDeletedDir("OLDDIR", 7).Add(DeletedEmpty("KEPT.TXT"));
     Use(b);
     ScanRoot(b);
+    ScanLostFolder(session, 5);
 
-    EXPECT_EQ(ListedNames(), (std::set<std::string>{"#EPT    .TXT"}));
-    const auto listed = Listed();
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(*listed[0].folder, "#LDDIR.");
-    EXPECT_EQ(ClusterState(session.clusterMap, 5), ClusterUse::Empty);
+    std::map<std::string, std::string> folderOf;
+    for (auto& r : Listed()) folderOf[*r.name] = *r.folder;
+    EXPECT_EQ(folderOf, (std::map<std::string, std::string>{{"#OST    .TXT", "DCIM."}, {"#EPT    .TXT", "#LDDIR."}}));
+    EXPECT_EQ(ClusterState(session.clusterMap, 9), ClusterUse::Empty);
     EXPECT_EQ(ClusterState(session.clusterMap, 7), ClusterUse::DeletedFolder);
     ASSERT_EQ(session.DelFolderList.Count(), 1u);
     EXPECT_EQ(session.DelFolderList.Get(0)->startCluster, 7u);
