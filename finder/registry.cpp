@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "base/format_text.h"
@@ -57,12 +58,22 @@ int32_t StateOfClaim(ContiguousClaim claim) {
     return StateInvalidStart;
 }
 
+// Whether e is a record of the same find as r: the same name and extent
+// from the same first cluster; an empty file (no clusters) only in the same
+// folder, since empty files of one name in two folders are two files.
 bool IsDuplicate(const DelFileInfo& r, const DelFileInfo& e) {
     if (r.hasClusterList() && e.hasClusterList())
         return r.clusterList[0] == e.clusterList[0] && r.name == e.name && r.clustersNeeded == e.clustersNeeded;
     if (!r.hasClusterList() && !e.hasClusterList())
-        return r.name == e.name && r.clustersNeeded == e.clustersNeeded;
+        return r.name == e.name && r.folder == e.folder && r.clustersNeeded == e.clustersNeeded;
     return false;
+}
+
+// The key IsDuplicate's matches share (a record's index key in listedByKey).
+uint64_t DuplicateKey(const DelFileInfo& r) {
+    if (r.hasClusterList()) return r.clusterList[0];
+    const std::string text = r.folder.value_or("") + '\0' + r.name.value_or("");
+    return std::hash<std::string>{}(text) | (uint64_t(1) << 63);
 }
 
 // A FAT record shows its entry's first byte and 8.3 name; others their name.
@@ -354,12 +365,12 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterU
     if (!r.name) r.name = r.fatEntry ? PaddedShortName(*r.fatEntry) : std::string();
     if ((session.options.flags & SearchImagesOnly) && !r.isImage) listable = false;
 
+    const uint64_t key = DuplicateKey(r);
     if (listable) {
-        session.gcDelFileList.ForEach([&](DelFileInfo& e) {
-            if (!IsDuplicate(r, e)) return true;
-            listable = false;
-            return false;
-        });
+        auto [from, to] = session.listedByKey.equal_range(key);
+        for (auto it = from; it != to && listable; ++it)
+            if (const DelFileInfo* e = session.gcDelFileList.Get(size_t(it->second)); e && IsDuplicate(r, *e))
+                listable = false;
     }
     // One file found both through its entry and by its signature is listed
     // once, under its entry's name.
@@ -388,6 +399,7 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterU
     if (thumbnailJob) r.thumbnailPending = 1;
     std::string extension = r.extension;
     (r.carved ? session.carvedByStart : session.namedByStart).emplace(r.startCluster, index);
+    session.listedByKey.emplace(key, index);
     DelFileInfo* stored = session.gcDelFileList.Add(std::move(r));
     if (thumbnailJob) {
         thumbnailJob->record = stored;

@@ -60,6 +60,7 @@ void SearchSession::ClearFoundFileLists() {
     lostStarts.clear();
     namedByStart.clear();
     carvedByStart.clear();
+    listedByKey.clear();
     checkedRuns.clear();
     liveRuns.clear();
     folderPaths.clear();

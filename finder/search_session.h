@@ -139,6 +139,10 @@ struct SearchSession {
     // file found both ways is listed once.
     std::unordered_multimap<uint64_t, int32_t> namedByStart;
     std::unordered_multimap<uint64_t, int32_t> carvedByStart;
+    // Listed records by what makes two of them the same find (their first
+    // cluster; for an empty file its folder and name), so that registration
+    // meets only the few it may repeat.
+    std::unordered_multimap<uint64_t, int32_t> listedByKey;
     // JPEG files found through an entry whose bytes were checked over
     // consecutive clusters: start cluster -> last cluster. The signature
     // search does not walk them again.

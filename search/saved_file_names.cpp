@@ -35,7 +35,13 @@ size_t Utf8SequenceAt(const std::string& s, size_t at, uint32_t* codePoint) {
     return n;
 }
 
-bool IsControlCharacter(uint32_t cp) { return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F); }
+bool IsControlCharacter(uint32_t cp) {
+    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F)) return true;
+    // Bidirectional formatting (a right-to-left override shows "gpj.exe" as
+    // "exe.jpg") and the line and paragraph separators.
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069) || cp == 0x2028 || cp == 0x2029;
+}
 
 namespace {
 

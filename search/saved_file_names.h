@@ -23,8 +23,9 @@ constexpr int kMaxNameNumber = 9999;
 // or 0 when the bytes there are not UTF-8 (overlong forms, surrogates, stray
 // bytes). Shared with the command line's text output.
 size_t Utf8SequenceAt(const std::string& s, size_t at, uint32_t* codePoint);
-// C0 controls, DEL and the C1 controls U+0080..U+009F: the characters a
-// terminal may take as commands.
+// C0 controls, DEL and the C1 controls U+0080..U+009F (the characters a
+// terminal may take as commands), the bidirectional formatting controls and
+// the line and paragraph separators (which make a name read as another).
 bool IsControlCharacter(uint32_t codePoint);
 
 // A card's name as one file name: "/", control characters (C0, DEL, C1) and

@@ -120,22 +120,28 @@ TEST_F(RegistryTest, DeletedJpgOverTextIsBrokenAndListedWithoutThumbnail) {
     EXPECT_EQ(listed[0].state, StateComplete);
 }
 
-TEST_F(RegistryTest, SizeZeroListedOnceByName) {
+// Empty files: one reached twice is listed once; one of the same name in
+// another folder is another file.
+TEST_F(RegistryTest, SizeZeroListedOnceByFolderAndName) {
     FatImageBuilder b(Fat16Card());
     Use(b);
     RegisterDeletedEntry(session, DeletedEntry("EMPTY.TXT", 0, 0), "", "");
     RegisterDeletedEntry(session, DeletedEntry("EMPTY.TXT", 0, 0), "", "");
     RegisterDeletedEntry(session, DeletedEntry("OTHER.TXT", 0, 0), "", "");
+    RegisterDeletedEntry(session, DeletedEntry("EMPTY.TXT", 0, 0), "", "DCIM");
 
     auto listed = Listed();
-    ASSERT_EQ(listed.size(), 2u);
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(*listed[2].name, "#MPTY   .TXT");
+    EXPECT_EQ(*listed[2].folder, "DCIM");
+    listed.pop_back();
     EXPECT_EQ(listed[0].state, StateComplete);
     EXPECT_FALSE(listed[0].hasClusterList());
     EXPECT_EQ(*listed[0].name, "#MPTY   .TXT");
     EXPECT_EQ(*listed[1].name, "#THER   .TXT");
     // The dropped duplicate has no cluster list, so it reports nothing.
-    EXPECT_EQ(display.found, (std::vector<std::string>{"見つかったファイル 1", "見つかったファイル 2"}));
-    EXPECT_EQ(session.FoundCount.load(), 2);
+    EXPECT_EQ(display.found, (std::vector<std::string>{"見つかったファイル 1", "見つかったファイル 2", "見つかったファイル 3"}));
+    EXPECT_EQ(session.FoundCount.load(), 3);
 }
 
 TEST_F(RegistryTest, SameFileReachedTwiceListedOnceAndEqualNamesKept) {

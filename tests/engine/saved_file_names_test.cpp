@@ -30,6 +30,8 @@ TEST(SavedFileNames, ControlCharactersAndStrayBytesBecomeUnderscores) {
     EXPECT_EQ(SafeFileName("a\x1b[31mb.jpg"), "a_[31mb.jpg");
     EXPECT_EQ(SafeFileName(std::string("x\0y\a\x7f", 5)), "x_y__");
     EXPECT_EQ(SafeFileName("c1\xc2\x9b" "2J"), "c1_2J");          // U+009B, the one-byte CSI
+    EXPECT_EQ(SafeFileName("photo\u202Egpj.exe"), "photo_gpj.exe");  // right-to-left override
+    EXPECT_EQ(SafeFileName("a\u2066b\u2069\u200Fc\u2028"), "a_b__c_");
     EXPECT_EQ(SafeFileName("sjis\x83\x8e.JPG"), "sjis__.JPG");      // not UTF-8: short-name bytes
     EXPECT_EQ(SafeFileName("a/b"), "a_b");
     EXPECT_EQ(SafeFileName("写真 é.jpg"), "写真 é.jpg");           // real characters stay
