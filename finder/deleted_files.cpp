@@ -100,46 +100,47 @@ void Place(SearchSession& session, Candidate& k, const std::vector<uint64_t>& pl
     const uint64_t end = ClusterEnd(*session.volume, map);
     // A chain may lead anywhere on the card; a run only to its end.
     const uint64_t room = k.layout == ClusterLayout::Planned ? end : end > k.start ? end - k.start : 0;
-    k.clusters.assign(size_t(std::min<uint64_t>(k.needed, room)), 0);
+    // The list holds what was found, never a reservation for what the size
+    // claims: an entry may claim 4 GiB on a card of 64 MiB.
+    const uint64_t most = std::min<uint64_t>(k.needed, room);
+    k.clusters.clear();
+    k.clusters.shrink_to_fit();
     k.collected = 0;
     k.gaps = false;
-    if (k.clusters.empty()) return;
-    k.clusters[0] = k.start;
+    if (most == 0) return;
+    k.clusters.push_back(k.start);
     k.collected = 1;
     switch (k.layout) {
     case ClusterLayout::Planned:
-        for (size_t i = 1; i < planned.size() && i < k.clusters.size(); ++i) {
+        for (size_t i = 1; i < planned.size() && i < most; ++i) {
             const uint64_t c = planned[i];
             if (c < 2 || c >= end || Live(map, c)) break;
-            k.clusters[i] = c;
-            ++k.collected;
+            k.clusters.push_back(c);
             k.gaps = k.gaps || c != k.start + i;
         }
         break;
     case ClusterLayout::Contiguous:
-        for (size_t i = 1; i < k.clusters.size(); ++i) {
+        for (uint64_t i = 1; i < most; ++i) {
             const uint64_t c = k.start + i;
             if (Live(map, c)) break;
-            k.clusters[i] = c;
-            ++k.collected;
+            k.clusters.push_back(c);
         }
         break;
     case ClusterLayout::Guess: {
         uint64_t skipped = 0;
         const uint64_t budget = std::max(kMinSkipBudget, k.needed);
-        uint64_t c = k.start + 1;
-        for (size_t i = 1; i < k.clusters.size() && c < end; ++c) {
+        for (uint64_t c = k.start + 1; k.clusters.size() < most && c < end; ++c) {
             if (Live(map, c) || (strict && ClaimedByDeleted(session, c))) {
                 if (++skipped > budget) break;
                 k.gaps = true;
                 continue;
             }
-            k.clusters[i++] = c;
-            ++k.collected;
+            k.clusters.push_back(c);
         }
         break;
     }
     }
+    k.collected = k.clusters.size();
     k.gaps = k.gaps || k.collected < k.needed;
 }
 

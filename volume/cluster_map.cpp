@@ -155,10 +155,10 @@ ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64
     uint64_t end = map.present ? map.size() : 0;
     if (volume.clusterCount > 0) end = std::min(end, ClusterNumberEnd(volume));
     const uint64_t available = end > start ? end - start : 0;
-    list->assign(size_t(std::min(capacity, available)), 0);
+    // The list holds the clusters taken, never a reservation for the size.
     for (uint64_t i = 0; i < capacity; ++i) {
         // The card ends before the extent does.
-        if (i >= list->size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
+        if (i >= available) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
         uint64_t c = start + i;
         ClusterUse old = ClusterState(map, c);
         SetClusterState(map, c, state);
@@ -166,7 +166,7 @@ ContiguousClaim MarkContiguous(ClusterMap& map, const DiskVolume& volume, uint64
         // entry has not been read yet: it stops the run like a claimed one.
         bool free = (old == ClusterUse::Empty && !(fatMarksInUse && AllocatedOnCard(map, c))) || old == ClusterUse::DeletedFile;
         if (free) {
-            (*list)[size_t(i)] = c;
+            list->push_back(c);
             ++*collected;
             continue;
         }
@@ -184,7 +184,7 @@ int64_t CollectChain(const ClusterMap& map, DiskVolume& volume, uint64_t start, 
 
 ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, ClusterUse state,
                                  std::vector<uint64_t>* list, uint64_t* collected) {
-    list->assign(planned.size(), 0);
+    list->clear();
     *collected = 0;
     if (planned.empty()) return ClaimWhole;
     if (planned[0] < 2) return ClaimInvalidStart;
@@ -194,7 +194,7 @@ ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& p
         SetClusterState(map, c, state);
         const bool free = (old == ClusterUse::Empty && !AllocatedOnCard(map, c)) || old == ClusterUse::DeletedFile;
         if (!free || c < 2 || c >= map.size()) return i == 0 ? ClaimBlockedAtStart : ClaimCutShort;
-        (*list)[i] = c;
+        list->push_back(c);
         ++*collected;
     }
     return ClaimWhole;

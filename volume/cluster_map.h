@@ -85,10 +85,10 @@ enum ContiguousClaim : int32_t {
 };
 
 // Claims the assumed contiguous extent of a deleted file of the given size.
-// needed receives ceil(size / cluster size); the list gets that many entries
-// (zero past those collected), but never more than the clusters that exist
-// from the start to the end of the map or of the volume, so a damaged size
-// cannot allocate beyond the card; collected receives the count taken.
+// needed receives ceil(size / cluster size); the list gets the clusters
+// taken, in order (never a reservation for what the size claims, so a
+// damaged size cannot allocate beyond what the card holds); collected
+// receives their count.
 // A size of 0 claims nothing and counts as whole.
 // With fatMarksInUse, an unclaimed cluster that the FAT calls allocated stops
 // the run as well (a deleted entry's extent never runs into a live file);
@@ -105,8 +105,7 @@ int64_t CollectChain(const ClusterMap& map, DiskVolume& volume, uint64_t start, 
 // still hold) like MarkContiguous claims an assumed extent: each cluster in
 // turn takes the state; one that another object claimed, or that the card
 // calls allocated, stops the run (and still takes the state). list receives
-// the planned clusters, zero from where the run stopped; collected the count
-// taken.
+// the planned clusters up to where the run stopped; collected their count.
 ContiguousClaim ClaimClusterList(ClusterMap& map, const std::vector<uint64_t>& planned, ClusterUse state,
                                  std::vector<uint64_t>* list, uint64_t* collected);
 
