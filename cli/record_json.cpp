@@ -67,7 +67,8 @@ std::string FoundFileJson(const DelFileInfo& r, const std::optional<std::string>
         .Add("is_image", r.isImage != 0)
         .Add("has_thumbnail", r.thumbnail != nullptr)
         .Add("shot", FoundFileShootingDate(r))
-        .Add("orientation", int(r.jpeg.orientation));
+        .Add("orientation", int(r.jpeg.orientation))
+        .Add("remarks", r.remarks.value_or(std::string()));
     if (savedPath)
         out.Add("saved", *savedPath);
     else

@@ -117,6 +117,11 @@ void NoteCorruptPicture(DelFileInfo& record) {
     if (record.state == StateComplete) record.state = StateMismatch;
 }
 
+void NoteUndecodedPicture(DelFileInfo& record) {
+    if (record.state == StateComplete && record.media.format == FormatNone && !record.remarks)
+        record.remarks = kUndecodedRemark;
+}
+
 DibPtr MakeFoundFileThumbnail(DiskVolume& volume, DelFileInfo& record) {
     const std::optional<FoundFileBytes> bytes = ReadFoundFileForThumbnail(volume, record);
     if (!bytes) return nullptr;

@@ -66,6 +66,11 @@ DibPtr DecodeFoundFileThumbnail(const FoundFileBytes& bytes, int edge, bool* cor
 // What a thumbnail decode that found corrupt data means for its record: a
 // record called good becomes one whose bytes do not match its entry.
 void NoteCorruptPicture(DelFileInfo& record);
+// A JPEG picture called good whose data the search did not decode (past the
+// thumbnails it makes): its state rests on its structure alone, and its
+// remarks say so.
+inline constexpr char kUndecodedRemark[] = "内容は未検査";
+void NoteUndecodedPicture(DelFileInfo& record);
 
 // The whole picture of a found file's bytes (as extracted) for the preview,
 // upright: a RAW's embedded JPEG, a HEIF picture, a clip's first picture;

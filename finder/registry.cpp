@@ -131,6 +131,7 @@ void PublishThumbnail(SearchSession& session, ThumbnailJob& job) {
         if (job.corrupt) NoteCorruptPicture(*job.record);
     } else {
         job.record->thumbnailTried = 0;
+        NoteUndecodedPicture(*job.record);
     }
     session.gcDelFileList.Unlock();
     if (kept && job.thumbnail) {
@@ -328,6 +329,8 @@ void ListFoundFile(SearchSession& session, DelFileInfo r, bool claimed, ClusterU
         }
         if (listable) r.listed = 1;
 
+        if (thumbnailStep && !ThumbnailRoom(session) && r.firstClass == ContentClass::JpegStart)
+            NoteUndecodedPicture(r);
         if (thumbnailStep && ThumbnailRoom(session)) {
             const std::string& ext = r.extension;
             if (r.isImage && (r.firstClass == ContentClass::JpegStart || ext == "GIF" || ext == "BMP" ||

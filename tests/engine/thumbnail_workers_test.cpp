@@ -187,6 +187,12 @@ TEST(ThumbnailWorkers, TheLimitOf500CountsOnlyThumbnailsMadeAsOnTheSpot) {
     for (size_t i = 0; i < pooled.records.size(); ++i)
         EXPECT_EQ(pooled.records[i].thumbnailTried, i <= lastWithThumbnail ? 1 : 0) << i;
     EXPECT_LT(lastWithThumbnail, 529u);
+    // The good pictures the search did not decode say so; none it decoded does.
+    for (size_t i = 0; i < pooled.records.size(); ++i) {
+        const DelFileInfo& r = pooled.records[i];
+        if (r.state != StateComplete) continue;
+        EXPECT_EQ(r.remarks.value_or(""), i <= lastWithThumbnail ? "" : kUndecodedRemark) << i;
+    }
 }
 
 TEST(ThumbnailWorkers, CancelStopsTheWorkersAndLeavesNothingPending) {
