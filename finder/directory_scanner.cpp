@@ -474,7 +474,10 @@ std::pair<uint64_t, std::string> PlaceLostFolder(SearchSession& session, uint64_
     for (int depth = 0; depth < kMaxDepth; ++depth) {
         if (!parent || *parent == 0) break;
         if (auto known = session.folderPaths.find(*parent); known != session.folderPaths.end()) {
-            above = known->second;
+            // Under the folder its link names, unless that one lies as deep
+            // as a descent may go (a chain of lost folders each naming the
+            // one before would make every path longer than the last).
+            if (std::count(known->second.begin(), known->second.end(), '\\') + 1 < kMaxDepth) above = known->second;
             break;
         }
         if (!met.insert(*parent).second || DirectoryBlockScanned(session.clusterMap, *parent)) break;

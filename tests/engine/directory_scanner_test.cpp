@@ -298,6 +298,28 @@ TEST_F(ScannerTest, LostFoldersFollowTheirChainAndArePlacedByTheirParentLinks) {
     }
 }
 
+// Lost folders each naming the one found before as its parent: each is
+// placed under it, but no path grows past the depth a descent may take (a
+// long chain made every path longer than the last: memory grew with the
+// square of the chain).
+TEST_F(ScannerTest, AChainOfLostFoldersKeepsItsPathsWithinTheDepthLimit) {
+    FatImageBuilder b(FatGeometry::Fat16(8192, 1));
+    constexpr uint32_t kFolders = 80, kFirst = 30;
+    for (uint32_t k = 0; k < kFolders; ++k) {
+        DirWriter folder = b.Dir({kFirst + k});
+        folder.AddDotEntries(k == 0 ? 0 : kFirst + k - 1);
+        folder.Add(DeletedEmpty("F" + std::to_string(k) + ".TXT"));
+    }
+    Use(b);
+    for (uint32_t k = 0; k < kFolders; ++k) ScanLostFolder(session, kFirst + k);
+    const auto listed = Listed();
+    ASSERT_EQ(listed.size(), kFolders);
+    size_t deepest = 0;
+    for (const auto& r : listed) deepest = std::max<size_t>(deepest, std::count(r.folder->begin(), r.folder->end(), '\\') + 1);
+    EXPECT_GT(deepest, 10u);  // placed under their parents
+    EXPECT_LE(deepest, 33u);  // the group, then at most the depth limit
+}
+
 // A deleted folder whose own entries still look live (only the folder's
 // entry was marked): they are deleted files of it, found both when the
 // folder is reached from its parent and when it is read on its own; a live
