@@ -82,6 +82,7 @@ struct ExfatOrphanFolders::Impl {
         std::string name;      // from the parent's entry; empty: not known
         int64_t parent = -1;   // index of the parent node; -1: under the group
         std::vector<size_t> children;
+        std::vector<int32_t> records;  // listed records of its own files (indices in gcDelFileList)
     };
     // Where a folder's clusters are: its size from the parent's entry (0:
     // unknown) and whether they are consecutive.
@@ -210,17 +211,26 @@ struct ExfatOrphanFolders::Impl {
         nodes[t].name = name;
         nodes[n].children.push_back(t);
         const std::string after = Path(t);
+        // Only the records of the folders that move are rewritten (a look at
+        // every listed record for each adoption cost the square of them).
         size_t moved = 0;
-        session.gcDelFileList.ForEach([&](DelFileInfo& r) {
-            if (r.carved || !r.folder) return true;
-            const std::string& folder = *r.folder;
-            if (folder.compare(0, before.size(), before) != 0) return true;
-            if (folder.size() == before.size() || folder[before.size()] == '\\') {
-                r.folder = after + folder.substr(before.size());
-                ++moved;
+        std::vector<size_t> subtree{t};
+        session.gcDelFileList.Lock();
+        for (size_t k = 0; k < subtree.size(); ++k) {
+            const Node& node = nodes[subtree[k]];
+            subtree.insert(subtree.end(), node.children.begin(), node.children.end());
+            for (int32_t index : node.records) {
+                DelFileInfo* r = session.gcDelFileList.Get(size_t(index));
+                if (!r || !r->folder) continue;
+                const std::string& folder = *r->folder;
+                if (folder.compare(0, before.size(), before) != 0) continue;
+                if (folder.size() == before.size() || folder[before.size()] == '\\') {
+                    r->folder = after + folder.substr(before.size());
+                    ++moved;
+                }
             }
-            return true;
-        });
+        }
+        session.gcDelFileList.Unlock();
         TraceLine(">>Lost Dir %s is %s (%zu files moved)", before.c_str(), after.c_str(), moved);
     }
 
@@ -242,11 +252,13 @@ struct ExfatOrphanFolders::Impl {
     // deleted file, however live it looks: its folder is gone.
     void ReadTree(size_t root) {
         std::vector<PendingFile> files;
+        std::unordered_map<std::string, size_t> nodeOfPath;
         std::vector<std::pair<size_t, Extent>> queue{{root, Extent{nodes[root].first, 0, false}}};
         for (size_t q = 0; q < queue.size() && !session.Cancelled(); ++q) {
             const auto [n, extent] = queue[q];
             const std::vector<uint8_t> bytes = ReadFolder(extent);
             const std::string path = Path(n);
+            nodeOfPath.emplace(path, n);
             TraceLine(">>Search Lost Dir %s (cluster %llu, %zu bytes)", path.c_str(), (unsigned long long)extent.first,
                       bytes.size());
             ++session.folderCount;
@@ -259,7 +271,18 @@ struct ExfatOrphanFolders::Impl {
                 }
             }
         }
+        const size_t listedBefore = session.gcDelFileList.Count();
         RegisterDeletedFiles(session, std::move(files));
+        // Each folder keeps the records listed of its files, for adoptions.
+        const size_t listedAfter = session.gcDelFileList.Count();
+        session.gcDelFileList.Lock();
+        for (size_t i = listedBefore; i < listedAfter; ++i) {
+            const DelFileInfo* r = session.gcDelFileList.Get(i);
+            if (!r || r->carved || !r->folder) continue;
+            if (auto it = nodeOfPath.find(*r->folder); it != nodeOfPath.end())
+                nodes[it->second].records.push_back(int32_t(i));
+        }
+        session.gcDelFileList.Unlock();
     }
 };
 
