@@ -1,6 +1,7 @@
 #include "finder/deleted_files.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -366,8 +367,10 @@ void JudgeOverlaps(std::vector<Candidate>& all) {
         }
     }
     std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
-    // Runs still open at the current one, longest reach kept; a few suffice,
-    // since cards seldom stack more than two files on one cluster.
+    // Runs still open at the current one; a few suffice, since cards seldom
+    // stack more than two files on one cluster. When more are stacked, the
+    // strongest stay open, so that of any number on the same clusters only
+    // the strongest keeps them.
     constexpr size_t kOpenLimit = 16;
     std::vector<Run> open;
     for (const Run& r : runs) {
@@ -378,7 +381,32 @@ void JudgeOverlaps(std::vector<Candidate>& all) {
             Candidate& b = all[r.who];
             (StrengthOf(a) < StrengthOf(b) ? a : b).lostContest = true;
         }
-        if (open.size() < kOpenLimit) open.push_back(r);
+        if (open.size() < kOpenLimit) {
+            open.push_back(r);
+            continue;
+        }
+        auto weakest = std::min_element(open.begin(), open.end(), [&](const Run& x, const Run& y) {
+            return StrengthOf(all[x.who]) < StrengthOf(all[y.who]);
+        });
+        if (StrengthOf(all[weakest->who]) < StrengthOf(all[r.who])) *weakest = r;
+    }
+}
+
+// A file that lost its clusters to a stronger one keeps its first and those
+// no winner holds (the rest become holes): one owner per cluster past the
+// starts, so saving every file does not write the same clusters over again.
+void GiveUpLostClusters(std::vector<Candidate>& all) {
+    std::unordered_set<uint64_t> owned;
+    for (const Candidate& k : all)
+        if (!k.decided && !k.startLost && k.twinOf < 0 && !k.lostContest)
+            for (uint64_t c : k.clusters)
+                if (c >= 2) owned.insert(c);
+    for (Candidate& k : all) {
+        if (k.decided || k.startLost || k.twinOf >= 0 || !k.lostContest) continue;
+        for (size_t i = 1; i < k.clusters.size(); ++i)
+            if (owned.count(k.clusters[i])) k.clusters[i] = 0;
+        while (!k.clusters.empty() && k.clusters.back() < 2) k.clusters.pop_back();
+        k.collected = uint64_t(std::count_if(k.clusters.begin(), k.clusters.end(), [](uint64_t c) { return c >= 2; }));
     }
 }
 
@@ -454,7 +482,7 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
     std::optional<RangePrefetch> prefetch = PrefetchFor(session, files, byStart);
 
     // What each entry says, and what its start cluster holds.
-    std::map<std::tuple<uint64_t, uint64_t, std::string>, size_t> seen;
+    std::map<std::tuple<uint64_t, uint64_t, std::string, std::string, std::string>, size_t> seen;
     int32_t thumbnailsLeft = kThumbnailLimit - session.ThumbnailCount.load();
     uint64_t keptBytes = 0;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -467,7 +495,10 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
         k.layout = files[i].layout;
         k.time = EntryTime(r);
         k.needed = ClustersForBytes(r.fileSize, cs);
-        const auto key = std::make_tuple(k.start, k.size, r.name.value_or(std::string()));
+        // An entry is its folder's and its names (a short name alone when it
+        // has no long one).
+        const auto key = std::make_tuple(k.start, k.size, r.folder.value_or(std::string()),
+                                         r.name.value_or(std::string()), ShortNameOf(r));
         if (auto [at, fresh] = seen.emplace(key, i); !fresh) {
             k.twinOf = int(at->second);
             continue;
@@ -533,6 +564,7 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
     if (volume && !session.Cancelled()) RebuildInterleaved(session, all);
     prefetch.reset();
     JudgeOverlaps(all);
+    GiveUpLostClusters(all);
 
     std::vector<int32_t> states(all.size());
     for (size_t i = 0; i < all.size(); ++i) {

@@ -58,15 +58,13 @@ int32_t StateOfClaim(ContiguousClaim claim) {
     return StateInvalidStart;
 }
 
-// Whether e is a record of the same find as r: the same name and extent
-// from the same first cluster; an empty file (no clusters) only in the same
-// folder, since empty files of one name in two folders are two files.
+// Whether e is a record of the same find as r: the same entry (folder and
+// name) with the same extent from the same first cluster. Entries of one
+// name in two folders are two files, empty or not.
 bool IsDuplicate(const DelFileInfo& r, const DelFileInfo& e) {
-    if (r.hasClusterList() && e.hasClusterList())
-        return r.clusterList[0] == e.clusterList[0] && r.name == e.name && r.clustersNeeded == e.clustersNeeded;
-    if (!r.hasClusterList() && !e.hasClusterList())
-        return r.name == e.name && r.folder == e.folder && r.clustersNeeded == e.clustersNeeded;
-    return false;
+    if (r.name != e.name || r.folder != e.folder || r.clustersNeeded != e.clustersNeeded) return false;
+    if (r.hasClusterList() && e.hasClusterList()) return r.clusterList[0] == e.clusterList[0];
+    return !r.hasClusterList() && !e.hasClusterList();
 }
 
 // The key IsDuplicate's matches share (a record's index key in listedByKey).

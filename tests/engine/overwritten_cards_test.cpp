@@ -190,6 +190,47 @@ TEST(OverwrittenCards, FatPhotosShotOverDeletedOnesAndDeletedAgain) {
     SearchAndCheck(image, shots);
 }
 
+// Forty deleted entries (short names only, as cameras write them) in two
+// folders, all claiming the same 64 KiB from one start: each is listed,
+// one keeps the clusters and the rest are overwritten, and saving them all
+// writes those clusters once, not forty times.
+TEST(OverwrittenCards, EntriesStackedOnTheSameClustersLeaveThemOneOwner) {
+    FatImageBuilder b(test::FatGeometry::Fat16(8192, 4));
+    const uint32_t cs = b.ClusterSize(), start = 40;
+    const std::vector<uint8_t> photo = Photo(1);
+    b.WriteCluster(start, photo);
+    constexpr uint32_t kClaim = 64 * 1024;
+    auto root = b.Root();
+    auto a = root.AddDir("A", 3), c = root.AddDir("C", 4);
+    for (int i = 0; i < 40; ++i) {
+        test::Entry e;
+        e.name = "IMG_" + std::to_string(1000 + i % 20) + ".JPG";
+        e.deleted = true;
+        e.startCluster = start;
+        e.size = kClaim;
+        e.time = test::DosTime(10, i, 0);
+        (i < 20 ? a : c).Add(e);
+    }
+    test::TempDir dir;
+    const std::string image = b.WriteTo(dir, "card.img");
+    SearchSession session;
+    SearchOptions options;
+    ASSERT_EQ(RunSearch(session, 0, image, options), SearchOk);
+    std::map<std::string, int> states;
+    size_t savedBytes = 0;
+    int named = 0;
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+        const DelFileInfo* r = session.gcDelFileList.Get(i);
+        if (!r || !r->listed || r->carved) continue;
+        ++named;
+        ++states[FoundFileStateText(*r)];
+        savedBytes += Saved(session, *r).size();
+    }
+    EXPECT_EQ(named, 40);
+    EXPECT_EQ(states["上書きされています"], 39);
+    EXPECT_LE(savedBytes, kClaim + 39 * cs);
+}
+
 // Two photos written at the same time, FAT handing each the next free
 // cluster in turn (one by one, or in runs), and a third split around a
 // fourth written before it, all deleted: every one comes back whole and
