@@ -377,36 +377,47 @@ TEST_F(MainFrameTest, FiltersByStateAndKindShowTheirCountsAndNarrowTheViews) {
     EXPECT_EQ(list->shownRowCount(), all);
 }
 
-TEST_F(MainFrameTest, ClosingWithFilesNotSavedAsksAndRecentImagesSearchAgain) {
+// Found files not saved yet go only after the question: closing, the
+// toolbar's search and a recent image all ask it, and No keeps the list.
+TEST_F(MainFrameTest, FilesNotSavedGoOnlyAfterAskingAndRecentImagesSearchAgain) {
     const std::string card = BuildCard();
     ASSERT_EQ(SearchAndWait(card), 0);
-    std::vector<QString> questions;
-    bool answer = false;
-    SetQuestionAnswererForTest([&](const QString& text) {
-        questions.push_back(text);
-        return answer;
-    });
+    const std::vector<int> rows = frame_->listPane()->rowRecords();
+    asked_.clear();
+    answerYes_ = false;
     EXPECT_FALSE(frame_->close());
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_TRUE(questions[0].contains(QStringLiteral("まだ保存されていません"))) << questions[0].toStdString();
     EXPECT_TRUE(frame_->isVisible());
-
-    // The image is offered again in the File menu, and searched from there.
+    ChooseSource(card);
+    QTest::mouseClick(frame_->toolbar()->widgetForAction(Action("toolbarSearch")), Qt::LeftButton);
+    // The image is offered again in the File menu.
     ASSERT_FALSE(RecentImages().empty());
     EXPECT_EQ(RecentImages().front(), card);
     emit frame_->recentMenu()->aboutToShow();
     QList<QAction*> items = frame_->recentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->data().toString().toStdString(), card);
+    items[0]->trigger();
+
+    ASSERT_EQ(asked_.size(), 3u);
+    const QString unsaved = QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。\n")
+                                .arg(frame_->session().FoundCount.load());
+    EXPECT_EQ(asked_[0], unsaved + QStringLiteral("保存せずに終了しますか？"));
+    const QString again = unsaved + QStringLiteral("検索結果を消して %1 を検索しますか？").arg(QString::fromStdString(card));
+    EXPECT_EQ(asked_[1], again);
+    EXPECT_EQ(asked_[2], again);
+    EXPECT_FALSE(controller_->running());
+    EXPECT_EQ(frame_->listPane()->rowRecords(), rows);
+    EXPECT_TRUE(controller_->unsavedFiles());
+
+    // Yes: the recent image is searched again.
+    answerYes_ = true;
     QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     items[0]->trigger();
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
-
-    answer = true;
+    EXPECT_EQ(asked_.size(), 4u);
     EXPECT_TRUE(frame_->close());
-    EXPECT_EQ(questions.size(), 2u);
-    SetQuestionAnswererForTest(nullptr);
+    EXPECT_EQ(asked_.size(), 5u);
 }
 
 // "veld IMAGE" while a window runs: the new process hands the image over and
