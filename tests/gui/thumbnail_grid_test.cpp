@@ -375,6 +375,50 @@ TEST_F(ThumbnailGridTest, NonPicturesShowTheirIconAndAreNeverQueued) {
     EXPECT_EQ(grid_->loadQueueSize(), 0u);
 }
 
+// A cancel stops the search's thumbnail workers before they decode what is
+// still queued; those pictures come back tried, without a thumbnail. After
+// such an end the grid makes them when they are drawn; after a search that
+// ran to its end, a picture tried without a thumbnail is not tried again.
+TEST_F(ThumbnailGridTest, PicturesLeftUnmadeByACancelledSearchAreMadeWhenDrawn) {
+    SearchTheCard();
+    SearchSession& session = frame_->session();
+    QTRY_VERIFY_WITH_TIMEOUT(!grid_->decoding(), 20000);
+    std::set<int> pictures;
+    auto leaveUnmade = [&] {
+        while (session.ThumbnailQueue.Count()) session.ThumbnailQueue.RemoveAt(0);
+        for (int cell = 0; cell < grid_->cellCount(); ++cell) {
+            DelFileInfo* record = grid_->RecordOfCell(cell);
+            if (ClassifyFileName(FoundFileColumnText(*record, 0)) != KindPicture) continue;
+            pictures.insert(record->index);
+            record->thumbnail.reset();
+            record->thumbnailTried = 1;
+        }
+    };
+    // The end of the search, replayed as the worker posts it.
+    auto finish = [&](bool cancelled) {
+        session.cancelFlag = cancelled ? 1 : 0;
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
+        controller_->messageTarget()->PostMessage(MsgSearchFinished, 0, 0);
+        QCoreApplication::sendPostedEvents(controller_.get());
+        ASSERT_EQ(finished.count(), 1);
+        grid_->viewport()->repaint();
+    };
+
+    leaveUnmade();
+    ASSERT_GE(pictures.size(), 3u);
+    finish(false);
+    EXPECT_EQ(grid_->loadQueueSize(), 0u);
+
+    leaveUnmade();
+    finish(true);
+    ASSERT_TRUE(controller_->lastSearchCancelled());
+    const std::vector<int> queued = grid_->loadQueue();
+    EXPECT_EQ(std::set<int>(queued.begin(), queued.end()), pictures);
+    EXPECT_EQ(grid_->TimerTick(), int(pictures.size()));
+    QTRY_VERIFY(!grid_->decoding());
+    for (int index : pictures) EXPECT_TRUE(session.gcDelFileList.Get(size_t(index))->thumbnail) << index;
+}
+
 // A card with many carved pictures (no directory entries), more than a
 // search makes thumbnails for.
 class ManyPicturesTest : public ThumbnailGridTest {

@@ -93,6 +93,7 @@ ThumbnailGrid::ThumbnailGrid(SearchController& controller, QItemSelectionModel* 
     setFont(font);
     verticalScrollBar()->setSingleStep(1);
     connect(&controller, &SearchController::resultsCleared, this, &ThumbnailGrid::onResultsCleared);
+    connect(&controller, &SearchController::searchFinished, this, &ThumbnailGrid::onSearchFinished);
     setSelectionModel(shown);
 }
 
@@ -299,6 +300,23 @@ void ThumbnailGrid::onResultsCleared() {
     large_.clear();
     largeQueue_.clear();
     ++generation_;
+}
+
+void ThumbnailGrid::onSearchFinished() {
+    // A cancel stops the search's thumbnail workers before they decode what
+    // is still queued: those pictures come back tried but without a
+    // thumbnail. They are made on demand here, as for those past the
+    // search's limit (a picture whose decode failed is simply tried again).
+    if (!controller_.lastSearchCancelled()) return;
+    bool again = false;
+    session_->gcDelFileList.ForEach([&](DelFileInfo& record) {
+        if (record.thumbnailTried && !record.thumbnail && !record.thumbnailPending) {
+            record.thumbnailTried = 0;
+            again = true;
+        }
+        return true;
+    });
+    if (again) RedrawThumbnails();
 }
 
 void ThumbnailGrid::onRowsReset() {
