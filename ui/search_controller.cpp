@@ -26,6 +26,9 @@ SearchController::SearchController(QObject* parent)
       selection_(std::make_unique<QItemSelectionModel>(shown_.get())) {
     connect(selection_.get(), &QItemSelectionModel::selectionChanged, this,
             [this] { showStatus(1, selectionSummary()); });
+    // A refill (a filter change) empties the selection without a word to its
+    // listeners: the summary must not go on counting files no longer shown.
+    connect(shown_.get(), &QAbstractItemModel::modelReset, this, [this] { showStatus(1, selectionSummary()); });
     session_.progress.Attach(this);
 }
 

@@ -2,6 +2,7 @@
 // the drag-and-drop export, on the results of searches over built cards.
 #include "found_files_fixture.h"  // first: see there
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QMouseEvent>
@@ -27,6 +28,7 @@
 #include "ui/found_file_model.h"
 #include "ui/found_file_states.h"
 #include "ui/main/found_file_list.h"
+#include "ui/main/found_file_tree.h"
 #include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/disk_map_view.h"
 #include "ui/thumbs/thumbnail_sort_bar.h"
@@ -318,6 +320,24 @@ TEST_F(ThumbnailGridTest, SortBarSortsGridAndListAndTheDirectionAloneSortsNothin
     std::vector<uint32_t> ascending = sizes();
     EXPECT_TRUE(std::is_sorted(ascending.begin(), ascending.end()));
     EXPECT_EQ(CellRecords(), list_->rowRecords());
+
+    // A filter that hides the text file keeps the order the bar names, and
+    // the selection count forgets the hidden file.
+    int note = -1;
+    for (int row = 0; row < list_->shownRowCount(); ++row)
+        if (KindGroupOf(*list_->RecordOfRow(row)) == KindGroup::Others) note = row;
+    ASSERT_GE(note, 0);
+    list_->setRowSelected(note, true);
+    EXPECT_TRUE(frame_->statusText(1).startsWith(QStringLiteral("選択ファイル数=1 "))) << frame_->statusText(1).toStdString();
+    QCheckBox* others = frame_->treePane()->kindBox(int(KindGroup::Others));
+    QTest::mouseClick(others, Qt::LeftButton, Qt::NoModifier, QPoint(5, others->height() / 2));
+    ASSERT_EQ(list_->shownRowCount(), int(ascending.size()) - 1);
+    const std::vector<uint32_t> filtered = sizes();
+    EXPECT_TRUE(std::is_sorted(filtered.begin(), filtered.end()));
+    EXPECT_EQ(bar_->sortKey(), 2);
+    EXPECT_EQ(CellRecords(), list_->rowRecords());
+    EXPECT_TRUE(list_->selectedRecords().empty());
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral(" "));
 }
 
 // Files that are neither pictures nor clips are never queued; clips are tried
