@@ -15,6 +15,7 @@
 #include "ui/found_file_filter.h"
 #include "ui/found_file_model.h"
 #include "ui/recent_images.h"
+#include "ui/system_error_text.h"
 
 namespace veld {
 
@@ -173,7 +174,8 @@ void SearchController::finishSearch(int resultCode) {
         // the system's reason.
         std::string detail = session_.lastOpenError;
         if (detail.empty()) detail = imagePath_.empty() ? sourceName_.toStdString() : imagePath_;
-        ErrorBox(nullptr, "検索中にエラーが発生しました \n(%s)\n%s", SearchErrorText(result).c_str(), detail.c_str());
+        ErrorBox(nullptr, "検索中にエラーが発生しました \n(%s)\n%s", SearchErrorText(result).c_str(),
+                 WithJapaneseReasons(detail).toUtf8().constData());
     } else if (session_.FoundCount.load() == 0 && !session_.Cancelled()) {
         MessageBoxText("ファイルは見つかりませんでした");
     }

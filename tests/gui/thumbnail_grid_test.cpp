@@ -803,7 +803,7 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     // A missing file: the options dialog's message, nothing searched.
     frame_->SearchImageAtStart(QString::fromStdString(TempPath("missing.img")), false);
     QTRY_COMPARE(messages_.size(), size_t(1));
-    EXPECT_EQ(messages_[0], "オープンエラー\n" + TempPath("missing.img") + ": No such file or directory");
+    EXPECT_EQ(messages_[0], "オープンエラー\n" + TempPath("missing.img") + ": ファイルがありません");
     EXPECT_TRUE(frame_->uiEnabled());
 
     // After the splash: the search starts with the deferred start-up message.

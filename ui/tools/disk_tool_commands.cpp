@@ -16,6 +16,7 @@
 #include "ui/search_controller.h"
 #include "ui/tools/erase_confirm_dialog.h"
 #include "ui/tools/disk_tool_dialog.h"
+#include "ui/system_error_text.h"
 #include "ui/unsaved_files_question.h"
 
 namespace veld {
@@ -109,7 +110,7 @@ std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoic
 
 void ShowOpenFailure(const DiskJob& job, const std::string& what) {
     // The short text, then what could not be opened and why.
-    std::string text = job.OpenFailureText();
+    std::string text = WithJapaneseReasons(job.OpenFailureText()).toStdString();
     if (text.empty()) text = what + ": 開けません";
     if (text.rfind(DiskToolOpenErrorText(), 0) != 0) text = std::string(DiskToolOpenErrorText()) + "\n" + text;
     ErrorBox(nullptr, "%s", text.c_str());
