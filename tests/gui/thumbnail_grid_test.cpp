@@ -395,6 +395,37 @@ TEST_F(ThumbnailGridTest, NonPicturesShowTheirIconAndAreNeverQueued) {
     EXPECT_EQ(grid_->loadQueueSize(), 0u);
 }
 
+// A clip has no viewer here: a double click, in the grid or the list, plays
+// a copy of it in the desktop's player.
+TEST_F(ThumbnailGridTest, ADoubleClickedClipPlaysInTheDesktopsPlayerFromACopy) {
+    using namespace veld::test;
+    const std::vector<uint8_t> clip = MakeTestMp4(3000);
+    FatImageBuilder b(FatGeometry::Fat16(8192, 4));
+    auto dir = b.Root().AddDir("DCIM", 3);
+    dir.AddDeletedFile("CLIP.MP4", 10, clip);
+    dir.AddDeletedFile("P1.JPG", 30, MakeTestJpeg(64, 48));
+    const std::string card = TempPath("clip.img");
+    ASSERT_TRUE(b.WriteToFile(card));
+    ASSERT_EQ(SearchAndWait(card), 0);
+    list_ = frame_->listPane();
+    int cell = -1;
+    for (int c = 0; c < grid_->cellCount() && cell < 0; ++c)
+        if (grid_->RecordOfCell(c)->fileSize == clip.size()) cell = c;
+    ASSERT_GE(cell, 0);
+
+    QTest::mouseDClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, Centre(cell));
+    grid_->TimerTick();
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_TRUE(opened_[0].startsWith(QString::fromStdString(WorkFolderPath()))) << opened_[0].toStdString();
+    EXPECT_EQ(ReadWholeFile(opened_[0].toStdString()), clip);
+
+    Action("showList")->trigger();
+    QTest::mouseDClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, list_->rowRect(cell).center());
+    ASSERT_EQ(opened_.size(), 2u);
+    EXPECT_EQ(ReadWholeFile(opened_[1].toStdString()), clip);
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+}
+
 // A cancel stops the search's thumbnail workers before they decode what is
 // still queued; those pictures come back tried, without a thumbnail. After
 // such an end the grid makes them when they are drawn; after a search that
