@@ -544,6 +544,26 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
         EXPECT_TRUE(grid_->RecordOfCell(cell)->thumbnail) << cell;
 }
 
+// End chooses the last file and scrolls to it; the window laying itself out
+// again afterwards (the line under the views now explains that file's
+// state), or the user resizing it, keeps the file in view.
+TEST_F(ManyPicturesTest, TheFileTheKeysChoseStaysInViewWhenTheGridIsResized) {
+    ASSERT_EQ(SearchAndWait(BuildManyCard(300)), 0);
+    const int last = grid_->cellCount() - 1;
+    ASSERT_GT(grid_->maxTopRow(), 0);
+    grid_->setFocus();
+    QTest::keyClick(grid_, Qt::Key_End);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid_->currentCell(), last);
+    EXPECT_TRUE(grid_->isCellVisible(last)) << "top row " << grid_->topRow();
+    frame_->resize(frame_->width() - 150, frame_->height() - 100);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(grid_->isCellVisible(last)) << "top row " << grid_->topRow();
+    QTest::keyClick(grid_, Qt::Key_Home);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid_->topRow(), 0);
+}
+
 TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTakesNone) {
     ASSERT_EQ(SearchAndWait(BuildManyCard(300)), 0);
     SearchSession& session = frame_->session();

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QPainter>
@@ -863,9 +864,21 @@ bool ThumbnailGrid::viewportEvent(QEvent* event) {
 
 void ThumbnailGrid::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    // What was in view stays there: the first cell shown, and the cell the
+    // keyboard is on when it was shown. The window lays itself out again
+    // right after a key chose a file (the line under the views explains
+    // its state), so this also keeps what End or PageDown scrolled to.
+    const QSize old = event->oldSize();
+    const int oldColumns = std::max(1, old.width() / cell_);
+    const int oldRows = std::max(1, (cell_ / 2 + old.height()) / cell_);
+    const int first = old.isValid() ? topRow_ * oldColumns : 0;
+    const int current = currentCell();
+    const bool currentShown = old.isValid() && current >= 0 && current / oldColumns >= topRow_ &&
+                              current / oldColumns < topRow_ + oldRows;
     updateScrollRange();
-    topRow_ = 0;
-    verticalScrollBar()->setValue(0);
+    topRow_ = std::min(first / columns(), maxTopRow_);
+    verticalScrollBar()->setValue(topRow_);
+    if (currentShown) scrollToCell(current);
     viewport()->update();
 }
 
