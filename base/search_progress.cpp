@@ -22,6 +22,7 @@ const char* ProgressPhaseHeading(int phase) {
         case 6: case 12: return "ディレクトリ検索2";
         case 21: case 22: case 25: return "詳細検索";
         case 23: return "詳細検索(JPEG)";
+        case 26: return "仕上げ";
         case 30: return "詳細検索(MP3)";
         case 31: return "詳細検索(MP4)";
         default: return nullptr;
@@ -64,7 +65,7 @@ void SearchProgress::Report(int phase, double value, const std::string& text) {
             second = line;
             break;
         }
-        case 25:
+        case 25: case 26:
             percent = 100;
             break;
         default:

@@ -30,6 +30,9 @@ enum ProgressPhase : int {
     PhaseCluster = 22,
     PhaseJpegWindow = 23,
     PhaseClustersEnd = 25,
+    // After the signature search: the last thumbnails and the states that
+    // depend on every file found (the bar stays full).
+    PhaseFinishing = 26,
     PhaseMp4Window = 31,
 };
 

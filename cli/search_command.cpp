@@ -17,6 +17,7 @@
 
 #include "base/format_text.h"
 #include "base/search_progress.h"
+#include "base/search_time_left.h"
 #include "base/trace.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
@@ -151,7 +152,7 @@ SearchOptions MakeOptions(const SearchArgs& a, int64_t clusterCount) {
 // on its own line.
 class CliProgress final : public ProgressDisplay {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = SearchTimeLeft::Clock;
     static constexpr auto kRepaintGap = std::chrono::milliseconds(100);
 
     // rangeBytes: what the signature search's 100 % stands for.
@@ -159,21 +160,15 @@ public:
         : session_(session), terminal_(terminal), rangeBytes_(rangeBytes) {}
     void SetLine(int line, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
-        if (line != 1 || text == heading_) return;
+        if (line != 1 || text == left_.heading()) return;
         // Without a terminal each phase is announced once.
         if (!terminal_ && announced_.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
-        // Into or out of the signature search (whose headings name the kind
-        // of file it is in): the rate is measured from here.
-        if (IsClusterPhase(text) != IsClusterPhase(heading_)) Restart(percent_);
-        heading_ = text;
+        left_.Heading(text, Clock::now());
         Draw(false);
     }
     void SetPercent(int percent) override {
         std::lock_guard<std::mutex> guard(lock_);
-        // A percentage that goes back starts a new phase: the rate is
-        // measured from there.
-        if (percent < percent_) Restart(percent);
-        percent_ = percent;
+        left_.Percent(percent, Clock::now());
         Draw(false);
     }
     // From the waiting loop: the found count and the time left move on
@@ -190,35 +185,29 @@ public:
     }
     void Finish() {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!heading_.empty()) Draw(true);
+        if (!left_.heading().empty()) Draw(true);
         if (terminal_ && !shown_.empty()) std::fprintf(stderr, "\n");
         shown_.clear();
         finished_ = true;
     }
 
 private:
-    static bool IsClusterPhase(const std::string& heading) { return heading.rfind("詳細検索", 0) == 0; }
-    void Restart(int percent) {
-        startedAt_ = Clock::now();
-        startPercent_ = percent;
-    }
     std::string Text() const {
         char text[512];
-        int n = std::snprintf(text, sizeof text, "%s %3d%%  見つかったファイル %d", heading_.c_str(), percent_,
-                              session_.FoundCount.load());
-        const double seconds = std::chrono::duration<double>(Clock::now() - startedAt_).count();
-        const int done = percent_ - startPercent_;
-        if (IsClusterPhase(heading_) && done > 0 && percent_ < 100 && seconds >= 1.0 && n > 0 && size_t(n) < sizeof text) {
-            const uint64_t rate = uint64_t(double(rangeBytes_) * done / 100.0 / seconds);
-            const uint64_t left = uint64_t(seconds * (100 - percent_) / done + 0.5);
-            std::snprintf(text + n, sizeof text - size_t(n), "  %s/秒  残り %llu:%02llu", FormatSizeText(rate).c_str(),
-                          (unsigned long long)(left / 60), (unsigned long long)(left % 60));
+        int n = std::snprintf(text, sizeof text, "%s %3d%%  見つかったファイル %d", left_.heading().c_str(),
+                              left_.percent(), session_.FoundCount.load());
+        const Clock::time_point now = Clock::now();
+        const int64_t left = left_.SecondsLeft(now);
+        if (left >= 0 && n > 0 && size_t(n) < sizeof text) {
+            const uint64_t rate = uint64_t(double(rangeBytes_) * left_.RangePerSecond(now));
+            std::snprintf(text + n, sizeof text - size_t(n), "  %s/秒  %s", FormatSizeText(rate).c_str(),
+                          TimeLeftText(left).c_str());
         }
         return text;
     }
     // force: the end; otherwise at most once every kRepaintGap.
     void Draw(bool force) {
-        if (!terminal_ || heading_.empty()) return;
+        if (!terminal_ || left_.heading().empty()) return;
         const Clock::time_point now = Clock::now();
         if (!force && now - drawnAt_ < kRepaintGap) return;
         const std::string text = Text();
@@ -232,13 +221,10 @@ private:
     const SearchSession& session_;
     bool terminal_;
     uint64_t rangeBytes_;
-    std::string heading_;
     std::string shown_;  // the line on the terminal now ("" when none)
     std::set<std::string> announced_;
-    int percent_ = 0;
-    int startPercent_ = 0;
+    SearchTimeLeft left_;  // the heading and percentage shown, and the time left
     bool finished_ = false;
-    Clock::time_point startedAt_ = Clock::now();
     Clock::time_point drawnAt_{};
 };
 

@@ -213,6 +213,9 @@ int SearchOpenVolume(SearchSession& session, const SearchOptions& options) {
         if (clusterEnd > 2 && last == clusterEnd - 2) last = clusterEnd - 1;
     }
     if (!session.Cancelled() && first <= last) SearchClusters(session, first, last);
+    // The last step can take seconds on a card of many pictures: said, so
+    // that a full bar does not look like a hang.
+    session.progress.Report(PhaseFinishing, -1, "縮小画像の作成とファイルの状態の確定");
     // The pictures' verdicts reach their states before the states are
     // compared; the walk itself never waited for a decode.
     FinishThumbnails(session);

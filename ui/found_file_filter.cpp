@@ -32,12 +32,17 @@ FoundFileFilter::FoundFileFilter(FoundFileModel* files, QObject* parent)
 
 void FoundFileFilter::setFilter(const DisplayFilter& filter) {
     if (filter == filter_) return;
-    // The refill starts from registration order; the reset empties the
-    // selection and lets the views start again from the top.
+    // The refill starts from registration order (the reset empties the
+    // selection and lets the views start again from the top); a sort the
+    // views showed is made again over the new rows, so that their order
+    // stays the one the sort bar names.
+    const int column = sortColumn();
+    const Qt::SortOrder order = sortOrder();
     unsort();
     beginResetModel();
     filter_ = filter;
     endResetModel();
+    if (column >= 0) sort(column, order);
 }
 
 void FoundFileFilter::unsort() {

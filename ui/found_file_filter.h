@@ -4,8 +4,9 @@
 // disk map all show this one model and share one selection over it.
 //
 // Changing the filter is a refill: the views start again from the top with
-// nothing selected, in registration order. Sorting reorders the rows and
-// carries the selection and the current row along with their files.
+// nothing selected, in the order they were sorted by (registration order
+// when they were not). Sorting reorders the rows and carries the selection
+// and the current row along with their files.
 #pragma once
 
 #include <QSortFilterProxyModel>
@@ -64,8 +65,8 @@ public:
     explicit FoundFileFilter(FoundFileModel* files, QObject* parent = nullptr);
 
     const DisplayFilter& filter() const { return filter_; }
-    // Refills the views with the files that pass this filter; one equal to
-    // the current filter changes nothing.
+    // Refills the views with the files that pass this filter, sorted as
+    // before; one equal to the current filter changes nothing.
     void setFilter(const DisplayFilter& filter);
     // Back to registration order (nothing when not sorted).
     void unsort();

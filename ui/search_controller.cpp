@@ -15,6 +15,7 @@
 #include "ui/found_file_filter.h"
 #include "ui/found_file_model.h"
 #include "ui/recent_images.h"
+#include "ui/system_error_text.h"
 
 namespace veld {
 
@@ -26,6 +27,9 @@ SearchController::SearchController(QObject* parent)
       selection_(std::make_unique<QItemSelectionModel>(shown_.get())) {
     connect(selection_.get(), &QItemSelectionModel::selectionChanged, this,
             [this] { showStatus(1, selectionSummary()); });
+    // A refill (a filter change) empties the selection without a word to its
+    // listeners: the summary must not go on counting files no longer shown.
+    connect(shown_.get(), &QAbstractItemModel::modelReset, this, [this] { showStatus(1, selectionSummary()); });
     session_.progress.Attach(this);
 }
 
@@ -170,7 +174,8 @@ void SearchController::finishSearch(int resultCode) {
         // the system's reason.
         std::string detail = session_.lastOpenError;
         if (detail.empty()) detail = imagePath_.empty() ? sourceName_.toStdString() : imagePath_;
-        ErrorBox(nullptr, "検索中にエラーが発生しました \n(%s)\n%s", SearchErrorText(result).c_str(), detail.c_str());
+        ErrorBox(nullptr, "検索中にエラーが発生しました \n(%s)\n%s", SearchErrorText(result).c_str(),
+                 WithJapaneseReasons(detail).toUtf8().constData());
     } else if (session_.FoundCount.load() == 0 && !session_.Cancelled()) {
         MessageBoxText("ファイルは見つかりませんでした");
     }

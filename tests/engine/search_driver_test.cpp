@@ -62,13 +62,39 @@ int Search(SearchSession& session, const std::string& path, const SearchOptions&
     return result;
 }
 
+// The phase headings a search shows, in order.
+class HeadingRecorder : public ProgressDisplay {
+public:
+    void SetLine(int line, const std::string& text) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (line == 1 && (headings_.empty() || headings_.back() != text)) headings_.push_back(text);
+    }
+    void SetPercent(int) override {}
+    std::vector<std::string> headings() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return headings_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> headings_;
+};
+
 TEST(SearchDriver, FatCardRunsDirectoryPassAndCarving) {
     SearchSession session;
     SmallCard card;
+    HeadingRecorder shown;
+    session.progress.Attach(&shown);
     ASSERT_EQ(Search(session, card.path, SearchOptions{}), 0);
+    session.progress.Attach(nullptr);
     auto names = Names(session);
     EXPECT_NE(std::find(names.begin(), names.end(), "photo.jpg"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "#00000200.jpg"), names.end());
+    // The signature search's full bar is followed by the last step, named.
+    const std::vector<std::string> headings = shown.headings();
+    ASSERT_GE(headings.size(), 2u);
+    EXPECT_EQ(headings.back(), "仕上げ");
+    EXPECT_EQ(headings[headings.size() - 2].rfind("詳細検索", 0), 0u) << headings[headings.size() - 2];
     ResetSearch(session);
 }
 

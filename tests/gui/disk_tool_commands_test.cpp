@@ -101,10 +101,24 @@ TEST_F(DiskToolCommandTest, ImageHoldsTheWholeCardAndItsSearchFindsTheLastCluste
     ASSERT_GT(frame_->session().FoundCount.load(), 0);
     messages_.clear();
 
+    // The found files were not saved: they stay, and nothing is written,
+    // unless the user agrees.
     Choose(card, TempPath("copy"));
+    Answer(false);
     Action("saveDiskImage")->trigger();
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_TRUE(questions_[0].startsWith(QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。")
+                                             .arg(frame_->session().FoundCount.load())))
+        << questions_[0].toStdString();
+    EXPECT_TRUE(questions_[0].endsWith(QStringLiteral("ディスクイメージを保存しますか？"))) << questions_[0].toStdString();
+    EXPECT_GT(frame_->session().FoundCount.load(), 0);
+    EXPECT_FALSE(FileExists(TempPath("copy.img")));
+    EXPECT_TRUE(messages_.empty());
 
-    EXPECT_EQ(kinds_, std::vector<DiskToolKind>{DiskToolSave});
+    Answer(true);
+    Action("saveDiskImage")->trigger();
+    EXPECT_EQ(questions_.size(), 2u);
+    EXPECT_EQ(kinds_, (std::vector<DiskToolKind>{DiskToolSave, DiskToolSave}));
     EXPECT_EQ(messages_, std::vector<std::string>{"保存が完了しました"});
     EXPECT_EQ(frame_->session().FoundCount.load(), 0) << "the previous results stay after a card was chosen";
     EXPECT_TRUE(frame_->uiEnabled());

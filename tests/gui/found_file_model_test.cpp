@@ -59,8 +59,8 @@ TEST(FoundFileModel, KeepsTheModelRulesFiltersAndSortsStably) {
     shown.sort(ColSize, Qt::AscendingOrder);
     EXPECT_EQ(RecordsInRowOrder(shown), (std::vector<int>{1, 3, 5, 0, 4, 2}));
 
-    // A filter is a refill in registration order; the texts' extension node
-    // takes only them.
+    // A filter is a refill, sorted as before (unsorted: in registration
+    // order); the texts' extension node takes only them.
     DisplayFilter texts;
     texts.node = NodeOtherExtension;
     texts.extension = "TXT";
@@ -69,6 +69,8 @@ TEST(FoundFileModel, KeepsTheModelRulesFiltersAndSortsStably) {
     DisplayFilter pictures;
     pictures.node = NodePictures;
     shown.setFilter(pictures);
+    EXPECT_EQ(RecordsInRowOrder(shown), (std::vector<int>{3, 5, 0, 2}));
+    shown.unsort();
     EXPECT_EQ(RecordsInRowOrder(shown), (std::vector<int>{0, 2, 3, 5}));
     // A file found now joins the shown ones only when it passes.
     DelFileInfo late;

@@ -1,7 +1,8 @@
 // Shared set-up of the main-window tests: a FAT16 card image with live,
 // deleted and long-named photos, a deleted folder and a text file; a search
-// controller and a main window showing it; message boxes captured instead of
-// shown; the search source chosen by code instead of the two dialogs.
+// controller and a main window showing it; message boxes captured and
+// questions answered instead of shown; the search source chosen by code
+// instead of the two dialogs.
 #pragma once
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include "support/test_jpeg.h"
 #include "ui/main/main_frame.h"
 #include "ui/main/start_search.h"
+#include "ui/message_boxes.h"
 #include "ui/search/search_progress_window.h"
 #include "ui/search_controller.h"
 #include "ui/shell_open.h"
@@ -63,6 +65,11 @@ protected:
             opened_.push_back(path);
             return true;
         });
+        // Questions are answered here, never by a box that would wait for a click.
+        SetQuestionAnswererForTest([this](const QString& text) {
+            asked_.push_back(text);
+            return answerYes_;
+        });
         controller_ = std::make_unique<SearchController>();
         frame_ = std::make_unique<MainFrame>(*controller_);
         frame_->show();
@@ -73,6 +80,7 @@ protected:
         controller_.reset();
         SetMessageBoxSink(nullptr);
         SetShellOpenerForTest(nullptr);
+        SetQuestionAnswererForTest(nullptr);
     }
 
     // A command of the window, found by its action's object name.
@@ -158,6 +166,9 @@ protected:
     std::unique_ptr<MainFrame> frame_;
     std::vector<std::string> messages_;
     std::vector<QString> opened_;
+    // The Yes/No questions asked, and the answer each gets.
+    std::vector<QString> asked_;
+    bool answerYes_ = true;
     std::vector<uint8_t> live_, photoB_, photoLong_, note_, photoOld_;
 };
 

@@ -377,36 +377,47 @@ TEST_F(MainFrameTest, FiltersByStateAndKindShowTheirCountsAndNarrowTheViews) {
     EXPECT_EQ(list->shownRowCount(), all);
 }
 
-TEST_F(MainFrameTest, ClosingWithFilesNotSavedAsksAndRecentImagesSearchAgain) {
+// Found files not saved yet go only after the question: closing, the
+// toolbar's search and a recent image all ask it, and No keeps the list.
+TEST_F(MainFrameTest, FilesNotSavedGoOnlyAfterAskingAndRecentImagesSearchAgain) {
     const std::string card = BuildCard();
     ASSERT_EQ(SearchAndWait(card), 0);
-    std::vector<QString> questions;
-    bool answer = false;
-    SetQuestionAnswererForTest([&](const QString& text) {
-        questions.push_back(text);
-        return answer;
-    });
+    const std::vector<int> rows = frame_->listPane()->rowRecords();
+    asked_.clear();
+    answerYes_ = false;
     EXPECT_FALSE(frame_->close());
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_TRUE(questions[0].contains(QStringLiteral("まだ保存されていません"))) << questions[0].toStdString();
     EXPECT_TRUE(frame_->isVisible());
-
-    // The image is offered again in the File menu, and searched from there.
+    ChooseSource(card);
+    QTest::mouseClick(frame_->toolbar()->widgetForAction(Action("toolbarSearch")), Qt::LeftButton);
+    // The image is offered again in the File menu.
     ASSERT_FALSE(RecentImages().empty());
     EXPECT_EQ(RecentImages().front(), card);
     emit frame_->recentMenu()->aboutToShow();
     QList<QAction*> items = frame_->recentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->data().toString().toStdString(), card);
+    items[0]->trigger();
+
+    ASSERT_EQ(asked_.size(), 3u);
+    const QString unsaved = QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。\n")
+                                .arg(frame_->session().FoundCount.load());
+    EXPECT_EQ(asked_[0], unsaved + QStringLiteral("保存せずに終了しますか？"));
+    const QString again = unsaved + QStringLiteral("検索結果を消して %1 を検索しますか？").arg(QString::fromStdString(card));
+    EXPECT_EQ(asked_[1], again);
+    EXPECT_EQ(asked_[2], again);
+    EXPECT_FALSE(controller_->running());
+    EXPECT_EQ(frame_->listPane()->rowRecords(), rows);
+    EXPECT_TRUE(controller_->unsavedFiles());
+
+    // Yes: the recent image is searched again.
+    answerYes_ = true;
     QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
     items[0]->trigger();
     ASSERT_TRUE(finished.count() > 0 || finished.wait(30000));
     EXPECT_EQ(finished.first().first().toInt(), 0);
-
-    answer = true;
+    EXPECT_EQ(asked_.size(), 4u);
     EXPECT_TRUE(frame_->close());
-    EXPECT_EQ(questions.size(), 2u);
-    SetQuestionAnswererForTest(nullptr);
+    EXPECT_EQ(asked_.size(), 5u);
 }
 
 // "veld IMAGE" while a window runs: the new process hands the image over and
@@ -467,13 +478,64 @@ TEST_F(MainFrameTest, UnreadableSourceShowsTheErrorAndGreysResults) {
     // The message names the source and why it would not open.
     EXPECT_EQ(messages_[0], "検索中にエラーが発生しました \n(ドライブが開けません\n"
                             "他のアプリケーションがドライブを使っていないか確認してください。)\n" +
-                                TempPath("no-such-card.img") + ": No such file or directory");
+                                TempPath("no-such-card.img") + ": ファイルがありません");
     EXPECT_FALSE(frame_->resultsAvailable());
     EXPECT_FALSE(Action("clearResults")->isEnabled());
     EXPECT_FALSE(Action("saveFoundFiles")->isEnabled());
     EXPECT_FALSE(Action("toolbarSave")->isEnabled());
     EXPECT_TRUE(frame_->uiEnabled());
     EXPECT_EQ(frame_->listPane()->shownRowCount(), 0);
+}
+
+// A file opened as a card image that is no use to a search is refused
+// before one starts, saying why and naming it in Japanese, and is not
+// offered again as a recent image; a raw card (no file system) is searched.
+TEST_F(MainFrameTest, FilesThatAreNoCardImageAreRefusedSayingWhy) {
+    const std::string text = [] {
+        std::string lines;
+        while (lines.size() < 20000) lines += "IMG_0001.JPG 2024-05-06 3.2 MB\n";
+        return lines;
+    }();
+    struct Case {
+        const char* name;
+        std::string bytes;  // none: a folder
+        const char* says;
+    };
+    const Case cases[] = {
+        {"empty.img", "", "空のファイルです (0 バイト)"},
+        {"short.img", std::string(300, '\xAB'), "カードのイメージとしては小さすぎます (300 バイト。"},
+        {"list.txt", text, "カードのイメージではありません (テキストファイルです)"},
+        {"folder.img", {}, "オープンエラー"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = TempPath(c.name);
+        if (std::string(c.name) == "folder.img")
+            QDir().mkpath(QString::fromStdString(path));
+        else
+            std::ofstream(path, std::ios::binary) << c.bytes;
+        messages_.clear();
+        EXPECT_EQ(StartSearchOfImage(*controller_, frame_.get(), path), int(SearchOptionsCancelled)) << c.name;
+        EXPECT_FALSE(controller_->running());
+        ASSERT_EQ(messages_.size(), 1u) << c.name;
+        EXPECT_NE(messages_[0].find(path), std::string::npos) << messages_[0];
+        EXPECT_NE(messages_[0].find(c.says), std::string::npos) << messages_[0];
+        const std::vector<std::string> recent = RecentImages();
+        EXPECT_EQ(std::find(recent.begin(), recent.end(), path), recent.end()) << c.name;
+    }
+    // The system's reason is told in Japanese.
+    EXPECT_NE(messages_[0].find("フォルダです"), std::string::npos) << messages_[0];
+
+    // Sectors without a file system that hold a photo: searched, and found.
+    const std::vector<uint8_t> photo = veld::test::MakeTestJpeg(320, 240);
+    std::vector<uint8_t> raw(64 * 1024, 0);
+    std::copy(photo.begin(), photo.end(), raw.begin() + 8 * 512);
+    std::ofstream(TempPath("raw.img"), std::ios::binary).write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size()));
+    messages_.clear();
+    QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
+    ASSERT_EQ(StartSearchOfImage(*controller_, frame_.get(), TempPath("raw.img")), int(SearchStarted));
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+    EXPECT_GE(frame_->session().FoundCount.load(), 1);
 }
 
 TEST_F(MainFrameTest, CancelledDriveSelectionTouchesNothing) {

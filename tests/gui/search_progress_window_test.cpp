@@ -69,6 +69,38 @@ TEST(SearchProgressWindow, OpenSetsTextsAndFollowsTheReports) {
     Pump();
 }
 
+// The signature search shows its time left, measured from where it began
+// (not from the start of the search), as the command line does; the last
+// step after it is named, with the bar full.
+TEST(SearchProgressWindow, SignatureSearchShowsTheTimeLeftAndTheLastStepIsNamed) {
+    using namespace std::chrono_literals;
+    SearchController controller;
+    veld::SearchProgress& progress = controller.session().progress;
+    QWidget parent;
+    auto* window = new SearchProgressWindow(controller, &parent);
+    SearchProgressWindow::Clock::time_point now{};
+    window->setClock([&] { return now; });
+    window->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
+
+    progress.Report(veld::PhaseFatRead, 50, "1/2");
+    Pump();
+    now += 20s;
+    progress.SetClusterRange(0, 1000);
+    progress.Report(veld::PhaseClustersStart, 0, "");
+    Pump();
+    now += 10s;
+    progress.Report(veld::PhaseCluster, 250, "");
+    Pump();
+    EXPECT_EQ(window->lineText(2), QStringLiteral("クラスタ 250/1000(25.0%)  残り 0:30"));
+
+    progress.Report(veld::PhaseFinishing, -1, "縮小画像の作成とファイルの状態の確定");
+    Pump();
+    EXPECT_EQ(window->lineText(1), QStringLiteral("仕上げ"));
+    EXPECT_EQ(window->lineText(2), QStringLiteral("縮小画像の作成とファイルの状態の確定"));
+    EXPECT_EQ(window->percent(), 100);
+    delete window;
+}
+
 TEST(SearchProgressWindow, WorkerReportsNeverWaitForTheInterfaceThread) {
     SearchController controller;
     veld::SearchProgress& progress = controller.session().progress;  // the reports of the search

@@ -187,7 +187,7 @@ TEST_F(SearchStartDlgTest, UnopenableSourceFails) {
     EXPECT_TRUE(dlg.failed());
     // The short text, then which file and why.
     EXPECT_EQ(dlg.errorText(), QStringLiteral("オープンエラー\n") + dir_.filePath("missing.img") +
-                                   QStringLiteral(": No such file or directory"));
+                                   QStringLiteral(": ファイルがありません"));
 }
 
 }  // namespace

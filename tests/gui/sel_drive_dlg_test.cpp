@@ -1,5 +1,6 @@
 #include "ui/search/sel_drive_dlg.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -80,9 +81,14 @@ TEST_F(SelDriveDlgTest, EmptyDeviceListStillOffersTheImageButton) {
     EXPECT_FALSE(dlg.emptyListNote()->isHidden());
     EXPECT_TRUE(dlg.emptyListNote()->text().contains(QStringLiteral("カードリーダーが見つかりません")));
     EXPECT_TRUE(dlg.emptyListNote()->text().contains(QStringLiteral("ディスクイメージを選択する")));
+    // Shown the first time, the note fills the list and shows whole.
+    dlg.show();
+    QCoreApplication::processEvents();
+    QLabel* note = dlg.emptyListNote();
+    EXPECT_EQ(note->size(), dlg.driveList()->viewport()->size());
+    EXPECT_LE(note->heightForWidth(note->width()), note->height());
     Fat16Card(QStringLiteral("sdb1.img"));
     UseDrives({Drive('E', QStringLiteral("sdb1.img"), "Generic SD Reader (sdb1)", 30000LL * 512)});
-    dlg.show();
     QTest::mouseClick(dlg.refreshButton(), Qt::LeftButton);
     ASSERT_EQ(dlg.driveList()->topLevelItemCount(), 1);
     EXPECT_EQ(dlg.driveList()->topLevelItem(0)->text(2), QStringLiteral("FAT16"));

@@ -2,6 +2,7 @@
 // the drag-and-drop export, on the results of searches over built cards.
 #include "found_files_fixture.h"  // first: see there
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QMouseEvent>
@@ -27,6 +28,7 @@
 #include "ui/found_file_model.h"
 #include "ui/found_file_states.h"
 #include "ui/main/found_file_list.h"
+#include "ui/main/found_file_tree.h"
 #include "ui/thumbs/file_drag.h"
 #include "ui/thumbs/disk_map_view.h"
 #include "ui/thumbs/thumbnail_sort_bar.h"
@@ -318,6 +320,24 @@ TEST_F(ThumbnailGridTest, SortBarSortsGridAndListAndTheDirectionAloneSortsNothin
     std::vector<uint32_t> ascending = sizes();
     EXPECT_TRUE(std::is_sorted(ascending.begin(), ascending.end()));
     EXPECT_EQ(CellRecords(), list_->rowRecords());
+
+    // A filter that hides the text file keeps the order the bar names, and
+    // the selection count forgets the hidden file.
+    int note = -1;
+    for (int row = 0; row < list_->shownRowCount(); ++row)
+        if (KindGroupOf(*list_->RecordOfRow(row)) == KindGroup::Others) note = row;
+    ASSERT_GE(note, 0);
+    list_->setRowSelected(note, true);
+    EXPECT_TRUE(frame_->statusText(1).startsWith(QStringLiteral("選択ファイル数=1 "))) << frame_->statusText(1).toStdString();
+    QCheckBox* others = frame_->treePane()->kindBox(int(KindGroup::Others));
+    QTest::mouseClick(others, Qt::LeftButton, Qt::NoModifier, QPoint(5, others->height() / 2));
+    ASSERT_EQ(list_->shownRowCount(), int(ascending.size()) - 1);
+    const std::vector<uint32_t> filtered = sizes();
+    EXPECT_TRUE(std::is_sorted(filtered.begin(), filtered.end()));
+    EXPECT_EQ(bar_->sortKey(), 2);
+    EXPECT_EQ(CellRecords(), list_->rowRecords());
+    EXPECT_TRUE(list_->selectedRecords().empty());
+    EXPECT_EQ(frame_->statusText(1), QStringLiteral(" "));
 }
 
 // Files that are neither pictures nor clips are never queued; clips are tried
@@ -373,6 +393,81 @@ TEST_F(ThumbnailGridTest, NonPicturesShowTheirIconAndAreNeverQueued) {
     // grey of a picture still to come.
     grid_->viewport()->repaint();
     EXPECT_EQ(grid_->loadQueueSize(), 0u);
+}
+
+// A clip has no viewer here: a double click, in the grid or the list, plays
+// a copy of it in the desktop's player.
+TEST_F(ThumbnailGridTest, ADoubleClickedClipPlaysInTheDesktopsPlayerFromACopy) {
+    using namespace veld::test;
+    const std::vector<uint8_t> clip = MakeTestMp4(3000);
+    FatImageBuilder b(FatGeometry::Fat16(8192, 4));
+    auto dir = b.Root().AddDir("DCIM", 3);
+    dir.AddDeletedFile("CLIP.MP4", 10, clip);
+    dir.AddDeletedFile("P1.JPG", 30, MakeTestJpeg(64, 48));
+    const std::string card = TempPath("clip.img");
+    ASSERT_TRUE(b.WriteToFile(card));
+    ASSERT_EQ(SearchAndWait(card), 0);
+    list_ = frame_->listPane();
+    int cell = -1;
+    for (int c = 0; c < grid_->cellCount() && cell < 0; ++c)
+        if (grid_->RecordOfCell(c)->fileSize == clip.size()) cell = c;
+    ASSERT_GE(cell, 0);
+
+    QTest::mouseDClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, Centre(cell));
+    grid_->TimerTick();
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_TRUE(opened_[0].startsWith(QString::fromStdString(WorkFolderPath()))) << opened_[0].toStdString();
+    EXPECT_EQ(ReadWholeFile(opened_[0].toStdString()), clip);
+
+    Action("showList")->trigger();
+    QTest::mouseDClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, list_->rowRect(cell).center());
+    ASSERT_EQ(opened_.size(), 2u);
+    EXPECT_EQ(ReadWholeFile(opened_[1].toStdString()), clip);
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+}
+
+// A cancel stops the search's thumbnail workers before they decode what is
+// still queued; those pictures come back tried, without a thumbnail. After
+// such an end the grid makes them when they are drawn; after a search that
+// ran to its end, a picture tried without a thumbnail is not tried again.
+TEST_F(ThumbnailGridTest, PicturesLeftUnmadeByACancelledSearchAreMadeWhenDrawn) {
+    SearchTheCard();
+    SearchSession& session = frame_->session();
+    QTRY_VERIFY_WITH_TIMEOUT(!grid_->decoding(), 20000);
+    std::set<int> pictures;
+    auto leaveUnmade = [&] {
+        while (session.ThumbnailQueue.Count()) session.ThumbnailQueue.RemoveAt(0);
+        for (int cell = 0; cell < grid_->cellCount(); ++cell) {
+            DelFileInfo* record = grid_->RecordOfCell(cell);
+            if (ClassifyFileName(FoundFileColumnText(*record, 0)) != KindPicture) continue;
+            pictures.insert(record->index);
+            record->thumbnail.reset();
+            record->thumbnailTried = 1;
+        }
+    };
+    // The end of the search, replayed as the worker posts it.
+    auto finish = [&](bool cancelled) {
+        session.cancelFlag = cancelled ? 1 : 0;
+        QSignalSpy finished(controller_.get(), &SearchController::searchFinished);
+        controller_->messageTarget()->PostMessage(MsgSearchFinished, 0, 0);
+        QCoreApplication::sendPostedEvents(controller_.get());
+        ASSERT_EQ(finished.count(), 1);
+        grid_->viewport()->repaint();
+    };
+
+    leaveUnmade();
+    ASSERT_GE(pictures.size(), 3u);
+    finish(false);
+    EXPECT_EQ(grid_->loadQueueSize(), 0u);
+
+    leaveUnmade();
+    finish(true);
+    ASSERT_TRUE(controller_->lastSearchCancelled());
+    const std::vector<int> queued = grid_->loadQueue();
+    EXPECT_EQ(std::set<int>(queued.begin(), queued.end()), pictures);
+    EXPECT_EQ(grid_->TimerTick(), int(pictures.size()));
+    QTRY_VERIFY(!grid_->decoding());
+    for (int index : pictures) EXPECT_TRUE(session.gcDelFileList.Get(size_t(index))->thumbnail) << index;
 }
 
 // A card with many carved pictures (no directory entries), more than a
@@ -447,6 +542,26 @@ TEST_F(ManyPicturesTest, TicksMakeAtMostTenDrawnThumbnailsAndHeldOnesStayBounded
     // What is on screen now has its thumbnail.
     for (int cell = grid_->topRow() * grid_->columns(); cell < grid_->cellCount() && grid_->isCellVisible(cell); ++cell)
         EXPECT_TRUE(grid_->RecordOfCell(cell)->thumbnail) << cell;
+}
+
+// End chooses the last file and scrolls to it; the window laying itself out
+// again afterwards (the line under the views now explains that file's
+// state), or the user resizing it, keeps the file in view.
+TEST_F(ManyPicturesTest, TheFileTheKeysChoseStaysInViewWhenTheGridIsResized) {
+    ASSERT_EQ(SearchAndWait(BuildManyCard(300)), 0);
+    const int last = grid_->cellCount() - 1;
+    ASSERT_GT(grid_->maxTopRow(), 0);
+    grid_->setFocus();
+    QTest::keyClick(grid_, Qt::Key_End);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid_->currentCell(), last);
+    EXPECT_TRUE(grid_->isCellVisible(last)) << "top row " << grid_->topRow();
+    frame_->resize(frame_->width() - 150, frame_->height() - 100);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(grid_->isCellVisible(last)) << "top row " << grid_->topRow();
+    QTest::keyClick(grid_, Qt::Key_Home);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid_->topRow(), 0);
 }
 
 TEST_F(ManyPicturesTest, DecodedThumbnailsComeBackWholeAndAClearedOrClosedGridTakesNone) {
@@ -739,7 +854,7 @@ TEST_F(ThumbnailGridTest, AnImageGivenAtStartIsSearchedWithoutTheDialogs) {
     // A missing file: the options dialog's message, nothing searched.
     frame_->SearchImageAtStart(QString::fromStdString(TempPath("missing.img")), false);
     QTRY_COMPARE(messages_.size(), size_t(1));
-    EXPECT_EQ(messages_[0], "オープンエラー\n" + TempPath("missing.img") + ": No such file or directory");
+    EXPECT_EQ(messages_[0], "オープンエラー\n" + TempPath("missing.img") + ": ファイルがありません");
     EXPECT_TRUE(frame_->uiEnabled());
 
     // After the splash: the search starts with the deferred start-up message.

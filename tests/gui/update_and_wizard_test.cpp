@@ -293,7 +293,12 @@ TEST_F(EasyWizardTest, SearchThatFindsNothingReturnsToPage1AndCancelledSaveStays
         QTest::mouseClick(wizard->button(QWizard::BackButton), Qt::LeftButton);
         finished.clear();
         QSignalSpy foundFiles(controller_.get(), &SearchController::fileFound);
+        // The files found before were not saved: the new search asks first.
+        questions_.clear();
+        answer_ = true;
         wizard->next();
+        ASSERT_EQ(questions_.size(), 1u);
+        EXPECT_TRUE(questions_[0].contains(QStringLiteral("まだ保存されていません"))) << questions_[0].toStdString();
         SearchProgressWindow* progress = nullptr;
         for (SearchProgressWindow* window : wizard->findChildren<SearchProgressWindow*>())
             if (window->isVisible()) progress = window;

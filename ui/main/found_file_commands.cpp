@@ -7,8 +7,10 @@
 
 #include <filesystem>
 
+#include "base/file_name_kind.h"
 #include "base/trace.h"
 #include "finder/found_file_thumbnail.h"
+#include "finder/media_format.h"
 #include "search/found_file_columns.h"
 #include "search/work_folders.h"
 #include "ui/extract_with_progress.h"
@@ -16,10 +18,22 @@
 #include "ui/main/save_dialog.h"
 #include "ui/picture_loader.h"
 #include "ui/search_controller.h"
+#include "ui/shell_open.h"
 #include "ui/viewers/hex_dump_dialog.h"
 #include "ui/viewers/preview_window.h"
 
 namespace veld {
+
+namespace {
+
+// Clips have no viewer here: the desktop's player shows them.
+bool IsClip(const DelFileInfo& record) {
+    const MediaFormat format = MediaFormat(record.media.format);
+    if (format != FormatNone) return !MediaFormatIsPicture(format);
+    return ClassifyFileName(FoundFileColumnText(record, ColName)) == KindMovie;
+}
+
+}  // namespace
 
 FoundFileCommands::FoundFileCommands(SearchController& controller, QItemSelectionModel* shown, QWidget* window)
     : QObject(window), controller_(controller), shown_(shown), window_(window) {
@@ -100,8 +114,13 @@ bool FoundFileCommands::loadPicture(int row, QImage* picture, QString* caption) 
 
 void FoundFileCommands::openRow(int row) {
     const int index = RecordIndexOfRow(*shown_->model(), row);
-    if (!(index >= 0 && controller_.session().gcDelFileList.Get(size_t(index)))) return;
+    DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
+    if (!record) return;
     ClearWorkFolders();
+    if (IsClip(*record)) {
+        playClip(*record);
+        return;
+    }
     QImage picture;
     QString caption;
     if (!loadPicture(row, &picture, &caption)) return;
@@ -123,31 +142,46 @@ void FoundFileCommands::openRow(int row) {
     view.Show(picture, caption);
 }
 
+std::string FoundFileCommands::extractToWorkFolder(const DelFileInfo& record, const char* failure) {
+    ExtractRequest request;  // file mode into the work folder
+    ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, window_, record, request, true);
+    if (outcome.path.empty()) {
+        // The short text, then which file and why.
+        const std::string name = FoundFileColumnText(record, ColName);
+        const std::string reason = outcome.reason.empty() ? std::string() : ": " + outcome.reason;
+        if (outcome.result == ExtractCreateFailed || outcome.result == ExtractWriteFailed)
+            ErrorBox(window_, "%s\n書き込みエラー\n%s%s", failure, name.c_str(), reason.c_str());
+        else if (outcome.result == -2)
+            ErrorBox(window_, "%s\n読み込みエラー\n%s%s", failure, name.c_str(), reason.c_str());
+    }
+    return outcome.path;
+}
+
+void FoundFileCommands::playClip(const DelFileInfo& record) {
+    if (!controller_.session().volume) return;
+    const std::string path = extractToWorkFolder(record, "動画を再生できませんでした");
+    if (path.empty()) return;
+    // The copy stays in the work folder while the player has it; the next
+    // open or the window's end clears it.
+    if (!ShellOpen(QString::fromStdString(path)))
+        ErrorBox(window_, "動画を再生できませんでした\n%s\n動画を再生するプログラムが見つかりません", path.c_str());
+}
+
 void FoundFileCommands::dumpRow(int row) {
     const int index = RecordIndexOfRow(*shown_->model(), row);
     DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr;
     if (!record || !controller_.session().volume) return;
     const uint32_t clusterSize = controller_.session().volume->clusterSize;
-    ExtractRequest request;  // file mode into the work folder
-    ExtractOutcome outcome = ExtractFoundFileWithProgress(controller_, window_, *record, request, true);
-    if (outcome.path.empty()) {
-        // The short text, then which file and why.
-        const std::string name = FoundFileColumnText(*record, ColName);
-        const std::string reason = outcome.reason.empty() ? std::string() : ": " + outcome.reason;
-        if (outcome.result == ExtractCreateFailed || outcome.result == ExtractWriteFailed)
-            ErrorBox(window_, "プレビューを表示できませんでした\n書き込みエラー\n%s%s", name.c_str(), reason.c_str());
-        else if (outcome.result == -2)
-            ErrorBox(window_, "プレビューを表示できませんでした\n読み込みエラー\n%s%s", name.c_str(), reason.c_str());
-        return;
-    }
+    const std::string path = extractToWorkFolder(*record, "プレビューを表示できませんでした");
+    if (path.empty()) return;
     {
         HexDumpDialog dialog(window_);
-        dialog.setFilePath(QString::fromStdString(outcome.path));
+        dialog.setFilePath(QString::fromStdString(path));
         dialog.setPageSize(int(clusterSize ? clusterSize : 512));
         dialog.exec();
     }
     std::error_code ignored;
-    std::filesystem::remove(outcome.path, ignored);
+    std::filesystem::remove(path, ignored);
 }
 
 void FoundFileCommands::openSaveFolder() { SaveDialog::OpenSaveFolder(controller_); }

@@ -1,13 +1,17 @@
 // What the user does with the found files the views show, whichever view he
-// works in: open a picture in the preview, save, open the save folder, show
-// the hexadecimal dump. The list and the thumbnail grid ask for a file to be
-// opened and for the context menu; the main window hands those requests here.
+// works in: open a picture in the preview or a clip in the desktop's player,
+// save, open the save folder, show the hexadecimal dump. The list and the
+// thumbnail grid ask for a file to be opened and for the context menu; the
+// main window hands those requests here.
 // "The first selected file" is the topmost selected row.
 #pragma once
 
 #include <QObject>
 #include <QPoint>
 #include <functional>
+#include <string>
+
+#include "finder/del_file_info.h"
 
 class QAction;
 class QItemSelectionModel;
@@ -36,9 +40,10 @@ public:
     // when it closes.
     void popUpContextMenu(QWidget* view, const QPoint& global);
 
-    // Opens a row's picture in the preview window (other files have no
-    // viewer); the arrow keys there page through the pictures in the views'
-    // order, and the views' current file follows.
+    // Opens a row's picture in the preview window; the arrow keys there page
+    // through the pictures in the views' order, and the views' current file
+    // follows. A clip is copied into the work folder and opened with the
+    // desktop's player. Other files have no viewer.
     void openRow(int row);
     // Shows a row's file as a hexadecimal dump.
     void dumpRow(int row);
@@ -49,6 +54,10 @@ public:
 private:
     QAction* addAction(const char* name, const QString& text, std::function<void()> command);
     int firstSelectedRow() const;
+    // The record written into the work folder: its path, or "" after an
+    // error box that starts with failure.
+    std::string extractToWorkFolder(const DelFileInfo& record, const char* failure);
+    void playClip(const DelFileInfo& record);
     // The preview picture of a row and its caption; false when the row is
     // no picture or its data does not show.
     bool loadPicture(int row, QImage* picture, QString* caption);

@@ -54,6 +54,7 @@
 #include "ui/thumbs/disk_map_view.h"
 #include "ui/thumbs/thumbnail_pane.h"
 #include "ui/thumbs/thumbnail_grid.h"
+#include "ui/unsaved_files_question.h"
 #include "ui/viewers/help_browser.h"
 #include "ui/viewers/preview_window.h"
 
@@ -494,13 +495,10 @@ void MainFrame::fillRecentMenu() {
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {
-    QString question;
-    if (controller_.running())
-        question = QStringLiteral("検索中です。検索を中止して終了しますか？");
-    else if (controller_.unsavedFiles())
-        question = QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。\n保存せずに終了しますか？")
-                       .arg(controller_.session().FoundCount.load());
-    if (!question.isEmpty() && !AskYesNo(this, question)) {
+    const bool close = controller_.running()
+                           ? AskYesNo(this, QStringLiteral("検索中です。検索を中止して終了しますか？"))
+                           : MayDropUnsavedFiles(controller_, this, QStringLiteral("保存せずに終了しますか？"));
+    if (!close) {
         event->ignore();
         return;
     }
@@ -602,12 +600,6 @@ void MainFrame::OpenHandedImage(const QString& imagePath) {
 void MainFrame::searchHandedImage() {
     if (handedImage_.isEmpty() || !controller_.commandsEnabled()) return;
     const QString image = std::exchange(handedImage_, QString());
-    if (controller_.unsavedFiles() &&
-        !AskYesNo(this, QStringLiteral("見つかったファイル (%1 個) はまだ保存されていません。\n"
-                                               "検索結果を消して %2 を検索しますか？")
-                                    .arg(controller_.session().FoundCount.load())
-                                    .arg(image)))
-        return;
     StartSearchOfImage(controller_, this, image.toStdString());
 }
 

@@ -30,6 +30,7 @@
 #include "ui/picture_loader.h"
 #include "ui/search_controller.h"
 #include "ui/shell_open.h"
+#include "ui/system_error_text.h"
 
 namespace veld {
 
@@ -265,7 +266,8 @@ void OpenFolderWithDesktop(SearchController& controller, const QString& folder) 
     controller.showStatus(0, QStringLiteral("保存先フォルダを開けませんでした: %1").arg(folder));
     if (!exists)
         ErrorBox(nullptr, "保存先フォルダを開けませんでした\n%s\n%s", path.c_str(),
-                 error == ENOENT || found == 0 ? "フォルダがありません" : std::strerror(error));
+                 error == ENOENT || found == 0 ? "フォルダがありません"
+                                               : WithJapaneseReasons(std::strerror(error)).toUtf8().constData());
     else
         ErrorBox(nullptr, "保存先フォルダを開けませんでした\n%s\nファイルマネージャを起動できません", path.c_str());
 }

@@ -9,6 +9,7 @@
 #include "ui/search/sel_drive_dlg.h"
 #include "ui/search/sel_partition_dlg.h"
 #include "ui/search_controller.h"
+#include "ui/unsaved_files_question.h"
 
 namespace veld {
 
@@ -54,6 +55,12 @@ bool ChooseSource(SearchSession& session, QWidget* startWindow, char* letter, st
 // options are known.
 int BeginSearch(SearchController& controller, QWidget* startWindow, char letter, const std::string& imagePath,
                 const SearchOptions& options) {
+    // The new search empties the list: found files not saved yet go only
+    // when the user says so.
+    const QString source = imagePath.empty() ? QStringLiteral("ドライブ %1:").arg(QChar::fromLatin1(letter))
+                                             : QString::fromStdString(imagePath);
+    if (!MayDropUnsavedFiles(controller, startWindow, QStringLiteral("検索結果を消して %1 を検索しますか？").arg(source)))
+        return SearchResultsKept;
     auto* progress = new SearchProgressWindow(controller, startWindow);
     progress->Open(QStringLiteral("削除ファイル検索"), QStringLiteral("検索中"), QStringLiteral("キャンセル"));
     return controller.start(letter, imagePath, options) ? SearchStarted : SearchOptionsCancelled;

@@ -21,11 +21,13 @@ enum SearchStartResult : int {
     SearchDriveCancelled = -1,
     SearchOptionsCancelled = -2,  // also: the worker could not be started
     SearchResetFailed = -3,
+    SearchResultsKept = -4,  // the user kept found files not saved yet
 };
 
 // Runs the drive selection and the options dialog, then starts the
-// controller's search (its previous results are cleared) with the progress
-// window owned by startWindow.
+// controller's search (its previous results are cleared, after asking when
+// they hold files not saved yet) with the progress window owned by
+// startWindow.
 int StartSearch(SearchController& controller, QWidget* startWindow);
 // Searches a disk-image file without the two dialogs, as if it had been
 // chosen in the drive selection and started with the saved options over the

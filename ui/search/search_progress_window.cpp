@@ -50,7 +50,7 @@ SearchProgressWindow::SearchProgressWindow(SearchController& controller, QWidget
         sep->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     }
     connect(&controller, &SearchController::progressText, this, &SearchProgressWindow::setLine);
-    connect(&controller, &SearchController::progressPercent, this, &ProgressDialog::setPercent);
+    connect(&controller, &SearchController::progressPercent, this, &SearchProgressWindow::takePercent);
     connect(this, &ProgressDialog::cancelRequested, &controller, &SearchController::requestCancel);
     connect(&controller, &SearchController::searchFinished, this, [this] {
         stopSpinner();
@@ -107,7 +107,30 @@ void SearchProgressWindow::Open(const QString& caption, const QString& firstLine
 
 void SearchProgressWindow::setLine(int line, const QString& text) {
     if (line < 1 || line > 3) return;
+    if (line == 1) left_.Heading(text.toStdString(), clock_());
+    if (line == 2) {
+        detail_ = text;
+        showDetail();
+        return;
+    }
     lines_[line - 1]->setText(text);
+}
+
+void SearchProgressWindow::takePercent(int percent) {
+    setPercent(percent);
+    left_.Percent(percent, clock_());
+    showDetail();
+}
+
+void SearchProgressWindow::showDetail() {
+    const int64_t seconds = left_.SecondsLeft(clock_());
+    lines_[1]->setText(seconds < 0 ? detail_
+                                   : QStringLiteral("%1  %2").arg(detail_, QString::fromStdString(TimeLeftText(seconds))));
+}
+
+void SearchProgressWindow::tick() {
+    ProgressDialog::tick();
+    showDetail();
 }
 
 QString SearchProgressWindow::lineText(int line) const {

@@ -15,6 +15,8 @@
 #include "base/trace.h"
 #include "ui/dialog_units.h"
 #include "ui/interface_wait.h"
+#include "ui/search/image_file_problem.h"
+#include "ui/system_error_text.h"
 #include "volume/boot_sector.h"
 #include "volume/disk_volume.h"
 
@@ -77,8 +79,11 @@ CSearchStartDlg::CSearchStartDlg(char driveLetter, const QString& imagePath, QWi
         // The message names the source and the reason beside the short text.
         const QString source = imagePath.isEmpty() ? QStringLiteral("%1:").arg(QChar::fromLatin1(driveLetter)) : imagePath;
         if (!volume) {
-            const QString reason = QString::fromStdString(openError);
+            const QString reason = WithJapaneseReasons(openError);
             error_ = QStringLiteral("オープンエラー\n%1").arg(reason.isEmpty() ? source + QStringLiteral(": 開けません") : reason);
+        } else if (const QString problem = imagePath.isEmpty() ? QString() : ImageFileProblem(imagePath, *volume);
+                   !problem.isEmpty()) {
+            error_ = QStringLiteral("読み込みデータエラー\n%1").arg(problem);
         } else if (volume->volumeKind == VolumeNone) {
             error_ = QStringLiteral("読み込みデータエラー\n%1: 最初のセクタを読み込めません").arg(source);
         } else if ((volume->volumeKind == VolumeFat16 || volume->volumeKind == VolumeFat32) &&

@@ -33,8 +33,10 @@ class CSearchStartDlg : public QDialog {
 public:
     // Opens the source read-only to learn its cluster count, with the device
     // handle of the session's open source (if any) closed meanwhile. When
-    // that fails, failed() is true and exec() shows "オープンエラー" (or
-    // "読み込みデータエラー") and returns Rejected.
+    // that fails, or an image file is no use to a search (empty, shorter
+    // than a sector, text), failed() is true and exec() shows
+    // "オープンエラー" (or "読み込みデータエラー") with the path and the
+    // reason in Japanese, and returns Rejected.
     // partition: the partition of a partitioned source to search (its table
     // number), or kPartitionAuto; carried into options().
     CSearchStartDlg(char driveLetter, const QString& imagePath, QWidget* parent = nullptr,

@@ -203,8 +203,11 @@ void CSelDriveDlg::build() {
     refresh_->setAutoDefault(false);
     refresh_->setToolTip(QStringLiteral("カードリーダーとカードを調べ直します"));
     connect(refresh_, &QPushButton::clicked, this, &CSelDriveDlg::refresh);
-    // Over an empty list: why it is empty and what to do.
+    // Over an empty list: why it is empty and what to do. It fills the
+    // list's inside, which gets its size only when the dialog first shows
+    // (eventFilter).
     emptyNote_ = new QLabel(list_->viewport());
+    list_->viewport()->installEventFilter(this);
     emptyNote_->setObjectName(QStringLiteral("emptyListNote"));
     emptyNote_->setWordWrap(true);
     emptyNote_->setAlignment(Qt::AlignCenter);
@@ -251,6 +254,14 @@ void CSelDriveDlg::fitMessage() {
 void CSelDriveDlg::showEmptyNote() {
     emptyNote_->setGeometry(list_->viewport()->rect());
     emptyNote_->setVisible(rows_.empty());
+}
+
+bool CSelDriveDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The list's inside takes its final size while the dialog first shows,
+    // at times without a resize event of its own: its show says so too.
+    if (list_ && watched == list_->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        emptyNote_->setGeometry(list_->viewport()->rect());
+    return QDialog::eventFilter(watched, event);
 }
 
 void CSelDriveDlg::refresh() {

@@ -129,6 +129,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Keeps the note over an empty list as large as the list's inside.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build();

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QPainter>
@@ -93,6 +94,7 @@ ThumbnailGrid::ThumbnailGrid(SearchController& controller, QItemSelectionModel* 
     setFont(font);
     verticalScrollBar()->setSingleStep(1);
     connect(&controller, &SearchController::resultsCleared, this, &ThumbnailGrid::onResultsCleared);
+    connect(&controller, &SearchController::searchFinished, this, &ThumbnailGrid::onSearchFinished);
     setSelectionModel(shown);
 }
 
@@ -299,6 +301,23 @@ void ThumbnailGrid::onResultsCleared() {
     large_.clear();
     largeQueue_.clear();
     ++generation_;
+}
+
+void ThumbnailGrid::onSearchFinished() {
+    // A cancel stops the search's thumbnail workers before they decode what
+    // is still queued: those pictures come back tried but without a
+    // thumbnail. They are made on demand here, as for those past the
+    // search's limit (a picture whose decode failed is simply tried again).
+    if (!controller_.lastSearchCancelled()) return;
+    bool again = false;
+    session_->gcDelFileList.ForEach([&](DelFileInfo& record) {
+        if (record.thumbnailTried && !record.thumbnail && !record.thumbnailPending) {
+            record.thumbnailTried = 0;
+            again = true;
+        }
+        return true;
+    });
+    if (again) RedrawThumbnails();
 }
 
 void ThumbnailGrid::onRowsReset() {
@@ -845,9 +864,21 @@ bool ThumbnailGrid::viewportEvent(QEvent* event) {
 
 void ThumbnailGrid::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    // What was in view stays there: the first cell shown, and the cell the
+    // keyboard is on when it was shown. The window lays itself out again
+    // right after a key chose a file (the line under the views explains
+    // its state), so this also keeps what End or PageDown scrolled to.
+    const QSize old = event->oldSize();
+    const int oldColumns = std::max(1, old.width() / cell_);
+    const int oldRows = std::max(1, (cell_ / 2 + old.height()) / cell_);
+    const int first = old.isValid() ? topRow_ * oldColumns : 0;
+    const int current = currentCell();
+    const bool currentShown = old.isValid() && current >= 0 && current / oldColumns >= topRow_ &&
+                              current / oldColumns < topRow_ + oldRows;
     updateScrollRange();
-    topRow_ = 0;
-    verticalScrollBar()->setValue(0);
+    topRow_ = std::min(first / columns(), maxTopRow_);
+    verticalScrollBar()->setValue(topRow_);
+    if (currentShown) scrollToCell(current);
     viewport()->update();
 }
 

@@ -6,10 +6,10 @@
 // names its state in a tool tip. The cells can be enlarged (setCellSize,
 // Ctrl+wheel) up to pictures of 256 pixels, whose thumbnails are then made
 // again at that size. The keyboard moves and selects like a file window.
-// Thumbnails the search did not make are made here on demand, a few per timer
-// tick and only for cells that were drawn: a tick reads their bytes from the
-// volume, a worker thread decodes them, and the interface thread takes the
-// thumbnails back. The number of thumbnails held stays bounded however many
+// Thumbnails the search did not make (past its limit, or still queued when it
+// was cancelled) are made here on demand, a few per timer tick and only for
+// cells that were drawn: a tick reads their bytes from the volume, a worker
+// thread decodes them, and the interface thread takes the thumbnails back. The number of thumbnails held stays bounded however many
 // files there are.
 #pragma once
 
@@ -139,6 +139,7 @@ private:
     void onRowsReset();
     void onRowsInserted(int first, int last);
     void onResultsCleared();
+    void onSearchFinished();
     void startDrag();
     void updateScrollRange();
     void drawCell(QPainter& painter, int cell);

@@ -16,6 +16,8 @@
 #include "ui/search_controller.h"
 #include "ui/tools/erase_confirm_dialog.h"
 #include "ui/tools/disk_tool_dialog.h"
+#include "ui/system_error_text.h"
+#include "ui/unsaved_files_question.h"
 
 namespace veld {
 namespace {
@@ -93,9 +95,12 @@ bool ChooseDrive(DiskToolKind kind, const DiskToolContext& context, DiskToolChoi
 }
 
 // The shared start of the image commands (steps after the selection): the
-// results are discarded, the path gets ".img", its folder is remembered.
-// "" when the path names no file (nothing else happens then).
-std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoice& choice) {
+// results are discarded (found files not saved yet only when the user says
+// so), the path gets ".img", its folder is remembered. "" when the results
+// are kept or the path names no file (nothing else happens then).
+std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoice& choice, const QString& then) {
+    if (!MayDropUnsavedFiles(context.controller, context.owner, QStringLiteral("検索結果を消して%1しますか？").arg(then)))
+        return {};
     context.controller.clearResults();
     const std::string path = ImageFilePath(choice.imagePath);
     if (path.empty()) return {};
@@ -105,7 +110,7 @@ std::string PrepareImagePath(const DiskToolContext& context, const DiskToolChoic
 
 void ShowOpenFailure(const DiskJob& job, const std::string& what) {
     // The short text, then what could not be opened and why.
-    std::string text = job.OpenFailureText();
+    std::string text = WithJapaneseReasons(job.OpenFailureText()).toStdString();
     if (text.empty()) text = what + ": 開けません";
     if (text.rfind(DiskToolOpenErrorText(), 0) != 0) text = std::string(DiskToolOpenErrorText()) + "\n" + text;
     ErrorBox(nullptr, "%s", text.c_str());
@@ -132,7 +137,7 @@ void RunSaveDiskImage(SearchController& controller, QWidget* owner) {
     GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolSave, context, &choice)) return;
-    const std::string path = PrepareImagePath(context, choice);
+    const std::string path = PrepareImagePath(context, choice, QStringLiteral("ディスクイメージを保存"));
     if (path.empty()) return;
 
     // The save-file dialog has asked about replacing the name as chosen; the
@@ -165,7 +170,7 @@ void RunRestoreDiskImage(SearchController& controller, QWidget* owner) {
     GreyedCommands greyed(controller);
     DiskToolChoice choice;
     if (!ChooseDrive(DiskToolRestore, context, &choice)) return;
-    const std::string path = PrepareImagePath(context, choice);
+    const std::string path = PrepareImagePath(context, choice, QStringLiteral("ディスクイメージをカードに書き込み"));
     if (path.empty()) return;
 
     // The open step checks the target (removable, not mounted) and that the

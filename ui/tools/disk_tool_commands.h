@@ -39,7 +39,8 @@ struct DiskToolChoice {
 // Each command runs from the drive selection to its closing message, with the
 // window's commands greyed. Once a card is chosen for an image command, the
 // results of the controller's search are discarded (its device is closed
-// while the selection runs). owner: the window the dialogs belong to.
+// while the selection runs); found files not saved yet are kept, and the
+// command ends, unless the user agrees. owner: the window the dialogs belong to.
 void RunSaveDiskImage(SearchController& controller, QWidget* owner);
 void RunRestoreDiskImage(SearchController& controller, QWidget* owner);
 void RunCompleteErase(SearchController& controller, QWidget* owner);
