@@ -368,6 +368,18 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         }
         streamFound(true);
     }
+    if (!a.saveDir.empty() && session.volume) {
+        // Saving far more than the card holds writes the same data again and
+        // again (files that claim the same clusters): said before it starts.
+        uint64_t total = 0;
+        for (size_t i = 0; i < count; ++i)
+            if (std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i); record && record->listed)
+                total += std::min(SaveByteCount(*session.volume, *record), UINT64_MAX - total);
+        const uint64_t card = CardByteCount(*session.volume);
+        if (card > 0 && total / kSaveCardFactor > card)
+            std::fprintf(stderr, "注意: 保存するファイルは合計 %s で、カードの容量 %s の %llu 倍です (同じクラスタを指すファイルが多くあります)\n",
+                         FormatSizeText(total).c_str(), FormatSizeText(card).c_str(), (unsigned long long)(total / card));
+    }
     for (size_t i = stream ? count : 0; i < count; ++i) {
         std::optional<DelFileInfo> record = session.gcDelFileList.CopyAt(i);
         if (!record || !record->listed) continue;

@@ -125,6 +125,15 @@ std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& r
     return folder + (folder.back() == '/' ? "" : "/") + OutputName(record, request);
 }
 
+uint64_t SaveByteCount(const DiskVolume& volume, const DelFileInfo& record) {
+    if (volume.clusterSize == 0) return 0;
+    return DeliverableBytes(volume, record, record.fileSize, UsefulEntries(record, record.fileSize, volume.clusterSize));
+}
+
+uint64_t CardByteCount(const DiskVolume& volume) {
+    return uint64_t(std::max<int64_t>(volume.clusterCount, 0)) * volume.clusterSize;
+}
+
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request) {
     ExtractOutcome out;
     const uint64_t size = record.fileSize;

@@ -56,6 +56,15 @@ struct ExtractOutcome {
 int64_t SavedFileTime(const DelFileInfo& record);
 
 ExtractOutcome ExtractFoundFile(DiskVolume& volume, const DelFileInfo& record, const ExtractRequest& request);
+// The bytes saving the record writes at most: its size, bounded by the
+// clusters its list names inside the volume.
+uint64_t SaveByteCount(const DiskVolume& volume, const DelFileInfo& record);
+// Saving more than this many times the card's bytes writes the same data
+// over and over (files that claim the same clusters): the user is told
+// before it starts.
+constexpr uint64_t kSaveCardFactor = 2;
+// The card's bytes: its clusters.
+uint64_t CardByteCount(const DiskVolume& volume);
 // The path a record would be written to when nothing is in the way and no
 // name is too long (folders are not created).
 std::string ExtractTargetPath(const DelFileInfo& record, const ExtractRequest& request);

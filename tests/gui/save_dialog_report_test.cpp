@@ -119,6 +119,28 @@ TEST_F(SaveReportTest, UnusableSaveFolderIsSaidAndTheDialogStaysOpen) {
     EXPECT_EQ(ReadIniString("Config", "SaveDir", ""), TempPath("before")) << "nothing stored for a folder not used";
 }
 
+// Files that each name the whole card (a damaged card whose entries all
+// claim the same clusters): saving them would write the card three times
+// over, which is asked first; No writes nothing and keeps the dialog open.
+TEST_F(SaveReportTest, SavingFarMoreThanTheCardHoldsIsAskedFirst) {
+    SearchSession& session = controller_->session();
+    const uint64_t clusters = uint64_t(session.volume->clusterCount);
+    for (size_t i = 0; i < session.gcDelFileList.Count(); ++i) {
+        DelFileInfo* r = session.gcDelFileList.Get(i);
+        r->fileSize = clusters * session.volume->clusterSize;
+        r->clusterList.resize(size_t(clusters));
+        for (uint64_t k = 0; k < clusters; ++k) r->clusterList[size_t(k)] = k + 2;
+    }
+    answerYes_ = false;
+    bool stillOpen = false;
+    const std::string target = TempPath("many");
+    EXPECT_EQ(RunSave(0, target, &stillOpen), int(QDialog::Rejected));
+    EXPECT_TRUE(stillOpen);
+    ASSERT_EQ(asked_.size(), 1u);
+    EXPECT_TRUE(asked_[0].startsWith(QStringLiteral("保存するファイルは合計"))) << asked_[0].toStdString();
+    EXPECT_TRUE(!fs::exists(target) || fs::is_empty(target)) << "nothing is written";
+}
+
 TEST_F(SaveReportTest, OpenSaveFolderSaysWhenItCannot) {
     SetShellOpenerForTest([this](const QString& path) {
         opened_.push_back(path);

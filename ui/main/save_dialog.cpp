@@ -22,11 +22,13 @@
 #include "base/format_text.h"
 #include "base/settings.h"
 #include "base/trace.h"
+#include "search/extraction.h"
 #include "search/found_file_columns.h"
 #include "search/save_target.h"
 #include "ui/dialog_units.h"
 #include "ui/extract_with_progress.h"
 #include "ui/found_file_model.h"
+#include "ui/message_boxes.h"
 #include "ui/picture_loader.h"
 #include "ui/search_controller.h"
 #include "ui/shell_open.h"
@@ -203,6 +205,7 @@ void SaveDialog::onSave() {
         ErrorBox(this, "保存先フォルダを使用できません\n%s\n%s", folder.c_str(), problem.c_str());
         return;
     }
+    if (!writingFarMoreThanTheCardAccepted()) return;
     const int mode = saveMode();
     const bool keep = recreateFolders();
     WriteIniInt("Config", "SaveDirFlag", keep ? 1 : 0);
@@ -210,6 +213,23 @@ void SaveDialog::onSave() {
     WriteIniString("Config", "SaveDir", folder.c_str());
     writeFiles();
     accept();
+}
+
+bool SaveDialog::writingFarMoreThanTheCardAccepted() {
+    DiskVolume* volume = controller_.session().volume.get();
+    if (!volume) return true;
+    const std::vector<int> records = saveMode() == 1 ? SelectedRecords(*shown_) : RecordsInRowOrder(*shown_->model());
+    uint64_t total = 0;
+    for (int index : records)
+        if (const DelFileInfo* record = index >= 0 ? controller_.session().gcDelFileList.Get(size_t(index)) : nullptr)
+            total += std::min(SaveByteCount(*volume, *record), UINT64_MAX - total);
+    const uint64_t card = CardByteCount(*volume);
+    if (card == 0 || total / kSaveCardFactor <= card) return true;
+    return AskYesNo(this, QStringLiteral("保存するファイルは合計 %1 で、カードの容量 %2 の %3 倍です。\n"
+                                         "同じクラスタを指すファイルが多く、同じデータが何度も書き込まれます。\n"
+                                         "保存しますか？")
+                              .arg(QString::fromStdString(FormatSizeText(total)),
+                                   QString::fromStdString(FormatSizeText(card)), QString::number(total / card)));
 }
 
 void SaveDialog::writeFiles() {

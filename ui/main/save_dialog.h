@@ -78,6 +78,9 @@ public slots:
 
 private:
     void build();
+    // Saving far more than the card holds is said first; false when the
+    // user then does not want it.
+    bool writingFarMoreThanTheCardAccepted();
     void loadSettings();
     void showCounts();
     void writeFiles();
