@@ -88,6 +88,7 @@ constexpr uint16_t kMaxEntries = 1000;
 constexpr uint64_t kMaxValues = 1u << 14;
 constexpr uint64_t kMaxPreview = 64u << 20;     // a larger "preview" is no preview
 constexpr size_t kMetadataBytes = 256u << 10;   // IFD0, EXIF and GPS IFDs lie in the file's first part
+constexpr size_t kHeadBytes = 4u << 10;         // the TIFF or RAF header, and room for IFD0's start
 constexpr size_t kJpegHeadBytes = 64u << 10;    // where an embedded JPEG's EXIF and frame header lie
 
 uint64_t TypeSize(uint16_t type) {
@@ -508,7 +509,9 @@ uint64_t WalkTiffRaw(SearchSession& session, uint64_t start, MediaInfo* media, J
     if (!session.volume || session.volume->clusterSize == 0) return 0;
     CarvedBytes file(*session.volume, start);
     if (file.limit() == 0) return 0;
-    const std::vector<uint8_t> head = file.Read(0, std::min<size_t>(kMetadataBytes, size_t(file.limit())));
+    // The header is judged from the first bytes; the metadata's share of
+    // the file is read only once the walk has found a file there.
+    const std::vector<uint8_t> head = file.Read(0, std::min<size_t>(kHeadBytes, size_t(file.limit())));
     if (!IsRawStart(head.data(), head.size())) return 0;
     uint64_t last = 0;
     if (ByteReader(head.data(), head.size()).equals(0, raf::Magic, 16)) {
@@ -527,7 +530,8 @@ uint64_t WalkTiffRaw(SearchSession& session, uint64_t start, MediaInfo* media, J
         media->format = FormatOfTiff(magic, cr2, walker.dng, walker.make, walker.model);
         media->width = walker.width;
         media->height = walker.height;
-        ParseTiffMetadata(head.data(), head.size(), exif);
+        const std::vector<uint8_t> metadata = file.Read(0, std::min<size_t>(kMetadataBytes, size_t(media->length)));
+        ParseTiffMetadata(metadata.data(), metadata.size(), exif);
         if (media->format == FormatRw2 && exif->dateTime.empty()) {
             // Panasonic keeps the EXIF data in the embedded JPEG.
             for (const Candidate& c : walker.previews)

@@ -2,6 +2,8 @@
 // carves and registers, progress, cancellation and the end of the source.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -11,6 +13,8 @@
 #include "finder/cluster_classifier.h"
 #include "finder/search_session.h"
 #include "finder/signature_search.h"
+#include "finder/tiff_raw_walk.h"
+#include "finder/isobmff_walk.h"
 #include "search/found_file_columns.h"
 #include "search/search_driver.h"
 #include "support/counting_device.h"
@@ -472,6 +476,65 @@ TEST(SignatureSearch, FreeAreaErasedWith0xE5IsSearchedInLinearWork) {
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->fileSize, loose.size());
     EXPECT_EQ(ClusterClass(session.clusterMap, 601), ContentClass::Fill);
+}
+
+// Starts in every cluster that promise a file and prove none: an "ftyp"
+// with a "free" box and no more, an "ftyp" whose next box jumps 32 MiB, a
+// TIFF header whose IFD names a whole array of strip offsets and no byte
+// counts, a TIFF whose SubIFDs name one huge array. One walk from such a
+// start reads a few clusters, not the run of them nor the array (a walk per
+// cluster made the search's cost grow with the square of the run); the
+// search finds nothing in them and the photo after them.
+TEST(SignatureSearch, HostileStartsInEveryClusterCostLinearWork) {
+    auto be32 = [](Bytes& b, size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k) b[at + size_t(k)] = uint8_t(v >> (24 - 8 * k));
+    };
+    auto le16 = [](Bytes& b, size_t at, uint16_t v) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); };
+    auto le32 = [&](Bytes& b, size_t at, uint32_t v) { le16(b, at, uint16_t(v)), le16(b, at + 2, uint16_t(v >> 16)); };
+    auto ftyp = [&](Bytes& b) {
+        be32(b, 0, 16);
+        std::memcpy(b.data() + 4, "ftypisom\0\0\0\0", 12);
+    };
+    // A TIFF header and one IFD entry (tag, type LONG, count, offset 8 on).
+    auto tiff = [&](Bytes& b, uint16_t tag, uint32_t count) {
+        std::memcpy(b.data(), "II*\0", 4);
+        le32(b, 4, 8);
+        le16(b, 8, 1);
+        le16(b, 10, tag), le16(b, 12, 4), le32(b, 14, count), le32(b, 18, 64);
+        le32(b, 22, 0);
+    };
+    const struct {
+        const char* what;
+        std::function<void(Bytes&)> make;
+        bool tiff;
+    } cases[] = {
+        {"ftyp and free", [&](Bytes& b) { ftyp(b), be32(b, 16, uint32_t(b.size() - 16)), std::memcpy(b.data() + 20, "free", 4); }, false},
+        {"a box jumping 32 MiB", [&](Bytes& b) { ftyp(b), be32(b, 16, 32u << 20), std::memcpy(b.data() + 20, "skip", 4); }, false},
+        {"strip offsets without counts", [&](Bytes& b) { tiff(b, 273, 100000); }, true},
+        {"SubIFDs naming one array", [&](Bytes& b) { tiff(b, 330, 100000); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SearchSession session;
+        test::FatImageBuilder b(test::FatGeometry::Fat12(2048, 1));  // 1 MiB, 512-byte clusters
+        const uint32_t last = b.ClusterCount() + 1, photoAt = last - 20;
+        Bytes sector(b.ClusterSize(), 0);
+        c.make(sector);
+        for (uint32_t k = 2; k < photoAt; ++k) b.WriteCluster(k, sector);
+        const Bytes photo = Picture(64, 48);
+        b.WriteCluster(photoAt, photo);
+        DiskVolume& v = UseCard(session, b);
+        const test::CountingDevice* device = test::CountReads(v, UINT64_MAX);
+        MediaInfo media;
+        JpegInfo exif;
+        Mp4Info mp4;
+        EXPECT_EQ(c.tiff ? WalkTiffRaw(session, 2, &media, &exif) : WalkIsoBmff(session, 2, &mp4, &media), 0u);
+        EXPECT_LE(device->bytes(), 16u * b.ClusterSize());
+        EXPECT_EQ(SearchOpenVolume(session, session.options), SearchOk);
+        const auto found = Found(session);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].fileSize, photo.size());
+    }
 }
 
 // A long run of clusters that all look like deleted folders (each full of

@@ -26,7 +26,9 @@ public:
             return false;
         }
         ++reads_;
-        return inner_->Read(buffer, count, done);
+        const bool ok = inner_->Read(buffer, count, done);
+        bytes_ += *done;
+        return ok;
     }
     bool Write(const void* buffer, uint32_t count, uint32_t* done) override {
         return inner_->Write(buffer, count, done);
@@ -35,6 +37,7 @@ public:
     uint32_t SectorSize() const override { return inner_->SectorSize(); }
 
     uint64_t reads() const { return reads_; }
+    uint64_t bytes() const { return bytes_; }
     // True once a read was refused for the budget.
     bool exhausted() const { return exhausted_; }
 
@@ -42,6 +45,7 @@ private:
     std::unique_ptr<RawDevice> inner_;
     uint64_t budget_;
     uint64_t reads_ = 0;
+    uint64_t bytes_ = 0;
     bool exhausted_ = false;
 };
 
