@@ -34,7 +34,8 @@
 //                    another picture's scan data and the end marker at the
 //                    entry's size
 //   same-mib         FAT32: deleted entries of 1 MiB, all starting at the
-//                    same cluster (one photo there)
+//                    same cluster (one photo there); plain: the photo's own
+//                    entry alone
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -186,8 +187,10 @@ public:
         folders_[size_t(added_ / kPerFolder)].Add(e);
         ++added_;
     }
-    // The number the next entry gets in its folder, as a camera counts.
-    uint64_t NextNumber() const { return added_ % kPerFolder + 1; }
+    // The number the next entry's name gets: counted on across folders, as
+    // a camera does (the same name and start cluster in two folders would
+    // be listed once).
+    uint64_t NextNumber() const { return added_ % 9999 + 1; }
 
     uint32_t end = 0;
 
@@ -553,19 +556,19 @@ bool SameMib(Out& out, const Inputs&) {
     const uint64_t scales[] = {50, 500, 5000};
     const TestExif exif = CameraExif("HOSTILE MIB", 0);
     const Bytes photo = MakeTestJpeg(1600, 1200, &exif);
-    auto card = [&](uint64_t n) {
+    auto card = [&](uint64_t n, uint32_t size) {
         FatImageBuilder b(Fat32Card(64, 1));
         CameraFolders folders(b, n);
         const uint32_t start = folders.end + 16;
         b.WriteCluster(start, photo);
         for (uint64_t i = 0; i < n; ++i)
-            folders.Add(DeletedEntry(Name("IMG_%04llu.JPG", folders.NextNumber()), start, uint32_t(kMiB), i));
+            folders.Add(DeletedEntry(Name("IMG_%04llu.JPG", folders.NextNumber()), start, size, i));
         return b.bytes();
     };
     for (uint64_t n : scales)
-        if (!out.Card("same-mib", Label(n, scales[0]), n, "entries", card(n))) return false;
-    // One entry there.
-    return out.Card("same-mib", "plain", 1, "entries", card(1));
+        if (!out.Card("same-mib", Label(n, scales[0]), n, "entries", card(n, uint32_t(kMiB)))) return false;
+    // The photo's own entry alone.
+    return out.Card("same-mib", "plain", 1, "entries", card(1, uint32_t(photo.size())));
 }
 
 Bytes Load(const std::string& path) {
