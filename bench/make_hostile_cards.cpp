@@ -45,7 +45,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -339,7 +338,7 @@ bool TiffSubIfd(Out& out, const Inputs&) {
 }
 
 bool TiffStrips(Out& out, const Inputs&) {
-    const uint64_t scales[] = {160, 1600, 16000};
+    const uint64_t scales[] = {100, 1000, 10000};
     // As many StripOffsets entries as a sector holds after the header, each
     // naming its own run of values in the sectors that follow.
     constexpr uint16_t kEntries = (kSector - 8 - 2 - 4) / 12;
