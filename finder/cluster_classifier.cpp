@@ -6,10 +6,7 @@
 
 #include "base/byte_reader.h"
 #include "finder/directory_slot.h"
-#include "finder/mpeg_ps_walk.h"
-#include "finder/mpeg_ts_walk.h"
-#include "finder/riff_avi_walk.h"
-#include "finder/tiff_raw_walk.h"
+#include "finder/file_starts.h"
 #include "volume/boot_sector.h"
 #include "volume/cluster_map.h"
 

@@ -12,35 +12,20 @@
 
 #include "base/byte_reader.h"
 #include "finder/cluster_window.h"
+#include "finder/file_starts.h"
 #include "finder/media_format.h"
 #include "volume/cluster_map.h"
 
 namespace veld {
 namespace {
 
-constexpr uint32_t kPackHeader = 0x000001BA;
-constexpr uint32_t kEndCode = 0x000001B9;
-constexpr uint32_t kSystemHeader = 0x000001BB;
+using mpegps::kEndCode;
+using mpegps::kPackHeader;
+using mpegps::kSystemHeader;
 constexpr uint32_t kSequenceHeader = 0x000001B3;
 constexpr uint64_t kPacketLength = 4;  // u16 after the start code
 constexpr uint64_t kScrWrap = 1ull << 33;
 
-// The length of the pack header at o, and its clock reference; 0 when the
-// bytes are no pack header.
-uint64_t PackLength(const ByteReader& r, uint64_t o, uint64_t* scr) {
-    const uint8_t b4 = r.u8(o + 4), b5 = r.u8(o + 5), b6 = r.u8(o + 6), b7 = r.u8(o + 7), b8 = r.u8(o + 8);
-    if ((b4 & 0xC0) == 0x40) {
-        *scr = (uint64_t(b4 & 0x38) << 27) | (uint64_t(b4 & 0x03) << 28) | (uint64_t(b5) << 20) |
-               (uint64_t(b6 & 0xF8) << 12) | (uint64_t(b6 & 0x03) << 13) | (uint64_t(b7) << 5) | (b8 >> 3);
-        return 14 + (r.u8(o + 13) & 7);
-    }
-    if ((b4 & 0xF0) == 0x20) {
-        *scr = (uint64_t(b4 & 0x0E) << 29) | (uint64_t(b5) << 22) | (uint64_t(b6 & 0xFE) << 14) | (uint64_t(b7) << 7) |
-               (b8 >> 1);
-        return 12;
-    }
-    return 0;
-}
 
 bool IsStartCode(const ByteReader& r, uint64_t o) { return (r.be32(o) >> 8) == 1 && r.ok(); }
 
@@ -56,15 +41,6 @@ void ReadSequenceSize(const uint8_t* bytes, size_t length, MediaInfo* media) {
 
 }  // namespace
 
-bool IsMpegPsStart(const uint8_t* bytes, size_t length) {
-    const ByteReader r(bytes, length);
-    uint64_t scr = 0;
-    if (r.be32(0) != kPackHeader || !r.ok()) return false;
-    const uint64_t pack = PackLength(r, 0, &scr);
-    if (pack == 0) return false;
-    const uint32_t next = r.be32(pack);
-    return r.ok() && (next >> 8) == 1 && (next & 0xFF) >= 0xB9;
-}
 
 uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media) {
     if (!media) return 0;
@@ -108,7 +84,7 @@ uint64_t WalkMpegPs(SearchSession& session, uint64_t start, MediaInfo* media) {
                 stopped = true;
             } else if (code == kPackHeader) {
                 uint64_t scr = 0;
-                length = PackLength(r, o, &scr);
+                length = MpegPackLength(r, o, &scr);
                 if (length == 0) stopped = true;
                 // A pack at a cluster's start whose clock goes back is the
                 // first of the next recording, written right after this one.

@@ -12,8 +12,6 @@
 
 namespace veld {
 
-// A pack header (0x000001BA) of MPEG-1 or MPEG-2 followed by another start code.
-bool IsMpegPsStart(const uint8_t* bytes, size_t length);
 
 // Follows the packs from a start cluster of the session's volume. Returns the
 // clip's last cluster, or 0 when no clip was found. The clip ends after the

@@ -13,17 +13,16 @@
 
 #include "base/byte_reader.h"
 #include "finder/cluster_window.h"
+#include "finder/file_starts.h"
 #include "finder/media_format.h"
 #include "volume/cluster_map.h"
 
 namespace veld {
 namespace {
 
-constexpr uint64_t kPacket = 192;
-constexpr uint64_t kSync = 4;          // offset of the sync byte in a packet
-constexpr uint8_t kSyncByte = 0x47;
-constexpr uint16_t kPidPat = 0x0000;   // program association table
-constexpr uint16_t kPidSdt = 0x0011;   // service description table
+using mpegts::kPacket;
+using mpegts::kSync;
+using mpegts::kSyncByte;
 constexpr uint64_t kPcrWrap = 1ull << 33;
 constexpr uint64_t kMinPackets = 4;
 
@@ -49,15 +48,6 @@ struct PcrClock {
 
 }  // namespace
 
-bool IsMpegTsStart(const uint8_t* bytes, size_t length) {
-    const ByteReader r(bytes, length);
-    if (length < 2 * kPacket) return false;
-    for (uint64_t p = 0; p + kSync < length; p += kPacket)
-        if (r.u8(p + kSync) != kSyncByte) return false;
-    const uint16_t pid = uint16_t(((r.u8(5) & 0x1F) << 8) | r.u8(6));
-    const bool unitStart = (r.u8(5) & 0x40) != 0;
-    return unitStart && (pid == kPidPat || pid == kPidSdt);
-}
 
 uint64_t WalkMpegTs(SearchSession& session, uint64_t start, MediaInfo* media) {
     if (!media) return 0;

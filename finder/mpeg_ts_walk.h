@@ -11,11 +11,6 @@
 
 namespace veld {
 
-// The sync byte at offset 4 of every 192-byte packet the bytes hold (at least
-// two), the first packet starting a table (program association or service
-// description) as a clip's first packet does.
-bool IsMpegTsStart(const uint8_t* bytes, size_t length);
-
 // Follows the packets from a start cluster of the session's volume. Returns
 // the clip's last cluster, or 0 when no clip was found; media receives the
 // length and the running time (from the program clock references).

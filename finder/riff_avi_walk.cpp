@@ -21,6 +21,7 @@
 #include "finder/carved_bytes.h"
 #include "finder/claimed_clusters.h"
 #include "finder/cluster_window.h"
+#include "finder/file_starts.h"
 #include "finder/media_format.h"
 #include "finder/media_time.h"
 
@@ -114,10 +115,6 @@ uint64_t WalkChunks(SearchSession& session, CarvedBytes& file, uint64_t start, u
 
 }  // namespace
 
-bool IsAviStart(const uint8_t* bytes, size_t length) {
-    const ByteReader r(bytes, length);
-    return r.equals(0, "RIFF", 4) && r.equals(kFormType, "AVI ", 4) && r.le32(4) >= 4;
-}
 
 uint64_t WalkRiffAvi(SearchSession& session, uint64_t start, MediaInfo* media) {
     if (!media) return 0;

@@ -11,8 +11,6 @@
 
 namespace veld {
 
-// "RIFF", a size, "AVI ".
-bool IsAviStart(const uint8_t* bytes, size_t length);
 
 // Follows the RIFF chunks from a start cluster of the session's volume.
 // Returns the clip's last cluster, or 0 when no clip was found.

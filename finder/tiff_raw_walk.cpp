@@ -30,24 +30,11 @@
 #include "finder/claimed_clusters.h"
 #include "finder/cluster_window.h"
 #include "finder/exif_reader.h"
+#include "finder/file_starts.h"
 #include "finder/media_format.h"
 
 namespace veld {
 namespace {
-
-namespace tiffhdr {
-constexpr uint64_t ByteOrder = 0;  // "II" / "MM"
-constexpr uint64_t Magic = 2;      // u16
-constexpr uint64_t FirstIfd = 4;   // u32
-constexpr uint64_t Cr2Marker = 8;  // "CR", then u8 major version 2
-}  // namespace tiffhdr
-
-namespace raf {
-constexpr const char* Magic = "FUJIFILMCCD-RAW ";
-constexpr uint64_t CameraName = 28;  // 32 bytes
-constexpr uint64_t JpegOffset = 84;  // u32 pairs: offset, length
-constexpr uint64_t HeaderSize = 108;
-}  // namespace raf
 
 namespace tag {
 constexpr uint16_t JpgFromRawRw2 = 46;
@@ -75,10 +62,6 @@ constexpr uint16_t PreviewStart = 0x0201;
 constexpr uint16_t PreviewLength = 0x0202;
 }  // namespace tag
 
-constexpr uint16_t kMagicTiff = 42;
-constexpr uint16_t kMagicOrf = 0x4F52;   // "RO" as II
-constexpr uint16_t kMagicOrfS = 0x5352;  // "RS"
-constexpr uint16_t kMagicRw2 = 0x0055;
 
 constexpr int kMaxIfds = 64;
 constexpr size_t kMaxRuns = 1u << 16;  // run starts kept for the card's proof
@@ -416,8 +399,8 @@ void ChoosePreview(CarvedBytes& file, std::vector<Candidate> candidates, uint64_
 }
 
 MediaFormat FormatOfTiff(uint16_t magic, bool cr2Marker, bool dng, const std::string& make, const std::string& model) {
-    if (magic == kMagicOrf || magic == kMagicOrfS) return FormatOrf;
-    if (magic == kMagicRw2) return FormatRw2;
+    if (magic == tiffhdr::kOrf || magic == tiffhdr::kOrfS) return FormatOrf;
+    if (magic == tiffhdr::kRw2) return FormatRw2;
     if (dng) return FormatDng;
     if (cr2Marker) return FormatCr2;
     std::string m = make;
@@ -488,19 +471,6 @@ uint64_t WalkRaf(SearchSession& session, CarvedBytes& file, uint64_t start, cons
 
 }  // namespace
 
-bool IsRawStart(const uint8_t* bytes, size_t length) {
-    const ByteReader r(bytes, length);
-    if (r.equals(0, raf::Magic, 16)) return true;
-    bool big;
-    if (r.equals(tiffhdr::ByteOrder, "II", 2)) big = false;
-    else if (r.equals(tiffhdr::ByteOrder, "MM", 2)) big = true;
-    else return false;
-    const uint16_t magic = r.u16(tiffhdr::Magic, big);
-    if (magic != kMagicTiff && magic != kMagicOrf && magic != kMagicOrfS && magic != kMagicRw2) return false;
-    const uint32_t ifd = r.u32(tiffhdr::FirstIfd, big);
-    // IFD0 follows the header, at an even offset a camera would write.
-    return r.ok() && ifd >= 8 && ifd < (64u << 20) && ifd % 2 == 0;
-}
 
 uint64_t WalkTiffRaw(SearchSession& session, uint64_t start, MediaInfo* media, JpegInfo* exif) {
     if (!media || !exif) return 0;

@@ -15,11 +15,6 @@
 
 namespace veld {
 
-// True when the bytes begin like a RAW or TIFF file: a TIFF header ("II*\0",
-// "MM\0*", Olympus "IIRO"/"IIRS"/"MMOR", Panasonic "IIU\0") with a
-// plausible first IFD offset, or RAF's "FUJIFILMCCD-RAW ".
-bool IsRawStart(const uint8_t* bytes, size_t length);
-
 // Follows the file's structures from a start cluster of the session's
 // volume. Returns the file's last cluster, or 0 when no file was found;
 // media receives format, length and preview, exif the EXIF data.
