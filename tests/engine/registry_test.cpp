@@ -8,6 +8,7 @@
 
 #include "base/byte_reader.h"
 #include "base/search_progress.h"
+#include "finder/deleted_files.h"
 #include "finder/registry.h"
 #include "finder/search_session.h"
 #include "support/fat_image_builder.h"
@@ -177,17 +178,25 @@ TEST_F(RegistryTest, HugeClaimedSizesKeepListsWithinTheCard) {
     b.WriteCluster(1800, jpeg);
     Use(b);
     const uint64_t clusters = uint64_t(session.volume->clusterCount);
+    // Held and decided together, as the directory passes do.
+    session.holdDeletedFiles = true;
     for (int i = 0; i < 100; ++i)
         RegisterDeletedEntry(session,
                              DeletedEntry("HUGE" + std::to_string(i) + ".MOV", 2 + uint32_t(i) * 10, 0xFFFFFFFFu), "",
                              "");
     RegisterDeletedEntry(session, DeletedEntry("DSC00001.JPG", 1800, uint32_t(jpeg.size())), "", "");
+    session.holdDeletedFiles = false;
+    RegisterHeldFiles(session);
 
     auto listed = Listed();
     ASSERT_EQ(listed.size(), 101u);
     for (int i = 0; i < 100; ++i) {
         SCOPED_TRACE(i);
         EXPECT_LE(listed[size_t(i)].clusterList.size(), clusters);
+        // The stored list holds what was taken, not room for what was claimed.
+        const DelFileInfo* stored = session.gcDelFileList.Get(size_t(i));
+        EXPECT_EQ(stored->clusterList.size(), size_t(stored->clustersCollected));
+        EXPECT_LE(stored->clusterList.capacity(), 2 * stored->clusterList.size() + 16);
         EXPECT_EQ(listed[size_t(i)].state, StateFragmented);
         EXPECT_EQ(listed[size_t(i)].clustersNeeded, int32_t((0xFFFFFFFFull + 511) / 512));
     }
