@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 3: veld::WalkMpegTs(session, 2, &media); break;
     case 4: veld::WalkMpegPs(session, 2, &media); break;
     default: {
-        const int cls = veld::ReadAndClassifyCluster(*session.volume, 2);
+        const veld::ContentClass cls = veld::ReadAndClassifyCluster(*session.volume, 2);
         if (veld::IsMediaStartClass(cls)) veld::CarveMediaFile(session, 2, cls);
         break;
     }

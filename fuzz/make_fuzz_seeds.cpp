@@ -5,11 +5,21 @@
 // walks, EXIF blocks, the heads of exFAT cards (contiguous and chained,
 // deleted files and folders, a damaged main boot region, 4096-byte sectors),
 // whole small cards behind MBR and GPT tables, and HTTP replies as the update
-// check's tests serve them. Everything is made by our own builders at run time.
+// check's tests serve them, all made by our own builders at run time.
+//
+// Beside them, files as real writers lay them out: clips of every container
+// and an AVIF still made by ffmpeg, a TIFF and a HEIC made by ImageMagick,
+// files rewritten by exiftool, the shared sample photos and HEIF pictures
+// when that folder exists, and cards formatted by mkfs.fat and mkfs.exfat,
+// alone and behind tables written by sfdisk. What a missing tool would make
+// is left out with a note.
 //
 //   make_fuzz_seeds FOLDER
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,6 +27,7 @@
 
 #include "support/exfat_image_builder.h"
 #include "support/fat_image_builder.h"
+#include "support/mkfs_tools.h"
 #include "support/partitioned_image.h"
 #include "support/test_jpeg.h"
 #include "support/test_media.h"
@@ -325,6 +336,328 @@ void ExifSeeds() {
     Write("exif", "bare", veld::test::MakeExifTiff(bare));
 }
 
+// A file as a real writer laid it out, under its own name.
+struct RealFile {
+    std::string name;
+    Bytes bytes;
+};
+
+Bytes ReadWhole(const fs::path& file) {
+    return veld::test::ReadFileRange(file.string(), 0, size_t(veld::test::FileSize(file.string())));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A seed name from a file name: letters, digits, '-' and '.' only.
+std::string SeedName(const std::string& name) {
+    std::string out = name;
+    for (char& c : out)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') c = '-';
+    return out;
+}
+
+void Note(const std::string& text) { std::printf("make_fuzz_seeds: %s\n", text.c_str()); }
+
+// Runs a tool on files of ours; false (with a note) when it is not installed
+// or fails, and its files are then left out.
+bool Ran(const std::vector<std::string>& argv) {
+    if (veld::test::FindTool(argv[0]).empty()) {
+        Note(argv[0] + " is not installed: the files it makes are left out");
+        return false;
+    }
+    const veld::test::CommandResult r = veld::test::RunCommand(argv);
+    if (r.exitCode != 0) {
+        Note(argv[0] + " failed, its file is left out: " + r.err + r.out);
+        return false;
+    }
+    return true;
+}
+
+// Every file below folder whose extension (lower case) is one of those
+// given, in name order; nothing when the folder is absent.
+std::vector<fs::path> FilesBelow(const fs::path& folder, const std::vector<std::string>& extensions) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) return files;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (it->is_regular_file() && std::count(extensions.begin(), extensions.end(),
+                                                Lower(it->path().extension().string())))
+            files.push_back(it->path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The TIFF block of a JPEG's EXIF segment (APP1 "Exif\0\0"), or nothing.
+Bytes ExifBlockOf(const Bytes& jpeg) {
+    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return {};
+    size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+        const uint8_t marker = jpeg[at + 1];
+        if (marker == 0xDA || marker == 0xD9) break;
+        const size_t length = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];  // counts itself, not the marker
+        if (length < 2 || at + 2 + length > jpeg.size()) break;
+        if (marker == 0xE1 && length >= 8 && std::memcmp(&jpeg[at + 4], "Exif\0\0", 6) == 0)
+            return Bytes(jpeg.begin() + std::ptrdiff_t(at + 10), jpeg.begin() + std::ptrdiff_t(at + 2 + length));
+        at += 2 + length;
+    }
+    return {};
+}
+
+// Pictures and clips made in folder by the system's writers: the clips of
+// every container by ffmpeg (the tests' clip script), an AVIF still by
+// ffmpeg, a TIFF and a HEIC by ImageMagick, the TIFF given a camera's tags by
+// exiftool, and our CR3 rewritten by exiftool.
+std::vector<RealFile> ToolMadeFiles(const fs::path& folder) {
+    std::vector<RealFile> files;
+    auto take = [&](const fs::path& file) {
+        if (fs::is_regular_file(file)) files.push_back({file.filename().string(), ReadWhole(file)});
+    };
+    if (veld::test::FindTool("ffmpeg").empty()) {
+        Note("ffmpeg is not installed: the clips and the AVIF still are left out");
+    } else {
+        const fs::path clips = folder / "clips";
+        if (Ran({"bash", VELD_CLIP_SCRIPT, clips.string()}))
+            for (const char* name : {"clip.mp4", "clip.mov", "clip.3gp", "clip.avi", "clip.mts", "clip.mpg", "clip.mod"})
+                take(clips / name);
+        const fs::path avif = folder / "still.avif";
+        if (Ran({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                 "testsrc=size=160x120", "-frames:v", "1", "-c:v", "libaom-av1", "-still-picture", "1",
+                 "-cpu-used", "8", avif.string()}))
+            take(avif);
+    }
+
+    const fs::path source = folder / "source.jpg";
+    const Bytes picture = Picture(160, 120, false);
+    std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(picture.data()),
+                                                  std::streamsize(picture.size()));
+    const fs::path tiff = folder / "picture.tif";
+    if (Ran({"convert", source.string(), tiff.string()}) &&
+        Ran({"exiftool", "-q", "-overwrite_original", "-Make=Canon", "-Model=Canon EOS 5D Mark IV",
+             "-DateTimeOriginal=2024:05:06 07:08:09", tiff.string()}))
+        take(tiff);
+    const fs::path heic = folder / "picture.heic";
+    if (Ran({"convert", source.string(), heic.string()})) take(heic);
+
+    using namespace veld::test;
+    const std::pair<const char*, Bytes> rewritten[] = {
+        {"rewritten.cr3", MakeTestCr3({.mdatBytes = 2000})},
+    };
+    for (const auto& [name, bytes] : rewritten) {
+        const fs::path file = folder / name;
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    std::streamsize(bytes.size()));
+        if (Ran({"exiftool", "-q", "-overwrite_original", "-Artist=Veld", "-DateTimeOriginal=2024:07:08 09:10:11",
+                 file.string()}))
+            take(file);
+    }
+    return files;
+}
+
+// Which walk of the media harness reads a file, by its extension; -1 for
+// none.
+int WalkOf(const std::string& name) {
+    const std::string ext = Lower(fs::path(name).extension().string());
+    for (const char* iso : {".mp4", ".mov", ".3gp", ".heic", ".heif", ".avif", ".cr3"})
+        if (ext == iso) return 0;
+    if (ext == ".tif" || ext == ".raf") return 1;
+    if (ext == ".avi") return 2;
+    if (ext == ".mts") return 3;
+    if (ext == ".mpg" || ext == ".mod") return 4;
+    return -1;
+}
+
+// A card made by mkfs.fat and filled by mtools: DCIM\100VELD with the files
+// under their own (long) names, every third deleted, and a folder DCIM\101OLD
+// with two more deleted with it. "" or why not.
+std::string MtoolsCard(const std::string& image, const veld::test::MkfsOptions& options,
+                       const std::vector<const RealFile*>& files) {
+    if (std::string why = veld::test::MakeFatImage(image, options); !why.empty()) return why;
+    veld::test::MtoolsImage card(image);
+    for (const char* folder : {"DCIM", "DCIM/100VELD", "DCIM/101OLD"})
+        if (std::string why = card.Mkdir(folder); !why.empty()) return why;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const bool old = i + 2 >= files.size() && files.size() > 3;
+        const std::string path = std::string(old ? "DCIM/101OLD/" : "DCIM/100VELD/") + files[i]->name;
+        if (std::string why = card.PutBytes(path, files[i]->bytes); !why.empty()) return why;
+        if (!old && i % 3 == 1)
+            if (std::string why = card.Delete(path); !why.empty()) return why;
+    }
+    return card.DeleteTree("DCIM/101OLD");
+}
+
+// The image's head up to its last 64 KiB that holds a byte other than zero:
+// a card whose file system claims more than the files written need.
+Bytes HeadUpToLastData(const std::string& image) {
+    constexpr size_t kStep = 64 * 1024;
+    const Bytes all = ReadWhole(image);
+    size_t end = 0;
+    for (size_t at = 0; at < all.size(); at += kStep) {
+        const auto from = all.begin() + std::ptrdiff_t(at);
+        const auto to = all.begin() + std::ptrdiff_t(std::min(all.size(), at + kStep));
+        if (std::any_of(from, to, [](uint8_t b) { return b != 0; })) end = std::min(all.size(), at + kStep);
+    }
+    return Bytes(all.begin(), all.begin() + std::ptrdiff_t(end));
+}
+
+// The files that fit in budget bytes, the smallest first.
+std::vector<const RealFile*> Fitting(const std::vector<RealFile>& files, size_t budget) {
+    std::vector<const RealFile*> sorted;
+    for (const RealFile& f : files) sorted.push_back(&f);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const RealFile* a, const RealFile* b) { return a->bytes.size() < b->bytes.size(); });
+    std::vector<const RealFile*> chosen;
+    size_t used = 0;
+    for (const RealFile* f : sorted) {
+        if (used + f->bytes.size() > budget) break;
+        used += f->bytes.size();
+        chosen.push_back(f);
+    }
+    return chosen;
+}
+
+// Cards of the smaller files: FAT12, FAT16 and FAT32 cards by mkfs.fat (one also quick-formatted after
+// it was filled), an exFAT card by mkfs.exfat filled by our builder, and the
+// FAT12 card behind an MBR and a GPT written by sfdisk.
+void RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
+    if (std::string why = veld::test::MkfsToolsMissing(); !why.empty()) {
+        Note("cards made by mkfs.fat are left out: " + why);
+        return;
+    }
+    struct Card {
+        const char* name;
+        veld::test::MkfsOptions options;
+        size_t budget;  // bytes of files put on it
+    };
+    // Sizes that hold as many clusters as each FAT type needs (4,085 for
+    // FAT16, 65,525 for FAT32); the FAT12 card is kept whole, the others up
+    // to their data, so that no seed passes the 1 MiB a fuzzer reads.
+    const Card cards[] = {
+        {"mkfs-fat12.img", {.fatType = 12, .sizeKiB = 512}, 320 * 1024},
+        {"mkfs-fat16.img", {.fatType = 16, .sizeKiB = 2200, .sectorsPerCluster = 1}, 700 * 1024},
+        {"mkfs-fat32.img", {.fatType = 32, .sizeKiB = 34 * 1024, .sectorsPerCluster = 1}, 400 * 1024},
+    };
+    std::string fat12;
+    for (const Card& card : cards) {
+        const std::string image = (work / card.name).string();
+        if (std::string why = MtoolsCard(image, card.options, Fitting(files, card.budget)); !why.empty()) {
+            std::fprintf(stderr, "make_fuzz_seeds: %s: %s\n", card.name, why.c_str());
+            std::exit(1);
+        }
+        const Bytes bytes = card.options.fatType == 12 ? ReadWhole(image) : HeadUpToLastData(image);
+        for (const char* harness : {"search", "directory_scanner", "boot_fat"}) Write(harness, card.name, bytes);
+        if (card.options.fatType == 12) fat12 = image;
+        if (card.options.fatType == 16) {
+            // A quick format over the filled card: every file is gone from
+            // the new, empty file system, and its data stays.
+            if (Ran({"mkfs.fat", "-F", "16", "-s", "1", image}))
+                Write("search", "mkfs-fat16-formatted.img", HeadUpToLastData(image));
+        }
+    }
+
+    if (!veld::test::PartitionToolsMissing().empty()) {
+        Note("cards behind tables are left out: sfdisk is not installed");
+    } else {
+        const uint64_t fat12Sectors = veld::test::FileSize(fat12) / 512;
+        const std::pair<const char*, std::string> tables[] = {{"sfdisk-mbr.img", "dos"}, {"sfdisk-gpt.img", "gpt"}};
+        for (const auto& [name, label] : tables) {
+            // The GPT's backup needs 33 sectors at the card's end.
+            const uint64_t start = 128;
+            const uint64_t total = (start + fat12Sectors + 64) * 512;
+            const std::string type = label == "dos" ? "1" : "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+            const std::string image = (work / name).string();
+            if (std::string why = veld::test::MakePartitionedImage(
+                    image, label, total, {{.startSector = start, .sectors = fat12Sectors, .type = type, .contents = fat12}});
+                !why.empty()) {
+                std::fprintf(stderr, "make_fuzz_seeds: %s: %s\n", name, why.c_str());
+                std::exit(1);
+            }
+            const Bytes bytes = ReadWhole(image);
+            Write("search", name, bytes);
+            for (uint8_t reported : {0, 1}) {
+                Bytes withByte{reported};
+                withByte.insert(withByte.end(), bytes.begin(), bytes.end());
+                Write("partition_table", std::string(name) + (reported ? "-device" : ""), withByte);
+            }
+        }
+    }
+
+    if (veld::test::FindTool("mkfs.exfat").empty()) {
+        Note("the card made by mkfs.exfat is left out: mkfs.exfat is not installed");
+        return;
+    }
+    // mkfs.exfat wants 4 MiB at least; its FAT and heap are aligned to
+    // clusters rather than 1 MiB, and the seed is the card's head up to its
+    // data.
+    const fs::path file = work / "mkfs-exfat.img";
+    {
+        ExfatImageBuilder card(file.string(), {.sizeBytes = 4u << 20,
+                                               .clusterSize = 4096,
+                                               .boundaryAlign = 4096,
+                                               .formatter = veld::test::ExfatFormat::Formatter::Mkfs});
+        const auto folder = card.AddDir(card.AddDir(card.Root(), "DCIM"), "100VELD");
+        const auto old = card.AddDir(folder, "OLD");
+        const std::vector<const RealFile*> chosen = Fitting(files, 600 * 1024);
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            const auto node = card.AddFile(i % 4 == 3 ? old : folder, chosen[i]->name, chosen[i]->bytes,
+                                           {.noFatChain = i % 2 == 0});
+            if (i % 4 == 1) card.Delete(node);
+        }
+        card.Delete(old);
+        const std::string why = card.Finish();
+        if (!why.empty()) {
+            std::fprintf(stderr, "make_fuzz_seeds: mkfs-exfat.img: %s\n", why.c_str());
+            std::exit(1);
+        }
+    }
+    const Bytes head = HeadUpToLastData(file.string());
+    for (const char* harness : {"search", "exfat_search", "exfat_boot"}) Write(harness, "mkfs-exfat.img", head);
+}
+
+void RealFileSeeds() {
+    veld::test::TempDir work("veld-seeds");
+    if (work.path().empty()) {
+        std::fprintf(stderr, "make_fuzz_seeds: cannot make a temporary folder\n");
+        std::exit(1);
+    }
+    std::vector<RealFile> files = ToolMadeFiles(work.path());
+    std::vector<RealFile> cardFiles = files;  // and up to 8 small photos and the small HEIF pictures
+    int photosOnCards = 0;
+
+    // The shared samples, read where they are and never kept.
+    const std::vector<fs::path> photos = FilesBelow(VELD_SHARED_PHOTOS, {".jpg", ".jpeg"});
+    const std::vector<fs::path> heifs = FilesBelow(VELD_SHARED_FORMATS, {".heic", ".heif", ".avif"});
+    if (photos.empty()) Note("no shared photos: their seeds are left out");
+    if (heifs.empty()) Note("no shared HEIF pictures: their seeds are left out");
+    for (size_t i = 0; i < photos.size(); ++i) {
+        const Bytes bytes = ReadWhole(photos[i]);
+        const std::string name = SeedName(fs::relative(photos[i], VELD_SHARED_PHOTOS).string());
+        // Cluster sizes and the two modes of the walk in turn.
+        Write("jpeg_walk", "photo-" + name, WalkInput(uint8_t(i & 7), bytes));
+        if (const Bytes exif = ExifBlockOf(bytes); !exif.empty()) Write("exif", "photo-" + name, exif);
+        if (photosOnCards < 8 && bytes.size() <= 16 * 1024) {
+            cardFiles.push_back({photos[i].filename().string(), bytes});
+            ++photosOnCards;
+        }
+    }
+    for (const fs::path& heif : heifs) {
+        files.push_back({heif.filename().string(), ReadWhole(heif)});
+        if (files.back().bytes.size() <= 64 * 1024) cardFiles.push_back(files.back());
+    }
+
+    // media_walk: each file by its own walk in 512-byte clusters, and by the
+    // search's path (classified, carved, registered) in 4096-byte clusters.
+    for (const RealFile& f : files) {
+        const int walk = WalkOf(f.name);
+        if (walk < 0) continue;
+        const std::string name = SeedName(f.name);
+        Write("media_walk", "real-" + name + "-512", WalkInput(uint8_t(walk << 3), f.bytes));
+        Write("media_walk", "real-" + name + "-search-4096", WalkInput(uint8_t(5 << 3 | 3), f.bytes));
+    }
+    RealCardSeeds(work.path(), cardFiles);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -339,6 +672,7 @@ int main(int argc, char** argv) {
     ExfatSeeds();
     PartitionSeeds();
     HttpSeeds();
+    RealFileSeeds();
     std::printf("make_fuzz_seeds: %d seeds below %s\n", gWritten, gRoot.c_str());
     return 0;
 }

@@ -1,10 +1,10 @@
 #!/bin/sh
 # The Debian package as a user gets it: built by cpack from this build tree,
 # unpacked into a scratch root with dpkg -x, and its programs run from there.
-# Also checks the package with lintian, the desktop entry with
-# desktop-file-validate and the AppStream metainfo with appstreamcli where
-# they are installed, and that the manual page and the bash completion know
-# every option that veld-cli's help lists.
+# Also checks the programs' hardening, the package with lintian, the desktop
+# entry with desktop-file-validate and the AppStream metainfo with
+# appstreamcli where they are installed, and that the manual page and the
+# bash completion know every option that veld-cli's help lists.
 #
 #   package_test.sh BUILD_DIR CPACK
 # Exit status 77: skipped (no dpkg-deb).
@@ -107,6 +107,21 @@ first=$(bash -c '. "$1"; COMP_WORDS=(veld-cli ""); COMP_CWORD=1; _veld_cli; prin
     "$root/usr/share/bash-completion/completions/veld-cli" | grep -v -- '^--' | sort -u | tr '\n' ' ')
 [ "$first" = "$(printf '%s\n' $commands | sort -u | tr '\n' ' ')" ] || fail "bash completion offers commands [$first]"
 
+# Built as the distribution builds what parses untrusted input: position-
+# independent, full RELRO (read-only after relocation, bound at start), a
+# stack protector and the fortified variants of the C library's calls.
+if command -v readelf >/dev/null; then
+    for program in veld veld-cli; do
+        binary=$root/usr/bin/$program
+        readelf -hW "$binary" | grep -q 'Type: *DYN' || fail "$program is not position-independent"
+        readelf -lW "$binary" | grep -q GNU_RELRO || fail "$program has no RELRO segment"
+        readelf -dW "$binary" | grep -q 'BIND_NOW' || fail "$program is not linked with -z now"
+        symbols=$(readelf --dyn-syms -W "$binary")
+        contains "$symbols" __stack_chk_fail || fail "$program has no stack protector"
+        contains "$symbols" _chk@ || fail "$program calls no fortified functions"
+    done
+fi
+
 # The desktop's own checks, where installed.
 if command -v desktop-file-validate >/dev/null; then
     out=$(desktop-file-validate "$root/usr/share/applications/veld.desktop" 2>&1) || fail "desktop entry: $out"
@@ -120,5 +135,6 @@ if command -v lintian >/dev/null; then
     echo "== lintian $(basename "$deb")"
     lintian --display-info "$deb" 2>&1 | grep -v 'running with root privileges' | tee "$work/lintian" || true
     ! grep -q '^E:' "$work/lintian" || fail "lintian reports errors"
+    ! grep -q ' hardening-' "$work/lintian" || fail "lintian reports missing hardening"
 fi
 echo "package test passed"

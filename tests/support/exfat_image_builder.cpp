@@ -119,7 +119,10 @@ bool ExfatImageBuilder::Fail(const std::string& why) {
 
 std::string ExfatImageBuilder::FormatWithMkfs(const ExfatFormat& f) {
     if (f.sectorSize != 512) return "mkfs.exfat formats image files with 512-byte sectors only";
-    CommandResult r = RunCommand({"mkfs.exfat", "-c", std::to_string(f.clusterSize), "-L", f.label, path_});
+    std::vector<std::string> argv{"mkfs.exfat", "-c", std::to_string(f.clusterSize), "-L", f.label};
+    if (f.boundaryAlign != 0) argv.insert(argv.end(), {"-b", std::to_string(f.boundaryAlign)});
+    argv.push_back(path_);
+    CommandResult r = RunCommand(argv);
     if (r.exitCode != 0) return "mkfs.exfat failed (" + std::to_string(r.exitCode) + "): " + r.err + r.out;
     return {};
 }

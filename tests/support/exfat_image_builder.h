@@ -39,6 +39,7 @@ struct ExfatFormat {
     uint32_t clusterSize = 32 * 1024;
     uint32_t sectorSize = 512;           // 512 or 4096; mkfs.exfat writes 512 only
     std::string label = "CARD";
+    uint32_t boundaryAlign = 0;          // mkfs.exfat -b (FAT and heap alignment); 0 leaves its 1 MiB
     enum class Formatter { Auto, Mkfs, Own };
     Formatter formatter = Formatter::Auto;  // Auto: mkfs.exfat when installed and the sector size is 512
 };
