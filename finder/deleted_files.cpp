@@ -25,6 +25,8 @@ namespace {
 // A file whose chain is gone skips at most this many clusters (or as many as
 // it needs, if more) looking for free ones; past that it is cut short.
 constexpr uint64_t kMinSkipBudget = 4096;
+// Checked placements of one start kept for the pictures placed alike.
+constexpr size_t kAlikeChecksKept = 8;
 // Checked bytes kept for thumbnails, at most.
 constexpr uint64_t kKeptBytesLimit = 256ull << 20;
 constexpr int32_t kThumbnailLimit = 500;
@@ -608,6 +610,10 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
     for (size_t g = 0; g < byStart.size();) {
         size_t e = g;
         while (e < byStart.size() && all[byStart[e]].start == all[byStart[g]].start) ++e;
+        // Pictures of this start placed alike check alike: the first one's
+        // verdict stands for the others (entries stacked on one picture would
+        // otherwise read it once each). Its placement before the check, and it.
+        std::vector<std::pair<std::vector<uint64_t>, const Candidate*>> checked;
         for (size_t q = g; q < e; ++q) {
             if (prefetch) prefetch->Reached(files.size() + q);
             Candidate& k = all[byStart[q]];
@@ -615,8 +621,23 @@ void RegisterDeletedFiles(SearchSession& session, std::vector<PendingFile> files
             Place(session, k, files[k.order].planned, true, &placed);
             if (k.startLost) continue;
             if (session.Cancelled()) continue;
-            if (k.kind == Kind::Jpeg) CheckJpeg(session, k, files[k.order].planned);
-            else if (k.kind == Kind::Media) CheckMedia(session, k, files[k.order].record);
+            if (k.kind == Kind::Jpeg) {
+                auto alike = std::find_if(checked.begin(), checked.end(), [&](const auto& c) {
+                    return c.second->size == k.size && c.second->layout == k.layout && c.first == k.clusters;
+                });
+                if (alike != checked.end() && !k.keepBytes) {
+                    k.clusters = alike->second->clusters;
+                    k.collected = alike->second->collected;
+                    k.gaps = alike->second->gaps;
+                    k.fit = alike->second->fit;
+                    continue;
+                }
+                std::vector<uint64_t> placement = k.clusters;
+                CheckJpeg(session, k, files[k.order].planned);
+                if (checked.size() < kAlikeChecksKept) checked.emplace_back(std::move(placement), &k);
+            } else if (k.kind == Kind::Media) {
+                CheckMedia(session, k, files[k.order].record);
+            }
         }
         for (size_t q = g; q < e; ++q) {
             const Candidate& k = all[byStart[q]];
