@@ -518,13 +518,14 @@ std::vector<const RealFile*> Fitting(const std::vector<RealFile>& files, size_t 
     return chosen;
 }
 
-// Cards of the smaller files: FAT12, FAT16 and FAT32 cards by mkfs.fat (one also quick-formatted after
-// it was filled), an exFAT card by mkfs.exfat filled by our builder, and the
-// FAT12 card behind an MBR and a GPT written by sfdisk.
-void RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
+// Cards of the smaller files: FAT12, FAT16 and FAT32 cards by mkfs.fat (one
+// also quick-formatted after it was filled), an exFAT card by mkfs.exfat
+// filled by our builder, and the FAT12 card behind an MBR and a GPT written
+// by sfdisk. "" or why a card could not be made.
+std::string RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
     if (std::string why = veld::test::MkfsToolsMissing(); !why.empty()) {
         Note("cards made by mkfs.fat are left out: " + why);
-        return;
+        return "";
     }
     struct Card {
         const char* name;
@@ -542,10 +543,8 @@ void RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
     std::string fat12;
     for (const Card& card : cards) {
         const std::string image = (work / card.name).string();
-        if (std::string why = MtoolsCard(image, card.options, Fitting(files, card.budget)); !why.empty()) {
-            std::fprintf(stderr, "make_fuzz_seeds: %s: %s\n", card.name, why.c_str());
-            std::exit(1);
-        }
+        if (std::string why = MtoolsCard(image, card.options, Fitting(files, card.budget)); !why.empty())
+            return card.name + (": " + why);
         const Bytes bytes = card.options.fatType == 12 ? ReadWhole(image) : HeadUpToLastData(image);
         for (const char* harness : {"search", "directory_scanner", "boot_fat"}) Write(harness, card.name, bytes);
         if (card.options.fatType == 12) fat12 = image;
@@ -570,10 +569,8 @@ void RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
             const std::string image = (work / name).string();
             if (std::string why = veld::test::MakePartitionedImage(
                     image, label, total, {{.startSector = start, .sectors = fat12Sectors, .type = type, .contents = fat12}});
-                !why.empty()) {
-                std::fprintf(stderr, "make_fuzz_seeds: %s: %s\n", name, why.c_str());
-                std::exit(1);
-            }
+                !why.empty())
+                return name + (": " + why);
             const Bytes bytes = ReadWhole(image);
             Write("search", name, bytes);
             for (uint8_t reported : {0, 1}) {
@@ -586,7 +583,7 @@ void RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
 
     if (veld::test::FindTool("mkfs.exfat").empty()) {
         Note("the card made by mkfs.exfat is left out: mkfs.exfat is not installed");
-        return;
+        return "";
     }
     // mkfs.exfat wants 4 MiB at least; its FAT and heap are aligned to
     // clusters rather than 1 MiB, and the seed is the card's head up to its
@@ -606,22 +603,18 @@ void RealCardSeeds(const fs::path& work, const std::vector<RealFile>& files) {
             if (i % 4 == 1) card.Delete(node);
         }
         card.Delete(old);
-        const std::string why = card.Finish();
-        if (!why.empty()) {
-            std::fprintf(stderr, "make_fuzz_seeds: mkfs-exfat.img: %s\n", why.c_str());
-            std::exit(1);
-        }
+        if (const std::string why = card.Finish(); !why.empty()) return "mkfs-exfat.img: " + why;
     }
     const Bytes head = HeadUpToLastData(file.string());
     for (const char* harness : {"search", "exfat_search", "exfat_boot"}) Write(harness, "mkfs-exfat.img", head);
+    return "";
 }
 
-void RealFileSeeds() {
+// The seeds of real files, made in a temporary folder that goes with them.
+// "" or why they could not be made.
+std::string RealFileSeeds() {
     veld::test::TempDir work("veld-seeds");
-    if (work.path().empty()) {
-        std::fprintf(stderr, "make_fuzz_seeds: cannot make a temporary folder\n");
-        std::exit(1);
-    }
+    if (work.path().empty()) return "cannot make a temporary folder";
     std::vector<RealFile> files = ToolMadeFiles(work.path());
     std::vector<RealFile> cardFiles = files;  // and up to 8 small photos and the small HEIF pictures
     int photosOnCards = 0;
@@ -656,8 +649,9 @@ void RealFileSeeds() {
         Write("media_walk", "real-" + name + "-512", WalkInput(uint8_t(walk << 3), f.bytes));
         Write("media_walk", "real-" + name + "-search-4096", WalkInput(uint8_t(5 << 3 | 3), f.bytes));
     }
-    RealCardSeeds(work.path(), cardFiles);
+    return RealCardSeeds(work.path(), cardFiles);
 }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -672,7 +666,10 @@ int main(int argc, char** argv) {
     ExfatSeeds();
     PartitionSeeds();
     HttpSeeds();
-    RealFileSeeds();
+    if (const std::string why = RealFileSeeds(); !why.empty()) {
+        std::fprintf(stderr, "make_fuzz_seeds: %s\n", why.c_str());
+        return 1;
+    }
     std::printf("make_fuzz_seeds: %d seeds below %s\n", gWritten, gRoot.c_str());
     return 0;
 }
