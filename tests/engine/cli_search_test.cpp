@@ -279,8 +279,8 @@ TEST(CliSearchSave, ControlCharactersAreShownEscapedAndReplacedInSavedNames) {
     EXPECT_NE(Named(Records(json), "\x1b[31mred\x7f.jpg"), nullptr) << json.out;
 }
 
-// 1 GiB of nothing (sparse) but photos at 1 MiB and 64 MiB: a raw search long
-// enough to be watched and interrupted. Standard error is a terminal (a
+// 64 GiB of nothing (sparse) but photos at 1 MiB and 64 MiB: a raw search long
+// enough to be watched and interrupted (1 GiB is searched in about a second). Standard error is a terminal (a
 // pseudo-terminal), standard output a pipe: the first photo's record (its
 // thumbnail, decoded beside the search, is taken back when the next file is
 // found) must arrive while the search still runs, the progress line must come to show the rate
@@ -297,7 +297,7 @@ TEST(CliSearchInterrupt, RecordsStreamAndTheTerminalLineIsPacedUntilCtrlC) {
             out.write(reinterpret_cast<const char*>(photo.data()), std::streamsize(photo.size()));
         }
     }
-    fs::resize_file(image, uint64_t(1) << 30);
+    fs::resize_file(image, uint64_t(64) << 30);
 
     const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
