@@ -22,7 +22,12 @@ const FoundFileColumnInfo kColumns[FoundFileColumnCount] = {
 
 std::string KeyText(const std::string& text) { return CutUtf8(text, KeyBytes); }
 
-std::string WriteDateText(const DelFileInfo& info) { return FatDateTimeText(info.modified.date, info.modified.time); }
+// A file found by its signature alone has no entry and so no write time
+// (0, 0): nothing is shown rather than "1980/00/00 00:00:00".
+std::string WriteDateText(const DelFileInfo& info) {
+    if (info.modified.date == 0 && info.modified.time == 0) return "";
+    return FatDateTimeText(info.modified.date, info.modified.time);
+}
 
 std::string SizePairText(int32_t width, int32_t height) {
     char text[32];

@@ -151,6 +151,10 @@ TEST(FoundFileColumns, NameSizeDateAndPositionCells) {
     EXPECT_EQ(FoundFileColumnText(info, ColDate), "2019/12/31 23:59:58");
     // Sorted by the date shown: the shooting date, not the entry's.
     EXPECT_EQ(FoundFileSortKey(info, ColDate), "2019/12/31 23:59:58");
+    // A carved file without a date has no entry's either: nothing, not "1980/00/00".
+    DelFileInfo carved;
+    carved.carved = true;
+    EXPECT_EQ(FoundFileColumnText(carved, ColDate), "");
 
     EXPECT_EQ(FoundFileColumnText(info, ColFolder), "");
     info.folder = "DCIM\\100CASIO";
